@@ -1,0 +1,35 @@
+// Registry accessor for one open key at a time: the manager's settings key,
+// the dialing locations, the telephony providers list.
+#pragma once
+
+#include <windows.h>
+
+class CRegTool {
+public:
+    CRegTool() = default;
+    virtual ~CRegTool();
+    CRegTool(const CRegTool&) = delete;
+    CRegTool& operator=(const CRegTool&) = delete;
+
+    // Opens with full access, else creates, else opens read-only. Windows error code.
+    LONG Open(HKEY hRoot, const wchar_t* pszSubKey);
+    // Opens with full access, else read-only; never creates.
+    LONG OpenExisting(HKEY hRoot, const wchar_t* pszSubKey);
+    void Close();
+    bool IsOpen() const { return m_hKey != nullptr; }
+
+    // 1 when the value was read; on any error the default is stored and 0 returned.
+    int ReadDword(const wchar_t* pszName, DWORD* pdwValue, DWORD dwDefault);
+    // Empties the buffer, reads a REG_SZ that fits (a longer one counts as
+    // missing); a missing or empty value takes the default when one is given.
+    // 1 when a value was read.
+    int ReadString(const wchar_t* pszName, wchar_t* pszBuffer, DWORD cchCapacity, const wchar_t* pszDefault);
+    LONG WriteDword(const wchar_t* pszName, DWORD dwValue);
+    LONG WriteInt(const wchar_t* pszName, int nValue);
+    LONG WriteString(const wchar_t* pszName, const wchar_t* pszText);
+
+    HKEY m_hRoot = nullptr;
+    HKEY m_hKey = nullptr;
+    DWORD m_dwDisposition = 0;
+    DWORD m_dwExtraAccess = 0;
+};

@@ -1,0 +1,133 @@
+#include "log/CLoggingFile.h"
+
+#include "common/BoundedString.h"
+#include "log/FileSecurity.h"
+
+DWORD g_dwLastLogThreadId = 0;
+
+namespace {
+constexpr size_t kMessageUnits = 8191;
+constexpr size_t kUtf8Bytes = 8191;
+
+// Number of UTF-16 units of pszText whose UTF-8 form fits into cbMax bytes,
+// never splitting a surrogate pair. Long lines are cut rather than dropped.
+int Utf8FittingLength(const wchar_t* pszText, size_t cbMax) {
+    size_t cb = 0;
+    int i = 0;
+    while (pszText[i] != L'\0') {
+        wchar_t ch = pszText[i];
+        bool bPair = ch >= 0xD800 && ch <= 0xDBFF && pszText[i + 1] >= 0xDC00 && pszText[i + 1] <= 0xDFFF;
+        size_t cbChar = bPair ? 4 : ch < 0x80 ? 1 : ch < 0x800 ? 2 : 3;
+        if (cb + cbChar > cbMax) break;
+        cb += cbChar;
+        i += bPair ? 2 : 1;
+    }
+    return i;
+}
+}  // namespace
+
+CLoggingFile::CLoggingFile()
+    : m_szFileName{},
+      m_szFileNamePattern{},
+      m_dwDebugLevel(0),
+      m_dwMaxFiles(10),
+      m_nMaxLogFileSize(50000000),
+      m_dwProcessId(GetCurrentProcessId()),
+      m_hFile(INVALID_HANDLE_VALUE),
+      m_dwLogFileNr(0) {
+    InitializeCriticalSection(&m_cs);
+}
+
+CLoggingFile::~CLoggingFile() {
+    CloseCurrentFile();
+    DeleteCriticalSection(&m_cs);
+}
+
+void CLoggingFile::SetFileNamePattern(const wchar_t* pszPattern) {
+    BoundedCopy(m_szFileNamePattern, 512, pszPattern, 511);
+}
+
+void CLoggingFile::NextFileNumber() {
+    m_dwLogFileNr = (m_dwLogFileNr + 1) % m_dwMaxFiles;
+}
+
+int CLoggingFile::Write(DWORD dwLevel, const wchar_t* pszFormat, ...) {
+    va_list args;
+    va_start(args, pszFormat);
+    int nResult = WriteV(dwLevel, pszFormat, args);
+    va_end(args);
+    return nResult;
+}
+
+int CLoggingFile::WriteV(DWORD dwLevel, const wchar_t* pszFormat, va_list args) {
+    if (dwLevel > m_dwDebugLevel) return 0;
+
+    EnterCriticalSection(&m_cs);
+    int nResult = 0;
+    if (m_hFile != INVALID_HANDLE_VALUE) {
+        LARGE_INTEGER size{};
+        LARGE_INTEGER zero{};
+        SetFilePointerEx(m_hFile, zero, &size, FILE_END);
+        if (size.QuadPart > m_nMaxLogFileSize) {
+            CloseCurrentFile();
+            nResult = 1;
+            NextFileNumber();
+            OnRotate();
+            BoundedFormat(m_szFileName, 512, m_szFileNamePattern, m_dwLogFileNr);
+            DeleteFileW(m_szFileName);
+            OpenCurrentFile(CREATE_NEW);
+        }
+    } else {
+        BoundedFormat(m_szFileName, 512, m_szFileNamePattern, m_dwLogFileNr);
+        OpenCurrentFile(OPEN_ALWAYS);
+        if (m_hFile != INVALID_HANDLE_VALUE) SetFilePointer(m_hFile, 0, nullptr, FILE_END);
+    }
+
+    if (m_hFile != INVALID_HANDLE_VALUE) {
+        SYSTEMTIME now;
+        GetSystemTime(&now);
+        DWORD dwThreadId = GetCurrentThreadId();
+        if (dwThreadId != g_dwLastLogThreadId) {
+            WriteText(L"\r\n");
+            g_dwLastLogThreadId = dwThreadId;
+        }
+        wchar_t szHeader[64];
+        StrFormat(szHeader, L"%04d-%02d-%02d %02d:%02d:%02d.%03d (%5d:%5d) - ", now.wYear, now.wMonth, now.wDay,
+                  now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, static_cast<int>(m_dwProcessId),
+                  static_cast<int>(dwThreadId));
+        WriteText(szHeader);
+
+        // Static: Write allocates nothing, and m_cs makes the buffer ours.
+        static wchar_t szMessage[kMessageUnits + 2];
+        size_t cch = BoundedFormatV(szMessage, kMessageUnits, pszFormat, args);
+        if (cch > 1 && szMessage[cch - 2] == L'\r' && szMessage[cch - 1] == L'\n') cch -= 2;
+        szMessage[cch++] = L'\r';
+        szMessage[cch++] = L'\n';
+        szMessage[cch] = L'\0';
+        WriteText(szMessage);
+    }
+    LeaveCriticalSection(&m_cs);
+    return nResult;
+}
+
+void CLoggingFile::OpenCurrentFile(DWORD dwDisposition) {
+    m_hFile = CreateFileW(m_szFileName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          GetOpenSecurityAttributes(), dwDisposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+void CLoggingFile::CloseCurrentFile() {
+    if (m_hFile == INVALID_HANDLE_VALUE) return;
+    FlushFileBuffers(m_hFile);
+    CloseHandle(m_hFile);
+    m_hFile = INVALID_HANDLE_VALUE;
+}
+
+void CLoggingFile::WriteText(const wchar_t* pszText) {
+    static char szUtf8[kUtf8Bytes];
+    ZeroMemory(szUtf8, sizeof(szUtf8));
+    int cch = Utf8FittingLength(pszText, kUtf8Bytes - 1);
+    int cb = WideCharToMultiByte(CP_UTF8, 0, pszText, cch, szUtf8, kUtf8Bytes - 1, nullptr, nullptr);
+    if (cb <= 0) return;
+    DWORD dwWritten = 0;
+    WriteFile(m_hFile, szUtf8, static_cast<DWORD>(cb), &dwWritten, nullptr);
+}

@@ -1,0 +1,59 @@
+#include "log/CLoggingFileWithEvent.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <functional>
+
+#include "common/BoundedString.h"
+#include "log/ExeName.h"
+
+wchar_t g_szLogPath[260] = {};
+std::vector<std::wstring> g_LogFileList;
+
+void CLoggingFileWithEvent::OnRotate() {
+    CollectLogFiles();
+    DeleteSurplusLogFiles();
+    ShiftLogFiles();
+    m_dwLogFileNr = 0;
+}
+
+void CLoggingFileWithEvent::CollectLogFiles() {
+    g_LogFileList.clear();
+    std::wstring folder = g_szLogPath;
+    std::wstring pattern = folder + L"\\*.log";
+    const wchar_t* pszExe = GetExeName();
+
+    WIN32_FIND_DATAW entry;
+    HANDLE hFind = FindFirstFileW(pattern.c_str(), &entry);
+    if (hFind == INVALID_HANDLE_VALUE) return;
+    do {
+        // Only this executable's series: other hosts' files are left alone.
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && wcsstr(entry.cFileName, pszExe) != nullptr)
+            g_LogFileList.push_back(folder + L"\\" + entry.cFileName);
+    } while (FindNextFileW(hFind, &entry));
+    FindClose(hFind);
+}
+
+void CLoggingFileWithEvent::DeleteSurplusLogFiles() {
+    std::sort(g_LogFileList.begin(), g_LogFileList.end(), std::greater<>());
+    for (size_t i = m_dwMaxFiles; i < g_LogFileList.size(); ++i) DeleteFileW(g_LogFileList[i].c_str());
+}
+
+void CLoggingFileWithEvent::ShiftLogFiles() {
+    std::sort(g_LogFileList.begin(), g_LogFileList.end(), std::greater<>());
+    if (g_LogFileList.empty()) return;
+    if (g_LogFileList.size() >= m_dwMaxFiles) DeleteFileW(g_LogFileList.front().c_str());
+
+    // From the highest number down, so that every target name is free.
+    std::wstring marker = std::wstring(GetExeName()) + L"_";
+    for (const std::wstring& path : g_LogFileList) {
+        size_t pos = path.find(marker);
+        if (pos == std::wstring::npos) continue;
+        size_t numberStart = pos + marker.size();
+        unsigned long nNumber = wcstoul(path.c_str() + numberStart, nullptr, 10);
+        wchar_t szSuffix[32];
+        StrFormat(szSuffix, L"%03d.LOG", static_cast<int>(nNumber + 1));
+        std::wstring target = path.substr(0, numberStart) + szSuffix;
+        MoveFileW(path.c_str(), target.c_str());
+    }
+}

@@ -1,0 +1,4 @@
+#pragma once
+
+// File name, without folder and extension, of the executable of this process.
+const wchar_t* GetExeName();

@@ -1,0 +1,32 @@
+#include "manager/CGenericTSPIManager.h"
+
+#include "log/Trace.h"
+#include "manager/ProviderState.h"
+#include "model/TapiDefs.h"
+
+CGenericTSPIManager::CGenericTSPIManager() {
+    g_pManager = this;
+    g_dwDeviceCount = 0;
+}
+
+CGenericTSPIManager::~CGenericTSPIManager() {
+    Trace(0, L"CGenericTSPIManager::~CGenericTSPIManager.Begin");
+    Trace(0, L"CGenericTSPIManager::~CGenericTSPIManager.End");
+}
+
+void CGenericTSPIManager::ShowInfoDialog(HWND hwndOwner) {
+    CFuncTrace trace(2, L"CGenericTSPIManager::ShowInfoDialog");
+    trace.End();
+}
+
+void CGenericTSPIManager::ProviderInstall() {
+    CFuncTrace trace(2, L"CGenericTSPIManager::ProviderInstall");
+    trace.End();
+}
+
+void CGenericTSPIManager::ProviderRemove() {
+    CFuncTrace trace(2, L"CGenericTSPIManager::ProviderRemove");
+    trace.End();
+}
+
+LONG CGenericTSPIManager::Reserved42(void*, DWORD) { return LINEERR_OPERATIONUNAVAIL; }

@@ -1,0 +1,22 @@
+#include "manager/ProviderLock.h"
+
+#include "log/Trace.h"
+
+CRITICAL_SECTION ProviderLock;
+volatile DWORD g_dwLockOwner = 0;
+
+void InitProviderLock() { InitializeCriticalSection(&ProviderLock); }
+
+void DeleteProviderLock() { DeleteCriticalSection(&ProviderLock); }
+
+void EnterProviderLock(DWORD dwOwnerCode) {
+    Trace(6, L"CS_BEGIN %d (%d)", static_cast<int>(dwOwnerCode), static_cast<int>(g_dwLockOwner));
+    EnterCriticalSection(&ProviderLock);
+    g_dwLockOwner = dwOwnerCode;
+}
+
+void LeaveProviderLock(DWORD dwOwnerCode) {
+    Trace(6, L"CS_END %d (%d)", static_cast<int>(dwOwnerCode), static_cast<int>(g_dwLockOwner));
+    LeaveCriticalSection(&ProviderLock);
+    g_dwLockOwner = 0;
+}

@@ -1,0 +1,73 @@
+// The one lock of the line and call model. It is re-entrant for its holder;
+// every holder has a fixed owner code that the lock lines trace.
+#pragma once
+
+#include <windows.h>
+
+extern CRITICAL_SECTION ProviderLock;
+// Code of the current holder, 0 when free. Diagnostic only: nothing decides on it.
+extern volatile DWORD g_dwLockOwner;
+
+void InitProviderLock();
+void DeleteProviderLock();
+// "CS_BEGIN %d (%d)" / "CS_END %d (%d)" at level 6 with the holder's and the current owner code.
+void EnterProviderLock(DWORD dwOwnerCode);
+void LeaveProviderLock(DWORD dwOwnerCode);
+
+// Holds the ProviderLock for a scope.
+class CProviderLockGuard {
+public:
+    explicit CProviderLockGuard(DWORD dwOwnerCode) : m_dwOwnerCode(dwOwnerCode) { EnterProviderLock(dwOwnerCode); }
+    ~CProviderLockGuard() { LeaveProviderLock(m_dwOwnerCode); }
+    CProviderLockGuard(const CProviderLockGuard&) = delete;
+    CProviderLockGuard& operator=(const CProviderLockGuard&) = delete;
+
+private:
+    DWORD m_dwOwnerCode;
+};
+
+// Owner codes of the lock's holders.
+namespace LockOwner {
+constexpr DWORD lineAccept = 1;
+constexpr DWORD lineAddToConference = 2;
+constexpr DWORD lineAnswer = 3;
+constexpr DWORD lineBlindTransfer = 4;
+constexpr DWORD lineClose = 5;
+constexpr DWORD lineCloseCall = 6;
+constexpr DWORD lineCompleteCall = 7;
+constexpr DWORD lineCompleteTransfer = 8;
+constexpr DWORD lineConditionalMediaDetection = 9;
+constexpr DWORD lineDevSpecificFeature = 10;
+constexpr DWORD lineDial = 11;
+constexpr DWORD lineDrop = 12;
+constexpr DWORD lineGetAddressCaps = 13;
+constexpr DWORD lineGetAddressStatus = 14;
+constexpr DWORD lineGetCallInfo = 15;
+constexpr DWORD lineGetCallStatus = 16;
+constexpr DWORD lineGetDevCaps = 17;
+constexpr DWORD lineGetID = 18;
+constexpr DWORD lineGetLineDevStatus = 19;
+constexpr DWORD lineHold = 20;
+constexpr DWORD lineMakeCall = 21;
+constexpr DWORD lineOpen = 22;
+constexpr DWORD linePickup = 23;
+constexpr DWORD linePrepareAddToConference = 24;
+constexpr DWORD lineRedirect = 25;
+constexpr DWORD lineRemoveFromConference = 26;
+constexpr DWORD lineSetAppSpecific = 27;
+constexpr DWORD lineSetStatusMessages = 28;
+constexpr DWORD lineSetupConference = 29;
+constexpr DWORD lineSetupTransfer = 30;
+constexpr DWORD lineSwapHold = 31;
+constexpr DWORD lineUnhold = 32;
+constexpr DWORD lineGenerateDigits = 33;
+constexpr DWORD lineForward = 34;
+constexpr DWORD providerShutdown = 35;
+constexpr DWORD providerInit = 36;
+constexpr DWORD lineGetExtensionID = 37;
+constexpr DWORD RaiseCallMsg = 51;
+constexpr DWORD DispatchEvents = 61;
+constexpr DWORD AsyncCloseUnknownDialtoneThread = 62;
+constexpr DWORD lineGetAddressID = 81;
+constexpr DWORD lineGetCallAddressID = 82;
+}  // namespace LockOwner

@@ -1,0 +1,19 @@
+// Process-wide state of the provider as TAPI set it up.
+#pragma once
+
+#include <windows.h>
+
+#include "model/TapiDefs.h"
+
+class CGenericTSPIManager;
+
+extern CGenericTSPIManager* g_pManager;       // for threads started without an argument
+extern DWORD g_dwPermanentProviderID;
+extern DWORD g_dwLineDeviceIDBase;            // device identifier minus base gives the line index
+extern ASYNC_COMPLETION g_pfnAsyncCompletion;
+extern HPROVIDER g_hProvider;
+extern LINEEVENT g_pfnLineCreateProc;
+extern PHONEEVENT g_pfnPhoneCreateProc;
+extern LINEEVENT g_pLineEventProc;            // one procedure for all lines; the latest open wins
+extern DWORD g_dwDeviceCount;
+extern HINSTANCE g_hModule;

@@ -1,0 +1,32 @@
+// Loading and unloading the library. The process-wide objects are already
+// built by static construction when the entry point runs.
+#include <windows.h>
+
+#include <cwctype>
+
+#include "common/BoundedString.h"
+#include "config/ProviderIdentity.h"
+#include "manager/CGenericTSPIManager.h"
+#include "manager/ProviderState.h"
+
+namespace {
+void RememberHostProcess() {
+    GetModuleFileNameW(nullptr, g_szProcessPath, 259);
+    for (wchar_t* p = g_szProcessPath; *p != L'\0'; ++p) *p = static_cast<wchar_t>(towupper(*p));
+}
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID) {
+    switch (dwReason) {
+        case DLL_PROCESS_ATTACH:
+            g_hModule = hInstance;
+            RememberHostProcess();
+            g_Manager.AttachInstance();
+            break;
+        case DLL_PROCESS_DETACH:
+            break;
+        default:
+            break;
+    }
+    return TRUE;
+}

@@ -1,0 +1,74 @@
+// The exported TAPI service-provider functions, as tapisrv calls them.
+#pragma once
+
+#include <windows.h>
+
+#include "model/TapiDefs.h"
+
+#define TSPIAPI WINAPI
+
+extern "C" {
+
+// Provider lifecycle and versions.
+LONG TSPIAPI TSPI_lineNegotiateTSPIVersion(DWORD dwDeviceID, DWORD dwLowVersion, DWORD dwHighVersion,
+                                           LPDWORD lpdwTSPIVersion);
+LONG TSPIAPI TSPI_providerEnumDevices(DWORD dwPermanentProviderID, LPDWORD lpdwNumLines, LPDWORD lpdwNumPhones,
+                                      HPROVIDER hProvider, LINEEVENT lpfnLineCreateProc,
+                                      PHONEEVENT lpfnPhoneCreateProc);
+LONG TSPIAPI TSPI_providerInit(DWORD dwTSPIVersion, DWORD dwPermanentProviderID, DWORD dwLineDeviceIDBase,
+                               DWORD dwPhoneDeviceIDBase, DWORD_PTR dwNumLines, DWORD_PTR dwNumPhones,
+                               ASYNC_COMPLETION lpfnCompletionProc, LPDWORD lpdwTSPIOptions);
+LONG TSPIAPI TSPI_providerShutdown(DWORD dwTSPIVersion, DWORD dwPermanentProviderID);
+LONG TSPIAPI TSPI_providerUIIdentify(LPWSTR lpszUIDLLName);
+LONG TSPIAPI TSPI_lineNegotiateExtVersion(DWORD dwDeviceID, DWORD dwTSPIVersion, DWORD dwLowVersion,
+                                          DWORD dwHighVersion, LPDWORD lpdwExtVersion);
+LONG TSPIAPI TSPI_lineSelectExtVersion(HDRVLINE hdLine, DWORD dwExtVersion);
+LONG TSPIAPI TSPI_phoneNegotiateTSPIVersion(DWORD dwDeviceID, DWORD dwLowVersion, DWORD dwHighVersion,
+                                            LPDWORD lpdwTSPIVersion);
+LONG TSPIAPI TSPI_phoneNegotiateExtVersion(DWORD dwDeviceID, DWORD dwTSPIVersion, DWORD dwLowVersion,
+                                           DWORD dwHighVersion, LPDWORD lpdwExtVersion);
+LONG TSPIAPI TSPI_phoneSelectExtVersion(HDRVPHONE hdPhone, DWORD dwExtVersion);
+LONG TSPIAPI TSPI_providerCreateLineDevice(DWORD_PTR dwTempID, DWORD dwDeviceID);
+LONG TSPIAPI TSPI_providerCreatePhoneDevice(DWORD_PTR dwTempID, DWORD dwDeviceID);
+LONG TSPIAPI TSPI_providerConfig(HWND hwndOwner, DWORD dwPermanentProviderID);
+LONG TSPIAPI TSPI_providerInstall(HWND hwndOwner, DWORD dwPermanentProviderID);
+LONG TSPIAPI TSPI_providerRemove(HWND hwndOwner, DWORD dwPermanentProviderID);
+LONG TSPIAPI TSPI_providerFreeDialogInstance(HDRVDIALOGINSTANCE hdDlgInst);
+LONG TSPIAPI TSPI_providerGenericDialogData(DWORD_PTR dwObjectID, DWORD dwObjectType, LPVOID lpParams, DWORD dwSize);
+
+// Phone devices: every one refuses. Records the provider never reads are plain pointers.
+LONG TSPIAPI TSPI_phoneClose(HDRVPHONE hdPhone);
+LONG TSPIAPI TSPI_phoneDevSpecific(DRV_REQUESTID dwRequestID, HDRVPHONE hdPhone, LPVOID lpParams, DWORD dwSize);
+LONG TSPIAPI TSPI_phoneGetButtonInfo(HDRVPHONE hdPhone, DWORD dwButtonLampID, LPVOID lpButtonInfo);
+LONG TSPIAPI TSPI_phoneGetData(HDRVPHONE hdPhone, DWORD dwDataID, LPVOID lpData, DWORD dwSize);
+LONG TSPIAPI TSPI_phoneGetDevCaps(DWORD dwDeviceID, DWORD dwTSPIVersion, DWORD dwExtVersion, LPVOID lpPhoneCaps);
+LONG TSPIAPI TSPI_phoneGetDisplay(HDRVPHONE hdPhone, VARSTRING* lpDisplay);
+LONG TSPIAPI TSPI_phoneGetExtensionID(DWORD dwDeviceID, DWORD dwTSPIVersion, LPVOID lpExtensionID);
+LONG TSPIAPI TSPI_phoneGetGain(HDRVPHONE hdPhone, DWORD dwHookSwitchDev, LPDWORD lpdwGain);
+LONG TSPIAPI TSPI_phoneGetHookSwitch(HDRVPHONE hdPhone, LPDWORD lpdwHookSwitchDevs);
+LONG TSPIAPI TSPI_phoneGetID(HDRVPHONE hdPhone, VARSTRING* lpDeviceID, LPCWSTR lpszDeviceClass,
+                             HANDLE hTargetProcess);
+LONG TSPIAPI TSPI_phoneGetIcon(DWORD dwDeviceID, LPCWSTR lpszDeviceClass, HICON* lphIcon);
+LONG TSPIAPI TSPI_phoneGetLamp(HDRVPHONE hdPhone, DWORD dwButtonLampID, LPDWORD lpdwLampMode);
+LONG TSPIAPI TSPI_phoneGetRing(HDRVPHONE hdPhone, LPDWORD lpdwRingMode, LPDWORD lpdwVolume);
+LONG TSPIAPI TSPI_phoneGetStatus(HDRVPHONE hdPhone, LPVOID lpPhoneStatus);
+LONG TSPIAPI TSPI_phoneGetVolume(HDRVPHONE hdPhone, DWORD dwHookSwitchDev, LPDWORD lpdwVolume);
+LONG TSPIAPI TSPI_phoneOpen(DWORD dwDeviceID, HTAPIPHONE htPhone, HDRVPHONE* lphdPhone, DWORD dwTSPIVersion,
+                            PHONEEVENT lpfnEventProc);
+LONG TSPIAPI TSPI_phoneSetButtonInfo(DRV_REQUESTID dwRequestID, HDRVPHONE hdPhone, DWORD dwButtonLampID,
+                                     LPVOID lpButtonInfo);
+LONG TSPIAPI TSPI_phoneSetData(DRV_REQUESTID dwRequestID, HDRVPHONE hdPhone, DWORD dwDataID, LPVOID lpData,
+                               DWORD dwSize);
+LONG TSPIAPI TSPI_phoneSetDisplay(DRV_REQUESTID dwRequestID, HDRVPHONE hdPhone, DWORD dwRow, DWORD dwColumn,
+                                  LPCWSTR lpsDisplay, DWORD dwSize);
+LONG TSPIAPI TSPI_phoneSetGain(DRV_REQUESTID dwRequestID, HDRVPHONE hdPhone, DWORD dwHookSwitchDev, DWORD dwGain);
+LONG TSPIAPI TSPI_phoneSetHookSwitch(DRV_REQUESTID dwRequestID, HDRVPHONE hdPhone, DWORD dwHookSwitchDevs,
+                                     DWORD dwHookSwitchMode);
+LONG TSPIAPI TSPI_phoneSetLamp(DRV_REQUESTID dwRequestID, HDRVPHONE hdPhone, DWORD dwButtonLampID, DWORD dwLampMode);
+LONG TSPIAPI TSPI_phoneSetRing(DRV_REQUESTID dwRequestID, HDRVPHONE hdPhone, DWORD dwRingMode, DWORD dwVolume);
+LONG TSPIAPI TSPI_phoneSetStatusMessages(HDRVPHONE hdPhone, DWORD dwPhoneStates, DWORD dwButtonModes,
+                                         DWORD dwButtonStates);
+LONG TSPIAPI TSPI_phoneSetVolume(DRV_REQUESTID dwRequestID, HDRVPHONE hdPhone, DWORD dwHookSwitchDev,
+                                 DWORD dwVolume);
+
+}  // extern "C"

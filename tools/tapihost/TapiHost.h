@@ -1,0 +1,86 @@
+// A stand-in for the Windows telephony service: loads a service provider by
+// path and drives it the way tapisrv does, recording every callback it gets.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "model/TapiDefs.h"
+
+// One callback received from the provider.
+struct HostEvent {
+    enum Kind { LineEvent, Completion, LineCreate, PhoneCreate } kind;
+    std::chrono::steady_clock::time_point time;
+    HTAPILINE htLine;
+    HTAPICALL htCall;
+    DWORD dwMsg;
+    DWORD_PTR dwParam1, dwParam2, dwParam3;
+    DWORD dwRequestID;  // completions
+    LONG lResult;       // completions
+};
+
+class CTapiHost {
+public:
+    static constexpr DWORD kPermanentProviderID = 7;
+    static constexpr DWORD kLineDeviceIDBase = 0;
+
+    CTapiHost();
+    ~CTapiHost();
+    CTapiHost(const CTapiHost&) = delete;
+    CTapiHost& operator=(const CTapiHost&) = delete;
+
+    bool Load(const std::wstring& path);
+    void Unload();
+    bool IsLoaded() const { return m_hProvider != nullptr; }
+    HMODULE Module() const { return m_hProvider; }
+
+    // Looks up an export; null when the provider lacks it.
+    FARPROC Export(const char* pszName) const;
+    template <typename Fn>
+    Fn ExportAs(const char* pszName) const {
+        return reinterpret_cast<Fn>(reinterpret_cast<void*>(Export(pszName)));
+    }
+
+    // The start-up order of tapisrv.
+    LONG NegotiateTSPIVersion(DWORD dwDeviceID, DWORD dwLow, DWORD dwHigh, DWORD* pdwVersion);
+    LONG EnumDevices(DWORD* pdwNumLines, DWORD* pdwNumPhones);
+    LONG Init(DWORD dwNumLines, DWORD* pdwTSPIOptions);
+    LONG Shutdown();
+    // Negotiate, enumerate and initialise; returns the first failure.
+    LONG Start(DWORD* pdwNumLines = nullptr);
+
+    std::vector<HostEvent> Events() const;
+    void ClearEvents();
+    // Waits until an event satisfies the predicate; false at the deadline.
+    bool WaitForEvent(const std::function<bool(const HostEvent&)>& predicate, DWORD dwTimeoutMs) const;
+
+    DWORD NegotiatedVersion() const { return m_dwVersion; }
+
+    // The host object the provider calls back into (one at a time per process).
+    static CTapiHost* Current();
+
+private:
+    static void CALLBACK OnCompletion(DRV_REQUESTID dwRequestID, LONG lResult);
+    static void CALLBACK OnLineEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD dwMsg, DWORD_PTR dwParam1,
+                                     DWORD_PTR dwParam2, DWORD_PTR dwParam3);
+    static void CALLBACK OnLineCreate(HTAPILINE htLine, HTAPICALL htCall, DWORD dwMsg, DWORD_PTR dwParam1,
+                                      DWORD_PTR dwParam2, DWORD_PTR dwParam3);
+    static void CALLBACK OnPhoneCreate(HTAPIPHONE htPhone, DWORD dwMsg, DWORD_PTR dwParam1, DWORD_PTR dwParam2,
+                                       DWORD_PTR dwParam3);
+    void Record(HostEvent event);
+
+    HMODULE m_hProvider = nullptr;
+    DWORD m_dwVersion = 0;
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    std::vector<HostEvent> m_events;
+};
+
+// Name of a LINE_* message, for printing.
+const wchar_t* LineMessageName(DWORD dwMsg);
