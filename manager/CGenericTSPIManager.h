@@ -2,7 +2,8 @@
 // the cloud PBX. Exactly one exists per process (g_Manager); all its state is
 // process-wide. Its operations live in the files of their concern:
 //   CGenericTSPIManager.cpp  construction, the trace-only hooks
-//   StartUp.cpp              AttachInstance, InitResource, ProviderInit(2), ProviderShutdown, line names
+//   StartUp.cpp              AttachInstance, InitResource, ProviderInit(2), ProviderShutdown
+//   LineNames.cpp            GetFirstName, GetFirstAddress, GetFirstDeviceNumber
 #pragma once
 
 #include "config/CRegTool.h"

@@ -78,9 +78,3 @@ void CGenericTSPIManager::ProviderShutdown() {
     CFuncTrace trace(2, L"CGenericTSPIManager::ProviderShutdown");
     trace.End();
 }
-
-const wchar_t* CGenericTSPIManager::GetFirstAddress(DWORD) { return L""; }
-
-const wchar_t* CGenericTSPIManager::GetFirstDeviceNumber(DWORD) { return L""; }
-
-const wchar_t* CGenericTSPIManager::GetFirstName(DWORD) { return L""; }
