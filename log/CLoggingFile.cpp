@@ -98,13 +98,13 @@ int CLoggingFile::WriteV(DWORD dwLevel, const wchar_t* pszFormat, va_list args) 
         WriteText(szHeader);
 
         // Static: Write allocates nothing, and m_cs makes the buffer ours.
-        static wchar_t szMessage[kMessageUnits + 2];
+        static wchar_t szMessage[kMessageUnits];
         size_t cch = BoundedFormatV(szMessage, kMessageUnits, pszFormat, args);
-        if (cch > 1 && szMessage[cch - 2] == L'\r' && szMessage[cch - 1] == L'\n') cch -= 2;
-        szMessage[cch++] = L'\r';
-        szMessage[cch++] = L'\n';
-        szMessage[cch] = L'\0';
+        if (cch > 1 && szMessage[cch - 2] == L'\r' && szMessage[cch - 1] == L'\n') szMessage[cch - 2] = L'\0';
+        // The line end goes separately, so that a message cut to fit the
+        // UTF-8 buffer still ends its line.
         WriteText(szMessage);
+        WriteText(L"\r\n");
     }
     LeaveCriticalSection(&m_cs);
     return nResult;

@@ -34,15 +34,23 @@ void CLoggingFileWithEvent::CollectLogFiles() {
     FindClose(hFind);
 }
 
+// Beyond MaxFiles the oldest files go (the highest numbers), never the newest.
 void CLoggingFileWithEvent::DeleteSurplusLogFiles() {
-    std::sort(g_LogFileList.begin(), g_LogFileList.end(), std::greater<>());
-    for (size_t i = m_dwMaxFiles; i < g_LogFileList.size(); ++i) DeleteFileW(g_LogFileList[i].c_str());
+    std::sort(g_LogFileList.begin(), g_LogFileList.end());
+    while (g_LogFileList.size() > m_dwMaxFiles) {
+        DeleteFileW(g_LogFileList.back().c_str());
+        g_LogFileList.pop_back();
+    }
 }
 
 void CLoggingFileWithEvent::ShiftLogFiles() {
     std::sort(g_LogFileList.begin(), g_LogFileList.end(), std::greater<>());
     if (g_LogFileList.empty()) return;
-    if (g_LogFileList.size() >= m_dwMaxFiles) DeleteFileW(g_LogFileList.front().c_str());
+    // A full series makes room for the new file 000 by dropping its oldest.
+    if (g_LogFileList.size() >= m_dwMaxFiles) {
+        DeleteFileW(g_LogFileList.front().c_str());
+        g_LogFileList.erase(g_LogFileList.begin());
+    }
 
     // From the highest number down, so that every target name is free.
     std::wstring marker = std::wstring(GetExeName()) + L"_";

@@ -1,0 +1,78 @@
+#include "support/TestFiles.h"
+
+#include <algorithm>
+
+#include "common/BoundedString.h"
+
+CTempDir::CTempDir(const wchar_t* pszTag) {
+    wchar_t szTemp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, szTemp);
+    static LONG s_nCounter = 0;
+    wchar_t szName[MAX_PATH];
+    StrFormat(szName, L"%s%s_%lu_%ld", szTemp, pszTag, GetCurrentProcessId(), InterlockedIncrement(&s_nCounter));
+    m_path = szName;
+    CreateDirectoryW(m_path.c_str(), nullptr);
+}
+
+CTempDir::~CTempDir() {
+    for (const std::wstring& name : ListFiles(m_path)) DeleteFileW(File(name).c_str());
+    RemoveDirectoryW(m_path.c_str());
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+    HANDLE hFile = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) return {};
+    std::string bytes;
+    char buffer[65536];
+    DWORD dwRead = 0;
+    while (ReadFile(hFile, buffer, sizeof(buffer), &dwRead, nullptr) && dwRead > 0) bytes.append(buffer, dwRead);
+    CloseHandle(hFile);
+    return bytes;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    HANDLE hFile = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) return false;
+    DWORD dwWritten = 0;
+    BOOL bOk = WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &dwWritten, nullptr);
+    CloseHandle(hFile);
+    return bOk && dwWritten == bytes.size();
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<std::wstring> ListFiles(const std::wstring& folder, const wchar_t* pszPattern) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE hFind = FindFirstFileW((folder + L"\\" + pszPattern).c_str(), &entry);
+    if (hFind == INVALID_HANDLE_VALUE) return names;
+    do {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.push_back(entry.cFileName);
+    } while (FindNextFileW(hFind, &entry));
+    FindClose(hFind);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string ToUtf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    int cb = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(cb, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), cb, nullptr, nullptr);
+    return out;
+}
+
+std::wstring FromUtf8(const std::string& text) {
+    if (text.empty()) return {};
+    int cch = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(cch, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), cch);
+    return out;
+}
+
+std::wstring GetEnv(const wchar_t* pszName) {
+    wchar_t szValue[1024] = {};
+    DWORD cch = GetEnvironmentVariableW(pszName, szValue, 1024);
+    return cch > 0 && cch < 1024 ? std::wstring(szValue) : std::wstring();
+}

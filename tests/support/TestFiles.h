@@ -1,0 +1,34 @@
+// Files and folders for tests: a fresh temporary folder per test, and reading
+// files back as text.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// A new empty folder below %TEMP%, removed with its files on destruction.
+class CTempDir {
+public:
+    explicit CTempDir(const wchar_t* pszTag = L"orvo");
+    ~CTempDir();
+    CTempDir(const CTempDir&) = delete;
+    CTempDir& operator=(const CTempDir&) = delete;
+
+    const std::wstring& Path() const { return m_path; }
+    std::wstring File(const std::wstring& name) const { return m_path + L"\\" + name; }
+
+private:
+    std::wstring m_path;
+};
+
+// Whole file as bytes; empty when it cannot be read.
+std::string ReadFileBytes(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+bool FileExists(const std::wstring& path);
+// Names (not paths) of the files in a folder matching a pattern, sorted.
+std::vector<std::wstring> ListFiles(const std::wstring& folder, const wchar_t* pszPattern = L"*");
+// UTF-8 <-> UTF-16 for comparing file contents.
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+std::wstring GetEnv(const wchar_t* pszName);

@@ -1,0 +1,169 @@
+// The debug log as a reader of its files sees it.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <thread>
+
+#include "common/BoundedString.h"
+#include "log/CLoggingFileWithEvent.h"
+#include "log/ExeName.h"
+#include "support/TestFiles.h"
+#include "support/TraceCapture.h"
+
+namespace {
+
+class LoggingFileTest : public testing::Test {
+protected:
+    void SetUp() override {
+        StrCopy(g_szLogPath, m_dir.Path().c_str());
+        m_exe = GetExeName();
+        m_log.SetFileNamePattern((m_dir.Path() + L"\\ORVOTSP" + m_exe + L"_%03d.LOG").c_str());
+        m_log.m_dwDebugLevel = 6;
+        m_log.m_dwMaxFiles = 5;
+    }
+
+    std::wstring LogFile(int nNumber) const {
+        wchar_t szName[64];
+        StrFormat(szName, L"%03d.LOG", nNumber);
+        return m_dir.File(L"ORVOTSP" + m_exe + L"_" + szName);
+    }
+
+    std::vector<std::wstring> Messages(int nNumber = 0) const { return LogMessages(ReadFileBytes(LogFile(nNumber))); }
+
+    CTempDir m_dir{L"logtest"};
+    std::wstring m_exe;
+    CLoggingFileWithEvent m_log;
+};
+
+TEST_F(LoggingFileTest, LineHasUtcHeaderProcessAndThreadAndEndsInCrLf) {
+    g_dwLastLogThreadId = GetCurrentThreadId();
+    m_log.Write(0, L"hello %d", 42);
+    std::string bytes = ReadFileBytes(LogFile(0));
+    std::regex line(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \( *(\d+): *(\d+)\) - hello 42\r\n$)");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(bytes, match, line)) << bytes;
+    EXPECT_EQ(std::stoul(match[1]), GetCurrentProcessId());
+    EXPECT_EQ(std::stoul(match[2]), GetCurrentThreadId());
+    // Both ids are right-aligned in five places.
+    EXPECT_NE(bytes.find(") - "), std::string::npos);
+    EXPECT_EQ(bytes[24], '(');
+    EXPECT_EQ(bytes[30], ':');
+}
+
+TEST_F(LoggingFileTest, WideStringArgumentsAreFormattedAsWideText) {
+    m_log.Write(0, L"name %s and %s", L"Lena Muster", L"Büro");
+    std::vector<std::wstring> messages = Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], L"name Lena Muster and Büro");
+}
+
+TEST_F(LoggingFileTest, LevelFilterWritesOnlyLevelsUpToTheThreshold) {
+    struct Case {
+        DWORD dwThreshold;
+        std::vector<std::wstring> expected;
+    };
+    const Case cases[] = {
+        {0, {L"level 0"}},
+        {5, {L"level 0", L"level 1", L"level 5"}},
+        {6, {L"level 0", L"level 1", L"level 5", L"level 6"}},
+    };
+    for (const Case& c : cases) {
+        CTempDir dir(L"levels");
+        {
+            CLoggingFile log;
+            log.SetFileNamePattern((dir.Path() + L"\\level_%03d.LOG").c_str());
+            log.m_dwDebugLevel = c.dwThreshold;
+            for (DWORD level : {0u, 1u, 5u, 6u, 7u}) log.Write(level, L"level %u", level);
+        }
+        EXPECT_EQ(LogMessages(ReadFileBytes(dir.File(L"level_000.LOG"))), c.expected) << c.dwThreshold;
+    }
+}
+
+TEST_F(LoggingFileTest, TrailingCrLfIsWrittenOnceAndALoneLineFeedStays) {
+    g_dwLastLogThreadId = GetCurrentThreadId();
+    m_log.Write(0, L"with crlf\r\n");
+    m_log.Write(0, L"with lf\n");
+    std::string bytes = ReadFileBytes(LogFile(0));
+    EXPECT_NE(bytes.find(" - with crlf\r\n2"), std::string::npos) << bytes;
+    EXPECT_NE(bytes.find(" - with lf\n\r\n"), std::string::npos) << bytes;
+}
+
+TEST_F(LoggingFileTest, ThreadChangeStartsANewBlockWithAnEmptyLine) {
+    g_dwLastLogThreadId = GetCurrentThreadId();
+    m_log.Write(0, L"first");
+    m_log.Write(0, L"second");
+    std::thread other([&] { m_log.Write(0, L"other thread"); });
+    other.join();
+    m_log.Write(0, L"back");
+    std::string bytes = ReadFileBytes(LogFile(0));
+    EXPECT_NE(bytes.find("first\r\n2"), std::string::npos) << "same thread: no empty line";
+    EXPECT_NE(bytes.find("second\r\n\r\n2"), std::string::npos) << "empty line before the other thread";
+    EXPECT_NE(bytes.find("other thread\r\n\r\n2"), std::string::npos) << "empty line when coming back";
+}
+
+TEST_F(LoggingFileTest, FileOfExactlyTheLimitIsKeptAndOneByteMoreRotates) {
+    g_dwLastLogThreadId = GetCurrentThreadId();
+    m_log.Write(0, L"x");
+    LONGLONG nSize = static_cast<LONGLONG>(ReadFileBytes(LogFile(0)).size());
+    m_log.m_nMaxLogFileSize = nSize * 2;
+    EXPECT_EQ(m_log.Write(0, L"x"), 0) << "a file below the limit";
+    EXPECT_EQ(static_cast<LONGLONG>(ReadFileBytes(LogFile(0)).size()), nSize * 2);
+    EXPECT_EQ(m_log.Write(0, L"y"), 0) << "a file of exactly the limit is not rotated";
+    EXPECT_EQ(m_log.Write(0, L"z"), 1) << "past the limit the line starts a new file";
+    EXPECT_EQ(Messages(0), std::vector<std::wstring>{L"z"});
+    EXPECT_EQ(Messages(1), (std::vector<std::wstring>{L"x", L"x", L"y"}));
+}
+
+TEST_F(LoggingFileTest, RotationShiftsTheSeriesAndDropsTheOldest) {
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(WriteFileBytes(LogFile(i), "file " + std::to_string(i)));
+    m_log.OnRotate();
+    EXPECT_EQ(m_log.m_dwLogFileNr, 0u);
+    EXPECT_FALSE(FileExists(LogFile(0))) << "000 is free for the new file";
+    for (int i = 1; i < 5; ++i) EXPECT_EQ(ReadFileBytes(LogFile(i)), "file " + std::to_string(i - 1)) << i;
+    EXPECT_FALSE(FileExists(LogFile(5)));
+}
+
+TEST_F(LoggingFileTest, RotationWhenFullLeavesFiveFilesWithTheNewestAsZero) {
+    for (int i = 1; i < 5; ++i) ASSERT_TRUE(WriteFileBytes(LogFile(i), "file " + std::to_string(i)));
+    m_log.m_nMaxLogFileSize = 10;
+    m_log.Write(0, L"a line longer than ten bytes");
+    m_log.Write(0, L"new file");
+    EXPECT_EQ(Messages(0), std::vector<std::wstring>{L"new file"});
+    EXPECT_EQ(Messages(1), std::vector<std::wstring>{L"a line longer than ten bytes"});
+    EXPECT_EQ(ReadFileBytes(LogFile(2)), "file 1");
+    EXPECT_EQ(ReadFileBytes(LogFile(4)), "file 3");
+    EXPECT_EQ(ListFiles(m_dir.Path(), L"*.LOG").size(), 5u) << "old 004 is gone";
+}
+
+TEST_F(LoggingFileTest, SurplusFilesBeyondMaxFilesAreDeleted) {
+    m_log.m_dwMaxFiles = 2;
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(WriteFileBytes(LogFile(i), "file " + std::to_string(i)));
+    m_log.OnRotate();
+    EXPECT_EQ(ReadFileBytes(LogFile(1)), "file 0");
+    EXPECT_FALSE(FileExists(LogFile(0)));
+    EXPECT_FALSE(FileExists(LogFile(2)));
+    EXPECT_FALSE(FileExists(LogFile(3)));
+    EXPECT_FALSE(FileExists(LogFile(4)));
+}
+
+TEST_F(LoggingFileTest, FilesOfOtherExecutablesAreNeverTouched) {
+    const std::wstring other = m_dir.File(L"ORVOTSPsvchost_000.LOG");
+    const std::wstring otherOld = m_dir.File(L"ORVOTSPsvchost_004.LOG");
+    ASSERT_TRUE(WriteFileBytes(other, "service"));
+    ASSERT_TRUE(WriteFileBytes(otherOld, "service old"));
+    ASSERT_TRUE(WriteFileBytes(LogFile(0), "mine"));
+    m_log.OnRotate();
+    EXPECT_EQ(ReadFileBytes(other), "service");
+    EXPECT_EQ(ReadFileBytes(otherOld), "service old");
+    EXPECT_EQ(ReadFileBytes(LogFile(1)), "mine");
+}
+
+TEST_F(LoggingFileTest, VeryLongMessageIsCutNotLost) {
+    std::wstring longText(9000, L'a');
+    m_log.Write(0, L"%s", longText.c_str());
+    std::vector<std::wstring> messages = Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], std::wstring(8190, L'a'));
+}
+
+}  // namespace

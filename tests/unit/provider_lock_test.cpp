@@ -1,0 +1,62 @@
+// The model's one lock: re-entrant for its holder, traced with owner codes.
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "manager/ProviderLock.h"
+#include "support/TraceCapture.h"
+
+namespace {
+
+bool OtherThreadCanEnter() {
+    return std::async(std::launch::async, [] {
+               if (!TryEnterCriticalSection(&ProviderLock)) return false;
+               LeaveCriticalSection(&ProviderLock);
+               return true;
+           }).get();
+}
+
+TEST(ProviderLockTest, NestedEntryNeitherBlocksNorLosesTheOuterHold) {
+    CTraceCapture capture(6);
+    {
+        CProviderLockGuard outer(LockOwner::lineMakeCall);
+        {
+            CProviderLockGuard inner(LockOwner::RaiseCallMsg);
+            EXPECT_EQ(g_dwLockOwner, LockOwner::RaiseCallMsg);
+        }
+        // The inner exit clears the owner code although the outer holder still holds the lock.
+        EXPECT_EQ(g_dwLockOwner, 0u);
+        EXPECT_FALSE(OtherThreadCanEnter()) << "the outer holder must still hold the lock";
+    }
+    EXPECT_TRUE(OtherThreadCanEnter()) << "the lock must be free after the outer exit";
+
+    EXPECT_EQ(capture.Messages(), (std::vector<std::wstring>{
+                                      L"CS_BEGIN 21 (0)",
+                                      L"CS_BEGIN 51 (21)",
+                                      L"CS_END 51 (51)",
+                                      L"CS_END 21 (0)",
+                                  }));
+}
+
+TEST(ProviderLockTest, LockLinesAreWrittenOnlyAtLevelSix) {
+    CTraceCapture capture(5);
+    { CProviderLockGuard lock(LockOwner::lineOpen); }
+    EXPECT_TRUE(capture.Messages().empty());
+}
+
+TEST(ProviderLockTest, SecondThreadWaitsUntilTheHolderLeaves) {
+    std::promise<void> entered;
+    std::promise<void> release;
+    std::thread holder([&] {
+        CProviderLockGuard lock(LockOwner::DispatchEvents);
+        entered.set_value();
+        release.get_future().wait();
+    });
+    entered.get_future().wait();
+    EXPECT_FALSE(OtherThreadCanEnter());
+    release.set_value();
+    holder.join();
+    EXPECT_TRUE(OtherThreadCanEnter());
+}
+
+}  // namespace
