@@ -1,0 +1,1 @@
+"""PBX simulator: a loopback stand-in for the hosted PBX's REST interface."""

@@ -1,0 +1,70 @@
+"""Command line: start the simulator, print its port, serve until stopped."""
+
+import argparse
+import os
+import signal
+import sys
+import tempfile
+
+from . import certs
+from .account import AccountError, load_account
+from .listeners import Listeners
+from .simulator import Simulator
+
+DEMO_ACCOUNT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "demo_account.json")
+
+
+def parse_args(argv):
+    parser = argparse.ArgumentParser(prog="pbxsim", description="PBX simulator on a loopback port.")
+    parser.add_argument("--account", default=DEMO_ACCOUNT, help="account file (JSON); default: the demo account")
+    parser.add_argument("--port", type=int, default=0, help="port to listen on; 0 picks a free one")
+    parser.add_argument("--https", action="store_true", help="serve HTTPS with a self-signed localhost certificate")
+    parser.add_argument("--cert", help="PEM certificate to use instead of a generated one (with --key)")
+    parser.add_argument("--key", help="PEM private key for --cert")
+    parser.add_argument("--cert-out", help="write the server certificate here (PEM)")
+    parser.add_argument("--cert-der-out", help="write the server certificate here (DER)")
+    parser.add_argument("--chunked", action="store_true", help="serve the event stream with chunked encoding")
+    parser.add_argument("--token-lifetime", type=int, help="access token lifetime in seconds")
+    parser.add_argument("--quiet", action="store_true", help="do not log requests to stderr")
+    args = parser.parse_args(argv)
+    if (args.cert is None) != (args.key is None):
+        parser.error("--cert and --key go together")
+    if (args.cert or args.cert_out or args.cert_der_out) and not args.https:
+        parser.error("certificate options need --https")
+    if not 0 <= args.port <= 65535:
+        parser.error("--port must be 0..65535")
+    return args
+
+
+def _tls_context(args, workdir):
+    if not args.https:
+        return None
+    cert, key = (args.cert, args.key) if args.cert else certs.generate(workdir)
+    certs.export(cert, args.cert_out, args.cert_der_out)
+    return certs.server_context(cert, key)
+
+
+def main(argv=None):
+    args = parse_args(sys.argv[1:] if argv is None else argv)
+    overrides = {"chunked": args.chunked}
+    if args.token_lifetime is not None:
+        overrides["token_lifetime"] = args.token_lifetime
+    try:
+        sim = Simulator(load_account(args.account), overrides)
+    except (AccountError, ValueError) as exc:
+        print(f"pbxsim: {exc}", file=sys.stderr)
+        return 2
+    with tempfile.TemporaryDirectory(prefix="pbxsim-") as workdir:
+        try:
+            listeners = Listeners(sim, _tls_context(args, workdir), quiet=args.quiet)
+            port = listeners.start(args.port)
+        except (OSError, certs.CertificateError) as exc:
+            print(f"pbxsim: {exc}", file=sys.stderr)
+            return 1
+        for signum in (signal.SIGTERM, signal.SIGINT):
+            signal.signal(signum, lambda *_: sim.stopping.set())
+        print(f"PBXSIM_PORT {port}", flush=True)
+        sim.stopping.wait()
+        listeners.stop()
+        sim.close()
+    return 0

@@ -1,0 +1,72 @@
+"""The simulated PBX's state, shared by all connections."""
+
+import threading
+
+from .calls import CallBook
+from .eventstream import END, EventHub
+from .faults import FaultTable
+from .requestlog import RequestLog
+from .scheduler import Scheduler
+from .settings import Settings
+from .tokens import TokenIssuer
+
+
+class Simulator:
+    def __init__(self, account, settings_overrides=None):
+        self.account = account
+        self._start_extensions = list(account.extensions)
+        self.settings = Settings(settings_overrides)
+        self.tokens = TokenIssuer(account.customer)
+        self.hub = EventHub()
+        self.scheduler = Scheduler()
+        self.calls = CallBook(self.hub, self.scheduler)
+        self.faults = FaultTable()
+        self.requests = RequestLog()
+        self._changed = threading.Condition()
+        self.stopping = threading.Event()
+        # Set by the listeners: take_down(ms) closes the port for a while.
+        self.take_down = None
+
+    def notify(self):
+        """Wakes control clients waiting for streams or requests.
+
+        Callers must not hold another component's lock here, since waiters
+        read those components while holding this condition.
+        """
+        with self._changed:
+            self._changed.notify_all()
+
+    def wait_until(self, predicate, timeout):
+        with self._changed:
+            return self._changed.wait_for(predicate, timeout)
+
+    def describe(self):
+        return {
+            "customer": self.account.customer,
+            "streams": self.hub.streams(),
+            "calls": self.calls.describe(),
+            "scheduled": self.scheduler.pending(),
+            "faults": self.faults.describe(),
+            "requests": self.requests.count(),
+            "settings": self.settings.snapshot(),
+        }
+
+    def reset(self):
+        """Back to the state after start, for test isolation."""
+        self.scheduler.clear()
+        self.calls.clear()
+        self.faults.clear()
+        self.requests.clear()
+        self.hub.clear_history()
+        self.hub.close_all(END)
+        # Streams of the previous test must be gone before the next one counts streams.
+        self.wait_until(lambda: self.hub.count() == 0, 5)
+        self.settings.reset()
+        self.tokens.revoke_all()
+        self.account.extensions = list(self._start_extensions)
+        self.notify()
+
+    def close(self):
+        self.stopping.set()
+        self.scheduler.stop()
+        self.hub.close_all(END)

@@ -1,0 +1,694 @@
+"""Tests of the PBX simulator, run against the real command line in a child process."""
+
+import base64
+import http.client
+import json
+import os
+import socket
+import ssl
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+if __package__ in (None, ""):
+    sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+
+from pbxsim.client import (CALLS_PATH, DIRECTORY_PATH, LOGIN_PATH, EventStream,  # noqa: E402
+                           PbxSimClient, PbxSimError, start_pbxsim)
+
+CUSTOMER = "c-test-0815"
+USER, PASSWORD = "tester", "Pässwort"
+ACCOUNT = {
+    "customer": CUSTOMER,
+    "users": [{"name": USER, "password": PASSWORD}, {"name": "second", "password": "two"}],
+    "extensions": [
+        {"uuid": "u-21", "extension_number": "21", "name": "Büro", "presence": "online"},
+        {"uuid": "u-22", "extension_number": "22", "name": "Reception", "presence": "offline"},
+        {"extension_number": "23", "name": "Lab"},
+    ],
+}
+FAST_CALLS = {"dial_delay_ms": 0, "answer_delay_ms": 0}
+
+
+def strict_b64decode(text):
+    # What the provider does: standard alphabet, "=" only as padding.
+    return base64.b64decode(text, validate=True)
+
+
+def token_claims(token):
+    parts = token.split(".")
+    if len(parts) != 3:
+        raise ValueError(f"token has {len(parts)} parts")
+    return json.loads(strict_b64decode(parts[1]))
+
+
+def write_account(directory, account=ACCOUNT):
+    path = os.path.join(directory, "account.json")
+    with open(path, "w", encoding="utf-8") as handle:
+        json.dump(account, handle, ensure_ascii=False)
+    return path
+
+
+class SimulatorCase(unittest.TestCase):
+    """Starts one simulator per test class and resets it before every test."""
+
+    start_options = {}
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory(prefix="pbxsim-test-")
+        cls.addClassCleanup(cls.tmp.cleanup)
+        cls.account_path = write_account(cls.tmp.name)
+        cls.sim = start_pbxsim(account=cls.account_path, **cls.make_start_options(cls.tmp.name))
+        cls.addClassCleanup(cls.sim.stop)
+        cls.client = cls.sim.client()
+
+    @classmethod
+    def make_start_options(cls, directory):
+        return dict(cls.start_options)
+
+    def setUp(self):
+        self.client.reset()
+        self.client.set_make_call(**FAST_CALLS)
+
+    # -- helpers ---------------------------------------------------------
+    def token(self):
+        return self.client.access_token(USER, PASSWORD)
+
+    def api(self, method, path, body=None, token=None, headers=None):
+        all_headers = dict(headers or {})
+        if token is not None:
+            all_headers.update(PbxSimClient.bearer(token))
+        status, answer_headers, data = self.client.request(method, path, body, all_headers)
+        return status, dict((k.lower(), v) for k, v in answer_headers), data
+
+    def open_stream(self, token=None):
+        stream = EventStream(self.sim.port, token or self.token(), https=self.sim.https,
+                             host=self.client.host, cafile=self.client.cafile)
+        stream.open()
+        self.addCleanup(stream.close)
+        self.assertEqual(stream.status, 200)
+        self.client.wait_for(streams=1)
+        return stream
+
+    def make_call(self, token, extension="21", callee="030123456", customer=CUSTOMER):
+        body = ('{"caller":"%s", "caller_context":"%s", "callee":"%s", "callee_context":"%s", '
+                '"extension":"%s"}' % (extension, customer, callee, customer, extension))
+        return self.api("POST", CALLS_PATH, body, token)
+
+    def expect_events(self, stream, expected):
+        """Reads len(expected) events; each must carry the given (state, extension)."""
+        events = [stream.next_event() for _ in expected]
+        self.assertNotIn(None, events, "stream ended early")
+        self.assertEqual([(e.members["state"], e.members["extension"]) for e in events], expected)
+        return events
+
+    def expect_nothing_before_marker(self, stream):
+        # Absence of events is shown without waiting: a marker emitted now
+        # must be the very next thing on the stream.
+        marker = self.client.emit_event(state="marker")
+        event = stream.next_event()
+        self.assertEqual((event.id, event.members), (str(marker), {"state": "marker"}))
+
+
+class TokenTest(SimulatorCase):
+    def test_login_answers_tokens_whose_payload_carries_customer_and_expiry(self):
+        self.client.set_token_lifetime(600, refresh_seconds=7200)
+        before = int(time.time())
+        status, answer = self.client.login(USER, PASSWORD)
+        after = int(time.time())
+        self.assertEqual(status, 200)
+        access, refresh = answer["access-token"], answer["refresh-token"]
+        self.assertNotEqual(access, refresh)
+        for token, lifetime in ((access, 600), (refresh, 7200)):
+            payload = token.split(".")[1]
+            self.assertEqual(len(payload) % 4, 0, "payload must carry its padding")
+            claims = token_claims(token)
+            self.assertEqual(claims["customer"], CUSTOMER)
+            self.assertIsInstance(claims["exp"], int)
+            self.assertGreaterEqual(claims["exp"], before + lifetime)
+            self.assertLessEqual(claims["exp"], after + lifetime)
+
+    def test_login_refusals(self):
+        cases = [
+            ("wrong password", {"username": USER, "password": "nope"}, 401),
+            ("unknown user", {"username": "ghost", "password": PASSWORD}, 401),
+            ("password of another user", {"username": USER, "password": "two"}, 401),
+            ("missing password", {"username": USER}, 400),
+            ("not JSON", b'{"username":"tester", "password":"Pa', 400),
+            ("unescaped quote", b'{"username":"tes"ter", "password":"x"}', 400),
+            ("JSON array", b'["tester", "x"]', 400),
+            ("empty body", b"", 400),
+        ]
+        for label, body, expected in cases:
+            with self.subTest(label):
+                status, headers, data = self.api("POST", LOGIN_PATH, body)
+                self.assertEqual(status, expected)
+                self.assertIn("error", json.loads(data))
+                self.assertNotIn("access-token", json.loads(data))
+
+    def test_login_accepts_body_in_the_windows_ansi_code_page(self):
+        body = ('{"username":"%s", "password":"%s"}' % (USER, PASSWORD)).encode("cp1252")
+        status, _, data = self.api("POST", LOGIN_PATH, body)
+        self.assertEqual(status, 200)
+        self.assertEqual(token_claims(json.loads(data)["access-token"])["sub"], USER)
+
+    def test_refresh_with_refresh_token_gives_new_working_tokens(self):
+        _, first = self.client.login(USER, PASSWORD)
+        status, _, data = self.api("PUT", LOGIN_PATH, token=first["refresh-token"])
+        self.assertEqual(status, 200)
+        renewed = json.loads(data)
+        self.assertNotEqual(renewed["access-token"], first["access-token"])
+        self.assertEqual(token_claims(renewed["access-token"])["customer"], CUSTOMER)
+        status, _, _ = self.api("GET", DIRECTORY_PATH, token=renewed["access-token"])
+        self.assertEqual(status, 200)
+
+    def test_refresh_refusals(self):
+        _, tokens = self.client.login(USER, PASSWORD)
+        self.client.set_token_lifetime(3600, refresh_seconds=0)
+        _, stale = self.client.login(USER, PASSWORD)
+        cases = [
+            ("no token", None, "missing bearer token"),
+            ("access token instead of refresh token", tokens["access-token"], "not a refresh token"),
+            ("expired refresh token", stale["refresh-token"], "token expired"),
+        ]
+        for label, token, error in cases:
+            with self.subTest(label):
+                status, headers, data = self.api("PUT", LOGIN_PATH, token=token)
+                self.assertEqual(status, 401)
+                self.assertEqual(json.loads(data)["error"], error)
+
+    def test_bearer_token_is_checked_on_every_pbx_path(self):
+        good = self.token()
+        header, payload, signature = good.split(".")
+        claims = token_claims(good)
+        claims["customer"] = "someone-else"
+        forged_payload = base64.b64encode(json.dumps(claims).encode()).decode()
+        _, tokens = self.client.login(USER, PASSWORD)
+        self.client.set_token_lifetime(0)
+        expired = self.token()
+        self.client.set_token_lifetime(3600)
+        revoked = self.token()
+        self.client.revoke_tokens()
+        cases = [
+            ("missing", None, "missing bearer token"),
+            ("two parts", header + "." + payload, "malformed token"),
+            ("forged payload", ".".join((header, forged_payload, signature)), "invalid token signature"),
+            ("expired", expired, "token expired"),
+            ("revoked", revoked, "token revoked"),
+            ("refresh token", tokens["refresh-token"], "not an access token"),
+        ]
+        targets = [("GET", DIRECTORY_PATH, None), ("GET", CALLS_PATH, None),
+                   ("POST", CALLS_PATH, '{"extension":"21", "callee":"030123"}'),
+                   ("DELETE", CALLS_PATH + "/some-call", None)]
+        for label, token, error in cases:
+            for method, path, body in targets:
+                with self.subTest(label, method=method, path=path):
+                    status, headers, data = self.api(method, path, body, token)
+                    self.assertEqual(status, 401)
+                    self.assertEqual(json.loads(data)["error"], error)
+                    self.assertTrue(headers["www-authenticate"].startswith("Bearer"))
+        self.assertEqual(self.client.state()["calls"], [], "a refused make-call must not place a call")
+
+    def test_token_with_zero_lifetime_is_refused_and_a_fresh_one_works(self):
+        self.client.set_token_lifetime(0)
+        short = self.token()
+        self.assertLessEqual(token_claims(short)["exp"], int(time.time()))
+        self.assertEqual(self.api("GET", DIRECTORY_PATH, token=short)[0], 401)
+        self.client.set_token_lifetime(3600)
+        self.assertEqual(self.api("GET", DIRECTORY_PATH, token=self.token())[0], 200)
+
+
+class DirectoryTest(SimulatorCase):
+    def test_directory_lists_flat_extension_records_in_account_order(self):
+        status, headers, data = self.api("GET", DIRECTORY_PATH, token=self.token())
+        self.assertEqual(status, 200)
+        self.assertTrue(headers["content-type"].startswith("application/json"))
+        records = json.loads(data)["extensions"]
+        self.assertEqual([r["extension_number"] for r in records], ["21", "22", "23"])
+        self.assertEqual([r["name"] for r in records], ["Büro", "Reception", "Lab"])
+        self.assertEqual([r["presence"] for r in records], ["online", "offline", "online"])
+        self.assertEqual(records[0]["uuid"], "u-21")
+        self.assertTrue(records[2]["uuid"], "a record without uuid gets one")
+        for record in records:
+            self.assertTrue(all(isinstance(v, str) for v in record.values()), record)
+        # The provider re-decodes names from the raw bytes: UTF-8, not \u escapes.
+        self.assertIn("Büro".encode("utf-8"), data)
+
+    def test_directory_can_be_replaced_at_run_time(self):
+        self.client.set_extensions([{"extension_number": "31", "name": "Hall"}])
+        _, _, data = self.api("GET", DIRECTORY_PATH, token=self.token())
+        self.assertEqual([r["extension_number"] for r in json.loads(data)["extensions"]], ["31"])
+        self.client.reset()
+        _, _, data = self.api("GET", DIRECTORY_PATH, token=self.token())
+        self.assertEqual(len(json.loads(data)["extensions"]), 3)
+
+
+class CallEventTest(SimulatorCase):
+    def test_stream_header_is_close_delimited_event_stream(self):
+        stream = self.open_stream()
+        self.assertTrue(stream.headers["content-type"].startswith("text/event-stream"))
+        self.assertNotIn("content-length", stream.headers)
+        self.assertNotIn("transfer-encoding", stream.headers)
+        self.assertEqual(stream.headers["connection"], "close")
+
+    def test_incoming_call_offered_to_two_extensions_answered_on_one(self):
+        stream = self.open_stream()
+        uuid = self.client.ring(["21", "22"], "+4930123456")
+        self.client.answer(uuid, "22")
+        self.client.hangup(uuid)
+        events = self.expect_events(stream, [("ring", "21"), ("ring", "22"),
+                                             ("answer", "22"), ("hangup", "22")])
+        for event in events:
+            self.assertEqual(list(event.members),
+                             ["uuid", "extension", "caller", "callee", "state", "direction"])
+            self.assertEqual(event.members["uuid"], uuid)
+            self.assertEqual(event.members["caller"], "+4930123456")
+            self.assertEqual(event.members["direction"], "inbound")
+        self.assertEqual([e.members["callee"] for e in events[:2]], ["21", "22"])
+        ids = [int(e.id) for e in events]
+        self.assertEqual(ids, sorted(set(ids)))
+        # Each event is "id:", "data:" and a blank line, nothing else.
+        expected_wire = b"".join(
+            b"id: %d\ndata: %s\n\n" % (int(e.id), e.data.encode()) for e in events)
+        self.assertEqual(stream.raw, expected_wire)
+        self.assertEqual(self.client.state()["calls"], [])
+
+    def test_unanswered_call_hangs_up_every_offered_extension(self):
+        stream = self.open_stream()
+        uuid = self.client.ring(["21", "23"], "0711999", callee="0800123", uuid="call-1")
+        self.assertEqual(uuid, "call-1")
+        self.client.hangup(uuid)
+        events = self.expect_events(stream, [("ring", "21"), ("ring", "23"),
+                                             ("hangup", "21"), ("hangup", "23")])
+        self.assertEqual({e.members["callee"] for e in events}, {"0800123"})
+
+    def test_call_control_refusals(self):
+        uuid = self.client.ring("21", "0711999")
+        cases = [
+            ("answer unknown call", "answer", {"uuid": "nope"}, 404),
+            ("answer at extension not offered", "answer", {"uuid": uuid, "extension": "23"}, 409),
+            ("hang up unknown call", "hangup", {"uuid": "nope"}, 404),
+            ("ring without extensions", "ring", {"extensions": [], "caller": "1"}, 400),
+            ("ring with active uuid", "ring", {"extensions": ["22"], "caller": "1", "uuid": uuid}, 409),
+            ("not JSON", "ring", b"{", 400),
+        ]
+        for label, name, body, expected in cases:
+            with self.subTest(label):
+                with self.assertRaises(PbxSimError) as caught:
+                    self.client.control("POST", name, body)
+                self.assertEqual(caught.exception.status, expected)
+
+    def test_make_call_is_accepted_and_plays_caller_dial_dial_answer(self):
+        token = self.token()
+        stream = self.open_stream(token)
+        status, _, data = self.make_call(token, "21", "030123456")
+        self.assertEqual(status, 202)
+        uuid = json.loads(data)["uuid"]
+        events = self.expect_events(stream, [("caller-dial", "21"), ("dial", "21"), ("answer", "21")])
+        for event in events:
+            self.assertEqual(event.members["uuid"], uuid)
+            self.assertEqual((event.members["caller"], event.members["callee"]), ("21", "030123456"))
+            self.assertEqual(event.members["direction"], "outbound")
+
+    def test_make_call_outcomes(self):
+        token = self.token()
+        stream = self.open_stream(token)
+        cases = [
+            ("far end busy", {"outcome": "hangup"}, 202, ["caller-dial", "dial", "hangup"]),
+            ("nobody answers", {"outcome": "ringing"}, 202, ["caller-dial", "dial"]),
+            ("no events at all", {"outcome": "silent"}, 202, []),
+            ("rejected", {"outcome": "reject", "status": 503, "error": "trunk down"}, 503, []),
+            ("rejected with 200", {"outcome": "reject", "status": 200, "error": "no"}, 200, []),
+        ]
+        for label, behaviour, expected_status, states in cases:
+            with self.subTest(label):
+                self.client.set_make_call(**behaviour)
+                status, _, data = self.make_call(token)
+                self.assertEqual(status, expected_status)
+                if behaviour["outcome"] == "reject":
+                    self.assertEqual(json.loads(data), {"error": behaviour["error"]})
+                self.expect_events(stream, [(state, "21") for state in states])
+                self.expect_nothing_before_marker(stream)
+
+    def test_make_call_refusals(self):
+        token = self.token()
+        cases = [
+            ("not JSON", b'{"caller":"21", "callee":"0"30"}', 400),
+            ("missing callee", {"extension": "21"}, 400),
+            ("foreign customer context",
+             {"extension": "21", "callee": "030", "caller_context": "other"}, 403),
+            ("extension of no account", {"extension": "99", "callee": "030"}, 403),
+        ]
+        for label, body, expected in cases:
+            with self.subTest(label):
+                status, _, data = self.api("POST", CALLS_PATH, body, token)
+                self.assertEqual(status, expected)
+                self.assertIn('"error":', data.decode())
+        self.assertEqual(self.client.state()["calls"], [])
+
+    def test_delete_ends_the_call_with_hangup(self):
+        token = self.token()
+        stream = self.open_stream(token)
+        self.client.set_make_call(outcome="ringing")
+        uuid = json.loads(self.make_call(token, "23", "0049301234")[2])["uuid"]
+        self.expect_events(stream, [("caller-dial", "23"), ("dial", "23")])
+        status, _, data = self.api("DELETE", CALLS_PATH + "/" + uuid, token=token)
+        self.assertEqual(status, 200)
+        self.assertEqual(json.loads(data)["uuid"], uuid)
+        event, = self.expect_events(stream, [("hangup", "23")])
+        self.assertEqual(event.members["uuid"], uuid)
+        self.assertEqual(self.client.state()["calls"], [])
+        for label, call_id in (("again", uuid), ("unknown", "nope"), ("with slash", uuid + "/x")):
+            with self.subTest(label):
+                status, _, data = self.api("DELETE", CALLS_PATH + "/" + call_id, token=token)
+                self.assertEqual(status, 404)
+                self.assertIn('"error":', data.decode())
+
+    def test_drop_before_answer_cancels_the_pending_answer(self):
+        token = self.token()
+        stream = self.open_stream(token)
+        self.client.set_make_call(outcome="answer", dial_delay_ms=0, answer_delay_ms=60000)
+        uuid = json.loads(self.make_call(token)[2])["uuid"]
+        self.expect_events(stream, [("caller-dial", "21"), ("dial", "21")])
+        self.assertEqual(self.client.state()["scheduled"], 1, "the answer is planned")
+        self.assertEqual(self.api("DELETE", CALLS_PATH + "/" + uuid, token=token)[0], 200)
+        self.expect_events(stream, [("hangup", "21")])
+        self.assertEqual(self.client.state()["scheduled"], 0, "the answer is called off")
+        self.expect_nothing_before_marker(stream)
+
+    def test_phone_started_call_and_far_end_answer_by_control(self):
+        stream = self.open_stream()
+        uuid = self.client.dial("22", "0800555", outcome="ringing")
+        self.expect_events(stream, [("caller-dial", "22"), ("dial", "22")])
+        self.client.answer(uuid)
+        self.client.hangup(uuid)
+        self.expect_events(stream, [("answer", "22"), ("hangup", "22")])
+
+    def test_emitted_events_and_raw_text_reach_every_stream(self):
+        first = self.open_stream()
+        second = EventStream(self.sim.port, self.token())
+        second.open()
+        self.addCleanup(second.close)
+        self.client.wait_for(streams=2)
+        self.client.emit_raw(": comment\n\n")
+        event_id = self.client.emit_event(uuid="x", extension="21", state="bridge")
+        for stream in (first, second):
+            comment = stream.next_event()
+            self.assertEqual((comment.id, comment.data), (None, ""))
+            event = stream.next_event()
+            self.assertEqual(event.id, str(event_id))
+            self.assertEqual(event.members, {"uuid": "x", "extension": "21", "state": "bridge"})
+            self.assertEqual(stream.raw, b": comment\n\n" + b"id: %d\ndata: " % event_id
+                             + b'{"uuid":"x","extension":"21","state":"bridge"}\n\n')
+        history = self.client.events()
+        self.assertEqual(history[0]["raw"], ": comment\n\n")
+        self.assertEqual(history[1]["id"], event_id)
+        self.assertEqual(history[1]["streams"], 2)
+
+    def test_ended_stream_closes_the_connection(self):
+        for mode in ("end", "abort"):
+            with self.subTest(mode):
+                stream = self.open_stream()
+                self.assertEqual(self.client.close_streams(mode), 1)
+                try:
+                    closed = stream.wait_closed()
+                except ConnectionResetError:
+                    closed = mode == "abort"
+                self.assertTrue(closed)
+                self.client.wait_for(max_streams=0)
+                self.assertEqual(self.client.state()["streams"], [])
+
+    def test_stream_count_follows_clients_that_go_away(self):
+        stream = self.open_stream()
+        self.assertEqual(len(self.client.state()["streams"]), 1)
+        stream.close()
+        self.client.wait_for(max_streams=0, timeout=5)
+        self.assertEqual(self.client.state()["streams"], [])
+
+    def test_chunked_mode_can_be_switched_on_at_run_time(self):
+        self.client.set_chunked(True)
+        stream = self.open_stream()
+        self.assertEqual(stream.headers["transfer-encoding"], "chunked")
+        self.client.ring("21", "0711")
+        self.expect_events(stream, [("ring", "21")])
+
+
+class ChunkedStreamTest(SimulatorCase):
+    start_options = {"chunked": True}
+
+    def test_each_event_is_one_chunk_and_end_sends_the_last_chunk(self):
+        stream = self.open_stream()
+        self.assertEqual(stream.headers["transfer-encoding"], "chunked")
+        self.assertNotIn("content-length", stream.headers)
+        uuid = self.client.ring("21", "+491701234567")
+        self.client.answer(uuid)
+        events = self.expect_events(stream, [("ring", "21"), ("answer", "21")])
+        self.assertEqual(stream.chunks,
+                         [b"id: %s\ndata: %s\n\n" % (e.id.encode(), e.data.encode()) for e in events])
+        # Chunk sizes on the wire are the hexadecimal byte counts of the events.
+        self.assertTrue(stream.raw.startswith(b"%X\r\nid: " % len(stream.chunks[0])))
+        self.client.close_streams("end")
+        self.assertTrue(stream.wait_closed())
+        self.assertTrue(stream.ended)
+        self.assertTrue(stream.raw.endswith(b"\r\n0\r\n\r\n"))
+
+    def test_abort_cuts_the_stream_without_the_last_chunk(self):
+        stream = self.open_stream()
+        self.client.emit_event(state="x")
+        self.assertIsNotNone(stream.next_event())
+        self.client.close_streams("abort")
+        try:
+            stream.wait_closed()
+        except ConnectionResetError:
+            pass
+        self.assertFalse(stream.ended)
+        self.assertFalse(stream.raw.endswith(b"0\r\n\r\n"))
+
+
+class FaultTest(SimulatorCase):
+    def test_status_faults_answer_the_next_n_matching_requests(self):
+        self.client.fault(LOGIN_PATH, 503, count=2, method="POST")
+        self.client.fault(CALLS_PATH + "/*", 500, body='{"error":"boom"}')
+        statuses = [self.client.login(USER, PASSWORD)[0] for _ in range(3)]
+        self.assertEqual(statuses, [503, 503, 200])
+        token = self.token()
+        status, _, data = self.api("DELETE", CALLS_PATH + "/anything", token=token)
+        self.assertEqual((status, data), (500, b'{"error":"boom"}'))
+        self.assertEqual(self.client.faults(), [])
+        self.assertEqual(self.api("DELETE", CALLS_PATH + "/anything", token=token)[0], 404)
+
+    def test_fault_for_another_method_or_path_does_not_fire(self):
+        self.client.fault(LOGIN_PATH, 500, method="PUT")
+        self.client.fault(DIRECTORY_PATH, 500)
+        self.assertEqual(self.client.login(USER, PASSWORD)[0], 200)
+        self.assertEqual(len(self.client.faults()), 2)
+
+    def test_fault_with_status_200_and_custom_body(self):
+        body = '{"access-token":"a.b", "refresh-token":"r"}'
+        self.client.fault(LOGIN_PATH, 200, body=body)
+        status, answer = self.client.login(USER, PASSWORD)
+        self.assertEqual((status, answer), (200, json.loads(body)))
+
+    def test_dropped_and_reset_connections(self):
+        for option, errors in (("drop", (http.client.RemoteDisconnected, ConnectionError)),
+                               ("reset", (ConnectionError,))):
+            with self.subTest(option):
+                self.client.clear_requests()
+                self.client.fault(LOGIN_PATH, **{option: True})
+                with self.assertRaises(errors):
+                    self.client.login(USER, PASSWORD)
+                entry, = self.client.requests()
+                self.assertEqual((entry["status"], entry["fault"]), (None, True))
+                self.assertEqual(self.client.login(USER, PASSWORD)[0], 200)
+
+    def test_truncated_answer(self):
+        self.client.fault(LOGIN_PATH, 200, body='{"access-token":"xxxxxxxxxxxxxxxx"}', truncate=True)
+        with self.assertRaises(http.client.IncompleteRead):
+            self.client.login(USER, PASSWORD)
+
+    def test_delay_slows_the_answer_but_keeps_it(self):
+        self.client.fault(LOGIN_PATH, delay_ms=300)
+        started = time.monotonic()
+        status, _ = self.client.login(USER, PASSWORD)
+        self.assertGreaterEqual(time.monotonic() - started, 0.3)
+        self.assertEqual(status, 200)
+
+    def test_stream_request_can_be_refused(self):
+        self.client.fault(CALLS_PATH, 503, method="GET")
+        stream = EventStream(self.sim.port, self.token())
+        stream.open()
+        self.addCleanup(stream.close)
+        self.assertEqual(stream.status, 503)
+        self.assertEqual(self.client.state()["streams"], [])
+
+    def test_bad_fault_requests_are_refused(self):
+        for fields in ({"status": 500}, {"path": "/x", "count": 0}, {"path": "/x", "truncate": True},
+                     {"path": "/x", "colour": "red"}, {"path": "/x", "status": "500"}):
+            with self.subTest(fields):
+                with self.assertRaises(PbxSimError) as caught:
+                    self.client.control("POST", "faults", fields)
+                self.assertEqual(caught.exception.status, 400)
+        self.assertEqual(self.client.faults(), [])
+
+    def test_server_down_refuses_connections_then_comes_back(self):
+        stream = self.open_stream()
+        self.client.down(300)
+        with self.assertRaises(ConnectionRefusedError):
+            self.client.state()
+        try:
+            self.assertTrue(stream.wait_closed())
+        except ConnectionResetError:
+            pass
+        self.client.wait_until_up()
+        self.assertEqual(self.client.login(USER, PASSWORD)[0], 200)
+
+
+class RequestLogTest(SimulatorCase):
+    def test_log_holds_every_pbx_request_and_no_control_request(self):
+        self.client.clear_requests()
+        body = '{"username":"%s", "password":"%s"}' % (USER, PASSWORD)
+        self.api("POST", LOGIN_PATH, body, headers={"Accept": "*.*", "Content-Type": "application/json"})
+        self.api("GET", "/v1/unknown")
+        self.client.state()
+        entries = self.client.requests()
+        self.assertEqual([(e["method"], e["path"], e["status"]) for e in entries],
+                         [("POST", LOGIN_PATH, 200), ("GET", "/v1/unknown", 404)])
+        login = entries[0]
+        self.assertEqual(login["body"], body)
+        self.assertEqual(base64.b64decode(login["body_base64"]).decode("utf-8"), body)
+        self.assertIn(["Accept", "*.*"], login["headers"])
+        self.assertIn(["Content-Length", str(len(body.encode()))], login["headers"])
+        self.assertEqual(login["version"], "HTTP/1.1")
+        self.assertEqual(self.client.clear_requests()["requests"], [])
+        self.assertEqual(self.client.requests(), [])
+
+    def send_raw(self, request):
+        with socket.create_connection(("127.0.0.1", self.sim.port), timeout=10) as sock:
+            sock.sendall(request)
+            answer = b""
+            while b"\r\n\r\n" not in answer:
+                data = sock.recv(4096)
+                if not data:
+                    break
+                answer += data
+        return answer
+
+    def test_duplicate_header_lines_as_the_provider_sends_them(self):
+        # The provider writes its own host and content-length lines; WinHTTP
+        # may add its own as well. Equal copies are accepted, differing ones not.
+        body = b'{"username":"tester", "password":"x"}'
+        head = b"POST /v1/login HTTP/1.1\r\nHost: 127.0.0.1\r\nhost: 127.0.0.1\r\nAccept:*.*\r\n"
+        answer = self.send_raw(head + b"Content-Length: %d\r\ncontent-length: %d\r\n\r\n"
+                               % (len(body), len(body)) + body)
+        self.assertTrue(answer.startswith(b"HTTP/1.1 401 "), answer)
+        entry, = [e for e in self.client.requests() if e["path"] == LOGIN_PATH]
+        self.assertEqual(len([h for h in entry["headers"] if h[0].lower() == "host"]), 2)
+        answer = self.send_raw(head + b"Content-Length: %d\r\ncontent-length: 3\r\n\r\n"
+                               % len(body) + body)
+        self.assertTrue(answer.startswith(b"HTTP/1.1 400 "), answer)
+
+    def test_wait_for_requests_and_its_time_out(self):
+        self.client.login(USER, PASSWORD)
+        self.assertEqual(self.client.wait_for(requests=1, path=LOGIN_PATH, method="POST")["requests"], 1)
+        with self.assertRaises(TimeoutError):
+            self.client.wait_for(requests=2, path=LOGIN_PATH, timeout=0.2)
+
+    def test_unknown_paths_and_methods(self):
+        cases = [("GET", "/v1/nothing", 404), ("GET", "/", 404), ("DELETE", LOGIN_PATH, 405),
+                 ("PUT", CALLS_PATH, 405), ("GET", "/_control/nothing", 404)]
+        for method, path, expected in cases:
+            with self.subTest(method=method, path=path):
+                self.assertEqual(self.api(method, path)[0], expected)
+
+    def test_every_address_of_localhost_reaches_the_simulator(self):
+        # HTTPS clients must connect to "localhost", whichever address it resolves to.
+        addresses = {info[4][0] for info in socket.getaddrinfo("localhost", self.sim.port,
+                                                               type=socket.SOCK_STREAM)}
+        self.assertTrue(addresses)
+        for address in addresses:
+            with self.subTest(address):
+                self.assertEqual(PbxSimClient(self.sim.port, host=address).state()["customer"], CUSTOMER)
+
+    def test_date_header_can_be_switched_off(self):
+        self.assertIn("date", self.api("GET", "/v1/nothing")[1])
+        self.client.settings(date_header=False)
+        self.assertNotIn("date", self.api("GET", "/v1/nothing")[1])
+
+
+class HttpsTest(SimulatorCase):
+    @classmethod
+    def make_start_options(cls, directory):
+        cls.pem = os.path.join(directory, "cert.pem")
+        cls.der = os.path.join(directory, "cert.der")
+        return {"https": True, "cert_out": cls.pem, "cert_der_out": cls.der}
+
+    def test_tls12_with_the_exported_localhost_certificate(self):
+        context = ssl.create_default_context(cafile=self.pem)
+        with socket.create_connection(("localhost", self.sim.port), timeout=10) as raw:
+            with context.wrap_socket(raw, server_hostname="localhost") as tls:
+                self.assertEqual(tls.version(), "TLSv1.2")
+                with open(self.der, "rb") as der:
+                    self.assertEqual(tls.getpeercert(binary_form=True), der.read())
+                names = tls.getpeercert()["subjectAltName"]
+        self.assertIn(("DNS", "localhost"), names)
+
+    def test_tls13_only_clients_are_refused(self):
+        context = ssl.create_default_context(cafile=self.pem)
+        context.minimum_version = ssl.TLSVersion.TLSv1_3
+        with socket.create_connection(("localhost", self.sim.port), timeout=10) as raw:
+            with self.assertRaises(ssl.SSLError):
+                context.wrap_socket(raw, server_hostname="localhost")
+
+    def test_login_and_event_stream_over_https(self):
+        self.assertEqual(self.client.host, "localhost")
+        token = self.token()
+        self.assertEqual(token_claims(token)["customer"], CUSTOMER)
+        stream = self.open_stream(token)
+        uuid = self.client.ring("22", "0711")
+        event, = self.expect_events(stream, [("ring", "22")])
+        self.assertEqual(event.members["uuid"], uuid)
+
+
+class CommandLineTest(unittest.TestCase):
+    def run_cli(self, *args):
+        command = [sys.executable, os.path.join(os.path.dirname(__file__), os.pardir)] + list(args)
+        return subprocess.run(command, capture_output=True, text=True, timeout=30)
+
+    def test_invalid_start_options_fail_without_a_port_line(self):
+        with tempfile.TemporaryDirectory() as directory:
+            broken = os.path.join(directory, "broken.json")
+            with open(broken, "w") as handle:
+                handle.write('{"customer": "c", "users": []}')
+            cases = [("missing account file", ["--account", os.path.join(directory, "none.json")], 2),
+                     ("account without users", ["--account", broken], 2),
+                     ("certificate output without https", ["--cert-out", broken], 2)]
+            for label, args, code in cases:
+                with self.subTest(label):
+                    result = self.run_cli("--port", "0", *args)
+                    self.assertEqual(result.returncode, code)
+                    self.assertNotIn("PBXSIM_PORT", result.stdout)
+                    self.assertTrue(result.stderr)
+
+    def test_demo_account_and_clean_stop_on_sigterm(self):
+        sim = start_pbxsim()
+        self.addCleanup(sim.stop)
+        client = sim.client()
+        token = client.access_token("lena.muster", "Demo-Pass-2024")
+        status, _, data = client.request("GET", DIRECTORY_PATH, headers=PbxSimClient.bearer(token))
+        records = json.loads(data)["extensions"]
+        self.assertEqual([(r["extension_number"], r["name"]) for r in records],
+                         [("21", "Office"), ("22", "Reception"), ("23", "Lab")])
+        self.assertEqual(sim.stop(), 0)
+
+    def test_shutdown_by_control_request(self):
+        sim = start_pbxsim()
+        self.addCleanup(sim.stop)
+        sim.client().shutdown()
+        self.assertEqual(sim.process.wait(10), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
