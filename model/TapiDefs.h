@@ -314,6 +314,51 @@ struct LINEADDRESSSTATUS {
     DWORD dwDevSpecificOffset;
 };
 
+// The TAPI 2.0 call parameters; the provider reads only the first fields.
+struct LINECALLPARAMS {
+    DWORD dwTotalSize;
+    DWORD dwBearerMode;
+    DWORD dwMinRate;
+    DWORD dwMaxRate;
+    DWORD dwMediaMode;
+    DWORD dwCallParamFlags;
+    DWORD dwAddressMode;
+    DWORD dwAddressID;
+    LINEDIALPARAMS DialParams;
+    DWORD dwOrigAddressSize;
+    DWORD dwOrigAddressOffset;
+    DWORD dwDisplayableAddressSize;
+    DWORD dwDisplayableAddressOffset;
+    DWORD dwCalledPartySize;
+    DWORD dwCalledPartyOffset;
+    DWORD dwCommentSize;
+    DWORD dwCommentOffset;
+    DWORD dwUserUserInfoSize;
+    DWORD dwUserUserInfoOffset;
+    DWORD dwHighLevelCompSize;
+    DWORD dwHighLevelCompOffset;
+    DWORD dwLowLevelCompSize;
+    DWORD dwLowLevelCompOffset;
+    DWORD dwDevSpecificSize;
+    DWORD dwDevSpecificOffset;
+    DWORD dwPredictiveAutoTransferStates;
+    DWORD dwTargetAddressSize;
+    DWORD dwTargetAddressOffset;
+    DWORD dwSendingFlowspecSize;
+    DWORD dwSendingFlowspecOffset;
+    DWORD dwReceivingFlowspecSize;
+    DWORD dwReceivingFlowspecOffset;
+    DWORD dwDeviceClassSize;
+    DWORD dwDeviceClassOffset;
+    DWORD dwDeviceConfigSize;
+    DWORD dwDeviceConfigOffset;
+    DWORD dwCallDataSize;
+    DWORD dwCallDataOffset;
+    DWORD dwNoAnswerTimeout;
+    DWORD dwCallingPartyIDSize;
+    DWORD dwCallingPartyIDOffset;
+};
+
 #pragma pack(pop)
 
 static_assert(sizeof(HLINE) == 4 && sizeof(HCALL) == 4, "HLINE/HCALL are 32-bit opaque values");
@@ -327,6 +372,7 @@ static_assert(sizeof(LINEDEVSTATUS) == 88, "LINEDEVSTATUS layout");
 static_assert(sizeof(LINEADDRESSSTATUS) == 64, "LINEADDRESSSTATUS layout");
 static_assert(sizeof(VARSTRING) == 24, "VARSTRING layout");
 static_assert(sizeof(LINEEXTENSIONID) == 16, "LINEEXTENSIONID layout");
+static_assert(sizeof(LINECALLPARAMS) == 176, "LINECALLPARAMS layout");
 
 // "LINEERR_BADDEVICEID" for 0x80000002 and so on; a hex text for unknown codes.
 const wchar_t* TapiErrorName(LONG lResult);

@@ -1,0 +1,21 @@
+// TAPI's requests on a line carried to the model and the PBX: opening and
+// closing a line.
+#include "log/Trace.h"
+#include "manager/CGenericTSPIManager.h"
+#include "model/EventDelivery.h"
+#include "model/LineTable.h"
+
+LONG CGenericTSPIManager::LineOpen(PhoneLine* pLine) {
+    CFuncTrace trace(2, L"CGenericTSPIManager::LineOpen");
+    trace.Param(L"m_dwLinePos", L"%u", pLine->m_dwLinePos);
+    return trace.End(0);
+}
+
+LONG CGenericTSPIManager::LineClose(PhoneLine* pLine) {
+    CFuncTrace trace(2, L"CGenericTSPIManager::LineClose");
+    LONG lLinePos = GetPosFromLineRecord(pLine);
+    trace.Param(L"lLinePos", L"%d", lLinePos);
+    // From the back: idling a call may remove it, and the slots behind it move down.
+    for (LONG lCallPos = kCallSlots - 1; lCallPos >= 0; --lCallPos) SendIdleState(lLinePos, lCallPos);
+    return trace.End(0);
+}

@@ -1,0 +1,314 @@
+#include "model/LineTable.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "log/Trace.h"
+#include "manager/ProviderState.h"
+#include "model/CallFeatures.h"
+#include "model/EventDelivery.h"
+#include "model/LineCaps.h"
+
+DWORD g_dwNextCallID = 0;
+DWORD g_dwPBXCallCounter = 1;
+
+namespace {
+// Applies fn to each occupied slot of a valid line, in slot order, until it returns true.
+// Returns that slot, or -1.
+template <typename Fn>
+LONG FindCall(LONG lLinePos, Fn fn) {
+    PhoneLine* pLine = GetPhoneLine(lLinePos);
+    if (pLine == nullptr) return -1;
+    for (LONG k = 0; k < kCallSlots; ++k)
+        if (pLine->m_pPhoneCall[k] != nullptr && fn(*pLine->m_pPhoneCall[k])) return k;
+    return -1;
+}
+
+template <typename Fn>
+DWORD CountCalls(LONG lLinePos, Fn fn) {
+    PhoneLine* pLine = GetPhoneLine(lLinePos);
+    if (pLine == nullptr) return 0;
+    DWORD dwCount = 0;
+    for (PhoneCall* pCall : pLine->m_pPhoneCall)
+        if (pCall != nullptr && fn(*pCall)) ++dwCount;
+    return dwCount;
+}
+
+DWORD CurrentState(const PhoneCall& call) {
+    return call.m_pLineCallStatus != nullptr ? call.m_pLineCallStatus->dwCallState : 0;
+}
+
+DWORD CallID(const PhoneCall& call) { return call.m_pLineCallInfo != nullptr ? call.m_pLineCallInfo->dwCallID : 0; }
+
+void FreeCall(PhoneCall* pCall) {
+    if (pCall == nullptr) return;
+    std::free(pCall->m_pLineCallInfo);
+    std::free(pCall->m_pLineCallStatus);
+    std::free(pCall);
+}
+
+// The origins whose line is the called party; an outbound call's line is the caller.
+LONG OwnAddressSlot(DWORD dwOrigin) {
+    switch (dwOrigin) {
+        case LINECALLORIGIN_OUTBOUND: return kNumberCaller;
+        case LINECALLORIGIN_INTERNAL:
+        case LINECALLORIGIN_EXTERNAL:
+        case LINECALLORIGIN_INBOUND: return kNumberCalled;
+        default: return -1;
+    }
+}
+}  // namespace
+
+void EnsureLineRecords(DWORD dwCount) {
+    while (g_PhoneLines.size() < dwCount) g_PhoneLines.push_back(PhoneLine{});
+}
+
+PhoneLine* GetPhoneLine(LONG lLinePos) {
+    if (lLinePos < 0 || static_cast<DWORD>(lLinePos) >= g_dwDeviceCount) return nullptr;
+    if (static_cast<size_t>(lLinePos) >= g_PhoneLines.size()) return nullptr;
+    return &g_PhoneLines[lLinePos];
+}
+
+PhoneCall* GetPhoneCall(LONG lLinePos, LONG lCallPos) {
+    PhoneLine* pLine = GetPhoneLine(lLinePos);
+    if (pLine == nullptr || lCallPos < 0 || lCallPos >= kCallSlots) return nullptr;
+    return pLine->m_pPhoneCall[lCallPos];
+}
+
+LONG GetPosFromLineRecord(const void* pLine) {
+    if (pLine == nullptr) return -1;
+    for (DWORD dwPos = 0; dwPos < g_dwDeviceCount && dwPos < g_PhoneLines.size(); ++dwPos)
+        if (&g_PhoneLines[dwPos] == pLine) return static_cast<LONG>(dwPos);
+    return -1;
+}
+
+LONG GenerateNewCall(DWORD dwLinePos, HTAPICALL htCall, DWORD dwOrigin, DWORD dwPBXCall, DWORD dwCallID,
+                     LONG lPartnerID) {
+    CFuncTrace trace(3, L"GenerateNewCall");
+    trace.Param(L"_dwLinePos", L"%u", dwLinePos);
+    trace.Param(L"_htCall", L"%p", htCall);
+    trace.Param(L"_dwOrigin", L"0x%08X", dwOrigin);
+    trace.Param(L"_dwPBXCall", L"%u", dwPBXCall);
+    trace.Param(L"_dwCallID", L"%u", dwCallID);
+    trace.Param(L"_lPartnerID", L"%d", lPartnerID);
+    PhoneLine* pLine = GetPhoneLine(static_cast<LONG>(dwLinePos));
+    if (pLine == nullptr) {
+        trace.Line(L"Abort.Warning.Bad line pos %u", dwLinePos);
+        return -1;
+    }
+
+    auto* pCall = static_cast<PhoneCall*>(std::calloc(1, sizeof(PhoneCall)));
+    auto* pInfo = static_cast<LINECALLINFO*>(std::calloc(1, kCallInfoBufferSize));
+    auto* pStatus = static_cast<LINECALLSTATUS*>(std::calloc(1, sizeof(LINECALLSTATUS)));
+    if (pCall == nullptr || pInfo == nullptr || pStatus == nullptr) {
+        std::free(pCall);
+        std::free(pInfo);
+        std::free(pStatus);
+        trace.Line(L"Abort.Error.Malloc failed");
+        return -1;
+    }
+    pCall->m_pPhoneLine = pLine;
+    pCall->m_htCall = htCall;
+    pCall->m_dwPBXCall = dwPBXCall;
+    pCall->m_lPartnerID = lPartnerID;
+    pCall->m_pLineCallInfo = pInfo;
+    pCall->m_pLineCallStatus = pStatus;
+
+    if (dwCallID == 0) dwCallID = ++g_dwNextCallID;
+    FillNewCallInfo(pInfo, *pLine, dwOrigin, dwCallID);
+    LONG lOwnSlot = OwnAddressSlot(dwOrigin);
+    if (lOwnSlot >= 0) InsertNumberToCallInfo(pCall, static_cast<DWORD>(lOwnSlot), pLine->m_szAddress, 1);
+    FillNewCallStatus(pStatus);
+
+    LONG lCallPos = InsertLineCallPointer(pLine, pCall);
+    if (lCallPos >= 0) {
+        // A call TAPI did not ask for is announced, and TAPI writes its handle into m_htCall.
+        if (htCall == nullptr)
+            RaiseLineMsg(static_cast<LONG>(dwLinePos), LINE_NEWCALL, reinterpret_cast<DWORD_PTR>(pCall),
+                         reinterpret_cast<DWORD_PTR>(&pCall->m_htCall), 0);
+        RaiseCallMsg(static_cast<LONG>(dwLinePos), lCallPos, LINE_CALLINFO, kNewCallInfoStates, 0, 0);
+    }
+    ++g_dwPBXCallCounter;
+
+    if (lCallPos < 0) {
+        FreeCall(pCall);
+        trace.Line(L"Abort.Warning.No free call slot");
+        return -1;
+    }
+    trace.Var(L"dwCallID", L"%u", dwCallID);
+    trace.Line(L"End.Result %d", lCallPos);
+    return lCallPos;
+}
+
+LONG InsertLineCallPointer(PhoneLine* pPhoneLine, PhoneCall* pPhoneCall) {
+    CFuncTrace trace(3, L"InsertLineCallPointer");
+    if (pPhoneLine == nullptr || IsBadWritePtr(pPhoneLine, sizeof(PhoneLine))) {
+        trace.Line(L"Abort.Result -1");
+        return -1;
+    }
+    for (LONG k = 0; k < kCallSlots; ++k) {
+        if (pPhoneLine->m_pPhoneCall[k] == nullptr) {
+            pPhoneLine->m_pPhoneCall[k] = pPhoneCall;
+            trace.Line(L"End.Result %d", k);
+            return k;
+        }
+    }
+    trace.Line(L"End.Result -1");
+    return -1;
+}
+
+void RemoveLineCallPointer(PhoneCall* pPhoneCall) {
+    CFuncTrace trace(3, L"RemoveLineCallPointer");
+    if (pPhoneCall == nullptr || IsBadReadPtr(pPhoneCall, sizeof(PhoneCall))) {
+        trace.Line(L"Abort.Warning.Nullpointer");
+        return;
+    }
+    PhoneLine* pLine = pPhoneCall->m_pPhoneLine;
+    if (pLine == nullptr || IsBadWritePtr(pLine, sizeof(PhoneLine))) {
+        trace.Line(L"Abort.Warning.No line");
+        return;
+    }
+    PhoneCall** slots = pLine->m_pPhoneCall;
+    for (int k = 0; k < kCallSlots; ++k) {
+        if (slots[k] != pPhoneCall) continue;
+        // Keep the slots packed: the calls behind move one place down.
+        for (int j = k; j + 1 < kCallSlots; ++j) slots[j] = slots[j + 1];
+        slots[kCallSlots - 1] = nullptr;
+        trace.Var(L"lCallPos", L"%d", k);
+        break;
+    }
+    trace.End();
+}
+
+void RemovePhoneCallSilent(PhoneCall* pPhoneCall) {
+    CFuncTrace trace(3, L"RemovePhoneCallSilent");
+    trace.Param(L"_pPhoneCall", L"%p", pPhoneCall);
+    RemoveLineCallPointer(pPhoneCall);
+    if (pPhoneCall == nullptr || IsBadWritePtr(pPhoneCall, sizeof(PhoneCall))) {
+        trace.Line(L"Abort.Warning.Nullpointer");
+        return;
+    }
+    pPhoneCall->m_htCall = nullptr;
+    pPhoneCall->m_pPhoneLine = nullptr;
+    FreeCall(pPhoneCall);
+    trace.End();
+}
+
+void RemovePhoneCall(PhoneCall* pPhoneCall) {
+    CFuncTrace trace(3, L"RemovePhoneCall");
+    trace.Param(L"_pPhoneCall", L"%p", pPhoneCall);
+    LONG lLinePos = GetLinePosFromPPCall(pPhoneCall);
+    if (lLinePos < 0) {
+        trace.Line(L"Abort");
+        return;
+    }
+    RemovePhoneCallSilent(pPhoneCall);
+    // The remaining calls may now offer more; tell TAPI.
+    UpdateAllFeatures(lLinePos, 1);
+    UpdatePartners(lLinePos, 1);
+    trace.End();
+}
+
+DWORD DeadCallTest(LONG lPos) {
+    CFuncTrace trace(3, L"DeadCallTest");
+    trace.Param(L"_lPos", L"%d", lPos);
+    DWORD dwActed = 0;
+    if (PhoneCall* pCall = GetPhoneCall(lPos, 1)) {
+        if (pCall->m_dwLastState == LINECALLSTATE_IDLE) {
+            RemovePhoneCall(pCall);
+            dwActed = 1;
+        } else if (pCall->m_dwLastState == LINECALLSTATE_UNKNOWN) {
+            // Idles it towards TAPI; removed at once when nobody can close it any more.
+            RaiseCallMsg(lPos, 1, LINE_CALLSTATE, LINECALLSTATE_IDLE, 0, LINECALLPRIVILEGE_OWNER);
+            dwActed = 1;
+        }
+    }
+    if (PhoneCall* pCall = GetPhoneCall(lPos, 0)) {
+        if (pCall->m_dwLastState == LINECALLSTATE_IDLE || pCall->m_dwLastState == LINECALLSTATE_UNKNOWN) {
+            RemovePhoneCall(pCall);
+            dwActed = 1;
+        }
+    }
+    trace.Line(L"End.Result %u", dwActed);
+    return dwActed;
+}
+
+LONG GetPosFromHtLine(HTAPILINE htLine) {
+    for (DWORD dwPos = 0; dwPos < g_dwDeviceCount && dwPos < g_PhoneLines.size(); ++dwPos)
+        if (g_PhoneLines[dwPos].m_htLine == htLine) return static_cast<LONG>(dwPos);
+    return -1;
+}
+
+LONG GetPosFromAddress(const wchar_t* pszAddress) {
+    if (pszAddress == nullptr) return -1;
+    for (DWORD dwPos = 0; dwPos < g_dwDeviceCount && dwPos < g_PhoneLines.size(); ++dwPos)
+        if (wcscmp(g_PhoneLines[dwPos].m_szAddress, pszAddress) == 0) return static_cast<LONG>(dwPos);
+    return -1;
+}
+
+LONG GetLinePosFromPPCall(const PhoneCall* pPhoneCall) {
+    if (pPhoneCall == nullptr || IsBadReadPtr(pPhoneCall, sizeof(PhoneCall))) return -1;
+    // The line pointer is only trusted when it is one of the table's records.
+    return GetPosFromLineRecord(pPhoneCall->m_pPhoneLine);
+}
+
+LONG GetCallPosition(DWORD dwLinePos, const PhoneCall* pPhoneCall) {
+    if (pPhoneCall == nullptr) return -1;
+    return FindCall(static_cast<LONG>(dwLinePos), [&](const PhoneCall& call) { return &call == pPhoneCall; });
+}
+
+DWORD GetCallCount(DWORD dwLinePos) {
+    PhoneLine* pLine = GetPhoneLine(static_cast<LONG>(dwLinePos));
+    if (pLine == nullptr) return 0;
+    DWORD dwCount = 0;
+    for (int k = 0; k < kCallSlots; ++k) {
+        if (pLine->m_pPhoneCall[k] == nullptr) continue;
+        Trace(4, L"Func.GetCallCount.Info.Call at pos %d, last State 0x%08X", k, pLine->m_pPhoneCall[k]->m_dwLastState);
+        ++dwCount;
+    }
+    return dwCount;
+}
+
+DWORD GetCallCountWithState(DWORD dwLinePos, DWORD dwStates) {
+    return CountCalls(static_cast<LONG>(dwLinePos),
+                      [&](const PhoneCall& call) { return (CurrentState(call) & dwStates) != 0; });
+}
+
+DWORD GetCallStateMask(DWORD dwLinePos) {
+    PhoneLine* pLine = GetPhoneLine(static_cast<LONG>(dwLinePos));
+    if (pLine == nullptr) return 0;
+    DWORD dwMask = 0;
+    for (PhoneCall* pCall : pLine->m_pPhoneCall)
+        if (pCall != nullptr) dwMask |= CurrentState(*pCall);
+    return dwMask;
+}
+
+DWORD GetCallState(LONG lLinePos, LONG lCallPos) {
+    PhoneCall* pCall = GetPhoneCall(lLinePos, lCallPos);
+    return pCall != nullptr ? CurrentState(*pCall) : 0;
+}
+
+LONG GetFirstCallPosWithState(DWORD dwLinePos, DWORD dwState) {
+    return FindCall(static_cast<LONG>(dwLinePos),
+                    [&](const PhoneCall& call) { return (CurrentState(call) & dwState) != 0; });
+}
+
+LONG GetFirstCallPosWithCallID(DWORD dwLinePos, DWORD dwCallID) {
+    return FindCall(static_cast<LONG>(dwLinePos), [&](const PhoneCall& call) { return CallID(call) == dwCallID; });
+}
+
+LONG GetCallPosWithPartnerCallID(DWORD dwLinePos, LONG lPartner, DWORD dwCallID) {
+    return FindCall(static_cast<LONG>(dwLinePos), [&](const PhoneCall& call) {
+        return call.m_lPartnerID == lPartner && CallID(call) == dwCallID;
+    });
+}
+
+LONG GetCallPosWithPartnerState(DWORD dwLinePos, LONG lPartner, DWORD dwState) {
+    return FindCall(static_cast<LONG>(dwLinePos), [&](const PhoneCall& call) {
+        return call.m_lPartnerID == lPartner && (CurrentState(call) & dwState) != 0;
+    });
+}
+
+DWORD GetNumCallsWithPartner(DWORD dwLinePos, LONG lPartner) {
+    return CountCalls(static_cast<LONG>(dwLinePos), [&](const PhoneCall& call) { return call.m_lPartnerID == lPartner; });
+}

@@ -1,0 +1,51 @@
+// The line table and its calls: creation, removal and every lookup. None of
+// these take the ProviderLock; their callers hold it.
+#pragma once
+
+#include <windows.h>
+
+#include <deque>
+
+#include "model/PhoneCall.h"
+#include "model/PhoneLine.h"
+
+// A deque: records handed to TAPI as line handles stay where they are when a
+// re-initialisation appends lines.
+extern std::deque<PhoneLine> g_PhoneLines;
+extern DWORD g_dwNextCallID;      // last call id the provider invented
+extern DWORD g_dwPBXCallCounter;  // running number of generated calls, starts at 1
+
+// Appends zero-filled records until the table holds dwCount lines.
+void EnsureLineRecords(DWORD dwCount);
+
+// The record at a valid position (0 .. g_dwDeviceCount-1), else null.
+PhoneLine* GetPhoneLine(LONG lLinePos);
+// The call in a slot of a valid line, else null.
+PhoneCall* GetPhoneCall(LONG lLinePos, LONG lCallPos);
+// Position of a line record handed in as a handle; -1 unless it is one of
+// the table's records below the device count.
+LONG GetPosFromLineRecord(const void* pLine);
+
+// Call creation and removal.
+LONG GenerateNewCall(DWORD dwLinePos, HTAPICALL htCall, DWORD dwOrigin, DWORD dwPBXCall, DWORD dwCallID,
+                     LONG lPartnerID);
+LONG InsertLineCallPointer(PhoneLine* pPhoneLine, PhoneCall* pPhoneCall);
+void RemoveLineCallPointer(PhoneCall* pPhoneCall);
+void RemovePhoneCallSilent(PhoneCall* pPhoneCall);
+void RemovePhoneCall(PhoneCall* pPhoneCall);
+DWORD DeadCallTest(LONG lPos);
+
+// Lookups: slots are scanned 0, 1, 2 and the first match wins.
+LONG GetPosFromHtLine(HTAPILINE htLine);
+LONG GetPosFromAddress(const wchar_t* pszAddress);
+LONG GetLinePosFromPPCall(const PhoneCall* pPhoneCall);
+LONG GetCallPosition(DWORD dwLinePos, const PhoneCall* pPhoneCall);
+DWORD GetCallCount(DWORD dwLinePos);
+DWORD GetCallCountWithState(DWORD dwLinePos, DWORD dwStates);
+DWORD GetCallStateMask(DWORD dwLinePos);
+DWORD GetCallState(LONG lLinePos, LONG lCallPos);
+LONG GetFirstCallPosWithState(DWORD dwLinePos, DWORD dwState);
+LONG GetFirstCallPosWithCallID(DWORD dwLinePos, DWORD dwCallID);
+LONG GetCallPosWithPartnerCallID(DWORD dwLinePos, LONG lPartner, DWORD dwCallID);
+LONG GetCallPosWithPartnerState(DWORD dwLinePos, LONG lPartner, DWORD dwState);
+DWORD GetNumCallsWithPartner(DWORD dwLinePos, LONG lPartner);

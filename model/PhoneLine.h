@@ -1,0 +1,33 @@
+// The record of one TAPI line. Its address is the provider's line handle
+// (HDRVLINE), so a record never moves while the provider runs.
+#pragma once
+
+#include <windows.h>
+
+#include "model/TapiDefs.h"
+
+struct PhoneCall;
+
+// Calls per line; the slots are kept packed at the front.
+constexpr int kCallSlots = 3;
+
+struct PhoneLine {
+    wchar_t m_szAddress[20];       // dialable address (extension number), at most 18 characters
+    wchar_t m_szDeviceNumber[20];  // at most 18 characters
+    wchar_t m_szName[64];          // line name, at most 62 characters
+    HTAPILINE m_htLine;            // TAPI's handle while the line is open, else 0
+    DWORD m_dwLinePos;             // own position in g_PhoneLines
+    PhoneCall* m_pPhoneCall[kCallSlots];
+    DWORD m_dwAddressStates;       // LINEADDRESSSTATE_* TAPI wants to hear about
+    DWORD m_dwLineStates;          // LINEDEVSTATE_* TAPI wants to hear about
+    BOOL m_bOutOfService;
+    LINEDEVCAPS* m_pLineDevCaps;              // 524-byte buffer
+    LINEADDRESSCAPS* m_pLineAddressCaps;      // 268-byte buffer
+    LINEDEVSTATUS* m_pLineDevStatus;          // 88 bytes
+    LINEADDRESSSTATUS* m_pLineAddressStatus;  // 128-byte buffer
+    DWORD m_dwPBXIndex;
+};
+
+// Text limits of the record's fields (characters without the terminator).
+constexpr size_t kMaxAddressChars = 18;
+constexpr size_t kMaxLineNameChars = 62;

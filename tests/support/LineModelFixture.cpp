@@ -1,0 +1,115 @@
+#include "support/LineModelFixture.h"
+
+#include "config/ProviderSettings.h"
+#include "common/BoundedString.h"
+#include "manager/ProviderLock.h"
+#include "manager/ProviderState.h"
+#include "model/CallFeatures.h"
+#include "model/EventDelivery.h"
+#include "model/LineCaps.h"
+#include "pbx/ExtensionDirectory.h"
+#include "provider/TspiExports.h"
+
+std::vector<RecordedEvent> CEventRecorder::s_events;
+std::vector<std::pair<DWORD, LONG>> CEventRecorder::s_completions;
+std::vector<RecordedEvent> CEventRecorder::s_lineCreates;
+ULONG_PTR CEventRecorder::s_nextCallHandle = 0x5000;
+
+void CEventRecorder::Reset() {
+    s_events.clear();
+    s_completions.clear();
+    s_lineCreates.clear();
+}
+
+void CALLBACK CEventRecorder::LineEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD dwMsg, DWORD_PTR dwParam1,
+                                        DWORD_PTR dwParam2, DWORD_PTR dwParam3) {
+    s_events.push_back({htLine, htCall, dwMsg, dwParam1, dwParam2, dwParam3});
+    if (dwMsg == LINE_NEWCALL) *reinterpret_cast<HTAPICALL*>(dwParam2) = reinterpret_cast<HTAPICALL>(++s_nextCallHandle);
+}
+
+void CALLBACK CEventRecorder::SecondLineEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD dwMsg, DWORD_PTR dwParam1,
+                                              DWORD_PTR dwParam2, DWORD_PTR dwParam3) {
+    LineEvent(htLine, htCall, dwMsg, dwParam1, dwParam2, dwParam3);
+    s_events.back().dwMsg |= kSecondProc;
+}
+
+void CALLBACK CEventRecorder::LineCreate(HTAPILINE htLine, HTAPICALL htCall, DWORD dwMsg, DWORD_PTR dwParam1,
+                                         DWORD_PTR dwParam2, DWORD_PTR dwParam3) {
+    s_lineCreates.push_back({htLine, htCall, dwMsg, dwParam1, dwParam2, dwParam3});
+}
+
+void CALLBACK CEventRecorder::Completion(DRV_REQUESTID dwRequestID, LONG lResult) {
+    s_completions.emplace_back(dwRequestID, lResult);
+}
+
+void LineModelFixture::RemoveAllCalls() {
+    for (PhoneLine& line : g_PhoneLines)
+        while (line.m_pPhoneCall[0] != nullptr) RemovePhoneCallSilent(line.m_pPhoneCall[0]);
+}
+
+void LineModelFixture::SetUp() {
+    RemoveAllCalls();
+    LineCapsDelete();
+    g_dwDeviceCount = 0;
+    g_dwLineDeviceIDBase = kDeviceIDBase;
+    g_dwPermanentProviderID = kPermanentProviderID;
+    g_pLineEventProc = &CEventRecorder::LineEvent;
+    g_pfnLineCreateProc = &CEventRecorder::LineCreate;
+    g_pfnAsyncCompletion = &CEventRecorder::Completion;
+    StrCopy(g_pProviderSettings->Name, L"Lena Muster");
+    StrCopy(g_pProviderSettings->LineFormat, L"0");
+    BuildLines({L"21", L"22", L"23"});
+    CEventRecorder::Reset();
+}
+
+void LineModelFixture::TearDown() {
+    RemoveAllCalls();
+    LineCapsDelete();
+    g_dwDeviceCount = 0;
+    g_Extensions.clear();
+    g_pLineEventProc = nullptr;
+    g_pfnLineCreateProc = nullptr;
+    g_pfnAsyncCompletion = nullptr;
+    CEventRecorder::Reset();
+}
+
+void LineModelFixture::BuildLines(const std::vector<std::wstring>& numbers) {
+    RemoveAllCalls();
+    g_Extensions.clear();
+    for (const std::wstring& number : numbers)
+        g_Extensions.push_back(ExtensionInfo{L"uuid-" + number, number, L"Ext " + number, L""});
+    g_dwDeviceCount = static_cast<DWORD>(numbers.size());
+    EnsureLineRecords(g_dwDeviceCount);
+    LineCapsInit();
+}
+
+HTAPILINE LineModelFixture::OpenLine(LONG lLinePos) {
+    HTAPILINE htLine = reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(0x1000 + lLinePos));
+    HDRVLINE hdLine = nullptr;
+    EXPECT_EQ(TSPI_lineOpen(lLinePos + kDeviceIDBase, htLine, &hdLine, 0x00020002, &CEventRecorder::LineEvent), 0);
+    EXPECT_EQ(hdLine, reinterpret_cast<HDRVLINE>(&Line(lLinePos)));
+    return htLine;
+}
+
+LONG LineModelFixture::AddCall(LONG lLinePos, DWORD dwState) {
+    CProviderLockGuard lock(LockOwner::DispatchEvents);
+    LONG lCallPos = GenerateNewCall(static_cast<DWORD>(lLinePos), nullptr, LINECALLORIGIN_INBOUND, 0, 0, -1);
+    if (lCallPos >= 0 && dwState != 0) SetState(lLinePos, lCallPos, dwState);
+    return lCallPos;
+}
+
+void LineModelFixture::SetState(LONG lLinePos, LONG lCallPos, DWORD dwState) {
+    RaiseCallMsg(lLinePos, lCallPos, LINE_CALLSTATE, dwState, 0, 0);
+}
+
+void LineModelFixture::EnableAllCallFeatures(LONG lLinePos) {
+    Line(lLinePos).m_pLineAddressCaps->dwCallFeatures = 0xFFFFFFFF;
+    Line(lLinePos).m_pLineAddressCaps->dwCallFeatures2 = 0xFFFFFFFF;
+}
+
+std::vector<RecordedEvent> LineModelFixture::EventsOf(DWORD dwMsg) const {
+    std::vector<RecordedEvent> matching;
+    for (const RecordedEvent& event : CEventRecorder::s_events)
+        if (event.dwMsg == dwMsg) matching.push_back(event);
+    return matching;
+}

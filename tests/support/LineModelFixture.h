@@ -1,0 +1,70 @@
+// A device set put in place directly, without a PBX: extensions in the
+// directory list, the device count, TAPI's identifiers, and lines built by
+// LineCapsInit; TAPI's event and completion callbacks record what they get.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "model/LineTable.h"
+#include "model/TapiDefs.h"
+
+// One callback as TAPI received it.
+struct RecordedEvent {
+    HTAPILINE htLine;
+    HTAPICALL htCall;
+    DWORD dwMsg;
+    DWORD_PTR dwParam1, dwParam2, dwParam3;
+};
+
+// Events of every kind in arrival order; LINE_NEWCALL is answered as TAPI
+// does, by writing a fresh call handle where dwParam2 points.
+class CEventRecorder {
+public:
+    static std::vector<RecordedEvent> s_events;
+    static std::vector<std::pair<DWORD, LONG>> s_completions;
+    static std::vector<RecordedEvent> s_lineCreates;
+    static ULONG_PTR s_nextCallHandle;
+
+    static void Reset();
+    static void CALLBACK LineEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD dwMsg, DWORD_PTR dwParam1,
+                                   DWORD_PTR dwParam2, DWORD_PTR dwParam3);
+    static void CALLBACK SecondLineEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD dwMsg, DWORD_PTR dwParam1,
+                                         DWORD_PTR dwParam2, DWORD_PTR dwParam3);
+    static void CALLBACK LineCreate(HTAPILINE htLine, HTAPICALL htCall, DWORD dwMsg, DWORD_PTR dwParam1,
+                                    DWORD_PTR dwParam2, DWORD_PTR dwParam3);
+    static void CALLBACK Completion(DRV_REQUESTID dwRequestID, LONG lResult);
+    // Events from SecondLineEvent are recorded with this bit set in dwMsg.
+    static constexpr DWORD kSecondProc = 0x80000000;
+};
+
+class LineModelFixture : public testing::Test {
+protected:
+    static constexpr DWORD kDeviceIDBase = 100;
+    static constexpr DWORD kPermanentProviderID = 7;
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // Replaces the device set with lines for these extension numbers (named "Ext <number>").
+    void BuildLines(const std::vector<std::wstring>& numbers);
+    // Opens a line through TSPI_lineOpen with the recording event procedure.
+    HTAPILINE OpenLine(LONG lLinePos);
+    // A new inbound call on a line, moved to dwState (skipped for 0); its slot.
+    LONG AddCall(LONG lLinePos, DWORD dwState);
+    void SetState(LONG lLinePos, LONG lCallPos, DWORD dwState);
+    // Lets every call feature through the line's address capabilities.
+    void EnableAllCallFeatures(LONG lLinePos);
+
+    PhoneLine& Line(LONG lLinePos) { return g_PhoneLines[lLinePos]; }
+    PhoneCall* Call(LONG lLinePos, LONG lCallPos) { return g_PhoneLines[lLinePos].m_pPhoneCall[lCallPos]; }
+    DWORD Features(LONG lLinePos, LONG lCallPos) { return Call(lLinePos, lCallPos)->m_pLineCallStatus->dwCallFeatures; }
+    std::vector<RecordedEvent>& Events() { return CEventRecorder::s_events; }
+    // Only the events with this message.
+    std::vector<RecordedEvent> EventsOf(DWORD dwMsg) const;
+
+    static void RemoveAllCalls();
+};

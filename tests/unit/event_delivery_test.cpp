@@ -1,0 +1,274 @@
+// Events towards TAPI: order, parameters, and the model kept consistent around them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "manager/ProviderState.h"
+#include "model/CallFeatures.h"
+#include "model/EventDelivery.h"
+#include "support/LineModelFixture.h"
+#include "support/TraceCapture.h"
+
+namespace {
+
+using EventDeliveryTest = LineModelFixture;
+
+struct Expected {
+    DWORD dwMsg;
+    DWORD_PTR dwParam1;
+};
+
+void ExpectSequence(const std::vector<RecordedEvent>& events, const std::vector<Expected>& expected) {
+    ASSERT_EQ(events.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(events[i].dwMsg, expected[i].dwMsg) << "event " << i;
+        EXPECT_EQ(events[i].dwParam1, expected[i].dwParam1) << "event " << i;
+    }
+}
+
+TEST_F(EventDeliveryTest, StateChangeBringsItsStateThenEachChangedFeatureSetOnce) {
+    HTAPILINE htLine = OpenLine(0);
+    EnableAllCallFeatures(0);
+    AddCall(0, LINECALLSTATE_OFFERING);
+    AddCall(0, LINECALLSTATE_CONNECTED);
+    PhoneCall* pOffered = Call(0, 0);
+    PhoneCall* pConnected = Call(0, 1);
+    ASSERT_EQ(Features(0, 0) & LINECALLFEATURE_ANSWER, 0u);
+    CEventRecorder::Reset();
+
+    // Holding the connected call changes its features and lets the offered call be answered.
+    SetState(0, 1, LINECALLSTATE_ONHOLD);
+    std::vector<RecordedEvent>& events = Events();
+    ExpectSequence(events, {{LINE_CALLSTATE, LINECALLSTATE_ONHOLD},
+                            {LINE_CALLINFO, LINECALLINFOSTATE_OTHER},
+                            {LINE_CALLINFO, LINECALLINFOSTATE_OTHER}});
+    EXPECT_EQ(events[0].htLine, htLine);
+    EXPECT_EQ(events[0].htCall, pConnected->m_htCall);
+    EXPECT_EQ(events[1].htCall, pOffered->m_htCall);
+    EXPECT_EQ(events[2].htCall, pConnected->m_htCall);
+    EXPECT_NE(Features(0, 0) & LINECALLFEATURE_ANSWER, 0u);
+
+    // Nothing changed: the state alone.
+    CEventRecorder::Reset();
+    SetState(0, 1, LINECALLSTATE_ONHOLD);
+    ExpectSequence(Events(), {{LINE_CALLSTATE, LINECALLSTATE_ONHOLD}});
+}
+
+TEST_F(EventDeliveryTest, CallStateIsRecordedInTheCall) {
+    OpenLine(0);
+    AddCall(0, 0);
+    RaiseCallMsg(0, 0, LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BUSY, 0);
+    EXPECT_EQ(Call(0, 0)->m_dwLastState, static_cast<DWORD>(LINECALLSTATE_DISCONNECTED));
+    EXPECT_EQ(Call(0, 0)->m_pLineCallStatus->dwCallState, static_cast<DWORD>(LINECALLSTATE_DISCONNECTED));
+    EXPECT_EQ(Call(0, 0)->m_pLineCallStatus->dwCallStateMode, static_cast<DWORD>(LINEDISCONNECTMODE_BUSY));
+}
+
+TEST_F(EventDeliveryTest, PrivilegeBitsAccumulateAndTapiGetsThemAsThirdParameter) {
+    OpenLine(0);
+    AddCall(0, 0);
+    CEventRecorder::Reset();
+    RaiseCallMsg(0, 0, LINE_CALLSTATE, LINECALLSTATE_OFFERING, 0, LINECALLPRIVILEGE_OWNER);
+    ASSERT_FALSE(Events().empty());
+    EXPECT_EQ(Events()[0].dwParam3, 6u);
+    EXPECT_EQ(Call(0, 0)->m_pLineCallStatus->dwCallPrivilege, 6u);
+    CEventRecorder::Reset();
+    RaiseCallMsg(0, 0, LINE_CALLINFO, LINECALLINFOSTATE_CALLERID, 0, 0);
+    ASSERT_EQ(Events().size(), 1u);
+    EXPECT_EQ(Events()[0].dwParam3, 6u);
+}
+
+TEST_F(EventDeliveryTest, IdleOnAClosedLineRemovesTheCallAndPacksTheSlots) {
+    AddCall(0, LINECALLSTATE_CONNECTED);
+    AddCall(0, LINECALLSTATE_ONHOLD);
+    EnableAllCallFeatures(0);
+    UpdateAllFeatures(0, 1);
+    PhoneCall* pHeld = Call(0, 1);
+    CTraceCapture capture(6);
+
+    SetState(0, 0, LINECALLSTATE_IDLE);
+    EXPECT_TRUE(Events().empty());
+    EXPECT_EQ(Call(0, 0), pHeld);
+    EXPECT_EQ(Call(0, 1), nullptr);
+    EXPECT_TRUE(capture.Contains(L"Func.RaiseCallMsg.Info.CloseCall nonopen lines"));
+    // The held call alone may be taken back now.
+    EXPECT_EQ(Features(0, 0), static_cast<DWORD>(LINECALLFEATURE_UNHOLD | LINECALLFEATURE_DROP));
+    EXPECT_EQ(pHeld->m_qwReportedFeatures, static_cast<ULONGLONG>(LINECALLFEATURE_UNHOLD | LINECALLFEATURE_DROP) << 32);
+}
+
+TEST_F(EventDeliveryTest, IdleOnAnOpenLineStaysUntilTapiClosesTheCall) {
+    OpenLine(0);
+    AddCall(0, LINECALLSTATE_CONNECTED);
+    PhoneCall* pCall = Call(0, 0);
+    CEventRecorder::Reset();
+    SetState(0, 0, LINECALLSTATE_IDLE);
+    EXPECT_EQ(Call(0, 0), pCall);
+    EXPECT_EQ(EventsOf(LINE_CALLSTATE).size(), 1u);
+
+    // Once TAPI has closed it, reaching idle removes it.
+    AddCall(0, LINECALLSTATE_DISCONNECTED);
+    Call(0, 1)->m_dwCloseFlags |= kCallClosedByTapi;
+    CTraceCapture capture(6);
+    SetState(0, 1, LINECALLSTATE_IDLE);
+    EXPECT_EQ(Call(0, 1), nullptr);
+    EXPECT_TRUE(capture.Contains(L"Func.RaiseCallMsg.Info.CloseCall remove idle call"));
+}
+
+TEST_F(EventDeliveryTest, SendIdleStateDisconnectsTalkingCallsFirst) {
+    struct Case {
+        DWORD dwState;
+        DWORD dwAddressStates, dwLineStates;
+        std::vector<Expected> expected;
+    };
+    const Case cases[] = {
+        {LINECALLSTATE_CONNECTED, 0x21, 0x801,
+         {{LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED},
+          {LINE_CALLINFO, LINECALLINFOSTATE_OTHER},
+          {LINE_CALLSTATE, LINECALLSTATE_IDLE},
+          {LINE_ADDRESSSTATE, 0},
+          {LINE_LINEDEVSTATE, 0x801}}},
+        {LINECALLSTATE_ONHOLD, 0x20, 0,
+         {{LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED},
+          {LINE_CALLINFO, LINECALLINFOSTATE_OTHER},
+          {LINE_CALLSTATE, LINECALLSTATE_IDLE},
+          {LINE_ADDRESSSTATE, 0}}},
+        {LINECALLSTATE_DIALTONE, 0, 0x800,
+         {{LINE_CALLSTATE, LINECALLSTATE_IDLE}, {LINE_CALLINFO, LINECALLINFOSTATE_OTHER}, {LINE_LINEDEVSTATE, 0x801}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.dwState);
+        OpenLine(0);
+        Line(0).m_dwAddressStates = c.dwAddressStates;
+        Line(0).m_dwLineStates = c.dwLineStates;
+        AddCall(0, c.dwState);
+        CEventRecorder::Reset();
+        SendIdleState(0, 0);
+        ExpectSequence(Events(), c.expected);
+        for (const RecordedEvent& event : EventsOf(LINE_ADDRESSSTATE)) EXPECT_EQ(event.dwParam2, 0x21u);
+        RemoveAllCalls();
+    }
+}
+
+TEST_F(EventDeliveryTest, ClosingALineEndsItsCallsSilently) {
+    OpenLine(0);
+    AddCall(0, LINECALLSTATE_CONNECTED);
+    AddCall(0, LINECALLSTATE_OFFERING);
+    AddCall(0, LINECALLSTATE_DIALTONE);
+    CEventRecorder::Reset();
+    Line(0).m_htLine = nullptr;
+    for (LONG k = 2; k >= 0; --k) SendIdleState(0, k);
+    EXPECT_TRUE(Events().empty());
+    EXPECT_EQ(GetCallCount(0), 0u);
+    EXPECT_EQ(Line(0).m_pLineDevStatus->dwNumActiveCalls, 0u);
+}
+
+TEST_F(EventDeliveryTest, SendIdleStateWithoutACallOnlyTraces) {
+    CTraceCapture capture(6);
+    SendIdleState(0, 0);
+    SendIdleState(-1, 0);
+    SendIdleState(0, 5);
+    std::vector<std::wstring> messages = capture.Messages();
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), L"Func.SendIdleState.Abort"), 3);
+    EXPECT_TRUE(Events().empty());
+}
+
+TEST_F(EventDeliveryTest, OutOfServiceFollowsDeliveredLineStates) {
+    RaiseLineMsg(0, LINE_LINEDEVSTATE, LINEDEVSTATE_OUTOFSERVICE, 0, 0);
+    EXPECT_FALSE(Line(0).m_bOutOfService);  // closed: nobody was told
+    EXPECT_TRUE(Events().empty());
+
+    HTAPILINE htLine = OpenLine(0);
+    RaiseLineMsg(0, LINE_LINEDEVSTATE, LINEDEVSTATE_OUTOFSERVICE, 0, 0);
+    EXPECT_TRUE(Line(0).m_bOutOfService);
+    ASSERT_EQ(Events().size(), 1u);
+    EXPECT_EQ(Events()[0].htLine, htLine);
+    EXPECT_EQ(Events()[0].dwParam1, static_cast<DWORD_PTR>(LINEDEVSTATE_OUTOFSERVICE));
+
+    Line(0).m_htLine = nullptr;
+    RaiseLineMsg(0, LINE_LINEDEVSTATE, LINEDEVSTATE_INSERVICE, 0, 0);
+    EXPECT_FALSE(Line(0).m_bOutOfService);  // cleared even on a closed line
+    EXPECT_EQ(Events().size(), 1u);
+}
+
+TEST_F(EventDeliveryTest, LineMessagesByKind) {
+    RaiseLineMsg(1, LINE_REMOVE, 101, 5, 6);
+    ASSERT_EQ(Events().size(), 1u);  // also for a closed line
+    EXPECT_EQ(Events()[0].dwMsg, static_cast<DWORD>(LINE_REMOVE));
+    EXPECT_EQ(Events()[0].dwParam2, 0u);
+    EXPECT_EQ(Events()[0].dwParam3, 0u);
+
+    RaiseLineMsg(1, LINE_CREATE, 103, 0, 0);
+    ASSERT_EQ(CEventRecorder::s_lineCreates.size(), 1u);
+    EXPECT_EQ(CEventRecorder::s_lineCreates[0].dwParam1, 103u);
+
+    RaiseLineMsg(1, LINE_ADDRESSSTATE, 0, 0x21, 0);
+    EXPECT_EQ(Events().size(), 1u);  // closed line
+    OpenLine(1);
+    RaiseLineMsg(1, LINE_ADDRESSSTATE, 0, 0x21, 0);
+    EXPECT_EQ(Events().size(), 2u);
+
+    g_pLineEventProc = nullptr;
+    RaiseLineMsg(1, LINE_ADDRESSSTATE, 0, 0x21, 0);
+    EXPECT_EQ(Events().size(), 2u);
+}
+
+TEST_F(EventDeliveryTest, BadPositionsAreDroppedWithTheirTraces) {
+    AddCall(0, 0);
+    CTraceCapture capture(6);
+    RaiseCallMsg(-1, 0, LINE_CALLSTATE, LINECALLSTATE_IDLE, 0, 0);
+    RaiseCallMsg(3, 0, LINE_CALLSTATE, LINECALLSTATE_IDLE, 0, 0);
+    RaiseCallMsg(0, -1, LINE_CALLSTATE, LINECALLSTATE_IDLE, 0, 0);
+    RaiseCallMsg(0, 3, LINE_CALLSTATE, LINECALLSTATE_IDLE, 0, 0);
+    RaiseCallMsg(0, 2, LINE_CALLSTATE, LINECALLSTATE_IDLE, 0, 0);
+    RaiseLineMsg(-1, LINE_REMOVE, 0, 0, 0);
+    RaiseLineMsg(3, LINE_REMOVE, 0, 0, 0);
+    SendLineAddressStateMessage(-1);
+    SendLineAddressStateMessage(3);
+    for (const wchar_t* pszLine : {L"Func.RaiseCallMsg.Abort.Warning.Bad line index",
+                                   L"Func.RaiseCallMsg.Abort.Warning.Line index overflow",
+                                   L"Func.RaiseCallMsg.Abort.Warning.Bad call index",
+                                   L"Func.RaiseCallMsg.Abort.Warning.Call index overflow",
+                                   L"Func.RaiseCallMsg.Abort.Warning.Bad call pointer",
+                                   L"Func.RaiseLineMsg.Abort.Warning.Bad line pos",
+                                   L"Func.RaiseLineMsg.Abort.Warning.Line pos overflow",
+                                   L"Func.SendLineAddressStateMessage.Abort.Warning.Bad line pos",
+                                   L"Func.SendLineAddressStateMessage.Abort.Warning.Index overflow"})
+        EXPECT_TRUE(capture.Contains(pszLine)) << testing::PrintToString(std::wstring(pszLine));
+    // Only the empty slot got as far as the lock; the bad positions never took it.
+    std::vector<std::wstring> messages = capture.Messages();
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), L"CS_BEGIN 51 (0)"), 1);
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), L"CS_END 51 (51)"), 1);
+    EXPECT_NE(Call(0, 0), nullptr);
+    EXPECT_TRUE(Events().empty());
+}
+
+TEST_F(EventDeliveryTest, CompletionsReachTheCompletionProcedure) {
+    RaiseAsyncCompletion(17, 0);
+    RaiseAsyncCompletion(18, LINEERR_OPERATIONFAILED);
+    ASSERT_EQ(CEventRecorder::s_completions.size(), 2u);
+    EXPECT_EQ(CEventRecorder::s_completions[1], std::make_pair(DWORD(18), LONG(LINEERR_OPERATIONFAILED)));
+    g_pfnAsyncCompletion = nullptr;
+    RaiseAsyncCompletion(19, 0);
+    EXPECT_EQ(CEventRecorder::s_completions.size(), 2u);
+}
+
+TEST(SetCallStatusIdle, FillsTheStatusOfAnIdleCall) {
+    LINECALLSTATUS status;
+    std::memset(&status, 0x5A, sizeof(status));
+    status.dwTotalSize = 56;
+    SYSTEMTIME before = status.tStateEntryTime;
+    SetCallStatusIdle(&status);
+    EXPECT_EQ(status.dwCallState, static_cast<DWORD>(LINECALLSTATE_IDLE));
+    EXPECT_EQ(status.dwCallStateMode, 0u);
+    EXPECT_EQ(status.dwCallPrivilege, 0u);
+    EXPECT_EQ(status.dwCallFeatures, 0u);
+    EXPECT_EQ(status.dwDevSpecificSize, 0u);
+    EXPECT_EQ(status.dwDevSpecificOffset, 0u);
+    EXPECT_EQ(status.dwCallFeatures2, 0u);
+    EXPECT_EQ(status.dwNeededSize, 56u);
+    EXPECT_EQ(status.dwUsedSize, 56u);
+    EXPECT_EQ(std::memcmp(&status.tStateEntryTime, &before, sizeof(before)), 0);
+    SetCallStatusIdle(nullptr);
+}
+
+}  // namespace

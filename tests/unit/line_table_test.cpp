@@ -1,0 +1,209 @@
+// The line table: call creation and removal, packed slots, call ids and lookups.
+#include <gtest/gtest.h>
+
+#include "manager/ProviderState.h"
+#include "model/CallFeatures.h"
+#include "model/EventDelivery.h"
+#include "model/LineCaps.h"
+#include "support/LineModelFixture.h"
+
+namespace {
+
+using LineTableTest = LineModelFixture;
+
+TEST_F(LineTableTest, LinesTakeTheirExtensionNumbersAsAddresses) {
+    for (LONG pos = 0; pos < 3; ++pos) {
+        EXPECT_EQ(Line(pos).m_dwLinePos, static_cast<DWORD>(pos));
+        EXPECT_EQ(GetPosFromAddress(Line(pos).m_szAddress), pos);
+    }
+    EXPECT_STREQ(Line(1).m_szAddress, L"22");
+    EXPECT_STREQ(Line(1).m_szDeviceNumber, L"22");
+    EXPECT_EQ(GetPosFromAddress(L"24"), -1);
+    EXPECT_EQ(GetPosFromAddress(L"2"), -1);
+}
+
+TEST_F(LineTableTest, AddressLookupIsCaseSensitive) {
+    BuildLines({L"sales", L"Support"});
+    EXPECT_EQ(GetPosFromAddress(L"Support"), 1);
+    EXPECT_EQ(GetPosFromAddress(L"support"), -1);
+    EXPECT_EQ(GetPosFromAddress(L"SALES"), -1);
+}
+
+TEST_F(LineTableTest, RecordsKeepTheirAddressesWhenTheTableGrows) {
+    OpenLine(0);
+    PhoneLine* pFirst = &Line(0);
+    PhoneLine* pThird = &Line(2);
+    EnsureLineRecords(300);
+    EXPECT_EQ(&g_PhoneLines[0], pFirst);
+    EXPECT_EQ(&g_PhoneLines[2], pThird);
+    EXPECT_EQ(GetPosFromLineRecord(pFirst), 0);
+    EXPECT_EQ(GetPosFromLineRecord(reinterpret_cast<BYTE*>(pFirst) + 1), -1);
+}
+
+TEST_F(LineTableTest, FourthCallIsRefusedAndNothingIsRaised) {
+    OpenLine(0);
+    for (LONG k = 0; k < 3; ++k) EXPECT_EQ(AddCall(0, 0), k);
+    PhoneCall* before[3] = {Call(0, 0), Call(0, 1), Call(0, 2)};
+    DWORD dwCounter = g_dwPBXCallCounter;
+    CEventRecorder::Reset();
+
+    EXPECT_EQ(AddCall(0, 0), -1);
+    EXPECT_TRUE(Events().empty());
+    for (LONG k = 0; k < 3; ++k) EXPECT_EQ(Call(0, k), before[k]);
+    EXPECT_EQ(g_dwPBXCallCounter, dwCounter + 1);  // counted although refused
+}
+
+TEST_F(LineTableTest, RemovalPacksTheSlots) {
+    for (LONG k = 0; k < 3; ++k) AddCall(0, 0);
+    PhoneCall* pSecond = Call(0, 1);
+    PhoneCall* pThird = Call(0, 2);
+    RemovePhoneCall(Call(0, 0));
+    EXPECT_EQ(Call(0, 0), pSecond);
+    EXPECT_EQ(Call(0, 1), pThird);
+    EXPECT_EQ(Call(0, 2), nullptr);
+    EXPECT_EQ(GetCallCount(0), 2u);
+
+    RemovePhoneCall(Call(0, 1));
+    EXPECT_EQ(Call(0, 0), pSecond);
+    EXPECT_EQ(Call(0, 1), nullptr);
+    EXPECT_EQ(GetCallPosition(0, pSecond), 0);
+    EXPECT_EQ(GetCallPosition(1, pSecond), -1);
+}
+
+TEST_F(LineTableTest, InventedCallIdsRunOnAndGivenIdsLeaveTheCounterAlone) {
+    LONG first = GenerateNewCall(0, nullptr, LINECALLORIGIN_INBOUND, 0, 0, -1);
+    LONG second = GenerateNewCall(0, nullptr, LINECALLORIGIN_INBOUND, 0, 0, -1);
+    DWORD dwFirst = Call(0, first)->m_pLineCallInfo->dwCallID;
+    EXPECT_EQ(Call(0, second)->m_pLineCallInfo->dwCallID, dwFirst + 1);
+    EXPECT_EQ(dwFirst, g_dwNextCallID - 1);
+
+    DWORD dwCounter = g_dwNextCallID;
+    LONG given = GenerateNewCall(0, nullptr, LINECALLORIGIN_INBOUND, 17, 4711, -1);
+    EXPECT_EQ(Call(0, given)->m_pLineCallInfo->dwCallID, 4711u);
+    EXPECT_EQ(Call(0, given)->m_dwPBXCall, 17u);
+    EXPECT_EQ(g_dwNextCallID, dwCounter);
+    EXPECT_EQ(GetFirstCallPosWithCallID(0, 4711), given);
+    EXPECT_EQ(GetFirstCallPosWithCallID(0, 4712), -1);
+}
+
+TEST_F(LineTableTest, EveryGeneratedCallAdvancesThePbxCallCounter) {
+    DWORD dwCounter = g_dwPBXCallCounter;
+    AddCall(0, 0);
+    AddCall(1, 0);
+    EXPECT_EQ(g_dwPBXCallCounter, dwCounter + 2);
+}
+
+TEST_F(LineTableTest, NewCallIsAnnouncedAndTapiWritesItsHandle) {
+    HTAPILINE htLine = OpenLine(0);
+    CEventRecorder::Reset();
+    LONG k = AddCall(0, 0);
+    PhoneCall* pCall = Call(0, k);
+
+    ASSERT_GE(Events().size(), 2u);
+    EXPECT_EQ(Events()[0].dwMsg, static_cast<DWORD>(LINE_NEWCALL));
+    EXPECT_EQ(Events()[0].htLine, htLine);
+    EXPECT_EQ(Events()[0].dwParam1, reinterpret_cast<DWORD_PTR>(pCall));
+    EXPECT_EQ(Events()[0].dwParam2, reinterpret_cast<DWORD_PTR>(pCall));
+    EXPECT_EQ(pCall->m_htCall, reinterpret_cast<HTAPICALL>(CEventRecorder::s_nextCallHandle));
+    EXPECT_EQ(Events()[1].dwMsg, static_cast<DWORD>(LINE_CALLINFO));
+    EXPECT_EQ(Events()[1].dwParam1, static_cast<DWORD_PTR>(0x15D));
+    EXPECT_EQ(Events()[1].htCall, pCall->m_htCall);
+}
+
+TEST_F(LineTableTest, CallTapiAskedForIsNotAnnouncedAsNew) {
+    OpenLine(0);
+    CEventRecorder::Reset();
+    HTAPICALL htCall = reinterpret_cast<HTAPICALL>(static_cast<ULONG_PTR>(0x777));
+    LONG k = GenerateNewCall(0, htCall, LINECALLORIGIN_OUTBOUND, 0, 0, -1);
+    ASSERT_EQ(k, 0);
+    EXPECT_TRUE(EventsOf(LINE_NEWCALL).empty());
+    ASSERT_FALSE(Events().empty());
+    EXPECT_EQ(Events()[0].dwMsg, static_cast<DWORD>(LINE_CALLINFO));
+    EXPECT_EQ(Events()[0].htCall, htCall);
+    EXPECT_EQ(Call(0, 0)->m_htCall, htCall);
+}
+
+TEST_F(LineTableTest, NewCallOnAClosedLineStaysUnannounced) {
+    AddCall(0, 0);
+    EXPECT_TRUE(Events().empty());
+    EXPECT_EQ(Call(0, 0)->m_htCall, nullptr);
+}
+
+TEST_F(LineTableTest, StateLookupsReadTheCurrentStates) {
+    AddCall(0, LINECALLSTATE_CONNECTED);
+    AddCall(0, LINECALLSTATE_OFFERING);
+    EXPECT_EQ(GetCallCountWithState(0, 0), 0u);
+    EXPECT_EQ(GetCallCountWithState(0, LINECALLSTATE_CONNECTED | LINECALLSTATE_OFFERING), 2u);
+    EXPECT_EQ(GetCallCountWithState(0, LINECALLSTATE_OFFERING), 1u);
+    EXPECT_EQ(GetCallStateMask(0), static_cast<DWORD>(LINECALLSTATE_CONNECTED | LINECALLSTATE_OFFERING));
+    EXPECT_EQ(GetCallState(0, 1), static_cast<DWORD>(LINECALLSTATE_OFFERING));
+    EXPECT_EQ(GetCallState(0, 2), 0u);
+    EXPECT_EQ(GetFirstCallPosWithState(0, LINECALLSTATE_OFFERING), 1);
+    EXPECT_EQ(GetFirstCallPosWithState(0, LINECALLSTATE_IDLE), -1);
+    EXPECT_EQ(GetCallPosWithPartnerState(0, -1, LINECALLSTATE_CONNECTED), 0);
+    EXPECT_EQ(GetCallPosWithPartnerState(0, 1, LINECALLSTATE_CONNECTED), -1);
+    EXPECT_EQ(GetNumCallsWithPartner(0, -1), 2u);
+    EXPECT_EQ(GetCallPosWithPartnerCallID(0, -1, Call(0, 1)->m_pLineCallInfo->dwCallID), 1);
+}
+
+TEST_F(LineTableTest, OutOfRangePositionsNeverIndexTheTable) {
+    for (LONG pos : {-1, 3, 1000}) {
+        DWORD dwPos = static_cast<DWORD>(pos);
+        EXPECT_EQ(GetCallCount(dwPos), 0u);
+        EXPECT_EQ(GetCallCountWithState(dwPos, 0xFFFFFFFF), 0u);
+        EXPECT_EQ(GetCallStateMask(dwPos), 0u);
+        EXPECT_EQ(GetCallState(pos, 0), 0u);
+        EXPECT_EQ(GetFirstCallPosWithState(dwPos, 0xFFFFFFFF), -1);
+        EXPECT_EQ(GetFirstCallPosWithCallID(dwPos, 0), -1);
+        EXPECT_EQ(GenerateNewCall(dwPos, nullptr, LINECALLORIGIN_INBOUND, 0, 0, -1), -1);
+    }
+    AddCall(0, 0);
+    EXPECT_EQ(GetCallState(0, -1), 0u);
+    EXPECT_EQ(GetCallState(0, 3), 0u);
+    EXPECT_EQ(GetPosFromHtLine(reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(0x99))), -1);
+}
+
+TEST_F(LineTableTest, InsertIntoAMissingLineStoresNothing) {
+    PhoneCall call{};
+    EXPECT_EQ(InsertLineCallPointer(nullptr, &call), -1);
+}
+
+TEST_F(LineTableTest, DeadCallTestIdlesAnUnknownSecondCallOnAClosedLine) {
+    AddCall(0, LINECALLSTATE_CONNECTED);
+    AddCall(0, LINECALLSTATE_UNKNOWN);
+    PhoneCall* pFirst = Call(0, 0);
+    EXPECT_EQ(DeadCallTest(0), 1u);
+    EXPECT_EQ(Call(0, 0), pFirst);
+    EXPECT_EQ(Call(0, 1), nullptr);
+    EXPECT_EQ(DeadCallTest(0), 0u);
+}
+
+TEST_F(LineTableTest, DeadCallTestRemovesIdleAndUnknownCalls) {
+    OpenLine(0);
+    AddCall(0, LINECALLSTATE_IDLE);     // stays: the line is open and TAPI has not closed it
+    AddCall(0, LINECALLSTATE_IDLE);
+    ASSERT_EQ(GetCallCount(0), 2u);
+    EXPECT_EQ(DeadCallTest(0), 1u);
+    EXPECT_EQ(GetCallCount(0), 0u);
+
+    AddCall(0, LINECALLSTATE_CONNECTED);
+    EXPECT_EQ(DeadCallTest(0), 0u);
+    EXPECT_EQ(GetCallCount(0), 1u);
+    EXPECT_EQ(DeadCallTest(-1), 0u);
+}
+
+TEST_F(LineTableTest, RemovalReannouncesTheFeaturesOfTheRemainingCalls) {
+    OpenLine(0);
+    EnableAllCallFeatures(0);
+    AddCall(0, LINECALLSTATE_CONNECTED);
+    AddCall(0, LINECALLSTATE_ONHOLD);
+    CEventRecorder::Reset();
+    RemovePhoneCall(Call(0, 1));
+    // The connected call alone may hold, transfer and conference again.
+    std::vector<RecordedEvent> infos = EventsOf(LINE_CALLINFO);
+    ASSERT_EQ(infos.size(), 1u);
+    EXPECT_EQ(infos[0].htCall, Call(0, 0)->m_htCall);
+    EXPECT_NE(Features(0, 0) & LINECALLFEATURE_HOLD, 0u);
+}
+
+}  // namespace
