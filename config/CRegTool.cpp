@@ -29,6 +29,14 @@ LONG CRegTool::OpenExisting(HKEY hRoot, const wchar_t* pszSubKey) {
     return lResult;
 }
 
+LONG CRegTool::OpenReadOnly(HKEY hRoot, const wchar_t* pszSubKey) {
+    Close();
+    m_hRoot = hRoot;
+    LONG lResult = RegOpenKeyExW(hRoot, pszSubKey, 0, KEY_READ | m_dwExtraAccess, &m_hKey);
+    if (lResult != ERROR_SUCCESS) m_hKey = nullptr;
+    return lResult;
+}
+
 void CRegTool::Close() {
     if (m_hKey == nullptr) return;
     RegFlushKey(m_hKey);
@@ -56,18 +64,22 @@ int CRegTool::ReadString(const wchar_t* pszName, wchar_t* pszBuffer, DWORD cchCa
     pszBuffer[0] = L'\0';
     int nRead = 0;
     DWORD dwType = 0;
-    // One unit more than the capacity, so that an unterminated value that
-    // fills the buffer exactly is still terminated.
-    DWORD cbData = (cchCapacity - 1) * sizeof(wchar_t);
+    DWORD cbData = cchCapacity * sizeof(wchar_t);
     if (m_hKey != nullptr &&
         RegQueryValueExW(m_hKey, pszName, nullptr, &dwType, reinterpret_cast<BYTE*>(pszBuffer), &cbData) ==
             ERROR_SUCCESS &&
         (dwType == REG_SZ || dwType == REG_EXPAND_SZ)) {
-        pszBuffer[cbData / sizeof(wchar_t)] = L'\0';
-        nRead = 1;
-    } else {
-        pszBuffer[0] = L'\0';
+        // A value stored without its terminating zero fits only when there is
+        // room left to add one.
+        DWORD cch = cbData / sizeof(wchar_t);
+        if (cch > 0 && pszBuffer[cch - 1] == L'\0') {
+            nRead = 1;
+        } else if (cch < cchCapacity) {
+            pszBuffer[cch] = L'\0';
+            nRead = 1;
+        }
     }
+    if (!nRead) pszBuffer[0] = L'\0';
     if (pszBuffer[0] == L'\0' && pszDefault != nullptr) BoundedCopy(pszBuffer, cchCapacity, pszDefault);
     return nRead;
 }

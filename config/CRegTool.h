@@ -15,14 +15,16 @@ public:
     LONG Open(HKEY hRoot, const wchar_t* pszSubKey);
     // Opens with full access, else read-only; never creates.
     LONG OpenExisting(HKEY hRoot, const wchar_t* pszSubKey);
+    // Opens for reading only: for keys that belong to Windows.
+    LONG OpenReadOnly(HKEY hRoot, const wchar_t* pszSubKey);
     void Close();
     bool IsOpen() const { return m_hKey != nullptr; }
 
     // 1 when the value was read; on any error the default is stored and 0 returned.
     int ReadDword(const wchar_t* pszName, DWORD* pdwValue, DWORD dwDefault);
-    // Empties the buffer, reads a REG_SZ that fits (a longer one counts as
-    // missing); a missing or empty value takes the default when one is given.
-    // 1 when a value was read.
+    // Empties the buffer, reads a REG_SZ that fits with its terminating zero
+    // into cchCapacity units (a longer one counts as missing); a missing or
+    // empty value takes the default when one is given. 1 when a value was read.
     int ReadString(const wchar_t* pszName, wchar_t* pszBuffer, DWORD cchCapacity, const wchar_t* pszDefault);
     LONG WriteDword(const wchar_t* pszName, DWORD dwValue);
     LONG WriteInt(const wchar_t* pszName, int nValue);

@@ -16,10 +16,7 @@ namespace {
 constexpr wchar_t kStandardName[] = L"ORVOTSP";
 constexpr size_t kStandardNameLength = 7;
 
-bool BeginsWithStandardName(bool bIgnoreCase) {
-    return (bIgnoreCase ? _wcsnicmp(g_szTSPName, kStandardName, kStandardNameLength)
-                        : wcsncmp(g_szTSPName, kStandardName, kStandardNameLength)) == 0;
-}
+bool BeginsWithStandardName() { return _wcsnicmp(g_szTSPName, kStandardName, kStandardNameLength) == 0; }
 }  // namespace
 
 void SetupFileData(HMODULE hModule) {
@@ -37,7 +34,9 @@ void SetupFileDataFromPath(const wchar_t* pszModulePath) {
     // The Windows installer runs the library under a temporary name.
     if (wcsstr(g_szProcessPath, L"MSIEXEC") != nullptr) {
         StrCopy(g_szTSPName, kStandardName);
-    } else if (BeginsWithStandardName(false)) {
+    } else if (BeginsWithStandardName()) {
+        // File names are case-insensitive: orvotsp_2.tsp is the copy "2" too,
+        // not a provider sharing the parent key.
         const wchar_t* pszRest = g_szTSPName + kStandardNameLength;
         if (*pszRest == L'_' || *pszRest == L'-') ++pszRest;
         StrCopy(g_szTSPNameExtension, pszRest);
@@ -51,7 +50,7 @@ void SetupFileDataFromPath(const wchar_t* pszModulePath) {
 void BuildLocalRegPath() {
     if (_wcsicmp(g_szTSPName, kStandardName) == 0)
         StrCopy(g_szLocalRegPath, L"SOFTWARE\\ORVO\\TAPI");
-    else if (BeginsWithStandardName(true))
+    else if (BeginsWithStandardName())
         StrFormat(g_szLocalRegPath, L"SOFTWARE\\ORVO\\%s", g_szTSPNameExtension);
     else
         StrFormat(g_szLocalRegPath, L"SOFTWARE\\ORVO\\%s", g_szTSPName);
@@ -59,6 +58,6 @@ void BuildLocalRegPath() {
 
 const wchar_t* LogSubfolderName() {
     if (g_szTSPNameExtension[0] != L'\0') return g_szTSPNameExtension;
-    if (BeginsWithStandardName(true)) return L"ORVO TAPI";
+    if (BeginsWithStandardName()) return L"ORVO TAPI";
     return g_szTSPName;
 }

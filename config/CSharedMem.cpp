@@ -1,0 +1,118 @@
+#include "config/CSharedMem.h"
+
+#include <cwchar>
+#include <cwctype>
+
+#include "common/BoundedString.h"
+#include "config/CSimpleCRC.h"
+#include "config/ProviderIdentity.h"
+#include "log/FileSecurity.h"
+#include "log/Trace.h"
+
+namespace {
+// Used until the section is mapped and whenever it cannot be: the process
+// then works alone on its own copy.
+ProviderSettings s_PrivateSettings{};
+
+void AppendChecksum(wchar_t (&szName)[512], const wchar_t* pszText) {
+    WORD wChecksum = CSimpleCRC().Checksum(reinterpret_cast<const BYTE*>(pszText), wcslen(pszText) * sizeof(wchar_t));
+    wchar_t szNumber[16];
+    StrFormat(szNumber, L"%d", static_cast<int>(wChecksum));
+    StrAppend(szName, szNumber);
+}
+
+// Drive and folder of the library, upper case, without the closing backslash.
+void GetModuleFolder(wchar_t (&szFolder)[260]) {
+    wchar_t szDrive[8] = {};
+    wchar_t szDir[260] = {};
+    _wsplitpath_s(g_szModulePath, szDrive, 8, szDir, 260, nullptr, 0, nullptr, 0);
+    StrCopy(szFolder, szDrive);
+    StrAppend(szFolder, szDir);
+    size_t cch = wcslen(szFolder);
+    if (cch > 0 && szFolder[cch - 1] == L'\\') szFolder[cch - 1] = L'\0';
+    for (wchar_t* p = szFolder; *p != L'\0'; ++p) *p = static_cast<wchar_t>(towupper(*p));
+}
+}  // namespace
+
+ProviderSettings* g_pProviderSettings = &s_PrivateSettings;
+
+CSharedMem::CSharedMem(DWORD bPerUser) : m_bPerUser(bPerUser) {}
+
+CSharedMem::~CSharedMem() { Close(); }
+
+void CSharedMem::SetName(const wchar_t* pszName) {
+    BoundedCopy(m_szSuffix, 256, pszName, 255);
+    for (wchar_t* p = m_szSuffix; *p != L'\0'; ++p)
+        if (wcschr(L" &,.:", *p) != nullptr) *p = L'_';
+}
+
+void CSharedMem::BuildName(const wchar_t* pszExtra) {
+    StrCopy(m_szName, SHARED_FILE_NAME);
+    StrAppend(m_szName, m_szSuffix);
+    if (m_bPerUser) {
+        wchar_t szUser[128] = {};
+        DWORD cchUser = 127;
+        if (GetUserNameW(szUser, &cchUser)) StrAppend(m_szName, szUser);
+    }
+    if (m_bPerModule) {
+        wchar_t szFolder[260];
+        GetModuleFolder(szFolder);
+        AppendChecksum(m_szName, szFolder);
+    }
+    if (pszExtra != nullptr) AppendChecksum(m_szName, pszExtra);
+}
+
+bool CSharedMem::OpenOrCreateMapping() {
+    SetLastError(0);
+    m_hMapping = OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, TRUE, m_szName);
+    if (m_hMapping != nullptr) return false;
+
+    SetLastError(0);
+    m_hMapping = CreateFileMappingW(INVALID_HANDLE_VALUE, GetOpenSecurityAttributes(), PAGE_READWRITE, 0,
+                                    sizeof(ProviderSettings), m_szName);
+    if (m_hMapping == nullptr) {
+        SetLastError(0);
+        m_hMapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(ProviderSettings),
+                                        m_szName);
+    }
+    // Another process may have created it since our open failed; its record
+    // must not be wiped.
+    return m_hMapping != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
+}
+
+void CSharedMem::Open(DWORD bPerUser, DWORD bPerModule, const wchar_t* pszExtra) {
+    CFuncTrace trace(3, L"CSharedMem::Open");
+    if (!m_bPerUser) m_bPerUser = bPerUser;
+    if (!m_bPerModule) m_bPerModule = bPerModule;
+    if (m_hMapping != nullptr) CloseHandle(m_hMapping);
+    m_hMapping = nullptr;
+    m_bMapped = 0;
+    BuildName(pszExtra);
+    trace.Var(L"m_szName", L"%s", m_szName);
+
+    bool bCreated = OpenOrCreateMapping();
+    void* pView = nullptr;
+    if (m_hMapping != nullptr) {
+        SetLastError(0);
+        pView = MapViewOfFile(m_hMapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
+    }
+    if (pView != nullptr) {
+        if (bCreated) ZeroMemory(pView, sizeof(ProviderSettings));
+        g_pProviderSettings = static_cast<ProviderSettings*>(pView);
+        m_bMapped = 1;
+    } else {
+        g_pProviderSettings = &s_PrivateSettings;
+        trace.Warning(L"Private settings record, error %u", GetLastError());
+    }
+    trace.Var(L"bCreated", L"%d", bCreated ? 1 : 0);
+    trace.End();
+}
+
+void CSharedMem::Close() {
+    // Late readers (threads still winding down at unload) get the private
+    // record rather than a null pointer.
+    if (m_bMapped) g_pProviderSettings = &s_PrivateSettings;
+    if (m_hMapping != nullptr) CloseHandle(m_hMapping);
+    m_hMapping = nullptr;
+    m_bMapped = 0;
+}

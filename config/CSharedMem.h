@@ -1,0 +1,44 @@
+// The named section through which the telephony service and the processes
+// showing the configuration dialog share one ProviderSettings record.
+#pragma once
+
+#include <windows.h>
+
+#include "config/ProviderSettings.h"
+
+#define SHARED_FILE_NAME L"Global\\SharedMemORVOAPITSP"
+
+class CSharedMem {
+public:
+    explicit CSharedMem(DWORD bPerUser = 0);
+    virtual ~CSharedMem();
+    CSharedMem(const CSharedMem&) = delete;
+    CSharedMem& operator=(const CSharedMem&) = delete;
+
+    // The part of the name that tells provider copies apart (the library's
+    // base name); blanks and "&,.:" become "_".
+    void SetName(const wchar_t* pszName);
+    // Opens the section, or creates and zeroes it, and points
+    // g_pProviderSettings at it; falls back to the private record.
+    void Open(DWORD bPerUser, DWORD bPerModule, const wchar_t* pszExtra);
+    // Lets go of the section; the view stays mapped until the process ends.
+    void Close();
+
+    const wchar_t* Name() const { return m_szName; }
+    bool IsMapped() const { return m_bMapped != 0; }
+
+    DWORD m_bMapped = 0;
+    DWORD m_bPerUser = 0;
+    DWORD m_bPerModule = 0;
+    HANDLE m_hMapping = nullptr;
+    wchar_t m_szSuffix[256] = {};
+    wchar_t m_szName[512] = {};  // the full name of the last Open
+
+private:
+    void BuildName(const wchar_t* pszExtra);
+    // Returns whether the section was newly created.
+    bool OpenOrCreateMapping();
+};
+
+// The process's one shared-state object.
+extern CSharedMem g_SharedMem;

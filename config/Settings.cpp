@@ -1,0 +1,6 @@
+#include "config/Settings.h"
+
+std::wstring g_sUserName;
+std::wstring g_sPassword;
+wchar_t g_szApiBaseUrl[512] = ORVO_DEFAULT_API_BASE_URL;
+DWORD g_bIgnoreCertErrors = 0;

@@ -1,0 +1,13 @@
+// Per-process copies of the settings that the PBX session code uses; filled
+// by the start-up read of the settings key, the credentials also by the
+// dialog's connection test.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+extern std::wstring g_sUserName;      // PBX account user name
+extern std::wstring g_sPassword;      // PBX account password
+extern wchar_t g_szApiBaseUrl[512];   // "ApiBaseUrl": the PBX API base, up to and including "/v1"
+extern DWORD g_bIgnoreCertErrors;     // "IgnoreCertErrors" is 1: accept any server certificate

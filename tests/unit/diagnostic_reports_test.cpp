@@ -1,0 +1,171 @@
+// The start-up report with the installed telephony providers, and the report
+// of running TAPI applications with its 2-second guard.
+// ctest-lock: registry
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <optional>
+
+#include "log/DiagnosticReports.h"
+#include "support/RegistryFixture.h"
+#include "support/TestFiles.h"
+#include "support/TraceCapture.h"
+
+namespace {
+const std::wstring kProviders = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Providers";
+const wchar_t kPrefix[] = L"Func.PrintSystemInfoFile.";
+
+std::wstring SystemDir() {
+    wchar_t szDir[MAX_PATH] = {};
+    GetSystemDirectoryW(szDir, MAX_PATH);
+    return szDir;
+}
+
+// Copies of the provider in the system folder, where the report looks.
+class CSystemFolderCopies {
+public:
+    explicit CSystemFolderCopies(std::vector<std::wstring> names) : m_names(std::move(names)) {
+        for (const std::wstring& name : m_names)
+            EXPECT_TRUE(CopyFileW(GetEnv(L"ORVO_TSP_PATH").c_str(), (SystemDir() + L"\\" + name).c_str(), FALSE));
+    }
+    ~CSystemFolderCopies() {
+        for (const std::wstring& name : m_names) DeleteFileW((SystemDir() + L"\\" + name).c_str());
+    }
+
+private:
+    std::vector<std::wstring> m_names;
+};
+
+std::vector<std::wstring> ProviderLines(const std::vector<std::wstring>& messages) {
+    std::vector<std::wstring> lines;
+    for (size_t i = 0; i < messages.size(); ++i) {
+        if (messages[i].rfind(std::wstring(kPrefix) + L"Info.FileName ", 0) != 0) continue;
+        for (size_t j = i; j < messages.size() && j < i + 4; ++j) lines.push_back(messages[j]);
+    }
+    return lines;
+}
+
+std::vector<std::wstring> ProviderBlock(const std::wstring& fileName) {
+    return {std::wstring(kPrefix) + L"Info.FileName " + fileName, std::wstring(kPrefix) + L"Info.FileVersion 1.0.0.33",
+            std::wstring(kPrefix) + L"Info.ProductVersion 1.1.0.0", L""};
+}
+
+TEST(DiagnosticReportsTest, SystemReportListsProvidersInTheSystemFolder) {
+    CRegistrySnapshot snapshot(HKEY_LOCAL_MACHINE, kProviders);
+    CSystemFolderCopies copies({L"ORVOREPORT_A.TSP", L"ORVOREPORT_B.TSP", L"ORVOREPORT_C.TSP"});
+    const std::wstring tooLong(300, L'L');
+    const struct {
+        std::optional<DWORD> dwNumProviders;
+        std::vector<std::wstring> files;  // ProviderFilename0, 1, ...
+        std::vector<std::wstring> listed;
+    } cases[] = {
+        {130, {L"ORVOREPORT_A.TSP", L"ORVOREPORT_B.TSP", L"ORVOREPORT_C.TSP"},
+         {L"ORVOREPORT_A.TSP", L"ORVOREPORT_B.TSP"}},
+        {3, {L"ORVOREPORT_A.TSP", L"ORVOREPORT_MISSING.TSP", L"ORVOREPORT_C.TSP"},
+         {L"ORVOREPORT_A.TSP", L"ORVOREPORT_C.TSP"}},
+        {3, {L"", tooLong, L"ORVOREPORT_B.TSP"}, {L"ORVOREPORT_B.TSP"}},
+        {128, {L"ORVOREPORT_A.TSP"}, {}},
+        {std::nullopt, {L"ORVOREPORT_A.TSP"}, {}},
+    };
+    for (const auto& c : cases) {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProviders.c_str());
+        if (c.dwNumProviders) ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kProviders, L"NumProviders", *c.dwNumProviders));
+        for (size_t i = 0; i < c.files.size(); ++i)
+            ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, kProviders, (L"ProviderFilename" + std::to_wstring(i)).c_str(),
+                                     c.files[i]));
+        CTraceCapture capture(0);
+        PrintSystemInfoFile();
+
+        std::vector<std::wstring> expected;
+        for (const std::wstring& name : c.listed) {
+            std::vector<std::wstring> block = ProviderBlock(name);
+            expected.insert(expected.end(), block.begin(), block.end());
+        }
+        std::vector<std::wstring> messages = capture.Messages();
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        EXPECT_EQ(expected, ProviderLines(messages));
+        ASSERT_FALSE(messages.empty());
+        EXPECT_EQ(std::wstring(kPrefix) + L"End", messages.back());
+    }
+    // Without the providers key the report ends after the machine's lines.
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProviders.c_str());
+    CTraceCapture capture(0);
+    PrintSystemInfoFile();
+    EXPECT_TRUE(capture.Contains(std::wstring(kPrefix) + L"End"));
+    EXPECT_TRUE(ProviderLines(capture.Messages()).empty());
+}
+
+TEST(DiagnosticReportsTest, SystemReportLinesInOrder) {
+    CTraceCapture capture(0);
+    PrintSystemInfoFile();
+    std::vector<std::wstring> messages = capture.Messages();
+
+    wchar_t szComputer[260] = {};
+    DWORD cchComputer = 260;
+    GetComputerNameW(szComputer, &cchComputer);
+    wchar_t szWinDir[260] = {};
+    GetWindowsDirectoryW(szWinDir, 260);
+    // Fixed texts first, values after them where the machine decides.
+    const std::vector<std::wstring> starts = {
+        L"Begin",
+        L"Info.System Information",
+        std::wstring(L"Info.Computer Name ") + szComputer,
+        L"Info.User Name ",
+        L"Info.Language ",
+        std::wstring(L"Info.WinDir ") + szWinDir,
+        L"Info.SystemDir " + SystemDir(),
+        L"Info.ProcessorArchitecture 0x",
+        L"Info.ActiveProcessorMask 0x",
+        L"Info.NumberOfProcessors 0x",
+        L"Info.ProcessorType 0x",
+        L"Info.ProcessorLevel 0x",
+        L"Info.ProcessorRevision 0x",
+        L"Info.IsWindowsXPOrGreater  1",
+        L"Info.IsWindowsVistaOrGreater 1",
+        L"Info.IsWindows7OrGreater 1",
+        L"Info.IsWindows8OrGreater ",
+        L"Info.IsWindowsServer ",
+        L"Info.IsTerminalServer 0",
+    };
+    ASSERT_GE(messages.size(), starts.size());
+    for (size_t i = 0; i < starts.size(); ++i)
+        EXPECT_EQ(0u, messages[i].find(kPrefix + starts[i])) << "line " << i;
+    // The language is the 4-digit hexadecimal language id.
+    std::wstring language = messages[4].substr(wcslen(kPrefix) + wcslen(L"Info.Language "));
+    EXPECT_EQ(4u, language.size());
+    EXPECT_TRUE(std::all_of(language.begin(), language.end(), iswxdigit));
+    EXPECT_EQ(std::wstring(L"Info.ProcessorArchitecture 0x0009"), messages[7].substr(wcslen(kPrefix)));
+}
+
+TEST(DiagnosticReportsTest, TapiApplicationsAtMostEvery2Seconds) {
+    HMODULE hTapi = LoadLibraryW(L"tapi32.dll");
+    ASSERT_NE(nullptr, hTapi);
+    wchar_t szExe[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, szExe, MAX_PATH);
+    CharUpperW(szExe);
+
+    CTraceCapture capture(1);
+    g_tLastTAPIAppsReport = 0;
+    PrintTAPIApps();
+    PrintTAPIApps();
+    std::vector<std::wstring> messages = capture.Messages();
+    FreeLibrary(hTapi);
+
+    EXPECT_EQ(1, std::count(messages.begin(), messages.end(), std::wstring(L"Func.PrintTAPIApps.Info.64Bit app ") + szExe));
+    EXPECT_EQ(2, std::count(messages.begin(), messages.end(), L"Func.PrintTAPIApps.Begin"));
+    EXPECT_EQ(1, std::count(messages.begin(), messages.end(), L"Func.PrintTAPIApps.End"));
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(L"Func.PrintTAPIApps.Abort", messages.back());
+    EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::wstring& m) {
+        return m.rfind(L"Func.PrintTAPIApps.Var.dwNumberOfIDs ", 0) == 0;
+    }));
+}
+
+TEST(DiagnosticReportsTest, TapiApplicationsAreLevelOneLines) {
+    CTraceCapture capture(0);
+    g_tLastTAPIAppsReport = 0;
+    PrintTAPIApps();
+    EXPECT_TRUE(capture.Messages().empty());
+}
+}  // namespace

@@ -1,0 +1,129 @@
+// The current TAPI dialing location read from the registry, and the
+// manager's CreateFormattedNumber with the format from the shared record.
+// ctest-lock: registry
+#include <gtest/gtest.h>
+
+#include "common/BoundedString.h"
+#include "config/CPredialNumbers.h"
+#include "config/ProviderSettings.h"
+#include "manager/CGenericTSPIManager.h"
+#include "support/RegistryFixture.h"
+#include "support/TraceCapture.h"
+
+namespace {
+const std::wstring kLocations = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Locations";
+
+class PredialNumbersTest : public testing::Test {
+protected:
+    // Each test stands for a fresh process, where no country has been read yet.
+    void SetUp() override { g_dwCountryCode = 0; }
+
+    static void AddLocation(DWORD dwID, DWORD dwCountry, const std::wstring& areaCode = L"") {
+        std::wstring key = kLocations + L"\\Location" + std::to_wstring(dwID);
+        ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, key, L"Country", dwCountry));
+        ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, key, L"AreaCode", areaCode));
+        ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, key, L"OutsideAccess", L"9"));
+        ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, key, L"LongDistanceAccess", L"8"));
+    }
+    static void SetCurrentID(DWORD dwID) {
+        ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kLocations, L"CurrentID", dwID));
+    }
+
+    CRegistrySnapshot m_snapshot{HKEY_LOCAL_MACHINE, kLocations};
+};
+
+TEST_F(PredialNumbersTest, ReadsTheCurrentLocation) {
+    AddLocation(1, 33);
+    AddLocation(2, 49, L"030");
+    SetCurrentID(2);
+    CPredialNumbers predial;
+    EXPECT_EQ(2u, predial.m_dwCurrentID);
+    EXPECT_STREQ(L"49", predial.m_szCountry);
+    EXPECT_EQ(2u, predial.m_dwCountryLen);
+    EXPECT_STREQ(L"30", predial.m_szAreaCode);  // leading zero dropped
+    EXPECT_STREQ(L"9", predial.m_szOutsideAccess);
+    EXPECT_STREQ(L"8", predial.m_szLongDistanceAccess);
+    EXPECT_STREQ(L"0", predial.m_szNationalPrefix);
+    EXPECT_STREQ(L"00", predial.m_szInternationalPrefix);
+    EXPECT_EQ(49u, g_dwCountryCode);
+    EXPECT_EQ(L"03012345678", predial.Format(L"493012345678", 2));
+    EXPECT_EQ(L"0041441234567", predial.Format(L"41441234567", 2));
+}
+
+TEST_F(PredialNumbersTest, FormatsForTheLocationsCountry) {
+    const struct {
+        DWORD dwCountry;
+        int nFormat;
+        const wchar_t* pszNumber;
+        const wchar_t* pszExpected;
+    } cases[] = {
+        {49, 2, L"493012345678", L"03012345678"},  {49, 3, L"493012345678", L"00493012345678"},
+        {1, 2, L"12125551234", L"12125551234"},    {1, 2, L"493012345678", L"011493012345678"},
+        {33, 2, L"33123456789", L"123456789"},     {33, 3, L"493012345678", L"00493012345678"},
+        {49, 2, L"49301", L"49301"},               {49, 2, L"493012", L"03012"},
+    };
+    for (const auto& c : cases) {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kLocations.c_str());
+        AddLocation(0, c.dwCountry);
+        SetCurrentID(0);
+        CPredialNumbers predial;
+        EXPECT_EQ(c.pszExpected, predial.Format(c.pszNumber, c.nFormat)) << "country " << c.dwCountry;
+    }
+}
+
+TEST_F(PredialNumbersTest, MissingCurrentLocationFallsBackToTheFirstThatExists) {
+    AddLocation(3, 1);
+    AddLocation(5, 49);
+    SetCurrentID(7);
+    CPredialNumbers predial;
+    EXPECT_EQ(3u, predial.m_dwCurrentID);
+    EXPECT_STREQ(L"1", predial.m_szCountry);
+    EXPECT_STREQ(L"011", predial.m_szInternationalPrefix);
+}
+
+TEST_F(PredialNumbersTest, NoReadableLocation) {
+    // No Locations key at all: nothing known, and nothing created.
+    {
+        CPredialNumbers predial;
+        EXPECT_STREQ(L"", predial.m_szCountry);
+        EXPECT_STREQ(L"", predial.m_szNationalPrefix);
+        EXPECT_STREQ(L"", predial.m_szInternationalPrefix);
+        EXPECT_EQ(L"493012345678", predial.Format(L"493012345678", 2));
+        EXPECT_EQ(L"493012345678", predial.Format(L"493012345678", 3));
+        EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kLocations));
+    }
+    // A current id but no location key: country 0 and the default prefixes.
+    g_dwCountryCode = 0;
+    SetCurrentID(4);
+    CPredialNumbers predial;
+    EXPECT_STREQ(L"", predial.m_szCountry);
+    EXPECT_EQ(0u, g_dwCountryCode);
+    EXPECT_EQ(L"0493012345678", predial.Format(L"493012345678", 2));
+    EXPECT_EQ(L"00493012345678", predial.Format(L"493012345678", 3));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kLocations + L"\\Location4"));
+}
+
+TEST_F(PredialNumbersTest, ManagerUsesTheFormatOfTheSharedRecord) {
+    const struct {
+        const wchar_t* pszFormat;
+        const wchar_t* pszNumber;
+        const wchar_t* pszExpected;
+    } cases[] = {
+        {L"0", L"493012345678", L"+493012345678"}, {L"1", L"493012345678", L"493012345678"},
+        {L"7", L"493012345678", L"+493012345678"}, {L"", L"493012345678", L"+493012345678"},
+        {L"abc", L"493012345678", L"+493012345678"}, {L"1", L"12345", L"12345"},
+        {L"0", L"12345", L"12345"},
+    };
+    for (const auto& c : cases) {
+        StrCopy(g_pProviderSettings->NumberFormat, c.pszFormat);
+        EXPECT_EQ(c.pszExpected, g_Manager.CreateFormattedNumber(c.pszNumber)) << "format " << c.pszFormat;
+    }
+}
+
+TEST_F(PredialNumbersTest, ResultIsTraced) {
+    CTraceCapture capture(5);
+    StrCopy(g_pProviderSettings->NumberFormat, L"0");
+    g_Manager.CreateFormattedNumber(L"493012345678");
+    EXPECT_TRUE(capture.Contains(L"Func.CGenericTSPIManager::CreateFormattedNumber.End.Result +493012345678"));
+}
+}  // namespace

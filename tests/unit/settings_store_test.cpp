@@ -1,0 +1,291 @@
+// The settings key as the start-up reads it, the dialog saves it, the login
+// result and the provider's shutdown write it, and the protected values.
+// ctest-lock: registry
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+
+#include "common/BoundedString.h"
+#include "config/ProtectedValue.h"
+#include "config/ProviderIdentity.h"
+#include "config/ProviderSettings.h"
+#include "config/Settings.h"
+#include "http/CHTTPContactBase.h"
+#include "log/CLoggingFileWithEvent.h"
+#include "log/ExeName.h"
+#include "log/Trace.h"
+#include "manager/CGenericTSPIManager.h"
+#include "support/RegistryFixture.h"
+#include "support/TestFiles.h"
+#include "support/TraceCapture.h"
+
+namespace {
+// A provider copy of the tests' own, so that the real settings stay untouched.
+const std::wstring kKey = L"SOFTWARE\\ORVO\\UNITSETTINGS";
+
+class SettingsStoreTest : public testing::Test {
+protected:
+    void SetUp() override {
+        StrCopy(g_szTSPName, L"ORVOTSP_UNITSETTINGS");
+        StrCopy(g_szTSPNameExtension, L"UNITSETTINGS");
+        BuildLocalRegPath();
+        ASSERT_EQ(kKey, g_szLocalRegPath);
+        *g_pProviderSettings = ProviderSettings{};
+        // The start-up's defaults, set before the registry is read.
+        TraceLog.m_dwMaxFiles = 5;
+        TraceLog.m_nMaxLogFileSize = 52428800;
+        TraceLog.m_dwLogFileNr = 0;
+        m_savedLevel = TraceLog.m_dwDebugLevel;
+    }
+    void TearDown() override { TraceLog.m_dwDebugLevel = m_savedLevel; }
+
+    static void SetString(const wchar_t* pszName, const std::wstring& text) {
+        ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, kKey, pszName, text));
+    }
+    static std::wstring RegString(const wchar_t* pszName) {
+        std::wstring text;
+        EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kKey, pszName, &text)) << pszName;
+        return text;
+    }
+
+    CRegistrySnapshot m_snapshot{HKEY_LOCAL_MACHINE, kKey};
+    unsigned long m_savedLevel = 0;
+};
+
+TEST_F(SettingsStoreTest, StartUpReadFillsRecordLogAndCopies) {
+    SetString(L"DebugLevel", L"3");
+    SetString(L"NumberFormat", L"2");
+    SetString(L"LineFormat", L"1");
+    ASSERT_EQ(ERROR_SUCCESS, WriteProtectedValue(L"Lena Muster", L"Name"));
+    ASSERT_EQ(ERROR_SUCCESS, WriteProtectedValue(L"s3cr\"et\\pw", L"Password"));
+    SetString(L"ApiBaseUrl", L"https://localhost:8443/v1");
+    ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kKey, L"IgnoreCertErrors", 1));
+
+    g_Manager.ReadRegistrySettings();
+
+    EXPECT_STREQ(L"3", g_pProviderSettings->DebugLevel);
+    EXPECT_STREQ(L"2", g_pProviderSettings->NumberFormat);
+    EXPECT_STREQ(L"1", g_pProviderSettings->LineFormat);
+    EXPECT_STREQ(L"Lena Muster", g_pProviderSettings->Name);
+    EXPECT_STREQ(L"s3cr\"et\\pw", g_pProviderSettings->Password);
+    EXPECT_EQ(3u, TraceLog.m_dwDebugLevel);
+    EXPECT_EQ(3u, g_bSaveSequence);
+    EXPECT_EQ(L"Lena Muster", g_sUserName);
+    EXPECT_EQ(L"s3cr\"et\\pw", g_sPassword);
+    EXPECT_STREQ(L"https://localhost:8443/v1", g_szApiBaseUrl);
+    EXPECT_EQ(1u, g_bIgnoreCertErrors);
+}
+
+TEST_F(SettingsStoreTest, MissingValuesTakeDefaults) {
+    StrCopy(g_pProviderSettings->Name, L"stale");
+    StrCopy(g_szApiBaseUrl, L"https://stale.example/v1");
+    g_bIgnoreCertErrors = 1;
+    g_bSaveSequence = 4;
+
+    g_Manager.ReadRegistrySettings();
+
+    EXPECT_STREQ(L"0", g_pProviderSettings->DebugLevel);
+    EXPECT_STREQ(L"0", g_pProviderSettings->NumberFormat);
+    EXPECT_STREQ(L"0", g_pProviderSettings->LineFormat);
+    EXPECT_STREQ(L"", g_pProviderSettings->Name);
+    EXPECT_STREQ(L"", g_pProviderSettings->Password);
+    EXPECT_EQ(0u, TraceLog.m_dwDebugLevel);
+    EXPECT_EQ(0u, g_bSaveSequence);
+    EXPECT_STREQ(ORVO_DEFAULT_API_BASE_URL, g_szApiBaseUrl);
+    EXPECT_EQ(0u, g_bIgnoreCertErrors);
+    EXPECT_EQ(5u, TraceLog.m_dwMaxFiles);
+    EXPECT_EQ(52428800, TraceLog.m_nMaxLogFileSize);
+    EXPECT_EQ(0u, TraceLog.m_dwLogFileNr);
+    // The start-up creates the key when it is missing.
+    EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, kKey));
+}
+
+TEST_F(SettingsStoreTest, LogLimits) {
+    struct Case {
+        std::optional<std::wstring> maxFiles;
+        std::optional<std::wstring> maxLogFileSize;
+        std::optional<DWORD> logFileNr;
+        DWORD dwExpectedFiles;
+        LONGLONG nExpectedSize;
+        DWORD dwExpectedNr;
+    };
+    const Case cases[] = {
+        {L"0", L"0", 7, 5, 52428800, 2},
+        {L"", L"", 3, 5, 52428800, 3},
+        {L"abc", L"abc", 5, 5, 52428800, 0},
+        {std::nullopt, std::nullopt, std::nullopt, 5, 52428800, 0},
+        {L"7", L"1", 9, 7, 1048576, 4},  // the file number is taken modulo the default 5
+        {L"12", L"4096", 0, 12, 50000000, 0},
+        {L"3", L"4097", 1, 3, 1048576, 1},
+        {L"9", L"2048", 0, 9, 2147483648LL, 0},
+        {L"1234567890123456789012345678901", L"20", 0, 5, 20971520, 0},  // 31 characters: too long
+    };
+    for (const Case& c : cases) {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey.c_str());
+        if (c.maxFiles) SetString(L"MaxFiles", *c.maxFiles);
+        if (c.maxLogFileSize) SetString(L"MaxLogFileSize", *c.maxLogFileSize);
+        if (c.logFileNr) ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kKey, L"LogFileNr", *c.logFileNr));
+        TraceLog.m_dwMaxFiles = 5;
+        TraceLog.m_nMaxLogFileSize = 52428800;
+
+        g_Manager.ReadRegistrySettings();
+
+        SCOPED_TRACE(testing::Message() << "MaxFiles " << (c.maxFiles ? ToUtf8(*c.maxFiles) : "missing")
+                                        << ", MaxLogFileSize "
+                                        << (c.maxLogFileSize ? ToUtf8(*c.maxLogFileSize) : "missing"));
+        EXPECT_EQ(c.dwExpectedFiles, TraceLog.m_dwMaxFiles);
+        EXPECT_EQ(c.nExpectedSize, TraceLog.m_nMaxLogFileSize);
+        EXPECT_EQ(c.dwExpectedNr, TraceLog.m_dwLogFileNr);
+    }
+}
+
+TEST_F(SettingsStoreTest, TextValuesHoldAtMost14Characters) {
+    SetString(L"NumberFormat", L"12345678901234");
+    SetString(L"LineFormat", L"123456789012345");
+    SetString(L"DebugLevel", L"");
+    g_Manager.ReadRegistrySettings();
+    EXPECT_STREQ(L"12345678901234", g_pProviderSettings->NumberFormat);
+    EXPECT_STREQ(L"0", g_pProviderSettings->LineFormat);  // too long: counts as missing
+    EXPECT_STREQ(L"0", g_pProviderSettings->DebugLevel);  // empty: default
+}
+
+TEST_F(SettingsStoreTest, OnlyIgnoreCertErrorsOneIgnoresCertificates) {
+    const std::pair<std::optional<DWORD>, DWORD> cases[] = {{std::nullopt, 0}, {0, 0}, {1, 1}, {2, 0}};
+    for (const auto& [value, dwExpected] : cases) {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey.c_str());
+        if (value) ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kKey, L"IgnoreCertErrors", *value));
+        g_Manager.ReadRegistrySettings();
+        EXPECT_EQ(dwExpected, g_bIgnoreCertErrors) << (value ? static_cast<long>(*value) : -1L);
+    }
+}
+
+TEST_F(SettingsStoreTest, ShutdownWritesLogValuesBack) {
+    TraceLog.m_dwLogFileNr = 3;
+    TraceLog.m_dwMaxFiles = 7;
+    TraceLog.m_nMaxLogFileSize = 3 * 1048576 + 1000;
+
+    g_Manager.ProviderShutdown();
+
+    DWORD dwLogFileNr = 0;
+    ASSERT_TRUE(ReadRegDword(HKEY_LOCAL_MACHINE, kKey, L"LogFileNr", &dwLogFileNr));
+    EXPECT_EQ(3u, dwLogFileNr);
+    EXPECT_EQ(L"7", RegString(L"MaxFiles"));
+    EXPECT_EQ(L"3", RegString(L"MaxLogFileSize"));
+
+    // What the shutdown wrote is what the next start-up reads.
+    TraceLog.m_dwMaxFiles = 5;
+    TraceLog.m_nMaxLogFileSize = 52428800;
+    g_Manager.ReadRegistrySettings();
+    EXPECT_EQ(7u, TraceLog.m_dwMaxFiles);
+    EXPECT_EQ(3 * 1048576, TraceLog.m_nMaxLogFileSize);
+    EXPECT_EQ(3u, TraceLog.m_dwLogFileNr);
+}
+
+TEST_F(SettingsStoreTest, ProtectedValuesRoundTripAndAreNotPlainText) {
+    const std::wstring secret = L"Geheim-Passwort \u00e4\u00f6\u00fc";
+    ASSERT_EQ(ERROR_SUCCESS, WriteProtectedValue(secret.c_str(), L"Password"));
+
+    DWORD dwType = 0;
+    std::vector<BYTE> blob;
+    ASSERT_TRUE(ReadRegValue(HKEY_LOCAL_MACHINE, kKey, L"Password", &dwType, &blob));
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), dwType);
+    const BYTE* pPlain = reinterpret_cast<const BYTE*>(secret.c_str());
+    EXPECT_EQ(blob.end(), std::search(blob.begin(), blob.end(), pPlain, pPlain + secret.size() * 2))
+        << "the password is stored readable";
+    EXPECT_EQ(secret, ReadProtectedValue(L"Password"));
+}
+
+TEST_F(SettingsStoreTest, UnreadableProtectedValuesReadEmpty) {
+    SetString(L"Password", L"plain text");
+    EXPECT_EQ(L"", ReadProtectedValue(L"Password"));
+    ASSERT_TRUE(SetRegBinary(HKEY_LOCAL_MACHINE, kKey, L"Name", {1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(L"", ReadProtectedValue(L"Name"));
+    EXPECT_EQ(L"", ReadProtectedValue(L"Missing"));
+
+    g_Manager.ReadRegistrySettings();
+    EXPECT_STREQ(L"", g_pProviderSettings->Password);
+    EXPECT_STREQ(L"", g_pProviderSettings->Name);
+    EXPECT_EQ(L"", g_sPassword);
+}
+
+TEST_F(SettingsStoreTest, DialogSaveWritesRecordAndRegistry) {
+    const std::wstring longName(70, L'K');
+    StrCopy(g_pProviderSettings->NumberFormat, L"6");
+    StrCopy(g_pProviderSettings->LineFormat, L"2");
+
+    g_Manager.GetSaveGUISettings(1, longName.c_str(), L"pw\"1");
+
+    EXPECT_EQ(std::wstring(62, L'K'), g_pProviderSettings->Name);
+    EXPECT_STREQ(L"pw\"1", g_pProviderSettings->Password);
+    EXPECT_STREQ(L"5", g_pProviderSettings->DebugLevel);
+    EXPECT_EQ(L"5", RegString(L"DebugLevel"));
+    EXPECT_EQ(L"6", RegString(L"NumberFormat"));
+    EXPECT_EQ(L"2", RegString(L"LineFormat"));
+    EXPECT_EQ(std::wstring(62, L'K'), ReadProtectedValue(L"Name"));
+    EXPECT_EQ(L"pw\"1", ReadProtectedValue(L"Password"));
+
+    g_Manager.GetSaveGUISettings(0, L"K1234", L"");
+    EXPECT_EQ(L"0", RegString(L"DebugLevel"));
+    EXPECT_EQ(L"K1234", ReadProtectedValue(L"Name"));
+    EXPECT_EQ(L"", ReadProtectedValue(L"Password"));
+}
+
+TEST_F(SettingsStoreTest, LastLoginStateIsKeptInTheRegistry) {
+    EXPECT_EQ(L"", g_Manager.ReadLastLoginState());
+    g_Manager.SetLastLoginState(L"Anmelden fehlgeschlagen");
+    EXPECT_EQ(L"Anmelden fehlgeschlagen", RegString(L"LastLoginState"));
+    EXPECT_EQ(L"Anmelden fehlgeschlagen", g_Manager.ReadLastLoginState());
+    g_Manager.SetLastLoginState(L"");
+    EXPECT_EQ(L"", g_Manager.ReadLastLoginState());
+}
+
+TEST_F(SettingsStoreTest, SecretsNeverReachTheLog) {
+    const wchar_t kSecret[] = L"TopSecret-4711";
+    CTraceCapture capture(6);
+    SetString(L"DebugLevel", L"6");
+    ASSERT_EQ(ERROR_SUCCESS, WriteProtectedValue(kSecret, L"Password"));
+    g_Manager.ReadRegistrySettings();
+    ASSERT_EQ(6u, TraceLog.m_dwDebugLevel);
+    g_Manager.GetSaveGUISettings(1, L"K1", kSecret);
+    std::vector<std::wstring> messages = capture.Messages();
+    ASSERT_FALSE(messages.empty());
+    for (const std::wstring& message : messages) EXPECT_EQ(std::wstring::npos, message.find(kSecret)) << ToUtf8(message);
+}
+
+// "MaxLogFileSize" 1: the line that finds the file beyond 1048576 bytes starts a new file.
+TEST_F(SettingsStoreTest, MaxLogFileSizeOneRotatesAfterOneMiB) {
+    SetString(L"MaxLogFileSize", L"1");
+    SetString(L"DebugLevel", L"0");
+    CTempDir dir(L"rotate");
+    std::wstring savedPattern = TraceLog.m_szFileNamePattern;
+    std::wstring savedLogPath = g_szLogPath;
+    EnterCriticalSection(&TraceLog.m_cs);
+    if (TraceLog.m_hFile != INVALID_HANDLE_VALUE) CloseHandle(TraceLog.m_hFile);
+    TraceLog.m_hFile = INVALID_HANDLE_VALUE;
+    LeaveCriticalSection(&TraceLog.m_cs);
+    StrCopy(g_szLogPath, dir.Path().c_str());
+    TraceLog.SetFileNamePattern((dir.Path() + L"\\ORVOTSP" + GetExeName() + L"_%03d.LOG").c_str());
+
+    g_Manager.ReadRegistrySettings();
+    ASSERT_EQ(1048576, TraceLog.m_nMaxLogFileSize);
+
+    const std::wstring line(1000, L'x');
+    int nLines = 0;
+    while (TraceLog.Write(0, L"%s", line.c_str()) == 0 && nLines < 5000) ++nLines;
+
+    EnterCriticalSection(&TraceLog.m_cs);
+    CloseHandle(TraceLog.m_hFile);
+    TraceLog.m_hFile = INVALID_HANDLE_VALUE;
+    LeaveCriticalSection(&TraceLog.m_cs);
+    const std::wstring prefix = dir.Path() + L"\\ORVOTSP" + GetExeName();
+    std::string full = ReadFileBytes(prefix + L"_001.LOG");
+    std::string fresh = ReadFileBytes(prefix + L"_000.LOG");
+    TraceLog.SetFileNamePattern(savedPattern.c_str());
+    StrCopy(g_szLogPath, savedLogPath.c_str());
+
+    EXPECT_GT(full.size(), 1048576u);
+    EXPECT_LE(full.size(), 1048576u + 1100u);
+    EXPECT_EQ(1u, LogMessages(fresh).size());
+}
+}  // namespace
