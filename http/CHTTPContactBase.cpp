@@ -1,0 +1,386 @@
+#include "http/CHTTPContactBase.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/BoundedString.h"
+#include "http/AnswerDecoder.h"
+#include "http/ProxySettings.h"
+#include "http/WinHttpErrorName.h"
+
+DWORD g_bSaveSequence = 0;
+wchar_t g_szAgent[256] = L"WinHttpClient/1.0";
+
+namespace {
+
+constexpr DWORD IgnoredCertErrors = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE |
+                                    SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
+                                    SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
+
+void CloseInternetHandle(HINTERNET& h) {
+    if (h != nullptr) WinHttpCloseHandle(h);
+    h = nullptr;
+}
+
+// The status code of a raw response header ("HTTP/1.1 200 OK..."), 0 when
+// the first line is no status line.
+int StatusCode(const wchar_t* pszHeader) {
+    if (wcsncmp(pszHeader, L"HTTP", 4) != 0) return 0;
+    const wchar_t* p = pszHeader + 4;
+    while (*p != L'\0' && *p != L' ' && *p != L'\r' && *p != L'\n') ++p;
+    while (*p == L' ') ++p;
+    int nCode = 0;
+    for (int i = 0; i < 3; ++i, ++p) {
+        if (*p < L'0' || *p > L'9') return 0;
+        nCode = nCode * 10 + (*p - L'0');
+    }
+    return (*p == L'\0' || *p == L' ' || *p == L'\r' || *p == L'\n') ? nCode : 0;
+}
+
+}  // namespace
+
+CHTTPContactBase::CHTTPContactBase(DWORD dwAnswerSize)
+    : m_hSession(nullptr), m_hConnect(nullptr), m_hRequest(nullptr), m_nScheme(0), m_szURL{}, m_szHeader{},
+      m_szData{}, m_szDataA{}, m_szResponseHeader{}, m_pszAnswer(nullptr), m_szHostName{}, m_szUrlPath{},
+      m_szVerb{}, m_szFileBase{}, m_bIgnoreCertErrors(FALSE), m_dwAnswerSize(dwAnswerSize), m_wPort(0),
+      m_szLastError{}, m_dwLastError(0), m_wszProxy{}, m_wszProxyBypass{}, m_wRuntime(0),
+      m_dwSecureProtocols(0), m_bStreaming(FALSE) {
+    m_pszAnswer = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, dwAnswerSize + 2));
+    ResetVars();
+    ClearLastError();
+}
+
+CHTTPContactBase::~CHTTPContactBase() {
+    Close();
+    if (m_pszAnswer != nullptr) HeapFree(GetProcessHeap(), 0, m_pszAnswer);
+}
+
+void CHTTPContactBase::ResetVars() {
+    m_hSession = m_hConnect = m_hRequest = nullptr;
+    m_wPort = 0;
+    m_nScheme = 0;
+    m_dwSecureProtocols = 0;
+    m_szURL[0] = m_szHeader[0] = m_szData[0] = m_szResponseHeader[0] = L'\0';
+    m_szHostName[0] = m_szUrlPath[0] = m_szVerb[0] = L'\0';
+    m_szDataA[0] = '\0';
+    if (m_pszAnswer != nullptr) m_pszAnswer[0] = L'\0';
+}
+
+BOOL CHTTPContactBase::Init() {
+    if (m_hSession != nullptr) return TRUE;
+    const bool bProxy = m_wszProxy[0] != L'\0';
+    m_hSession = WinHttpOpen(g_szAgent, bProxy ? WINHTTP_ACCESS_TYPE_NAMED_PROXY : WINHTTP_ACCESS_TYPE_NO_PROXY,
+                             bProxy ? m_wszProxy : WINHTTP_NO_PROXY_NAME,
+                             bProxy ? m_wszProxyBypass : WINHTTP_NO_PROXY_BYPASS, 0);
+    Trace(3, L"Func.CHTTPContactBase::Init.Var.m_hSession %p", m_hSession);
+    return m_hSession != nullptr;
+}
+
+void CHTTPContactBase::Close() {
+    CloseInternetHandle(m_hRequest);
+    CloseInternetHandle(m_hConnect);
+    CloseInternetHandle(m_hSession);
+    ResetVars();
+}
+
+void CHTTPContactBase::CloseRequest() {
+    CloseInternetHandle(m_hRequest);
+}
+
+BOOL CHTTPContactBase::Connect(const wchar_t* pszHost, WORD wPort) {
+    if (m_hSession == nullptr) return FALSE;
+    if (m_hConnect != nullptr) return TRUE;
+    wchar_t szHost[512];
+    StrCopy(szHost, pszHost != nullptr ? pszHost : m_szHostName);
+    ClearLastError();
+    m_hConnect = WinHttpConnect(m_hSession, szHost, wPort != 0 ? wPort : m_wPort, 0);
+    StoreLastError();
+    Trace(3, L"Func.CHTTPContactBase::Connect.Var.m_hConnect %p %s", m_hConnect, m_szLastError);
+    return m_hConnect != nullptr;
+}
+
+void CHTTPContactBase::SetURLDirect(const wchar_t* pszURL) {
+    StrCopy(m_szURL, pszURL, UrlUnits - 2);
+    ClearLastError();
+    m_wPort = SplitUrl(m_szURL, m_szHostName, m_szUrlPath);
+    StoreLastError();
+    // m_szURL only feeds traces and exchange files: they show scheme and host
+    // without the port.
+    if (wcslen(m_szURL) > 8) {
+        if (wchar_t* pszColon = wcschr(m_szURL + 8, L':')) *pszColon = L'\0';
+    }
+}
+
+WORD CHTTPContactBase::SplitUrl(const wchar_t* pszURL, wchar_t* pszHost, wchar_t* pszPath) {
+    wchar_t szURL[1024], szHost[HostUnits] = {}, szPath[PathUnits] = {};
+    StrCopy(szURL, pszURL);
+    URL_COMPONENTS parts = {};
+    parts.dwStructSize = sizeof(parts);
+    parts.dwSchemeLength = static_cast<DWORD>(-1);
+    parts.lpszHostName = szHost;
+    parts.dwHostNameLength = HostUnits;
+    parts.lpszUrlPath = szPath;
+    parts.dwUrlPathLength = PathUnits;
+    const BOOL bCracked = WinHttpCrackUrl(szURL, 0, 0, &parts);
+    BoundedCopy(pszHost, HostUnits, bCracked ? szHost : L"");
+    BoundedCopy(pszPath, PathUnits, bCracked ? szPath : L"");
+    if (!bCracked) return 0;
+    m_nScheme = static_cast<DWORD>(parts.nScheme);
+    return parts.nPort;
+}
+
+void CHTTPContactBase::SetSHeader(const wchar_t* pszFormat, ...) {
+    wchar_t szWork[HeaderUnits];
+    va_list args;
+    va_start(args, pszFormat);
+    size_t cch = BoundedFormatV(szWork, HeaderUnits - 1, pszFormat, args);
+    va_end(args);
+    m_szHeader[0] = L'\0';
+    // The callers' formats end in an empty line; one line end of it is
+    // dropped so that the host line follows the caller's last line.
+    if (cch >= 4) {
+        const bool bCrBeforeLf = szWork[cch - 2] == L'\r';
+        if (szWork[cch - 1] == L'\n') {
+            szWork[--cch] = L'\0';
+            if (bCrBeforeLf) szWork[--cch] = L'\0';
+        }
+    }
+    StrCopy(m_szHeader, szWork, HeaderUnits - 2);
+    if (wcsstr(m_szHeader, L"host:") == nullptr) {
+        wchar_t szHost[HostUnits];
+        StrCopy(szHost, m_szHostName);
+        if (wchar_t* pszColon = wcschr(szHost, L':')) *pszColon = L'\0';
+        BoundedFormat(m_szHeader + wcslen(m_szHeader), HeaderUnits - 1 - wcslen(m_szHeader), L"\nhost: %s",
+                      szHost);
+    }
+    if (m_szDataA[0] != '\0') {
+        BoundedFormat(m_szHeader + wcslen(m_szHeader), HeaderUnits - 1 - wcslen(m_szHeader),
+                      L"\r\ncontent-length: %d", static_cast<int>(strlen(m_szDataA)));
+    }
+    BoundedAppend(m_szHeader, HeaderUnits - 1, L"\n\n");
+}
+
+void CHTTPContactBase::SetSData(const wchar_t* pszData) {
+    m_szData[0] = L'\0';
+    m_szDataA[0] = '\0';
+    if (pszData == nullptr || *pszData == L'\0') return;
+    StrCopy(m_szData, pszData, DataUnits - 2);
+    const int cb = WideCharToMultiByte(CP_ACP, 0, m_szData, -1, nullptr, 0, nullptr, nullptr);
+    if (cb <= 0) return;
+    std::string sData(static_cast<size_t>(cb), '\0');
+    WideCharToMultiByte(CP_ACP, 0, m_szData, -1, sData.data(), cb, nullptr, nullptr);
+    const size_t cbCopy = std::min<size_t>(strlen(sData.c_str()), DataUnits - 2);
+    memcpy(m_szDataA, sData.data(), cbCopy);
+    m_szDataA[cbCopy] = '\0';
+}
+
+void CHTTPContactBase::SetTimeOut(DWORD dwMilliseconds) {
+    if (m_hSession == nullptr) return;
+    const int nTimeout = static_cast<int>(dwMilliseconds);
+    WinHttpSetTimeouts(m_hSession, nTimeout, nTimeout, nTimeout, nTimeout);
+}
+
+void CHTTPContactBase::CheckProxySettings(const wchar_t* pszURL) {
+    const ProxySettings settings = LookUpProxySettings(pszURL);
+    StrCopy(m_wszProxy, settings.sProxy.c_str(), ProxyUnits - 2);
+    StrCopy(m_wszProxyBypass, settings.sBypass.c_str(), ProxyUnits - 2);
+    Trace(3, L"Func.CHTTPContactBase::CheckProxySettings.Var.m_wszProxy %s", m_wszProxy);
+}
+
+BOOL CHTTPContactBase::RunQuery(const wchar_t* pszVerb, DWORD dwLoops, DWORD dwTimeout, BOOL bOpen,
+                                BOOL bCloseRequest) {
+    if (pszVerb == nullptr) return FALSE;
+    Trace(5, L"Func.CHTTPContactBase::RunQuery.Begin %s %s", pszVerb, m_szURL);
+    m_szResponseHeader[0] = L'\0';
+    m_wRuntime = 0;
+    // A steady clock: a wall-clock difference jumps at month ends and time changes.
+    const ULONGLONG qwStart = GetTickCount64();
+    auto finish = [&](BOOL bResult) {
+        m_wRuntime = static_cast<LONGLONG>(GetTickCount64() - qwStart);
+        Trace(5, L"Func.CHTTPContactBase::RunQuery.End.Result %d %lld ms %s", bResult, m_wRuntime, m_szLastError);
+        return bResult;
+    };
+    StrCopy(m_szVerb, pszVerb, VerbUnits - 2);
+
+    if (bOpen) {
+        ClearLastError();
+        if (!Init()) {
+            StoreLastError();
+            return finish(FALSE);
+        }
+    }
+    SetTimeOut(dwTimeout);
+    if (m_dwSecureProtocols != 0) {
+        DWORD dwProtocols = m_dwSecureProtocols;
+        WinHttpSetOption(m_hSession, WINHTTP_OPTION_SECURE_PROTOCOLS, &dwProtocols, sizeof(dwProtocols));
+        StoreLastError();
+        if (m_dwLastError != 0) Trace(3, L"Func.CHTTPContactBase::RunQuery.Error.WinHttpSetOption %s", m_szLastError);
+    }
+    if (bOpen) {
+        ClearLastError();
+        const BOOL bConnected = Connect(m_szHostName, m_wPort);
+        StoreLastError();
+        if (!bConnected) return finish(FALSE);
+    }
+    ClearLastError();
+    return finish(StartQuery(pszVerb, m_szUrlPath, static_cast<int>(dwLoops), bCloseRequest));
+}
+
+void CHTTPContactBase::ApplySecurityFlags() {
+    if (!m_bIgnoreCertErrors) return;
+    DWORD dwFlags = IgnoredCertErrors;
+    WinHttpSetOption(m_hRequest, WINHTTP_OPTION_SECURITY_FLAGS, &dwFlags, sizeof(dwFlags));
+}
+
+BOOL CHTTPContactBase::StartQuery(const wchar_t* pszVerb, const wchar_t* pszSubPath, int nMaxLoop,
+                                  BOOL bCloseRequest) {
+    if (pszVerb == nullptr || m_pszAnswer == nullptr) return FALSE;
+    m_pszAnswer[0] = L'\0';
+    if (m_hSession == nullptr || m_hConnect == nullptr) return FALSE;
+    StrCopy(m_szVerb, pszVerb, VerbUnits - 2);
+    wchar_t szVerb[8], szPath[512];
+    StrCopy(szVerb, pszVerb);
+    StrCopy(szPath, pszSubPath);
+
+    DWORD dwFlags = WINHTTP_FLAG_NULL_CODEPAGE;
+    if (m_nScheme == INTERNET_SCHEME_HTTPS) dwFlags |= WINHTTP_FLAG_SECURE;
+    if (m_hRequest == nullptr) {
+        m_hRequest = WinHttpOpenRequest(m_hConnect, szVerb, szPath, nullptr, WINHTTP_NO_REFERER,
+                                        WINHTTP_DEFAULT_ACCEPT_TYPES, dwFlags);
+        StoreLastError();
+        if (m_hRequest == nullptr) {
+            Trace(3, L"Func.CHTTPContactBase::StartQuery.Error.WinHttpOpenRequest %s", m_szLastError);
+            return FALSE;
+        }
+        WinHttpSetStatusCallback(m_hRequest, HttpStatusCallback, WINHTTP_CALLBACK_FLAG_ALL_NOTIFICATIONS, 0);
+    }
+    // Authorisation travels in the callers' header text only; no WinHTTP credentials.
+    ApplySecurityFlags();
+
+    wchar_t szHeader[SentHeaderChars + 1];
+    StrCopy(szHeader, m_szHeader);
+    BOOL bResult = FALSE;
+    for (int nLoop = 1; nLoop <= nMaxLoop && !bResult; ++nLoop) {
+        const DWORD cbData = static_cast<DWORD>(strlen(m_szDataA));
+        LPVOID pData = cbData != 0 ? m_szDataA : WINHTTP_NO_REQUEST_DATA;
+        ClearLastError();
+        const BOOL bSent = WinHttpSendRequest(m_hRequest, szHeader[0] != L'\0' ? szHeader : WINHTTP_NO_ADDITIONAL_HEADERS,
+                                              szHeader[0] != L'\0' ? static_cast<DWORD>(-1) : 0, pData, cbData,
+                                              cbData, 0);
+        StoreLastError();
+        if (!bSent) {
+            Trace(5, L"Func.CHTTPContactBase::StartQuery.Error.WinHttpSendRequest %d %s", m_dwLastError,
+                  m_szLastError);
+            continue;
+        }
+        if (!WinHttpReceiveResponse(m_hRequest, nullptr) && GetLastError() != ERROR_WINHTTP_REDIRECT_FAILED) {
+            StoreLastError();
+            Trace(5, L"Func.CHTTPContactBase::StartQuery.Error.WinHttpReceiveResponse %d %s", m_dwLastError,
+                  m_szLastError);
+            continue;
+        }
+        bResult = ReadAnswer(m_hRequest);
+    }
+    if (bCloseRequest) CloseRequest();
+    return bResult;
+}
+
+BOOL CHTTPContactBase::ReadHeader(HINTERNET hRequest, DWORD dwInfoLevel) {
+    m_szResponseHeader[0] = L'\0';
+    DWORD cbHeader = 4095;
+    if (WinHttpQueryHeaders(hRequest, dwInfoLevel, WINHTTP_HEADER_NAME_BY_INDEX, m_szResponseHeader, &cbHeader,
+                            WINHTTP_NO_HEADER_INDEX)) {
+        return TRUE;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return FALSE;
+    std::vector<wchar_t> header(cbHeader / sizeof(wchar_t) + 2, L'\0');
+    DWORD cbBuffer = static_cast<DWORD>(header.size() * sizeof(wchar_t));
+    if (!WinHttpQueryHeaders(hRequest, dwInfoLevel, WINHTTP_HEADER_NAME_BY_INDEX, header.data(), &cbBuffer,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        return FALSE;
+    }
+    StrCopy(m_szResponseHeader, header.data());
+    return TRUE;
+}
+
+BOOL CHTTPContactBase::ReadAnswer(HINTERNET hRequest) {
+    if (!ReadHeader(hRequest, WINHTTP_QUERY_RAW_HEADERS_CRLF)) return FALSE;
+    CAnswerDecoder decoder;
+    const size_t cchCapacity = AnswerCapacity();
+    size_t cchAnswer = 0;
+    for (;;) {
+        DWORD cbAvailable = 0;
+        if (!WinHttpQueryDataAvailable(hRequest, &cbAvailable) || cbAvailable == 0) break;
+        std::vector<BYTE> chunk(static_cast<size_t>(cbAvailable) + 2, 0);
+        DWORD cbRead = 0;
+        if (!WinHttpReadData(hRequest, chunk.data(), cbAvailable, &cbRead)) continue;
+        std::wstring sText = decoder.Decode(chunk.data(), cbRead);
+        // A full buffer keeps what it has; the rest is still read so that the
+        // connection stays usable and a streaming client sees everything.
+        const size_t cchTake = std::min(sText.size(), cchCapacity - cchAnswer);
+        wmemcpy(m_pszAnswer + cchAnswer, sText.data(), cchTake);
+        cchAnswer += cchTake;
+        m_pszAnswer[cchAnswer] = L'\0';
+        if (m_bStreaming) OnData(sText.data());
+    }
+    return TRUE;
+}
+
+BOOL CHTTPContactBase::IsSuccessful(BOOL _bResult) const {
+    // Judged by the status line alone: texts such as " 200" also occur in
+    // other header lines (a content length, the year in a date).
+    const int nStatus = StatusCode(m_szResponseHeader);
+    return (nStatus == 200 || nStatus == 202) ? _bResult : FALSE;
+}
+
+void CHTTPContactBase::SetFileBase(const wchar_t* pszFolder) {
+    StrCopy(m_szFileBase, pszFolder, FileBaseUnits - 2);
+}
+
+void CHTTPContactBase::StoreLastError() {
+    m_dwLastError = GetLastError();
+    StrCopy(m_szLastError, WinHttpErrorName(m_dwLastError).c_str(), LastErrorUnits - 2);
+}
+
+void CHTTPContactBase::ClearLastError() {
+    m_dwLastError = 0;
+    m_szLastError[0] = L'\0';
+    SetLastError(0);
+}
+
+void CHTTPContactBase::Trace(DWORD dwLevel, const wchar_t* pszFormat, ...) {
+    wchar_t szText[4096];
+    va_list args;
+    va_start(args, pszFormat);
+    BoundedFormatV(szText, 4095, pszFormat, args);
+    va_end(args);
+    for (wchar_t* p = szText; *p != L'\0'; ++p) {
+        if (*p == L'\r' || *p == L'\n') *p = L' ';
+    }
+    OnTrace(dwLevel, szText);
+}
+
+void DebugOut(int nLevel, const wchar_t* pszFormat, ...) {
+    if (nLevel >= 1) return;
+    wchar_t szLine[8192];
+    const size_t cchPrefix = StrCopy(szLine, L"ORVOAPI TSP: ");
+    va_list args;
+    va_start(args, pszFormat);
+    size_t cch = cchPrefix + BoundedFormatV(szLine + cchPrefix, 8191 - cchPrefix, pszFormat, args);
+    va_end(args);
+    if (cch >= 2 && szLine[cch - 2] == L'\r' && szLine[cch - 1] == L'\n') szLine[cch -= 2] = L'\0';
+    BoundedAppend(szLine, 8192, L"\n");
+    OutputDebugStringW(szLine);
+}
+
+void CALLBACK HttpStatusCallback(HINTERNET hInternet, DWORD_PTR dwContext, DWORD _dwInternetStatus,
+                                 LPVOID _lpvStatusInformation, DWORD dwStatusInformationLength) {
+    if (_dwInternetStatus != WINHTTP_CALLBACK_STATUS_SECURE_FAILURE) return;
+    const DWORD dwFlags = _lpvStatusInformation != nullptr ? *static_cast<const DWORD*>(_lpvStatusInformation) : 0;
+    DebugOut(-2, L"WINHTTP_CALLBACK_STATUS_SECURE_FAILURE");
+    DebugOut(-2, L" _dwInternetStatus 0x%08X", _dwInternetStatus);
+    DebugOut(-2, L" _lpvStatusInformation 0x%08X", dwFlags);
+}

@@ -1,0 +1,117 @@
+// A synchronous WinHTTP client: one request at a time against one URL, with
+// the raw response header and the answer text kept in buffers of its own so
+// that the PBX operations and the exchange files can read them afterwards.
+// A request is: SetURLDirect, SetSData (or SetSData(nullptr) for no body),
+// SetSHeader, RunQuery, IsSuccessful.
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <cstdio>
+
+// Exchange files on or off; set at start-up from the settings.
+extern DWORD g_bSaveSequence;
+// User agent of every session; start-up fills in version and user name.
+extern wchar_t g_szAgent[256];
+
+class CHTTPContactBase {
+public:
+    // Buffer sizes in UTF-16 units (m_szDataA in bytes).
+    static constexpr size_t UrlUnits = 512;
+    static constexpr size_t HeaderUnits = 8192;
+    static constexpr size_t DataUnits = 65536;
+    static constexpr size_t HostUnits = 1024;
+    static constexpr size_t PathUnits = 1024;
+    static constexpr size_t VerbUnits = 16;
+    static constexpr size_t FileBaseUnits = 260;
+    static constexpr size_t LastErrorUnits = 256;
+    static constexpr size_t ProxyUnits = 2048;
+    // Only this much of m_szHeader ever goes out.
+    static constexpr size_t SentHeaderChars = 2047;
+
+    explicit CHTTPContactBase(DWORD dwAnswerSize);
+    virtual ~CHTTPContactBase();
+    CHTTPContactBase(const CHTTPContactBase&) = delete;
+    CHTTPContactBase& operator=(const CHTTPContactBase&) = delete;
+
+    // Kept so that the operation table stays in its documented order.
+    virtual void Reserved() {}
+    // Receives every trace line of the client; the base class keeps quiet.
+    virtual void OnTrace(DWORD dwLevel, const wchar_t* pszText) {}
+    // Receives every answer chunk of a streaming client as a private copy
+    // that may be changed in place.
+    virtual void OnData(wchar_t* pszChunk) {}
+
+    void ResetVars();
+    BOOL Init();
+    void Close();
+    void CloseRequest();
+    BOOL Connect(const wchar_t* pszHost, WORD wPort);
+    void SetURLDirect(const wchar_t* pszURL);
+    // pszHost and pszPath take HostUnits and PathUnits; returns the port.
+    WORD SplitUrl(const wchar_t* pszURL, wchar_t* pszHost, wchar_t* pszPath);
+    // Must follow SetSData: the content-length line is taken from the body.
+    void SetSHeader(const wchar_t* pszFormat, ...);
+    // Null or empty: no body.
+    void SetSData(const wchar_t* pszData);
+    void SetTimeOut(DWORD dwMilliseconds);
+    void CheckProxySettings(const wchar_t* pszURL);
+    BOOL RunQuery(const wchar_t* pszVerb, DWORD dwLoops, DWORD dwTimeout, BOOL bOpen, BOOL bCloseRequest);
+    BOOL StartQuery(const wchar_t* pszVerb, const wchar_t* pszSubPath, int nMaxLoop, BOOL bCloseRequest);
+    BOOL ReadHeader(HINTERNET hRequest, DWORD dwInfoLevel);
+    BOOL ReadAnswer(HINTERNET hRequest);
+    // _bResult when the answer's status is 200 or 202, else 0.
+    BOOL IsSuccessful(BOOL _bResult) const;
+    void SetFileBase(const wchar_t* pszFolder);
+    void StoreLastError();
+    void ClearLastError();
+    void Trace(DWORD dwLevel, const wchar_t* pszFormat, ...);
+
+    // Writes the last exchange to <folder>\<label>[_time]_SEQUENCE.TXT with
+    // the credentials masked. A null label writes nothing.
+    void SaveSequence(const wchar_t* pszFileBase, BOOL bCounter, const wchar_t* pszSubFolder);
+
+    HINTERNET m_hSession;
+    HINTERNET m_hConnect;
+    HINTERNET m_hRequest;
+    DWORD m_nScheme;
+    wchar_t m_szURL[UrlUnits];
+    wchar_t m_szHeader[HeaderUnits];
+    wchar_t m_szData[DataUnits];
+    char m_szDataA[DataUnits];
+    wchar_t m_szResponseHeader[HeaderUnits];
+    wchar_t* m_pszAnswer;
+    wchar_t m_szHostName[HostUnits];
+    wchar_t m_szUrlPath[PathUnits];
+    wchar_t m_szVerb[VerbUnits];
+    wchar_t m_szFileBase[FileBaseUnits];
+    BOOL m_bIgnoreCertErrors;
+    DWORD m_dwAnswerSize;
+    WORD m_wPort;
+    wchar_t m_szLastError[LastErrorUnits];
+    DWORD m_dwLastError;
+    wchar_t m_wszProxy[ProxyUnits];
+    wchar_t m_wszProxyBypass[ProxyUnits];
+    LONGLONG m_wRuntime;
+    DWORD m_dwSecureProtocols;
+    BOOL m_bStreaming;
+
+private:
+    // Characters m_pszAnswer can hold besides its terminator.
+    size_t AnswerCapacity() const { return m_dwAnswerSize >= 4 ? m_dwAnswerSize / 2 - 2 : 0; }
+    void ApplySecurityFlags();
+};
+
+// Writes one section of an exchange file: the text's lines, masked, without
+// blank lines and without CRs.
+void WriteMaskedText(const CHTTPContactBase& client, const wchar_t* pszText, FILE* pFile);
+// Appends one line (empty lines are skipped) and a line feed to pszOutput,
+// which holds m_dwAnswerSize / 2 units, then masks the whole output.
+void AppendMaskedLine(const CHTTPContactBase& client, wchar_t* pszOutput, const wchar_t* pszLine);
+
+// Sends "ORVOAPI TSP: <text>" to the debugger for levels below 1.
+void DebugOut(int nLevel, const wchar_t* pszFormat, ...);
+// Reports certificate failures of a request to the debugger.
+void CALLBACK HttpStatusCallback(HINTERNET hInternet, DWORD_PTR dwContext, DWORD _dwInternetStatus,
+                                 LPVOID _lpvStatusInformation, DWORD dwStatusInformationLength);

@@ -1,0 +1,7 @@
+#include "http/CHTTPContactLog.h"
+
+#include "log/Trace.h"
+
+void CHTTPContactLog::OnTrace(DWORD dwLevel, const wchar_t* pszText) {
+    TraceLog.Write(dwLevel, L"HTTPBASE.%s", pszText);
+}

@@ -1,0 +1,437 @@
+// The HTTP client against the PBX simulator: what goes over the wire, retries,
+// the status rules, answer decoding and truncation, ports and certificates.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "http/CHTTPContactEvent.h"
+#include "http/CHTTPContactLog.h"
+#include "http/ProxySettings.h"
+#include "json/CJsonParserBase.h"
+#include "support/PbxSim.h"
+
+namespace {
+
+constexpr DWORD TimeoutMs = 10000;
+
+// Keeps every streamed chunk.
+class CRecordingClient : public CHTTPContactBase {
+public:
+    CRecordingClient() : CHTTPContactBase(ClientAnswerSize) {}
+    void OnData(wchar_t* pszChunk) override { m_sStreamed += pszChunk; }
+    std::wstring m_sStreamed;
+};
+
+std::wstring FaultJson(const std::wstring& path, const std::wstring& members) {
+    return L"{\"path\":" + JsonQuote(path) + (members.empty() ? L"" : L"," + members) + L"}";
+}
+
+// A body the simulator sends byte for byte: each code unit below 0x80 is one
+// byte of its UTF-8 answer.
+std::wstring BytesAsText(const std::string& bytes) {
+    return std::wstring(bytes.begin(), bytes.end());
+}
+
+std::string Utf16LeBytes(const std::wstring& text) {
+    std::string bytes;
+    for (wchar_t ch : text) {
+        bytes.push_back(static_cast<char>(ch & 0xFF));
+        bytes.push_back(static_cast<char>(ch >> 8));
+    }
+    return bytes;
+}
+
+class HttpClientTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_sim = new PbxSim;
+        ASSERT_TRUE(s_sim->Start()) << s_sim->Error();
+    }
+    static void TearDownTestSuite() {
+        delete s_sim;
+        s_sim = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_NE(s_sim, nullptr);
+        ASSERT_TRUE(s_sim->ClearFaults());
+        ASSERT_TRUE(s_sim->ClearRequests());
+        m_client = std::make_unique<CHTTPContactLog>(ClientAnswerSize);
+    }
+
+    // One request of the PBX operations' kind: URL, body, header, query.
+    BOOL Query(CHTTPContactBase& client, const wchar_t* pszVerb, const std::wstring& path, const wchar_t* pszBody,
+               const wchar_t* pszHeaderFormat, DWORD dwLoops = 1) {
+        client.SetURLDirect((s_sim->ApiBaseUrl() + path).c_str());
+        client.SetSData(pszBody);
+        client.SetSHeader(pszHeaderFormat);
+        return client.IsSuccessful(client.RunQuery(pszVerb, dwLoops, TimeoutMs, TRUE, TRUE));
+    }
+
+    std::vector<SimRequest> RequestsTo(const std::wstring& path) const {
+        std::vector<SimRequest> found;
+        for (SimRequest& request : s_sim->Requests()) {
+            if (request.sPath == L"/v1" + path) found.push_back(std::move(request));
+        }
+        return found;
+    }
+
+    static PbxSim* s_sim;
+    std::unique_ptr<CHTTPContactLog> m_client;
+};
+
+PbxSim* HttpClientTest::s_sim = nullptr;
+
+TEST_F(HttpClientTest, AssembledHeaderArrivesAsSent) {
+    struct Case {
+        const wchar_t* pszVerb;
+        const wchar_t* pszBody;
+        const wchar_t* pszHeader;
+        const wchar_t* pszExpectedHost;
+        bool bBody;  // a content-length line and the body are expected
+    };
+    const Case cases[] = {
+        {L"POST", L"{\"username\":\"lena.muster\", \"password\":\"Demo-Pass-2024\"}",
+         L"Accept:*.*\r\nContent-Type: application/json\r\n\r\n", L"127.0.0.1", true},
+        {L"GET", L"", L"Accept:*.*\r\nContent-Type: application/json\r\nAuthorization: Bearer abc.def.ghi\r\n\r\n",
+         L"127.0.0.1", false},
+        {L"DELETE", nullptr, L"Accept:*.*\r\nhost: pbx.example\r\n\r\n", L"pbx.example", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "verb " << std::string(c.pszVerb, c.pszVerb + wcslen(c.pszVerb)));
+        ASSERT_TRUE(s_sim->ClearRequests());
+        ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/wire", L"\"status\":200,\"body\":\"{}\"")));
+        EXPECT_EQ(TRUE, Query(*m_client, c.pszVerb, L"/wire", c.pszBody, c.pszHeader));
+
+        const std::vector<SimRequest> requests = RequestsTo(L"/wire");
+        ASSERT_EQ(1u, requests.size());
+        const SimRequest& request = requests[0];
+        EXPECT_EQ(c.pszVerb, request.sMethod);
+        EXPECT_EQ(std::vector<std::wstring>{L"*.*"}, request.HeaderValues(L"Accept"));
+        EXPECT_EQ(std::vector<std::wstring>{c.pszExpectedHost}, request.HeaderValues(L"Host"));
+        EXPECT_EQ(std::vector<std::wstring>{g_szAgent}, request.HeaderValues(L"User-Agent"));
+        if (c.bBody) {
+            // ASCII bodies: as many bytes as characters.
+            const std::string body(c.pszBody, c.pszBody + wcslen(c.pszBody));
+            EXPECT_EQ(std::vector<std::wstring>{L"application/json"}, request.HeaderValues(L"Content-Type"));
+            EXPECT_EQ(std::vector<std::wstring>{std::to_wstring(body.size())}, request.HeaderValues(L"Content-Length"));
+            EXPECT_EQ(body, request.body);
+        } else {
+            for (const std::wstring& length : request.HeaderValues(L"Content-Length")) EXPECT_EQ(L"0", length);
+            EXPECT_TRUE(request.body.empty());
+        }
+        if (wcsstr(c.pszHeader, L"Bearer") != nullptr) {
+            EXPECT_EQ(std::vector<std::wstring>{L"Bearer abc.def.ghi"}, request.HeaderValues(L"Authorization"));
+        }
+    }
+}
+
+TEST_F(HttpClientTest, SendLoopRetriesDroppedConnectionsWithoutPause) {
+    struct Case {
+        int nDrops;
+        DWORD dwLoops;
+        BOOL bExpected;
+    };
+    const Case cases[] = {{0, 1, TRUE}, {2, 3, TRUE}, {2, 2, FALSE}, {1, 3, TRUE}, {3, 3, FALSE}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.nDrops << " drops, " << c.dwLoops << " attempts");
+        ASSERT_TRUE(s_sim->ClearFaults());
+        ASSERT_TRUE(s_sim->ClearRequests());
+        if (c.nDrops > 0) {
+            ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/retry", L"\"drop\":true,\"count\":" + std::to_wstring(c.nDrops))));
+        }
+        ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/retry", L"\"status\":200,\"body\":\"{\\\"attempt\\\":\\\"last\\\"}\"")));
+
+        const BOOL bResult = Query(*m_client, L"GET", L"/retry", nullptr, L"Accept:*.*\r\n\r\n", c.dwLoops);
+        EXPECT_EQ(c.bExpected, bResult);
+        const size_t nSent = std::min<size_t>(c.nDrops + 1, c.dwLoops);
+        EXPECT_EQ(nSent, RequestsTo(L"/retry").size());
+        if (c.bExpected) {
+            EXPECT_STREQ(L"{\"attempt\":\"last\"}", m_client->m_pszAnswer);
+            EXPECT_EQ(0u, m_client->m_dwLastError);
+        } else {
+            EXPECT_STREQ(L"", m_client->m_pszAnswer);
+            EXPECT_NE(0u, m_client->m_dwLastError);
+            EXPECT_STRNE(L"", m_client->m_szLastError);
+        }
+        // The request handle is closed after every query; session and connection stay.
+        EXPECT_EQ(nullptr, m_client->m_hRequest);
+        EXPECT_NE(nullptr, m_client->m_hConnect);
+    }
+}
+
+TEST_F(HttpClientTest, SuccessIsJudgedByTheStatusLine) {
+    struct Case {
+        int nStatus;
+        size_t cbBody;
+        bool bDateHeader;
+        BOOL bExpected;
+    };
+    const Case cases[] = {
+        {200, 2, true, TRUE},
+        {202, 0, true, TRUE},
+        {200, 0, false, TRUE},
+        // Both carry " 200" in their content-length line.
+        {404, 200, false, FALSE},
+        {409, 200, false, FALSE},
+        // The date line carries " 202" in this decade's years.
+        {409, 2, true, FALSE},
+        {405, 2, true, FALSE},
+        {201, 2, true, FALSE},
+        {204, 0, true, FALSE},
+        {401, 2, true, FALSE},
+        {500, 2, true, FALSE},
+        {503, 200, true, FALSE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "status " << c.nStatus << ", body " << c.cbBody << ", date " << c.bDateHeader);
+        ASSERT_EQ(200u, s_sim->Control(L"POST", L"settings",
+                                       c.bDateHeader ? L"{\"date_header\":true}" : L"{\"date_header\":false}").dwStatus);
+        const std::wstring body(c.cbBody, L'x');
+        ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/status", L"\"status\":" + std::to_wstring(c.nStatus) +
+                                                                 L",\"body\":" + JsonQuote(body))));
+        const BOOL bResult = Query(*m_client, L"GET", L"/status", nullptr, L"Accept:*.*\r\n\r\n");
+        EXPECT_EQ(c.bExpected, bResult) << std::string(m_client->m_szResponseHeader,
+                                                       m_client->m_szResponseHeader + wcslen(m_client->m_szResponseHeader));
+        // The raw header is kept for the exchange file either way.
+        EXPECT_EQ(0, wcsncmp(m_client->m_szResponseHeader, L"HTTP/1.1 ", 9));
+        EXPECT_EQ(body, m_client->m_pszAnswer);
+    }
+    ASSERT_EQ(200u, s_sim->Control(L"POST", L"settings", L"{\"date_header\":true}").dwStatus);
+    // A failed query never counts, whatever header an earlier one left.
+    EXPECT_EQ(FALSE, m_client->IsSuccessful(FALSE));
+}
+
+TEST_F(HttpClientTest, AnswerTextFormIsTakenFromTheBody) {
+    // Every UTF-16 unit here has two bytes below 0x80, so the simulator can be
+    // told the exact bytes through its JSON control interface.
+    const std::wstring utf16Text = L"{\"name\":\"\x263A \x0141ukasz \x4E2D\"}";
+    const std::string utf8Bytes = "{\"name\":\"Gr\xC3\xBC\xC3\x9F" "e\"}";
+    wchar_t szAnsiWidened[64] = {};
+    MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, utf8Bytes.c_str(), -1, szAnsiWidened, 64);
+    struct Case {
+        const wchar_t* pszName;
+        std::wstring sBody;  // the bytes as code units
+        std::wstring sExpected;
+    };
+    const Case cases[] = {
+        {L"utf-16", BytesAsText(Utf16LeBytes(utf16Text)), utf16Text},
+        {L"utf-8", FromUtf8(utf8Bytes), szAnsiWidened},
+        {L"short", L"ok", L"ok"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.pszName));
+        ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/text", L"\"status\":200,\"body\":" + JsonQuote(c.sBody))));
+        EXPECT_EQ(TRUE, Query(*m_client, L"GET", L"/text", nullptr, L"Accept:*.*\r\n\r\n"));
+        EXPECT_EQ(c.sExpected, m_client->m_pszAnswer);
+    }
+}
+
+TEST_F(HttpClientTest, LongAnswerIsStoredTruncatedWhileStreamingSeesAll) {
+    std::wstring body;
+    for (int i = 0; body.size() < 300000; ++i) body += std::to_wstring(i) + L",";
+    ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/long", L"\"status\":200,\"body\":" + JsonQuote(body))));
+
+    auto client = std::make_unique<CRecordingClient>();
+    client->m_bStreaming = TRUE;
+    EXPECT_EQ(TRUE, Query(*client, L"GET", L"/long", nullptr, L"Accept:*.*\r\n\r\n"));
+    const size_t cchKept = ClientAnswerSize / 2 - 2;
+    EXPECT_EQ(131070u, cchKept);
+    EXPECT_EQ(body.substr(0, cchKept), std::wstring(client->m_pszAnswer));
+    EXPECT_EQ(body, client->m_sStreamed);
+}
+
+TEST_F(HttpClientTest, ExplicitPortIsUsedButNotShown) {
+    ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/port/check", L"\"status\":200,\"body\":\"{}\"")));
+    EXPECT_EQ(TRUE, Query(*m_client, L"GET", L"/port/check", nullptr, L"Accept:*.*\r\n\r\n"));
+    EXPECT_EQ(s_sim->Port(), m_client->m_wPort);
+    EXPECT_STREQ(L"http://127.0.0.1", m_client->m_szURL);
+    EXPECT_STREQ(L"127.0.0.1", m_client->m_szHostName);
+    EXPECT_STREQ(L"/v1/port/check", m_client->m_szUrlPath);
+    EXPECT_EQ(static_cast<DWORD>(INTERNET_SCHEME_HTTP), m_client->m_nScheme);
+    EXPECT_EQ(1u, RequestsTo(L"/port/check").size());
+}
+
+TEST_F(HttpClientTest, ProxyOutcomeIsRememberedAndDoesNotStallRequests) {
+    ForgetProxySettings();
+    const ULONGLONG qwFirst = GetTickCount64();
+    m_client->CheckProxySettings(s_sim->ApiBaseUrl().c_str());
+    const ULONGLONG qwDetect = GetTickCount64() - qwFirst;
+    // This machine has no proxy: requests go straight to the simulator.
+    EXPECT_STREQ(L"", m_client->m_wszProxy);
+    EXPECT_STREQ(L"", m_client->m_wszProxyBypass);
+
+    // Later checks reuse the outcome instead of asking the network again.
+    const ULONGLONG qwStart = GetTickCount64();
+    for (int i = 0; i < 20; ++i) m_client->CheckProxySettings(s_sim->ApiBaseUrl().c_str());
+    EXPECT_LT(GetTickCount64() - qwStart, 1000u) << "first detection took " << qwDetect << " ms";
+
+    ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/proxy", L"\"status\":200,\"body\":\"{}\"")));
+    EXPECT_EQ(TRUE, Query(*m_client, L"GET", L"/proxy", nullptr, L"Accept:*.*\r\n\r\n"));
+}
+
+// The event client hands each "data: " message of the stream to its handler.
+TEST_F(HttpClientTest, EventClientDeliversStreamedMessages) {
+    ASSERT_EQ(TRUE, Query(*m_client, L"POST", L"/login", L"{\"username\":\"lena.muster\", \"password\":\"Demo-Pass-2024\"}",
+                          L"Accept:*.*\r\nContent-Type: application/json\r\n\r\n"));
+    CJsonParserBase login;
+    ASSERT_EQ(TRUE, login.Parse(m_client->m_pszAnswer));
+    const std::wstring token = login.GetString(L"access-token");
+    ASSERT_FALSE(token.empty());
+
+    auto client = std::make_unique<CHTTPContactEvent>(ClientAnswerSize);
+    std::vector<std::wstring> messages;
+    client->SetMessageHandler([&messages](const std::wstring& message) { messages.push_back(message); });
+    client->m_bStreaming = TRUE;
+    client->SetURLDirect((s_sim->ApiBaseUrl() + L"/extensions/phone/calls").c_str());
+    client->SetSData(nullptr);
+    client->SetSHeader(L"Accept: text/event-stream\r\nContent-Type: application/json\r\nAuthorization: Bearer %s\r\n\r\n",
+                       token.c_str());
+    BOOL bResult = FALSE;
+    HANDLE hThread = CreateThread(
+        nullptr, 0,
+        [](LPVOID pv) -> DWORD {
+            auto* args = static_cast<std::pair<CHTTPContactEvent*, BOOL*>*>(pv);
+            *args->second = args->first->IsSuccessful(args->first->RunQuery(L"GET", 1, 0xFFFFFFFF, TRUE, TRUE));
+            return 0;
+        },
+        new std::pair<CHTTPContactEvent*, BOOL*>(client.get(), &bResult), 0, nullptr);
+    ASSERT_NE(nullptr, hThread);
+    EXPECT_NE(std::wstring::npos,
+              s_sim->Control(L"POST", L"wait", L"{\"streams\":1,\"timeout_ms\":20000}").sBody.find(L"\"ok\": true"));
+    for (const wchar_t* pszState : {L"ring", L"hangup"}) {
+        ASSERT_EQ(200u, s_sim->Control(L"POST", L"emit",
+                                       L"{\"event\":{\"uuid\":\"u-1\",\"extension\":\"21\",\"state\":\"" +
+                                           std::wstring(pszState) + L"\"}}").dwStatus);
+    }
+    ASSERT_EQ(200u, s_sim->Control(L"POST", L"streams/close", L"{\"mode\":\"end\"}").dwStatus);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread, 20000));
+    CloseHandle(hThread);
+    EXPECT_EQ(TRUE, bResult);
+    // The next event's "id:" line runs on after a message; the PBX client cuts it off.
+    std::vector<std::wstring> states;
+    for (const std::wstring& message : messages) {
+        CJsonParserBase event;
+        EXPECT_EQ(TRUE, event.Parse(message.substr(0, message.find(L"id: ")).c_str())) << ToUtf8(message);
+        states.push_back(event.GetString(L"state"));
+    }
+    EXPECT_EQ((std::vector<std::wstring>{L"ring", L"hangup"}), states);
+}
+
+// The simulator's certificate, trusted in the current user's root store for
+// the life of the object. The store is closed after each change: Wine writes
+// it out, where the chain engine finds it, only when the last reference goes.
+class CTrustedCertificate {
+public:
+    explicit CTrustedCertificate(const std::string& der) : m_der(der) {
+        HCERTSTORE hStore = OpenRoot();
+        if (hStore == nullptr) return;
+        m_bAdded = CertAddEncodedCertificateToStore(hStore, X509_ASN_ENCODING, Bytes(), Size(),
+                                                    CERT_STORE_ADD_REPLACE_EXISTING, nullptr) != FALSE;
+        CertCloseStore(hStore, 0);
+    }
+    ~CTrustedCertificate() {
+        HCERTSTORE hStore = m_bAdded ? OpenRoot() : nullptr;
+        if (hStore == nullptr) return;
+        if (PCCERT_CONTEXT pWanted = CertCreateCertificateContext(X509_ASN_ENCODING, Bytes(), Size())) {
+            if (PCCERT_CONTEXT pFound = CertFindCertificateInStore(hStore, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING,
+                                                                   pWanted, nullptr)) {
+                CertDeleteCertificateFromStore(pFound);
+            }
+            CertFreeCertificateContext(pWanted);
+        }
+        CertCloseStore(hStore, 0);
+    }
+    bool Added() const { return m_bAdded; }
+
+private:
+    static HCERTSTORE OpenRoot() {
+        return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+    }
+    const BYTE* Bytes() const { return reinterpret_cast<const BYTE*>(m_der.data()); }
+    DWORD Size() const { return static_cast<DWORD>(m_der.size()); }
+
+    std::string m_der;
+    bool m_bAdded = false;
+};
+
+// Two HTTPS simulators, each with its own self-signed "localhost"
+// certificate; the first one's is trusted while the suite runs.
+class HttpsClientTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        PbxSimOptions options;
+        options.bHttps = true;
+        s_trustedSim = new PbxSim;
+        s_untrustedSim = new PbxSim;
+        ASSERT_TRUE(s_trustedSim->Start(options)) << s_trustedSim->Error();
+        ASSERT_TRUE(s_untrustedSim->Start(options)) << s_untrustedSim->Error();
+        s_trust = new CTrustedCertificate(s_trustedSim->CertificateDer());
+    }
+    static void TearDownTestSuite() {
+        delete s_trust;
+        delete s_trustedSim;
+        delete s_untrustedSim;
+        s_trust = nullptr;
+        s_trustedSim = s_untrustedSim = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_NE(s_trust, nullptr);
+        ASSERT_TRUE(s_trust->Added());
+    }
+
+    // A request as the PBX operations make it, on a fresh client.
+    static BOOL Query(const PbxSim& sim, BOOL bIgnoreCertErrors, DWORD& dwLastError) {
+        auto client = std::make_unique<CHTTPContactLog>(ClientAnswerSize);
+        client->m_dwSecureProtocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+        client->m_bIgnoreCertErrors = bIgnoreCertErrors;
+        client->SetURLDirect((sim.ApiBaseUrl() + L"/secure").c_str());
+        EXPECT_EQ(static_cast<DWORD>(INTERNET_SCHEME_HTTPS), client->m_nScheme);
+        client->SetSData(nullptr);
+        client->SetSHeader(L"Accept:*.*\r\n\r\n");
+        const BOOL bResult = client->IsSuccessful(client->RunQuery(L"GET", 1, TimeoutMs, TRUE, TRUE));
+        dwLastError = client->m_dwLastError;
+        return bResult;
+    }
+
+    static size_t Arrived(const PbxSim& sim) {
+        size_t n = 0;
+        for (const SimRequest& request : sim.Requests()) n += request.sPath == L"/v1/secure";
+        return n;
+    }
+
+    static PbxSim* s_trustedSim;
+    static PbxSim* s_untrustedSim;
+    static CTrustedCertificate* s_trust;
+};
+
+PbxSim* HttpsClientTest::s_trustedSim = nullptr;
+PbxSim* HttpsClientTest::s_untrustedSim = nullptr;
+CTrustedCertificate* HttpsClientTest::s_trust = nullptr;
+
+TEST_F(HttpsClientTest, SelfSignedCertificateIsAcceptedOnlyWhenErrorsAreIgnored) {
+    for (PbxSim* sim : {s_trustedSim, s_untrustedSim}) {
+        ASSERT_TRUE(sim->AddFault(FaultJson(L"/v1/secure", L"\"status\":200,\"body\":\"{}\",\"count\":10")));
+    }
+    DWORD dwLastError = 0;
+
+    EXPECT_EQ(FALSE, Query(*s_untrustedSim, FALSE, dwLastError));
+    // Wine reports the failed check as a secure-channel error, Windows as a secure failure.
+    EXPECT_TRUE(dwLastError == ERROR_WINHTTP_SECURE_CHANNEL_ERROR || dwLastError == ERROR_WINHTTP_SECURE_FAILURE)
+        << dwLastError;
+    EXPECT_EQ(0u, Arrived(*s_untrustedSim)) << "nothing may be sent to an unverified server";
+
+    EXPECT_EQ(TRUE, Query(*s_trustedSim, FALSE, dwLastError)) << dwLastError;
+    EXPECT_EQ(1u, Arrived(*s_trustedSim));
+
+    EXPECT_EQ(TRUE, Query(*s_untrustedSim, TRUE, dwLastError)) << dwLastError;
+    EXPECT_EQ(1u, Arrived(*s_untrustedSim));
+}
+
+}  // namespace
