@@ -1,5 +1,6 @@
 #include "manager/CGenericTSPIManager.h"
 
+#include "config/CSharedMem.h"
 #include "log/Trace.h"
 #include "manager/ProviderState.h"
 #include "model/TapiDefs.h"
@@ -11,12 +12,8 @@ CGenericTSPIManager::CGenericTSPIManager() {
 
 CGenericTSPIManager::~CGenericTSPIManager() {
     Trace(0, L"CGenericTSPIManager::~CGenericTSPIManager.Begin");
+    g_SharedMem.Close();
     Trace(0, L"CGenericTSPIManager::~CGenericTSPIManager.End");
-}
-
-void CGenericTSPIManager::ShowInfoDialog(HWND hwndOwner) {
-    CFuncTrace trace(2, L"CGenericTSPIManager::ShowInfoDialog");
-    trace.End();
 }
 
 void CGenericTSPIManager::ProviderInstall() {

@@ -4,7 +4,14 @@
 //   CGenericTSPIManager.cpp  construction, the trace-only hooks
 //   StartUp.cpp              AttachInstance, InitResource, ProviderInit(2), ProviderShutdown
 //   LineNames.cpp            GetFirstName, GetFirstAddress, GetFirstDeviceNumber
+//   LineControl.cpp          LineOpen, LineClose
+//   SettingsStore.cpp        the settings key: start-up read, dialog save, login state, log values
+//   FormattedNumber.cpp      CreateFormattedNumber
+//   config/ConfigDialog.cpp  ShowInfoDialog, CheckConnection, ShowLastLoginState
+//   config/Installation.cpp  UpdateTSPFile, AfterProviderRemove
 #pragma once
+
+#include <string>
 
 #include "config/CRegTool.h"
 #include "manager/CTspiManager.h"
@@ -21,14 +28,40 @@ public:
     const wchar_t* GetFirstName(DWORD dwDeviceIndex) override;
     const wchar_t* GetFirstDeviceNumber(DWORD dwDeviceIndex) override;
 
+    // LineControl.cpp
+    LONG LineClose(PhoneLine* pLine) override;
+    LONG LineOpen(PhoneLine* pLine) override;
+
     void ProviderInit() override;
     void ProviderInit2() override;
     void ProviderInstall() override;
     void ProviderRemove() override;
     void ProviderShutdown() override;
 
+    // config/Installation.cpp: the copy in the system folder.
+    void UpdateTSPFile() override;
+    void AfterProviderRemove() override;
+
     // Slot 42, added by this class; nothing calls it.
     virtual LONG Reserved42(void*, DWORD);
+
+    // Reads the settings key into the shared record, the log limits, the
+    // credentials and the PBX connection settings (start-up).
+    void ReadRegistrySettings();
+    // Writes the log file number and limits back (provider shutdown).
+    void SaveLogSettings();
+    // The dialog's OK: DebugLevel "5" or "0", the credentials (at most 62
+    // characters each) and the formats into the record and the registry.
+    void GetSaveGUISettings(DWORD bDebugLog, const wchar_t* pszName, const wchar_t* pszPassword);
+    void SetLastLoginState(const wchar_t* pszText);
+    std::wstring ReadLastLoginState();
+    // config/ConfigDialog.cpp: the dialog's connection test and status field.
+    void CheckConnection();
+    void ShowLastLoginState();
+    // A number reported by the PBX in the user's chosen number format.
+    std::wstring CreateFormattedNumber(const std::wstring& number);
+
+    wchar_t m_szFileDescription[256] = {};  // of the library's version resource
 };
 
 // The one manager of the process.

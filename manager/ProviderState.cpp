@@ -10,3 +10,4 @@ PHONEEVENT g_pfnPhoneCreateProc = nullptr;
 LINEEVENT g_pLineEventProc = nullptr;
 DWORD g_dwDeviceCount = 0;
 HINSTANCE g_hModule = nullptr;
+HICON g_hIconPhone = nullptr;

@@ -17,3 +17,4 @@ extern PHONEEVENT g_pfnPhoneCreateProc;
 extern LINEEVENT g_pLineEventProc;            // one procedure for all lines; the latest open wins
 extern DWORD g_dwDeviceCount;
 extern HINSTANCE g_hModule;
+extern HICON g_hIconPhone;                    // the line icon, icon resource 202

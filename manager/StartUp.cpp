@@ -2,8 +2,16 @@
 // set, the line names.
 #include <shlobj.h>
 
+#include <cwctype>
+
 #include "common/BoundedString.h"
+#include "config/CSharedMem.h"
+#include "config/CVersionTool.h"
 #include "config/ProviderIdentity.h"
+#include "config/ProviderSettings.h"
+#include "config/Settings.h"
+#include "http/CHTTPContactBase.h"
+#include "log/DiagnosticReports.h"
 #include "log/ExeName.h"
 #include "log/FileSecurity.h"
 #include "log/Trace.h"
@@ -20,7 +28,7 @@ void CreateSharedFolder(const wchar_t* pszPath) { CreateDirectoryW(pszPath, GetO
 // because the service and the users' dialogs write there alike.
 void PrepareLogFolder() {
     wchar_t szFolder[260] = {};
-    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, szFolder);
+    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, szFolder);
     StrAppend(szFolder, L"\\ORVO");
     CreateSharedFolder(szFolder);
     StrAppend(szFolder, L"\\");
@@ -37,23 +45,62 @@ void ConfigureTraceLog() {
     TraceLog.m_nMaxLogFileSize = kDefaultMaxLogFileSize;
     TraceLog.m_dwMaxFiles = kDefaultMaxFiles;
 }
+
+// The version resource's description as one line without surrounding blanks.
+void CopyFileDescription(wchar_t (&szDest)[256], const wchar_t* pszDescription) {
+    StrCopy(szDest, pszDescription, wcscspn(pszDescription, L"\r\n"));
+    const wchar_t* pszStart = szDest;
+    while (iswspace(*pszStart)) ++pszStart;
+    size_t cch = wcslen(pszStart);
+    while (cch > 0 && iswspace(pszStart[cch - 1])) --cch;
+    wmemmove(szDest, pszStart, cch);
+    szDest[cch] = L'\0';
+}
+
+// What support needs to know about this process's provider, whatever the
+// DebugLevel. The password is never written.
+void TraceStartUpBanner(const wchar_t* pszFileDescription, const CVersionTool& version) {
+    const ProviderSettings& settings = *g_pProviderSettings;
+    CFuncTrace trace(0, L"CGenericTSPIManager::AttachInstance");
+    trace.Var(L"m_szFileDescription", L"%s", pszFileDescription);
+    trace.Info(L"ORVO Third Party TAPI");
+    trace.Var(L"g_szLocalRegPath", L"%s", g_szLocalRegPath);
+    trace.Var(L"g_szLogPath", L"%s", g_szLogPath);
+    trace.Var(L"DebugLevel", L"%s", settings.DebugLevel);
+    trace.Var(L"NumberFormat", L"%s", settings.NumberFormat);
+    trace.Var(L"LineFormat", L"%s", settings.LineFormat);
+    trace.Var(L"Name", L"%s", settings.Name);
+    trace.Var(L"Password", L"%s", settings.Password[0] != L'\0' ? L"(set)" : L"(empty)");
+    trace.Var(L"MaxFiles", L"%u", TraceLog.m_dwMaxFiles);
+    trace.Var(L"MaxLogFileSize", L"%lld", TraceLog.m_nMaxLogFileSize);
+    trace.Var(L"ApiBaseUrl", L"%s", g_szApiBaseUrl);
+    trace.Var(L"IgnoreCertErrors", L"%u", g_bIgnoreCertErrors);
+    trace.Var(L"ProductVersion", L"%s", version.m_szProductVersion);
+    trace.Var(L"FileVersion", L"%s", version.m_szFileVersion);
+    trace.Info(L"SHARED_FILE_NAME %s", g_SharedMem.Name());
+    trace.Var(L"g_szAgent", L"%s", g_szAgent);
+    trace.End();
+}
 }  // namespace
 
 void CGenericTSPIManager::AttachInstance() {
     SetupFileData(g_hModule);
+    CVersionTool version(g_hModule);
+    CopyFileDescription(m_szFileDescription, version.m_szFileDescription);
+    // Before anything touches the settings: from here on they are the shared record.
+    g_SharedMem.SetName(g_szTSPName);
+    g_SharedMem.Open(0, 0, nullptr);
     BuildLocalRegPath();
     PrepareLogFolder();
     ConfigureTraceLog();
     g_dwDeviceCount = 0;
+    ReadRegistrySettings();
+    StrFormat(g_szAgent, L"ORVO TSP %s (%s)", version.m_szProductVersion, g_pProviderSettings->Name);
 
     // Each start of a host begins a fresh file 000.
     TraceLog.OnRotate();
-    Trace(0, L"ORVO Third Party TAPI");
-    Trace(0, L"Registry path HKLM\\%s", g_szLocalRegPath);
-    Trace(0, L"Module %s", g_szModulePath);
-    Trace(0, L"Log folder %s", g_szLogPath);
-    Trace(0, L"DebugLevel %u MaxFiles %u MaxLogFileSize %lld", TraceLog.m_dwDebugLevel, TraceLog.m_dwMaxFiles,
-          TraceLog.m_nMaxLogFileSize);
+    TraceStartUpBanner(m_szFileDescription, version);
+    PrintSystemInfoFile();
     GrantFullAccess(TraceLog.m_szFileName);
 }
 
@@ -76,5 +123,8 @@ void CGenericTSPIManager::ProviderInit2() {
 
 void CGenericTSPIManager::ProviderShutdown() {
     CFuncTrace trace(2, L"CGenericTSPIManager::ProviderShutdown");
+    // The event-monitor and keep-alive threads are stopped here, before the
+    // log values are saved (background threads).
+    SaveLogSettings();
     trace.End();
 }

@@ -5,6 +5,7 @@
 #include <cwctype>
 
 #include "common/BoundedString.h"
+#include "config/Installation.h"
 #include "config/ProviderIdentity.h"
 #include "manager/CGenericTSPIManager.h"
 #include "manager/ProviderState.h"
@@ -22,8 +23,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID) {
             g_hModule = hInstance;
             RememberHostProcess();
             g_Manager.AttachInstance();
+            LoadRessources();
             break;
         case DLL_PROCESS_DETACH:
+            DestroyRessources();
             break;
         default:
             break;

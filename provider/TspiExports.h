@@ -36,6 +36,42 @@ LONG TSPIAPI TSPI_providerRemove(HWND hwndOwner, DWORD dwPermanentProviderID);
 LONG TSPIAPI TSPI_providerFreeDialogInstance(HDRVDIALOGINSTANCE hdDlgInst);
 LONG TSPIAPI TSPI_providerGenericDialogData(DWORD_PTR dwObjectID, DWORD dwObjectType, LPVOID lpParams, DWORD dwSize);
 
+// Line devices.
+LONG TSPIAPI TSPI_lineOpen(DWORD dwDeviceID, HTAPILINE htLine, HDRVLINE* lphdLine, DWORD dwTSPIVersion,
+                           LINEEVENT lpfnEventProc);
+LONG TSPIAPI TSPI_lineClose(HDRVLINE hdLine);
+LONG TSPIAPI TSPI_lineGetDevCaps(DWORD dwDeviceID, DWORD dwTSPIVersion, DWORD dwExtVersion, LINEDEVCAPS* lpLineDevCaps);
+LONG TSPIAPI TSPI_lineGetAddressCaps(DWORD dwDeviceID, DWORD dwAddressID, DWORD dwTSPIVersion, DWORD dwExtVersion,
+                                     LINEADDRESSCAPS* lpAddressCaps);
+LONG TSPIAPI TSPI_lineGetAddressStatus(HDRVLINE hdLine, DWORD dwAddressID, LINEADDRESSSTATUS* lpAddressStatus);
+LONG TSPIAPI TSPI_lineGetLineDevStatus(HDRVLINE hdLine, LINEDEVSTATUS* lpLineDevStatus);
+LONG TSPIAPI TSPI_lineGetAddressID(HDRVLINE hdLine, LPDWORD lpdwAddressID, DWORD dwAddressMode, LPCWSTR lpsAddress,
+                                   DWORD dwSize);
+LONG TSPIAPI TSPI_lineGetNumAddressIDs(HDRVLINE hdLine, LPDWORD lpdwNumAddressIDs);
+LONG TSPIAPI TSPI_lineGetExtensionID(DWORD dwDeviceID, DWORD dwTSPIVersion, LINEEXTENSIONID* lpExtensionID);
+LONG TSPIAPI TSPI_lineGetIcon(DWORD dwDeviceID, LPCWSTR lpszDeviceClass, HICON* lphIcon);
+LONG TSPIAPI TSPI_lineGetID(HDRVLINE hdLine, DWORD dwAddressID, HDRVCALL hdCall, DWORD dwSelect, VARSTRING* lpDeviceID,
+                            LPCWSTR lpszDeviceClass, HANDLE hTargetProcess);
+LONG TSPIAPI TSPI_lineSetStatusMessages(HDRVLINE hdLine, DWORD dwLineStates, DWORD dwAddressStates);
+LONG TSPIAPI TSPI_lineSetDefaultMediaDetection(HDRVLINE hdLine, DWORD dwMediaModes);
+LONG TSPIAPI TSPI_lineConditionalMediaDetection(HDRVLINE hdLine, DWORD dwMediaModes, const LINECALLPARAMS* lpCallParams);
+LONG TSPIAPI TSPI_lineMonitorDigits(HDRVCALL hdCall, DWORD dwDigitModes);
+LONG TSPIAPI TSPI_lineDevSpecificFeature(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD dwFeature, LPVOID lpParams,
+                                         DWORD dwSize);
+LONG TSPIAPI TSPI_lineGetDevConfig(DWORD dwDeviceID, VARSTRING* lpDeviceConfig, LPCWSTR lpszDeviceClass);
+LONG TSPIAPI TSPI_lineSetDevConfig(DWORD dwDeviceID, LPVOID const lpDeviceConfig, DWORD dwSize, LPCWSTR lpszDeviceClass);
+LONG TSPIAPI TSPI_lineSetLineDevStatus(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD dwStatusToChange, DWORD fStatus);
+LONG TSPIAPI TSPI_lineSetTerminal(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD dwAddressID, HDRVCALL hdCall,
+                                  DWORD dwSelect, DWORD dwTerminalModes, DWORD dwTerminalID, DWORD bEnable);
+LONG TSPIAPI TSPI_lineDevSpecific(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD dwAddressID, HDRVCALL hdCall,
+                                  LPVOID lpParams, DWORD dwSize);
+LONG TSPIAPI TSPI_lineSetMediaControl(HDRVLINE hdLine, DWORD dwAddressID, HDRVCALL hdCall, DWORD dwSelect,
+                                      LPVOID const lpDigitList, DWORD dwDigitNumEntries, LPVOID const lpMediaList,
+                                      DWORD dwMediaNumEntries, LPVOID const lpToneList, DWORD dwToneNumEntries,
+                                      LPVOID const lpCallStateList, DWORD dwCallStateNumEntries);
+LONG TSPIAPI TSPI_lineMonitorMedia(HDRVCALL hdCall, DWORD dwMediaModes);
+LONG TSPIAPI TSPI_lineMonitorTones(HDRVCALL hdCall, DWORD dwToneListID, LPVOID const lpToneList, DWORD dwNumEntries);
+
 // Phone devices: every one refuses. Records the provider never reads are plain pointers.
 LONG TSPIAPI TSPI_phoneClose(HDRVPHONE hdPhone);
 LONG TSPIAPI TSPI_phoneDevSpecific(DRV_REQUESTID dwRequestID, HDRVPHONE hdPhone, LPVOID lpParams, DWORD dwSize);
@@ -70,5 +106,24 @@ LONG TSPIAPI TSPI_phoneSetStatusMessages(HDRVPHONE hdPhone, DWORD dwPhoneStates,
                                          DWORD dwButtonStates);
 LONG TSPIAPI TSPI_phoneSetVolume(DRV_REQUESTID dwRequestID, HDRVPHONE hdPhone, DWORD dwHookSwitchDev,
                                  DWORD dwVolume);
+
+// The user-interface half: configuration, installation and removal.
+LONG TSPIAPI TUISPI_lineConfigDialog(TUISPIDLLCALLBACK lpfnUIDLLCallback, DWORD dwDeviceID, HWND hwndOwner,
+                                     LPCWSTR lpszDeviceClass);
+LONG TSPIAPI TUISPI_providerConfig(TUISPIDLLCALLBACK lpfnUIDLLCallback, HWND hwndOwner, DWORD dwPermanentProviderID);
+LONG TSPIAPI TUISPI_lineConfigDialogEdit(TUISPIDLLCALLBACK lpfnUIDLLCallback, DWORD dwDeviceID, HWND hwndOwner,
+                                         LPCWSTR lpszDeviceClass, LPVOID const lpDeviceConfigIn, DWORD dwSize,
+                                         VARSTRING* lpDeviceConfigOut);
+LONG TSPIAPI TUISPI_providerGenericDialog(TUISPIDLLCALLBACK lpfnUIDLLCallback, HTAPIDIALOGINSTANCE htDlgInst,
+                                          LPVOID lpParams, DWORD dwSize, HANDLE hEvent);
+LONG TSPIAPI TUISPI_providerGenericDialogData(HTAPIDIALOGINSTANCE htDlgInst, LPVOID lpParams, DWORD dwSize);
+LONG TSPIAPI TUISPI_providerInstall(TUISPIDLLCALLBACK lpfnUIDLLCallback, HWND hwndOwner,
+                                    DWORD dwPermanentProviderID);
+LONG TSPIAPI TUISPI_providerRemove(TUISPIDLLCALLBACK lpfnUIDLLCallback, HWND hwndOwner, DWORD dwPermanentProviderID);
+// For installers: 1 when the host does not run from the system folder.
+LONG TSPIAPI TUISPI_DllInstall(DWORD dwParam);
+LONG TSPIAPI TUISPI_DllRemove(DWORD dwParam);
+LONG TSPIAPI TUISPI_DllUpdate(DWORD dwParam);
+LONG TSPIAPI TUISPI_providerSetInitialData(LPCWSTR pszParams);
 
 }  // extern "C"

@@ -1,5 +1,7 @@
 #include "tools/tapihost/TapiHost.h"
 
+#include <cstring>
+
 namespace {
 CTapiHost* g_pCurrentHost = nullptr;
 
@@ -7,6 +9,13 @@ using NegotiateFn = LONG(WINAPI*)(DWORD, DWORD, DWORD, LPDWORD);
 using EnumDevicesFn = LONG(WINAPI*)(DWORD, LPDWORD, LPDWORD, HPROVIDER, LINEEVENT, PHONEEVENT);
 using InitFn = LONG(WINAPI*)(DWORD, DWORD, DWORD, DWORD, DWORD_PTR, DWORD_PTR, ASYNC_COMPLETION, LPDWORD);
 using ShutdownFn = LONG(WINAPI*)(DWORD, DWORD);
+using LineOpenFn = LONG(WINAPI*)(DWORD, HTAPILINE, HDRVLINE*, DWORD, LINEEVENT);
+using LineCloseFn = LONG(WINAPI*)(HDRVLINE);
+using GetDevCapsFn = LONG(WINAPI*)(DWORD, DWORD, DWORD, void*);
+using GetAddressCapsFn = LONG(WINAPI*)(DWORD, DWORD, DWORD, DWORD, void*);
+using GetLineDevStatusFn = LONG(WINAPI*)(HDRVLINE, void*);
+using GetAddressStatusFn = LONG(WINAPI*)(HDRVLINE, DWORD, void*);
+using GetIDFn = LONG(WINAPI*)(HDRVLINE, DWORD, HDRVCALL, DWORD, void*, LPCWSTR, HANDLE);
 
 constexpr LONG kMissingExport = LINEERR_OPERATIONUNAVAIL;
 }  // namespace
@@ -75,6 +84,67 @@ LONG CTapiHost::Start(DWORD* pdwNumLines) {
     return lResult;
 }
 
+LONG CTapiHost::OpenLine(DWORD dwDeviceID, HTAPILINE htLine, HDRVLINE* phdLine) {
+    auto open = ExportAs<LineOpenFn>("TSPI_lineOpen");
+    if (open == nullptr) return kMissingExport;
+    return open(dwDeviceID, htLine, phdLine, m_dwVersion, &OnLineEvent);
+}
+
+LONG CTapiHost::CloseLine(HDRVLINE hdLine) {
+    auto close = ExportAs<LineCloseFn>("TSPI_lineClose");
+    if (close == nullptr) return kMissingExport;
+    return close(hdLine);
+}
+
+template <typename Read>
+LONG CTapiHost::ReadRecord(DWORD dwTotalSize, DWORD cbFixed, std::vector<BYTE>* pRecord, Read read) {
+    pRecord->assign(dwTotalSize > cbFixed ? dwTotalSize : cbFixed, 0);
+    std::memcpy(pRecord->data(), &dwTotalSize, sizeof(dwTotalSize));
+    return read(pRecord->data());
+}
+
+LONG CTapiHost::GetDevCaps(DWORD dwDeviceID, DWORD dwTotalSize, std::vector<BYTE>* pRecord) {
+    auto get = ExportAs<GetDevCapsFn>("TSPI_lineGetDevCaps");
+    if (get == nullptr) return kMissingExport;
+    return ReadRecord(dwTotalSize, sizeof(LINEDEVCAPS), pRecord,
+                      [&](void* p) { return get(dwDeviceID, m_dwVersion, 0, p); });
+}
+
+LONG CTapiHost::GetAddressCaps(DWORD dwDeviceID, DWORD dwAddressID, DWORD dwTotalSize, std::vector<BYTE>* pRecord) {
+    auto get = ExportAs<GetAddressCapsFn>("TSPI_lineGetAddressCaps");
+    if (get == nullptr) return kMissingExport;
+    return ReadRecord(dwTotalSize, sizeof(LINEADDRESSCAPS), pRecord,
+                      [&](void* p) { return get(dwDeviceID, dwAddressID, m_dwVersion, 0, p); });
+}
+
+LONG CTapiHost::GetLineDevStatus(HDRVLINE hdLine, DWORD dwTotalSize, std::vector<BYTE>* pRecord) {
+    auto get = ExportAs<GetLineDevStatusFn>("TSPI_lineGetLineDevStatus");
+    if (get == nullptr) return kMissingExport;
+    return ReadRecord(dwTotalSize, sizeof(LINEDEVSTATUS), pRecord, [&](void* p) { return get(hdLine, p); });
+}
+
+LONG CTapiHost::GetAddressStatus(HDRVLINE hdLine, DWORD dwAddressID, DWORD dwTotalSize, std::vector<BYTE>* pRecord) {
+    auto get = ExportAs<GetAddressStatusFn>("TSPI_lineGetAddressStatus");
+    if (get == nullptr) return kMissingExport;
+    return ReadRecord(dwTotalSize, sizeof(LINEADDRESSSTATUS), pRecord,
+                      [&](void* p) { return get(hdLine, dwAddressID, p); });
+}
+
+LONG CTapiHost::GetLineID(HDRVLINE hdLine, HDRVCALL hdCall, DWORD dwSelect, const wchar_t* pszDeviceClass,
+                          DWORD dwTotalSize, std::vector<BYTE>* pRecord) {
+    auto get = ExportAs<GetIDFn>("TSPI_lineGetID");
+    if (get == nullptr) return kMissingExport;
+    return ReadRecord(dwTotalSize, sizeof(VARSTRING), pRecord,
+                      [&](void* p) { return get(hdLine, 0, hdCall, dwSelect, p, pszDeviceClass, nullptr); });
+}
+
+std::vector<HostEvent> CTapiHost::LineEvents() const {
+    std::vector<HostEvent> lineEvents;
+    for (const HostEvent& event : Events())
+        if (event.kind == HostEvent::LineEvent) lineEvents.push_back(event);
+    return lineEvents;
+}
+
 std::vector<HostEvent> CTapiHost::Events() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_events;
@@ -124,6 +194,11 @@ void CALLBACK CTapiHost::OnLineEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD d
     event.dwParam1 = dwParam1;
     event.dwParam2 = dwParam2;
     event.dwParam3 = dwParam3;
+    // tapisrv learns a call the provider reports by writing its own handle for it.
+    if (dwMsg == LINE_NEWCALL && dwParam2 != 0) {
+        event.htCall = reinterpret_cast<HTAPICALL>(++g_pCurrentHost->m_nextCallHandle);
+        *reinterpret_cast<HTAPICALL*>(dwParam2) = event.htCall;
+    }
     g_pCurrentHost->Record(event);
 }
 

@@ -55,7 +55,22 @@ public:
     // Negotiate, enumerate and initialise; returns the first failure.
     LONG Start(DWORD* pdwNumLines = nullptr);
 
+    // Lines. The host's event procedure is handed to every open; it answers
+    // LINE_NEWCALL by writing a fresh call handle, as tapisrv does.
+    LONG OpenLine(DWORD dwDeviceID, HTAPILINE htLine, HDRVLINE* phdLine);
+    LONG CloseLine(HDRVLINE hdLine);
+    // Records read into a buffer whose dwTotalSize is the chosen size (the
+    // buffer itself is at least the record's fixed size, as TAPI's are).
+    LONG GetDevCaps(DWORD dwDeviceID, DWORD dwTotalSize, std::vector<BYTE>* pRecord);
+    LONG GetAddressCaps(DWORD dwDeviceID, DWORD dwAddressID, DWORD dwTotalSize, std::vector<BYTE>* pRecord);
+    LONG GetLineDevStatus(HDRVLINE hdLine, DWORD dwTotalSize, std::vector<BYTE>* pRecord);
+    LONG GetAddressStatus(HDRVLINE hdLine, DWORD dwAddressID, DWORD dwTotalSize, std::vector<BYTE>* pRecord);
+    LONG GetLineID(HDRVLINE hdLine, HDRVCALL hdCall, DWORD dwSelect, const wchar_t* pszDeviceClass, DWORD dwTotalSize,
+                   std::vector<BYTE>* pRecord);
+
     std::vector<HostEvent> Events() const;
+    // Only the line and call events, in arrival order.
+    std::vector<HostEvent> LineEvents() const;
     void ClearEvents();
     // Waits until an event satisfies the predicate; false at the deadline.
     bool WaitForEvent(const std::function<bool(const HostEvent&)>& predicate, DWORD dwTimeoutMs) const;
@@ -75,7 +90,12 @@ private:
                                        DWORD_PTR dwParam3);
     void Record(HostEvent event);
 
+    // A buffer of max(dwTotalSize, cbFixed) bytes with dwTotalSize set, handed to read.
+    template <typename Read>
+    static LONG ReadRecord(DWORD dwTotalSize, DWORD cbFixed, std::vector<BYTE>* pRecord, Read read);
+
     HMODULE m_hProvider = nullptr;
+    ULONG_PTR m_nextCallHandle = 0x10000;
     DWORD m_dwVersion = 0;
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
