@@ -8,16 +8,14 @@
 #include "config/Installation.h"
 #include "config/ProviderSettings.h"
 #include "config/Settings.h"
+#include "config/UiLanguage.h"
 #include "config/resource.h"
 #include "log/CLoggingFileWithEvent.h"
 #include "log/Trace.h"
 #include "manager/CGenericTSPIManager.h"
 #include "manager/ProviderState.h"
-
-#if __has_include("pbx/Session.h")
 #include "pbx/Session.h"
-#define ORVO_HAVE_PBX_SESSION 1
-#endif
+
 
 HWND g_hDlg = nullptr;
 DWORD g_bDebugLog = 0;
@@ -25,33 +23,16 @@ wchar_t g_szNumberFormatChoice[8] = {};
 wchar_t g_szLineFormatChoice[8] = {};
 
 namespace {
-constexpr LANGID kGerman = 1031;
 constexpr int kCredentialBuffer = 63;  // 62 characters and the terminating zero
 constexpr UINT kNumberFormats = IDC_NUMBER_PHONE_BOOK_INTERNATIONAL - IDC_NUMBER_INTERNATIONAL + 1;
 constexpr UINT kLineFormats = IDC_LINE_EXTENSION_USER - IDC_LINE_EXTENSION + 1;
 
 LPARAM g_lLastNotify = 0;  // kept for debugging sessions, not used
 
-const wchar_t* Localized(const wchar_t* pszEnglish, const wchar_t* pszGerman) {
-    return GetUserDefaultUILanguage() == kGerman ? pszGerman : pszEnglish;
-}
-
 // A stored format that is out of range still checks a button: its value
 // modulo the number of buttons, as unsigned.
 UINT FormatButton(UINT idFirst, const wchar_t* pszStored, UINT nButtons) {
     return idFirst + static_cast<UINT>(_wtoi(pszStored)) % nButtons;
-}
-
-// The connection test's login, through the PBX session (pbx/Session.h).
-// Until that session code is part of the tree the test cannot log in and
-// reports a failed login.
-bool LoginForConnectionTest(const CFuncTrace& trace) {
-#ifdef ORVO_HAVE_PBX_SESSION
-    return Login() != 0;
-#else
-    trace.Warning(L"No PBX session in this build");
-    return false;
-#endif
 }
 
 void InitDialog(HWND hDlg) {
@@ -159,7 +140,7 @@ void CGenericTSPIManager::ShowInfoDialog(HWND hwndOwner) {
     LANGID lLangId = GetUserDefaultUILanguage();
     trace.Var(L"lLangId", L"0x%08X", lLangId);
     SetThreadUILanguage(lLangId);
-    UINT idTemplate = lLangId == kGerman ? IDD_CONFIG_GERMAN : IDD_CONFIG_ENGLISH;
+    UINT idTemplate = lLangId == kGermanUiLanguage ? IDD_CONFIG_GERMAN : IDD_CONFIG_ENGLISH;
     DialogBoxParamW(g_hModule, MAKEINTRESOURCEW(idTemplate), nullptr, ConfigDialogProc, 0);
     trace.End();
 }
@@ -177,10 +158,9 @@ void CGenericTSPIManager::CheckConnection() {
     g_sUserName = settings.Name;
     g_sPassword = settings.Password;
 
-    bool bLoggedIn = LoginForConnectionTest(trace);
+    bool bLoggedIn = Login() != 0;
     trace.Var(L"bLoggedIn", L"%d", bLoggedIn ? 1 : 0);
-    SetLastLoginState(bLoggedIn ? Localized(L"Login successful", L"Anmelden erfolgreich")
-                                : Localized(L"Login failed", L"Anmelden fehlgeschlagen"));
+    SetLastLoginState(bLoggedIn ? LoginSuccessfulText() : LoginFailedText());
     ShowLastLoginState();
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));
     trace.End();

@@ -80,13 +80,14 @@ BOOL CHTTPContactBase::Init() {
 }
 
 void CHTTPContactBase::Close() {
-    CloseInternetHandle(m_hRequest);
+    CloseRequest();
     CloseInternetHandle(m_hConnect);
     CloseInternetHandle(m_hSession);
     ResetVars();
 }
 
 void CHTTPContactBase::CloseRequest() {
+    std::lock_guard<std::mutex> handle(m_requestHandleLock);
     CloseInternetHandle(m_hRequest);
 }
 
@@ -105,8 +106,16 @@ BOOL CHTTPContactBase::Connect(const wchar_t* pszHost, WORD wPort) {
 void CHTTPContactBase::SetURLDirect(const wchar_t* pszURL) {
     StrCopy(m_szURL, pszURL, UrlUnits - 2);
     ClearLastError();
+    wchar_t szOldHost[HostUnits];
+    StrCopy(szOldHost, m_szHostName);
+    const WORD wOldPort = m_wPort;
     m_wPort = SplitUrl(m_szURL, m_szHostName, m_szUrlPath);
     StoreLastError();
+    // The connection is kept between requests to the same server only.
+    if (m_wPort != wOldPort || wcscmp(szOldHost, m_szHostName) != 0) {
+        CloseRequest();
+        CloseInternetHandle(m_hConnect);
+    }
     // m_szURL only feeds traces and exchange files: they show scheme and host
     // without the port.
     if (wcslen(m_szURL) > 8) {

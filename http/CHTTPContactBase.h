@@ -9,6 +9,7 @@
 #include <winhttp.h>
 
 #include <cstdio>
+#include <mutex>
 
 // Exchange files on or off; set at start-up from the settings.
 extern DWORD g_bSaveSequence;
@@ -46,6 +47,8 @@ public:
     void ResetVars();
     BOOL Init();
     void Close();
+    // Safe from another thread too: closing the handle makes a blocked read
+    // of the request fail, so its query returns.
     void CloseRequest();
     BOOL Connect(const wchar_t* pszHost, WORD wPort);
     void SetURLDirect(const wchar_t* pszURL);
@@ -96,6 +99,8 @@ public:
     LONGLONG m_wRuntime;
     DWORD m_dwSecureProtocols;
     BOOL m_bStreaming;
+    // Serialises closing m_hRequest between the request thread and a canceller.
+    std::mutex m_requestHandleLock;
 
 private:
     // Characters m_pszAnswer can hold besides its terminator.

@@ -5,6 +5,8 @@
 //   StartUp.cpp              AttachInstance, InitResource, ProviderInit(2), ProviderShutdown
 //   LineNames.cpp            GetFirstName, GetFirstAddress, GetFirstDeviceNumber
 //   LineControl.cpp          LineOpen, LineClose
+//   OutgoingCalls.cpp        LineMakeCall, LineDrop (to the PBX, completed by a reply thread)
+//   BackgroundThreads.cpp    event monitor, keep-alive, network observer, reply requests
 //   SettingsStore.cpp        the settings key: start-up read, dialog save, login state, log values
 //   FormattedNumber.cpp      CreateFormattedNumber
 //   config/ConfigDialog.cpp  ShowInfoDialog, CheckConnection, ShowLastLoginState
@@ -31,6 +33,9 @@ public:
     // LineControl.cpp
     LONG LineClose(PhoneLine* pLine) override;
     LONG LineOpen(PhoneLine* pLine) override;
+    // OutgoingCalls.cpp
+    LONG LineMakeCall(PhoneLine* pLine, DWORD dwRequestID, const wchar_t* pszDestination) override;
+    LONG LineDrop(PhoneCall* pCall, DWORD dwRequestID) override;
 
     void ProviderInit() override;
     void ProviderInit2() override;

@@ -5,6 +5,7 @@
 #include "config/CSharedMem.h"
 #include "http/CHTTPContactEvent.h"
 #include "log/Trace.h"
+#include "manager/BackgroundThreads.h"
 #include "manager/CGenericTSPIManager.h"
 #include "model/LineTable.h"
 #include "pbx/ExtensionDirectory.h"
@@ -19,3 +20,4 @@ CHTTPContactLog g_CommandClient(ClientAnswerSize);
 CHTTPContactLog g_SessionClient(ClientAnswerSize);
 CHTTPContactEvent g_EventClient(ClientAnswerSize);
 CGenericTSPIManager g_Manager;
+CNwObserve g_NwObserve;

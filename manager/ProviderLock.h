@@ -68,6 +68,7 @@ constexpr DWORD lineGetExtensionID = 37;
 constexpr DWORD RaiseCallMsg = 51;
 constexpr DWORD DispatchEvents = 61;
 constexpr DWORD AsyncCloseUnknownDialtoneThread = 62;
+constexpr DWORD StopBackgroundThread = 63;
 constexpr DWORD lineGetAddressID = 81;
 constexpr DWORD lineGetCallAddressID = 82;
 }  // namespace LockOwner

@@ -10,13 +10,19 @@
 #include "config/ProviderIdentity.h"
 #include "config/ProviderSettings.h"
 #include "config/Settings.h"
+#include "config/UiLanguage.h"
 #include "http/CHTTPContactBase.h"
 #include "log/DiagnosticReports.h"
 #include "log/ExeName.h"
 #include "log/FileSecurity.h"
 #include "log/Trace.h"
+#include "manager/BackgroundThreads.h"
 #include "manager/CGenericTSPIManager.h"
 #include "manager/ProviderState.h"
+#include "model/LineCaps.h"
+#include "model/LineTable.h"
+#include "pbx/ExtensionDirectory.h"
+#include "pbx/Session.h"
 
 namespace {
 constexpr LONGLONG kDefaultMaxLogFileSize = 52428800;  // 50 MiB
@@ -95,6 +101,7 @@ void CGenericTSPIManager::AttachInstance() {
     ConfigureTraceLog();
     g_dwDeviceCount = 0;
     ReadRegistrySettings();
+    g_sBaseURL = g_szApiBaseUrl;
     StrFormat(g_szAgent, L"ORVO TSP %s (%s)", version.m_szProductVersion, g_pProviderSettings->Name);
 
     // Each start of a host begins a fresh file 000.
@@ -106,7 +113,30 @@ void CGenericTSPIManager::AttachInstance() {
 
 void CGenericTSPIManager::InitResource() {
     CFuncTrace trace(2, L"CGenericTSPIManager::InitResource");
-    trace.Var(L"g_dwDeviceCount", L"%u", g_dwDeviceCount);
+    SetLastLoginState(L"");
+    RestartNetworkObserver();
+    // The account as the shared record holds it: the registry's at start-up,
+    // or what the configuration dialog entered before it asked for a new login.
+    g_sUserName = g_pProviderSettings->Name;
+    g_sPassword = g_pProviderSettings->Password;
+    if (!Login()) {
+        SetLastLoginState(LoginFailedText());
+        trace.Line(L"Error.Login failed");
+        trace.End();
+        return;
+    }
+    g_dwDeviceCount = ReadExtensions();
+    EnsureLineRecords(g_dwDeviceCount);
+    if (g_dwDeviceCount == 0) {
+        SetLastLoginState(NoDevicesText());
+        trace.End();
+        return;
+    }
+    for (DWORD dwLinePos = 0; dwLinePos < g_dwDeviceCount; ++dwLinePos) {
+        const ExtensionInfo& extension = g_Extensions[dwLinePos];
+        trace.Info(L"Device %3d %10s %s", dwLinePos, extension.extension_number.c_str(), extension.name.c_str());
+    }
+    SetLastLoginState(LoginSuccessfulText());
     trace.End();
 }
 
@@ -117,14 +147,28 @@ void CGenericTSPIManager::ProviderInit() {
 
 void CGenericTSPIManager::ProviderInit2() {
     CFuncTrace trace(2, L"CGenericTSPIManager::ProviderInit2");
-    if (g_dwDeviceCount == 0) trace.Info(L"No devices");
+    if (g_dwDeviceCount == 0) {
+        trace.Info(L"No devices");
+        trace.End();
+        return;
+    }
+    for (DWORD dwLinePos = 0; dwLinePos < g_dwDeviceCount && dwLinePos < g_Extensions.size(); ++dwLinePos) {
+        const std::wstring& number = g_Extensions[dwLinePos].extension_number;
+        if (!number.empty()) ChangeLineAddress(dwLinePos, number.c_str());
+    }
+    PrintTAPIApps();
+    StartEventMonitor();
+    StartKeepAlive();
+    trace.Var(L"m_hMonitorThread", L"0x%p", EventMonitorHandle());
+    trace.Var(L"m_hKeepAliveThread", L"0x%p", KeepAliveHandle());
     trace.End();
 }
 
 void CGenericTSPIManager::ProviderShutdown() {
     CFuncTrace trace(2, L"CGenericTSPIManager::ProviderShutdown");
-    // The event-monitor and keep-alive threads are stopped here, before the
-    // log values are saved (background threads).
+    // The keep-alive thread first: it is the one that restarts the monitor.
+    StopKeepAlive();
+    StopEventMonitor();
     SaveLogSettings();
     trace.End();
 }

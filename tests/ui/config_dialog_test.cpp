@@ -16,16 +16,12 @@
 #include "config/resource.h"
 #include "support/RegistryFixture.h"
 #include "support/TestFiles.h"
+#include "tools/tapihost/ProviderSetup.h"
 #include "tools/tapihost/TapiHost.h"
 #include "DialogDriver.h"
 #include "Screenshot.h"
 
-// The connection test against the PBX simulator needs the PBX session's login
-// in the provider; it is built with it.
-#if __has_include("pbx/Session.h")
-#define ORVO_HAVE_PBX_SESSION 1
 #include "support/PbxSim.h"
-#endif
 
 namespace {
 
@@ -177,26 +173,10 @@ std::wstring ProductVersion(const std::wstring& file) {
 // --- The settings as the registry and the shared record hold them -------
 
 void WriteProtected(const wchar_t* pszName, const std::wstring& text) {
-    DATA_BLOB in = {static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)),
-                    reinterpret_cast<BYTE*>(const_cast<wchar_t*>(text.c_str()))};
-    DATA_BLOB out = {};
-    ASSERT_TRUE(CryptProtectData(&in, L"TAPI Config", nullptr, nullptr, nullptr, CRYPTPROTECT_LOCAL_MACHINE, &out));
-    std::vector<BYTE> blob(out.pbData, out.pbData + out.cbData);
-    LocalFree(out.pbData);
-    ASSERT_TRUE(SetRegBinary(HKEY_LOCAL_MACHINE, kSettingsKey, pszName, blob));
+    ASSERT_TRUE(WriteProtectedSetting(kSettingsKey, pszName, text));
 }
 
-std::wstring ReadProtected(const wchar_t* pszName) {
-    DWORD dwType = 0;
-    std::vector<BYTE> blob;
-    if (!ReadRegValue(HKEY_LOCAL_MACHINE, kSettingsKey, pszName, &dwType, &blob) || dwType != REG_BINARY) return L"(missing)";
-    DATA_BLOB in = {static_cast<DWORD>(blob.size()), blob.data()};
-    DATA_BLOB out = {};
-    if (!CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, 0, &out)) return L"(undecryptable)";
-    std::wstring text(reinterpret_cast<wchar_t*>(out.pbData), wcsnlen(reinterpret_cast<wchar_t*>(out.pbData), out.cbData / 2));
-    LocalFree(out.pbData);
-    return text;
-}
+std::wstring ReadProtected(const wchar_t* pszName) { return ReadProtectedSetting(kSettingsKey, pszName); }
 
 std::wstring RegText(const wchar_t* pszName) {
     std::wstring text = L"(missing)";
@@ -421,7 +401,6 @@ TEST_F(ConfigDialogTest, ConnectionTestThenCancelLeavesTheSettingsButRecordsTheR
     EXPECT_EQ(m_pShared->ReinitRequested, 0u);
 }
 
-#ifdef ORVO_HAVE_PBX_SESSION
 TEST_F(ConfigDialogTest, ConnectionTestLogsInToThePbxAndOkSavesTheAccount) {
     PbxSim sim;
     ASSERT_TRUE(sim.Start()) << ToUtf8(sim.Error());
@@ -448,6 +427,5 @@ TEST_F(ConfigDialogTest, ConnectionTestLogsInToThePbxAndOkSavesTheAccount) {
         if (request.sMethod == L"POST" && request.sPath == L"/v1/login") ++nLogins;
     EXPECT_EQ(nLogins, 2);
 }
-#endif
 
 }  // namespace

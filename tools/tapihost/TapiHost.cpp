@@ -16,6 +16,9 @@ using GetAddressCapsFn = LONG(WINAPI*)(DWORD, DWORD, DWORD, DWORD, void*);
 using GetLineDevStatusFn = LONG(WINAPI*)(HDRVLINE, void*);
 using GetAddressStatusFn = LONG(WINAPI*)(HDRVLINE, DWORD, void*);
 using GetIDFn = LONG(WINAPI*)(HDRVLINE, DWORD, HDRVCALL, DWORD, void*, LPCWSTR, HANDLE);
+using MakeCallFn = LONG(WINAPI*)(DRV_REQUESTID, HDRVLINE, HTAPICALL, HDRVCALL*, LPCWSTR, DWORD, LINECALLPARAMS*);
+using DropFn = LONG(WINAPI*)(DRV_REQUESTID, HDRVCALL, LPCSTR, DWORD);
+using GetCallInfoFn = LONG(WINAPI*)(HDRVCALL, void*);
 
 constexpr LONG kMissingExport = LINEERR_OPERATIONUNAVAIL;
 }  // namespace
@@ -165,6 +168,11 @@ bool CTapiHost::WaitForEvent(const std::function<bool(const HostEvent&)>& predic
     return m_changed.wait_for(lock, std::chrono::milliseconds(dwTimeoutMs), found);
 }
 
+bool CTapiHost::WaitForEventCount(size_t nCount, DWORD dwTimeoutMs) const {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(dwTimeoutMs), [&] { return m_events.size() >= nCount; });
+}
+
 void CTapiHost::Record(HostEvent event) {
     event.time = std::chrono::steady_clock::now();
     {
@@ -238,4 +246,29 @@ const wchar_t* LineMessageName(DWORD dwMsg) {
         case LINE_NEWCALL: return L"LINE_NEWCALL";
         default: return L"LINE_?";
     }
+}
+
+LONG CTapiHost::MakeCall(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, HTAPICALL htCall, HDRVCALL* phdCall,
+                         const wchar_t* pszDestination) {
+    auto make = ExportAs<MakeCallFn>("TSPI_lineMakeCall");
+    if (make == nullptr) return kMissingExport;
+    return make(dwRequestID, hdLine, htCall, phdCall, pszDestination, 0, nullptr);
+}
+
+LONG CTapiHost::Drop(DRV_REQUESTID dwRequestID, HDRVCALL hdCall) {
+    auto drop = ExportAs<DropFn>("TSPI_lineDrop");
+    if (drop == nullptr) return kMissingExport;
+    return drop(dwRequestID, hdCall, nullptr, 0);
+}
+
+LONG CTapiHost::GetCallInfo(HDRVCALL hdCall, DWORD dwTotalSize, std::vector<BYTE>* pRecord) {
+    auto get = ExportAs<GetCallInfoFn>("TSPI_lineGetCallInfo");
+    if (get == nullptr) return kMissingExport;
+    return ReadRecord(dwTotalSize, sizeof(LINECALLINFO), pRecord, [&](void* p) { return get(hdCall, p); });
+}
+
+std::wstring RecordText(const std::vector<BYTE>& record, DWORD dwSize, DWORD dwOffset) {
+    if (dwSize < sizeof(wchar_t) || dwOffset > record.size() || dwSize > record.size() - dwOffset) return L"";
+    std::wstring text(reinterpret_cast<const wchar_t*>(record.data() + dwOffset), dwSize / sizeof(wchar_t));
+    return text.substr(0, text.find(L'\0'));
 }

@@ -68,6 +68,12 @@ public:
     LONG GetLineID(HDRVLINE hdLine, HDRVCALL hdCall, DWORD dwSelect, const wchar_t* pszDeviceClass, DWORD dwTotalSize,
                    std::vector<BYTE>* pRecord);
 
+    // Asynchronous: a positive result is the request identifier, whose
+    // completion arrives as a Completion event.
+    LONG MakeCall(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, HTAPICALL htCall, HDRVCALL* phdCall,
+                  const wchar_t* pszDestination);
+    LONG Drop(DRV_REQUESTID dwRequestID, HDRVCALL hdCall);
+    LONG GetCallInfo(HDRVCALL hdCall, DWORD dwTotalSize, std::vector<BYTE>* pRecord);
     std::vector<HostEvent> Events() const;
     // Only the line and call events, in arrival order.
     std::vector<HostEvent> LineEvents() const;
@@ -75,6 +81,8 @@ public:
     // Waits until an event satisfies the predicate; false at the deadline.
     bool WaitForEvent(const std::function<bool(const HostEvent&)>& predicate, DWORD dwTimeoutMs) const;
 
+    // Waits until at least nCount events are recorded; false on time-out.
+    bool WaitForEventCount(size_t nCount, DWORD dwTimeoutMs) const;
     DWORD NegotiatedVersion() const { return m_dwVersion; }
 
     // The host object the provider calls back into (one at a time per process).
@@ -104,3 +112,5 @@ private:
 
 // Name of a LINE_* message, for printing.
 const wchar_t* LineMessageName(DWORD dwMsg);
+// The text a size and offset of a record point to, up to its first zero.
+std::wstring RecordText(const std::vector<BYTE>& record, DWORD dwSize, DWORD dwOffset);

@@ -1,36 +1,56 @@
 // tapihost: loads a TAPI service provider and runs it the way the telephony
 // service does, printing what happens, so that a person can watch it work.
-//   tapihost [PROVIDER.TSP]
+//   tapihost [PROVIDER.TSP]           start, enumerate, initialise, shut down
+//   tapihost watch [PROVIDER.TSP]     open every line and print calls as they change
+//                                     (commands on standard input, see Watch.cpp)
+//   tapihost settings NAME=VALUE...   write the standard provider's settings;
+//                                     Name and Password as protected values,
+//                                     IgnoreCertErrors as a number
 #include <cstdio>
 #include <string>
 
+#include "tools/tapihost/ProviderSetup.h"
 #include "tools/tapihost/TapiHost.h"
+#include "tools/tapihost/Watch.h"
 
 namespace {
-void Print(const wchar_t* pszFormat, ...) {
-    va_list args;
-    va_start(args, pszFormat);
-    wchar_t szLine[1024];
-    _vsnwprintf(szLine, 1023, pszFormat, args);
-    szLine[1023] = L'\0';
-    va_end(args);
-    // The console may be a pipe: print UTF-8.
-    char szUtf8[4096];
-    int cb = WideCharToMultiByte(CP_UTF8, 0, szLine, -1, szUtf8, sizeof(szUtf8), nullptr, nullptr);
-    if (cb > 0) fputs(szUtf8, stdout);
-    fputs("\n", stdout);
-    fflush(stdout);
-}
-
 std::wstring DefaultProviderPath() {
     wchar_t szPath[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, szPath, MAX_PATH - 1);
     std::wstring path = szPath;
     return path.substr(0, path.find_last_of(L"\\/") + 1) + L"ORVOTSP.TSP";
 }
+
+int WriteSettings(int argc, wchar_t** argv) {
+    for (int i = 2; i < argc; ++i) {
+        const std::wstring setting = argv[i];
+        const size_t nEquals = setting.find(L'=');
+        if (nEquals == std::wstring::npos) {
+            Print(L"tapihost: expected NAME=VALUE, not %ls", setting.c_str());
+            return 2;
+        }
+        const std::wstring name = setting.substr(0, nEquals);
+        const std::wstring value = setting.substr(nEquals + 1);
+        bool bWritten = false;
+        if (name == L"Name" || name == L"Password")
+            bWritten = WriteProtectedSetting(kProviderSettingsKey, name.c_str(), value);
+        else if (name == L"IgnoreCertErrors")
+            bWritten = WriteDwordSetting(kProviderSettingsKey, name.c_str(), wcstoul(value.c_str(), nullptr, 10));
+        else
+            bWritten = WriteStringSetting(kProviderSettingsKey, name.c_str(), value);
+        if (!bWritten) {
+            Print(L"tapihost: cannot write %ls", name.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    const std::wstring command = argc > 1 ? argv[1] : L"";
+    if (command == L"settings") return WriteSettings(argc, argv);
+    if (command == L"watch") return RunWatch(argc > 2 ? argv[2] : DefaultProviderPath());
     std::wstring provider = argc > 1 ? argv[1] : DefaultProviderPath();
     CTapiHost host;
     Print(L"tapihost: loading %ls", provider.c_str());

@@ -1,0 +1,17 @@
+// Texts the user sees in German on a German (Germany) interface, else in English.
+#pragma once
+
+#include <windows.h>
+
+constexpr LANGID kGermanUiLanguage = 1031;
+
+inline const wchar_t* Localized(const wchar_t* pszEnglish, const wchar_t* pszGerman) {
+    return GetUserDefaultUILanguage() == kGermanUiLanguage ? pszGerman : pszEnglish;
+}
+
+// The login states recorded in "LastLoginState" and shown by the dialog.
+inline const wchar_t* LoginSuccessfulText() { return Localized(L"Login successful", L"Anmelden erfolgreich"); }
+inline const wchar_t* LoginFailedText() { return Localized(L"Login failed", L"Anmelden fehlgeschlagen"); }
+inline const wchar_t* NoDevicesText() {
+    return Localized(L"No TAPI devices present", L"Keine TAPI Leitungen vorhanden");
+}

@@ -1,0 +1,223 @@
+#include "manager/BackgroundThreads.h"
+
+#include <iphlpapi.h>
+
+#include <mutex>
+#include <new>
+
+#include "config/CSharedMem.h"
+#include "config/ProviderSettings.h"
+#include "http/ProxySettings.h"
+#include "log/Trace.h"
+#include "manager/CGenericTSPIManager.h"
+#include "manager/ProviderLock.h"
+#include "manager/ProviderState.h"
+#include "model/EventDelivery.h"
+#include "model/LineTable.h"
+#include "pbx/EventStream.h"
+#include "pbx/ExtensionDirectory.h"
+#include "pbx/Session.h"
+
+volatile LONG g_lNetworkChanged = 0;
+volatile DWORD g_dwKeepAliveTicks = 0;
+KeepAliveTiming g_KeepAliveTiming;
+
+namespace {
+constexpr SIZE_T kStackCommit = 2048;
+// How long a stop waits for a thread to leave by itself before ending it.
+constexpr DWORD kStopWaitMs = 3000;
+
+// One long-running thread. The thread identifier is its run flag: the thread
+// loops while it is not 0, and a stop sets it to 0 and wakes the thread's waits.
+struct CThreadSlot {
+    const wchar_t* pszName;
+    LPTHREAD_START_ROUTINE pfnProc;
+    HANDLE hThread = nullptr;
+    volatile DWORD dwRunId = 0;
+    HANDLE hWake = nullptr;  // manual-reset; set by a stop
+
+    bool Running() const { return dwRunId != 0; }
+    // Waits dwMs or until stopped; false when stopped.
+    bool Pause(DWORD dwMs) const { return WaitForSingleObject(hWake, dwMs) == WAIT_TIMEOUT && Running(); }
+};
+
+DWORD WINAPI EventMonitorThread(LPVOID);
+DWORD WINAPI KeepAliveThread(LPVOID);
+DWORD WINAPI NetworkObserverThread(LPVOID);
+
+CThreadSlot g_Monitor{L"EventMonitorThread", EventMonitorThread};
+CThreadSlot g_KeepAlive{L"KeepAliveThread", KeepAliveThread};
+CThreadSlot g_Observer{L"NetworkObserverThread", NetworkObserverThread};
+
+// Serialises starting and stopping between tapisrv and the keep-alive thread.
+std::mutex g_SlotLock;
+using CSlotLockGuard = std::lock_guard<std::mutex>;
+
+void StartSlot(CThreadSlot& slot) {
+    if (slot.hWake == nullptr) slot.hWake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ResetEvent(slot.hWake);
+    // Suspended until the identifier is stored: the thread must find its run flag set.
+    DWORD dwId = 0;
+    HANDLE hThread = CreateThread(nullptr, kStackCommit, slot.pfnProc, nullptr, CREATE_SUSPENDED, &dwId);
+    if (hThread == nullptr) {
+        Trace(0, L"Func.CGenericTSPIManager::Start %s.Error.CreateThread %u", slot.pszName, GetLastError());
+        return;
+    }
+    slot.hThread = hThread;
+    slot.dwRunId = dwId;
+    ResumeThread(hThread);
+}
+
+// Ends the thread of the slot. It is asked first (run flag, wake event, the
+// cancel for a blocking read); a thread that does not leave in time is
+// waiting for something it cannot leave and is ended by force, but only while
+// this thread holds the ProviderLock, so that it never dies inside the lock.
+void StopSlot(CThreadSlot& slot, void (*pfnCancel)() = nullptr) {
+    slot.dwRunId = 0;
+    if (slot.hWake != nullptr) SetEvent(slot.hWake);
+    if (pfnCancel != nullptr) pfnCancel();
+    HANDLE hThread = slot.hThread;
+    slot.hThread = nullptr;
+    if (hThread == nullptr) return;
+    if (GetThreadId(hThread) != GetCurrentThreadId() && WaitForSingleObject(hThread, kStopWaitMs) == WAIT_TIMEOUT) {
+        CProviderLockGuard lock(LockOwner::StopBackgroundThread);
+        Trace(0, L"Func.CGenericTSPIManager::Stop %s.Warning.TerminateThread", slot.pszName);
+        TerminateThread(hThread, 0);
+    }
+    CloseHandle(hThread);
+}
+
+DWORD WINAPI EventMonitorThread(LPVOID) {
+    CFuncTrace trace(2, L"CGenericTSPIManager::EventMonitorThread", TracePrefix::None);
+    while (g_Monitor.Running()) {
+        if (!ORVO_CheckAccessToken() || !ORVO_ActivateCallMonitoring()) {
+            if (!g_Monitor.Pause(g_KeepAliveTiming.dwRetryMs)) break;
+        }
+    }
+    trace.End();
+    return 0;
+}
+
+// Calls still shown on lines whose extension the PBX reports offline or idle go idle.
+void ClearCallsOfOfflineExtensions() {
+    for (DWORD dwLinePos = 0; dwLinePos < g_dwDeviceCount; ++dwLinePos) {
+        PhoneLine* pLine = GetPhoneLine(static_cast<LONG>(dwLinePos));
+        if (pLine == nullptr || GetCallCount(dwLinePos) == 0 || !IsExtensionOffline(pLine->m_szAddress)) continue;
+        Trace(2, L"CGenericTSPIManager::KeepAliveThread.Warning.Remove calls at Device %s", pLine->m_szAddress);
+        for (LONG lCallPos = kCallSlots - 1; lCallPos >= 0; --lCallPos)
+            SendIdleState(static_cast<LONG>(dwLinePos), lCallPos);
+    }
+}
+
+DWORD WINAPI KeepAliveThread(LPVOID) {
+    while (g_KeepAlive.Pause(g_KeepAliveTiming.dwTickMs)) {
+        if (InterlockedExchange(&g_lNetworkChanged, 0) != 0) {
+            Trace(2, L"CGenericTSPIManager::KeepAliveThread.Info.Reinit");
+            ForgetProxySettings();
+            StopEventMonitor();
+            if (!g_KeepAlive.Pause(g_KeepAliveTiming.dwRestartPauseMs)) break;
+            StartEventMonitor();
+        }
+        if (InterlockedExchange(reinterpret_cast<volatile LONG*>(&g_pProviderSettings->ReinitRequested), 0) != 0) {
+            Trace(2, L"CGenericTSPIManager::KeepAliveThread.Info.Reinit by config dialog");
+            g_pManager->InitResource();
+            g_pManager->ProviderInit();
+            g_pManager->ProviderInit2();
+        }
+        if (++g_dwKeepAliveTicks % g_KeepAliveTiming.dwTicksPerSweep == 0) ClearCallsOfOfflineExtensions();
+    }
+    return 0;
+}
+
+DWORD WINAPI NetworkObserverThread(LPVOID) {
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE hNotify = nullptr;
+    const HANDLE waits[] = {g_Observer.hWake, overlapped.hEvent};
+    NotifyAddrChange(&hNotify, &overlapped);
+    g_Observer.Pause(1000);
+    while (g_Observer.Running()) {
+        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) break;
+        NotifyAddrChange(&hNotify, &overlapped);
+        InterlockedExchange(&g_lNetworkChanged, 1);
+    }
+    CancelIPChangeNotify(&overlapped);
+    CloseHandle(overlapped.hEvent);
+    return 0;
+}
+
+struct ReplyRequest {
+    DWORD dwRequestID;
+    LONG lResult;
+    HANDLE hThread;
+};
+
+DWORD WINAPI DelayedReplyThread(LPVOID pParam) {
+    ReplyRequest* pRequest = static_cast<ReplyRequest*>(pParam);
+    // After the export has returned the request identifier and left the lock.
+    Sleep(100);
+    if (g_pManager != nullptr) g_pManager->SendReply(pRequest->dwRequestID, pRequest->lResult);
+    Sleep(100);
+    CloseHandle(pRequest->hThread);
+    delete pRequest;
+    return 0;
+}
+}  // namespace
+
+void StartEventMonitor() {
+    CSlotLockGuard slots(g_SlotLock);
+    if (g_Monitor.hThread != nullptr) StopSlot(g_Monitor, &AbortCallMonitoring);
+    StartSlot(g_Monitor);
+}
+
+void StopEventMonitor() {
+    CSlotLockGuard slots(g_SlotLock);
+    StopSlot(g_Monitor, &AbortCallMonitoring);
+}
+
+void StartKeepAlive() {
+    CSlotLockGuard slots(g_SlotLock);
+    if (g_KeepAlive.hThread == nullptr) StartSlot(g_KeepAlive);
+}
+
+void StopKeepAlive() {
+    CSlotLockGuard slots(g_SlotLock);
+    StopSlot(g_KeepAlive);
+}
+
+void RestartNetworkObserver() {
+    CSlotLockGuard slots(g_SlotLock);
+    StopSlot(g_Observer);
+    StartSlot(g_Observer);
+}
+
+void StopNetworkObserver() {
+    CSlotLockGuard slots(g_SlotLock);
+    StopSlot(g_Observer);
+}
+
+HANDLE EventMonitorHandle() { return g_Monitor.hThread; }
+HANDLE KeepAliveHandle() { return g_KeepAlive.hThread; }
+HANDLE NetworkObserverHandle() { return g_Observer.hThread; }
+
+void StartReplyRequest(DWORD dwRequestID, LONG lResult) {
+    ReplyRequest* pRequest = new (std::nothrow) ReplyRequest{dwRequestID, lResult, nullptr};
+    if (pRequest == nullptr) return;
+    pRequest->hThread = CreateThread(nullptr, kStackCommit, DelayedReplyThread, pRequest, CREATE_SUSPENDED, nullptr);
+    if (pRequest->hThread == nullptr) {
+        delete pRequest;
+        return;
+    }
+    ResumeThread(pRequest->hThread);
+}
+
+
+CNwObserve::~CNwObserve() {
+    // At unload the loader lock is held: no thread can end by itself now.
+    g_Observer.dwRunId = 0;
+    if (g_Observer.hThread != nullptr) {
+        TerminateThread(g_Observer.hThread, 0);
+        CloseHandle(g_Observer.hThread);
+        g_Observer.hThread = nullptr;
+    }
+}

@@ -1,0 +1,140 @@
+#include "pbx/Session.h"
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "config/Settings.h"
+#include "http/CHTTPContactLog.h"
+#include "json/CJsonParserBase.h"
+#include "json/JsonEscape.h"
+#include "log/Trace.h"
+#include "pbx/Base64.h"
+
+std::wstring g_sBaseURL;
+std::wstring g_sAccessToken;
+std::wstring g_sRefreshToken;
+std::wstring g_sCustomer;
+LONG g_nTokenExpiry = 0;
+
+namespace {
+constexpr DWORD kSecureProtocols = 0xA00;  // TLS 1.1 and TLS 1.2
+constexpr int kTokenMarginSeconds = 20;
+constexpr size_t kClaimsUnits = 1024;
+
+const wchar_t kJsonHeader[] = L"Accept:*.*\r\nContent-Type: application/json\r\n\r\n";
+const wchar_t kBearerHeader[] = L"Accept:*.*\r\nContent-Type: application/json\r\nAuthorization: Bearer %s\r\n\r\n";
+
+// One session request, judged and, when exchanges are recorded, saved.
+int RunSessionQuery(const wchar_t* pszVerb, const wchar_t* pszLabel) {
+    BOOL bResult = g_SessionClient.RunQuery(pszVerb, 3, 10000, TRUE, TRUE);
+    bResult = g_SessionClient.IsSuccessful(bResult);
+    if (g_bSaveSequence) g_SessionClient.SaveSequence(pszLabel, 0, nullptr);
+    return bResult;
+}
+
+std::vector<std::wstring> SplitAtDots(const std::wstring& token) {
+    std::vector<std::wstring> parts;
+    size_t start = 0;
+    while (start < token.size()) {
+        size_t dot = token.find(L'.', start);
+        if (dot == std::wstring::npos) dot = token.size();
+        parts.push_back(token.substr(start, dot - start));
+        start = dot + 1;
+    }
+    // "a..b" has an empty middle part; only a trailing dot adds none.
+    return parts;
+}
+}  // namespace
+
+std::recursive_mutex& SessionMutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+
+void PreparePbxClient(CHTTPContactBase& client, BOOL bDetectProxy) {
+    client.Init();
+    client.m_dwSecureProtocols = kSecureProtocols;
+    client.m_bIgnoreCertErrors = g_bIgnoreCertErrors ? TRUE : FALSE;
+    if (bDetectProxy) client.CheckProxySettings(g_sBaseURL.c_str());
+}
+
+int Login() {
+    CSessionGuard session(SessionMutex());
+    CFuncTrace trace(2, L"Login");
+    PreparePbxClient(g_SessionClient, TRUE);
+    const std::wstring url = g_sBaseURL + L"/login";
+    const std::wstring body = L"{\"username\":\"" + JsonEscape(g_sUserName) + L"\", \"password\":\"" +
+                              JsonEscape(g_sPassword) + L"\"}";
+    g_SessionClient.SetURLDirect(url.c_str());
+    g_SessionClient.SetSData(body.c_str());
+    g_SessionClient.SetSHeader(kJsonHeader);
+    int nResult = RunSessionQuery(L"POST", L"Login");
+    if (nResult != 0) nResult = ReadTokens();
+    trace.End(nResult);
+    return nResult;
+}
+
+int RefreshToken() {
+    CSessionGuard session(SessionMutex());
+    CFuncTrace trace(2, L"RefreshToken");
+    g_SessionClient.CheckProxySettings(g_sBaseURL.c_str());
+    const std::wstring url = g_sBaseURL + L"/login";
+    g_SessionClient.SetURLDirect(url.c_str());
+    g_SessionClient.SetSData(nullptr);
+    g_SessionClient.SetSHeader(kBearerHeader, g_sRefreshToken.c_str());
+    int nResult = RunSessionQuery(L"PUT", L"RefreshToken");
+    if (nResult != 0) nResult = ReadTokens();
+    trace.End(nResult);
+    return nResult;
+}
+
+int ORVO_CheckAccessToken() {
+    CSessionGuard session(SessionMutex());
+    const LONG now = static_cast<LONG>(time(nullptr));
+    const LONG secondsLeft = static_cast<LONG>(static_cast<DWORD>(g_nTokenExpiry) - static_cast<DWORD>(now));
+    return secondsLeft < kTokenMarginSeconds ? RefreshToken() : 1;
+}
+
+int ReadTokens() {
+    CSessionGuard session(SessionMutex());
+    CJsonParserBase answer;
+    if (g_SessionClient.m_pszAnswer == nullptr || !answer.Parse(g_SessionClient.m_pszAnswer)) return 0;
+    g_sAccessToken = answer.GetString(L"access-token");
+    g_sRefreshToken = answer.GetString(L"refresh-token");
+    return ReadTokenClaims();
+}
+
+int ReadTokenClaims() {
+    CSessionGuard session(SessionMutex());
+    const std::vector<std::wstring> parts = SplitAtDots(g_sAccessToken);
+    if (parts.size() != 3) return 0;
+    std::wstring payload = parts[1];
+    while (payload.size() % 4 != 0) payload += L'=';
+    std::string bytes;
+    if (!Base64Decode(payload.c_str(), payload.size(), bytes) || bytes.empty()) return 0;
+
+    // The claims as narrow text, without whatever follows the closing brace.
+    std::wstring claims;
+    for (size_t i = 0; i < bytes.size() && i < kClaimsUnits - 2; ++i) {
+        if (bytes[i] == '\0') break;
+        claims += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]));
+    }
+    while (!claims.empty() && claims.back() != L'}') claims.pop_back();
+
+    CJsonParserBase parser;
+    if (!parser.Parse(claims.c_str())) return 0;
+    g_sCustomer = parser.GetString(L"customer");
+    g_nTokenExpiry = parser.GetInt(L"exp");
+    return static_cast<int>(g_sCustomer.size());
+}
+
+std::wstring CurrentAccessToken() {
+    CSessionGuard session(SessionMutex());
+    return g_sAccessToken;
+}
+
+std::wstring CurrentCustomer() {
+    CSessionGuard session(SessionMutex());
+    return g_sCustomer;
+}
