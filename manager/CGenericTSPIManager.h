@@ -11,6 +11,9 @@
 //   FormattedNumber.cpp      CreateFormattedNumber
 //   config/ConfigDialog.cpp  ShowInfoDialog, CheckConnection, ShowLastLoginState
 //   config/Installation.cpp  UpdateTSPFile, AfterProviderRemove
+//   CallEventDispatcher.cpp  DispatchEvents, DropAllOtherCalls
+//   (CallNumbers.cpp and DialtoneCloser.cpp hold the dispatcher's call numbers
+//   and its dial-tone closer thread)
 #pragma once
 
 #include <string>
@@ -65,6 +68,13 @@ public:
     void ShowLastLoginState();
     // A number reported by the PBX in the user's chosen number format.
     std::wstring CreateFormattedNumber(const std::wstring& number);
+
+    // CallEventDispatcher.cpp: one PBX call event (on the event-monitor
+    // thread), and the idling of a call's copies still offered on the lines of
+    // other extensions once it is answered or ended there.
+    void DispatchEvents(std::wstring uuid, std::wstring extension, std::wstring caller, std::wstring callee,
+                        std::wstring state, std::wstring direction);
+    void DropAllOtherCalls(DWORD dwCallNumber, std::wstring extension);
 
     wchar_t m_szFileDescription[256] = {};  // of the library's version resource
 };

@@ -12,17 +12,67 @@ LONG LinePosFromDeviceID(DWORD dwDeviceID) {
     return dwPos < g_dwDeviceCount && dwPos < g_PhoneLines.size() ? static_cast<LONG>(dwPos) : -1;
 }
 
-LONG CheckCallHandle(const CFuncTrace& trace, HDRVCALL hdCall, int nFirstCheck, CallPosition* pPosition) {
-    auto* pCall = reinterpret_cast<PhoneCall*>(hdCall);
-    if (pCall == nullptr || IsBadWritePtr(pCall, sizeof(PhoneCall)))
-        return trace.Abort(LINEERR_INVALCALLHANDLE, nFirstCheck);
+PhoneLine* LineRecordOf(HDRVLINE hdLine) { return GetPhoneLine(GetPosFromLineRecord(hdLine)); }
+
+bool IsOpenLine(const PhoneLine* pLine) {
+    return pLine != nullptr && pLine->m_htLine != nullptr && GetPosFromHtLine(pLine->m_htLine) >= 0;
+}
+
+bool IsLiveCall(HDRVCALL hdCall) {
+    auto* pCall = reinterpret_cast<const PhoneCall*>(hdCall);
     LONG lLinePos = GetLinePosFromPPCall(pCall);
-    if (lLinePos < 0) return trace.Abort(LINEERR_INVALCALLHANDLE, nFirstCheck + 1);
-    if (GetPhoneLine(lLinePos)->m_bOutOfService)
-        return trace.Abort(LINEERR_OPERATIONUNAVAIL, nFirstCheck + 2, L"Out of service");
-    LONG lCallPos = GetCallPosition(static_cast<DWORD>(lLinePos), pCall);
-    if (lCallPos < 0) return trace.Abort(LINEERR_INVALCALLHANDLE, nFirstCheck + 3);
-    *pPosition = CallPosition{lLinePos, lCallPos};
+    return lLinePos >= 0 && GetCallPosition(static_cast<DWORD>(lLinePos), pCall) >= 0;
+}
+
+LONG RefuseRequest(const wchar_t* pszExport) {
+    CFuncTrace trace(1, pszExport);
+    return trace.End(LINEERR_OPERATIONUNAVAIL);
+}
+
+LONG CCallHandleChecks::Writable(int nCheck, LONG lError) {
+    if (m_pCall == nullptr || IsBadWritePtr(m_pCall, sizeof(PhoneCall))) return m_trace.Abort(lError, nCheck);
+    return 0;
+}
+
+LONG CCallHandleChecks::HasLine(int nCheck, LONG lError) {
+    m_lLinePos = GetLinePosFromPPCall(m_pCall);
+    if (m_lLinePos < 0) return m_trace.Abort(lError, nCheck);
+    return 0;
+}
+
+LONG CCallHandleChecks::InService(int nCheck) {
+    if (GetPhoneLine(m_lLinePos)->m_bOutOfService) return m_trace.Abort(LINEERR_OPERATIONUNAVAIL, nCheck, L"Out of service");
+    return 0;
+}
+
+LONG CCallHandleChecks::InSlotsOf(LONG lLinePos, int nCheck, LONG lError) {
+    m_lCallPos = lLinePos < 0 ? -1 : GetCallPosition(static_cast<DWORD>(lLinePos), m_pCall);
+    if (m_lCallPos < 0) return m_trace.Abort(lError, nCheck);
+    m_lLinePos = lLinePos;
+    return 0;
+}
+
+LONG CCallHandleChecks::Feature(DWORD dwFeature) {
+    LONG lResult = CheckTSPICommandCallFeatures(m_lLinePos, m_lCallPos, dwFeature);
+    if (lResult != 0) m_trace.Line(L"Abort.Error.FeatureCheck 0x%08X", static_cast<DWORD>(lResult));
+    return lResult;
+}
+
+DWORD CCallHandleChecks::State() const {
+    return m_pCall->m_pLineCallStatus != nullptr ? m_pCall->m_pLineCallStatus->dwCallState : 0;
+}
+
+LONG CCallHandleChecks::Handle(int nFirstCheck) {
+    if (LONG lResult = Writable(nFirstCheck)) return lResult;
+    if (LONG lResult = HasLine(nFirstCheck + 1)) return lResult;
+    if (LONG lResult = InService(nFirstCheck + 2)) return lResult;
+    return InSlots(nFirstCheck + 3);
+}
+
+LONG CheckCallHandle(const CFuncTrace& trace, HDRVCALL hdCall, int nFirstCheck, CallPosition* pPosition) {
+    CCallHandleChecks checks(trace, hdCall);
+    if (LONG lResult = checks.Handle(nFirstCheck)) return lResult;
+    *pPosition = CallPosition{checks.LinePos(), checks.CallPos()};
     return 0;
 }
 

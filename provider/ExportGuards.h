@@ -7,6 +7,7 @@
 
 #include "log/Trace.h"
 #include "manager/ProviderLock.h"
+#include "model/PhoneCall.h"
 #include "model/TapiDefs.h"
 
 // Runs an export's body (LONG body(const CFuncTrace&)) inside the
@@ -29,14 +30,62 @@ LONG RunLockedExport(DWORD dwOwnerCode, const wchar_t* pszExport, Body body) {
 // Line position of a TAPI device ID, or -1 when it is not one of ours.
 LONG LinePosFromDeviceID(DWORD dwDeviceID);
 
+// The line record a line handle names, or null when it is none of the table's.
+PhoneLine* LineRecordOf(HDRVLINE hdLine);
+// Whether TAPI has the line open: some line has the record's TAPI handle.
+bool IsOpenLine(const PhoneLine* pLine);
+// Whether a call handle names a call that is in its line's slots now. A
+// handle TAPI kept after the call was removed is not one.
+bool IsLiveCall(HDRVCALL hdCall);
+
+// The refusal of a request the provider never offers: no checks, no lock.
+LONG RefuseRequest(const wchar_t* pszExport);
+
 // Line and call positions of a call handle, after the call-handle checks.
 struct CallPosition {
     LONG lLinePos;
     LONG lCallPos;
 };
 
-// The call-handle checks, numbered from nFirstCheck in the export's traces:
-// record not writable, no line, line out of service, not in its line's slots.
+// The call-handle checks one at a time, for the exports that put checks of
+// their own between them; each takes the check number the export traces and
+// returns 0 or the refusal (already traced):
+//   1 Writable   the call record is writable       (else LINEERR_INVALCALLHANDLE)
+//   2 HasLine    it belongs to a line of the table (else LINEERR_INVALCALLHANDLE)
+//   3 InService  that line is in service           (else LINEERR_OPERATIONUNAVAIL)
+//   4 InSlots    the call is in the line's slots   (else LINEERR_INVALCALLHANDLE)
+//   5 Feature    the call may do the operation now (else the feature check's result)
+// A few exports answer a failed check with another code; they pass it.
+class CCallHandleChecks {
+public:
+    CCallHandleChecks(const CFuncTrace& trace, HDRVCALL hdCall)
+        : m_trace(trace), m_pCall(reinterpret_cast<PhoneCall*>(hdCall)) {}
+
+    LONG Writable(int nCheck, LONG lError = LINEERR_INVALCALLHANDLE);
+    LONG HasLine(int nCheck, LONG lError = LINEERR_INVALCALLHANDLE);
+    LONG InService(int nCheck);
+    LONG InSlots(int nCheck, LONG lError = LINEERR_INVALCALLHANDLE) { return InSlotsOf(m_lLinePos, nCheck, lError); }
+    // The same for the slots of another call's line.
+    LONG InSlotsOf(LONG lLinePos, int nCheck, LONG lError = LINEERR_INVALCALLHANDLE);
+    // Traced "FeatureCheck 0x%08X"; the export has no number for it.
+    LONG Feature(DWORD dwFeature);
+    // Checks 1 to 4 in a row, numbered from nFirstCheck.
+    LONG Handle(int nFirstCheck);
+
+    PhoneCall* Call() const { return m_pCall; }
+    LONG LinePos() const { return m_lLinePos; }  // after HasLine
+    LONG CallPos() const { return m_lCallPos; }  // after InSlots
+    // The call's current state (0 when unknown), after Writable.
+    DWORD State() const;
+
+private:
+    const CFuncTrace& m_trace;
+    PhoneCall* m_pCall;
+    LONG m_lLinePos = -1;
+    LONG m_lCallPos = -1;
+};
+
+// Checks 1 to 4 in a row, numbered from nFirstCheck in the export's traces.
 // Returns 0 and fills *pPosition, or the refusal (already traced).
 LONG CheckCallHandle(const CFuncTrace& trace, HDRVCALL hdCall, int nFirstCheck, CallPosition* pPosition);
 

@@ -20,11 +20,6 @@ constexpr size_t kMaxDeviceClassChars = 127;
 
 PhoneLine* LineOf(HDRVLINE hdLine) { return GetPhoneLine(GetPosFromLineRecord(hdLine)); }
 
-LONG RefuseLineRequest(const wchar_t* pszExport) {
-    CFuncTrace trace(1, pszExport);
-    return trace.End(LINEERR_OPERATIONUNAVAIL);
-}
-
 // The device ID TAPI knows the line or the call's line by, for lineGetID.
 LONG SelectedDeviceID(const CFuncTrace& trace, HDRVLINE hdLine, HDRVCALL hdCall, DWORD dwSelect, DWORD* pdwDeviceID) {
     LONG lLinePos = -1;
@@ -272,13 +267,10 @@ LONG TSPIAPI TSPI_lineConditionalMediaDetection(HDRVLINE hdLine, DWORD dwMediaMo
 LONG TSPIAPI TSPI_lineMonitorDigits(HDRVCALL hdCall, DWORD dwDigitModes) {
     CFuncTrace trace(1, L"TSPI_lineMonitorDigits");
     trace.Param(L"_hdCall", L"%p", hdCall);
-    CallPosition position{};
-    if (LONG lResult = CheckCallHandle(trace, hdCall, 1, &position); lResult != 0) return trace.End(lResult);
-    LONG lFeature = CheckTSPICommandCallFeatures(position.lLinePos, position.lCallPos, LINECALLFEATURE_MONITORDIGITS);
-    if (lFeature != 0) {
-        trace.Line(L"Abort.Error.FeatureCheck 0x%08X", static_cast<DWORD>(lFeature));
-        return trace.End(lFeature);
-    }
+    CCallHandleChecks checks(trace, hdCall);
+    LONG lResult = checks.Handle(1);
+    if (lResult == 0) lResult = checks.Feature(LINECALLFEATURE_MONITORDIGITS);
+    if (lResult != 0) return trace.End(lResult);
     reinterpret_cast<PhoneCall*>(hdCall)->m_bMonitorDigits = TRUE;
     return trace.End(0);
 }
@@ -299,26 +291,26 @@ LONG TSPIAPI TSPI_lineDevSpecificFeature(DRV_REQUESTID dwRequestID, HDRVLINE hdL
 }
 
 // Media control, terminals, device configuration and device-specific requests: not offered.
-LONG TSPIAPI TSPI_lineGetDevConfig(DWORD, VARSTRING*, LPCWSTR) { return RefuseLineRequest(L"TSPI_lineGetDevConfig"); }
+LONG TSPIAPI TSPI_lineGetDevConfig(DWORD, VARSTRING*, LPCWSTR) { return RefuseRequest(L"TSPI_lineGetDevConfig"); }
 LONG TSPIAPI TSPI_lineSetDevConfig(DWORD, LPVOID const, DWORD, LPCWSTR) {
-    return RefuseLineRequest(L"TSPI_lineSetDevConfig");
+    return RefuseRequest(L"TSPI_lineSetDevConfig");
 }
 LONG TSPIAPI TSPI_lineSetLineDevStatus(DRV_REQUESTID, HDRVLINE, DWORD, DWORD) {
-    return RefuseLineRequest(L"TSPI_lineSetLineDevStatus");
+    return RefuseRequest(L"TSPI_lineSetLineDevStatus");
 }
 LONG TSPIAPI TSPI_lineSetTerminal(DRV_REQUESTID, HDRVLINE, DWORD, HDRVCALL, DWORD, DWORD, DWORD, DWORD) {
-    return RefuseLineRequest(L"TSPI_lineSetTerminal");
+    return RefuseRequest(L"TSPI_lineSetTerminal");
 }
 LONG TSPIAPI TSPI_lineDevSpecific(DRV_REQUESTID, HDRVLINE, DWORD, HDRVCALL, LPVOID, DWORD) {
-    return RefuseLineRequest(L"TSPI_lineDevSpecific");
+    return RefuseRequest(L"TSPI_lineDevSpecific");
 }
 LONG TSPIAPI TSPI_lineSetMediaControl(HDRVLINE, DWORD, HDRVCALL, DWORD, LPVOID const, DWORD, LPVOID const, DWORD,
                                       LPVOID const, DWORD, LPVOID const, DWORD) {
-    return RefuseLineRequest(L"TSPI_lineSetMediaControl");
+    return RefuseRequest(L"TSPI_lineSetMediaControl");
 }
-LONG TSPIAPI TSPI_lineMonitorMedia(HDRVCALL, DWORD) { return RefuseLineRequest(L"TSPI_lineMonitorMedia"); }
+LONG TSPIAPI TSPI_lineMonitorMedia(HDRVCALL, DWORD) { return RefuseRequest(L"TSPI_lineMonitorMedia"); }
 LONG TSPIAPI TSPI_lineMonitorTones(HDRVCALL, DWORD, LPVOID const, DWORD) {
-    return RefuseLineRequest(L"TSPI_lineMonitorTones");
+    return RefuseRequest(L"TSPI_lineMonitorTones");
 }
 
 }  // extern "C"

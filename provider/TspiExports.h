@@ -72,6 +72,70 @@ LONG TSPIAPI TSPI_lineSetMediaControl(HDRVLINE hdLine, DWORD dwAddressID, HDRVCA
 LONG TSPIAPI TSPI_lineMonitorMedia(HDRVCALL hdCall, DWORD dwMediaModes);
 LONG TSPIAPI TSPI_lineMonitorTones(HDRVCALL hdCall, DWORD dwToneListID, LPVOID const lpToneList, DWORD dwNumEntries);
 
+// Calls: placing and dropping through the PBX, closing, information and status;
+// every other call operation checks and refuses.
+LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, HTAPICALL htCall, HDRVCALL* lphdCall,
+                               LPCWSTR lpszDestAddress, DWORD dwCountryCode, const LINECALLPARAMS* lpCallParams);
+LONG TSPIAPI TSPI_lineDrop(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR lpsUserUserInfo, DWORD dwSize);
+LONG TSPIAPI TSPI_lineCloseCall(HDRVCALL hdCall);
+LONG TSPIAPI TSPI_lineGetCallInfo(HDRVCALL hdCall, LINECALLINFO* lpCallInfo);
+LONG TSPIAPI TSPI_lineGetCallStatus(HDRVCALL hdCall, LINECALLSTATUS* lpCallStatus);
+LONG TSPIAPI TSPI_lineGetCallAddressID(HDRVCALL hdCall, LPDWORD lpdwAddressID);
+LONG TSPIAPI TSPI_lineSetAppSpecific(HDRVCALL hdCall, DWORD dwAppSpecific);
+LONG TSPIAPI TSPI_lineAccept(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR lpsUserUserInfo, DWORD dwSize);
+LONG TSPIAPI TSPI_lineAnswer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR lpsUserUserInfo, DWORD dwSize);
+LONG TSPIAPI TSPI_lineDial(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode);
+LONG TSPIAPI TSPI_lineHold(DRV_REQUESTID dwRequestID, HDRVCALL hdCall);
+LONG TSPIAPI TSPI_lineUnhold(DRV_REQUESTID dwRequestID, HDRVCALL hdCall);
+LONG TSPIAPI TSPI_lineSwapHold(DRV_REQUESTID dwRequestID, HDRVCALL hdActiveCall, HDRVCALL hdHeldCall);
+LONG TSPIAPI TSPI_lineGenerateDigits(HDRVCALL hdCall, DWORD dwEndToEndID, DWORD dwDigitMode, LPCWSTR lpszDigits,
+                                     DWORD dwDuration);
+LONG TSPIAPI TSPI_lineGatherDigits(HDRVCALL hdCall, DWORD dwEndToEndID, DWORD dwDigitModes, LPWSTR lpsDigits,
+                                   DWORD dwNumDigits, LPCWSTR lpszTerminationDigits, DWORD dwFirstDigitTimeout,
+                                   DWORD dwInterDigitTimeout);
+LONG TSPIAPI TSPI_lineGenerateTone(HDRVCALL hdCall, DWORD dwEndToEndID, DWORD dwToneMode, DWORD dwDuration,
+                                   DWORD dwNumTones, LPVOID const lpTones);
+LONG TSPIAPI TSPI_lineSetCallData(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPVOID lpCallData, DWORD dwSize);
+LONG TSPIAPI TSPI_lineSetCallParams(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, DWORD dwBearerMode, DWORD dwMinRate,
+                                    DWORD dwMaxRate, const LINEDIALPARAMS* lpDialParams);
+LONG TSPIAPI TSPI_lineSetCallQualityOfService(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPVOID lpSendingFlowspec,
+                                              DWORD dwSendingFlowspecSize, LPVOID lpReceivingFlowspec,
+                                              DWORD dwReceivingFlowspecSize);
+LONG TSPIAPI TSPI_lineSetCallTreatment(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, DWORD dwTreatment);
+LONG TSPIAPI TSPI_lineSetMediaMode(HDRVCALL hdCall, DWORD dwMediaMode);
+LONG TSPIAPI TSPI_lineSecureCall(DRV_REQUESTID dwRequestID, HDRVCALL hdCall);
+LONG TSPIAPI TSPI_lineSendUserUserInfo(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR lpsUserUserInfo, DWORD dwSize);
+LONG TSPIAPI TSPI_lineReleaseUserUserInfo(DRV_REQUESTID dwRequestID, HDRVCALL hdCall);
+
+// Transfer, conference, pickup, park, forwarding and call completion: every one refuses.
+LONG TSPIAPI TSPI_lineSetupTransfer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, HTAPICALL htConsultCall,
+                                    HDRVCALL* lphdConsultCall, const LINECALLPARAMS* lpCallParams);
+LONG TSPIAPI TSPI_lineCompleteTransfer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, HDRVCALL hdConsultCall,
+                                       HTAPICALL htConfCall, HDRVCALL* lphdConfCall, DWORD dwTransferMode);
+LONG TSPIAPI TSPI_lineBlindTransfer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCWSTR lpszDestAddress,
+                                    DWORD dwCountryCode);
+LONG TSPIAPI TSPI_lineRedirect(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode);
+LONG TSPIAPI TSPI_lineSetupConference(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, HDRVLINE hdLine, HTAPICALL htConfCall,
+                                      HDRVCALL* lphdConfCall, HTAPICALL htConsultCall, HDRVCALL* lphdConsultCall,
+                                      DWORD dwNumParties, const LINECALLPARAMS* lpCallParams);
+LONG TSPIAPI TSPI_linePrepareAddToConference(DRV_REQUESTID dwRequestID, HDRVCALL hdConfCall, HTAPICALL htConsultCall,
+                                             HDRVCALL* lphdConsultCall, const LINECALLPARAMS* lpCallParams);
+LONG TSPIAPI TSPI_lineAddToConference(DRV_REQUESTID dwRequestID, HDRVCALL hdConfCall, HDRVCALL hdConsultCall);
+LONG TSPIAPI TSPI_lineRemoveFromConference(DRV_REQUESTID dwRequestID, HDRVCALL hdCall);
+LONG TSPIAPI TSPI_linePickup(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD dwAddressID, HTAPICALL htCall,
+                             HDRVCALL* lphdCall, LPCWSTR lpszDestAddress, LPCWSTR lpszGroupID);
+// lpForwardList is a LINEFORWARDLIST; only its entry count is read.
+LONG TSPIAPI TSPI_lineForward(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD bAllAddresses, DWORD dwAddressID,
+                              LPVOID const lpForwardList, DWORD dwNumRingsNoAnswer, HTAPICALL htConsultCall,
+                              HDRVCALL* lphdConsultCall, const LINECALLPARAMS* lpCallParams);
+LONG TSPIAPI TSPI_lineCompleteCall(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPDWORD lpdwCompletionID,
+                                   DWORD dwCompletionMode, DWORD dwMessageID);
+LONG TSPIAPI TSPI_lineUncompleteCall(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD dwCompletionID);
+LONG TSPIAPI TSPI_linePark(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, DWORD dwParkMode, LPCWSTR lpszDirAddress,
+                           VARSTRING* lpNonDirAddress);
+LONG TSPIAPI TSPI_lineUnpark(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD dwAddressID, HTAPICALL htCall,
+                             HDRVCALL* lphdCall, LPCWSTR lpszDestAddress);
+
 // Phone devices: every one refuses. Records the provider never reads are plain pointers.
 LONG TSPIAPI TSPI_phoneClose(HDRVPHONE hdPhone);
 LONG TSPIAPI TSPI_phoneDevSpecific(DRV_REQUESTID dwRequestID, HDRVPHONE hdPhone, LPVOID lpParams, DWORD dwSize);

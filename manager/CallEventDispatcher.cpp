@@ -1,0 +1,224 @@
+// The call-event dispatcher: each PBX call event moves the TAPI call of the
+// extension's line on, in the order of messages TAPI expects. Runs on the
+// event-monitor thread and holds the ProviderLock for a whole event,
+// including the short pauses that let applications see each state.
+#include <string>
+
+#include "log/Trace.h"
+#include "manager/CGenericTSPIManager.h"
+#include "manager/CallNumbers.h"
+#include "manager/DialtoneCloser.h"
+#include "manager/ProviderLock.h"
+#include "manager/ProviderState.h"
+#include "model/EventDelivery.h"
+#include "model/LineCaps.h"
+#include "model/LineTable.h"
+
+namespace {
+constexpr DWORD kLeftInDialtone = LINECALLSTATE_UNKNOWN | LINECALLSTATE_DIALTONE;
+constexpr DWORD kAnswerable = LINECALLSTATE_OFFERING | LINECALLSTATE_RINGBACK | LINECALLSTATE_PROCEEDING |
+                              LINECALLSTATE_ONHOLD | LINECALLSTATE_ONHOLDPENDTRANSFER;
+constexpr DWORD kOfferedElsewhere = LINECALLSTATE_OFFERING | LINECALLSTATE_ACCEPTED;
+constexpr DWORD kDialInfoStates = LINECALLINFOSTATE_CALLERID | LINECALLINFOSTATE_ORIGIN | LINECALLINFOSTATE_CALLID;
+constexpr DWORD kCalledInfoStates = LINECALLINFOSTATE_CALLEDID | LINECALLINFOSTATE_ORIGIN;
+constexpr DWORD kRingInfoStates =
+    LINECALLINFOSTATE_CALLERID | LINECALLINFOSTATE_CALLEDID | LINECALLINFOSTATE_ORIGIN | LINECALLINFOSTATE_CALLID;
+// Callees this long are outside numbers, which the PBX routes (proceeding) before they ring.
+constexpr size_t kProceedingCalleeChars = 5;
+// Pauses between messages, so that applications show each state.
+constexpr DWORD kShortPauseMs = 10;
+constexpr DWORD kCalledInfoPauseMs = 50;
+
+// One event as the dispatcher sees it, with the line it is about.
+struct LineEvent {
+    LONG lLinePos;
+    const std::wstring& uuid;
+    const std::wstring& extension;
+    const std::wstring& caller;
+    const std::wstring& callee;
+    bool bInbound;
+
+    bool LineOpen() const { return GetPhoneLine(lLinePos)->m_htLine != nullptr; }
+};
+
+// Each branch returns null when it ran through, else the text of its abort line.
+using BranchAbort = const wchar_t*;
+
+void RaiseState(LONG lLinePos, LONG lCallPos, DWORD dwState, DWORD dwMode) {
+    RaiseCallMsg(lLinePos, lCallPos, LINE_CALLSTATE, dwState, dwMode, LINEMEDIAMODE_INTERACTIVEVOICE);
+}
+
+void RaiseInfo(LONG lLinePos, LONG lCallPos, DWORD dwInfoStates) {
+    RaiseCallMsg(lLinePos, lCallPos, LINE_CALLINFO, dwInfoStates, 0, 0);
+}
+
+// Caller and called number and the call number, written without an event.
+void WriteCallNumbers(LONG lLinePos, LONG lCallPos, const std::wstring& caller, const std::wstring& callee,
+                      DWORD dwNumber) {
+    PhoneCall* pCall = GetPhoneCall(lLinePos, lCallPos);
+    if (pCall == nullptr || pCall->m_pLineCallInfo == nullptr) return;
+    InsertNumberToCallInfo(pCall, kNumberCaller, caller.c_str(), 1);
+    InsertNumberToCallInfo(pCall, kNumberCalled, callee.c_str(), 1);
+    pCall->m_pLineCallInfo->dwCallID = dwNumber;
+}
+
+// The call an outgoing call's event is about: the one TAPI's make-call (or
+// an earlier event) left in dial tone or unknown state, else a new one.
+LONG OutgoingCallPos(LONG lLinePos) {
+    const DWORD dwLinePos = static_cast<DWORD>(lLinePos);
+    LONG lCallPos = GetFirstCallPosWithState(dwLinePos, kLeftInDialtone);
+    if (lCallPos < 0) lCallPos = GenerateNewCall(dwLinePos, nullptr, LINECALLORIGIN_OUTBOUND, g_dwPBXCallCounter, 0, -1);
+    return lCallPos;
+}
+
+// The call an "answer" or "hangup" is about: the line's call with the call
+// number. A PBX call the provider has no number for is taken to be the
+// line's call only when the line has just one, so that an event can never
+// end or connect another call of the line.
+LONG CallPosForNumber(LONG lLinePos, DWORD dwNumber) {
+    const DWORD dwLinePos = static_cast<DWORD>(lLinePos);
+    LONG lCallPos = GetFirstCallPosWithCallID(dwLinePos, dwNumber);
+    if (lCallPos < 0 && dwNumber == 0 && GetCallCount(dwLinePos) == 1) lCallPos = 0;
+    return lCallPos;
+}
+
+BranchAbort CallerDial(const LineEvent& e) {
+    if (e.bInbound) return L"Not outbound";
+    if (!e.LineOpen()) return L"Line closed";
+    if (LookUpCallNumber(e.uuid) != 0) return L"Call ID already exist";
+    const DWORD dwNumber = AssignCallNumber(e.uuid);
+    LONG lCallPos = OutgoingCallPos(e.lLinePos);
+    if (lCallPos < 0) return nullptr;
+    const DWORD dwLastState = GetCallState(e.lLinePos, lCallPos);
+    SendLineAddressStateMessage(e.lLinePos);
+    WriteCallNumbers(e.lLinePos, lCallPos, e.extension, e.callee, dwNumber);
+    if (dwLastState != LINECALLSTATE_DIALTONE) RaiseState(e.lLinePos, lCallPos, LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_NORMAL);
+    SendLineAddressStateMessage(e.lLinePos);
+    return nullptr;
+}
+
+BranchAbort Dial(const LineEvent& e) {
+    if (e.bInbound) return L"Not outbound";
+    if (!e.LineOpen()) return L"Line closed";
+    // Normally numbered by its "caller-dial" already.
+    DWORD dwNumber = LookUpCallNumber(e.uuid);
+    if (dwNumber == 0) dwNumber = AssignCallNumber(e.uuid);
+    LONG lCallPos = OutgoingCallPos(e.lLinePos);
+    if (lCallPos < 0) return nullptr;
+    const bool bProceeding = e.callee.size() >= kProceedingCalleeChars;
+    SendLineAddressStateMessage(e.lLinePos);
+    WriteCallNumbers(e.lLinePos, lCallPos, e.extension, e.callee, dwNumber);
+    if (GetCallState(e.lLinePos, lCallPos) != LINECALLSTATE_DIALTONE)
+        RaiseState(e.lLinePos, lCallPos, LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_NORMAL);
+    RaiseInfo(e.lLinePos, lCallPos, kDialInfoStates);
+    Sleep(kShortPauseMs);
+    RaiseState(e.lLinePos, lCallPos, LINECALLSTATE_DIALING, 0);
+    Sleep(kShortPauseMs);
+    if (bProceeding) RaiseState(e.lLinePos, lCallPos, LINECALLSTATE_PROCEEDING, 0);
+    RaiseInfo(e.lLinePos, lCallPos, kCalledInfoStates);
+    Sleep(kCalledInfoPauseMs);
+    RaiseState(e.lLinePos, lCallPos, LINECALLSTATE_RINGBACK, 0);
+    Sleep(kShortPauseMs);
+    SendLineAddressStateMessage(e.lLinePos);
+    return nullptr;
+}
+
+BranchAbort Ring(const LineEvent& e) {
+    if (!e.bInbound) return L"Not inbound";
+    if (!e.LineOpen()) return L"Line closed";
+    if (!MarkRingSeen(e.uuid, e.extension)) return L"Double Call";
+    // One PBX call offered to several extensions has one number on all their lines.
+    DWORD dwNumber = LookUpCallNumber(e.uuid);
+    if (dwNumber == 0) dwNumber = AssignCallNumber(e.uuid);
+    LONG lCallPos = GenerateNewCall(static_cast<DWORD>(e.lLinePos), nullptr, LINECALLORIGIN_INTERNAL,
+                                    g_dwPBXCallCounter, dwNumber, -1);
+    if (lCallPos < 0) return nullptr;
+    SendLineAddressStateMessage(e.lLinePos);
+    WriteCallNumbers(e.lLinePos, lCallPos, e.caller, e.callee, dwNumber);
+    RaiseState(e.lLinePos, lCallPos, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE);
+    SendLineAddressStateMessage(e.lLinePos);
+    Sleep(kShortPauseMs);
+    RaiseInfo(e.lLinePos, lCallPos, kRingInfoStates);
+    Sleep(kShortPauseMs);
+    return nullptr;
+}
+
+BranchAbort Answer(CGenericTSPIManager& manager, const LineEvent& e) {
+    const DWORD dwNumber = LookUpCallNumber(e.uuid);
+    manager.DropAllOtherCalls(dwNumber, e.extension);
+    if (!e.LineOpen()) return L"Line closed";
+    // Whatever an earlier request left in dial tone on this line is over now.
+    StartDialtoneCloseRequest(static_cast<DWORD>(e.lLinePos), 0);
+    if (GetCallCountWithState(static_cast<DWORD>(e.lLinePos), kAnswerable) == 0) return nullptr;
+    LONG lCallPos = CallPosForNumber(e.lLinePos, dwNumber);
+    if (lCallPos < 0) return nullptr;
+    InsertNumberToCallInfo(GetPhoneCall(e.lLinePos, lCallPos), kNumberConnected,
+                           (e.bInbound ? e.caller : e.callee).c_str(), 1);
+    RaiseState(e.lLinePos, lCallPos, LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE);
+    RaiseInfo(e.lLinePos, lCallPos, LINECALLINFOSTATE_CONNECTEDID);
+    return nullptr;
+}
+
+BranchAbort Hangup(CGenericTSPIManager& manager, const LineEvent& e) {
+    const DWORD dwNumber = LookUpCallNumber(e.uuid);
+    manager.DropAllOtherCalls(dwNumber, e.extension);
+    if (!e.LineOpen()) return L"Line closed";
+    // Without calls on the line the numbers stay: another leg may still end.
+    if (GetCallCount(static_cast<DWORD>(e.lLinePos)) == 0) return nullptr;
+    LONG lCallPos = CallPosForNumber(e.lLinePos, dwNumber);
+    // A copy idled already (offered here, answered elsewhere) is not ended twice.
+    if (lCallPos >= 0 && GetCallState(e.lLinePos, lCallPos) != LINECALLSTATE_IDLE) {
+        RaiseState(e.lLinePos, lCallPos, LINECALLSTATE_DISCONNECTED, 0);
+        RaiseState(e.lLinePos, lCallPos, LINECALLSTATE_IDLE, 0);
+        SendLineAddressStateMessage(e.lLinePos);
+    }
+    ForgetCallNumber(e.uuid, dwNumber);
+    return nullptr;
+}
+}  // namespace
+
+void CGenericTSPIManager::DispatchEvents(std::wstring uuid, std::wstring extension, std::wstring caller,
+                                         std::wstring callee, std::wstring state, std::wstring direction) {
+    CFuncTrace trace(5, L"CGenericTSPIManager::DispatchEvents", TracePrefix::None);
+    trace.Param(L"uuid", L"%s", uuid.c_str());
+    trace.Param(L"extension", L"%s", extension.c_str());
+    trace.Param(L"caller", L"%s", caller.c_str());
+    trace.Param(L"callee", L"%s", callee.c_str());
+    trace.Param(L"state", L"%s", state.c_str());
+    trace.Param(L"direction", L"%s", direction.c_str());
+    // Events of extensions that are no line of ours are dropped without the lock.
+    const LONG lLinePos = GetPosFromAddress(extension.c_str());
+    if (lLinePos < 0) return trace.Line(L"Abort.Wrong line pos");
+    trace.Var(L"m_htLine", L"%p", GetPhoneLine(lLinePos)->m_htLine);
+    const LineEvent event{lLinePos, uuid, extension, caller, callee, direction == L"inbound"};
+
+    CProviderLockGuard lock(LockOwner::DispatchEvents);
+    BranchAbort pszAbort = nullptr;
+    if (state == L"caller-dial")
+        pszAbort = CallerDial(event);
+    else if (state == L"dial")
+        pszAbort = Dial(event);
+    else if (state == L"ring")
+        pszAbort = Ring(event);
+    else if (state == L"answer")
+        pszAbort = Answer(*this, event);
+    // "bridge" and unknown states change nothing.
+    else if (state == L"hangup")
+        pszAbort = Hangup(*this, event);
+    if (pszAbort != nullptr) return trace.Line(L"Abort.%s", pszAbort);
+    trace.End();
+}
+
+void CGenericTSPIManager::DropAllOtherCalls(DWORD dwCallNumber, std::wstring extension) {
+    // Runs inside the dispatcher's hold of the ProviderLock.
+    for (DWORD dwLinePos = 0; dwLinePos < g_dwDeviceCount; ++dwLinePos) {
+        LONG lCallPos = GetFirstCallPosWithCallID(dwLinePos, dwCallNumber);
+        if (lCallPos < 0) continue;
+        const PhoneLine* pLine = GetPhoneLine(static_cast<LONG>(dwLinePos));
+        const DWORD dwLastState = GetPhoneCall(static_cast<LONG>(dwLinePos), lCallPos)->m_dwLastState;
+        Trace(5, L"Line %4d State 0x%08X", dwLinePos, dwLastState);
+        if (extension == pLine->m_szAddress || (dwLastState & kOfferedElsewhere) == 0) continue;
+        Trace(5, L"Drop call from ext %s", pLine->m_szAddress);
+        SendIdleState(static_cast<LONG>(dwLinePos), lCallPos);
+    }
+}

@@ -1,0 +1,29 @@
+#include "manager/CallNumbers.h"
+
+// Nothing reads these before the library is attached, so their place in the
+// construction order of the process-wide objects does not matter.
+DWORD g_dwNextCallNumber = 1;
+std::map<std::wstring, DWORD> g_mapCallNumber;
+std::map<DWORD, std::wstring> g_mapCallUuid;
+std::map<std::wstring, DWORD> g_mapRingSeen;
+
+DWORD LookUpCallNumber(const std::wstring& uuid) { return g_mapCallNumber[uuid]; }
+
+DWORD AssignCallNumber(const std::wstring& uuid) {
+    const DWORD dwNumber = g_dwNextCallNumber++;
+    g_mapCallNumber[uuid] = dwNumber;
+    g_mapCallUuid[dwNumber] = uuid;
+    return dwNumber;
+}
+
+void ForgetCallNumber(const std::wstring& uuid, DWORD dwNumber) {
+    g_mapCallNumber.erase(uuid);
+    g_mapCallUuid.erase(dwNumber);
+}
+
+bool MarkRingSeen(const std::wstring& uuid, const std::wstring& extension) {
+    DWORD& dwSeen = g_mapRingSeen[uuid + L"_" + extension];
+    if (dwSeen != 0) return false;
+    dwSeen = 1;
+    return true;
+}

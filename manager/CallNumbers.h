@@ -1,0 +1,30 @@
+// Call numbers: the 32-bit number each PBX call (its uuid) is known by in the
+// provider, kept in dwCallID of the call's LINECALLINFO on every line it
+// concerns. Used only under the ProviderLock: by the call-event dispatcher,
+// and by the outgoing call control, which reads g_mapCallUuid to find the
+// PBX call behind a TAPI call. Platform-free, like the rest of the
+// bookkeeping.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "common/Types.h"
+
+// Next number to hand out; starts at 1 and is never reset.
+extern DWORD g_dwNextCallNumber;
+// uuid -> call number; 0 means none.
+extern std::map<std::wstring, DWORD> g_mapCallNumber;
+// call number -> uuid.
+extern std::map<DWORD, std::wstring> g_mapCallUuid;
+// "<uuid>_<extension>" -> 1 once a "ring" for that pair was handled; never emptied.
+extern std::map<std::wstring, DWORD> g_mapRingSeen;
+
+// The number of a uuid, 0 for none. A uuid not seen before gets an entry with 0.
+DWORD LookUpCallNumber(const std::wstring& uuid);
+// Hands out the next number to the uuid and enters it in both maps.
+DWORD AssignCallNumber(const std::wstring& uuid);
+// Forgets the uuid and its number (a call that has ended).
+void ForgetCallNumber(const std::wstring& uuid, DWORD dwNumber);
+// Marks a "ring" of the uuid at the extension as handled; false when it already was.
+bool MarkRingSeen(const std::wstring& uuid, const std::wstring& extension);

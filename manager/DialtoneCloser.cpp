@@ -1,0 +1,56 @@
+#include "manager/DialtoneCloser.h"
+
+#include <new>
+
+#include "log/Trace.h"
+#include "manager/ProviderLock.h"
+#include "model/EventDelivery.h"
+#include "model/LineTable.h"
+
+namespace {
+constexpr DWORD kExtraWaitMs = 100;
+constexpr DWORD kThreadStackCommit = 2048;
+constexpr DWORD kLeftInDialtone = LINECALLSTATE_UNKNOWN | LINECALLSTATE_DIALTONE;
+}  // namespace
+
+DWORD WINAPI AsyncCloseUnknownDialtoneThread(LPVOID pParam) {
+    auto* pRequest = static_cast<DialtoneCloseRequest*>(pParam);
+    CFuncTrace trace(5, L"AsyncCloseUnknownDialtoneThread", TracePrefix::None);
+    trace.Param(L"m_dwLineID", L"%u", pRequest->m_dwLineID);
+    trace.Param(L"m_dwWaitTime", L"%u", pRequest->m_dwWaitTime);
+    Sleep(pRequest->m_dwWaitTime + kExtraWaitMs);
+    {
+        CProviderLockGuard lock(LockOwner::AsyncCloseUnknownDialtoneThread);
+        const DWORD dwLinePos = pRequest->m_dwLineID;
+        LONG lCallPos = GetFirstCallPosWithState(dwLinePos, kLeftInDialtone);
+        trace.Var(L"lCallPos", L"%d", lCallPos);
+        if (lCallPos >= 0) {
+            RaiseCallMsg(static_cast<LONG>(dwLinePos), lCallPos, LINE_CALLSTATE, LINECALLSTATE_IDLE, 0,
+                         LINEMEDIAMODE_INTERACTIVEVOICE);
+            SendLineAddressStateMessage(static_cast<LONG>(dwLinePos));
+        }
+    }
+    HANDLE hThread = pRequest->m_hThread;
+    delete pRequest;
+    trace.End();
+    CloseHandle(hThread);
+    ExitThread(0);
+}
+
+void StartDialtoneCloseRequest(DWORD dwLineID, DWORD dwWaitTime) {
+    CFuncTrace trace(5, L"StartDialtoneCloseRequest", TracePrefix::None);
+    trace.Param(L"_dwLineID", L"%u", dwLineID);
+    trace.Param(L"_dwWaitTime", L"%u", dwWaitTime);
+    auto* pRequest = new (std::nothrow) DialtoneCloseRequest{dwWaitTime, dwLineID, nullptr};
+    if (pRequest == nullptr) return trace.Line(L"Abort.Error.No memory");
+    // Suspended until the request knows its thread's handle, which the thread closes itself.
+    HANDLE hThread = CreateThread(nullptr, kThreadStackCommit, AsyncCloseUnknownDialtoneThread, pRequest,
+                                  CREATE_SUSPENDED, nullptr);
+    if (hThread == nullptr) {
+        delete pRequest;
+        return trace.Line(L"Abort.Error.CreateThread %u", GetLastError());
+    }
+    pRequest->m_hThread = hThread;
+    ResumeThread(hThread);
+    trace.End();
+}

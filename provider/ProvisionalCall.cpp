@@ -1,0 +1,21 @@
+#include "provider/ProvisionalCall.h"
+
+#include "model/LineTable.h"
+
+CProvisionalCall::CProvisionalCall(LONG lLinePos, HTAPICALL htCall, DWORD dwOrigin, DWORD dwCallID) {
+    LONG lCallPos = GenerateNewCall(static_cast<DWORD>(lLinePos), htCall, dwOrigin, 0, dwCallID, -1);
+    if (lCallPos >= 0) m_pCall = GetPhoneCall(lLinePos, lCallPos);
+}
+
+CProvisionalCall::~CProvisionalCall() {
+    if (m_pCall == nullptr) return;
+    RemovePhoneCall(m_pCall);
+    // TAPI must not be left holding the handle of a removed record.
+    if (m_lphdCall != nullptr) *m_lphdCall = nullptr;
+}
+
+void CProvisionalCall::HandTo(HDRVCALL* lphdCall) {
+    if (m_pCall == nullptr || lphdCall == nullptr || IsBadWritePtr(lphdCall, sizeof(HDRVCALL))) return;
+    *lphdCall = reinterpret_cast<HDRVCALL>(m_pCall);
+    m_lphdCall = lphdCall;
+}
