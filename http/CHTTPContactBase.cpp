@@ -322,7 +322,10 @@ BOOL CHTTPContactBase::ReadAnswer(HINTERNET hRequest) {
     size_t cchAnswer = 0;
     for (;;) {
         DWORD cbAvailable = 0;
-        if (!WinHttpQueryDataAvailable(hRequest, &cbAvailable) || cbAvailable == 0) break;
+        InterlockedExchange(&m_lWaitingForData, 1);
+        const BOOL bAvailable = WinHttpQueryDataAvailable(hRequest, &cbAvailable);
+        InterlockedExchange(&m_lWaitingForData, 0);
+        if (!bAvailable || cbAvailable == 0) break;
         std::vector<BYTE> chunk(static_cast<size_t>(cbAvailable) + 2, 0);
         DWORD cbRead = 0;
         if (!WinHttpReadData(hRequest, chunk.data(), cbAvailable, &cbRead)) continue;

@@ -99,6 +99,9 @@ public:
     LONGLONG m_wRuntime;
     DWORD m_dwSecureProtocols;
     BOOL m_bStreaming;
+    // Not 0 while the client waits for answer data inside WinHTTP: a thread
+    // held there owns nothing of the provider's.
+    volatile LONG m_lWaitingForData = 0;
     // Serialises closing m_hRequest between the request thread and a canceller.
     std::mutex m_requestHandleLock;
 

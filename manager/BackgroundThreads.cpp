@@ -14,6 +14,7 @@
 #include "manager/ProviderState.h"
 #include "model/EventDelivery.h"
 #include "model/LineTable.h"
+#include "http/CHTTPContactEvent.h"
 #include "pbx/EventStream.h"
 #include "pbx/ExtensionDirectory.h"
 #include "pbx/Session.h"
@@ -24,8 +25,10 @@ KeepAliveTiming g_KeepAliveTiming;
 
 namespace {
 constexpr SIZE_T kStackCommit = 2048;
-// How long a stop waits for a thread to leave by itself before ending it.
-constexpr DWORD kStopWaitMs = 3000;
+// How long a stop waits for a thread to leave by itself before ending it,
+// and then for it to reach the point where ending it is harmless.
+constexpr DWORD kStopWaitMs = 500;
+constexpr DWORD kSafePointWaitMs = 2000;
 
 // One long-running thread. The thread identifier is its run flag: the thread
 // loops while it is not 0, and a stop sets it to 0 and wakes the thread's waits.
@@ -68,24 +71,59 @@ void StartSlot(CThreadSlot& slot) {
     ResumeThread(hThread);
 }
 
+// How a stop reaches a thread that waits inside a call it cannot leave by
+// itself (the event stream's read): pfnCancel makes that call return where
+// the platform allows it; pfnAtSafePoint tells when the thread sits in it,
+// holding nothing of the provider's.
+struct CStopMethod {
+    void (*pfnCancel)() = nullptr;
+    bool (*pfnAtSafePoint)() = nullptr;
+    void (*pfnAfterForcedEnd)() = nullptr;
+};
+
+// Waits until the thread is at its safe point; false on time-out.
+bool WaitForSafePoint(const CStopMethod& method) {
+    if (method.pfnAtSafePoint == nullptr) return false;
+    for (DWORD dwWaited = 0; dwWaited < kSafePointWaitMs; dwWaited += 10) {
+        if (method.pfnAtSafePoint()) return true;
+        Sleep(10);
+    }
+    return false;
+}
+
 // Ends the thread of the slot. It is asked first (run flag, wake event, the
-// cancel for a blocking read); a thread that does not leave in time is
-// waiting for something it cannot leave and is ended by force, but only while
-// this thread holds the ProviderLock, so that it never dies inside the lock.
-void StopSlot(CThreadSlot& slot, void (*pfnCancel)() = nullptr) {
+// cancel of its blocking call) and normally leaves at once. One that does
+// not is ended by force, but only while this thread holds the ProviderLock,
+// so that it never dies inside the lock, and preferably at its safe point.
+void StopSlot(CThreadSlot& slot, const CStopMethod& method = {}) {
     slot.dwRunId = 0;
     if (slot.hWake != nullptr) SetEvent(slot.hWake);
-    if (pfnCancel != nullptr) pfnCancel();
+    if (method.pfnCancel != nullptr) method.pfnCancel();
     HANDLE hThread = slot.hThread;
     slot.hThread = nullptr;
     if (hThread == nullptr) return;
     if (GetThreadId(hThread) != GetCurrentThreadId() && WaitForSingleObject(hThread, kStopWaitMs) == WAIT_TIMEOUT) {
         CProviderLockGuard lock(LockOwner::StopBackgroundThread);
-        Trace(0, L"Func.CGenericTSPIManager::Stop %s.Warning.TerminateThread", slot.pszName);
-        TerminateThread(hThread, 0);
+        const bool bAtSafePoint = WaitForSafePoint(method);
+        if (WaitForSingleObject(hThread, 0) == WAIT_TIMEOUT) {
+            Trace(1, L"Func.CGenericTSPIManager::Stop %s.Warning.TerminateThread%s", slot.pszName,
+                  bAtSafePoint ? L"" : L" outside its wait");
+            TerminateThread(hThread, 0);
+            WaitForSingleObject(hThread, INFINITE);
+            if (method.pfnAfterForcedEnd != nullptr) method.pfnAfterForcedEnd();
+        }
     }
     CloseHandle(hThread);
 }
+
+// The event stream: closing its request makes the read return on Windows;
+// where it does not, the monitor is ended while it waits for stream data and
+// the client's handles are dropped, so that the next stream starts afresh.
+const CStopMethod kStopEventMonitor{
+    &AbortCallMonitoring,
+    [] { return g_EventClient.m_lWaitingForData != 0; },
+    [] { g_EventClient.Close(); },
+};
 
 DWORD WINAPI EventMonitorThread(LPVOID) {
     CFuncTrace trace(2, L"CGenericTSPIManager::EventMonitorThread", TracePrefix::None);
@@ -166,13 +204,13 @@ DWORD WINAPI DelayedReplyThread(LPVOID pParam) {
 
 void StartEventMonitor() {
     CSlotLockGuard slots(g_SlotLock);
-    if (g_Monitor.hThread != nullptr) StopSlot(g_Monitor, &AbortCallMonitoring);
+    if (g_Monitor.hThread != nullptr) StopSlot(g_Monitor, kStopEventMonitor);
     StartSlot(g_Monitor);
 }
 
 void StopEventMonitor() {
     CSlotLockGuard slots(g_SlotLock);
-    StopSlot(g_Monitor, &AbortCallMonitoring);
+    StopSlot(g_Monitor, kStopEventMonitor);
 }
 
 void StartKeepAlive() {
