@@ -29,8 +29,11 @@ void AddRecordAt(const std::wstring& answer, size_t nPos) {
     CJsonParserBase parser;
     if (!parser.Parse(record.c_str())) return;
     ExtensionInfo info;
-    info.uuid = parser.GetString(L"uuid");
     info.extension_number = parser.GetString(L"extension_number");
+    // An object without a number is no extension: the answer's wrapper when
+    // the account has none, or something nested inside a record.
+    if (info.extension_number.empty()) return;
+    info.uuid = parser.GetString(L"uuid");
     info.name = RedecodeName(parser.GetString(L"name"));
     g_Extensions.push_back(info);
     g_ExtensionMap[info.extension_number] = info;

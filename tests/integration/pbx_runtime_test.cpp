@@ -4,6 +4,8 @@
 // event stream at once.
 // ctest-lock: registry
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <chrono>
@@ -20,6 +22,16 @@
 #include "tools/tapihost/TapiHost.h"
 
 namespace {
+
+DWORD ThreadCount() {
+    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {sizeof(entry)};
+    DWORD dwCount = 0;
+    for (BOOL bMore = Thread32First(hSnapshot, &entry); bMore; bMore = Thread32Next(hSnapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++dwCount;
+    CloseHandle(hSnapshot);
+    return dwCount;
+}
 
 const wchar_t kSharedSection[] = L"Global\\SharedMemORVOAPITSPORVOTSP";
 constexpr DWORD kEventWaitMs = 5000;
@@ -75,6 +87,17 @@ protected:
         ASSERT_EQ(dwLines, dwExpectedLines);
     }
 
+    void StopProvider() {
+        EXPECT_EQ(m_host.Shutdown(), 0);
+        m_bStarted = false;
+        m_host.Unload();
+        m_lines.clear();
+    }
+
+    static const wchar_t* Localized(const wchar_t* pszEnglish, const wchar_t* pszGerman) {
+        return GetUserDefaultUILanguage() == 1031 ? pszGerman : pszEnglish;
+    }
+
     void OpenLines(DWORD dwLines) {
         for (DWORD dwLine = 0; dwLine < dwLines; ++dwLine) {
             HDRVLINE hdLine = nullptr;
@@ -83,10 +106,9 @@ protected:
         }
     }
 
-    // Waits until the simulator holds exactly nStreams event streams.
+    // Waits until the simulator holds at least nStreams event streams.
     bool WaitForStreams(int nStreams, DWORD dwTimeoutMs = kEventWaitMs) const {
         const std::wstring body = L"{\"streams\":" + std::to_wstring(nStreams) +
-                                  L",\"max_streams\":" + std::to_wstring(nStreams) +
                                   L",\"timeout_ms\":" + std::to_wstring(dwTimeoutMs) + L"}";
         CJsonParserBase answer;
         return answer.Parse(m_sim.Control(L"POST", L"wait", body).sBody.c_str()) && answer.GetBool(L"ok");
@@ -150,11 +172,25 @@ protected:
         return RecordText(caps, pCaps->dwLineNameSize, pCaps->dwLineNameOffset);
     }
 
+    std::vector<SimRequest> RequestsTo(const wchar_t* pszMethod, const std::wstring& path) const {
+        std::vector<SimRequest> matching;
+        for (const SimRequest& request : m_sim.Requests())
+            if (request.sMethod == pszMethod && request.sPath == path) matching.push_back(request);
+        return matching;
+    }
+
     int RequestCount(const wchar_t* pszMethod, const std::wstring& path) const {
-        const std::vector<SimRequest> requests = m_sim.Requests();
-        return static_cast<int>(std::count_if(requests.begin(), requests.end(), [&](const SimRequest& request) {
-            return request.sMethod == pszMethod && request.sPath == path;
-        }));
+        return static_cast<int>(RequestsTo(pszMethod, path).size());
+    }
+
+    // The uuid of the first call event the simulator published.
+    std::wstring FirstEventUuid() const {
+        const std::wstring history = m_sim.Control(L"GET", L"events").sBody;
+        const std::wstring key = L"\"uuid\": \"";
+        const size_t nStart = history.find(key);
+        if (nStart == std::wstring::npos) return L"";
+        const size_t nEnd = history.find(L'"', nStart + key.size());
+        return history.substr(nStart + key.size(), nEnd - nStart - key.size());
     }
 
     std::wstring LastLoginState() const {
@@ -170,20 +206,41 @@ protected:
     std::vector<HDRVLINE> m_lines;
 };
 
-TEST_F(PbxRuntimeTest, AccountExtensionsBecomeNamedLinesAndTheStreamOpens) {
-    ASSERT_NO_FATAL_FAILURE(StartProvider(3));
-    EXPECT_EQ(LineName(0), L"ORVO lena.muster 21");
-    EXPECT_EQ(LineName(2), L"ORVO lena.muster 23");
-    EXPECT_EQ(LastLoginState(), L"Login successful");
-    EXPECT_TRUE(WaitForStreams(1));
+TEST_F(PbxRuntimeTest, AccountExtensionsBecomeLinesNamedByTheLineFormat) {
+    struct Case {
+        const wchar_t* pszLineFormat;
+        const wchar_t* pszFirstName;
+        const wchar_t* pszLastName;
+    } cases[] = {
+        {L"0", L"ORVO lena.muster 21", L"ORVO lena.muster 23"},
+        {L"1", L"ORVO lena.muster Office", L"ORVO lena.muster Lab"},
+        {L"2", L"ORVO lena.muster 21: Office", L"ORVO lena.muster 23: Lab"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.pszLineFormat));
+        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"LineFormat", c.pszLineFormat));
+        ASSERT_NO_FATAL_FAILURE(StartProvider(3));
+        EXPECT_EQ(LineName(0), c.pszFirstName);
+        EXPECT_EQ(LineName(2), c.pszLastName);
+        EXPECT_EQ(LastLoginState(), Localized(L"Login successful", L"Anmelden erfolgreich"));
+        EXPECT_TRUE(WaitForStreams(1));
+        ASSERT_NO_FATAL_FAILURE(StopProvider());
+    }
+}
+
+TEST_F(PbxRuntimeTest, AccountWithoutExtensionsGivesNoLines) {
+    m_sim.Control(L"POST", L"extensions", L"{\"extensions\":[]}");
+    ASSERT_NO_FATAL_FAILURE(StartProvider(0));
+    EXPECT_EQ(LastLoginState(), Localized(L"No TAPI devices present", L"Keine TAPI Leitungen vorhanden"));
 }
 
 TEST_F(PbxRuntimeTest, WrongPasswordGivesNoLinesAndRecordsTheFailure) {
     ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Password", L"wrong"));
     ASSERT_NO_FATAL_FAILURE(StartProvider(0));
-    EXPECT_EQ(LastLoginState(), L"Login failed");
+    EXPECT_EQ(LastLoginState(), Localized(L"Login failed", L"Anmelden fehlgeschlagen"));
     // No lines, so no event monitor either.
-    EXPECT_TRUE(WaitForStreams(0, 1500));
+    Sleep(1500);
+    EXPECT_EQ(RequestCount(L"GET", L"/v1/extensions/phone/calls"), 0);
 }
 
 TEST_F(PbxRuntimeTest, CallOfferedToTwoExtensionsIsAnsweredOnOneAndEndsOnHangup) {
@@ -210,33 +267,101 @@ TEST_F(PbxRuntimeTest, CallOfferedToTwoExtensionsIsAnsweredOnOneAndEndsOnHangup)
     EXPECT_TRUE(CallStates(2).empty());
 }
 
-TEST_F(PbxRuntimeTest, MakeCallAndDropCompleteAfterTheExportReturned) {
+TEST_F(PbxRuntimeTest, MakeCallAndDropGoToThePbxAndCompleteAfterTheExportReturned) {
     ASSERT_NO_FATAL_FAILURE(StartProvider(3));
     ASSERT_NO_FATAL_FAILURE(OpenLines(3));
     ASSERT_TRUE(WaitForStreams(1));
     // The callee answers after 1.5 s.
     HDRVCALL hdCall = nullptr;
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(m_host.MakeCall(501, m_lines[0], reinterpret_cast<HTAPICALL>(0x501), &hdCall, L"+49 (30) 777-1"), 501);
+    ASSERT_EQ(m_host.MakeCall(501, m_lines[0], reinterpret_cast<HTAPICALL>(0x501), &hdCall, L"0301234567"), 501);
     const std::optional<HostEvent> made = WaitForCompletion(501);
     ASSERT_TRUE(made);
     EXPECT_EQ(made->lResult, 0);
     EXPECT_GE(made->time - started, std::chrono::milliseconds(90));
-    EXPECT_EQ(RequestCount(L"POST", L"/v1/extensions/phone/calls"), 1);
+    const std::vector<SimRequest> posts = RequestsTo(L"POST", L"/v1/extensions/phone/calls");
+    ASSERT_EQ(posts.size(), 1u);
+    EXPECT_EQ(posts[0].body, R"({"caller":"21", "caller_context":"c-orvo-demo-4711", "callee":"0301234567", )"
+                             R"("callee_context":"c-orvo-demo-4711", "extension":"21"})");
     ASSERT_TRUE(WaitForState(0, LINECALLSTATE_CONNECTED));
+    EXPECT_EQ(CallStates(0), (std::vector<DWORD>{LINECALLSTATE_DIALTONE, LINECALLSTATE_DIALING,
+                                                 LINECALLSTATE_PROCEEDING, LINECALLSTATE_RINGBACK,
+                                                 LINECALLSTATE_CONNECTED}));
 
     ASSERT_EQ(m_host.Drop(502, hdCall), 502);
     const std::optional<HostEvent> dropped = WaitForCompletion(502);
     ASSERT_TRUE(dropped);
     EXPECT_EQ(dropped->lResult, 0);
     ASSERT_TRUE(WaitForState(0, LINECALLSTATE_IDLE));
-    EXPECT_EQ(RequestCount(L"DELETE", L"/v1/extensions/phone/calls/" + std::wstring()), 0);
+    const std::vector<DWORD> states = CallStates(0);
+    EXPECT_EQ(std::vector<DWORD>(states.end() - 2, states.end()),
+              (std::vector<DWORD>{LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}));
+    const std::wstring uuid = FirstEventUuid();
+    ASSERT_FALSE(uuid.empty());
+    EXPECT_EQ(RequestsTo(L"DELETE", L"/v1/extensions/phone/calls/" + uuid).size(), 1u);
+}
+
+TEST_F(PbxRuntimeTest, MakeCallWithoutPbxEventsGoesIdleAfterThirtySeconds) {
+    m_sim.Control(L"POST", L"settings", L"{\"make_call\":{\"outcome\":\"silent\"}}");
+    ASSERT_NO_FATAL_FAILURE(StartProvider(3));
+    ASSERT_NO_FATAL_FAILURE(OpenLines(3));
+    HDRVCALL hdCall = nullptr;
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(m_host.MakeCall(701, m_lines[2], reinterpret_cast<HTAPICALL>(0x701), &hdCall, L"100"), 701);
+    // TAPI knows the new call from its own request; the provider says nothing
+    // about it until the dial-tone closer gives up on it.
+    EXPECT_FALSE(WaitForState(2, LINECALLSTATE_IDLE, 29000));
+    ASSERT_TRUE(WaitForState(2, LINECALLSTATE_IDLE, 3000));
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(30000));
+    EXPECT_LT(elapsed, std::chrono::milliseconds(32000));
+}
+
+TEST_F(PbxRuntimeTest, TokenAboutToExpireIsRefreshedBeforeTheNextCommand) {
+    // Every token lives 21 s: a second after login it is within the 20-second margin.
+    m_sim.Control(L"POST", L"settings", L"{\"token_lifetime\":21}");
+    ASSERT_NO_FATAL_FAILURE(StartProvider(3));
+    ASSERT_NO_FATAL_FAILURE(OpenLines(3));
+    Sleep(1500);
+    m_sim.ClearRequests();
+    HDRVCALL hdCall = nullptr;
+    ASSERT_EQ(m_host.MakeCall(801, m_lines[0], reinterpret_cast<HTAPICALL>(0x801), &hdCall, L"100"), 801);
+    const std::optional<HostEvent> made = WaitForCompletion(801);
+    ASSERT_TRUE(made);
+    EXPECT_EQ(made->lResult, 0);
     const std::vector<SimRequest> requests = m_sim.Requests();
-    EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
-                            [](const SimRequest& r) {
-                                return r.sMethod == L"DELETE" && r.sPath.rfind(L"/v1/extensions/phone/calls/", 0) == 0;
-                            }),
-              1);
+    const auto refresh = std::find_if(requests.begin(), requests.end(), [](const SimRequest& r) {
+        return r.sMethod == L"PUT" && r.sPath == L"/v1/login";
+    });
+    const auto call = std::find_if(requests.begin(), requests.end(), [](const SimRequest& r) {
+        return r.sMethod == L"POST" && r.sPath == L"/v1/extensions/phone/calls";
+    });
+    ASSERT_NE(refresh, requests.end());
+    ASSERT_NE(call, requests.end());
+    EXPECT_LT(refresh - requests.begin(), call - requests.begin());
+    EXPECT_EQ(call->nStatus, 202);
+}
+
+TEST_F(PbxRuntimeTest, StreamEndedByTheServerIsReopenedAtOnce) {
+    ASSERT_NO_FATAL_FAILURE(StartProvider(3));
+    ASSERT_NO_FATAL_FAILURE(OpenLines(3));
+    ASSERT_TRUE(WaitForStreams(1));
+    m_sim.Control(L"POST", L"close_streams", L"{\"mode\":\"end\"}");
+    ASSERT_TRUE(WaitForStreams(1, 2000));
+    Ring(L"[\"21\"]", L"4930123456");
+    EXPECT_TRUE(WaitForState(0, LINECALLSTATE_OFFERING));
+}
+
+TEST_F(PbxRuntimeTest, AfterTheServerWasDownTheStreamIsRetriedAndCallsShowAgain) {
+    ASSERT_NO_FATAL_FAILURE(StartProvider(3));
+    ASSERT_NO_FATAL_FAILURE(OpenLines(3));
+    ASSERT_TRUE(WaitForStreams(1));
+    m_sim.Control(L"POST", L"down", L"{\"ms\":3000}");
+    Sleep(3500);
+    // The reconnection right after the cut fails; the next try is 30 s later.
+    ASSERT_TRUE(WaitForStreams(1, 40000));
+    Ring(L"[\"22\"]", L"4930123456");
+    EXPECT_TRUE(WaitForState(1, LINECALLSTATE_OFFERING));
 }
 
 TEST_F(PbxRuntimeTest, RefusedMakeCallCompletesWithOperationFailed) {
@@ -259,7 +384,8 @@ TEST_F(PbxRuntimeTest, RefusedMakeCallCompletesWithOperationFailed) {
                              [](const SimRequest& r) { return r.sMethod == L"DELETE"; }));
 }
 
-TEST_F(PbxRuntimeTest, ShutdownIsPromptAndNoEventFollows) {
+TEST_F(PbxRuntimeTest, ShutdownIsPromptLeavesNoThreadAndTheLockFree) {
+    const DWORD dwThreadsBefore = ThreadCount();
     ASSERT_NO_FATAL_FAILURE(StartProvider(3));
     ASSERT_NO_FATAL_FAILURE(OpenLines(3));
     ASSERT_TRUE(WaitForStreams(1));
@@ -273,9 +399,17 @@ TEST_F(PbxRuntimeTest, ShutdownIsPromptAndNoEventFollows) {
     // arrives. On Windows the read returns and the stream closes.
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2500));
     m_host.ClearEvents();
-    Ring(L"[\"21\"]", L"+4930123456");
+    Ring(L"[\"21\"]", L"4930123456");
     Sleep(1500);
     EXPECT_TRUE(m_host.Events().empty());
+
+    // The lock is free: the provider starts and stops again.
+    DWORD dwLines = 0;
+    ASSERT_EQ(m_host.Start(&dwLines), 0);
+    EXPECT_EQ(dwLines, 3u);
+    ASSERT_EQ(m_host.Shutdown(), 0);
+    m_host.Unload();
+    EXPECT_EQ(ThreadCount(), dwThreadsBefore);
 }
 
 TEST_F(PbxRuntimeTest, ReinitializationLogsInWithTheDialogsCredentialsAndDeliversEachEventOnce) {
