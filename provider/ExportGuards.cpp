@@ -69,13 +69,6 @@ LONG CCallHandleChecks::Handle(int nFirstCheck) {
     return InSlots(nFirstCheck + 3);
 }
 
-LONG CheckCallHandle(const CFuncTrace& trace, HDRVCALL hdCall, int nFirstCheck, CallPosition* pPosition) {
-    CCallHandleChecks checks(trace, hdCall);
-    if (LONG lResult = checks.Handle(nFirstCheck)) return lResult;
-    *pPosition = CallPosition{checks.LinePos(), checks.CallPos()};
-    return 0;
-}
-
 void AnswerCapsRecord(void* pDest, const void* pSource, size_t cbStringSizeField, size_t cbStringOffsetField) {
     auto* pHeader = static_cast<TapiRecordHeader*>(pDest);
     const DWORD dwTotalSize = pHeader->dwTotalSize;

@@ -41,12 +41,6 @@ bool IsLiveCall(HDRVCALL hdCall);
 // The refusal of a request the provider never offers: no checks, no lock.
 LONG RefuseRequest(const wchar_t* pszExport);
 
-// Line and call positions of a call handle, after the call-handle checks.
-struct CallPosition {
-    LONG lLinePos;
-    LONG lCallPos;
-};
-
 // The call-handle checks one at a time, for the exports that put checks of
 // their own between them; each takes the check number the export traces and
 // returns 0 or the refusal (already traced):
@@ -85,9 +79,6 @@ private:
     LONG m_lCallPos = -1;
 };
 
-// Checks 1 to 4 in a row, numbered from nFirstCheck in the export's traces.
-// Returns 0 and fills *pPosition, or the refusal (already traced).
-LONG CheckCallHandle(const CFuncTrace& trace, HDRVCALL hdCall, int nFirstCheck, CallPosition* pPosition);
 
 // The first fields of every variable-size TAPI record.
 struct TapiRecordHeader {

@@ -1,0 +1,303 @@
+// The call control and supplementary exports: their refusals in check order
+// with the check numbers traced, closing and querying calls, and the call
+// records a refused request builds and releases again.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "model/CallFeatures.h"
+#include "model/EventDelivery.h"
+#include "model/LineCaps.h"
+#include "provider/TspiExports.h"
+#include "support/LineModelFixture.h"
+#include "support/TraceCapture.h"
+
+namespace {
+
+class CallExportsTest : public LineModelFixture {
+protected:
+    HDRVLINE LineHandle(LONG pos) { return reinterpret_cast<HDRVLINE>(&Line(pos)); }
+    HDRVCALL CallHandle(LONG pos, LONG k) { return reinterpret_cast<HDRVCALL>(Call(pos, k)); }
+    static HTAPICALL TapiCall(ULONG_PTR value) { return reinterpret_cast<HTAPICALL>(value); }
+};
+
+struct Refusal {
+    const char* pszName;
+    std::function<LONG()> run;
+    LONG lExpected;
+    std::wstring abortLine;  // the trace line the refusal writes
+};
+
+void ExpectRefusals(const std::vector<Refusal>& refusals) {
+    for (const Refusal& r : refusals) {
+        SCOPED_TRACE(r.pszName);
+        CTraceCapture capture(6);
+        EXPECT_EQ(r.run(), r.lExpected);
+        EXPECT_TRUE(capture.Contains(r.abortLine)) << testing::PrintToString(r.abortLine);
+    }
+}
+
+std::wstring AbortLine(const wchar_t* pszExport, const wchar_t* pszError, int nCheck, const wchar_t* pszText = nullptr) {
+    std::wstring line = std::wstring(L"Func.") + pszExport + L".Abort.Error." + pszError + L".#" + std::to_wstring(nCheck);
+    if (pszText != nullptr) line += std::wstring(L".") + pszText;
+    return line;
+}
+
+std::wstring FeatureLine(const wchar_t* pszExport) {
+    return std::wstring(L"Func.") + pszExport + L".Abort.Error.FeatureCheck 0x80000049";
+}
+
+TEST_F(CallExportsTest, MakeCallRefusesInItsCheckOrder) {
+    OpenLine(0);
+    OpenLine(1);
+    HDRVCALL hdCall = nullptr;
+    PhoneLine stray{};
+    auto make = [&](HDRVLINE hdLine, const wchar_t* pszDest, HDRVCALL* phd = nullptr) {
+        return [=, &hdCall] { return TSPI_lineMakeCall(7, hdLine, TapiCall(0x77), phd != nullptr ? phd : &hdCall, pszDest, 0, nullptr); };
+    };
+    for (int k = 0; k < 3; ++k) AddCall(1, LINECALLSTATE_OFFERING);
+    const wchar_t* e = L"TSPI_lineMakeCall";
+    ExpectRefusals({
+        {"bad line before null number", make(reinterpret_cast<HDRVLINE>(&stray), nullptr), LINEERR_INVALLINEHANDLE,
+         AbortLine(e, L"LINEERR_INVALLINEHANDLE", 1)},
+        {"null number", make(LineHandle(0), nullptr), LINEERR_INVALPOINTER, AbortLine(e, L"LINEERR_INVALPOINTER", 2)},
+        {"line not open", make(LineHandle(2), L"22"), LINEERR_INVALLINEHANDLE, AbortLine(e, L"LINEERR_INVALLINEHANDLE", 3)},
+        {"own number", make(LineHandle(0), L"T21"), LINEERR_INVALADDRESS,
+         AbortLine(e, L"LINEERR_INVALADDRESS", 8, L"Call to own device")},
+        {"target full", make(LineHandle(0), L"22"), LINEERR_OPERATIONFAILED,
+         AbortLine(e, L"LINEERR_OPERATIONFAILED", 9, L"Target has to much calls")},
+        {"nowhere to put the handle", [&] { return TSPI_lineMakeCall(7, LineHandle(0), TapiCall(0x77), nullptr, L"030", 0, nullptr); },
+         LINEERR_INVALPOINTER, AbortLine(e, L"LINEERR_INVALPOINTER", 10)},
+    });
+    AddCall(0, LINECALLSTATE_CONNECTED);
+    ExpectRefusals({{"line busy", make(LineHandle(0), L"030"), LINEERR_INVALLINESTATE,
+                     AbortLine(e, L"LINEERR_INVALLINESTATE", 4, L"Call count=1")}});
+    RemoveAllCalls();
+    Line(0).m_bOutOfService = TRUE;
+    ExpectRefusals({{"out of service", make(LineHandle(0), L"030"), LINEERR_OPERATIONUNAVAIL,
+                     AbortLine(e, L"LINEERR_OPERATIONUNAVAIL", 5, L"OutOfService")}});
+    EXPECT_EQ(hdCall, nullptr);
+    EXPECT_EQ(GetCallCount(0), 0u);
+}
+
+TEST_F(CallExportsTest, MakeCallRefusedByTheManagerTakesItsCallBack) {
+    OpenLine(0);
+    // A call that is over does not keep the line busy.
+    AddCall(0, LINECALLSTATE_IDLE);
+    CEventRecorder::Reset();
+    HDRVCALL hdCall = reinterpret_cast<HDRVCALL>(static_cast<ULONG_PTR>(1));
+    // Without a PBX behind it the manager refuses, and the new call goes again.
+    EXPECT_EQ(TSPI_lineMakeCall(7, LineHandle(0), TapiCall(0x77), &hdCall, L"+49 (30) 123-45", 0, nullptr),
+              LINEERR_OPERATIONUNAVAIL);
+    EXPECT_EQ(hdCall, nullptr);
+    EXPECT_EQ(GetCallCount(0), 0u);
+    EXPECT_TRUE(CEventRecorder::s_completions.empty());
+}
+
+TEST_F(CallExportsTest, CallOperationsRefuseInTheirCheckOrder) {
+    OpenLine(0);
+    AddCall(0, LINECALLSTATE_CONNECTED);
+    PhoneCall stray{};
+    stray.m_pPhoneLine = &Line(0);
+    const HDRVCALL hdConnected = CallHandle(0, 0);
+    const HDRVCALL hdStray = reinterpret_cast<HDRVCALL>(&stray);
+    ExpectRefusals({
+        {"answer a connected call", [&] { return TSPI_lineAnswer(1, hdConnected, nullptr, 0); }, LINEERR_INVALCALLSTATE,
+         AbortLine(L"TSPI_lineAnswer", L"LINEERR_INVALCALLSTATE", 4)},
+        {"accept a connected call", [&] { return TSPI_lineAccept(1, hdConnected, nullptr, 0); }, LINEERR_INVALCALLSTATE,
+         AbortLine(L"TSPI_lineAccept", L"LINEERR_INVALCALLSTATE", 6)},
+        {"swap hold with itself", [&] { return TSPI_lineSwapHold(1, hdConnected, hdConnected); }, LINEERR_INVALCALLSTATE,
+         AbortLine(L"TSPI_lineSwapHold", L"LINEERR_INVALCALLSTATE", 8)},
+        {"hold null", [&] { return TSPI_lineHold(1, nullptr); }, LINEERR_INVALCALLHANDLE,
+         AbortLine(L"TSPI_lineHold", L"LINEERR_INVALCALLHANDLE", 1)},
+        {"hold a call not in its line", [&] { return TSPI_lineHold(1, hdStray); }, LINEERR_INVALCALLHANDLE,
+         AbortLine(L"TSPI_lineHold", L"LINEERR_INVALCALLHANDLE", 7)},
+        {"dial without number", [&] { return TSPI_lineDial(1, hdConnected, nullptr, 0); }, LINEERR_INVALPOINTER,
+         AbortLine(L"TSPI_lineDial", L"LINEERR_INVALPOINTER", 2)},
+        {"drop a call not in its line", [&] { return TSPI_lineDrop(1, hdStray, nullptr, 0); }, LINEERR_INVALCALLHANDLE,
+         AbortLine(L"TSPI_lineDrop", L"LINEERR_INVALCALLHANDLE", 4)},
+        {"digits on a connected call", [&] { return TSPI_lineGenerateDigits(hdConnected, 0, 0, L"1", 0); },
+         LINEERR_OPERATIONUNAVAIL, FeatureLine(L"TSPI_lineGenerateDigits")},
+    });
+    AddCall(0, LINECALLSTATE_OFFERING);
+    ExpectRefusals({{"answer an offered call", [&] { return TSPI_lineAnswer(1, CallHandle(0, 1), nullptr, 0); },
+                     LINEERR_INVALCALLSTATE, AbortLine(L"TSPI_lineAnswer", L"LINEERR_INVALCALLSTATE", 5)}});
+    RemovePhoneCall(Call(0, 0));
+    ExpectRefusals({{"answer the only, offered call", [&] { return TSPI_lineAnswer(1, CallHandle(0, 0), nullptr, 0); },
+                     LINEERR_OPERATIONUNAVAIL, FeatureLine(L"TSPI_lineAnswer")}});
+    Line(0).m_bOutOfService = TRUE;
+    ExpectRefusals({{"drop on a line out of service", [&] { return TSPI_lineDrop(1, CallHandle(0, 0), nullptr, 0); },
+                     LINEERR_OPERATIONUNAVAIL, AbortLine(L"TSPI_lineDrop", L"LINEERR_OPERATIONUNAVAIL", 3, L"Out of service")}});
+}
+
+TEST_F(CallExportsTest, SupplementaryRequestsRefuseInTheirCheckOrder) {
+    OpenLine(0);
+    OpenLine(1);
+    AddCall(0, LINECALLSTATE_CONNECTED);
+    const HDRVCALL hdConnected = CallHandle(0, 0);
+    HDRVCALL hdOut = nullptr;
+    PhoneLine strayLine{};
+    ExpectRefusals({
+        {"blind transfer: null number before bad handle", [&] { return TSPI_lineBlindTransfer(1, nullptr, nullptr, 0); },
+         LINEERR_INVALADDRESS, AbortLine(L"TSPI_lineBlindTransfer", L"LINEERR_INVALADDRESS", 1)},
+        {"redirect: bad handle before null number", [&] { return TSPI_lineRedirect(1, nullptr, nullptr, 0); },
+         LINEERR_INVALCALLHANDLE, AbortLine(L"TSPI_lineRedirect", L"LINEERR_INVALCALLHANDLE", 1)},
+        {"complete transfer: bad consultation handle",
+         [&] { return TSPI_lineCompleteTransfer(1, hdConnected, nullptr, nullptr, &hdOut, LINETRANSFERMODE_TRANSFER); },
+         LINEERR_INVALPOINTER, AbortLine(L"TSPI_lineCompleteTransfer", L"LINEERR_INVALPOINTER", 2)},
+        {"setup conference: null call",
+         [&] { return TSPI_lineSetupConference(1, nullptr, LineHandle(0), nullptr, &hdOut, nullptr, &hdOut, 3, nullptr); },
+         LINEERR_INVALCALLHANDLE, AbortLine(L"TSPI_lineSetupConference", L"LINEERR_INVALCALLHANDLE", 1)},
+        {"setup transfer: connected call", [&] { return TSPI_lineSetupTransfer(1, hdConnected, TapiCall(0x88), &hdOut, nullptr); },
+         LINEERR_OPERATIONUNAVAIL, FeatureLine(L"TSPI_lineSetupTransfer")},
+        {"forward: line with a call",
+         [&] { return TSPI_lineForward(1, LineHandle(0), 1, 0, nullptr, 0, nullptr, &hdOut, nullptr); },
+         LINEERR_INVALLINESTATE, AbortLine(L"TSPI_lineForward", L"LINEERR_INVALLINESTATE", 4)},
+        {"forward: idle line", [&] { return TSPI_lineForward(1, LineHandle(1), 1, 0, nullptr, 0, nullptr, &hdOut, nullptr); },
+         LINEERR_OPERATIONUNAVAIL, AbortLine(L"TSPI_lineForward", L"LINEERR_OPERATIONUNAVAIL", 6)},
+        {"pickup: idle line, bad number",
+         [&] { return TSPI_linePickup(1, LineHandle(1), 0, nullptr, &hdOut, L"nobody", nullptr); },
+         LINEERR_OPERATIONUNAVAIL, AbortLine(L"TSPI_linePickup", L"LINEERR_OPERATIONUNAVAIL", 6)},
+        {"pickup: no line", [&] { return TSPI_linePickup(1, reinterpret_cast<HDRVLINE>(&strayLine), 0, nullptr, &hdOut, nullptr, nullptr); },
+         LINEERR_INVALLINEHANDLE, AbortLine(L"TSPI_linePickup", L"LINEERR_INVALLINEHANDLE", 1)},
+        {"add to conference: too few parties", [&] { return TSPI_lineAddToConference(1, hdConnected, hdConnected); },
+         LINEERR_INVALCALLSTATE, AbortLine(L"TSPI_lineAddToConference", L"LINEERR_INVALCALLSTATE", 5, L"Call count 1")},
+    });
+    EXPECT_EQ(hdOut, nullptr);
+    EXPECT_EQ(GetCallCount(0), 1u) << "no call was made";
+    EXPECT_EQ(GetCallCount(1), 0u);
+}
+
+TEST_F(CallExportsTest, RefusedTransferAndConferenceReleaseTheCallsTheyBuilt) {
+    HTAPILINE htLine = OpenLine(0);
+    EnableAllCallFeatures(0);
+    AddCall(0, LINECALLSTATE_CONNECTED);
+    ASSERT_NE(Features(0, 0) & LINECALLFEATURE_SETUPTRANSFER, 0u);
+    HDRVCALL hdConsult = nullptr;
+    HDRVCALL hdConf = nullptr;
+    CEventRecorder::Reset();
+    EXPECT_EQ(TSPI_lineSetupTransfer(1, CallHandle(0, 0), TapiCall(0x88), &hdConsult, nullptr), LINEERR_OPERATIONUNAVAIL);
+    // TAPI heard of the consultation call, which is gone again without a state of its own.
+    ASSERT_FALSE(Events().empty());
+    EXPECT_EQ(Events()[0].dwMsg, static_cast<DWORD>(LINE_CALLINFO));
+    EXPECT_EQ(Events()[0].htCall, TapiCall(0x88));
+    for (const RecordedEvent& event : Events()) EXPECT_NE(event.dwMsg, static_cast<DWORD>(LINE_CALLSTATE));
+    EXPECT_EQ(hdConsult, nullptr);
+    EXPECT_EQ(GetCallCount(0), 1u);
+
+    EXPECT_EQ(TSPI_lineSetupConference(1, CallHandle(0, 0), nullptr, TapiCall(0x91), &hdConf, TapiCall(0x92), &hdConsult, 3,
+                                       nullptr),
+              LINEERR_OPERATIONUNAVAIL);
+    EXPECT_EQ(hdConf, nullptr);
+    EXPECT_EQ(hdConsult, nullptr);
+    EXPECT_EQ(GetCallCount(0), 1u);
+    EXPECT_EQ(Events().front().htLine, htLine);
+}
+
+TEST_F(CallExportsTest, CloseCallByState) {
+    OpenLine(0);
+    // A disconnected call stays until its idle state, which then removes it.
+    AddCall(0, LINECALLSTATE_DISCONNECTED);
+    {
+        CTraceCapture capture(6);
+        EXPECT_EQ(TSPI_lineCloseCall(CallHandle(0, 0)), LINEERR_OPERATIONUNAVAIL);
+        EXPECT_TRUE(capture.Contains(L"Func.TSPI_lineCloseCall.Warning.CloseCall on non-idle call"));
+    }
+    EXPECT_EQ(GetCallCount(0), 1u);
+    SetState(0, 0, LINECALLSTATE_IDLE);
+    EXPECT_EQ(GetCallCount(0), 0u);
+
+    struct Case {
+        DWORD dwState;
+        LONG lResult;
+        DWORD dwCallsAfter;
+    };
+    for (const Case& c : {Case{LINECALLSTATE_IDLE, 0, 0}, Case{0, 0, 0}, Case{LINECALLSTATE_CONNECTED, LINEERR_OPERATIONUNAVAIL, 1},
+                          Case{LINECALLSTATE_OFFERING, LINEERR_OPERATIONUNAVAIL, 1}}) {
+        SCOPED_TRACE(c.dwState);
+        RemoveAllCalls();
+        AddCall(0, c.dwState);
+        if (c.dwState == 0) Call(0, 0)->m_pLineCallStatus->dwCallState = 0;
+        EXPECT_EQ(TSPI_lineCloseCall(CallHandle(0, 0)), c.lResult);
+        EXPECT_EQ(GetCallCount(0), c.dwCallsAfter);
+    }
+    // A call that never got past unknown goes at once.
+    RemoveAllCalls();
+    AddCall(0, LINECALLSTATE_UNKNOWN);
+    EXPECT_EQ(TSPI_lineCloseCall(CallHandle(0, 0)), 0);
+    EXPECT_EQ(GetCallCount(0), 0u);
+    // A handle that names no call of its line (stale) is closed without touching anything.
+    AddCall(0, LINECALLSTATE_CONNECTED);
+    PhoneCall stray{};
+    stray.m_pPhoneLine = &Line(0);
+    stray.m_pLineCallInfo = Call(0, 0)->m_pLineCallInfo;
+    stray.m_pLineCallStatus = Call(0, 0)->m_pLineCallStatus;
+    stray.m_pLineCallStatus->dwCallState = LINECALLSTATE_IDLE;
+    EXPECT_EQ(TSPI_lineCloseCall(reinterpret_cast<HDRVCALL>(&stray)), 0);
+    EXPECT_EQ(GetCallCount(0), 1u) << "a record that is no call of its line is not removed";
+}
+
+TEST_F(CallExportsTest, CallStatusAndInfo) {
+    OpenLine(0);
+    AddCall(0, LINECALLSTATE_OFFERING);
+    std::vector<BYTE> buffer(1024, 0xCC);
+    auto* pStatus = reinterpret_cast<LINECALLSTATUS*>(buffer.data());
+    pStatus->dwTotalSize = sizeof(LINECALLSTATUS);
+    EXPECT_EQ(TSPI_lineGetCallStatus(CallHandle(0, 0), pStatus), 0);
+    EXPECT_EQ(pStatus->dwCallState, static_cast<DWORD>(LINECALLSTATE_OFFERING));
+    EXPECT_EQ(pStatus->dwNeededSize, sizeof(LINECALLSTATUS));
+
+    auto* pInfo = reinterpret_cast<LINECALLINFO*>(buffer.data());
+    std::fill(buffer.begin(), buffer.end(), 0xCC);
+    pInfo->dwTotalSize = sizeof(LINECALLINFO);
+    EXPECT_EQ(TSPI_lineGetCallInfo(CallHandle(0, 0), pInfo), 0);
+    EXPECT_EQ(pInfo->dwNeededSize, kCallInfoBufferSize);
+    EXPECT_EQ(pInfo->dwCallID, 0xCCCCCCCCu) << "too small: only the needed size";
+    pInfo->dwTotalSize = 1024;
+    EXPECT_EQ(TSPI_lineSetAppSpecific(CallHandle(0, 0), 0x1234), 0);
+    EXPECT_EQ(TSPI_lineGetCallInfo(CallHandle(0, 0), pInfo), 0);
+    EXPECT_EQ(pInfo->dwTotalSize, 1024u);
+    EXPECT_EQ(pInfo->dwAppSpecific, 0x1234u);
+    EXPECT_EQ(pInfo->dwCallID, Call(0, 0)->m_pLineCallInfo->dwCallID);
+
+    DWORD dwAddressID = 9;
+    EXPECT_EQ(TSPI_lineGetCallAddressID(CallHandle(0, 0), &dwAddressID), 0);
+    EXPECT_EQ(dwAddressID, 0u);
+    EXPECT_EQ(TSPI_lineGetCallAddressID(nullptr, &dwAddressID), LINEERR_INVALCALLHANDLE);
+
+    // A handle TAPI kept after its call went is reported idle.
+    PhoneCall stray = *Call(0, 0);
+    std::fill(buffer.begin(), buffer.end(), 0xCC);
+    pStatus->dwTotalSize = sizeof(LINECALLSTATUS);
+    CTraceCapture capture(6);
+    EXPECT_EQ(TSPI_lineGetCallStatus(reinterpret_cast<HDRVCALL>(&stray), pStatus), LINEERR_INVALCALLHANDLE);
+    EXPECT_TRUE(capture.Contains(AbortLine(L"TSPI_lineGetCallStatus", L"LINEERR_INVALCALLHANDLE", 1)));
+    EXPECT_EQ(pStatus->dwCallState, static_cast<DWORD>(LINECALLSTATE_IDLE));
+    EXPECT_EQ(pStatus->dwCallFeatures, 0u);
+    EXPECT_EQ(TSPI_lineSetAppSpecific(reinterpret_cast<HDRVCALL>(&stray), 1), LINEERR_INVALCALLHANDLE);
+    EXPECT_EQ(Call(0, 0)->m_pLineCallInfo->dwAppSpecific, 0x1234u);
+}
+
+TEST_F(CallExportsTest, RequestsNeverOfferedAreRefusedOutright) {
+    const std::vector<std::function<LONG()>> refusals = {
+        [] { return TSPI_lineGatherDigits(nullptr, 0, 0, nullptr, 0, nullptr, 0, 0); },
+        [] { return TSPI_lineGenerateTone(nullptr, 0, 0, 0, 0, nullptr); },
+        [] { return TSPI_lineSetCallData(1, nullptr, nullptr, 0); },
+        [] { return TSPI_lineSetCallParams(1, nullptr, 0, 0, 0, nullptr); },
+        [] { return TSPI_lineSetCallQualityOfService(1, nullptr, nullptr, 0, nullptr, 0); },
+        [] { return TSPI_lineSetCallTreatment(1, nullptr, 0); },
+        [] { return TSPI_lineSetMediaMode(nullptr, 0); },
+        [] { return TSPI_lineSecureCall(1, nullptr); },
+        [] { return TSPI_lineSendUserUserInfo(1, nullptr, nullptr, 0); },
+        [] { return TSPI_lineReleaseUserUserInfo(1, nullptr); },
+        [] { return TSPI_lineCompleteCall(1, nullptr, nullptr, 0, 0); },
+        [] { return TSPI_lineUncompleteCall(1, nullptr, 0); },
+        [] { return TSPI_linePark(1, nullptr, 0, nullptr, nullptr); },
+        [] { return TSPI_lineUnpark(1, nullptr, 0, nullptr, nullptr, nullptr); },
+    };
+    for (size_t i = 0; i < refusals.size(); ++i) EXPECT_EQ(refusals[i](), LINEERR_OPERATIONUNAVAIL) << "refusal " << i;
+}
+
+}  // namespace
