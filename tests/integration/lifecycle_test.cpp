@@ -1,8 +1,10 @@
 // The provider as tapisrv starts, identifies and stops it, through tapihost.
+// ctest-lock: registry
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "support/RegistryFixture.h"
 #include "support/TestFiles.h"
 #include "tools/tapihost/TapiHost.h"
 
@@ -17,6 +19,7 @@ protected:
     }
 
     std::wstring m_path;
+    COfflineProviderSettings m_settings;
     CTapiHost m_host;
 };
 

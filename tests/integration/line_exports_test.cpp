@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "support/RegistryFixture.h"
 #include "support/TestFiles.h"
 #include "tools/tapihost/TapiHost.h"
 
@@ -31,6 +32,7 @@ protected:
         return dw;
     }
 
+    COfflineProviderSettings m_settings;
     CTapiHost m_host;
 };
 

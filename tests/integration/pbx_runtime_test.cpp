@@ -318,11 +318,12 @@ TEST_F(PbxRuntimeTest, MakeCallWithoutPbxEventsGoesIdleAfterThirtySeconds) {
 }
 
 TEST_F(PbxRuntimeTest, TokenAboutToExpireIsRefreshedBeforeTheNextCommand) {
-    // Every token lives 21 s: a second after login it is within the 20-second margin.
+    // Every token lives 21 s: two seconds after login (counted in whole
+    // seconds) it is within the 20-second margin.
     m_sim.Control(L"POST", L"settings", L"{\"token_lifetime\":21}");
     ASSERT_NO_FATAL_FAILURE(StartProvider(3));
     ASSERT_NO_FATAL_FAILURE(OpenLines(3));
-    Sleep(1500);
+    Sleep(2500);
     m_sim.ClearRequests();
     HDRVCALL hdCall = nullptr;
     ASSERT_EQ(m_host.MakeCall(801, m_lines[0], reinterpret_cast<HTAPICALL>(0x801), &hdCall, L"100"), 801);

@@ -124,3 +124,7 @@ bool ReadRegDword(HKEY hRoot, const std::wstring& path, const wchar_t* pszName, 
     *pdwValue = *reinterpret_cast<const DWORD*>(data.data());
     return true;
 }
+
+COfflineProviderSettings::COfflineProviderSettings() : m_snapshot(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ORVO\\TAPI") {
+    SetRegString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ORVO\\TAPI", L"ApiBaseUrl", L"http://127.0.0.1:9/v1");
+}

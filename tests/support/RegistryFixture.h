@@ -46,3 +46,14 @@ bool ReadRegValue(HKEY hRoot, const std::wstring& path, const wchar_t* pszName, 
 // A REG_SZ value's text (without its terminating zero); false when missing or of another type.
 bool ReadRegString(HKEY hRoot, const std::wstring& path, const wchar_t* pszName, std::wstring* pText);
 bool ReadRegDword(HKEY hRoot, const std::wstring& path, const wchar_t* pszName, DWORD* pdwValue);
+
+// The standard provider's settings for the length of a test: cleared, and the
+// PBX address pointed at a closed local port, so that the provider's login
+// fails at once instead of reaching out to the network.
+class COfflineProviderSettings {
+public:
+    COfflineProviderSettings();
+
+private:
+    CRegistrySnapshot m_snapshot;
+};

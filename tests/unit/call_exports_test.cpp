@@ -82,20 +82,6 @@ TEST_F(CallExportsTest, MakeCallRefusesInItsCheckOrder) {
     EXPECT_EQ(GetCallCount(0), 0u);
 }
 
-TEST_F(CallExportsTest, MakeCallRefusedByTheManagerTakesItsCallBack) {
-    OpenLine(0);
-    // A call that is over does not keep the line busy.
-    AddCall(0, LINECALLSTATE_IDLE);
-    CEventRecorder::Reset();
-    HDRVCALL hdCall = reinterpret_cast<HDRVCALL>(static_cast<ULONG_PTR>(1));
-    // Without a PBX behind it the manager refuses, and the new call goes again.
-    EXPECT_EQ(TSPI_lineMakeCall(7, LineHandle(0), TapiCall(0x77), &hdCall, L"+49 (30) 123-45", 0, nullptr),
-              LINEERR_OPERATIONUNAVAIL);
-    EXPECT_EQ(hdCall, nullptr);
-    EXPECT_EQ(GetCallCount(0), 0u);
-    EXPECT_TRUE(CEventRecorder::s_completions.empty());
-}
-
 TEST_F(CallExportsTest, CallOperationsRefuseInTheirCheckOrder) {
     OpenLine(0);
     AddCall(0, LINECALLSTATE_CONNECTED);
