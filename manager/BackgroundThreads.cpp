@@ -91,6 +91,28 @@ bool WaitForSafePoint(const CStopMethod& method) {
     return false;
 }
 
+// Ends a thread that did not leave when asked. Holding the ProviderLock makes
+// sure it is not inside it; when the lock cannot be had, because a thread
+// that waits for this stop holds it, it is enough that the stopped thread is
+// not the holder. A thread that holds the lock is left running rather than
+// ending it there.
+void EndByForce(const CThreadSlot& slot, HANDLE hThread, const CStopMethod& method) {
+    const bool bLocked = TryEnterProviderLock(LockOwner::StopBackgroundThread, kSafePointWaitMs);
+    if (!bLocked && ProviderLockHeldBy(GetThreadId(hThread))) {
+        Trace(0, L"Func.CGenericTSPIManager::Stop %s.Warning.Left running inside the provider lock", slot.pszName);
+        return;
+    }
+    const bool bAtSafePoint = WaitForSafePoint(method);
+    if (WaitForSingleObject(hThread, 0) == WAIT_TIMEOUT) {
+        Trace(1, L"Func.CGenericTSPIManager::Stop %s.Warning.TerminateThread%s", slot.pszName,
+              bAtSafePoint ? L"" : L" outside its wait");
+        TerminateThread(hThread, 0);
+        WaitForSingleObject(hThread, INFINITE);
+        if (method.pfnAfterForcedEnd != nullptr) method.pfnAfterForcedEnd();
+    }
+    if (bLocked) LeaveProviderLock(LockOwner::StopBackgroundThread);
+}
+
 // Ends the thread of the slot. It is asked first (run flag, wake event, the
 // cancel of its blocking call) and normally leaves at once. One that does
 // not is ended by force, but only while this thread holds the ProviderLock,
@@ -102,17 +124,8 @@ void StopSlot(CThreadSlot& slot, const CStopMethod& method = {}) {
     HANDLE hThread = slot.hThread;
     slot.hThread = nullptr;
     if (hThread == nullptr) return;
-    if (GetThreadId(hThread) != GetCurrentThreadId() && WaitForSingleObject(hThread, kStopWaitMs) == WAIT_TIMEOUT) {
-        CProviderLockGuard lock(LockOwner::StopBackgroundThread);
-        const bool bAtSafePoint = WaitForSafePoint(method);
-        if (WaitForSingleObject(hThread, 0) == WAIT_TIMEOUT) {
-            Trace(1, L"Func.CGenericTSPIManager::Stop %s.Warning.TerminateThread%s", slot.pszName,
-                  bAtSafePoint ? L"" : L" outside its wait");
-            TerminateThread(hThread, 0);
-            WaitForSingleObject(hThread, INFINITE);
-            if (method.pfnAfterForcedEnd != nullptr) method.pfnAfterForcedEnd();
-        }
-    }
+    if (GetThreadId(hThread) != GetCurrentThreadId() && WaitForSingleObject(hThread, kStopWaitMs) == WAIT_TIMEOUT)
+        EndByForce(slot, hThread, method);
     CloseHandle(hThread);
 }
 

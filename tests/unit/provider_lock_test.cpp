@@ -59,4 +59,27 @@ TEST(ProviderLockTest, SecondThreadWaitsUntilTheHolderLeaves) {
     EXPECT_TRUE(OtherThreadCanEnter());
 }
 
+// A stop uses these to learn whether the thread it ends could be inside the lock.
+TEST(ProviderLockTest, TimedEntryFailsWhileAnotherThreadHoldsItAndNamesTheHolder) {
+    std::promise<DWORD> entered;
+    std::promise<void> release;
+    std::thread holder([&] {
+        CProviderLockGuard lock(LockOwner::DispatchEvents);
+        entered.set_value(GetCurrentThreadId());
+        release.get_future().wait();
+    });
+    const DWORD dwHolder = entered.get_future().get();
+    EXPECT_TRUE(ProviderLockHeldBy(dwHolder));
+    EXPECT_FALSE(ProviderLockHeldBy(GetCurrentThreadId()));
+    EXPECT_FALSE(TryEnterProviderLock(LockOwner::StopBackgroundThread, 50));
+    release.set_value();
+    holder.join();
+    EXPECT_FALSE(ProviderLockHeldBy(dwHolder));
+    ASSERT_TRUE(TryEnterProviderLock(LockOwner::StopBackgroundThread, 50));
+    EXPECT_TRUE(ProviderLockHeldBy(GetCurrentThreadId()));
+    EXPECT_FALSE(OtherThreadCanEnter());
+    LeaveProviderLock(LockOwner::StopBackgroundThread);
+    EXPECT_TRUE(OtherThreadCanEnter());
+}
+
 }  // namespace
