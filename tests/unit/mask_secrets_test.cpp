@@ -17,153 +17,82 @@ std::wstring Masked(const std::wstring& sText, size_t cchSlack = 16) {
     return buffer.data();
 }
 
-std::wstring Replaced(const std::wstring& sText, size_t cchCapacity, const wchar_t* pszSearch,
-                      const wchar_t* pszReplacement) {
-    std::vector<wchar_t> buffer(sText.begin(), sText.end());
-    buffer.resize(cchCapacity > sText.size() ? cchCapacity : sText.size() + 1, L'\0');
-    ReplaceAll(buffer.data(), cchCapacity, pszSearch, pszReplacement);
-    return buffer.data();
-}
-
 struct MaskCase {
     const wchar_t* pszText;
     const wchar_t* pszMasked;
 };
 
-void ExpectMasked(const MaskCase* pCases, size_t nCases) {
-    for (size_t i = 0; i < nCases; ++i) {
-        SCOPED_TRACE(pCases[i].pszText);
-        EXPECT_EQ(Masked(pCases[i].pszText), pCases[i].pszMasked);
+void ExpectMasked(const std::vector<MaskCase>& cases) {
+    for (const MaskCase& c : cases) {
+        SCOPED_TRACE(c.pszText);
+        EXPECT_EQ(Masked(c.pszText), c.pszMasked);
     }
 }
 
-template <size_t N>
-void ExpectMasked(const MaskCase (&cases)[N]) {
-    ExpectMasked(cases, N);
-}
-
-TEST(MaskSecrets, LoginPasswordIsMaskedAndUserNameStaysReadable) {
-    const MaskCase cases[] = {
-        {L"{\"username\":\"alice\", \"password\":\"s3cr3t\"}",
-         L"{\"username\":\"alice\", \"password\":\"XXXXXX\"}"},
+// Only the first value after the first marker of the list found in the text.
+TEST(MaskSecrets, FirstMarkerValueIsMasked) {
+    ExpectMasked({
+        {L"{\"username\":\"alice\", \"password\":\"s3cr3t\"}", L"{\"username\":\"alice\", \"password\":\"XXXXXX\"}"},
         // Inside JSON a comma or "=" belongs to the value; a blank still ends it.
-        {L"{\"username\":\"bob\", \"password\":\"a,b=c\"}", L"{\"username\":\"bob\", \"password\":\"XXXXX\"}"},
-        {L"{\"username\":\"bob\", \"password\":\"a,b=c d\"}", L"{\"username\":\"bob\", \"password\":\"XXXXX d\"}"},
+        {L"{\"password\":\"a,b=c d\"}", L"{\"password\":\"XXXXX d\"}"},
         {L"{\"token\":\"t=1,2\"}", L"{\"token\":\"XXXXX\"}"},
-    };
-    ExpectMasked(cases);
-}
-
-TEST(MaskSecrets, BasicAuthorizationValueIsMasked) {
-    const MaskCase cases[] = {
         {L"Accept:*.*\r\nAuthorization: Basic dXNlcjpwYXNz\r\nhost: pbx\r\n",
          L"Accept:*.*\r\nAuthorization: Basic XXXXXXXXXXXX\r\nhost: pbx\r\n"},
-        {L"Authorization: Basic dXNlcjpwYXNz", L"Authorization: Basic XXXXXXXXXXXX"},
         // Outside JSON the value ends at "=", so Base64 padding stays.
         {L"Authorization: Basic YWI6Yw==\r\n", L"Authorization: Basic XXXXXX==\r\n"},
-        // Without the blank after "Basic" it is no marker.
-        {L"Authorization: Basic\tdXNl", L"Authorization: Basic\tdXNl"},
-    };
-    ExpectMasked(cases);
-}
-
-TEST(MaskSecrets, QueryParameterValuesRunToTheNextSeparator) {
-    const MaskCase cases[] = {
         // "&" ends nothing: the run goes on to the next "=".
         {L"user=alice&pwd=s3cret&lang=de", L"user=alice&pwd=XXXXXXXXXXX=de"},
         {L"pwd=abc,def", L"pwd=XXX,def"},
-        {L"pwd=abc\tdef", L"pwd=XXX\tdef"},
-        {L"pwd=abc\ndef", L"pwd=XXX\ndef"},
-        {L"pwd=abc\rdef", L"pwd=XXX\rdef"},
         {L"pwd=abc\"def", L"pwd=XXX\"def"},
-        {L"pwd=abc def", L"pwd=XXX def"},
-        {L"pwd=", L"pwd="},
         {L"a=1&password=pw b", L"a=1&password=XX b"},
         {L"AUTH_TOKEN=abc\tdef", L"AUTH_TOKEN=XXX\tdef"},
-    };
-    ExpectMasked(cases);
-}
-
-TEST(MaskSecrets, OnlyTheFirstMarkerKindOfTheListIsMasked) {
-    const MaskCase cases[] = {
-        {L"pwd=pw AUTH_TOKEN=tok", L"pwd=XX AUTH_TOKEN=tok"},
-        // The list order decides, not the position in the text.
+        // The list order decides, not the position in the text; then only the first occurrence.
         {L"AUTH_TOKEN=tok pwd=pw", L"AUTH_TOKEN=tok pwd=XX"},
         {L"{\"password\":\"pw\"} pwd=x", L"{\"password\":\"pw\"} pwd=X"},
         {L"Authorization: Basic abc\r\npwd=x", L"Authorization: Basic XXX\r\npwd=x"},
-        // Of that kind, only the first occurrence.
         {L"pwd=a pwd=b", L"pwd=X pwd=b"},
-        {L"{\"password\":\"a\", \"password\":\"b\"}", L"{\"password\":\"X\", \"password\":\"b\"}"},
-    };
-    ExpectMasked(cases);
+    });
 }
 
 TEST(MaskSecrets, TextWithoutSecretsIsUnchanged) {
-    const MaskCase cases[] = {
-        {L"", L""},
-        {L"GET /v1/extensions/phone/data HTTP/1.1", L"GET /v1/extensions/phone/data HTTP/1.1"},
-        {L"{\"uuid\":\"6f1c\",\"state\":\"ring\"}", L"{\"uuid\":\"6f1c\",\"state\":\"ring\"}"},
-        {L"{\"password\" : \"spaced\"}", L"{\"password\" : \"spaced\"}"},  // only the exact marker counts
-        {L"the \"access-token\" member", L"the \"access-token\" member"},
-        {L"{\"access-token\":null}", L"{\"access-token\":null}"},
-        {L"Authorization: Negotiate abc", L"Authorization: Negotiate abc"},
-    };
-    ExpectMasked(cases);
+    for (const wchar_t* pszText : {L"", L"{\"uuid\":\"6f1c\",\"state\":\"ring\"}",
+                                   L"{\"password\" : \"spaced\"}",  // only the exact marker counts
+                                   L"Authorization: Basic\tdXNl", L"the \"access-token\" member",
+                                   L"{\"access-token\":null}", L"Authorization: Negotiate abc"}) {
+        SCOPED_TRACE(pszText);
+        EXPECT_EQ(Masked(pszText), pszText);
+    }
 }
 
-TEST(MaskSecrets, TagContentsAreMasked) {
-    const MaskCase cases[] = {
+// Tag contents, bearer tokens and token members come on top of the first-marker rule.
+TEST(MaskSecrets, TagsAndTokensAreMaskedWhereverTheyOccur) {
+    ExpectMasked({
         {L"<username>alice</username><password>pw</password>", L"<username>XXXXX</username><password>XX</password>"},
-        {L"<password>secret", L"<password>XXXXXX"},
         {L"<username>a</username><username>b</username>", L"<username>X</username><username>b</username>"},
-        // The tags come on top of the marker rule.
         {L"<password>pw</password> pwd=x y", L"<password>XX</password> pwd=X y"},
-    };
-    ExpectMasked(cases);
-}
-
-TEST(MaskSecrets, BearerTokensAreMaskedWhereverTheyOccur) {
-    const MaskCase cases[] = {
-        // The value ends only at white space or a quote: "=" and "+" belong to it.
+        // A bearer value ends only at white space or a quote: "=" and "+" belong to it.
         {L"Accept:*.*\r\nAuthorization: Bearer eyJh.eyJj.c2ln+/==\r\n\r\n",
          L"Accept:*.*\r\nAuthorization: Bearer XXXXXXXXXXXXXXXXXX\r\n\r\n"},
-        {L"Authorization: Bearer abc", L"Authorization: Bearer XXX"},
         {L"Authorization: Bearer a,b\r\nAuthorization: Bearer c=d\r\n",
          L"Authorization: Bearer XXX\r\nAuthorization: Bearer XXX\r\n"},
-        // Independent of the first-marker rule: both are masked.
         {L"Authorization: Bearer abc\r\nX-Note: pwd=xyz", L"Authorization: Bearer XXX\r\nX-Note: pwd=XXX"},
-    };
-    ExpectMasked(cases);
-}
-
-TEST(MaskSecrets, AccessAndRefreshTokenMembersAreMasked) {
-    const MaskCase cases[] = {
-        {L"{\"access-token\":\"aaa.bbb.ccc\",\"refresh-token\":\"r-1\",\"expires\":3600}",
-         L"{\"access-token\":\"XXXXXXXXXXX\",\"refresh-token\":\"XXX\",\"expires\":3600}"},
         {L"{ \"access-token\" : \"a=b,c\", \"refresh-token\":\r\n  \"d\" }",
          L"{ \"access-token\" : \"XXXXX\", \"refresh-token\":\r\n  \"X\" }"},
         {L"[{\"refresh-token\":\"one\"},{\"refresh-token\":\"two\"}]",
          L"[{\"refresh-token\":\"XXX\"},{\"refresh-token\":\"XXX\"}]"},
-        // Together with the login password of the same section.
         {L"{\"password\":\"pw\"}\n{\"access-token\":\"tok\"}", L"{\"password\":\"XX\"}\n{\"access-token\":\"XXX\"}"},
-    };
-    ExpectMasked(cases);
+    });
 }
 
 // A marked value that runs to the end of the text widens every quote followed
-// by "XXX" by four more "X"; the text may grow by three characters at most.
-TEST(MaskSecrets, ValueAtTheEndWidensQuotedMasks) {
-    const MaskCase cases[] = {
+// by "XXX" by four more "X"; the text may grow by three characters at most,
+// and never past the buffer.
+TEST(MaskSecrets, ValueAtTheEndWidensQuotedMasksWithinTheBuffer) {
+    ExpectMasked({
         {L"name=\"XXX pwd=secret", L"name=\"XXXXXXX pwd=XXXXX"},
-        {L"\"XXXX pwd=ab", L"\"XXXXXXXX pwd=X"},
-        {L"\"XX pwd=ab", L"\"XX pwd=XX"},                   // two X do not count
+        {L"\"XX pwd=ab", L"\"XX pwd=XX"},                        // two X do not count
         {L"name=\"XXX pwd=secret ", L"name=\"XXX pwd=XXXXXX "},  // run ended before the end
-    };
-    ExpectMasked(cases);
-}
-
-TEST(MaskSecrets, GrowthNeverPassesTheBuffer) {
-    // The buffer ends right behind the terminator: the widened text is cut to its old length.
+    });
     EXPECT_EQ(Masked(L"name=\"XXX pwd=secret", 0), L"name=\"XXXXXXX pwd=XX");
     EXPECT_EQ(Masked(L"name=\"XXX pwd=secret", 1), L"name=\"XXXXXXX pwd=XXX");
     EXPECT_EQ(Masked(L"\"XXX\"XXX\"XXX pwd=x", 0), L"\"XXXXXXX\"XXXXXXX\"X");
@@ -171,13 +100,9 @@ TEST(MaskSecrets, GrowthNeverPassesTheBuffer) {
 
 // The exchange log masks the whole output again after every line it adds.
 TEST(MaskSecrets, MaskingAgainChangesNothing) {
-    const wchar_t* texts[] = {
-        L"{\"username\":\"alice\", \"password\":\"s3cr3t\"}\n",
-        L"Accept:*.*\nAuthorization: Bearer abc.def.ghi\n",
-        L"{\"access-token\":\"a.b.c\",\"refresh-token\":\"r\"}\n",
-        L"<username>alice</username>\n",
-    };
-    for (const wchar_t* pszText : texts) {
+    for (const wchar_t* pszText : {L"{\"username\":\"alice\", \"password\":\"s3cr3t\"}\n",
+                                   L"Accept:*.*\nAuthorization: Bearer abc.def.ghi\n",
+                                   L"{\"access-token\":\"a.b.c\",\"refresh-token\":\"r\"}\n"}) {
         SCOPED_TRACE(pszText);
         const std::wstring sOnce = Masked(pszText);
         EXPECT_NE(sOnce, pszText);
@@ -194,10 +119,7 @@ TEST(MaskTagContent, MasksUpToTheNextTagOrTheEnd) {
     const Case cases[] = {
         {L"<a>x</a><user>bob</user>", L"<user>", L"<a>x</a><user>XXX</user>"},
         {L"<user>bob smith", L"<user>", L"<user>XXXXXXXXX"},
-        {L"<user></user>", L"<user>", L"<user></user>"},
-        {L"<user>", L"<user>", L"<user>"},
         {L"<User>bob</User>", L"<user>", L"<User>bob</User>"},
-        {L"no tags", L"<user>", L"no tags"},
         {L"<user>bob</user>", L"", L"<user>bob</user>"},
     };
     for (const Case& c : cases) {
@@ -206,6 +128,14 @@ TEST(MaskTagContent, MasksUpToTheNextTagOrTheEnd) {
         MaskTagContent(buffer.data(), c.pszTag);
         EXPECT_EQ(std::wstring(buffer.data()), c.pszMasked);
     }
+}
+
+std::wstring Replaced(const std::wstring& sText, size_t cchCapacity, const wchar_t* pszSearch,
+                      const wchar_t* pszReplacement) {
+    std::vector<wchar_t> buffer(sText.begin(), sText.end());
+    buffer.resize(cchCapacity > sText.size() ? cchCapacity : sText.size() + 1, L'\0');
+    ReplaceAll(buffer.data(), cchCapacity, pszSearch, pszReplacement);
+    return buffer.data();
 }
 
 TEST(ReplaceAll, ReplacesEveryOccurrenceWithinTheCapacity) {
@@ -218,27 +148,20 @@ TEST(ReplaceAll, ReplacesEveryOccurrenceWithinTheCapacity) {
     };
     const Case cases[] = {
         {L"a-b-c", 100, L"-", L"--", L"a--b--c"},
-        {L"one two three", 100, L" ", L"", L"onetwothree"},
-        {L"aaaa", 100, L"aa", L"b", L"bb"},
         {L"aaa", 100, L"aa", L"b", L"ba"},
-        {L"abc", 100, L"x", L"y", L"abc"},
         {L"\"XXXXX\"", 100, L"\"XXX", L"\"XXXXXXX", L"\"XXXXXXXXX\""},
-        {L"abc", 5, L"b", L"bbbb", L"abbb"},           // cut to capacity - 1 characters
-        {L"abcdef", 4, L"x", L"y", L"abc"},           // even without a replacement
-        {L"abc", 1, L"b", L"x", L""},
+        {L"abc", 5, L"b", L"bbbb", L"abbb"},  // cut to capacity - 1 characters
+        {L"abcdef", 4, L"x", L"y", L"abc"},  // even without a replacement
         {L"a-b", 100, L"-", nullptr, L"ab"},
-        {L"a-b", 100, L"", L"x", L"a-b"},            // an empty search replaces nothing
-        {L"a-b", 0, L"-", L"x", L"a-b"},             // no capacity: nothing written
+        {L"a-b", 100, L"", L"x", L"a-b"},  // an empty search replaces nothing
+        {L"a-b", 0, L"-", L"x", L"a-b"},   // no capacity: nothing written
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszText);
         EXPECT_EQ(Replaced(c.pszText, c.cchCapacity, c.pszSearch, c.pszReplacement), c.pszResult);
     }
-}
-
-TEST(ReplaceAll, ResultIsCutToTheWorkingBuffer) {
-    const std::wstring sText(200000, L'a');
-    const std::wstring sResult = Replaced(sText, 2 * ReplaceAllBufferUnits, L"a", L"bb");
+    // The result is cut to the working buffer.
+    const std::wstring sResult = Replaced(std::wstring(200000, L'a'), 2 * ReplaceAllBufferUnits, L"a", L"bb");
     EXPECT_EQ(sResult, std::wstring(ReplaceAllBufferUnits - 1, L'b'));
 }
 

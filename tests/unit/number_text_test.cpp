@@ -8,39 +8,31 @@
 
 namespace {
 
-std::wstring Cleaned(const wchar_t* pszInput) {
-    WCHAR szNumber[kDialBufferChars] = {};
-    wcsncpy(szNumber, pszInput, kDialBufferChars - 1);
-    CleanNumber(szNumber);
-    return szNumber;
-}
-
 TEST(CleanNumber, ReducesDialStringsToDigitsAndHash) {
     struct Case {
         const wchar_t* pszInput;
         const wchar_t* pszExpected;
     };
     const Case cases[] = {
-        {L"030/1234-56", L"030123456"},
-        {L"N<0301234>", L"0301234"},
-        {L"NMuster <0301234> mobil", L"0301234"},
-        {L"T0301234", L"0301234"},
+        {L"(030) 12/34-56", L"030123456"},
         {L"*21#", L"21#"},
-        {L"(030) 12 34", L"0301234"},
-        {L"+49 30 1234", L"+49 30 1234"},
-        {L"+49-30/1234", L"+49-30/1234"},
-        {L"N0301234", L"0301234"},         // no "<": the prefix stays and is removed as a letter
-        {L"N<0301234", L"0301234"},        // no ">": unchanged by the prefix rule
-        {L"N<+49301234>", L"+49301234"},   // the bracketed number may be international
-        {L"T+49 30", L"+49 30"},
+        {L"NMuster <0301234> mobil", L"0301234"},
+        {L"N0301234", L"0301234"},   // no "<": the prefix stays and is removed as a letter
+        {L"N<0301234", L"0301234"},  // no ">": unchanged by the prefix rule
+        {L"N<+49301234>", L"+49301234"},
+        {L"T0301234", L"0301234"},
         {L"T1234567890123456789", L"123456789012345678"},  // prefix rewrites keep 18 characters
+        {L"+49-30/1234", L"+49-30/1234"},                  // international numbers stay as typed
         {L"abc", L""},
-        {L"", L""},
     };
-    for (const Case& c : cases) EXPECT_EQ(Cleaned(c.pszInput), c.pszExpected) << "input " << testing::PrintToString(std::wstring(c.pszInput));
+    for (const Case& c : cases) {
+        WCHAR szNumber[kDialBufferChars] = {};
+        wcsncpy(szNumber, c.pszInput, kDialBufferChars - 1);
+        CleanNumber(szNumber);
+        EXPECT_EQ(std::wstring(szNumber), c.pszExpected) << "input " << testing::PrintToString(std::wstring(c.pszInput));
+    }
+    CleanNumber(nullptr);
 }
-
-TEST(CleanNumber, LeavesANullPointerAlone) { CleanNumber(nullptr); }
 
 TEST(CleanNumber, StaysInsideAnUnterminatedBuffer) {
     WCHAR szNumber[kDialBufferChars + 1];
@@ -51,20 +43,12 @@ TEST(CleanNumber, StaysInsideAnUnterminatedBuffer) {
     EXPECT_EQ(std::wstring(szNumber), std::wstring(kDialBufferChars - 1, L'7'));
 }
 
-TEST(ChangeNumberToForward, LeavesTheNumberAsItIs) {
-    WCHAR szNumber[kDialBufferChars] = L"0301234";
-    EXPECT_EQ(ChangeNumberToForward(szNumber), 0);
-    EXPECT_STREQ(szNumber, L"0301234");
-}
-
 TEST(CompareSlotText, ComparesWhatTheSlotWouldHold) {
     const WCHAR szSlot[20] = L"1234567890123456789";  // 19 characters, as a slot keeps them
-    EXPECT_EQ(CompareSlotText(szSlot, L"1234567890123456789", 19), 0);
     EXPECT_EQ(CompareSlotText(szSlot, L"1234567890123456789012345", 19), 0);  // its stored part is unchanged
     EXPECT_NE(CompareSlotText(szSlot, L"123456789012345678", 19), 0);
     EXPECT_NE(CompareSlotText(szSlot, L"9234567890123456789", 19), 0);
     const WCHAR szEmpty[20] = L"";
-    EXPECT_EQ(CompareSlotText(szEmpty, L"", 19), 0);
     EXPECT_EQ(CompareSlotText(szEmpty, nullptr, 19), 0);
     EXPECT_NE(CompareSlotText(szEmpty, L"1", 19), 0);
 }
