@@ -38,7 +38,7 @@ struct Rect {
     int x, y, cx, cy;
 };
 
-struct ControlSpec {
+struct ControlRow {
     int id;
     Kind kind;
     const wchar_t* pszEnglish;  // null: set at run time, checked separately
@@ -48,7 +48,7 @@ struct ControlSpec {
 };
 
 // In tab order.
-const ControlSpec kControls[] = {
+const ControlRow kControls[] = {
     {1017, Kind::Label, L"Version:", L"Version:", {5, 10, 35, 8}, {5, 10, 35, 8}},
     {1016, Kind::Label, nullptr, nullptr, {50, 10, 70, 8}, {50, 10, 85, 8}},
     {1018, Kind::Label, nullptr, nullptr, {5, 25, 280, 8}, {5, 25, 285, 8}},
@@ -273,11 +273,11 @@ TEST_F(ConfigDialogTest, EveryControlHasItsKindTextAndPlace) {
         std::vector<HWND> children = ChildrenInTabOrder(hDlg);
         ASSERT_EQ(children.size(), std::size(kControls));
         for (size_t i = 0; i < children.size(); ++i) {
-            const ControlSpec& spec = kControls[i];
+            const ControlRow& row = kControls[i];
             HWND hControl = children[i];
-            SCOPED_TRACE(testing::Message() << "control " << i << " (id " << spec.id << ")");
-            EXPECT_EQ(static_cast<int>(static_cast<short>(GetDlgCtrlID(hControl))), spec.id);
-            KindStyle style = StyleOf(spec.kind);
+            SCOPED_TRACE(testing::Message() << "control " << i << " (id " << row.id << ")");
+            EXPECT_EQ(static_cast<int>(static_cast<short>(GetDlgCtrlID(hControl))), row.id);
+            KindStyle style = StyleOf(row.kind);
             wchar_t szClass[32] = {};
             GetClassNameW(hControl, szClass, 32);
             EXPECT_EQ(_wcsicmp(szClass, style.pszClass), 0) << ToUtf8(szClass);
@@ -285,17 +285,17 @@ TEST_F(ConfigDialogTest, EveryControlHasItsKindTextAndPlace) {
             EXPECT_EQ(dwStyle & style.dwTypeMask, style.dwType) << std::hex << dwStyle;
             EXPECT_EQ(dwStyle & style.dwRequired, style.dwRequired) << std::hex << dwStyle;
             EXPECT_TRUE(dwStyle & WS_VISIBLE);
-            if (spec.kind == Kind::Edit || spec.kind == Kind::Password) {
+            if (row.kind == Kind::Edit || row.kind == Kind::Password) {
                 // The dialog manager draws an edit's border as a sunken edge.
                 DWORD dwExStyle = static_cast<DWORD>(GetWindowLongW(hControl, GWL_EXSTYLE));
                 EXPECT_TRUE((dwStyle & WS_BORDER) || (dwExStyle & WS_EX_CLIENTEDGE)) << std::hex << dwStyle;
             }
-            const wchar_t* pszText = bGerman ? spec.pszGerman : spec.pszEnglish;
+            const wchar_t* pszText = bGerman ? row.pszGerman : row.pszEnglish;
             if (pszText != nullptr) {
                 EXPECT_EQ(WindowText(hControl), pszText);
             }
             RECT actual = ClientRectOf(hDlg, hControl);
-            RECT expected = PixelsOf(hDlg, bGerman ? spec.german : spec.english);
+            RECT expected = PixelsOf(hDlg, bGerman ? row.german : row.english);
             EXPECT_TRUE(EqualRect(&actual, &expected)) << "at " << DluText(hDlg, actual) << " dialog units";
         }
 
