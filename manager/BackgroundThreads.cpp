@@ -19,12 +19,16 @@
 #include "pbx/ExtensionDirectory.h"
 #include "pbx/Session.h"
 
-volatile LONG g_lNetworkChanged = 0;
-volatile DWORD g_dwKeepAliveTicks = 0;
-KeepAliveTiming g_KeepAliveTiming;
-
 namespace {
 constexpr SIZE_T kStackCommit = 2048;
+constexpr DWORD kKeepAliveTickMs = 1000;
+constexpr DWORD kRestartPauseMs = 5000;      // after a network change
+constexpr DWORD kMonitorRetryMs = 30000;     // after a failed token check or stream
+constexpr DWORD kTicksPerOfflineSweep = 60;  // about once a minute
+
+// Set by the network observer, cleared by the keep-alive thread.
+volatile LONG g_lNetworkChanged = 0;
+DWORD g_dwKeepAliveTicks = 0;
 // How long a stop waits for a thread to leave by itself before ending it,
 // and then for it to reach the point where ending it is harmless.
 constexpr DWORD kStopWaitMs = 500;
@@ -142,7 +146,7 @@ DWORD WINAPI EventMonitorThread(LPVOID) {
     CFuncTrace trace(2, L"CGenericTSPIManager::EventMonitorThread", TracePrefix::None);
     while (g_Monitor.Running()) {
         if (!ORVO_CheckAccessToken() || !ORVO_ActivateCallMonitoring()) {
-            if (!g_Monitor.Pause(g_KeepAliveTiming.dwRetryMs)) break;
+            if (!g_Monitor.Pause(kMonitorRetryMs)) break;
         }
     }
     trace.End();
@@ -161,12 +165,12 @@ void ClearCallsOfOfflineExtensions() {
 }
 
 DWORD WINAPI KeepAliveThread(LPVOID) {
-    while (g_KeepAlive.Pause(g_KeepAliveTiming.dwTickMs)) {
+    while (g_KeepAlive.Pause(kKeepAliveTickMs)) {
         if (InterlockedExchange(&g_lNetworkChanged, 0) != 0) {
             Trace(2, L"CGenericTSPIManager::KeepAliveThread.Info.Reinit");
             ForgetProxySettings();
             StopEventMonitor();
-            if (!g_KeepAlive.Pause(g_KeepAliveTiming.dwRestartPauseMs)) break;
+            if (!g_KeepAlive.Pause(kRestartPauseMs)) break;
             StartEventMonitor();
         }
         if (InterlockedExchange(reinterpret_cast<volatile LONG*>(&g_pProviderSettings->ReinitRequested), 0) != 0) {
@@ -175,7 +179,7 @@ DWORD WINAPI KeepAliveThread(LPVOID) {
             g_pManager->ProviderInit();
             g_pManager->ProviderInit2();
         }
-        if (++g_dwKeepAliveTicks % g_KeepAliveTiming.dwTicksPerSweep == 0) ClearCallsOfOfflineExtensions();
+        if (++g_dwKeepAliveTicks % kTicksPerOfflineSweep == 0) ClearCallsOfOfflineExtensions();
     }
     return 0;
 }
@@ -242,14 +246,8 @@ void RestartNetworkObserver() {
     StartSlot(g_Observer);
 }
 
-void StopNetworkObserver() {
-    CSlotLockGuard slots(g_SlotLock);
-    StopSlot(g_Observer);
-}
-
 HANDLE EventMonitorHandle() { return g_Monitor.hThread; }
 HANDLE KeepAliveHandle() { return g_KeepAlive.hThread; }
-HANDLE NetworkObserverHandle() { return g_Observer.hThread; }
 
 void StartReplyRequest(DWORD dwRequestID, LONG lResult) {
     ReplyRequest* pRequest = new (std::nothrow) ReplyRequest{dwRequestID, lResult, nullptr};

@@ -19,29 +19,13 @@ void StartKeepAlive();
 void StopKeepAlive();
 // Replaces the observer thread, if one runs, by a new one.
 void RestartNetworkObserver();
-void StopNetworkObserver();
 
 HANDLE EventMonitorHandle();
 HANDLE KeepAliveHandle();
-HANDLE NetworkObserverHandle();
 
 // Completes TAPI request dwRequestID with lResult about 100 ms from now, on a
 // thread of its own, so that the completion follows the export's return.
 void StartReplyRequest(DWORD dwRequestID, LONG lResult);
-
-// Set by the network observer, cleared by the keep-alive thread.
-extern volatile LONG g_lNetworkChanged;
-// Keep-alive ticks since load.
-extern volatile DWORD g_dwKeepAliveTicks;
-
-// Tests shorten the keep-alive tick and the pause after a network change.
-struct KeepAliveTiming {
-    DWORD dwTickMs = 1000;
-    DWORD dwRestartPauseMs = 5000;
-    DWORD dwRetryMs = 30000;       // event monitor, after a failed token check or stream
-    DWORD dwTicksPerSweep = 60;    // offline extensions are swept every this many ticks
-};
-extern KeepAliveTiming g_KeepAliveTiming;
 
 // The network observer, stopped when the library unloads.
 class CNwObserve {
