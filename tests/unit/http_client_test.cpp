@@ -33,18 +33,11 @@ std::wstring FaultJson(const std::wstring& path, const std::wstring& members) {
     return L"{\"path\":" + JsonQuote(path) + (members.empty() ? L"" : L"," + members) + L"}";
 }
 
-// A body the simulator sends byte for byte: each code unit below 0x80 is one
-// byte of its UTF-8 answer.
-std::wstring BytesAsText(const std::string& bytes) {
-    return std::wstring(bytes.begin(), bytes.end());
-}
-
-std::string Utf16LeBytes(const std::wstring& text) {
-    std::string bytes;
-    for (wchar_t ch : text) {
-        bytes.push_back(static_cast<char>(ch & 0xFF));
-        bytes.push_back(static_cast<char>(ch >> 8));
-    }
+// The UTF-16LE bytes of text as a body the simulator sends byte for byte:
+// each code unit below 0x80 is one byte of its UTF-8 answer.
+std::wstring Utf16LeBytesAsText(const std::wstring& text) {
+    std::wstring bytes;
+    for (wchar_t ch : text) bytes += {static_cast<wchar_t>(ch & 0xFF), static_cast<wchar_t>(ch >> 8)};
     return bytes;
 }
 
@@ -99,9 +92,8 @@ TEST_F(HttpClientTest, AssembledHeaderArrivesAsSent) {
     const Case cases[] = {
         {L"POST", L"{\"username\":\"lena.muster\", \"password\":\"Demo-Pass-2024\"}",
          L"Accept:*.*\r\nContent-Type: application/json\r\n\r\n", L"127.0.0.1", true},
-        {L"GET", L"", L"Accept:*.*\r\nContent-Type: application/json\r\nAuthorization: Bearer abc.def.ghi\r\n\r\n",
-         L"127.0.0.1", false},
-        {L"DELETE", nullptr, L"Accept:*.*\r\nhost: pbx.example\r\n\r\n", L"pbx.example", false},
+        {L"DELETE", L"", L"Accept:*.*\r\nAuthorization: Bearer abc.def.ghi\r\nhost: pbx.example\r\n\r\n",
+         L"pbx.example", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "verb " << std::string(c.pszVerb, c.pszVerb + wcslen(c.pszVerb)));
@@ -138,14 +130,12 @@ TEST_F(HttpClientTest, SendLoopRetriesDroppedConnectionsWithoutPause) {
         DWORD dwLoops;
         BOOL bExpected;
     };
-    const Case cases[] = {{0, 1, TRUE}, {2, 3, TRUE}, {2, 2, FALSE}, {1, 3, TRUE}, {3, 3, FALSE}};
+    const Case cases[] = {{2, 3, TRUE}, {2, 2, FALSE}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.nDrops << " drops, " << c.dwLoops << " attempts");
         ASSERT_TRUE(s_sim->ClearFaults());
         ASSERT_TRUE(s_sim->ClearRequests());
-        if (c.nDrops > 0) {
-            ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/retry", L"\"drop\":true,\"count\":" + std::to_wstring(c.nDrops))));
-        }
+        ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/retry", L"\"drop\":true,\"count\":" + std::to_wstring(c.nDrops))));
         ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/retry", L"\"status\":200,\"body\":\"{\\\"attempt\\\":\\\"last\\\"}\"")));
 
         const BOOL bResult = Query(*m_client, L"GET", L"/retry", nullptr, L"Accept:*.*\r\n\r\n", c.dwLoops);
@@ -174,20 +164,12 @@ TEST_F(HttpClientTest, SuccessIsJudgedByTheStatusLine) {
         BOOL bExpected;
     };
     const Case cases[] = {
-        {200, 2, true, TRUE},
-        {202, 0, true, TRUE},
         {200, 0, false, TRUE},
-        // Both carry " 200" in their content-length line.
+        {202, 0, true, TRUE},
+        // " 200" in the content-length line, " 202" in the date line of this decade's years.
         {404, 200, false, FALSE},
-        {409, 200, false, FALSE},
-        // The date line carries " 202" in this decade's years.
         {409, 2, true, FALSE},
-        {405, 2, true, FALSE},
         {201, 2, true, FALSE},
-        {204, 0, true, FALSE},
-        {401, 2, true, FALSE},
-        {500, 2, true, FALSE},
-        {503, 200, true, FALSE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "status " << c.nStatus << ", body " << c.cbBody << ", date " << c.bDateHeader);
@@ -204,8 +186,6 @@ TEST_F(HttpClientTest, SuccessIsJudgedByTheStatusLine) {
         EXPECT_EQ(body, m_client->m_pszAnswer);
     }
     ASSERT_EQ(200u, s_sim->Control(L"POST", L"settings", L"{\"date_header\":true}").dwStatus);
-    // A failed query never counts, whatever header an earlier one left.
-    EXPECT_EQ(FALSE, m_client->IsSuccessful(FALSE));
 }
 
 TEST_F(HttpClientTest, AnswerTextFormIsTakenFromTheBody) {
@@ -221,7 +201,7 @@ TEST_F(HttpClientTest, AnswerTextFormIsTakenFromTheBody) {
         std::wstring sExpected;
     };
     const Case cases[] = {
-        {L"utf-16", BytesAsText(Utf16LeBytes(utf16Text)), utf16Text},
+        {L"utf-16", Utf16LeBytesAsText(utf16Text), utf16Text},
         {L"utf-8", FromUtf8(utf8Bytes), szAnsiWidened},
         {L"short", L"ok", L"ok"},
     };
@@ -247,30 +227,15 @@ TEST_F(HttpClientTest, LongAnswerIsStoredTruncatedWhileStreamingSeesAll) {
     EXPECT_EQ(body, client->m_sStreamed);
 }
 
-TEST_F(HttpClientTest, ExplicitPortIsUsedButNotShown) {
-    ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/port/check", L"\"status\":200,\"body\":\"{}\"")));
-    EXPECT_EQ(TRUE, Query(*m_client, L"GET", L"/port/check", nullptr, L"Accept:*.*\r\n\r\n"));
-    EXPECT_EQ(s_sim->Port(), m_client->m_wPort);
-    EXPECT_STREQ(L"http://127.0.0.1", m_client->m_szURL);
-    EXPECT_STREQ(L"127.0.0.1", m_client->m_szHostName);
-    EXPECT_STREQ(L"/v1/port/check", m_client->m_szUrlPath);
-    EXPECT_EQ(static_cast<DWORD>(INTERNET_SCHEME_HTTP), m_client->m_nScheme);
-    EXPECT_EQ(1u, RequestsTo(L"/port/check").size());
-}
-
 TEST_F(HttpClientTest, ProxyOutcomeIsRememberedAndDoesNotStallRequests) {
     ForgetProxySettings();
-    const ULONGLONG qwFirst = GetTickCount64();
     m_client->CheckProxySettings(s_sim->ApiBaseUrl().c_str());
-    const ULONGLONG qwDetect = GetTickCount64() - qwFirst;
     // This machine has no proxy: requests go straight to the simulator.
     EXPECT_STREQ(L"", m_client->m_wszProxy);
-    EXPECT_STREQ(L"", m_client->m_wszProxyBypass);
-
     // Later checks reuse the outcome instead of asking the network again.
     const ULONGLONG qwStart = GetTickCount64();
     for (int i = 0; i < 20; ++i) m_client->CheckProxySettings(s_sim->ApiBaseUrl().c_str());
-    EXPECT_LT(GetTickCount64() - qwStart, 1000u) << "first detection took " << qwDetect << " ms";
+    EXPECT_LT(GetTickCount64() - qwStart, 1000u);
 
     ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/proxy", L"\"status\":200,\"body\":\"{}\"")));
     EXPECT_EQ(TRUE, Query(*m_client, L"GET", L"/proxy", nullptr, L"Accept:*.*\r\n\r\n"));
@@ -361,77 +326,50 @@ private:
     bool m_bAdded = false;
 };
 
+// A request as the PBX operations make it, on a fresh client; the count of
+// such requests that reached the server.
+BOOL SecureQuery(const PbxSim& sim, BOOL bIgnoreCertErrors, DWORD& dwLastError, size_t& nArrived) {
+    auto client = std::make_unique<CHTTPContactLog>(ClientAnswerSize);
+    client->m_dwSecureProtocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+    client->m_bIgnoreCertErrors = bIgnoreCertErrors;
+    client->SetURLDirect((sim.ApiBaseUrl() + L"/secure").c_str());
+    EXPECT_EQ(static_cast<DWORD>(INTERNET_SCHEME_HTTPS), client->m_nScheme);
+    client->SetSData(nullptr);
+    client->SetSHeader(L"Accept:*.*\r\n\r\n");
+    const BOOL bResult = client->IsSuccessful(client->RunQuery(L"GET", 1, TimeoutMs, TRUE, TRUE));
+    dwLastError = client->m_dwLastError;
+    nArrived = 0;
+    for (const SimRequest& request : sim.Requests()) nArrived += request.sPath == L"/v1/secure";
+    return bResult;
+}
+
 // Two HTTPS simulators, each with its own self-signed "localhost"
-// certificate; the first one's is trusted while the suite runs.
-class HttpsClientTest : public testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        PbxSimOptions options;
-        options.bHttps = true;
-        s_trustedSim = new PbxSim;
-        s_untrustedSim = new PbxSim;
-        ASSERT_TRUE(s_trustedSim->Start(options)) << s_trustedSim->Error();
-        ASSERT_TRUE(s_untrustedSim->Start(options)) << s_untrustedSim->Error();
-        s_trust = new CTrustedCertificate(s_trustedSim->CertificateDer());
-    }
-    static void TearDownTestSuite() {
-        delete s_trust;
-        delete s_trustedSim;
-        delete s_untrustedSim;
-        s_trust = nullptr;
-        s_trustedSim = s_untrustedSim = nullptr;
-    }
-    void SetUp() override {
-        ASSERT_NE(s_trust, nullptr);
-        ASSERT_TRUE(s_trust->Added());
-    }
-
-    // A request as the PBX operations make it, on a fresh client.
-    static BOOL Query(const PbxSim& sim, BOOL bIgnoreCertErrors, DWORD& dwLastError) {
-        auto client = std::make_unique<CHTTPContactLog>(ClientAnswerSize);
-        client->m_dwSecureProtocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-        client->m_bIgnoreCertErrors = bIgnoreCertErrors;
-        client->SetURLDirect((sim.ApiBaseUrl() + L"/secure").c_str());
-        EXPECT_EQ(static_cast<DWORD>(INTERNET_SCHEME_HTTPS), client->m_nScheme);
-        client->SetSData(nullptr);
-        client->SetSHeader(L"Accept:*.*\r\n\r\n");
-        const BOOL bResult = client->IsSuccessful(client->RunQuery(L"GET", 1, TimeoutMs, TRUE, TRUE));
-        dwLastError = client->m_dwLastError;
-        return bResult;
-    }
-
-    static size_t Arrived(const PbxSim& sim) {
-        size_t n = 0;
-        for (const SimRequest& request : sim.Requests()) n += request.sPath == L"/v1/secure";
-        return n;
-    }
-
-    static PbxSim* s_trustedSim;
-    static PbxSim* s_untrustedSim;
-    static CTrustedCertificate* s_trust;
-};
-
-PbxSim* HttpsClientTest::s_trustedSim = nullptr;
-PbxSim* HttpsClientTest::s_untrustedSim = nullptr;
-CTrustedCertificate* HttpsClientTest::s_trust = nullptr;
-
-TEST_F(HttpsClientTest, SelfSignedCertificateIsAcceptedOnlyWhenErrorsAreIgnored) {
-    for (PbxSim* sim : {s_trustedSim, s_untrustedSim}) {
+// certificate; the first one's is trusted while the test runs.
+TEST(HttpsClientTest, SelfSignedCertificateIsAcceptedOnlyWhenErrorsAreIgnored) {
+    PbxSimOptions options;
+    options.bHttps = true;
+    PbxSim trustedSim, untrustedSim;
+    ASSERT_TRUE(trustedSim.Start(options)) << trustedSim.Error();
+    ASSERT_TRUE(untrustedSim.Start(options)) << untrustedSim.Error();
+    CTrustedCertificate trust(trustedSim.CertificateDer());
+    ASSERT_TRUE(trust.Added());
+    for (PbxSim* sim : {&trustedSim, &untrustedSim}) {
         ASSERT_TRUE(sim->AddFault(FaultJson(L"/v1/secure", L"\"status\":200,\"body\":\"{}\",\"count\":10")));
     }
     DWORD dwLastError = 0;
+    size_t nArrived = 0;
 
-    EXPECT_EQ(FALSE, Query(*s_untrustedSim, FALSE, dwLastError));
+    EXPECT_EQ(FALSE, SecureQuery(untrustedSim, FALSE, dwLastError, nArrived));
     // Wine reports the failed check as a secure-channel error, Windows as a secure failure.
     EXPECT_TRUE(dwLastError == ERROR_WINHTTP_SECURE_CHANNEL_ERROR || dwLastError == ERROR_WINHTTP_SECURE_FAILURE)
         << dwLastError;
-    EXPECT_EQ(0u, Arrived(*s_untrustedSim)) << "nothing may be sent to an unverified server";
+    EXPECT_EQ(0u, nArrived) << "nothing may be sent to an unverified server";
 
-    EXPECT_EQ(TRUE, Query(*s_trustedSim, FALSE, dwLastError)) << dwLastError;
-    EXPECT_EQ(1u, Arrived(*s_trustedSim));
+    EXPECT_EQ(TRUE, SecureQuery(trustedSim, FALSE, dwLastError, nArrived)) << dwLastError;
+    EXPECT_EQ(1u, nArrived);
 
-    EXPECT_EQ(TRUE, Query(*s_untrustedSim, TRUE, dwLastError)) << dwLastError;
-    EXPECT_EQ(1u, Arrived(*s_untrustedSim));
+    EXPECT_EQ(TRUE, SecureQuery(untrustedSim, TRUE, dwLastError, nArrived)) << dwLastError;
+    EXPECT_EQ(1u, nArrived);
 }
 
 }  // namespace

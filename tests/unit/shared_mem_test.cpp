@@ -73,15 +73,6 @@ TEST(SharedMemTest, SecondOpenInOneProcessKeepsTheRecord) {
     EXPECT_STREQ(L"1", pFirst->LineFormat);
 }
 
-TEST(SharedMemTest, NewSectionStartsZeroed) {
-    CSharedMem mem;
-    mem.SetName(UniqueSuffix(L"FRESH").c_str());
-    mem.Open(0, 0, nullptr);
-    ASSERT_TRUE(mem.IsMapped());
-    const BYTE* pBytes = reinterpret_cast<const BYTE*>(g_pProviderSettings);
-    for (size_t i = 0; i < sizeof(ProviderSettings); ++i) ASSERT_EQ(0, pBytes[i]) << "byte " << i;
-}
-
 TEST(SharedMemTest, ProviderCopyUsesItsOwnSection) {
     const std::wstring standard = UniqueSuffix(L"ORVOTSP");
     const std::wstring copy = standard + L"_2";
@@ -96,7 +87,9 @@ TEST(SharedMemTest, ProviderCopyUsesItsOwnSection) {
     copyMem.Open(0, 0, nullptr);
     ASSERT_TRUE(copyMem.IsMapped());
     EXPECT_EQ(std::wstring(SHARED_FILE_NAME) + copy, copyMem.Name());
-    EXPECT_STREQ(L"", g_pProviderSettings->NumberFormat);
+    // A new section starts zeroed.
+    const BYTE* pBytes = reinterpret_cast<const BYTE*>(g_pProviderSettings);
+    for (size_t i = 0; i < sizeof(ProviderSettings); ++i) ASSERT_EQ(0, pBytes[i]) << "byte " << i;
     StrCopy(g_pProviderSettings->NumberFormat, L"3");
     EXPECT_STREQ(L"1", pStandard->NumberFormat);
 }
@@ -106,8 +99,6 @@ TEST(SharedMemTest, NamePartsAreCleanedAndCut) {
         std::wstring given;
         std::wstring suffix;
     } cases[] = {
-        {L"ORVOTSP_2", L"ORVOTSP_2"},
-        {L"ORVO TSP.2", L"ORVO_TSP_2"},
         {L"A&B,C:D.E F", L"A_B_C_D_E_F"},
         {std::wstring(300, L'x'), std::wstring(255, L'x')},
     };
@@ -130,7 +121,8 @@ TEST(SharedMemTest, OptionalNameParts) {
     ASSERT_TRUE(GetUserNameW(szUser, &cchUser));
     EXPECT_EQ(base + szUser, perUser.Name());
 
-    // The checksums are decimal numbers, the same in every object, different for different texts.
+    // The checksums are decimal numbers, the same in every object, different for
+    // different texts; the module's folder counts without regard to case.
     auto checksumPart = [&](DWORD bPerModule, const wchar_t* pszExtra) {
         CSharedMem mem;
         mem.SetName(suffix.c_str());
@@ -143,21 +135,24 @@ TEST(SharedMemTest, OptionalNameParts) {
         return part;
     };
     StrCopy(g_szModulePath, L"C:\\Windows\\System32\\ORVOTSP.TSP");
-    EXPECT_EQ(checksumPart(1, nullptr), checksumPart(1, nullptr));
+    const std::wstring upper = checksumPart(1, nullptr);
     EXPECT_EQ(checksumPart(0, L"dialog"), checksumPart(0, L"dialog"));
     EXPECT_NE(checksumPart(0, L"dialog"), checksumPart(0, L"service"));
-    // The folder counts without regard to case, as Windows paths do.
-    std::wstring upper = checksumPart(1, nullptr);
     StrCopy(g_szModulePath, L"c:\\windows\\system32\\other.tsp");
     EXPECT_EQ(upper, checksumPart(1, nullptr));
 }
 
+// Without a section, or after closing it, the process works on a private record.
 TEST(SharedMemTest, FallsBackToThePrivateRecord) {
     CSharedMem good;
     good.SetName(UniqueSuffix(L"GOOD").c_str());
     good.Open(0, 0, nullptr);
     ASSERT_TRUE(good.IsMapped());
     ProviderSettings* pShared = g_pProviderSettings;
+    good.Close();
+    EXPECT_FALSE(good.IsMapped());
+    ASSERT_NE(nullptr, g_pProviderSettings);
+    EXPECT_NE(pShared, g_pProviderSettings);
 
     // A backslash names an object folder that does not exist: no section can be had.
     CSharedMem bad;
@@ -165,21 +160,8 @@ TEST(SharedMemTest, FallsBackToThePrivateRecord) {
     bad.Open(0, 0, nullptr);
     EXPECT_FALSE(bad.IsMapped());
     ASSERT_NE(nullptr, g_pProviderSettings);
-    EXPECT_NE(pShared, g_pProviderSettings);
     StrCopy(g_pProviderSettings->NumberFormat, L"2");  // usable
     EXPECT_STREQ(L"2", g_pProviderSettings->NumberFormat);
-}
-
-TEST(SharedMemTest, CloseLeavesAUsableRecord) {
-    CSharedMem mem;
-    mem.SetName(UniqueSuffix(L"CLOSE").c_str());
-    mem.Open(0, 0, nullptr);
-    ASSERT_TRUE(mem.IsMapped());
-    ProviderSettings* pShared = g_pProviderSettings;
-    mem.Close();
-    EXPECT_FALSE(mem.IsMapped());
-    ASSERT_NE(nullptr, g_pProviderSettings);
-    EXPECT_NE(pShared, g_pProviderSettings);
     g_pProviderSettings->ReinitRequested = 0;
 }
 }  // namespace
