@@ -199,8 +199,9 @@ TEST_F(CallExportsTest, CloseCallByState) {
         CTraceCapture capture(6);
         EXPECT_EQ(TSPI_lineCloseCall(CallHandle(0, 0)), c.lResult);
         EXPECT_EQ(GetCallCount(0), c.dwCallsAfter);
-        if (c.dwState == LINECALLSTATE_DISCONNECTED)
+        if (c.dwState == LINECALLSTATE_DISCONNECTED) {
             EXPECT_TRUE(capture.Contains(L"Func.TSPI_lineCloseCall.Warning.CloseCall on non-idle call"));
+        }
     }
     SetState(0, 0, LINECALLSTATE_IDLE);
     EXPECT_EQ(GetCallCount(0), 0u);

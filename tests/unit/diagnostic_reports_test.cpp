@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cwctype>
 
 #include "log/DiagnosticReports.h"
 #include "support/RegistryFixture.h"
@@ -92,37 +91,6 @@ TEST(DiagnosticReportsTest, SystemReportListsProvidersInTheSystemFolder) {
     PrintSystemInfoFile();
     EXPECT_TRUE(capture.Contains(std::wstring(kPrefix) + L"End"));
     EXPECT_TRUE(ProviderLines(capture.Messages()).empty());
-}
-
-TEST(DiagnosticReportsTest, SystemReportLinesInOrder) {
-    CTraceCapture capture(0);
-    PrintSystemInfoFile();
-    std::vector<std::wstring> messages = capture.Messages();
-
-    wchar_t szComputer[260] = {};
-    DWORD cchComputer = 260;
-    GetComputerNameW(szComputer, &cchComputer);
-    wchar_t szWinDir[260] = {};
-    GetWindowsDirectoryW(szWinDir, 260);
-    // Fixed texts first, values after them where the machine decides.
-    const std::vector<std::wstring> starts = {
-        L"Begin",
-        L"Info.System Information",
-        std::wstring(L"Info.Computer Name ") + szComputer,
-        L"Info.User Name ",
-        L"Info.Language ",
-        std::wstring(L"Info.WinDir ") + szWinDir,
-        L"Info.SystemDir " + SystemDir(),
-        L"Info.ProcessorArchitecture 0x",
-    };
-    ASSERT_GE(messages.size(), starts.size());
-    for (size_t i = 0; i < starts.size(); ++i)
-        EXPECT_EQ(0u, messages[i].find(kPrefix + starts[i])) << "line " << i;
-    // The language is the 4-digit hexadecimal language id.
-    std::wstring language = messages[4].substr(wcslen(kPrefix) + wcslen(L"Info.Language "));
-    EXPECT_EQ(4u, language.size());
-    EXPECT_TRUE(std::all_of(language.begin(), language.end(), iswxdigit));
-    EXPECT_EQ(std::wstring(L"Info.ProcessorArchitecture 0x0009"), messages[7].substr(wcslen(kPrefix)));
 }
 
 TEST(DiagnosticReportsTest, TapiApplicationsAtMostEvery2Seconds) {

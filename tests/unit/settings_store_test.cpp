@@ -92,9 +92,6 @@ TEST_F(SettingsStoreTest, MissingValuesTakeDefaults) {
     EXPECT_EQ(0u, g_bSaveSequence);
     EXPECT_STREQ(ORVO_DEFAULT_API_BASE_URL, g_szApiBaseUrl);
     EXPECT_EQ(0u, g_bIgnoreCertErrors);
-    EXPECT_EQ(5u, TraceLog.m_dwMaxFiles);
-    EXPECT_EQ(52428800, TraceLog.m_nMaxLogFileSize);
-    EXPECT_EQ(0u, TraceLog.m_dwLogFileNr);
     // The start-up creates the key when it is missing.
     EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, kKey));
 }
