@@ -6,7 +6,6 @@
 
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "common/BoundedString.h"
@@ -88,23 +87,6 @@ TEST(HttpContactTest, SetSDataKeepsTheBodyInTheAnsiCodePageWithinItsLimits) {
     client->SetSData(L"");
     EXPECT_STREQ(L"", client->m_szData);
     EXPECT_STREQ("", client->m_szDataA);
-}
-
-TEST(HttpContactTest, IsSuccessfulReadsTheStatusLine) {
-    const std::pair<const wchar_t*, BOOL> cases[] = {
-        {L"HTTP/1.0 200 OK\r\n\r\n", TRUE},
-        {L"HTTP/1.1 202 Accepted\r\n\r\n", TRUE},
-        {L"HTTP/1.0 404 Not Found\r\nContent-Length: 200\r\n\r\n", FALSE},
-        {L"HTTP/1.1 2000 Odd\r\n\r\n", FALSE},
-        {L"garbage 200\r\n", FALSE},
-    };
-    for (const auto& [pszHeader, bExpected] : cases) {
-        SCOPED_TRACE(ToUtf8(pszHeader));
-        auto client = NewClient();
-        StrCopy(client->m_szResponseHeader, pszHeader);
-        EXPECT_EQ(bExpected, client->IsSuccessful(TRUE));
-        EXPECT_EQ(FALSE, client->IsSuccessful(FALSE));
-    }
 }
 
 // Code 0 names the thread's last error; the code is left as the last error.

@@ -51,37 +51,25 @@ TEST(SharedMemTest, TwoProcessesOfTheStandardProviderShareTheRecord) {
     g_pProviderSettings->ReinitRequested = 0;
 }
 
-TEST(SharedMemTest, SecondOpenInOneProcessKeepsTheRecord) {
-    const std::wstring suffix = UniqueSuffix(L"SECOND");
+TEST(SharedMemTest, OpensOfOneNameShareTheRecordAProviderCopyHasItsOwn) {
+    const std::wstring standard = UniqueSuffix(L"ORVOTSP");
     CSharedMem first;
-    first.SetName(suffix.c_str());
+    first.SetName(standard.c_str());
     first.Open(0, 0, nullptr);
     ASSERT_TRUE(first.IsMapped());
     ProviderSettings* pFirst = g_pProviderSettings;
     StrCopy(pFirst->Name, L"K1234");
-    StrCopy(pFirst->NumberFormat, L"2");
 
     CSharedMem second;
-    second.SetName(suffix.c_str());
+    second.SetName(standard.c_str());
     second.Open(0, 0, nullptr);
     ASSERT_TRUE(second.IsMapped());
     EXPECT_NE(pFirst, g_pProviderSettings);  // a view of its own
     EXPECT_STREQ(L"K1234", g_pProviderSettings->Name);
-    EXPECT_STREQ(L"2", g_pProviderSettings->NumberFormat);
-
     StrCopy(g_pProviderSettings->LineFormat, L"1");
     EXPECT_STREQ(L"1", pFirst->LineFormat);
-}
 
-TEST(SharedMemTest, ProviderCopyUsesItsOwnSection) {
-    const std::wstring standard = UniqueSuffix(L"ORVOTSP");
     const std::wstring copy = standard + L"_2";
-    CSharedMem standardMem;
-    standardMem.SetName(standard.c_str());
-    standardMem.Open(0, 0, nullptr);
-    ProviderSettings* pStandard = g_pProviderSettings;
-    StrCopy(pStandard->NumberFormat, L"1");
-
     CSharedMem copyMem;
     copyMem.SetName(copy.c_str());
     copyMem.Open(0, 0, nullptr);
@@ -91,7 +79,7 @@ TEST(SharedMemTest, ProviderCopyUsesItsOwnSection) {
     const BYTE* pBytes = reinterpret_cast<const BYTE*>(g_pProviderSettings);
     for (size_t i = 0; i < sizeof(ProviderSettings); ++i) ASSERT_EQ(0, pBytes[i]) << "byte " << i;
     StrCopy(g_pProviderSettings->NumberFormat, L"3");
-    EXPECT_STREQ(L"1", pStandard->NumberFormat);
+    EXPECT_STREQ(L"", pFirst->NumberFormat);
 }
 
 TEST(SharedMemTest, NamePartsAreCleanedAndCut) {
