@@ -10,10 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "http/CHTTPContactEvent.h"
 #include "http/CHTTPContactLog.h"
 #include "http/ProxySettings.h"
-#include "json/CJsonParserBase.h"
 #include "support/PbxSim.h"
 
 namespace {
@@ -227,57 +225,6 @@ TEST_F(HttpClientTest, ProxyOutcomeIsRememberedAndDoesNotStallRequests) {
     EXPECT_LT(GetTickCount64() - qwStart, 1000u);
     ASSERT_TRUE(s_sim->AddFault(Reply(L"/v1/proxy", 200)));
     EXPECT_EQ(TRUE, Query(*m_client, L"GET", L"/proxy"));
-}
-
-// The event client hands each "data: " message of the stream to its handler.
-TEST_F(HttpClientTest, EventClientDeliversStreamedMessages) {
-    ASSERT_EQ(TRUE, Query(*m_client, L"POST", L"/login", 1, L"{\"username\":\"lena.muster\", \"password\":\"Demo-Pass-2024\"}",
-                          L"Accept:*.*\r\nContent-Type: application/json\r\n\r\n"));
-    CJsonParserBase login;
-    ASSERT_EQ(TRUE, login.Parse(m_client->m_pszAnswer));
-    const std::wstring token = login.GetString(L"access-token");
-    ASSERT_FALSE(token.empty());
-
-    auto client = std::make_unique<CHTTPContactEvent>(ClientAnswerSize);
-    std::vector<std::wstring> messages;
-    client->SetMessageHandler([&messages](const std::wstring& message) { messages.push_back(message); });
-    client->m_bStreaming = TRUE;
-    client->SetURLDirect((s_sim->ApiBaseUrl() + L"/extensions/phone/calls").c_str());
-    client->SetSData(nullptr);
-    client->SetSHeader(L"Accept: text/event-stream\r\nContent-Type: application/json\r\nAuthorization: Bearer %s\r\n\r\n",
-                       token.c_str());
-    struct Reader {
-        CHTTPContactEvent* pClient;
-        BOOL bResult;
-    } reader{client.get(), FALSE};
-    HANDLE hThread = CreateThread(
-        nullptr, 0,
-        [](LPVOID pv) -> DWORD {
-            auto* r = static_cast<Reader*>(pv);
-            r->bResult = r->pClient->IsSuccessful(r->pClient->RunQuery(L"GET", 1, 0xFFFFFFFF, TRUE, TRUE));
-            return 0;
-        },
-        &reader, 0, nullptr);
-    ASSERT_NE(nullptr, hThread);
-    EXPECT_NE(std::wstring::npos,
-              s_sim->Control(L"POST", L"wait", L"{\"streams\":1,\"timeout_ms\":20000}").sBody.find(L"\"ok\": true"));
-    for (const wchar_t* pszState : {L"ring", L"hangup"}) {
-        ASSERT_EQ(200u, s_sim->Control(L"POST", L"emit",
-                                       L"{\"event\":{\"uuid\":\"u-1\",\"extension\":\"21\",\"state\":\"" +
-                                           std::wstring(pszState) + L"\"}}").dwStatus);
-    }
-    ASSERT_EQ(200u, s_sim->Control(L"POST", L"streams/close", L"{\"mode\":\"end\"}").dwStatus);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread, 20000));
-    CloseHandle(hThread);
-    EXPECT_EQ(TRUE, reader.bResult);
-    // The next event's "id:" line runs on after a message; the PBX client cuts it off.
-    std::vector<std::wstring> states;
-    for (const std::wstring& message : messages) {
-        CJsonParserBase event;
-        EXPECT_EQ(TRUE, event.Parse(message.substr(0, message.find(L"id: ")).c_str())) << ToUtf8(message);
-        states.push_back(event.GetString(L"state"));
-    }
-    EXPECT_EQ((std::vector<std::wstring>{L"ring", L"hangup"}), states);
 }
 
 // The simulator's certificate, trusted in the current user's root store for

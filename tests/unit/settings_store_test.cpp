@@ -146,28 +146,6 @@ TEST_F(SettingsStoreTest, ValueLimits) {
     EXPECT_EQ(0u, g_bIgnoreCertErrors);
 }
 
-TEST_F(SettingsStoreTest, ShutdownWritesLogValuesBack) {
-    TraceLog.m_dwLogFileNr = 3;
-    TraceLog.m_dwMaxFiles = 7;
-    TraceLog.m_nMaxLogFileSize = 3 * 1048576 + 1000;
-
-    g_Manager.ProviderShutdown();
-
-    DWORD dwLogFileNr = 0;
-    ASSERT_TRUE(ReadRegDword(HKEY_LOCAL_MACHINE, kKey, L"LogFileNr", &dwLogFileNr));
-    EXPECT_EQ(3u, dwLogFileNr);
-    EXPECT_EQ(L"7", RegString(L"MaxFiles"));
-    EXPECT_EQ(L"3", RegString(L"MaxLogFileSize"));
-
-    // What the shutdown wrote is what the next start-up reads.
-    TraceLog.m_dwMaxFiles = 5;
-    TraceLog.m_nMaxLogFileSize = 52428800;
-    g_Manager.ReadRegistrySettings();
-    EXPECT_EQ(7u, TraceLog.m_dwMaxFiles);
-    EXPECT_EQ(3 * 1048576, TraceLog.m_nMaxLogFileSize);
-    EXPECT_EQ(3u, TraceLog.m_dwLogFileNr);
-}
-
 TEST_F(SettingsStoreTest, ProtectedValuesAreNotPlainTextAndUnreadableOnesReadEmpty) {
     const std::wstring secret = L"Geheim-Passwort \u00e4\u00f6\u00fc";
     ASSERT_EQ(ERROR_SUCCESS, WriteProtectedValue(secret.c_str(), L"Password"));
