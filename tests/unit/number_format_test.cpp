@@ -56,18 +56,6 @@ TEST(NumberFormatTest, FormatsByCountryAndType) {
     }
 }
 
-TEST(NumberFormatTest, WithoutLocation) {
-    // No "CurrentID": nothing known, format 2 and 3 leave the number as it is.
-    DialingPrefixes unknown{L"", 0, L"", L""};
-    EXPECT_EQ(L"493012345678", FormatNumber(L"493012345678", 2, unknown));
-    EXPECT_EQ(L"493012345678", FormatNumber(L"493012345678", 3, unknown));
-    // "CurrentID" but no location: country 0 with the default prefixes.
-    CountryPrefixes none = LookUpCountryPrefixes(0);
-    DialingPrefixes defaults{L"", 0, none.pszNational, none.pszInternational};
-    EXPECT_EQ(L"0493012345678", FormatNumber(L"493012345678", 2, defaults));
-    EXPECT_EQ(L"00493012345678", FormatNumber(L"493012345678", 3, defaults));
-}
-
 // One country of every prefix pair, the ends of multi-country ranges, and codes
 // outside the table, which get "0" and "00".
 TEST(NumberFormatTest, CountryTable) {
