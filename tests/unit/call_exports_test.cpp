@@ -182,37 +182,28 @@ TEST_F(CallExportsTest, RefusedTransferAndConferenceReleaseTheCallsTheyBuilt) {
     EXPECT_EQ(Events().front().htLine, htLine);
 }
 
+// A call goes when it is idle (or never got past unknown); a disconnected one
+// stays until its idle state, which then removes it.
 TEST_F(CallExportsTest, CloseCallByState) {
     OpenLine(0);
-    // A disconnected call stays until its idle state, which then removes it.
-    AddCall(0, LINECALLSTATE_DISCONNECTED);
-    {
-        CTraceCapture capture(6);
-        EXPECT_EQ(TSPI_lineCloseCall(CallHandle(0, 0)), LINEERR_OPERATIONUNAVAIL);
-        EXPECT_TRUE(capture.Contains(L"Func.TSPI_lineCloseCall.Warning.CloseCall on non-idle call"));
-    }
-    EXPECT_EQ(GetCallCount(0), 1u);
-    SetState(0, 0, LINECALLSTATE_IDLE);
-    EXPECT_EQ(GetCallCount(0), 0u);
-
-    struct Case {
+    const struct {
         DWORD dwState;
         LONG lResult;
         DWORD dwCallsAfter;
-    };
-    for (const Case& c : {Case{LINECALLSTATE_IDLE, 0, 0}, Case{0, 0, 0}, Case{LINECALLSTATE_CONNECTED, LINEERR_OPERATIONUNAVAIL, 1},
-                          Case{LINECALLSTATE_OFFERING, LINEERR_OPERATIONUNAVAIL, 1}}) {
+    } cases[] = {{LINECALLSTATE_IDLE, 0, 0}, {LINECALLSTATE_UNKNOWN, 0, 0},
+                 {LINECALLSTATE_CONNECTED, LINEERR_OPERATIONUNAVAIL, 1}, {LINECALLSTATE_DISCONNECTED, LINEERR_OPERATIONUNAVAIL, 1}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.dwState);
         RemoveAllCalls();
         AddCall(0, c.dwState);
-        if (c.dwState == 0) Call(0, 0)->m_pLineCallStatus->dwCallState = 0;
+        CTraceCapture capture(6);
         EXPECT_EQ(TSPI_lineCloseCall(CallHandle(0, 0)), c.lResult);
         EXPECT_EQ(GetCallCount(0), c.dwCallsAfter);
+        if (c.dwState == LINECALLSTATE_DISCONNECTED) {
+            EXPECT_TRUE(capture.Contains(L"Func.TSPI_lineCloseCall.Warning.CloseCall on non-idle call"));
+        }
     }
-    // A call that never got past unknown goes at once.
-    RemoveAllCalls();
-    AddCall(0, LINECALLSTATE_UNKNOWN);
-    EXPECT_EQ(TSPI_lineCloseCall(CallHandle(0, 0)), 0);
+    SetState(0, 0, LINECALLSTATE_IDLE);
     EXPECT_EQ(GetCallCount(0), 0u);
     // A handle that names no call of its line (stale) is closed without touching anything.
     AddCall(0, LINECALLSTATE_CONNECTED);
@@ -248,11 +239,6 @@ TEST_F(CallExportsTest, CallStatusAndInfo) {
     EXPECT_EQ(pInfo->dwAppSpecific, 0x1234u);
     EXPECT_EQ(pInfo->dwCallID, Call(0, 0)->m_pLineCallInfo->dwCallID);
 
-    DWORD dwAddressID = 9;
-    EXPECT_EQ(TSPI_lineGetCallAddressID(CallHandle(0, 0), &dwAddressID), 0);
-    EXPECT_EQ(dwAddressID, 0u);
-    EXPECT_EQ(TSPI_lineGetCallAddressID(nullptr, &dwAddressID), LINEERR_INVALCALLHANDLE);
-
     // A handle TAPI kept after its call went is reported idle.
     PhoneCall stray = *Call(0, 0);
     std::fill(buffer.begin(), buffer.end(), 0xCC);
@@ -264,26 +250,6 @@ TEST_F(CallExportsTest, CallStatusAndInfo) {
     EXPECT_EQ(pStatus->dwCallFeatures, 0u);
     EXPECT_EQ(TSPI_lineSetAppSpecific(reinterpret_cast<HDRVCALL>(&stray), 1), LINEERR_INVALCALLHANDLE);
     EXPECT_EQ(Call(0, 0)->m_pLineCallInfo->dwAppSpecific, 0x1234u);
-}
-
-TEST_F(CallExportsTest, RequestsNeverOfferedAreRefusedOutright) {
-    const std::vector<std::function<LONG()>> refusals = {
-        [] { return TSPI_lineGatherDigits(nullptr, 0, 0, nullptr, 0, nullptr, 0, 0); },
-        [] { return TSPI_lineGenerateTone(nullptr, 0, 0, 0, 0, nullptr); },
-        [] { return TSPI_lineSetCallData(1, nullptr, nullptr, 0); },
-        [] { return TSPI_lineSetCallParams(1, nullptr, 0, 0, 0, nullptr); },
-        [] { return TSPI_lineSetCallQualityOfService(1, nullptr, nullptr, 0, nullptr, 0); },
-        [] { return TSPI_lineSetCallTreatment(1, nullptr, 0); },
-        [] { return TSPI_lineSetMediaMode(nullptr, 0); },
-        [] { return TSPI_lineSecureCall(1, nullptr); },
-        [] { return TSPI_lineSendUserUserInfo(1, nullptr, nullptr, 0); },
-        [] { return TSPI_lineReleaseUserUserInfo(1, nullptr); },
-        [] { return TSPI_lineCompleteCall(1, nullptr, nullptr, 0, 0); },
-        [] { return TSPI_lineUncompleteCall(1, nullptr, 0); },
-        [] { return TSPI_linePark(1, nullptr, 0, nullptr, nullptr); },
-        [] { return TSPI_lineUnpark(1, nullptr, 0, nullptr, nullptr, nullptr); },
-    };
-    for (size_t i = 0; i < refusals.size(); ++i) EXPECT_EQ(refusals[i](), LINEERR_OPERATIONUNAVAIL) << "refusal " << i;
 }
 
 }  // namespace

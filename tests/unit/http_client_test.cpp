@@ -5,16 +5,13 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "http/CHTTPContactEvent.h"
 #include "http/CHTTPContactLog.h"
 #include "http/ProxySettings.h"
-#include "json/CJsonParserBase.h"
 #include "support/PbxSim.h"
 
 namespace {
@@ -30,21 +27,19 @@ public:
 };
 
 std::wstring FaultJson(const std::wstring& path, const std::wstring& members) {
-    return L"{\"path\":" + JsonQuote(path) + (members.empty() ? L"" : L"," + members) + L"}";
+    return L"{\"path\":" + JsonQuote(path) + L"," + members + L"}";
 }
 
-// A body the simulator sends byte for byte: each code unit below 0x80 is one
-// byte of its UTF-8 answer.
-std::wstring BytesAsText(const std::string& bytes) {
-    return std::wstring(bytes.begin(), bytes.end());
+// The simulator's next answer on path.
+std::wstring Reply(const std::wstring& path, int nStatus, const std::wstring& body = L"{}") {
+    return FaultJson(path, L"\"status\":" + std::to_wstring(nStatus) + L",\"body\":" + JsonQuote(body));
 }
 
-std::string Utf16LeBytes(const std::wstring& text) {
-    std::string bytes;
-    for (wchar_t ch : text) {
-        bytes.push_back(static_cast<char>(ch & 0xFF));
-        bytes.push_back(static_cast<char>(ch >> 8));
-    }
+// The UTF-16LE bytes of text as a body the simulator sends byte for byte:
+// each code unit below 0x80 is one byte of its UTF-8 answer.
+std::wstring Utf16LeBytesAsText(const std::wstring& text) {
+    std::wstring bytes;
+    for (wchar_t ch : text) bytes += {static_cast<wchar_t>(ch & 0xFF), static_cast<wchar_t>(ch >> 8)};
     return bytes;
 }
 
@@ -66,8 +61,8 @@ protected:
     }
 
     // One request of the PBX operations' kind: URL, body, header, query.
-    BOOL Query(CHTTPContactBase& client, const wchar_t* pszVerb, const std::wstring& path, const wchar_t* pszBody,
-               const wchar_t* pszHeaderFormat, DWORD dwLoops = 1) {
+    BOOL Query(CHTTPContactBase& client, const wchar_t* pszVerb, const std::wstring& path, DWORD dwLoops = 1,
+               const wchar_t* pszBody = nullptr, const wchar_t* pszHeaderFormat = L"Accept:*.*\r\n\r\n") {
         client.SetURLDirect((s_sim->ApiBaseUrl() + path).c_str());
         client.SetSData(pszBody);
         client.SetSHeader(pszHeaderFormat);
@@ -88,26 +83,23 @@ protected:
 
 PbxSim* HttpClientTest::s_sim = nullptr;
 
+// A body goes with its length; a caller's host line and bearer token go as given.
 TEST_F(HttpClientTest, AssembledHeaderArrivesAsSent) {
-    struct Case {
+    const struct {
         const wchar_t* pszVerb;
         const wchar_t* pszBody;
         const wchar_t* pszHeader;
         const wchar_t* pszExpectedHost;
-        bool bBody;  // a content-length line and the body are expected
-    };
-    const Case cases[] = {
+    } cases[] = {
         {L"POST", L"{\"username\":\"lena.muster\", \"password\":\"Demo-Pass-2024\"}",
-         L"Accept:*.*\r\nContent-Type: application/json\r\n\r\n", L"127.0.0.1", true},
-        {L"GET", L"", L"Accept:*.*\r\nContent-Type: application/json\r\nAuthorization: Bearer abc.def.ghi\r\n\r\n",
-         L"127.0.0.1", false},
-        {L"DELETE", nullptr, L"Accept:*.*\r\nhost: pbx.example\r\n\r\n", L"pbx.example", false},
+         L"Accept:*.*\r\nContent-Type: application/json\r\n\r\n", L"127.0.0.1"},
+        {L"DELETE", L"", L"Accept:*.*\r\nAuthorization: Bearer abc.def.ghi\r\nhost: pbx.example\r\n\r\n", L"pbx.example"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "verb " << std::string(c.pszVerb, c.pszVerb + wcslen(c.pszVerb)));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.pszVerb));
         ASSERT_TRUE(s_sim->ClearRequests());
-        ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/wire", L"\"status\":200,\"body\":\"{}\"")));
-        EXPECT_EQ(TRUE, Query(*m_client, c.pszVerb, L"/wire", c.pszBody, c.pszHeader));
+        ASSERT_TRUE(s_sim->AddFault(Reply(L"/v1/wire", 200)));
+        EXPECT_EQ(TRUE, Query(*m_client, c.pszVerb, L"/wire", 1, c.pszBody, c.pszHeader));
 
         const std::vector<SimRequest> requests = RequestsTo(L"/wire");
         ASSERT_EQ(1u, requests.size());
@@ -116,43 +108,31 @@ TEST_F(HttpClientTest, AssembledHeaderArrivesAsSent) {
         EXPECT_EQ(std::vector<std::wstring>{L"*.*"}, request.HeaderValues(L"Accept"));
         EXPECT_EQ(std::vector<std::wstring>{c.pszExpectedHost}, request.HeaderValues(L"Host"));
         EXPECT_EQ(std::vector<std::wstring>{g_szAgent}, request.HeaderValues(L"User-Agent"));
-        if (c.bBody) {
-            // ASCII bodies: as many bytes as characters.
-            const std::string body(c.pszBody, c.pszBody + wcslen(c.pszBody));
+        // ASCII bodies: as many bytes as characters.
+        const std::string body = ToUtf8(c.pszBody);
+        EXPECT_EQ(body, request.body);
+        if (!body.empty()) {
             EXPECT_EQ(std::vector<std::wstring>{L"application/json"}, request.HeaderValues(L"Content-Type"));
             EXPECT_EQ(std::vector<std::wstring>{std::to_wstring(body.size())}, request.HeaderValues(L"Content-Length"));
-            EXPECT_EQ(body, request.body);
         } else {
             for (const std::wstring& length : request.HeaderValues(L"Content-Length")) EXPECT_EQ(L"0", length);
-            EXPECT_TRUE(request.body.empty());
-        }
-        if (wcsstr(c.pszHeader, L"Bearer") != nullptr) {
             EXPECT_EQ(std::vector<std::wstring>{L"Bearer abc.def.ghi"}, request.HeaderValues(L"Authorization"));
         }
     }
 }
 
+// Two dropped connections: three attempts get the answer, two do not.
 TEST_F(HttpClientTest, SendLoopRetriesDroppedConnectionsWithoutPause) {
-    struct Case {
-        int nDrops;
-        DWORD dwLoops;
-        BOOL bExpected;
-    };
-    const Case cases[] = {{0, 1, TRUE}, {2, 3, TRUE}, {2, 2, FALSE}, {1, 3, TRUE}, {3, 3, FALSE}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.nDrops << " drops, " << c.dwLoops << " attempts");
+    for (const DWORD dwLoops : {3u, 2u}) {
+        SCOPED_TRACE(testing::Message() << dwLoops << " attempts");
         ASSERT_TRUE(s_sim->ClearFaults());
         ASSERT_TRUE(s_sim->ClearRequests());
-        if (c.nDrops > 0) {
-            ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/retry", L"\"drop\":true,\"count\":" + std::to_wstring(c.nDrops))));
-        }
-        ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/retry", L"\"status\":200,\"body\":\"{\\\"attempt\\\":\\\"last\\\"}\"")));
+        ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/retry", L"\"drop\":true,\"count\":2")));
+        ASSERT_TRUE(s_sim->AddFault(Reply(L"/v1/retry", 200, L"{\"attempt\":\"last\"}")));
 
-        const BOOL bResult = Query(*m_client, L"GET", L"/retry", nullptr, L"Accept:*.*\r\n\r\n", c.dwLoops);
-        EXPECT_EQ(c.bExpected, bResult);
-        const size_t nSent = std::min<size_t>(c.nDrops + 1, c.dwLoops);
-        EXPECT_EQ(nSent, RequestsTo(L"/retry").size());
-        if (c.bExpected) {
+        EXPECT_EQ(dwLoops == 3 ? TRUE : FALSE, Query(*m_client, L"GET", L"/retry", dwLoops));
+        EXPECT_EQ(dwLoops, RequestsTo(L"/retry").size());
+        if (dwLoops == 3) {
             EXPECT_STREQ(L"{\"attempt\":\"last\"}", m_client->m_pszAnswer);
             EXPECT_EQ(0u, m_client->m_dwLastError);
         } else {
@@ -167,38 +147,26 @@ TEST_F(HttpClientTest, SendLoopRetriesDroppedConnectionsWithoutPause) {
 }
 
 TEST_F(HttpClientTest, SuccessIsJudgedByTheStatusLine) {
-    struct Case {
+    const struct {
         int nStatus;
         size_t cbBody;
         bool bDateHeader;
         BOOL bExpected;
-    };
-    const Case cases[] = {
-        {200, 2, true, TRUE},
-        {202, 0, true, TRUE},
+    } cases[] = {
         {200, 0, false, TRUE},
-        // Both carry " 200" in their content-length line.
+        {202, 0, true, TRUE},
+        // " 200" in the content-length line, " 202" in the date line of this decade's years.
         {404, 200, false, FALSE},
-        {409, 200, false, FALSE},
-        // The date line carries " 202" in this decade's years.
         {409, 2, true, FALSE},
-        {405, 2, true, FALSE},
         {201, 2, true, FALSE},
-        {204, 0, true, FALSE},
-        {401, 2, true, FALSE},
-        {500, 2, true, FALSE},
-        {503, 200, true, FALSE},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "status " << c.nStatus << ", body " << c.cbBody << ", date " << c.bDateHeader);
         ASSERT_EQ(200u, s_sim->Control(L"POST", L"settings",
                                        c.bDateHeader ? L"{\"date_header\":true}" : L"{\"date_header\":false}").dwStatus);
         const std::wstring body(c.cbBody, L'x');
-        ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/status", L"\"status\":" + std::to_wstring(c.nStatus) +
-                                                                 L",\"body\":" + JsonQuote(body))));
-        const BOOL bResult = Query(*m_client, L"GET", L"/status", nullptr, L"Accept:*.*\r\n\r\n");
-        EXPECT_EQ(c.bExpected, bResult) << std::string(m_client->m_szResponseHeader,
-                                                       m_client->m_szResponseHeader + wcslen(m_client->m_szResponseHeader));
+        ASSERT_TRUE(s_sim->AddFault(Reply(L"/v1/status", c.nStatus, body)));
+        EXPECT_EQ(c.bExpected, Query(*m_client, L"GET", L"/status")) << ToUtf8(m_client->m_szResponseHeader);
         // The raw header is kept for the exchange file either way.
         EXPECT_EQ(0, wcsncmp(m_client->m_szResponseHeader, L"HTTP/1.1 ", 9));
         EXPECT_EQ(body, m_client->m_pszAnswer);
@@ -215,20 +183,19 @@ TEST_F(HttpClientTest, AnswerTextFormIsTakenFromTheBody) {
     const std::string utf8Bytes = "{\"name\":\"Gr\xC3\xBC\xC3\x9F" "e\"}";
     wchar_t szAnsiWidened[64] = {};
     MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, utf8Bytes.c_str(), -1, szAnsiWidened, 64);
-    struct Case {
-        const wchar_t* pszName;
+    const struct {
+        const char* pszName;
         std::wstring sBody;  // the bytes as code units
         std::wstring sExpected;
+    } cases[] = {
+        {"utf-16", Utf16LeBytesAsText(utf16Text), utf16Text},
+        {"utf-8", FromUtf8(utf8Bytes), szAnsiWidened},
+        {"short", L"ok", L"ok"},
     };
-    const Case cases[] = {
-        {L"utf-16", BytesAsText(Utf16LeBytes(utf16Text)), utf16Text},
-        {L"utf-8", FromUtf8(utf8Bytes), szAnsiWidened},
-        {L"short", L"ok", L"ok"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.pszName));
-        ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/text", L"\"status\":200,\"body\":" + JsonQuote(c.sBody))));
-        EXPECT_EQ(TRUE, Query(*m_client, L"GET", L"/text", nullptr, L"Accept:*.*\r\n\r\n"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        ASSERT_TRUE(s_sim->AddFault(Reply(L"/v1/text", 200, c.sBody)));
+        EXPECT_EQ(TRUE, Query(*m_client, L"GET", L"/text"));
         EXPECT_EQ(c.sExpected, m_client->m_pszAnswer);
     }
 }
@@ -236,92 +203,28 @@ TEST_F(HttpClientTest, AnswerTextFormIsTakenFromTheBody) {
 TEST_F(HttpClientTest, LongAnswerIsStoredTruncatedWhileStreamingSeesAll) {
     std::wstring body;
     for (int i = 0; body.size() < 300000; ++i) body += std::to_wstring(i) + L",";
-    ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/long", L"\"status\":200,\"body\":" + JsonQuote(body))));
+    ASSERT_TRUE(s_sim->AddFault(Reply(L"/v1/long", 200, body)));
 
     auto client = std::make_unique<CRecordingClient>();
     client->m_bStreaming = TRUE;
-    EXPECT_EQ(TRUE, Query(*client, L"GET", L"/long", nullptr, L"Accept:*.*\r\n\r\n"));
+    EXPECT_EQ(TRUE, Query(*client, L"GET", L"/long"));
     const size_t cchKept = ClientAnswerSize / 2 - 2;
     EXPECT_EQ(131070u, cchKept);
     EXPECT_EQ(body.substr(0, cchKept), std::wstring(client->m_pszAnswer));
     EXPECT_EQ(body, client->m_sStreamed);
 }
 
-TEST_F(HttpClientTest, ExplicitPortIsUsedButNotShown) {
-    ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/port/check", L"\"status\":200,\"body\":\"{}\"")));
-    EXPECT_EQ(TRUE, Query(*m_client, L"GET", L"/port/check", nullptr, L"Accept:*.*\r\n\r\n"));
-    EXPECT_EQ(s_sim->Port(), m_client->m_wPort);
-    EXPECT_STREQ(L"http://127.0.0.1", m_client->m_szURL);
-    EXPECT_STREQ(L"127.0.0.1", m_client->m_szHostName);
-    EXPECT_STREQ(L"/v1/port/check", m_client->m_szUrlPath);
-    EXPECT_EQ(static_cast<DWORD>(INTERNET_SCHEME_HTTP), m_client->m_nScheme);
-    EXPECT_EQ(1u, RequestsTo(L"/port/check").size());
-}
-
 TEST_F(HttpClientTest, ProxyOutcomeIsRememberedAndDoesNotStallRequests) {
     ForgetProxySettings();
-    const ULONGLONG qwFirst = GetTickCount64();
     m_client->CheckProxySettings(s_sim->ApiBaseUrl().c_str());
-    const ULONGLONG qwDetect = GetTickCount64() - qwFirst;
     // This machine has no proxy: requests go straight to the simulator.
     EXPECT_STREQ(L"", m_client->m_wszProxy);
-    EXPECT_STREQ(L"", m_client->m_wszProxyBypass);
-
     // Later checks reuse the outcome instead of asking the network again.
     const ULONGLONG qwStart = GetTickCount64();
     for (int i = 0; i < 20; ++i) m_client->CheckProxySettings(s_sim->ApiBaseUrl().c_str());
-    EXPECT_LT(GetTickCount64() - qwStart, 1000u) << "first detection took " << qwDetect << " ms";
-
-    ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1/proxy", L"\"status\":200,\"body\":\"{}\"")));
-    EXPECT_EQ(TRUE, Query(*m_client, L"GET", L"/proxy", nullptr, L"Accept:*.*\r\n\r\n"));
-}
-
-// The event client hands each "data: " message of the stream to its handler.
-TEST_F(HttpClientTest, EventClientDeliversStreamedMessages) {
-    ASSERT_EQ(TRUE, Query(*m_client, L"POST", L"/login", L"{\"username\":\"lena.muster\", \"password\":\"Demo-Pass-2024\"}",
-                          L"Accept:*.*\r\nContent-Type: application/json\r\n\r\n"));
-    CJsonParserBase login;
-    ASSERT_EQ(TRUE, login.Parse(m_client->m_pszAnswer));
-    const std::wstring token = login.GetString(L"access-token");
-    ASSERT_FALSE(token.empty());
-
-    auto client = std::make_unique<CHTTPContactEvent>(ClientAnswerSize);
-    std::vector<std::wstring> messages;
-    client->SetMessageHandler([&messages](const std::wstring& message) { messages.push_back(message); });
-    client->m_bStreaming = TRUE;
-    client->SetURLDirect((s_sim->ApiBaseUrl() + L"/extensions/phone/calls").c_str());
-    client->SetSData(nullptr);
-    client->SetSHeader(L"Accept: text/event-stream\r\nContent-Type: application/json\r\nAuthorization: Bearer %s\r\n\r\n",
-                       token.c_str());
-    BOOL bResult = FALSE;
-    HANDLE hThread = CreateThread(
-        nullptr, 0,
-        [](LPVOID pv) -> DWORD {
-            auto* args = static_cast<std::pair<CHTTPContactEvent*, BOOL*>*>(pv);
-            *args->second = args->first->IsSuccessful(args->first->RunQuery(L"GET", 1, 0xFFFFFFFF, TRUE, TRUE));
-            return 0;
-        },
-        new std::pair<CHTTPContactEvent*, BOOL*>(client.get(), &bResult), 0, nullptr);
-    ASSERT_NE(nullptr, hThread);
-    EXPECT_NE(std::wstring::npos,
-              s_sim->Control(L"POST", L"wait", L"{\"streams\":1,\"timeout_ms\":20000}").sBody.find(L"\"ok\": true"));
-    for (const wchar_t* pszState : {L"ring", L"hangup"}) {
-        ASSERT_EQ(200u, s_sim->Control(L"POST", L"emit",
-                                       L"{\"event\":{\"uuid\":\"u-1\",\"extension\":\"21\",\"state\":\"" +
-                                           std::wstring(pszState) + L"\"}}").dwStatus);
-    }
-    ASSERT_EQ(200u, s_sim->Control(L"POST", L"streams/close", L"{\"mode\":\"end\"}").dwStatus);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread, 20000));
-    CloseHandle(hThread);
-    EXPECT_EQ(TRUE, bResult);
-    // The next event's "id:" line runs on after a message; the PBX client cuts it off.
-    std::vector<std::wstring> states;
-    for (const std::wstring& message : messages) {
-        CJsonParserBase event;
-        EXPECT_EQ(TRUE, event.Parse(message.substr(0, message.find(L"id: ")).c_str())) << ToUtf8(message);
-        states.push_back(event.GetString(L"state"));
-    }
-    EXPECT_EQ((std::vector<std::wstring>{L"ring", L"hangup"}), states);
+    EXPECT_LT(GetTickCount64() - qwStart, 1000u);
+    ASSERT_TRUE(s_sim->AddFault(Reply(L"/v1/proxy", 200)));
+    EXPECT_EQ(TRUE, Query(*m_client, L"GET", L"/proxy"));
 }
 
 // The simulator's certificate, trusted in the current user's root store for
@@ -361,77 +264,50 @@ private:
     bool m_bAdded = false;
 };
 
+// A request as the PBX operations make it, on a fresh client; the count of
+// such requests that reached the server.
+BOOL SecureQuery(const PbxSim& sim, BOOL bIgnoreCertErrors, DWORD& dwLastError, size_t& nArrived) {
+    auto client = std::make_unique<CHTTPContactLog>(ClientAnswerSize);
+    client->m_dwSecureProtocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+    client->m_bIgnoreCertErrors = bIgnoreCertErrors;
+    client->SetURLDirect((sim.ApiBaseUrl() + L"/secure").c_str());
+    EXPECT_EQ(static_cast<DWORD>(INTERNET_SCHEME_HTTPS), client->m_nScheme);
+    client->SetSData(nullptr);
+    client->SetSHeader(L"Accept:*.*\r\n\r\n");
+    const BOOL bResult = client->IsSuccessful(client->RunQuery(L"GET", 1, TimeoutMs, TRUE, TRUE));
+    dwLastError = client->m_dwLastError;
+    nArrived = 0;
+    for (const SimRequest& request : sim.Requests()) nArrived += request.sPath == L"/v1/secure";
+    return bResult;
+}
+
 // Two HTTPS simulators, each with its own self-signed "localhost"
-// certificate; the first one's is trusted while the suite runs.
-class HttpsClientTest : public testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        PbxSimOptions options;
-        options.bHttps = true;
-        s_trustedSim = new PbxSim;
-        s_untrustedSim = new PbxSim;
-        ASSERT_TRUE(s_trustedSim->Start(options)) << s_trustedSim->Error();
-        ASSERT_TRUE(s_untrustedSim->Start(options)) << s_untrustedSim->Error();
-        s_trust = new CTrustedCertificate(s_trustedSim->CertificateDer());
-    }
-    static void TearDownTestSuite() {
-        delete s_trust;
-        delete s_trustedSim;
-        delete s_untrustedSim;
-        s_trust = nullptr;
-        s_trustedSim = s_untrustedSim = nullptr;
-    }
-    void SetUp() override {
-        ASSERT_NE(s_trust, nullptr);
-        ASSERT_TRUE(s_trust->Added());
-    }
-
-    // A request as the PBX operations make it, on a fresh client.
-    static BOOL Query(const PbxSim& sim, BOOL bIgnoreCertErrors, DWORD& dwLastError) {
-        auto client = std::make_unique<CHTTPContactLog>(ClientAnswerSize);
-        client->m_dwSecureProtocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-        client->m_bIgnoreCertErrors = bIgnoreCertErrors;
-        client->SetURLDirect((sim.ApiBaseUrl() + L"/secure").c_str());
-        EXPECT_EQ(static_cast<DWORD>(INTERNET_SCHEME_HTTPS), client->m_nScheme);
-        client->SetSData(nullptr);
-        client->SetSHeader(L"Accept:*.*\r\n\r\n");
-        const BOOL bResult = client->IsSuccessful(client->RunQuery(L"GET", 1, TimeoutMs, TRUE, TRUE));
-        dwLastError = client->m_dwLastError;
-        return bResult;
-    }
-
-    static size_t Arrived(const PbxSim& sim) {
-        size_t n = 0;
-        for (const SimRequest& request : sim.Requests()) n += request.sPath == L"/v1/secure";
-        return n;
-    }
-
-    static PbxSim* s_trustedSim;
-    static PbxSim* s_untrustedSim;
-    static CTrustedCertificate* s_trust;
-};
-
-PbxSim* HttpsClientTest::s_trustedSim = nullptr;
-PbxSim* HttpsClientTest::s_untrustedSim = nullptr;
-CTrustedCertificate* HttpsClientTest::s_trust = nullptr;
-
-TEST_F(HttpsClientTest, SelfSignedCertificateIsAcceptedOnlyWhenErrorsAreIgnored) {
-    for (PbxSim* sim : {s_trustedSim, s_untrustedSim}) {
+// certificate; the first one's is trusted while the test runs.
+TEST(HttpsClientTest, SelfSignedCertificateIsAcceptedOnlyWhenErrorsAreIgnored) {
+    PbxSimOptions options;
+    options.bHttps = true;
+    PbxSim trustedSim, untrustedSim;
+    ASSERT_TRUE(trustedSim.Start(options)) << trustedSim.Error();
+    ASSERT_TRUE(untrustedSim.Start(options)) << untrustedSim.Error();
+    CTrustedCertificate trust(trustedSim.CertificateDer());
+    ASSERT_TRUE(trust.Added());
+    for (PbxSim* sim : {&trustedSim, &untrustedSim}) {
         ASSERT_TRUE(sim->AddFault(FaultJson(L"/v1/secure", L"\"status\":200,\"body\":\"{}\",\"count\":10")));
     }
     DWORD dwLastError = 0;
+    size_t nArrived = 0;
 
-    EXPECT_EQ(FALSE, Query(*s_untrustedSim, FALSE, dwLastError));
+    EXPECT_EQ(FALSE, SecureQuery(untrustedSim, FALSE, dwLastError, nArrived));
     // Wine reports the failed check as a secure-channel error, Windows as a secure failure.
     EXPECT_TRUE(dwLastError == ERROR_WINHTTP_SECURE_CHANNEL_ERROR || dwLastError == ERROR_WINHTTP_SECURE_FAILURE)
         << dwLastError;
-    EXPECT_EQ(0u, Arrived(*s_untrustedSim)) << "nothing may be sent to an unverified server";
+    EXPECT_EQ(0u, nArrived) << "nothing may be sent to an unverified server";
 
-    EXPECT_EQ(TRUE, Query(*s_trustedSim, FALSE, dwLastError)) << dwLastError;
-    EXPECT_EQ(1u, Arrived(*s_trustedSim));
+    EXPECT_EQ(TRUE, SecureQuery(trustedSim, FALSE, dwLastError, nArrived)) << dwLastError;
+    EXPECT_EQ(1u, nArrived);
 
-    EXPECT_EQ(TRUE, Query(*s_untrustedSim, TRUE, dwLastError)) << dwLastError;
-    EXPECT_EQ(1u, Arrived(*s_untrustedSim));
+    EXPECT_EQ(TRUE, SecureQuery(untrustedSim, TRUE, dwLastError, nArrived)) << dwLastError;
+    EXPECT_EQ(1u, nArrived);
 }
 
 }  // namespace

@@ -22,65 +22,47 @@ std::unique_ptr<CHTTPContactBase> NewClient() {
     return std::make_unique<CHTTPContactBase>(ClientAnswerSize);
 }
 
+// An explicit port is used but kept out of the URL shown in exchange files.
 TEST(HttpContactTest, SetURLDirectCracksTheUrlAndHidesThePort) {
-    struct Case {
-        const wchar_t* pszURL;
-        const wchar_t* pszShown;
-        const wchar_t* pszHost;
-        const wchar_t* pszPath;
-        WORD wPort;
-        DWORD nScheme;
-    };
-    const Case cases[] = {
-        {L"https://api.orvo.cloud/v1/login", L"https://api.orvo.cloud/v1/login", L"api.orvo.cloud", L"/v1/login", 443,
-         INTERNET_SCHEME_HTTPS},
-        {L"http://localhost:8080/v1/extensions/phone/data", L"http://localhost", L"localhost",
-         L"/v1/extensions/phone/data", 8080, INTERNET_SCHEME_HTTP},
-        {L"https://pbx.example:8443/v1/extensions/phone/calls/a/b", L"https://pbx.example", L"pbx.example",
-         L"/v1/extensions/phone/calls/a/b", 8443, INTERNET_SCHEME_HTTPS},
-        {L"http://127.0.0.1/v1", L"http://127.0.0.1/v1", L"127.0.0.1", L"/v1", 80, INTERNET_SCHEME_HTTP},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.pszURL));
-        auto client = NewClient();
-        client->SetURLDirect(c.pszURL);
-        EXPECT_STREQ(c.pszShown, client->m_szURL);
-        EXPECT_STREQ(c.pszHost, client->m_szHostName);
-        EXPECT_STREQ(c.pszPath, client->m_szUrlPath);
-        EXPECT_EQ(c.wPort, client->m_wPort);
-        EXPECT_EQ(c.nScheme, client->m_nScheme);
-        EXPECT_EQ(0u, client->m_dwLastError);
-    }
-
     auto client = NewClient();
+    client->SetURLDirect(L"https://api.orvo.cloud/v1/login");
+    EXPECT_STREQ(L"https://api.orvo.cloud/v1/login", client->m_szURL);
+    EXPECT_EQ(443, client->m_wPort);
+    EXPECT_EQ(static_cast<DWORD>(INTERNET_SCHEME_HTTPS), client->m_nScheme);
+
+    client->SetURLDirect(L"http://localhost:8080/v1/extensions/phone/data");
+    EXPECT_STREQ(L"http://localhost", client->m_szURL);
+    EXPECT_STREQ(L"localhost", client->m_szHostName);
+    EXPECT_STREQ(L"/v1/extensions/phone/data", client->m_szUrlPath);
+    EXPECT_EQ(8080, client->m_wPort);
+    EXPECT_EQ(static_cast<DWORD>(INTERNET_SCHEME_HTTP), client->m_nScheme);
+    EXPECT_EQ(0u, client->m_dwLastError);
+
+    client = NewClient();
     client->SetURLDirect(L"no url at all");
     EXPECT_EQ(0, client->m_wPort);
     EXPECT_STREQ(L"", client->m_szHostName);
     EXPECT_NE(0u, client->m_dwLastError);
-    EXPECT_STRNE(L"", client->m_szLastError);
 }
 
 TEST(HttpContactTest, SetSHeaderAddsHostAndContentLengthLines) {
-    struct Case {
+    const struct {
         const wchar_t* pszURL;
         const wchar_t* pszBody;
         const wchar_t* pszFormat;
         const wchar_t* pszExpected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {L"https://pbx.example/v1/login", L"{\"username\":\"u\", \"password\":\"p\"}",
          L"Accept:*.*\r\nContent-Type: application/json\r\n\r\n",
          L"Accept:*.*\r\nContent-Type: application/json\r\n\nhost: pbx.example\r\ncontent-length: 32\n\n"},
-        {L"https://pbx.example:8443/v1/login", nullptr, L"Accept:*.*\r\nAuthorization: Bearer %s\r\n\r\n",
-         L"Accept:*.*\r\nAuthorization: Bearer tok\r\n\nhost: pbx.example\n\n"},
-        {L"https://pbx.example/v1/login", L"", L"Accept:*.*\r\nhost: other\r\n\r\n",
-         L"Accept:*.*\r\nhost: other\r\n\n\n"},
+        {L"https://pbx.example:8443/v1/login", nullptr, L"Accept:*.*\r\nAuthorization: Bearer %s\n\n",
+         L"Accept:*.*\r\nAuthorization: Bearer tok\n\nhost: pbx.example\n\n"},
+        {L"https://pbx.example/v1/login", L"", L"Accept:*.*\r\nhost: other\r\n\r\n", L"Accept:*.*\r\nhost: other\r\n\n\n"},
         {L"https://pbx.example/v1/login", L"x", L"Accept:*.*", L"Accept:*.*\nhost: pbx.example\r\ncontent-length: 1\n\n"},
         // Texts under four characters are kept whole.
         {L"https://pbx.example/v1/login", nullptr, L"A\n\n", L"A\n\n\nhost: pbx.example\n\n"},
-        {L"https://pbx.example/v1/login", nullptr, L"AB\n\n", L"AB\n\nhost: pbx.example\n\n"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(ToUtf8(c.pszFormat));
         auto client = NewClient();
         client->SetURLDirect(c.pszURL);
@@ -92,83 +74,36 @@ TEST(HttpContactTest, SetSHeaderAddsHostAndContentLengthLines) {
 
 TEST(HttpContactTest, SetSDataKeepsTheBodyInTheAnsiCodePageWithinItsLimits) {
     auto client = NewClient();
-    client->SetSData(L"{\"caller\":\"21\"}");
-    EXPECT_STREQ(L"{\"caller\":\"21\"}", client->m_szData);
-    EXPECT_STREQ("{\"caller\":\"21\"}", client->m_szDataA);
-
-    const std::wstring long_body(70000, L'a');
-    client->SetSData(long_body.c_str());
-    EXPECT_EQ(65534u, wcslen(client->m_szData));
-    EXPECT_EQ(65534u, strlen(client->m_szDataA));
-
     char szAnsi[8] = {};
     WideCharToMultiByte(CP_ACP, 0, L"\x00E4", -1, szAnsi, sizeof(szAnsi), nullptr, nullptr);
     client->SetSData(L"\x00E4");
+    EXPECT_STREQ(L"\x00E4", client->m_szData);
     EXPECT_STREQ(szAnsi, client->m_szDataA);
 
-    for (const wchar_t* pszNone : {static_cast<const wchar_t*>(nullptr), L""}) {
-        client->SetSData(pszNone);
-        EXPECT_STREQ(L"", client->m_szData);
-        EXPECT_STREQ("", client->m_szDataA);
-    }
+    client->SetSData(std::wstring(70000, L'a').c_str());
+    EXPECT_EQ(65534u, wcslen(client->m_szData));
+    EXPECT_EQ(65534u, strlen(client->m_szDataA));
+
+    client->SetSData(L"");
+    EXPECT_STREQ(L"", client->m_szData);
+    EXPECT_STREQ("", client->m_szDataA);
 }
 
-TEST(HttpContactTest, IsSuccessfulReadsTheStatusLine) {
-    struct Case {
-        const wchar_t* pszHeader;
-        BOOL bExpected;
-    };
-    const Case cases[] = {
-        {L"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n", TRUE},
-        {L"HTTP/1.1 202 Accepted\r\n\r\n", TRUE},
-        {L"HTTP/1.0 200 OK\r\n\r\n", TRUE},
-        {L"HTTP/1.1 409 Conflict\r\nContent-Length: 200\r\n\r\n", FALSE},
-        {L"HTTP/1.0 404 Not Found\r\nContent-Length: 200\r\n\r\n", FALSE},
-        {L"HTTP/1.1 410 Gone\r\nDate: Sat, 06 Dec 2025 07:12:00 GMT\r\n\r\n", FALSE},
-        {L"HTTP/1.1 2000 Odd\r\n\r\n", FALSE},
-        {L"garbage 200\r\n", FALSE},
-        {L"", FALSE},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.pszHeader));
-        auto client = NewClient();
-        StrCopy(client->m_szResponseHeader, c.pszHeader);
-        EXPECT_EQ(c.bExpected, client->IsSuccessful(TRUE));
-        EXPECT_EQ(FALSE, client->IsSuccessful(FALSE));
-    }
-}
-
+// Code 0 names the thread's last error; the code is left as the last error.
 TEST(HttpContactTest, WinHttpErrorNameNamesCodesAndRestoresTheLastError) {
-    struct Case {
-        DWORD dwCode;
-        DWORD dwLastError;
-        const wchar_t* pszExpected;  // null: the system text, one line
-        DWORD dwRestored;
-    };
-    const Case cases[] = {
-        {12001, 0, L"OUT_OF_HANDLES", 12001},
-        {12002, 0, L"TIMEOUT", 12002},
-        {12029, 0, L"CANNOT_CONNECT", 12029},
-        {12157, 0, L"_SECURE_CHANNEL_ERROR", 12157},
-        {12175, 0, L"SECURE_FAILURE", 12175},
-        {12184, 0, L"_RESPONSE_DRAIN_OVERFLOW", 12184},
-        {12186, 0, L"CLIENT_CERT_NO_ACCESS_PRIVATE_KEY", 12186},
-        {0, 0, L"SUCCESS", 0},
-        {0, 12030, L"CONNECTION_ERROR", 12030},
-        {ERROR_ACCESS_DENIED, 0, nullptr, ERROR_ACCESS_DENIED},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.dwCode);
-        SetLastError(c.dwLastError);
-        const std::wstring name = WinHttpErrorName(c.dwCode);
-        EXPECT_EQ(c.dwRestored, GetLastError());
-        if (c.pszExpected != nullptr) {
-            EXPECT_EQ(c.pszExpected, name);
-        } else {
-            EXPECT_FALSE(name.empty());
-            EXPECT_EQ(std::wstring::npos, name.find_first_of(L"\r\n"));
-        }
-    }
+    SetLastError(0);
+    EXPECT_EQ(L"_SECURE_CHANNEL_ERROR", WinHttpErrorName(12157));
+    EXPECT_EQ(12157u, GetLastError());
+    SetLastError(0);
+    EXPECT_EQ(L"SUCCESS", WinHttpErrorName(0));
+    SetLastError(12030);
+    EXPECT_EQ(L"CONNECTION_ERROR", WinHttpErrorName(0));
+    EXPECT_EQ(12030u, GetLastError());
+    // Codes outside the table: the system's text, one line.
+    const std::wstring name = WinHttpErrorName(ERROR_ACCESS_DENIED);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_FALSE(name.empty());
+    EXPECT_EQ(std::wstring::npos, name.find_first_of(L"\r\n"));
 }
 
 TEST(HttpContactTest, AnswerDecoderTellsUtf16FromItsBytes) {
@@ -180,7 +115,6 @@ TEST(HttpContactTest, AnswerDecoderTellsUtf16FromItsBytes) {
     };
     const std::string utf16("{\0\"\0n\0\"\0:\0\x3A\x26}\0", 14);
     const Case cases[] = {
-        {"utf-16 in one chunk", {utf16}, L"{\"n\":\x263A}", true},
         {"utf-16 split at odd bytes", {utf16.substr(0, 9), utf16.substr(9, 3), utf16.substr(12)}, L"{\"n\":\x263A}",
          true},
         {"ansi", {"{\"n\":\"abc\"}"}, L"{\"n\":\"abc\"}", false},
@@ -218,7 +152,6 @@ TEST(HttpContactTest, EventClientCutsTheStreamIntoMessages) {
          {L"id: 1\ndata: {\"n\":1}\n\nid: 2\ndata: {\"n\":2}\n\n"},
          {2},
          {L"{\"n\":1}id: 2", L"{\"n\":2}"}},
-        {"two data lines without ids", {L"data: {\"n\":1}\n\ndata: {\"n\":2}\n\n"}, {2}, {L"{\"n\":1}", L"{\"n\":2}"}},
         {"tabs and line ends go", {L"data: {\"a\":\t\"b\r\"}\r\n\r\n"}, {1}, {L"{\"a\":\"b\"}"}},
         {"comment only", {L": keep-alive\n\n"}, {0}, {}},
     };

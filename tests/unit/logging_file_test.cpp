@@ -37,46 +37,22 @@ protected:
 
 TEST_F(LoggingFileTest, LineHasUtcHeaderProcessAndThreadAndEndsInCrLf) {
     g_dwLastLogThreadId = GetCurrentThreadId();
-    m_log.Write(0, L"hello %d", 42);
+    m_log.Write(0, L"hello %d %s", 42, L"B\u00fcro");
     std::string bytes = ReadFileBytes(LogFile(0));
-    std::regex line(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \( *(\d+): *(\d+)\) - hello 42\r\n$)");
+    std::regex line(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \( *(\d+): *(\d+)\) - hello 42 B\xC3\xBCro\r\n$)");
     std::smatch match;
     ASSERT_TRUE(std::regex_match(bytes, match, line)) << bytes;
     EXPECT_EQ(std::stoul(match[1]), GetCurrentProcessId());
     EXPECT_EQ(std::stoul(match[2]), GetCurrentThreadId());
     // Both ids are right-aligned in five places.
-    EXPECT_NE(bytes.find(") - "), std::string::npos);
     EXPECT_EQ(bytes[24], '(');
     EXPECT_EQ(bytes[30], ':');
 }
 
-TEST_F(LoggingFileTest, WideStringArgumentsAreFormattedAsWideText) {
-    m_log.Write(0, L"name %s and %s", L"Lena Muster", L"Büro");
-    std::vector<std::wstring> messages = Messages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], L"name Lena Muster and Büro");
-}
-
 TEST_F(LoggingFileTest, LevelFilterWritesOnlyLevelsUpToTheThreshold) {
-    struct Case {
-        DWORD dwThreshold;
-        std::vector<std::wstring> expected;
-    };
-    const Case cases[] = {
-        {0, {L"level 0"}},
-        {5, {L"level 0", L"level 1", L"level 5"}},
-        {6, {L"level 0", L"level 1", L"level 5", L"level 6"}},
-    };
-    for (const Case& c : cases) {
-        CTempDir dir(L"levels");
-        {
-            CLoggingFile log;
-            log.SetFileNamePattern((dir.Path() + L"\\level_%03d.LOG").c_str());
-            log.m_dwDebugLevel = c.dwThreshold;
-            for (DWORD level : {0u, 1u, 5u, 6u, 7u}) log.Write(level, L"level %u", level);
-        }
-        EXPECT_EQ(LogMessages(ReadFileBytes(dir.File(L"level_000.LOG"))), c.expected) << c.dwThreshold;
-    }
+    m_log.m_dwDebugLevel = 5;
+    for (DWORD level : {0u, 5u, 6u}) m_log.Write(level, L"level %u", level);
+    EXPECT_EQ(Messages(), (std::vector<std::wstring>{L"level 0", L"level 5"}));
 }
 
 TEST_F(LoggingFileTest, TrailingCrLfIsWrittenOnceAndALoneLineFeedStays) {
@@ -114,48 +90,25 @@ TEST_F(LoggingFileTest, FileOfExactlyTheLimitIsKeptAndOneByteMoreRotates) {
     EXPECT_EQ(Messages(1), (std::vector<std::wstring>{L"x", L"x", L"y"}));
 }
 
+// Files of other executables in the same folder are never touched.
 TEST_F(LoggingFileTest, RotationShiftsTheSeriesAndDropsTheOldest) {
+    const std::wstring other = m_dir.File(L"ORVOTSPsvchost_004.LOG");
+    ASSERT_TRUE(WriteFileBytes(other, "service"));
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(WriteFileBytes(LogFile(i), "file " + std::to_string(i)));
     m_log.OnRotate();
     EXPECT_EQ(m_log.m_dwLogFileNr, 0u);
     EXPECT_FALSE(FileExists(LogFile(0))) << "000 is free for the new file";
     for (int i = 1; i < 5; ++i) EXPECT_EQ(ReadFileBytes(LogFile(i)), "file " + std::to_string(i - 1)) << i;
     EXPECT_FALSE(FileExists(LogFile(5)));
-}
-
-TEST_F(LoggingFileTest, RotationWhenFullLeavesFiveFilesWithTheNewestAsZero) {
-    for (int i = 1; i < 5; ++i) ASSERT_TRUE(WriteFileBytes(LogFile(i), "file " + std::to_string(i)));
-    m_log.m_nMaxLogFileSize = 10;
-    m_log.Write(0, L"a line longer than ten bytes");
-    m_log.Write(0, L"new file");
-    EXPECT_EQ(Messages(0), std::vector<std::wstring>{L"new file"});
-    EXPECT_EQ(Messages(1), std::vector<std::wstring>{L"a line longer than ten bytes"});
-    EXPECT_EQ(ReadFileBytes(LogFile(2)), "file 1");
-    EXPECT_EQ(ReadFileBytes(LogFile(4)), "file 3");
-    EXPECT_EQ(ListFiles(m_dir.Path(), L"*.LOG").size(), 5u) << "old 004 is gone";
+    EXPECT_EQ(ReadFileBytes(other), "service");
 }
 
 TEST_F(LoggingFileTest, SurplusFilesBeyondMaxFilesAreDeleted) {
     m_log.m_dwMaxFiles = 2;
     for (int i = 0; i < 4; ++i) ASSERT_TRUE(WriteFileBytes(LogFile(i), "file " + std::to_string(i)));
     m_log.OnRotate();
+    EXPECT_EQ(ListFiles(m_dir.Path(), L"*.LOG"), std::vector<std::wstring>{L"ORVOTSP" + m_exe + L"_001.LOG"});
     EXPECT_EQ(ReadFileBytes(LogFile(1)), "file 0");
-    EXPECT_FALSE(FileExists(LogFile(0)));
-    EXPECT_FALSE(FileExists(LogFile(2)));
-    EXPECT_FALSE(FileExists(LogFile(3)));
-    EXPECT_FALSE(FileExists(LogFile(4)));
-}
-
-TEST_F(LoggingFileTest, FilesOfOtherExecutablesAreNeverTouched) {
-    const std::wstring other = m_dir.File(L"ORVOTSPsvchost_000.LOG");
-    const std::wstring otherOld = m_dir.File(L"ORVOTSPsvchost_004.LOG");
-    ASSERT_TRUE(WriteFileBytes(other, "service"));
-    ASSERT_TRUE(WriteFileBytes(otherOld, "service old"));
-    ASSERT_TRUE(WriteFileBytes(LogFile(0), "mine"));
-    m_log.OnRotate();
-    EXPECT_EQ(ReadFileBytes(other), "service");
-    EXPECT_EQ(ReadFileBytes(otherOld), "service old");
-    EXPECT_EQ(ReadFileBytes(LogFile(1)), "mine");
 }
 
 TEST_F(LoggingFileTest, VeryLongMessageIsCutNotLost) {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <optional>
 
 #include "common/BoundedString.h"
 #include "config/ProtectedValue.h"
@@ -13,7 +12,6 @@
 #include "config/Settings.h"
 #include "http/CHTTPContactBase.h"
 #include "log/CLoggingFileWithEvent.h"
-#include "log/ExeName.h"
 #include "log/Trace.h"
 #include "manager/CGenericTSPIManager.h"
 #include "support/RegistryFixture.h"
@@ -94,98 +92,63 @@ TEST_F(SettingsStoreTest, MissingValuesTakeDefaults) {
     EXPECT_EQ(0u, g_bSaveSequence);
     EXPECT_STREQ(ORVO_DEFAULT_API_BASE_URL, g_szApiBaseUrl);
     EXPECT_EQ(0u, g_bIgnoreCertErrors);
-    EXPECT_EQ(5u, TraceLog.m_dwMaxFiles);
-    EXPECT_EQ(52428800, TraceLog.m_nMaxLogFileSize);
-    EXPECT_EQ(0u, TraceLog.m_dwLogFileNr);
     // The start-up creates the key when it is missing.
     EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, kKey));
 }
 
+// MaxFiles and MaxLogFileSize (MiB) are decimal texts of at most 30 characters;
+// 0 or anything unreadable means 5 files and 50 MiB.
 TEST_F(SettingsStoreTest, LogLimits) {
-    struct Case {
-        std::optional<std::wstring> maxFiles;
-        std::optional<std::wstring> maxLogFileSize;
-        std::optional<DWORD> logFileNr;
+    const struct {
+        std::wstring maxFiles;
+        std::wstring maxLogFileSize;
+        DWORD dwLogFileNr;
         DWORD dwExpectedFiles;
         LONGLONG nExpectedSize;
         DWORD dwExpectedNr;
-    };
-    const Case cases[] = {
-        {L"0", L"0", 7, 5, 52428800, 2},
-        {L"", L"", 3, 5, 52428800, 3},
-        {L"abc", L"abc", 5, 5, 52428800, 0},
-        {std::nullopt, std::nullopt, std::nullopt, 5, 52428800, 0},
+    } cases[] = {
+        {L"abc", L"0", 7, 5, 52428800, 2},
         {L"7", L"1", 9, 7, 1048576, 4},  // the file number is taken modulo the default 5
-        {L"12", L"4096", 0, 12, 50000000, 0},
-        {L"3", L"4097", 1, 3, 1048576, 1},
+        {L"12", L"4096", 0, 12, 50000000, 0},  // 32-bit byte count wraps to 0
         {L"9", L"2048", 0, 9, 2147483648LL, 0},
         {L"1234567890123456789012345678901", L"20", 0, 5, 20971520, 0},  // 31 characters: too long
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "MaxFiles " << ToUtf8(c.maxFiles) << ", MaxLogFileSize "
+                                        << ToUtf8(c.maxLogFileSize));
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey.c_str());
-        if (c.maxFiles) SetString(L"MaxFiles", *c.maxFiles);
-        if (c.maxLogFileSize) SetString(L"MaxLogFileSize", *c.maxLogFileSize);
-        if (c.logFileNr) ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kKey, L"LogFileNr", *c.logFileNr));
+        SetString(L"MaxFiles", c.maxFiles);
+        SetString(L"MaxLogFileSize", c.maxLogFileSize);
+        ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kKey, L"LogFileNr", c.dwLogFileNr));
         TraceLog.m_dwMaxFiles = 5;
         TraceLog.m_nMaxLogFileSize = 52428800;
 
         g_Manager.ReadRegistrySettings();
 
-        SCOPED_TRACE(testing::Message() << "MaxFiles " << (c.maxFiles ? ToUtf8(*c.maxFiles) : "missing")
-                                        << ", MaxLogFileSize "
-                                        << (c.maxLogFileSize ? ToUtf8(*c.maxLogFileSize) : "missing"));
         EXPECT_EQ(c.dwExpectedFiles, TraceLog.m_dwMaxFiles);
         EXPECT_EQ(c.nExpectedSize, TraceLog.m_nMaxLogFileSize);
         EXPECT_EQ(c.dwExpectedNr, TraceLog.m_dwLogFileNr);
     }
 }
 
-TEST_F(SettingsStoreTest, TextValuesHoldAtMost14Characters) {
+// Text values hold at most 14 characters; longer or empty ones count as missing.
+// Only an IgnoreCertErrors of exactly 1 ignores certificates.
+TEST_F(SettingsStoreTest, ValueLimits) {
     SetString(L"NumberFormat", L"12345678901234");
     SetString(L"LineFormat", L"123456789012345");
     SetString(L"DebugLevel", L"");
+    ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kKey, L"IgnoreCertErrors", 2));
+    g_bIgnoreCertErrors = 1;
     g_Manager.ReadRegistrySettings();
     EXPECT_STREQ(L"12345678901234", g_pProviderSettings->NumberFormat);
-    EXPECT_STREQ(L"0", g_pProviderSettings->LineFormat);  // too long: counts as missing
-    EXPECT_STREQ(L"0", g_pProviderSettings->DebugLevel);  // empty: default
+    EXPECT_STREQ(L"0", g_pProviderSettings->LineFormat);
+    EXPECT_STREQ(L"0", g_pProviderSettings->DebugLevel);
+    EXPECT_EQ(0u, g_bIgnoreCertErrors);
 }
 
-TEST_F(SettingsStoreTest, OnlyIgnoreCertErrorsOneIgnoresCertificates) {
-    const std::pair<std::optional<DWORD>, DWORD> cases[] = {{std::nullopt, 0}, {0, 0}, {1, 1}, {2, 0}};
-    for (const auto& [value, dwExpected] : cases) {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey.c_str());
-        if (value) ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kKey, L"IgnoreCertErrors", *value));
-        g_Manager.ReadRegistrySettings();
-        EXPECT_EQ(dwExpected, g_bIgnoreCertErrors) << (value ? static_cast<long>(*value) : -1L);
-    }
-}
-
-TEST_F(SettingsStoreTest, ShutdownWritesLogValuesBack) {
-    TraceLog.m_dwLogFileNr = 3;
-    TraceLog.m_dwMaxFiles = 7;
-    TraceLog.m_nMaxLogFileSize = 3 * 1048576 + 1000;
-
-    g_Manager.ProviderShutdown();
-
-    DWORD dwLogFileNr = 0;
-    ASSERT_TRUE(ReadRegDword(HKEY_LOCAL_MACHINE, kKey, L"LogFileNr", &dwLogFileNr));
-    EXPECT_EQ(3u, dwLogFileNr);
-    EXPECT_EQ(L"7", RegString(L"MaxFiles"));
-    EXPECT_EQ(L"3", RegString(L"MaxLogFileSize"));
-
-    // What the shutdown wrote is what the next start-up reads.
-    TraceLog.m_dwMaxFiles = 5;
-    TraceLog.m_nMaxLogFileSize = 52428800;
-    g_Manager.ReadRegistrySettings();
-    EXPECT_EQ(7u, TraceLog.m_dwMaxFiles);
-    EXPECT_EQ(3 * 1048576, TraceLog.m_nMaxLogFileSize);
-    EXPECT_EQ(3u, TraceLog.m_dwLogFileNr);
-}
-
-TEST_F(SettingsStoreTest, ProtectedValuesRoundTripAndAreNotPlainText) {
+TEST_F(SettingsStoreTest, ProtectedValuesAreNotPlainTextAndUnreadableOnesReadEmpty) {
     const std::wstring secret = L"Geheim-Passwort \u00e4\u00f6\u00fc";
     ASSERT_EQ(ERROR_SUCCESS, WriteProtectedValue(secret.c_str(), L"Password"));
-
     DWORD dwType = 0;
     std::vector<BYTE> blob;
     ASSERT_TRUE(ReadRegValue(HKEY_LOCAL_MACHINE, kKey, L"Password", &dwType, &blob));
@@ -194,15 +157,10 @@ TEST_F(SettingsStoreTest, ProtectedValuesRoundTripAndAreNotPlainText) {
     EXPECT_EQ(blob.end(), std::search(blob.begin(), blob.end(), pPlain, pPlain + secret.size() * 2))
         << "the password is stored readable";
     EXPECT_EQ(secret, ReadProtectedValue(L"Password"));
-}
 
-TEST_F(SettingsStoreTest, UnreadableProtectedValuesReadEmpty) {
     SetString(L"Password", L"plain text");
     EXPECT_EQ(L"", ReadProtectedValue(L"Password"));
     ASSERT_TRUE(SetRegBinary(HKEY_LOCAL_MACHINE, kKey, L"Name", {1, 2, 3, 4, 5, 6, 7, 8}));
-    EXPECT_EQ(L"", ReadProtectedValue(L"Name"));
-    EXPECT_EQ(L"", ReadProtectedValue(L"Missing"));
-
     g_Manager.ReadRegistrySettings();
     EXPECT_STREQ(L"", g_pProviderSettings->Password);
     EXPECT_STREQ(L"", g_pProviderSettings->Name);
@@ -253,39 +211,4 @@ TEST_F(SettingsStoreTest, SecretsNeverReachTheLog) {
     for (const std::wstring& message : messages) EXPECT_EQ(std::wstring::npos, message.find(kSecret)) << ToUtf8(message);
 }
 
-// "MaxLogFileSize" 1: the line that finds the file beyond 1048576 bytes starts a new file.
-TEST_F(SettingsStoreTest, MaxLogFileSizeOneRotatesAfterOneMiB) {
-    SetString(L"MaxLogFileSize", L"1");
-    SetString(L"DebugLevel", L"0");
-    CTempDir dir(L"rotate");
-    std::wstring savedPattern = TraceLog.m_szFileNamePattern;
-    std::wstring savedLogPath = g_szLogPath;
-    EnterCriticalSection(&TraceLog.m_cs);
-    if (TraceLog.m_hFile != INVALID_HANDLE_VALUE) CloseHandle(TraceLog.m_hFile);
-    TraceLog.m_hFile = INVALID_HANDLE_VALUE;
-    LeaveCriticalSection(&TraceLog.m_cs);
-    StrCopy(g_szLogPath, dir.Path().c_str());
-    TraceLog.SetFileNamePattern((dir.Path() + L"\\ORVOTSP" + GetExeName() + L"_%03d.LOG").c_str());
-
-    g_Manager.ReadRegistrySettings();
-    ASSERT_EQ(1048576, TraceLog.m_nMaxLogFileSize);
-
-    const std::wstring line(1000, L'x');
-    int nLines = 0;
-    while (TraceLog.Write(0, L"%s", line.c_str()) == 0 && nLines < 5000) ++nLines;
-
-    EnterCriticalSection(&TraceLog.m_cs);
-    CloseHandle(TraceLog.m_hFile);
-    TraceLog.m_hFile = INVALID_HANDLE_VALUE;
-    LeaveCriticalSection(&TraceLog.m_cs);
-    const std::wstring prefix = dir.Path() + L"\\ORVOTSP" + GetExeName();
-    std::string full = ReadFileBytes(prefix + L"_001.LOG");
-    std::string fresh = ReadFileBytes(prefix + L"_000.LOG");
-    TraceLog.SetFileNamePattern(savedPattern.c_str());
-    StrCopy(g_szLogPath, savedLogPath.c_str());
-
-    EXPECT_GT(full.size(), 1048576u);
-    EXPECT_LE(full.size(), 1048576u + 1100u);
-    EXPECT_EQ(1u, LogMessages(fresh).size());
-}
 }  // namespace

@@ -51,54 +51,35 @@ TEST(SharedMemTest, TwoProcessesOfTheStandardProviderShareTheRecord) {
     g_pProviderSettings->ReinitRequested = 0;
 }
 
-TEST(SharedMemTest, SecondOpenInOneProcessKeepsTheRecord) {
-    const std::wstring suffix = UniqueSuffix(L"SECOND");
+TEST(SharedMemTest, OpensOfOneNameShareTheRecordAProviderCopyHasItsOwn) {
+    const std::wstring standard = UniqueSuffix(L"ORVOTSP");
     CSharedMem first;
-    first.SetName(suffix.c_str());
+    first.SetName(standard.c_str());
     first.Open(0, 0, nullptr);
     ASSERT_TRUE(first.IsMapped());
     ProviderSettings* pFirst = g_pProviderSettings;
     StrCopy(pFirst->Name, L"K1234");
-    StrCopy(pFirst->NumberFormat, L"2");
 
     CSharedMem second;
-    second.SetName(suffix.c_str());
+    second.SetName(standard.c_str());
     second.Open(0, 0, nullptr);
     ASSERT_TRUE(second.IsMapped());
     EXPECT_NE(pFirst, g_pProviderSettings);  // a view of its own
     EXPECT_STREQ(L"K1234", g_pProviderSettings->Name);
-    EXPECT_STREQ(L"2", g_pProviderSettings->NumberFormat);
-
     StrCopy(g_pProviderSettings->LineFormat, L"1");
     EXPECT_STREQ(L"1", pFirst->LineFormat);
-}
 
-TEST(SharedMemTest, NewSectionStartsZeroed) {
-    CSharedMem mem;
-    mem.SetName(UniqueSuffix(L"FRESH").c_str());
-    mem.Open(0, 0, nullptr);
-    ASSERT_TRUE(mem.IsMapped());
-    const BYTE* pBytes = reinterpret_cast<const BYTE*>(g_pProviderSettings);
-    for (size_t i = 0; i < sizeof(ProviderSettings); ++i) ASSERT_EQ(0, pBytes[i]) << "byte " << i;
-}
-
-TEST(SharedMemTest, ProviderCopyUsesItsOwnSection) {
-    const std::wstring standard = UniqueSuffix(L"ORVOTSP");
     const std::wstring copy = standard + L"_2";
-    CSharedMem standardMem;
-    standardMem.SetName(standard.c_str());
-    standardMem.Open(0, 0, nullptr);
-    ProviderSettings* pStandard = g_pProviderSettings;
-    StrCopy(pStandard->NumberFormat, L"1");
-
     CSharedMem copyMem;
     copyMem.SetName(copy.c_str());
     copyMem.Open(0, 0, nullptr);
     ASSERT_TRUE(copyMem.IsMapped());
     EXPECT_EQ(std::wstring(SHARED_FILE_NAME) + copy, copyMem.Name());
-    EXPECT_STREQ(L"", g_pProviderSettings->NumberFormat);
+    // A new section starts zeroed.
+    const BYTE* pBytes = reinterpret_cast<const BYTE*>(g_pProviderSettings);
+    for (size_t i = 0; i < sizeof(ProviderSettings); ++i) ASSERT_EQ(0, pBytes[i]) << "byte " << i;
     StrCopy(g_pProviderSettings->NumberFormat, L"3");
-    EXPECT_STREQ(L"1", pStandard->NumberFormat);
+    EXPECT_STREQ(L"", pFirst->NumberFormat);
 }
 
 TEST(SharedMemTest, NamePartsAreCleanedAndCut) {
@@ -106,8 +87,6 @@ TEST(SharedMemTest, NamePartsAreCleanedAndCut) {
         std::wstring given;
         std::wstring suffix;
     } cases[] = {
-        {L"ORVOTSP_2", L"ORVOTSP_2"},
-        {L"ORVO TSP.2", L"ORVO_TSP_2"},
         {L"A&B,C:D.E F", L"A_B_C_D_E_F"},
         {std::wstring(300, L'x'), std::wstring(255, L'x')},
     };
@@ -130,7 +109,8 @@ TEST(SharedMemTest, OptionalNameParts) {
     ASSERT_TRUE(GetUserNameW(szUser, &cchUser));
     EXPECT_EQ(base + szUser, perUser.Name());
 
-    // The checksums are decimal numbers, the same in every object, different for different texts.
+    // The checksums are decimal numbers, the same in every object, different for
+    // different texts; the module's folder counts without regard to case.
     auto checksumPart = [&](DWORD bPerModule, const wchar_t* pszExtra) {
         CSharedMem mem;
         mem.SetName(suffix.c_str());
@@ -143,21 +123,24 @@ TEST(SharedMemTest, OptionalNameParts) {
         return part;
     };
     StrCopy(g_szModulePath, L"C:\\Windows\\System32\\ORVOTSP.TSP");
-    EXPECT_EQ(checksumPart(1, nullptr), checksumPart(1, nullptr));
+    const std::wstring upper = checksumPart(1, nullptr);
     EXPECT_EQ(checksumPart(0, L"dialog"), checksumPart(0, L"dialog"));
     EXPECT_NE(checksumPart(0, L"dialog"), checksumPart(0, L"service"));
-    // The folder counts without regard to case, as Windows paths do.
-    std::wstring upper = checksumPart(1, nullptr);
     StrCopy(g_szModulePath, L"c:\\windows\\system32\\other.tsp");
     EXPECT_EQ(upper, checksumPart(1, nullptr));
 }
 
+// Without a section, or after closing it, the process works on a private record.
 TEST(SharedMemTest, FallsBackToThePrivateRecord) {
     CSharedMem good;
     good.SetName(UniqueSuffix(L"GOOD").c_str());
     good.Open(0, 0, nullptr);
     ASSERT_TRUE(good.IsMapped());
     ProviderSettings* pShared = g_pProviderSettings;
+    good.Close();
+    EXPECT_FALSE(good.IsMapped());
+    ASSERT_NE(nullptr, g_pProviderSettings);
+    EXPECT_NE(pShared, g_pProviderSettings);
 
     // A backslash names an object folder that does not exist: no section can be had.
     CSharedMem bad;
@@ -165,21 +148,8 @@ TEST(SharedMemTest, FallsBackToThePrivateRecord) {
     bad.Open(0, 0, nullptr);
     EXPECT_FALSE(bad.IsMapped());
     ASSERT_NE(nullptr, g_pProviderSettings);
-    EXPECT_NE(pShared, g_pProviderSettings);
     StrCopy(g_pProviderSettings->NumberFormat, L"2");  // usable
     EXPECT_STREQ(L"2", g_pProviderSettings->NumberFormat);
-}
-
-TEST(SharedMemTest, CloseLeavesAUsableRecord) {
-    CSharedMem mem;
-    mem.SetName(UniqueSuffix(L"CLOSE").c_str());
-    mem.Open(0, 0, nullptr);
-    ASSERT_TRUE(mem.IsMapped());
-    ProviderSettings* pShared = g_pProviderSettings;
-    mem.Close();
-    EXPECT_FALSE(mem.IsMapped());
-    ASSERT_NE(nullptr, g_pProviderSettings);
-    EXPECT_NE(pShared, g_pProviderSettings);
     g_pProviderSettings->ReinitRequested = 0;
 }
 }  // namespace
