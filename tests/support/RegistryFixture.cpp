@@ -1,5 +1,7 @@
 #include "support/RegistryFixture.h"
 
+#include "tools/tapihost/ProviderSetup.h"
+
 namespace {
 CRegistrySnapshot::Tree SaveTree(HKEY hKey) {
     CRegistrySnapshot::Tree tree;
@@ -41,16 +43,6 @@ void RestoreTree(HKEY hKey, const CRegistrySnapshot::Tree& tree) {
     }
 }
 
-bool SetValue(HKEY hRoot, const std::wstring& path, const wchar_t* pszName, DWORD dwType, const void* pData,
-              DWORD cbData) {
-    HKEY hKey = nullptr;
-    if (RegCreateKeyExW(hRoot, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr) !=
-        ERROR_SUCCESS)
-        return false;
-    LONG lResult = RegSetValueExW(hKey, pszName, 0, dwType, static_cast<const BYTE*>(pData), cbData);
-    RegCloseKey(hKey);
-    return lResult == ERROR_SUCCESS;
-}
 }  // namespace
 
 CRegistrySnapshot::CRegistrySnapshot(HKEY hRoot, std::wstring path)
@@ -85,16 +77,16 @@ bool RegKeyExists(HKEY hRoot, const std::wstring& path) {
 }
 
 bool SetRegString(HKEY hRoot, const std::wstring& path, const wchar_t* pszName, const std::wstring& text) {
-    return SetValue(hRoot, path, pszName, REG_SZ, text.c_str(),
+    return WriteRegistryValue(hRoot, path, pszName, REG_SZ, text.c_str(),
                     static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
 bool SetRegDword(HKEY hRoot, const std::wstring& path, const wchar_t* pszName, DWORD dwValue) {
-    return SetValue(hRoot, path, pszName, REG_DWORD, &dwValue, sizeof(dwValue));
+    return WriteRegistryValue(hRoot, path, pszName, REG_DWORD, &dwValue, sizeof(dwValue));
 }
 
 bool SetRegBinary(HKEY hRoot, const std::wstring& path, const wchar_t* pszName, const std::vector<BYTE>& data) {
-    return SetValue(hRoot, path, pszName, REG_BINARY, data.data(), static_cast<DWORD>(data.size()));
+    return WriteRegistryValue(hRoot, path, pszName, REG_BINARY, data.data(), static_cast<DWORD>(data.size()));
 }
 
 bool ReadRegValue(HKEY hRoot, const std::wstring& path, const wchar_t* pszName, DWORD* pdwType,

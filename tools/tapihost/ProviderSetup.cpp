@@ -4,15 +4,19 @@
 
 #include <vector>
 
-namespace {
-bool WriteValue(const std::wstring& key, const wchar_t* pszName, DWORD dwType, const void* pData, DWORD cbData) {
+bool WriteRegistryValue(HKEY hRoot, const std::wstring& key, const wchar_t* pszName, DWORD dwType, const void* pData,
+                        DWORD cbData) {
     HKEY hKey = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &hKey, nullptr) !=
-        ERROR_SUCCESS)
+    if (RegCreateKeyExW(hRoot, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &hKey, nullptr) != ERROR_SUCCESS)
         return false;
     LONG lResult = RegSetValueExW(hKey, pszName, 0, dwType, static_cast<const BYTE*>(pData), cbData);
     RegCloseKey(hKey);
     return lResult == ERROR_SUCCESS;
+}
+
+namespace {
+bool WriteValue(const std::wstring& key, const wchar_t* pszName, DWORD dwType, const void* pData, DWORD cbData) {
+    return WriteRegistryValue(HKEY_LOCAL_MACHINE, key, pszName, dwType, pData, cbData);
 }
 }  // namespace
 

@@ -10,6 +10,10 @@
 // The standard provider's settings key under HKEY_LOCAL_MACHINE.
 constexpr wchar_t kProviderSettingsKey[] = L"SOFTWARE\\ORVO\\TAPI";
 
+// Creates the key under hRoot when needed and writes one value.
+bool WriteRegistryValue(HKEY hRoot, const std::wstring& key, const wchar_t* pszName, DWORD dwType, const void* pData,
+                        DWORD cbData);
+
 bool WriteStringSetting(const std::wstring& key, const wchar_t* pszName, const std::wstring& text);
 bool WriteDwordSetting(const std::wstring& key, const wchar_t* pszName, DWORD dwValue);
 bool WriteProtectedSetting(const std::wstring& key, const wchar_t* pszName, const std::wstring& text);
