@@ -34,6 +34,16 @@ DWORD ThreadCount() {
 }
 
 const wchar_t kSharedSection[] = L"Global\\SharedMemORVOAPITSPORVOTSP";
+const char kAccount[] = R"({
+  "customer": "c-orvo-demo-4711",
+  "users": [{"name": "lena.muster", "password": "Demo-Pass-2024"},
+            {"name": "max.muster", "password": "Max-Pass-1"}],
+  "extensions": [
+    {"extension_number": "21", "name": "Office"},
+    {"extension_number": "22", "name": "Reception"},
+    {"extension_number": "23", "name": "Lab"}
+  ]
+})";
 constexpr DWORD kEventWaitMs = 5000;
 
 HTAPILINE LineHandle(DWORD dwLine) { return reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(dwLine + 1)); }
@@ -67,7 +77,11 @@ private:
 class PbxRuntimeTest : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(m_sim.Start()) << ToUtf8(m_sim.Error());
+        // The demo account with a second user, whom the dialog may enter.
+        PbxSimOptions options;
+        options.sAccountFile = m_dir.File(L"account.json");
+        ASSERT_TRUE(WriteFileBytes(options.sAccountFile, kAccount));
+        ASSERT_TRUE(m_sim.Start(options)) << ToUtf8(m_sim.Error());
         m_snapshot.emplace(HKEY_LOCAL_MACHINE, kProviderSettingsKey);
         ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"ApiBaseUrl", m_sim.ApiBaseUrl()));
         ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"NumberFormat", L"0"));
@@ -199,6 +213,7 @@ protected:
         return text;
     }
 
+    CTempDir m_dir{L"runtime"};
     PbxSim m_sim;
     std::optional<CRegistrySnapshot> m_snapshot;
     CTapiHost m_host;
@@ -417,21 +432,24 @@ TEST_F(PbxRuntimeTest, ReinitializationLogsInWithTheDialogsCredentialsAndDeliver
     ASSERT_NO_FATAL_FAILURE(StartProvider(3));
     ASSERT_NO_FATAL_FAILURE(OpenLines(3));
     ASSERT_TRUE(WaitForStreams(1));
+    const DWORD dwThreadsRunning = ThreadCount();
     m_sim.ClearRequests();
     {
         CSharedRecord shared;
         ASSERT_TRUE(shared);
         // What the dialog puts there: the account as entered, then the request.
-        wcscpy(shared->Password, L"Demo-Pass-2024");
+        wcscpy(shared->Name, L"max.muster");
+        wcscpy(shared->Password, L"Max-Pass-1");
         shared->ReinitRequested = 1;
     }
     Sleep(2500);
-    const std::vector<SimRequest> requests = m_sim.Requests();
-    const auto login = std::find_if(requests.begin(), requests.end(), [](const SimRequest& r) {
-        return r.sMethod == L"POST" && r.sPath == L"/v1/login";
-    });
-    ASSERT_NE(login, requests.end());
-    EXPECT_NE(login->body.find("Demo-Pass-2024"), std::string::npos);
+    const std::vector<SimRequest> logins = RequestsTo(L"POST", L"/v1/login");
+    ASSERT_EQ(logins.size(), 1u);
+    EXPECT_EQ(logins[0].body, R"({"username":"max.muster", "password":"Max-Pass-1"})");
+    EXPECT_EQ(logins[0].nStatus, 200);
+    // The monitor, the keep-alive thread and the network observer were
+    // replaced or kept, never doubled.
+    EXPECT_EQ(ThreadCount(), dwThreadsRunning);
     EXPECT_EQ(CSharedRecord()->ReinitRequested, 0u);
     EXPECT_EQ(RequestCount(L"GET", L"/v1/extensions/phone/calls"), 1);
 
