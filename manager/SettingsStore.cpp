@@ -24,6 +24,15 @@ constexpr DWORD kDefaultMaxLogFileMiB = 50;
 constexpr LONGLONG kWrappedMaxLogFileSize = 50000000;
 constexpr DWORD kMiB = 1048576;
 
+// Opens the settings key for reading and writing; when it cannot be opened,
+// traces so and ends the caller's trace, which then has nothing to do.
+bool OpenSettingsKey(CRegTool& key, const CFuncTrace& trace) {
+    if (key.Open(HKEY_LOCAL_MACHINE, g_szLocalRegPath) == ERROR_SUCCESS) return true;
+    trace.Warning(L"Settings key cannot be opened");
+    trace.End();
+    return false;
+}
+
 DWORD ReadDecimal(CRegTool& key, const wchar_t* pszName) {
     wchar_t szText[kLimitCapacity];
     key.ReadString(pszName, szText, kLimitCapacity, L"0");
@@ -58,11 +67,7 @@ void ReadPbxConnection(CRegTool& key) {
 void CGenericTSPIManager::ReadRegistrySettings() {
     CFuncTrace trace(2, L"CGenericTSPIManager::ReadRegistrySettings");
     CRegTool key;
-    if (key.Open(HKEY_LOCAL_MACHINE, g_szLocalRegPath) != ERROR_SUCCESS) {
-        trace.Warning(L"Settings key cannot be opened");
-        trace.End();
-        return;
-    }
+    if (!OpenSettingsKey(key, trace)) return;
     ProviderSettings& settings = *g_pProviderSettings;
     DWORD dwLogFileNr = 0;
     key.ReadDword(L"LogFileNr", &dwLogFileNr, 0);
@@ -88,11 +93,7 @@ void CGenericTSPIManager::ReadRegistrySettings() {
 void CGenericTSPIManager::SaveLogSettings() {
     CFuncTrace trace(2, L"CGenericTSPIManager::SaveLogSettings");
     CRegTool key;
-    if (key.Open(HKEY_LOCAL_MACHINE, g_szLocalRegPath) != ERROR_SUCCESS) {
-        trace.Warning(L"Settings key cannot be opened");
-        trace.End();
-        return;
-    }
+    if (!OpenSettingsKey(key, trace)) return;
     key.WriteDword(L"LogFileNr", TraceLog.m_dwLogFileNr);
     key.WriteInt(L"MaxFiles", static_cast<int>(TraceLog.m_dwMaxFiles));
     key.WriteInt(L"MaxLogFileSize", static_cast<int>(TraceLog.m_nMaxLogFileSize / kMiB));
@@ -104,11 +105,7 @@ void CGenericTSPIManager::GetSaveGUISettings(DWORD bDebugLog, const wchar_t* psz
     CFuncTrace trace(2, L"CGenericTSPIManager::GetSaveGUISettings");
     trace.Param(L"bDebugLog", L"%u", bDebugLog);
     CRegTool key;
-    if (key.Open(HKEY_LOCAL_MACHINE, g_szLocalRegPath) != ERROR_SUCCESS) {
-        trace.Warning(L"Settings key cannot be opened, nothing saved");
-        trace.End();
-        return;
-    }
+    if (!OpenSettingsKey(key, trace)) return;
     ProviderSettings& settings = *g_pProviderSettings;
     StrFormat(settings.DebugLevel, L"%d", bDebugLog ? 5 : 0);
     StrCopy(settings.Name, pszName, kMaxCredentialChars);
