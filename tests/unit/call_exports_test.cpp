@@ -45,43 +45,32 @@ std::wstring AbortLine(const wchar_t* pszExport, const wchar_t* pszError, int nC
     return line;
 }
 
-std::wstring FeatureLine(const wchar_t* pszExport) {
-    return std::wstring(L"Func.") + pszExport + L".Abort.Error.FeatureCheck 0x80000049";
-}
-
 TEST_F(CallExportsTest, MakeCallRefusesInItsCheckOrder) {
     OpenLine(0);
     OpenLine(1);
     HDRVCALL hdCall = nullptr;
-    PhoneLine stray{};
-    auto make = [&](HDRVLINE hdLine, const wchar_t* pszDest, HDRVCALL* phd = nullptr) {
-        return [=, &hdCall] { return TSPI_lineMakeCall(7, hdLine, TapiCall(0x77), phd != nullptr ? phd : &hdCall, pszDest, 0, nullptr); };
+    auto make = [&](HDRVLINE hdLine, const wchar_t* pszDest) {
+        return [=, &hdCall] { return TSPI_lineMakeCall(7, hdLine, TapiCall(0x77), &hdCall, pszDest, 0, nullptr); };
     };
     for (int k = 0; k < 3; ++k) AddCall(1, LINECALLSTATE_OFFERING);
     const wchar_t* e = L"TSPI_lineMakeCall";
     ExpectRefusals({
-        {"bad line before null number", make(reinterpret_cast<HDRVLINE>(&stray), nullptr), LINEERR_INVALLINEHANDLE,
-         AbortLine(e, L"LINEERR_INVALLINEHANDLE", 1)},
         {"null number", make(LineHandle(0), nullptr), LINEERR_INVALPOINTER, AbortLine(e, L"LINEERR_INVALPOINTER", 2)},
         {"line not open", make(LineHandle(2), L"22"), LINEERR_INVALLINEHANDLE, AbortLine(e, L"LINEERR_INVALLINEHANDLE", 3)},
         {"own number", make(LineHandle(0), L"T21"), LINEERR_INVALADDRESS,
          AbortLine(e, L"LINEERR_INVALADDRESS", 8, L"Call to own device")},
         {"target full", make(LineHandle(0), L"22"), LINEERR_OPERATIONFAILED,
          AbortLine(e, L"LINEERR_OPERATIONFAILED", 9, L"Target has to much calls")},
-        {"nowhere to put the handle", [&] { return TSPI_lineMakeCall(7, LineHandle(0), TapiCall(0x77), nullptr, L"030", 0, nullptr); },
-         LINEERR_INVALPOINTER, AbortLine(e, L"LINEERR_INVALPOINTER", 10)},
     });
     AddCall(0, LINECALLSTATE_CONNECTED);
     ExpectRefusals({{"line busy", make(LineHandle(0), L"030"), LINEERR_INVALLINESTATE,
                      AbortLine(e, L"LINEERR_INVALLINESTATE", 4, L"Call count=1")}});
-    RemoveAllCalls();
-    Line(0).m_bOutOfService = TRUE;
-    ExpectRefusals({{"out of service", make(LineHandle(0), L"030"), LINEERR_OPERATIONUNAVAIL,
-                     AbortLine(e, L"LINEERR_OPERATIONUNAVAIL", 5, L"OutOfService")}});
     EXPECT_EQ(hdCall, nullptr);
-    EXPECT_EQ(GetCallCount(0), 0u);
+    EXPECT_EQ(GetCallCount(0), 1u);
 }
 
+// One row per kind of check: bad handle, wrong state, out of service (a missing
+// feature: see the digit monitoring in line_exports_test).
 TEST_F(CallExportsTest, CallOperationsRefuseInTheirCheckOrder) {
     OpenLine(0);
     AddCall(0, LINECALLSTATE_CONNECTED);
@@ -89,80 +78,33 @@ TEST_F(CallExportsTest, CallOperationsRefuseInTheirCheckOrder) {
     stray.m_pPhoneLine = &Line(0);
     const HDRVCALL hdConnected = CallHandle(0, 0);
     const HDRVCALL hdStray = reinterpret_cast<HDRVCALL>(&stray);
+    HDRVCALL hdOut = nullptr;
     ExpectRefusals({
         {"answer a connected call", [&] { return TSPI_lineAnswer(1, hdConnected, nullptr, 0); }, LINEERR_INVALCALLSTATE,
          AbortLine(L"TSPI_lineAnswer", L"LINEERR_INVALCALLSTATE", 4)},
-        {"accept a connected call", [&] { return TSPI_lineAccept(1, hdConnected, nullptr, 0); }, LINEERR_INVALCALLSTATE,
-         AbortLine(L"TSPI_lineAccept", L"LINEERR_INVALCALLSTATE", 6)},
-        {"swap hold with itself", [&] { return TSPI_lineSwapHold(1, hdConnected, hdConnected); }, LINEERR_INVALCALLSTATE,
-         AbortLine(L"TSPI_lineSwapHold", L"LINEERR_INVALCALLSTATE", 8)},
-        {"hold null", [&] { return TSPI_lineHold(1, nullptr); }, LINEERR_INVALCALLHANDLE,
-         AbortLine(L"TSPI_lineHold", L"LINEERR_INVALCALLHANDLE", 1)},
         {"hold a call not in its line", [&] { return TSPI_lineHold(1, hdStray); }, LINEERR_INVALCALLHANDLE,
          AbortLine(L"TSPI_lineHold", L"LINEERR_INVALCALLHANDLE", 7)},
-        {"dial without number", [&] { return TSPI_lineDial(1, hdConnected, nullptr, 0); }, LINEERR_INVALPOINTER,
-         AbortLine(L"TSPI_lineDial", L"LINEERR_INVALPOINTER", 2)},
-        {"drop a call not in its line", [&] { return TSPI_lineDrop(1, hdStray, nullptr, 0); }, LINEERR_INVALCALLHANDLE,
-         AbortLine(L"TSPI_lineDrop", L"LINEERR_INVALCALLHANDLE", 4)},
-        {"digits on a connected call", [&] { return TSPI_lineGenerateDigits(hdConnected, 0, 0, L"1", 0); },
-         LINEERR_OPERATIONUNAVAIL, FeatureLine(L"TSPI_lineGenerateDigits")},
-    });
-    AddCall(0, LINECALLSTATE_OFFERING);
-    ExpectRefusals({{"answer an offered call", [&] { return TSPI_lineAnswer(1, CallHandle(0, 1), nullptr, 0); },
-                     LINEERR_INVALCALLSTATE, AbortLine(L"TSPI_lineAnswer", L"LINEERR_INVALCALLSTATE", 5)}});
-    RemovePhoneCall(Call(0, 0));
-    ExpectRefusals({{"answer the only, offered call", [&] { return TSPI_lineAnswer(1, CallHandle(0, 0), nullptr, 0); },
-                     LINEERR_OPERATIONUNAVAIL, FeatureLine(L"TSPI_lineAnswer")}});
-    Line(0).m_bOutOfService = TRUE;
-    ExpectRefusals({{"drop on a line out of service", [&] { return TSPI_lineDrop(1, CallHandle(0, 0), nullptr, 0); },
-                     LINEERR_OPERATIONUNAVAIL, AbortLine(L"TSPI_lineDrop", L"LINEERR_OPERATIONUNAVAIL", 3, L"Out of service")}});
-}
-
-TEST_F(CallExportsTest, SupplementaryRequestsRefuseInTheirCheckOrder) {
-    OpenLine(0);
-    OpenLine(1);
-    AddCall(0, LINECALLSTATE_CONNECTED);
-    const HDRVCALL hdConnected = CallHandle(0, 0);
-    HDRVCALL hdOut = nullptr;
-    PhoneLine strayLine{};
-    ExpectRefusals({
         {"blind transfer: null number before bad handle", [&] { return TSPI_lineBlindTransfer(1, nullptr, nullptr, 0); },
          LINEERR_INVALADDRESS, AbortLine(L"TSPI_lineBlindTransfer", L"LINEERR_INVALADDRESS", 1)},
-        {"redirect: bad handle before null number", [&] { return TSPI_lineRedirect(1, nullptr, nullptr, 0); },
-         LINEERR_INVALCALLHANDLE, AbortLine(L"TSPI_lineRedirect", L"LINEERR_INVALCALLHANDLE", 1)},
-        {"complete transfer: bad consultation handle",
-         [&] { return TSPI_lineCompleteTransfer(1, hdConnected, nullptr, nullptr, &hdOut, LINETRANSFERMODE_TRANSFER); },
-         LINEERR_INVALPOINTER, AbortLine(L"TSPI_lineCompleteTransfer", L"LINEERR_INVALPOINTER", 2)},
-        {"setup conference: null call",
-         [&] { return TSPI_lineSetupConference(1, nullptr, LineHandle(0), nullptr, &hdOut, nullptr, &hdOut, 3, nullptr); },
-         LINEERR_INVALCALLHANDLE, AbortLine(L"TSPI_lineSetupConference", L"LINEERR_INVALCALLHANDLE", 1)},
-        {"setup transfer: connected call", [&] { return TSPI_lineSetupTransfer(1, hdConnected, TapiCall(0x88), &hdOut, nullptr); },
-         LINEERR_OPERATIONUNAVAIL, FeatureLine(L"TSPI_lineSetupTransfer")},
         {"forward: line with a call",
          [&] { return TSPI_lineForward(1, LineHandle(0), 1, 0, nullptr, 0, nullptr, &hdOut, nullptr); },
          LINEERR_INVALLINESTATE, AbortLine(L"TSPI_lineForward", L"LINEERR_INVALLINESTATE", 4)},
-        {"forward: idle line", [&] { return TSPI_lineForward(1, LineHandle(1), 1, 0, nullptr, 0, nullptr, &hdOut, nullptr); },
-         LINEERR_OPERATIONUNAVAIL, AbortLine(L"TSPI_lineForward", L"LINEERR_OPERATIONUNAVAIL", 6)},
-        {"pickup: idle line, bad number",
-         [&] { return TSPI_linePickup(1, LineHandle(1), 0, nullptr, &hdOut, L"nobody", nullptr); },
-         LINEERR_OPERATIONUNAVAIL, AbortLine(L"TSPI_linePickup", L"LINEERR_OPERATIONUNAVAIL", 6)},
-        {"pickup: no line", [&] { return TSPI_linePickup(1, reinterpret_cast<HDRVLINE>(&strayLine), 0, nullptr, &hdOut, nullptr, nullptr); },
-         LINEERR_INVALLINEHANDLE, AbortLine(L"TSPI_linePickup", L"LINEERR_INVALLINEHANDLE", 1)},
         {"add to conference: too few parties", [&] { return TSPI_lineAddToConference(1, hdConnected, hdConnected); },
          LINEERR_INVALCALLSTATE, AbortLine(L"TSPI_lineAddToConference", L"LINEERR_INVALCALLSTATE", 5, L"Call count 1")},
     });
     EXPECT_EQ(hdOut, nullptr);
     EXPECT_EQ(GetCallCount(0), 1u) << "no call was made";
-    EXPECT_EQ(GetCallCount(1), 0u);
+    Line(0).m_bOutOfService = TRUE;
+    ExpectRefusals({{"drop on a line out of service", [&] { return TSPI_lineDrop(1, hdConnected, nullptr, 0); },
+                     LINEERR_OPERATIONUNAVAIL, AbortLine(L"TSPI_lineDrop", L"LINEERR_OPERATIONUNAVAIL", 3, L"Out of service")}});
 }
 
-TEST_F(CallExportsTest, RefusedTransferAndConferenceReleaseTheCallsTheyBuilt) {
+TEST_F(CallExportsTest, RefusedTransferReleasesTheCallItBuilt) {
     HTAPILINE htLine = OpenLine(0);
     EnableAllCallFeatures(0);
     AddCall(0, LINECALLSTATE_CONNECTED);
     ASSERT_NE(Features(0, 0) & LINECALLFEATURE_SETUPTRANSFER, 0u);
     HDRVCALL hdConsult = nullptr;
-    HDRVCALL hdConf = nullptr;
     CEventRecorder::Reset();
     EXPECT_EQ(TSPI_lineSetupTransfer(1, CallHandle(0, 0), TapiCall(0x88), &hdConsult, nullptr), LINEERR_OPERATIONUNAVAIL);
     // TAPI heard of the consultation call, which is gone again without a state of its own.
@@ -172,48 +114,23 @@ TEST_F(CallExportsTest, RefusedTransferAndConferenceReleaseTheCallsTheyBuilt) {
     for (const RecordedEvent& event : Events()) EXPECT_NE(event.dwMsg, static_cast<DWORD>(LINE_CALLSTATE));
     EXPECT_EQ(hdConsult, nullptr);
     EXPECT_EQ(GetCallCount(0), 1u);
-
-    EXPECT_EQ(TSPI_lineSetupConference(1, CallHandle(0, 0), nullptr, TapiCall(0x91), &hdConf, TapiCall(0x92), &hdConsult, 3,
-                                       nullptr),
-              LINEERR_OPERATIONUNAVAIL);
-    EXPECT_EQ(hdConf, nullptr);
-    EXPECT_EQ(hdConsult, nullptr);
-    EXPECT_EQ(GetCallCount(0), 1u);
     EXPECT_EQ(Events().front().htLine, htLine);
 }
 
-// A call goes when it is idle (or never got past unknown); a disconnected one
-// stays until its idle state, which then removes it.
+// A call goes when it is idle; a disconnected one stays until its idle state,
+// which then removes it.
 TEST_F(CallExportsTest, CloseCallByState) {
     OpenLine(0);
-    const struct {
-        DWORD dwState;
-        LONG lResult;
-        DWORD dwCallsAfter;
-    } cases[] = {{LINECALLSTATE_IDLE, 0, 0}, {LINECALLSTATE_UNKNOWN, 0, 0},
-                 {LINECALLSTATE_CONNECTED, LINEERR_OPERATIONUNAVAIL, 1}, {LINECALLSTATE_DISCONNECTED, LINEERR_OPERATIONUNAVAIL, 1}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.dwState);
-        RemoveAllCalls();
-        AddCall(0, c.dwState);
-        CTraceCapture capture(6);
-        EXPECT_EQ(TSPI_lineCloseCall(CallHandle(0, 0)), c.lResult);
-        EXPECT_EQ(GetCallCount(0), c.dwCallsAfter);
-        if (c.dwState == LINECALLSTATE_DISCONNECTED) {
-            EXPECT_TRUE(capture.Contains(L"Func.TSPI_lineCloseCall.Warning.CloseCall on non-idle call"));
-        }
-    }
+    AddCall(0, LINECALLSTATE_IDLE);
+    EXPECT_EQ(TSPI_lineCloseCall(CallHandle(0, 0)), 0);
+    EXPECT_EQ(GetCallCount(0), 0u);
+    AddCall(0, LINECALLSTATE_DISCONNECTED);
+    CTraceCapture capture(6);
+    EXPECT_EQ(TSPI_lineCloseCall(CallHandle(0, 0)), LINEERR_OPERATIONUNAVAIL);
+    EXPECT_EQ(GetCallCount(0), 1u);
+    EXPECT_TRUE(capture.Contains(L"Func.TSPI_lineCloseCall.Warning.CloseCall on non-idle call"));
     SetState(0, 0, LINECALLSTATE_IDLE);
     EXPECT_EQ(GetCallCount(0), 0u);
-    // A handle that names no call of its line (stale) is closed without touching anything.
-    AddCall(0, LINECALLSTATE_CONNECTED);
-    PhoneCall stray{};
-    stray.m_pPhoneLine = &Line(0);
-    stray.m_pLineCallInfo = Call(0, 0)->m_pLineCallInfo;
-    stray.m_pLineCallStatus = Call(0, 0)->m_pLineCallStatus;
-    stray.m_pLineCallStatus->dwCallState = LINECALLSTATE_IDLE;
-    EXPECT_EQ(TSPI_lineCloseCall(reinterpret_cast<HDRVCALL>(&stray)), 0);
-    EXPECT_EQ(GetCallCount(0), 1u) << "a record that is no call of its line is not removed";
 }
 
 TEST_F(CallExportsTest, CallStatusAndInfo) {
@@ -233,23 +150,16 @@ TEST_F(CallExportsTest, CallStatusAndInfo) {
     EXPECT_EQ(pInfo->dwNeededSize, kCallInfoBufferSize);
     EXPECT_EQ(pInfo->dwCallID, 0xCCCCCCCCu) << "too small: only the needed size";
     pInfo->dwTotalSize = 1024;
-    EXPECT_EQ(TSPI_lineSetAppSpecific(CallHandle(0, 0), 0x1234), 0);
     EXPECT_EQ(TSPI_lineGetCallInfo(CallHandle(0, 0), pInfo), 0);
-    EXPECT_EQ(pInfo->dwTotalSize, 1024u);
-    EXPECT_EQ(pInfo->dwAppSpecific, 0x1234u);
     EXPECT_EQ(pInfo->dwCallID, Call(0, 0)->m_pLineCallInfo->dwCallID);
 
     // A handle TAPI kept after its call went is reported idle.
     PhoneCall stray = *Call(0, 0);
     std::fill(buffer.begin(), buffer.end(), 0xCC);
     pStatus->dwTotalSize = sizeof(LINECALLSTATUS);
-    CTraceCapture capture(6);
     EXPECT_EQ(TSPI_lineGetCallStatus(reinterpret_cast<HDRVCALL>(&stray), pStatus), LINEERR_INVALCALLHANDLE);
-    EXPECT_TRUE(capture.Contains(AbortLine(L"TSPI_lineGetCallStatus", L"LINEERR_INVALCALLHANDLE", 1)));
     EXPECT_EQ(pStatus->dwCallState, static_cast<DWORD>(LINECALLSTATE_IDLE));
     EXPECT_EQ(pStatus->dwCallFeatures, 0u);
-    EXPECT_EQ(TSPI_lineSetAppSpecific(reinterpret_cast<HDRVCALL>(&stray), 1), LINEERR_INVALCALLHANDLE);
-    EXPECT_EQ(Call(0, 0)->m_pLineCallInfo->dwAppSpecific, 0x1234u);
 }
 
 }  // namespace

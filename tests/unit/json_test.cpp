@@ -36,47 +36,33 @@ void ExpectParses(const std::vector<ParseCase>& cases, const std::wstring& sBefo
     }
 }
 
+// One row per rule of the grammar.
 TEST(JsonParse, AcceptsOnlyAnObjectRootFollowedByWhiteSpace) {
-    ExpectParses({{L"{}", true},         {L" \t\r\n{\"a\" : 1 , \"b\" :\n\"x\" } \r\n\t", true},
-                  {L"{\"a\":1}x", false}, {L"{\"a\":1}{\"b\":2}", false},
+    ExpectParses({{L" \t\r\n{\"a\" : 1 , \"b\" :\n\"x\" } \r\n\t", true}, {L"{\"a\":1}x", false},
                   {L"{\"a\":1}\f", false},  // form feed is not white space here
-                  {L"[1,2]", false},      {L"42", false},           {L"", false},
-                  {L" \r\n\t", false},   {L"{", false},            {L"{\"a\"}", false},
-                  {L"{\"a\":}", false},   {L"{a:1}", false},        {L"{,\"a\":1}", false},
-                  {L"{\"a\":1,}", false}, {L"{\"a\":1 \"b\":2}", false},
-                  {L"{\"a\":[ \r\n\t ]}", true}, {L"{\"a\":{ \n }}", true}, {L"{\"a\":[1, 2 ,3]}", true},
-                  {L"{\"a\":[,1]}", false}, {L"{\"a\":[1,]}", false}, {L"{\"a\":[1 2]}", false},
-                  {L"{\"a\":{]}", false},
-                  {L"{\"a\":TRUE}", true}, {L"{\"a\":nULL}", true},  // the words in any letter case
-                  {L"{\"a\":truex}", false},  // a letter after the word is left behind
-                  {L"{\"a\":tru}", false}, {L"{\"a\":nul", false}},
+                  {L"[1,2]", false},      {L"", false},             {L"{\"a\"}", false},
+                  {L"{a:1}", false},      {L"{\"a\":1,}", false},   {L"{\"a\":[ 1, 2 ,{ \n }]}", true},
+                  {L"{\"a\":[1,]}", false}, {L"{\"a\":[1 2]}", false},
+                  {L"{\"a\":TRUE}", true},  // the words in any letter case
+                  {L"{\"a\":truex}", false}, {L"{\"a\":nul", false}},
                  L"", L"");
 }
 
 TEST(JsonParse, NumberGrammar) {
-    const std::vector<ParseCase> cases = {
-        {L"0", true},    {L"-12", true},    {L"0.25", true},   {L"1E+3", true},  {L"-2.5e-02", true},
-        {L"+1", false},  {L"-", false},     {L"01", false},    {L"1.", false},   {L".5", false},
-        {L"1.e3", false}, {L"1e", false},   {L"1e+", false},   {L"1.5.2", false}, {L"NaN", false},
-    };
-    ExpectParses(cases, L"{\"n\":", L"}");
-    ExpectParses(cases, L"{\"n\":[", L"]}");
+    ExpectParses({{L"-2.5e-02", true}, {L"+1", false}, {L"01", false}, {L"1.", false}, {L"1e+", false}},
+                 L"{\"n\":[", L"]}");
 }
 
 TEST(JsonParse, StringGrammarForValuesAndKeys) {
     const std::vector<ParseCase> cases = {
-        {L"\"\"", true}, {L"\"\\\"\\\\\\/\\b\\f\\n\\r\\t\"", true}, {L"\"\\u00e9\\u00E9\"", true},
-        {L"\"tab\tinside\u20ac\"", true},
-        {L"\"\\u00e\"", false}, {L"\"\\u00eg\"", false},  // not four hex digits
-        {L"\"\\x41\"", false},                          // unknown escape letter
-        {L"\"line\nend\"", false}, {L"\"\x01\"", false},  // raw control characters other than TAB
-        {L"\"unterminated", false}, {L"\"ends in escape\\", false}, {L"\"ends in u\\u00", false},
+        {L"\"\\\"\\\\\\/\\b\\f\\n\\r\\t\\u00E9\"", true}, {L"\"tab\tinside\u20ac\"", true},
+        {L"\"\\u00eg\"", false},  // not four hex digits
+        {L"\"\\x41\"", false},    // unknown escape letter
+        {L"\"line\nend\"", false},  // raw control characters other than TAB
+        {L"\"ends in escape\\", false},
     };
-    for (const ParseCase& c : cases) {
-        SCOPED_TRACE(c.sText);
-        EXPECT_EQ(Parses(L"{\"s\":" + c.sText + L"}"), c.bParses);
-        EXPECT_EQ(Parses(L"{" + c.sText + L":1}"), c.bParses);
-    }
+    ExpectParses(cases, L"{\"s\":", L"}");
+    ExpectParses(cases, L"{", L":1}");
 }
 
 // Each row: a document, a key, and what the three lookups give for it.
@@ -90,27 +76,14 @@ TEST(JsonLookup, StringIntAndBoolOfTopLevelMembers) {
     };
     const Case cases[] = {
         {L"{\"s\":\"15\"}", L"s", L"15", 0, FALSE},  // digits in a string are no number
-        {L"{\"n\":1.5e1}", L"n", L"", 15, FALSE},
         {L"{\"n\":-2.9}", L"n", L"", -2, FALSE},      // truncated toward zero
-        {L"{\"n\":2147483647.9}", L"n", L"", 2147483647, FALSE},
-        {L"{\"n\":-2147483647.9}", L"n", L"", -2147483647, FALSE},
         {L"{\"n\":2147483648}", L"n", L"", OutOfRangeInt, FALSE},
-        {L"{\"n\":-2147483649}", L"n", L"", OutOfRangeInt, FALSE},
-        {L"{\"n\":1e400}", L"n", L"", OutOfRangeInt, FALSE},  // infinity
-        {L"{\"n\":-7e-99999999999999999999}", L"n", L"", 0, FALSE},
         {L"{\"b\":tRuE}", L"b", L"", 0, TRUE},
         {L"{\"b\":1}", L"b", L"", 1, FALSE},  // a number is no bool
-        {L"{\"b\":\"true\"}", L"b", L"true", 0, FALSE},
-        {L"{\"z\":null}", L"z", L"", 0, FALSE},
         {L"{\"o\":{\"inner\":\"x\"}}", L"inner", L"", 0, FALSE},  // only top-level members
         {L"{\"Key\":\"v\"}", L"key", L"", 0, FALSE},              // keys are case-sensitive
         {L"{\"k\":\"first\",\"k\":7}", L"k", L"", 7, FALSE},      // the last of a repeated key
         {L"{\"e\":\"\\\"\\\\\\/\\b\\f\\n\\r\\t\\u00e9\"}", L"e", L"\"\\/\b\f\n\r\t\u00e9", 0, FALSE},
-        {L"{\"e\":\"a\\u0000b\"}", L"e", std::wstring(L"a\0b", 3), 0, FALSE},
-        // \u escapes give single UTF-16 units: a pair needs two escapes and is not checked.
-        {L"{\"u\":\"\\uD83D\\uDE00x\\ud83d\\uFFFF\"}", L"u",
-         std::wstring({wchar_t(0xD83D), wchar_t(0xDE00), L'x', wchar_t(0xD83D), wchar_t(0xFFFF)}), 0, FALSE},
-        {L"{\"q\\\"k\":\"v\"}", L"q\"k", L"v", 0, FALSE},  // escapes in keys
         {L"{\"s\":\"x\"}", nullptr, L"", 0, FALSE},
     };
     for (const Case& c : cases) {
@@ -121,15 +94,6 @@ TEST(JsonLookup, StringIntAndBoolOfTopLevelMembers) {
         EXPECT_EQ(parser.GetInt(c.pszKey), c.lInt);
         EXPECT_EQ(parser.GetBool(c.pszKey), c.bBool);
     }
-}
-
-TEST(JsonLookup, LongStringsAreCutTo2047Characters) {
-    const std::wstring sLong(3000, L'a');
-    const std::wstring sLimit(2047, L'b');
-    CJsonParserBase parser;
-    ASSERT_TRUE(parser.Parse((L"{\"long\":\"" + sLong + L"\",\"limit\":\"" + sLimit + L"\"}").c_str()));
-    EXPECT_EQ(parser.GetString(L"long"), sLong.substr(0, 2047));
-    EXPECT_EQ(parser.GetString(L"limit"), sLimit);
 }
 
 void ExpectNoMembers(const CJsonParserBase& parser, const std::vector<std::wstring>& keys) {
@@ -143,18 +107,13 @@ void ExpectNoMembers(const CJsonParserBase& parser, const std::vector<std::wstri
 TEST(JsonLookup, FailureClearAndReparseLeaveNoOldMembers) {
     const wchar_t* pszGood = L"{\"s\":\"text\",\"n\":5,\"b\":true}";
     const std::vector<std::wstring> keys = {L"s", L"n", L"b"};
-    for (const wchar_t* pszBad : {L"{\"s\":\"other\"", L"[\"s\",5]", L"{\"s\":1}x"}) {
-        SCOPED_TRACE(pszBad);
-        CJsonParserBase parser;
-        ASSERT_TRUE(parser.Parse(pszGood));
-        EXPECT_FALSE(parser.Parse(pszBad));
-        ExpectNoMembers(parser, keys);
-    }
     CJsonParserBase parser;
+    ASSERT_TRUE(parser.Parse(pszGood));
+    EXPECT_FALSE(parser.Parse(L"[\"s\",5]"));
+    ExpectNoMembers(parser, keys);
     ASSERT_TRUE(parser.Parse(pszGood));
     parser.Clear();
     ExpectNoMembers(parser, keys);
-    EXPECT_FALSE(parser.Parse(nullptr));
 
     ASSERT_TRUE(parser.Parse(pszGood));
     ASSERT_TRUE(parser.Parse(L"{\"s\":\"two\"}"));
@@ -163,25 +122,19 @@ TEST(JsonLookup, FailureClearAndReparseLeaveNoOldMembers) {
 }
 
 TEST(JsonTree, HoldsKindsValuesAndOrder) {
-    std::unique_ptr<JsonValue> pRoot =
-        CJsonParserBase::ParseText(L" [\"s\", TRUE, false, NULL, [ ], {\"z\":1,\"a\":2,\"z\":3}] ");
+    std::unique_ptr<JsonValue> pRoot = CJsonParserBase::ParseText(L" [\"s\", false, NULL, {\"z\":1,\"a\":2,\"z\":3}] ");
     ASSERT_NE(pRoot, nullptr);
     const JsonValue::ArrayItems* pItems = pRoot->GetIf<JsonValue::Array>();
     ASSERT_NE(pItems, nullptr);
-    ASSERT_EQ(pItems->size(), 6u);
+    ASSERT_EQ(pItems->size(), 4u);
     const JsonValue::ArrayItems& items = *pItems;
     ASSERT_NE(items[0]->GetIf<JsonValue::String>(), nullptr);
     EXPECT_EQ(*items[0]->GetIf<JsonValue::String>(), L"s");
     EXPECT_EQ(items[0]->GetIf<JsonValue::Number>(), nullptr);  // a node answers only for its own kind
     ASSERT_EQ(items[1]->GetKind(), JsonValue::Bool);
-    EXPECT_TRUE(*items[1]->GetIf<JsonValue::Bool>());
-    ASSERT_EQ(items[2]->GetKind(), JsonValue::Bool);
-    EXPECT_FALSE(*items[2]->GetIf<JsonValue::Bool>());
-    EXPECT_EQ(items[3]->GetKind(), JsonValue::Null);
-    ASSERT_EQ(items[4]->GetKind(), JsonValue::Array);
-    EXPECT_TRUE(items[4]->GetIf<JsonValue::Array>()->empty());
-
-    const JsonValue::ObjectMembers* pMembers = items[5]->GetIf<JsonValue::Object>();
+    EXPECT_FALSE(*items[1]->GetIf<JsonValue::Bool>());
+    EXPECT_EQ(items[2]->GetKind(), JsonValue::Null);
+    const JsonValue::ObjectMembers* pMembers = items[3]->GetIf<JsonValue::Object>();
     ASSERT_NE(pMembers, nullptr);
     ASSERT_EQ(pMembers->size(), 2u);  // one entry per key, ordered by key
     EXPECT_EQ(pMembers->begin()->first, L"a");
@@ -190,23 +143,16 @@ TEST(JsonTree, HoldsKindsValuesAndOrder) {
 }
 
 TEST(JsonTree, NumberValues) {
-    struct Case {
-        const wchar_t* pszText;
-        double dValue;
-    };
-    const Case cases[] = {
-        {L"-0", -0.0},       {L"-15", -15.0},     {L"150E-1", 15.0},        {L"12.5e2", 1250.0},
-        {L"3.14159", 3.14159}, {L"2.5e-3", 0.0025}, {L"123.456e1", 1234.56}, {L"0.000001", 1e-6},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.pszText);
-        std::unique_ptr<JsonValue> pValue = CJsonParserBase::ParseText(c.pszText);
+    for (const auto& [pszText, dExpected] : {std::pair{L"-0", -0.0}, std::pair{L"150E-1", 15.0},
+                                             std::pair{L"123.456e1", 1234.56}, std::pair{L"0.000001", 1e-6}}) {
+        SCOPED_TRACE(pszText);
+        std::unique_ptr<JsonValue> pValue = CJsonParserBase::ParseText(pszText);
         ASSERT_NE(pValue, nullptr);
         ASSERT_EQ(pValue->GetKind(), JsonValue::Number);
         const double dValue = *pValue->GetIf<JsonValue::Number>();
         // Computed digit by digit: longer fractions are close, not exact.
-        EXPECT_NEAR(dValue, c.dValue, 1e-12 * (1 + std::fabs(c.dValue)));
-        EXPECT_EQ(std::signbit(dValue), std::signbit(c.dValue));
+        EXPECT_NEAR(dValue, dExpected, 1e-12 * (1 + std::fabs(dExpected)));
+        EXPECT_EQ(std::signbit(dValue), std::signbit(dExpected));
     }
 }
 
@@ -222,16 +168,6 @@ TEST(JsonTree, HugeExponentsAreReadQuickly) {
         EXPECT_TRUE(std::isinf(*items[2]->GetIf<JsonValue::Number>()));
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-}
-
-TEST(JsonTree, ParseTextRefusesTrailingTextForEveryRootKind) {
-    for (const wchar_t* pszRoot : {L"null", L"\"s\"", L"true", L"-1.5", L"[1]", L"{}"}) {
-        SCOPED_TRACE(pszRoot);
-        EXPECT_NE(CJsonParserBase::ParseText((std::wstring(L"\n ") + pszRoot + L" \r\n").c_str()), nullptr);
-        EXPECT_EQ(CJsonParserBase::ParseText((std::wstring(pszRoot) + L" x").c_str()), nullptr);
-    }
-    EXPECT_EQ(CJsonParserBase::ParseText(nullptr), nullptr);
-    EXPECT_EQ(CJsonParserBase::ParseText(L"0123"), nullptr);  // "0" then stray digits
 }
 
 TEST(JsonNesting, LimitIsEnforcedAtTheBoundary) {
