@@ -24,11 +24,8 @@ protected:
 };
 
 TEST_F(LifecycleTest, VersionNegotiationSettlesOnTheHighestCommonVersion) {
-    const struct {
-        DWORD dwLow, dwHigh;
-        LONG lExpected;
-        DWORD dwExpectedVersion;  // 0xDEADBEEF: left unwritten
-    } cases[] = {
+    // dwExpectedVersion 0xDEADBEEF: left unwritten.
+    const struct { DWORD dwLow, dwHigh; LONG lExpected; DWORD dwExpectedVersion; } cases[] = {
         {0x00010004, 0x00030000, 0, 0x00020002},
         {0x00020000, 0x00020000, 0, 0x00020000},
         {0x00020002, 0x00020002, 0, 0x00020002},

@@ -75,9 +75,7 @@ PbxSim* HttpClientTest::s_sim = nullptr;
 
 // A body goes with its length; a caller's host line and bearer token go as given.
 TEST_F(HttpClientTest, AssembledHeaderArrivesAsSent) {
-    const struct {
-        const wchar_t *pszVerb, *pszBody, *pszHeader, *pszExpectedHost;
-    } cases[] = {
+    const struct { const wchar_t *pszVerb, *pszBody, *pszHeader, *pszExpectedHost; } cases[] = {
         {L"POST", L"{\"username\":\"lena.muster\", \"password\":\"Demo-Pass-2024\"}",
          L"Accept:*.*\r\nContent-Type: application/json\r\n\r\n", L"127.0.0.1"},
         {L"DELETE", L"", L"Accept:*.*\r\nAuthorization: Bearer abc.def.ghi\r\nhost: pbx.example\r\n\r\n", L"pbx.example"},
@@ -134,12 +132,7 @@ TEST_F(HttpClientTest, SendLoopRetriesDroppedConnectionsWithoutPause) {
 }
 
 TEST_F(HttpClientTest, SuccessIsJudgedByTheStatusLine) {
-    const struct {
-        int nStatus;
-        size_t cbBody;
-        bool bDateHeader;
-        BOOL bExpected;
-    } cases[] = {
+    const struct { int nStatus; size_t cbBody; bool bDateHeader; BOOL bExpected; } cases[] = {
         {200, 0, false, TRUE},
         {202, 0, true, TRUE},
         // " 200" in the content-length line, " 202" in the date line of this decade's years.

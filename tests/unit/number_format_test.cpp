@@ -7,29 +7,17 @@
 
 namespace {
 // What a dialing location in the given country contributes, as the location
-// reader fills it (country text and the table's prefixes).
-struct Location {
-    std::wstring country;
-    std::wstring national;
-    std::wstring international;
-
-    explicit Location(DWORD dwCountry) : country(std::to_wstring(dwCountry)) {
-        CountryPrefixes prefixes = LookUpCountryPrefixes(dwCountry);
-        national = prefixes.pszNational != nullptr ? prefixes.pszNational : L"";
-        international = prefixes.pszInternational;
-    }
-    DialingPrefixes Prefixes() const {
-        return {country.c_str(), country.size(), national.c_str(), international.c_str()};
-    }
-};
+// reader fills it: the country as text (kept in country) and the table's prefixes.
+DialingPrefixes PrefixesOf(DWORD dwCountry, std::wstring& country) {
+    country = std::to_wstring(dwCountry);
+    const CountryPrefixes prefixes = LookUpCountryPrefixes(dwCountry);
+    return {country.c_str(), country.size(), prefixes.pszNational != nullptr ? prefixes.pszNational : L"",
+            prefixes.pszInternational};
+}
 
 TEST(NumberFormatTest, FormatsByCountryAndType) {
-    const struct {
-        DWORD dwCountry;
-        int nFormat;
-        const wchar_t *pszNumber, *pszExpected;
-        int nNationalTest;  // 99: format 2 not used, left alone
-    } cases[] = {
+    // nNationalTest 99: format 2 not used, left alone.
+    const struct { DWORD dwCountry; int nFormat; const wchar_t *pszNumber, *pszExpected; int nNationalTest; } cases[] = {
         {49, 0, L"493012345678", L"+493012345678", 99},
         {49, 1, L"493012345678", L"493012345678", 99},
         {49, 2, L"493012345678", L"03012345678", 0},
@@ -44,9 +32,9 @@ TEST(NumberFormatTest, FormatsByCountryAndType) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "country " << c.dwCountry << ", format " << c.nFormat << ", number "
                                         << std::wstring(c.pszNumber).size() << " characters");
-        Location location(c.dwCountry);
+        std::wstring country;
         int nNationalTest = 99;
-        EXPECT_EQ(c.pszExpected, FormatNumber(c.pszNumber, c.nFormat, location.Prefixes(), &nNationalTest));
+        EXPECT_EQ(c.pszExpected, FormatNumber(c.pszNumber, c.nFormat, PrefixesOf(c.dwCountry, country), &nNationalTest));
         EXPECT_EQ(c.nNationalTest == 0, nNationalTest == 0);
         EXPECT_EQ(c.nNationalTest == 99, nNationalTest == 99);
     }

@@ -96,12 +96,7 @@ TEST(TokenClaims, AreReadOnlyFromAWellFormedToken) {
     // {"customer":"c-1",  "exp":1900000000}: 37 bytes, so the Base64 text ends in "==".
     const std::wstring payload = L"eyJjdXN0b21lciI6ImMtMSIsICAiZXhwIjoxOTAwMDAwMDAwfQ==";
     const std::wstring unpadded = payload.substr(0, payload.size() - 2);
-    const struct {
-        const char* pszName;
-        std::wstring token;
-        int nExpected;
-        LONG nExpiry;
-    } cases[] = {
+    const struct { const char* pszName; std::wstring token; int nExpected; LONG nExpiry; } cases[] = {
         {"three parts", L"h." + payload + L".s", 3, 1900000000},
         {"padding added", L"h." + unpadded + L".s", 3, 1900000000},
         {"two parts", L"h." + payload, 0, 0},
