@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <thread>
 
 #include "common/BoundedString.h"
 #include "log/CLoggingFileWithEvent.h"
@@ -53,28 +52,6 @@ TEST_F(LoggingFileTest, LevelFilterWritesOnlyLevelsUpToTheThreshold) {
     m_log.m_dwDebugLevel = 5;
     for (DWORD level : {0u, 5u, 6u}) m_log.Write(level, L"level %u", level);
     EXPECT_EQ(Messages(), (std::vector<std::wstring>{L"level 0", L"level 5"}));
-}
-
-TEST_F(LoggingFileTest, TrailingCrLfIsWrittenOnceAndALoneLineFeedStays) {
-    g_dwLastLogThreadId = GetCurrentThreadId();
-    m_log.Write(0, L"with crlf\r\n");
-    m_log.Write(0, L"with lf\n");
-    std::string bytes = ReadFileBytes(LogFile(0));
-    EXPECT_NE(bytes.find(" - with crlf\r\n2"), std::string::npos) << bytes;
-    EXPECT_NE(bytes.find(" - with lf\n\r\n"), std::string::npos) << bytes;
-}
-
-TEST_F(LoggingFileTest, ThreadChangeStartsANewBlockWithAnEmptyLine) {
-    g_dwLastLogThreadId = GetCurrentThreadId();
-    m_log.Write(0, L"first");
-    m_log.Write(0, L"second");
-    std::thread other([&] { m_log.Write(0, L"other thread"); });
-    other.join();
-    m_log.Write(0, L"back");
-    std::string bytes = ReadFileBytes(LogFile(0));
-    EXPECT_NE(bytes.find("first\r\n2"), std::string::npos) << "same thread: no empty line";
-    EXPECT_NE(bytes.find("second\r\n\r\n2"), std::string::npos) << "empty line before the other thread";
-    EXPECT_NE(bytes.find("other thread\r\n\r\n2"), std::string::npos) << "empty line when coming back";
 }
 
 TEST_F(LoggingFileTest, FileOfExactlyTheLimitIsKeptAndOneByteMoreRotates) {

