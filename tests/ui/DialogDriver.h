@@ -21,5 +21,5 @@ std::wstring ItemText(HWND hDlg, int id);
 void TypeText(HWND hDlg, int id, const std::wstring& text);
 void Click(HWND hDlg, int id);
 bool IsChecked(HWND hDlg, int id);
-// Waits until the condition holds; false at the deadline.
-bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs);
+// Saves what the screen shows of a window as a PNG file.
+bool SaveWindowPng(HWND hWnd, const std::wstring& path);
