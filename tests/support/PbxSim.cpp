@@ -75,7 +75,11 @@ PbxSim::~PbxSim() { CloseLink(m_link); }
 bool PbxSim::Start(const PbxSimOptions& options) {
     CloseLink(m_link);
     m_options = options;
-    auto fail = [this](const std::wstring& text) { return CloseLink(m_link), m_error = text, false; };
+    auto fail = [this](const std::wstring& text) {
+        CloseLink(m_link);
+        m_error = text;
+        return false;
+    };
 
     WSADATA wsa;
     WSAStartup(MAKEWORD(2, 2), &wsa);

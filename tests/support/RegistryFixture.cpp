@@ -88,21 +88,21 @@ bool SetProviderList(const ProviderList& providers, DWORD dwNextID) {
     if (dwNextID != 0) bOk &= SetRegDword(HKEY_LOCAL_MACHINE, TAPI_PROVIDERS_KEY, L"NextProviderID", dwNextID);
     for (size_t i = 0; i < providers.size(); ++i) {
         const std::wstring index = std::to_wstring(i);
-        bOk &= SetRegString(HKEY_LOCAL_MACHINE, TAPI_PROVIDERS_KEY, (L"ProviderFilename" + index).c_str(), providers[i].first);
+        bOk &= SetRegString(HKEY_LOCAL_MACHINE, TAPI_PROVIDERS_KEY, (L"ProviderFilename" + index).c_str(),
+                            providers[i].first);
         bOk &= SetRegDword(HKEY_LOCAL_MACHINE, TAPI_PROVIDERS_KEY, (L"ProviderID" + index).c_str(), providers[i].second);
     }
     return bOk;
 }
 
 ProviderList ReadProviderList() {
-    ProviderList providers;
     DWORD dwCount = 0;
     ReadRegDword(HKEY_LOCAL_MACHINE, TAPI_PROVIDERS_KEY, L"NumProviders", &dwCount);
+    ProviderList providers(dwCount);
     for (DWORD i = 0; i < dwCount; ++i) {
         const std::wstring index = std::to_wstring(i);
-        providers.emplace_back(L"", 0);
-        ReadRegString(HKEY_LOCAL_MACHINE, TAPI_PROVIDERS_KEY, (L"ProviderFilename" + index).c_str(), &providers.back().first);
-        ReadRegDword(HKEY_LOCAL_MACHINE, TAPI_PROVIDERS_KEY, (L"ProviderID" + index).c_str(), &providers.back().second);
+        ReadRegString(HKEY_LOCAL_MACHINE, TAPI_PROVIDERS_KEY, (L"ProviderFilename" + index).c_str(), &providers[i].first);
+        ReadRegDword(HKEY_LOCAL_MACHINE, TAPI_PROVIDERS_KEY, (L"ProviderID" + index).c_str(), &providers[i].second);
     }
     return providers;
 }

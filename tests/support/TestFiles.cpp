@@ -55,7 +55,8 @@ std::vector<std::wstring> ListFiles(const std::wstring& folder, const wchar_t* p
 std::string ToUtf8(const std::wstring& text) {
     const int cch = static_cast<int>(text.size());
     std::string out(cch == 0 ? 0 : WideCharToMultiByte(CP_UTF8, 0, text.data(), cch, nullptr, 0, nullptr, nullptr), '\0');
-    if (cch > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), cch, out.data(), static_cast<int>(out.size()), nullptr, nullptr);
+    if (cch > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), cch, out.data(), static_cast<int>(out.size()), nullptr, nullptr);
     return out;
 }
 

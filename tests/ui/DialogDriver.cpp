@@ -7,13 +7,7 @@
 
 // GDI+'s flat interface: the C++ wrapper headers do not build with NOMINMAX.
 extern "C" {
-struct GdiplusStartupInput {
-    UINT32 GdiplusVersion;
-    void* DebugEventCallback;
-    BOOL SuppressBackgroundThread;
-    BOOL SuppressExternalCodecs;
-};
-int WINAPI GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input, void* output);
+int WINAPI GdiplusStartup(ULONG_PTR* token, const void* input, void* output);
 void WINAPI GdiplusShutdown(ULONG_PTR token);
 int WINAPI GdipCreateBitmapFromHBITMAP(HBITMAP hbm, HPALETTE hpal, void** bitmap);
 int WINAPI GdipSaveImageToFile(void* image, const WCHAR* filename, const CLSID* encoder, const void* params);
@@ -87,13 +81,15 @@ bool SaveWindowPng(HWND hWnd, const std::wstring& path) {
     HDC hMemory = CreateCompatibleDC(hScreen);
     HBITMAP hBitmap = CreateCompatibleBitmap(hScreen, rect.right - rect.left, rect.bottom - rect.top);
     HGDIOBJ hOld = SelectObject(hMemory, hBitmap);
-    BOOL bCopied = BitBlt(hMemory, 0, 0, rect.right - rect.left, rect.bottom - rect.top, hScreen, rect.left, rect.top, SRCCOPY);
+    BOOL bCopied =
+        BitBlt(hMemory, 0, 0, rect.right - rect.left, rect.bottom - rect.top, hScreen, rect.left, rect.top, SRCCOPY);
     SelectObject(hMemory, hOld);
     DeleteDC(hMemory);
     ReleaseDC(nullptr, hScreen);
 
     bool bSaved = false;
-    GdiplusStartupInput input = {1, nullptr, FALSE, FALSE};
+    // GdiplusStartupInput, version 1 with the defaults.
+    struct { UINT32 uVersion; void* pfnDebugEvent; BOOL bNoThread, bNoCodecs; } input = {1, nullptr, FALSE, FALSE};
     ULONG_PTR token = 0;
     void* pImage = nullptr;
     if (bCopied && GdiplusStartup(&token, &input, nullptr) == 0) {

@@ -90,8 +90,7 @@ const KindStyle kStyles[] = {
     {L"Button", BS_TYPEMASK, BS_AUTOCHECKBOX, WS_TABSTOP},
 };
 
-// A rectangle in dialog units as pixels of this dialog, as the dialog
-// manager places controls: origin and size are each converted.
+// Dialog units as pixels, as the dialog manager converts origin and size.
 RECT PixelsOf(HWND hDlg, const Rect& dlu) {
     RECT origin = {dlu.x, dlu.y, dlu.x, dlu.y}, size = {0, 0, dlu.cx, dlu.cy};
     MapDialogRect(hDlg, &origin);
@@ -114,7 +113,8 @@ std::wstring VersionString(const std::wstring& file, const wchar_t* pszName) {
 
 // The stored settings in this order; Name and Password are kept protected.
 using StoredSettings = std::vector<std::wstring>;
-const wchar_t* const kSettingNames[] = {L"DebugLevel", L"NumberFormat", L"LineFormat", L"Name", L"Password", L"LastLoginState"};
+const wchar_t* const kSettingNames[] = {L"DebugLevel", L"NumberFormat", L"LineFormat",
+                                        L"Name",       L"Password",     L"LastLoginState"};
 bool IsProtected(size_t i) { return i == 3 || i == 4; }
 
 class ConfigDialogTest : public testing::Test {
@@ -172,7 +172,7 @@ protected:
 
 const StoredSettings kAccount = {L"0", L"1", L"0", L"K1234-old", L"old-secret", L"Login successful"};
 
-TEST_F(ConfigDialogTest, EveryControlHasItsKindTextAndPlace) {
+TEST_F(ConfigDialogTest, EveryControlHasItsKindTextAndPlaceAndCancelKeepsTheSettings) {
     ASSERT_NO_FATAL_FAILURE(Start(kAccount));
     UseDialog([&](HWND hDlg) {
         bool bGerman = IsGermanRun();
@@ -185,7 +185,8 @@ TEST_F(ConfigDialogTest, EveryControlHasItsKindTextAndPlace) {
         EXPECT_EQ(client.bottom, expectedClient.bottom);
 
         size_t i = 0;
-        for (HWND hControl = GetWindow(hDlg, GW_CHILD); hControl != nullptr; hControl = GetWindow(hControl, GW_HWNDNEXT), ++i) {
+        for (HWND hControl = GetWindow(hDlg, GW_CHILD); hControl != nullptr;
+             hControl = GetWindow(hControl, GW_HWNDNEXT), ++i) {
             ASSERT_LT(i, std::size(kControls));
             const ControlRow& row = kControls[i];
             SCOPED_TRACE(testing::Message() << "control " << i << " (id " << row.id << ")");
@@ -230,9 +231,24 @@ TEST_F(ConfigDialogTest, EveryControlHasItsKindTextAndPlace) {
             std::wstring file = folder + (bGerman ? L"\\config-dialog-de.png" : L"\\config-dialog-en.png");
             EXPECT_TRUE(SaveWindowPng(hDlg, file)) << ToUtf8(file);
         }
+
+        // A connection test (nothing listens on the discard port) puts the
+        // entered account into the shared record at once; Cancel keeps the rest.
+        TypeText(hDlg, IDC_USERNAME, L"K9999-new");
+        TypeText(hDlg, IDC_PASSWORD, L"new-secret");
+        Click(hDlg, IDC_NUMBER_INTERNATIONAL);
+        Click(hDlg, IDC_DEBUG_LOG);
+        Click(hDlg, IDC_CHECK_CONNECTION);
+        EXPECT_EQ(ItemText(hDlg, IDC_LOGIN_STATE), m_pszFailed);
+        EXPECT_EQ(std::wstring(m_pShared->Name), L"K9999-new");
+        EXPECT_EQ(std::wstring(m_pShared->Password), L"new-secret");
         Click(hDlg, IDCANCEL);
     });
-    EXPECT_EQ(Stored(), kAccount);
+    StoredSettings expected = kAccount;
+    expected[5] = m_pszFailed;
+    EXPECT_EQ(Stored(), expected);
+    EXPECT_EQ(m_pShared->NumberFormat, kAccount[1]);
+    EXPECT_EQ(m_pShared->DebugLevel, kAccount[0]);
     EXPECT_EQ(m_pShared->ReinitRequested, 0u);
 }
 
@@ -253,29 +269,6 @@ TEST_F(ConfigDialogTest, OutOfRangeFormatsCheckTheirButtonAndAreKeptOnOk) {
     });
     EXPECT_EQ(Stored(), (StoredSettings{L"5", L"6", L"4", std::wstring(62, L'n'), L"secret", L""}));
     EXPECT_EQ(m_pShared->ReinitRequested, 1u);
-}
-
-TEST_F(ConfigDialogTest, ConnectionTestThenCancelLeavesTheSettingsButRecordsTheResult) {
-    // Nothing listens on the discard port: the login fails.
-    ASSERT_NO_FATAL_FAILURE(Start(kAccount));
-    UseDialog([&](HWND hDlg) {
-        TypeText(hDlg, IDC_USERNAME, L"K9999-new");
-        TypeText(hDlg, IDC_PASSWORD, L"new-secret");
-        Click(hDlg, IDC_NUMBER_INTERNATIONAL);
-        Click(hDlg, IDC_DEBUG_LOG);
-        Click(hDlg, IDC_CHECK_CONNECTION);
-        EXPECT_EQ(ItemText(hDlg, IDC_LOGIN_STATE), m_pszFailed);
-        // The test puts the entered account into the shared record at once.
-        EXPECT_EQ(std::wstring(m_pShared->Name), L"K9999-new");
-        EXPECT_EQ(std::wstring(m_pShared->Password), L"new-secret");
-        Click(hDlg, IDCANCEL);
-    });
-    StoredSettings expected = kAccount;
-    expected[5] = m_pszFailed;
-    EXPECT_EQ(Stored(), expected);
-    EXPECT_EQ(m_pShared->NumberFormat, kAccount[1]);
-    EXPECT_EQ(m_pShared->DebugLevel, kAccount[0]);
-    EXPECT_EQ(m_pShared->ReinitRequested, 0u);
 }
 
 TEST_F(ConfigDialogTest, ConnectionTestLogsInToThePbxAndOkSavesTheAccount) {

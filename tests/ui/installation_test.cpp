@@ -86,8 +86,9 @@ protected:
     std::string m_built;
 };
 
-// An earlier registration under any spelling and an older copy are replaced.
-TEST_F(InstallationTest, InstallFromTheSystemFolderCopiesTheLibraryAndRegistersIt) {
+// An earlier registration under any spelling and an older copy are replaced;
+// installed, the provider refuses a second installation.
+TEST_F(InstallationTest, InstallFromTheSystemFolderCopiesTheLibraryRegistersItAndRefusesASecond) {
     ASSERT_TRUE(SetProviderList({{L"C:\\windows\\system32\\orvotsp.tsp", 3}, {L"unimodem.tsp", 1}}, kNextID));
     ASSERT_TRUE(WriteFileBytes(SystemFile(L"ORVOTSP.TSP"), "an older provider"));
     EXPECT_EQ(RunInstaller(SystemFile(), m_tsp, L"TUISPI_DllInstall"), 0);
@@ -95,15 +96,11 @@ TEST_F(InstallationTest, InstallFromTheSystemFolderCopiesTheLibraryAndRegistersI
     EXPECT_EQ(ReadProviderList(), (ProviderList{{L"unimodem.tsp", 1}, {L"ORVOTSP.TSP", kNextID}}));
     EXPECT_EQ(Registrations(), (std::vector<std::string>{"lineRemoveProvider 3 -> 0x00000000",
                                                          "lineAddProviderA ORVOTSP.TSP -> 0x00000000 id 21"}));
-}
 
-TEST_F(InstallationTest, InstalledProviderRefusesASecondInstallation) {
-    ASSERT_TRUE(SetProviderList({}, kNextID));
-    ASSERT_EQ(RunInstaller(SystemFile(), m_tsp, L"TUISPI_DllInstall"), 0);
     EXPECT_EQ(RunInstaller(m_dir.Path(), m_tsp, L"TUISPI_providerInstall", 40), LINEERR_NOMULTIPLEINSTANCE);
     EXPECT_EQ(RunInstaller(SystemFile(), SystemFile(L"ORVOTSP.TSP"), L"TUISPI_providerInstall", 40),
               LINEERR_NOMULTIPLEINSTANCE);
-    EXPECT_EQ(ReadProviderList(), (ProviderList{{L"ORVOTSP.TSP", kNextID}}));
+    EXPECT_EQ(ReadProviderList(), (ProviderList{{L"unimodem.tsp", 1}, {L"ORVOTSP.TSP", kNextID}}));
 }
 
 // Removal finds the provider by a substring of the listed name: another
