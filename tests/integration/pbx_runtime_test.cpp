@@ -155,13 +155,6 @@ protected:
         return matching;
     }
 
-    // The uuid of the first call event the simulator published.
-    std::wstring FirstEventUuid() const {
-        const std::wstring history = m_sim.Control(L"GET", L"events").sBody, key = L"\"uuid\": \"";
-        const size_t nKey = history.find(key), nStart = nKey + key.size();
-        return nKey == std::wstring::npos ? L"" : history.substr(nStart, history.find(L'"', nStart) - nStart);
-    }
-
     std::wstring LastLoginState() const {
         std::wstring text = L"(missing)";
         ReadRegString(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"LastLoginState", &text);
@@ -253,8 +246,11 @@ TEST_F(PbxRuntimeTest, MakeCallAndDropGoToThePbxAndCompleteAfterTheExportReturne
     const std::vector<DWORD> states = CallStates(0);
     EXPECT_EQ(std::vector<DWORD>(states.end() - 2, states.end()),
               (std::vector<DWORD>{LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}));
-    const std::wstring uuid = FirstEventUuid();
-    ASSERT_FALSE(uuid.empty());
+    // The uuid of the first call event the simulator published.
+    const std::wstring history = m_sim.Control(L"GET", L"events").sBody, key = L"\"uuid\": \"";
+    const size_t nKey = history.find(key), nStart = nKey + key.size();
+    ASSERT_NE(nKey, std::wstring::npos) << ToUtf8(history);
+    const std::wstring uuid = history.substr(nStart, history.find(L'"', nStart) - nStart);
     EXPECT_EQ(RequestsTo(L"DELETE", L"/v1/extensions/phone/calls/" + uuid).size(), 1u);
 
     // A refused call completes with OPERATIONFAILED; without PBX events for
