@@ -50,7 +50,12 @@ std::wstring StringMember(const JsonValue& object, const wchar_t* pszKey) {
     return text != nullptr ? *text : std::wstring();
 }
 
-using InternetHandle = std::unique_ptr<void, BOOL(WINAPI*)(HINTERNET)>;
+struct InternetHandle {
+    HINTERNET h = nullptr;
+    ~InternetHandle() {
+        if (h != nullptr) WinHttpCloseHandle(h);
+    }
+};
 
 void CloseLink(UINT_PTR& link) {
     if (link == static_cast<UINT_PTR>(INVALID_SOCKET)) return;
@@ -135,40 +140,48 @@ std::wstring PbxSim::BaseUrl() const {
 
 SimReply PbxSim::Control(const wchar_t* pszVerb, const wchar_t* pszName, const std::wstring& jsonBody) const {
     SimReply reply;
-    InternetHandle session(WinHttpOpen(L"orvo-tests", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                       WINHTTP_NO_PROXY_BYPASS, 0),
-                           WinHttpCloseHandle);
-    WinHttpSetTimeouts(session.get(), ControlTimeoutMs, ControlTimeoutMs, ControlTimeoutMs, ControlTimeoutMs);
-    InternetHandle connection(
-        WinHttpConnect(session.get(), m_options.bHttps ? L"localhost" : L"127.0.0.1", m_wPort, 0), WinHttpCloseHandle);
+    InternetHandle session, connection, request;
+    session.h = WinHttpOpen(L"orvo-tests", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                            WINHTTP_NO_PROXY_BYPASS, 0);
+    if (session.h == nullptr) return reply;
+    WinHttpSetTimeouts(session.h, ControlTimeoutMs, ControlTimeoutMs, ControlTimeoutMs, ControlTimeoutMs);
+    connection.h = WinHttpConnect(session.h, m_options.bHttps ? L"localhost" : L"127.0.0.1", m_wPort, 0);
     const std::wstring path = std::wstring(L"/_control/") + pszName;
-    InternetHandle request(WinHttpOpenRequest(connection.get(), pszVerb, path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                              WINHTTP_DEFAULT_ACCEPT_TYPES, m_options.bHttps ? WINHTTP_FLAG_SECURE : 0),
-                           WinHttpCloseHandle);
-    if (request == nullptr) return reply;
-    // Control traffic is not what the tests check the certificate on.
-    DWORD dwFlags = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
-                    SECURITY_FLAG_IGNORE_CERT_DATE_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
-    if (m_options.bHttps) WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &dwFlags, sizeof(dwFlags));
+    if (connection.h != nullptr) {
+        request.h = WinHttpOpenRequest(connection.h, pszVerb, path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                       WINHTTP_DEFAULT_ACCEPT_TYPES, m_options.bHttps ? WINHTTP_FLAG_SECURE : 0);
+    }
+    if (request.h == nullptr) return reply;
+    if (m_options.bHttps) {
+        // Control traffic is not what the tests check the certificate on.
+        DWORD dwFlags = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
+                        SECURITY_FLAG_IGNORE_CERT_DATE_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
+        WinHttpSetOption(request.h, WINHTTP_OPTION_SECURITY_FLAGS, &dwFlags, sizeof(dwFlags));
+    }
     std::string body = ToUtf8(jsonBody);
     // Wine's WinHTTP shares open connections between the sessions of a
     // process; a control connection, made without certificate checks, must
     // not be handed on to the client under test.
     const wchar_t* pszHeaders = body.empty() ? L"Connection: close" : L"Connection: close\r\nContent-Type: application/json";
-    if (!WinHttpSendRequest(request.get(), pszHeaders, static_cast<DWORD>(-1),
+    if (!WinHttpSendRequest(request.h, pszHeaders, static_cast<DWORD>(-1),
                             body.empty() ? WINHTTP_NO_REQUEST_DATA : body.data(), static_cast<DWORD>(body.size()),
                             static_cast<DWORD>(body.size()), 0) ||
-        !WinHttpReceiveResponse(request.get(), nullptr))
+        !WinHttpReceiveResponse(request.h, nullptr)) {
         return reply;
-    DWORD cbStatus = sizeof(reply.dwStatus);
-    WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                        &reply.dwStatus, &cbStatus, WINHTTP_NO_HEADER_INDEX);
+    }
+    DWORD dwStatus = 0, cbStatus = sizeof(dwStatus);
+    WinHttpQueryHeaders(request.h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                        &dwStatus, &cbStatus, WINHTTP_NO_HEADER_INDEX);
     std::string answer;
-    for (DWORD cbAvailable = 0, cbRead = 0; WinHttpQueryDataAvailable(request.get(), &cbAvailable) && cbAvailable > 0;) {
+    for (;;) {
+        DWORD cbAvailable = 0;
+        if (!WinHttpQueryDataAvailable(request.h, &cbAvailable) || cbAvailable == 0) break;
         std::string chunk(cbAvailable, '\0');
-        if (!WinHttpReadData(request.get(), chunk.data(), cbAvailable, &cbRead)) break;
+        DWORD cbRead = 0;
+        if (!WinHttpReadData(request.h, chunk.data(), cbAvailable, &cbRead)) break;
         answer.append(chunk.data(), cbRead);
     }
+    reply.dwStatus = dwStatus;
     reply.sBody = FromUtf8(answer);
     return reply;
 }
