@@ -1,7 +1,5 @@
-// The built provider in a TAPI host against the PBX simulator: login and the
-// device set, live calls in both directions, make-call and drop completions,
-// re-initialisation by the configuration dialog, and a shutdown that ends the
-// event stream at once.
+// The built provider in a TAPI host against the PBX simulator: login, lines,
+// calls both ways, re-initialisation by the dialog, and a prompt shutdown.
 // ctest-lock: registry
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -9,7 +7,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,55 +31,21 @@ DWORD ThreadCount() {
 }
 
 const wchar_t kSharedSection[] = L"Global\\SharedMemORVOAPITSPORVOTSP";
-const char kAccount[] = R"({
-  "customer": "c-orvo-demo-4711",
-  "users": [{"name": "lena.muster", "password": "Demo-Pass-2024"},
-            {"name": "max.muster", "password": "Max-Pass-1"}],
-  "extensions": [
-    {"extension_number": "21", "name": "Office"},
-    {"extension_number": "22", "name": "Reception"},
-    {"extension_number": "23", "name": "Lab"}
-  ]
-})";
+// The demo account with a second user, whom the dialog may enter.
+const char kAccount[] = R"({"customer": "c-orvo-demo-4711",
+  "users": [{"name": "lena.muster", "password": "Demo-Pass-2024"}, {"name": "max.muster", "password": "Max-Pass-1"}],
+  "extensions": [{"extension_number": "21", "name": "Office"}, {"extension_number": "22", "name": "Reception"},
+                 {"extension_number": "23", "name": "Lab"}]})";
 constexpr DWORD kEventWaitMs = 5000;
 
 HTAPILINE LineHandle(DWORD dwLine) { return reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(dwLine + 1)); }
-
-std::wstring JsonMember(const std::wstring& json, const wchar_t* pszName) {
-    CJsonParserBase parser;
-    return parser.Parse(json.c_str()) ? parser.GetString(pszName) : L"";
-}
-
-// The shared record as the configuration dialog's process sees it.
-class CSharedRecord {
-public:
-    CSharedRecord() {
-        m_hMapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kSharedSection);
-        if (m_hMapping != nullptr)
-            m_pSettings = static_cast<ProviderSettings*>(
-                MapViewOfFile(m_hMapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(ProviderSettings)));
-    }
-    ~CSharedRecord() {
-        if (m_pSettings != nullptr) UnmapViewOfFile(m_pSettings);
-        if (m_hMapping != nullptr) CloseHandle(m_hMapping);
-    }
-    ProviderSettings* operator->() const { return m_pSettings; }
-    explicit operator bool() const { return m_pSettings != nullptr; }
-
-private:
-    HANDLE m_hMapping = nullptr;
-    ProviderSettings* m_pSettings = nullptr;
-};
+constexpr LONG kNoCompletion = 0x7FFFFFFF;
 
 class PbxRuntimeTest : public testing::Test {
 protected:
     void SetUp() override {
-        // The demo account with a second user, whom the dialog may enter.
-        PbxSimOptions options;
-        options.sAccountFile = m_dir.File(L"account.json");
-        ASSERT_TRUE(WriteFileBytes(options.sAccountFile, kAccount));
-        ASSERT_TRUE(m_sim.Start(options)) << ToUtf8(m_sim.Error());
-        m_snapshot.emplace(HKEY_LOCAL_MACHINE, kProviderSettingsKey);
+        ASSERT_TRUE(WriteFileBytes(m_dir.File(L"account.json"), kAccount));
+        ASSERT_TRUE(m_sim.Start({false, m_dir.File(L"account.json")})) << ToUtf8(m_sim.Error());
         ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"ApiBaseUrl", m_sim.ApiBaseUrl()));
         ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"NumberFormat", L"0"));
         ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Name", L"lena.muster"));
@@ -105,33 +68,36 @@ protected:
         EXPECT_EQ(m_host.Shutdown(), 0);
         m_bStarted = false;
         m_host.Unload();
-        m_lines.clear();
     }
 
-    static const wchar_t* Localized(const wchar_t* pszEnglish, const wchar_t* pszGerman) {
-        return GetUserDefaultUILanguage() == 1031 ? pszGerman : pszEnglish;
-    }
-
-    void OpenLines(DWORD dwLines) {
-        for (DWORD dwLine = 0; dwLine < dwLines; ++dwLine) {
+    // The three lines started, opened and watched by the event stream.
+    void StartAndOpenLines() {
+        ASSERT_NO_FATAL_FAILURE(StartProvider(3));
+        for (DWORD dwLine = 0; dwLine < 3; ++dwLine) {
             HDRVLINE hdLine = nullptr;
             ASSERT_EQ(m_host.OpenLine(dwLine, LineHandle(dwLine), &hdLine), 0);
             m_lines.push_back(hdLine);
         }
+        ASSERT_TRUE(WaitForStreams(1));
+    }
+
+    static std::wstring Localized(const wchar_t* pszEnglish, const wchar_t* pszGerman) {
+        return GetUserDefaultUILanguage() == 1031 ? pszGerman : pszEnglish;
     }
 
     // Waits until the simulator holds at least nStreams event streams.
     bool WaitForStreams(int nStreams, DWORD dwTimeoutMs = kEventWaitMs) const {
-        const std::wstring body = L"{\"streams\":" + std::to_wstring(nStreams) +
-                                  L",\"timeout_ms\":" + std::to_wstring(dwTimeoutMs) + L"}";
+        const std::wstring body =
+            L"{\"streams\":" + std::to_wstring(nStreams) + L",\"timeout_ms\":" + std::to_wstring(dwTimeoutMs) + L"}";
         CJsonParserBase answer;
         return answer.Parse(m_sim.Control(L"POST", L"wait", body).sBody.c_str()) && answer.GetBool(L"ok");
     }
 
+    // Rings the extensions (a JSON array); the call's uuid.
     std::wstring Ring(const std::wstring& extensionsJson, const wchar_t* pszCaller) const {
-        const SimReply reply = m_sim.Control(
-            L"POST", L"ring", L"{\"extensions\":" + extensionsJson + L",\"caller\":" + JsonQuote(pszCaller) + L"}");
-        return JsonMember(reply.sBody, L"uuid");
+        CJsonParserBase answer;
+        const std::wstring body = L"{\"extensions\":" + extensionsJson + L",\"caller\":" + JsonQuote(pszCaller) + L"}";
+        return answer.Parse(m_sim.Control(L"POST", L"ring", body).sBody.c_str()) ? answer.GetString(L"uuid") : L"";
     }
 
     // The call states the line has seen, in order.
@@ -144,39 +110,35 @@ protected:
     }
 
     bool WaitForState(DWORD dwLine, DWORD dwState, DWORD dwTimeoutMs = kEventWaitMs) const {
-        const HTAPILINE htLine = LineHandle(dwLine);
         return m_host.WaitForEvent(
             [&](const HostEvent& event) {
-                return event.htLine == htLine && event.dwMsg == LINE_CALLSTATE && event.dwParam1 == dwState;
+                return event.htLine == LineHandle(dwLine) && event.dwMsg == LINE_CALLSTATE && event.dwParam1 == dwState;
             },
             dwTimeoutMs);
     }
 
-    std::optional<HostEvent> WaitForCompletion(DWORD dwRequestID) const {
-        std::optional<HostEvent> found;
+    // The completion of a request; its result is kNoCompletion when none came.
+    HostEvent WaitForCompletion(DWORD dwRequestID) const {
+        HostEvent found{};
+        found.lResult = kNoCompletion;
         m_host.WaitForEvent(
-            [&](const HostEvent& event) {
-                if (event.kind != HostEvent::Completion || event.dwRequestID != dwRequestID) return false;
-                found = event;
-                return true;
+            [&](const HostEvent& e) {
+                return e.kind == HostEvent::Completion && e.dwRequestID == dwRequestID && (found = e, true);
             },
             kEventWaitMs);
         return found;
     }
 
-    // The driver handle of the first call TAPI was told about on the line.
-    HDRVCALL NewCallOf(DWORD dwLine) const {
-        for (const HostEvent& event : m_host.LineEvents())
-            if (event.htLine == LineHandle(dwLine) && event.dwMsg == LINE_NEWCALL)
-                return reinterpret_cast<HDRVCALL>(event.dwParam1);
-        return nullptr;
-    }
-
-    std::wstring CallerID(HDRVCALL hdCall) {
+    // The caller id of the first call TAPI was told about on the line.
+    std::wstring CallerIDOfNewCall(DWORD dwLine) {
         std::vector<BYTE> info;
-        if (m_host.GetCallInfo(hdCall, 4096, &info) != 0) return L"(no call info)";
-        const auto* pInfo = reinterpret_cast<const LINECALLINFO*>(info.data());
-        return RecordText(info, pInfo->dwCallerIDSize, pInfo->dwCallerIDOffset);
+        for (const HostEvent& event : m_host.LineEvents()) {
+            if (event.htLine != LineHandle(dwLine) || event.dwMsg != LINE_NEWCALL) continue;
+            if (m_host.GetCallInfo(reinterpret_cast<HDRVCALL>(event.dwParam1), 4096, &info) != 0) break;
+            const auto* pInfo = reinterpret_cast<const LINECALLINFO*>(info.data());
+            return RecordText(info, pInfo->dwCallerIDSize, pInfo->dwCallerIDOffset);
+        }
+        return L"(no call info)";
     }
 
     std::wstring LineName(DWORD dwLine) {
@@ -189,22 +151,8 @@ protected:
     std::vector<SimRequest> RequestsTo(const wchar_t* pszMethod, const std::wstring& path) const {
         std::vector<SimRequest> matching;
         for (const SimRequest& request : m_sim.Requests())
-            if (request.sMethod == pszMethod && request.sPath == path) matching.push_back(request);
+            if (request.sMethod == pszMethod && (path.empty() || request.sPath == path)) matching.push_back(request);
         return matching;
-    }
-
-    int RequestCount(const wchar_t* pszMethod, const std::wstring& path) const {
-        return static_cast<int>(RequestsTo(pszMethod, path).size());
-    }
-
-    // The uuid of the first call event the simulator published.
-    std::wstring FirstEventUuid() const {
-        const std::wstring history = m_sim.Control(L"GET", L"events").sBody;
-        const std::wstring key = L"\"uuid\": \"";
-        const size_t nStart = history.find(key);
-        if (nStart == std::wstring::npos) return L"";
-        const size_t nEnd = history.find(L'"', nStart + key.size());
-        return history.substr(nStart + key.size(), nEnd - nStart - key.size());
     }
 
     std::wstring LastLoginState() const {
@@ -215,59 +163,51 @@ protected:
 
     CTempDir m_dir{L"runtime"};
     PbxSim m_sim;
-    std::optional<CRegistrySnapshot> m_snapshot;
+    CRegistrySnapshot m_snapshot{HKEY_LOCAL_MACHINE, kProviderSettingsKey};
     CTapiHost m_host;
     bool m_bStarted = false;
     std::vector<HDRVLINE> m_lines;
 };
 
 TEST_F(PbxRuntimeTest, AccountExtensionsBecomeLinesNamedByTheLineFormat) {
-    struct Case {
-        const wchar_t* pszLineFormat;
-        const wchar_t* pszFirstName;
-        const wchar_t* pszLastName;
-    } cases[] = {
-        {L"0", L"ORVO lena.muster 21", L"ORVO lena.muster 23"},
-        {L"1", L"ORVO lena.muster Office", L"ORVO lena.muster Lab"},
-        {L"2", L"ORVO lena.muster 21: Office", L"ORVO lena.muster 23: Lab"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.pszLineFormat));
-        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"LineFormat", c.pszLineFormat));
+    // Line format, then the names of the first and the last line.
+    const wchar_t* const cases[][3] = {{L"0", L"ORVO lena.muster 21", L"ORVO lena.muster 23"},
+                                       {L"1", L"ORVO lena.muster Office", L"ORVO lena.muster Lab"},
+                                       {L"2", L"ORVO lena.muster 21: Office", L"ORVO lena.muster 23: Lab"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c[0]));
+        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"LineFormat", c[0]));
         ASSERT_NO_FATAL_FAILURE(StartProvider(3));
-        EXPECT_EQ(LineName(0), c.pszFirstName);
-        EXPECT_EQ(LineName(2), c.pszLastName);
+        EXPECT_EQ(LineName(0), c[1]);
+        EXPECT_EQ(LineName(2), c[2]);
         EXPECT_EQ(LastLoginState(), Localized(L"Login successful", L"Anmelden erfolgreich"));
-        EXPECT_TRUE(WaitForStreams(1));
-        ASSERT_NO_FATAL_FAILURE(StopProvider());
+        StopProvider();
     }
 }
 
-TEST_F(PbxRuntimeTest, AccountWithoutExtensionsGivesNoLines) {
-    m_sim.Control(L"POST", L"extensions", L"{\"extensions\":[]}");
-    ASSERT_NO_FATAL_FAILURE(StartProvider(0));
-    EXPECT_EQ(LastLoginState(), Localized(L"No TAPI devices present", L"Keine TAPI Leitungen vorhanden"));
-}
-
-TEST_F(PbxRuntimeTest, WrongPasswordGivesNoLinesAndRecordsTheFailure) {
+TEST_F(PbxRuntimeTest, WrongPasswordOrNoExtensionsGiveNoLinesAndRecordWhy) {
     ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Password", L"wrong"));
     ASSERT_NO_FATAL_FAILURE(StartProvider(0));
     EXPECT_EQ(LastLoginState(), Localized(L"Login failed", L"Anmelden fehlgeschlagen"));
     // No lines, so no event monitor either.
     Sleep(1500);
-    EXPECT_EQ(RequestCount(L"GET", L"/v1/extensions/phone/calls"), 0);
+    EXPECT_TRUE(RequestsTo(L"GET", L"/v1/extensions/phone/calls").empty());
+    StopProvider();
+
+    ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Password", L"Demo-Pass-2024"));
+    m_sim.Control(L"POST", L"extensions", L"{\"extensions\":[]}");
+    ASSERT_NO_FATAL_FAILURE(StartProvider(0));
+    EXPECT_EQ(LastLoginState(), Localized(L"No TAPI devices present", L"Keine TAPI Leitungen vorhanden"));
 }
 
 TEST_F(PbxRuntimeTest, CallOfferedToTwoExtensionsIsAnsweredOnOneAndEndsOnHangup) {
-    ASSERT_NO_FATAL_FAILURE(StartProvider(3));
-    ASSERT_NO_FATAL_FAILURE(OpenLines(3));
-    ASSERT_TRUE(WaitForStreams(1));
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
     const std::wstring uuid = Ring(L"[\"21\",\"22\"]", L"4930123456");
     ASSERT_FALSE(uuid.empty());
     ASSERT_TRUE(WaitForState(0, LINECALLSTATE_OFFERING));
     ASSERT_TRUE(WaitForState(1, LINECALLSTATE_OFFERING));
     // The PBX sends international numbers without "+"; number format 0 adds it.
-    EXPECT_EQ(CallerID(NewCallOf(0)), L"+4930123456");
+    EXPECT_EQ(CallerIDOfNewCall(0), L"+4930123456");
 
     m_sim.Control(L"POST", L"answer", L"{\"uuid\":" + JsonQuote(uuid) + L",\"extension\":\"22\"}");
     ASSERT_TRUE(WaitForState(1, LINECALLSTATE_CONNECTED));
@@ -276,24 +216,21 @@ TEST_F(PbxRuntimeTest, CallOfferedToTwoExtensionsIsAnsweredOnOneAndEndsOnHangup)
     ASSERT_TRUE(WaitForState(1, LINECALLSTATE_IDLE));
 
     const std::vector<DWORD> answered = CallStates(1);
-    const std::vector<DWORD> tail(answered.end() - 3, answered.end());
-    EXPECT_EQ(tail, (std::vector<DWORD>{LINECALLSTATE_CONNECTED, LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}));
+    EXPECT_EQ(std::vector<DWORD>(answered.end() - 3, answered.end()),
+              (std::vector<DWORD>{LINECALLSTATE_CONNECTED, LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}));
     EXPECT_EQ(CallStates(0).back(), static_cast<DWORD>(LINECALLSTATE_IDLE));
     EXPECT_TRUE(CallStates(2).empty());
 }
 
-TEST_F(PbxRuntimeTest, MakeCallAndDropGoToThePbxAndCompleteAfterTheExportReturned) {
-    ASSERT_NO_FATAL_FAILURE(StartProvider(3));
-    ASSERT_NO_FATAL_FAILURE(OpenLines(3));
-    ASSERT_TRUE(WaitForStreams(1));
+TEST_F(PbxRuntimeTest, MakeCallAndDropGoToThePbxAndCompleteAfterTheExportReturnedOrFailWhenRefused) {
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
     // The callee answers after 1.5 s.
     HDRVCALL hdCall = nullptr;
     const auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(m_host.MakeCall(501, m_lines[0], reinterpret_cast<HTAPICALL>(0x501), &hdCall, L"0301234567"), 501);
-    const std::optional<HostEvent> made = WaitForCompletion(501);
-    ASSERT_TRUE(made);
-    EXPECT_EQ(made->lResult, 0);
-    EXPECT_GE(made->time - started, std::chrono::milliseconds(90));
+    const HostEvent made = WaitForCompletion(501);
+    EXPECT_EQ(made.lResult, 0);
+    EXPECT_GE(made.time - started, std::chrono::milliseconds(90));
     const std::vector<SimRequest> posts = RequestsTo(L"POST", L"/v1/extensions/phone/calls");
     ASSERT_EQ(posts.size(), 1u);
     EXPECT_EQ(posts[0].body, R"({"caller":"21", "caller_context":"c-orvo-demo-4711", "callee":"0301234567", )"
@@ -304,27 +241,37 @@ TEST_F(PbxRuntimeTest, MakeCallAndDropGoToThePbxAndCompleteAfterTheExportReturne
                                                  LINECALLSTATE_CONNECTED}));
 
     ASSERT_EQ(m_host.Drop(502, hdCall), 502);
-    const std::optional<HostEvent> dropped = WaitForCompletion(502);
-    ASSERT_TRUE(dropped);
-    EXPECT_EQ(dropped->lResult, 0);
+    EXPECT_EQ(WaitForCompletion(502).lResult, 0);
     ASSERT_TRUE(WaitForState(0, LINECALLSTATE_IDLE));
     const std::vector<DWORD> states = CallStates(0);
     EXPECT_EQ(std::vector<DWORD>(states.end() - 2, states.end()),
               (std::vector<DWORD>{LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}));
-    const std::wstring uuid = FirstEventUuid();
-    ASSERT_FALSE(uuid.empty());
+    // The uuid of the first call event the simulator published.
+    const std::wstring history = m_sim.Control(L"GET", L"events").sBody, key = L"\"uuid\": \"";
+    const size_t nKey = history.find(key), nStart = nKey + key.size();
+    ASSERT_NE(nKey, std::wstring::npos) << ToUtf8(history);
+    const std::wstring uuid = history.substr(nStart, history.find(L'"', nStart) - nStart);
     EXPECT_EQ(RequestsTo(L"DELETE", L"/v1/extensions/phone/calls/" + uuid).size(), 1u);
+
+    // A refused call completes with OPERATIONFAILED; without PBX events for
+    // it, a drop sends nothing and succeeds.
+    m_sim.ClearRequests();
+    ASSERT_TRUE(m_sim.AddFault(L"{\"path\":\"/v1/extensions/phone/calls\",\"method\":\"POST\",\"status\":403,"
+                               L"\"body\":\"{\\\"error\\\": \\\"not yours\\\"}\"}"));
+    ASSERT_EQ(m_host.MakeCall(601, m_lines[1], reinterpret_cast<HTAPICALL>(0x601), &hdCall, L"100"), 601);
+    EXPECT_EQ(WaitForCompletion(601).lResult, LINEERR_OPERATIONFAILED);
+    ASSERT_EQ(m_host.Drop(602, hdCall), 602);
+    EXPECT_EQ(WaitForCompletion(602).lResult, 0);
+    EXPECT_TRUE(RequestsTo(L"DELETE", L"").empty());
 }
 
 TEST_F(PbxRuntimeTest, MakeCallWithoutPbxEventsGoesIdleAfterThirtySeconds) {
     m_sim.Control(L"POST", L"settings", L"{\"make_call\":{\"outcome\":\"silent\"}}");
-    ASSERT_NO_FATAL_FAILURE(StartProvider(3));
-    ASSERT_NO_FATAL_FAILURE(OpenLines(3));
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
     HDRVCALL hdCall = nullptr;
     const auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(m_host.MakeCall(701, m_lines[2], reinterpret_cast<HTAPICALL>(0x701), &hdCall, L"100"), 701);
-    // TAPI knows the new call from its own request; the provider says nothing
-    // about it until the dial-tone closer gives up on it.
+    // The provider says nothing about the call until the dial-tone closer gives up.
     EXPECT_FALSE(WaitForState(2, LINECALLSTATE_IDLE, 29000));
     ASSERT_TRUE(WaitForState(2, LINECALLSTATE_IDLE, 3000));
     const auto elapsed = std::chrono::steady_clock::now() - started;
@@ -333,45 +280,34 @@ TEST_F(PbxRuntimeTest, MakeCallWithoutPbxEventsGoesIdleAfterThirtySeconds) {
 }
 
 TEST_F(PbxRuntimeTest, TokenAboutToExpireIsRefreshedBeforeTheNextCommand) {
-    // Every token lives 21 s: two seconds after login (counted in whole
-    // seconds) it is within the 20-second margin.
+    // Tokens live 21 s: two seconds after login they are within the 20 s margin.
     m_sim.Control(L"POST", L"settings", L"{\"token_lifetime\":21}");
-    ASSERT_NO_FATAL_FAILURE(StartProvider(3));
-    ASSERT_NO_FATAL_FAILURE(OpenLines(3));
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
     Sleep(2500);
     m_sim.ClearRequests();
     HDRVCALL hdCall = nullptr;
     ASSERT_EQ(m_host.MakeCall(801, m_lines[0], reinterpret_cast<HTAPICALL>(0x801), &hdCall, L"100"), 801);
-    const std::optional<HostEvent> made = WaitForCompletion(801);
-    ASSERT_TRUE(made);
-    EXPECT_EQ(made->lResult, 0);
+    EXPECT_EQ(WaitForCompletion(801).lResult, 0);
     const std::vector<SimRequest> requests = m_sim.Requests();
-    const auto refresh = std::find_if(requests.begin(), requests.end(), [](const SimRequest& r) {
-        return r.sMethod == L"PUT" && r.sPath == L"/v1/login";
-    });
-    const auto call = std::find_if(requests.begin(), requests.end(), [](const SimRequest& r) {
-        return r.sMethod == L"POST" && r.sPath == L"/v1/extensions/phone/calls";
-    });
+    auto find = [&](const wchar_t* pszMethod, const wchar_t* pszPath) {
+        return std::find_if(requests.begin(), requests.end(),
+                            [&](const SimRequest& r) { return r.sMethod == pszMethod && r.sPath == pszPath; });
+    };
+    const auto refresh = find(L"PUT", L"/v1/login");
+    const auto call = find(L"POST", L"/v1/extensions/phone/calls");
     ASSERT_NE(refresh, requests.end());
     ASSERT_NE(call, requests.end());
     EXPECT_LT(refresh - requests.begin(), call - requests.begin());
     EXPECT_EQ(call->nStatus, 202);
 }
 
-TEST_F(PbxRuntimeTest, StreamEndedByTheServerIsReopenedAtOnce) {
-    ASSERT_NO_FATAL_FAILURE(StartProvider(3));
-    ASSERT_NO_FATAL_FAILURE(OpenLines(3));
-    ASSERT_TRUE(WaitForStreams(1));
+TEST_F(PbxRuntimeTest, StreamEndedByTheServerIsReopenedAtOnceAndRetriedAfterItWasDown) {
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
     m_sim.Control(L"POST", L"close_streams", L"{\"mode\":\"end\"}");
     ASSERT_TRUE(WaitForStreams(1, 2000));
     Ring(L"[\"21\"]", L"4930123456");
     EXPECT_TRUE(WaitForState(0, LINECALLSTATE_OFFERING));
-}
 
-TEST_F(PbxRuntimeTest, AfterTheServerWasDownTheStreamIsRetriedAndCallsShowAgain) {
-    ASSERT_NO_FATAL_FAILURE(StartProvider(3));
-    ASSERT_NO_FATAL_FAILURE(OpenLines(3));
-    ASSERT_TRUE(WaitForStreams(1));
     m_sim.Control(L"POST", L"down", L"{\"ms\":3000}");
     Sleep(3500);
     // The reconnection right after the cut fails; the next try is 30 s later.
@@ -380,39 +316,15 @@ TEST_F(PbxRuntimeTest, AfterTheServerWasDownTheStreamIsRetriedAndCallsShowAgain)
     EXPECT_TRUE(WaitForState(1, LINECALLSTATE_OFFERING));
 }
 
-TEST_F(PbxRuntimeTest, RefusedMakeCallCompletesWithOperationFailed) {
-    ASSERT_NO_FATAL_FAILURE(StartProvider(3));
-    ASSERT_NO_FATAL_FAILURE(OpenLines(3));
-    ASSERT_TRUE(m_sim.AddFault(L"{\"path\":\"/v1/extensions/phone/calls\",\"method\":\"POST\",\"status\":403,"
-                               L"\"body\":\"{\\\"error\\\": \\\"not yours\\\"}\"}"));
-    HDRVCALL hdCall = nullptr;
-    ASSERT_EQ(m_host.MakeCall(601, m_lines[1], reinterpret_cast<HTAPICALL>(0x601), &hdCall, L"100"), 601);
-    const std::optional<HostEvent> made = WaitForCompletion(601);
-    ASSERT_TRUE(made);
-    EXPECT_EQ(made->lResult, LINEERR_OPERATIONFAILED);
-    // Without PBX events for it, a drop sends nothing and succeeds.
-    ASSERT_EQ(m_host.Drop(602, hdCall), 602);
-    const std::optional<HostEvent> dropped = WaitForCompletion(602);
-    ASSERT_TRUE(dropped);
-    EXPECT_EQ(dropped->lResult, 0);
-    const std::vector<SimRequest> requests = m_sim.Requests();
-    EXPECT_TRUE(std::none_of(requests.begin(), requests.end(),
-                             [](const SimRequest& r) { return r.sMethod == L"DELETE"; }));
-}
-
 TEST_F(PbxRuntimeTest, ShutdownIsPromptLeavesNoThreadAndTheLockFree) {
     const DWORD dwThreadsBefore = ThreadCount();
-    ASSERT_NO_FATAL_FAILURE(StartProvider(3));
-    ASSERT_NO_FATAL_FAILURE(OpenLines(3));
-    ASSERT_TRUE(WaitForStreams(1));
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
     for (HDRVLINE hdLine : m_lines) ASSERT_EQ(m_host.CloseLine(hdLine), 0);
     const auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(m_host.Shutdown(), 0);
     m_bStarted = false;
-    // Wine's WinHTTP does not return from a read when its request is closed,
-    // so the monitor is ended at its wait there, and the abandoned socket
-    // stays open until the process ends: what shows is that nothing more
-    // arrives. On Windows the read returns and the stream closes.
+    // Wine's WinHTTP does not return from a read when its request is closed:
+    // the monitor ends at its wait and what shows is that nothing more arrives.
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2500));
     m_host.ClearEvents();
     Ring(L"[\"21\"]", L"4930123456");
@@ -429,29 +341,30 @@ TEST_F(PbxRuntimeTest, ShutdownIsPromptLeavesNoThreadAndTheLockFree) {
 }
 
 TEST_F(PbxRuntimeTest, ReinitializationLogsInWithTheDialogsCredentialsAndDeliversEachEventOnce) {
-    ASSERT_NO_FATAL_FAILURE(StartProvider(3));
-    ASSERT_NO_FATAL_FAILURE(OpenLines(3));
-    ASSERT_TRUE(WaitForStreams(1));
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
     const DWORD dwThreadsRunning = ThreadCount();
     m_sim.ClearRequests();
-    {
-        CSharedRecord shared;
-        ASSERT_TRUE(shared);
-        // What the dialog puts there: the account as entered, then the request.
-        wcscpy(shared->Name, L"max.muster");
-        wcscpy(shared->Password, L"Max-Pass-1");
-        shared->ReinitRequested = 1;
-    }
+    // The shared record as the configuration dialog's process sees it.
+    HANDLE hMapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kSharedSection);
+    ASSERT_NE(hMapping, nullptr);
+    auto* pShared = static_cast<ProviderSettings*>(
+        MapViewOfFile(hMapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(ProviderSettings)));
+    ASSERT_NE(pShared, nullptr);
+    // What the dialog puts there: the account as entered, then the request.
+    wcscpy(pShared->Name, L"max.muster");
+    wcscpy(pShared->Password, L"Max-Pass-1");
+    pShared->ReinitRequested = 1;
     Sleep(2500);
     const std::vector<SimRequest> logins = RequestsTo(L"POST", L"/v1/login");
     ASSERT_EQ(logins.size(), 1u);
     EXPECT_EQ(logins[0].body, R"({"username":"max.muster", "password":"Max-Pass-1"})");
     EXPECT_EQ(logins[0].nStatus, 200);
-    // The monitor, the keep-alive thread and the network observer were
-    // replaced or kept, never doubled.
+    // The monitor, keep-alive and network threads were replaced or kept, never doubled.
     EXPECT_EQ(ThreadCount(), dwThreadsRunning);
-    EXPECT_EQ(CSharedRecord()->ReinitRequested, 0u);
-    EXPECT_EQ(RequestCount(L"GET", L"/v1/extensions/phone/calls"), 1);
+    EXPECT_EQ(pShared->ReinitRequested, 0u);
+    UnmapViewOfFile(pShared);
+    CloseHandle(hMapping);
+    EXPECT_EQ(RequestsTo(L"GET", L"/v1/extensions/phone/calls").size(), 1u);
 
     // One stream, so one offering per call, not two.
     m_host.ClearEvents();

@@ -1,13 +1,15 @@
 #include "support/ChildProcess.h"
 
 #include <gtest/gtest.h>
-#include <shellapi.h>
 
 #include <map>
 
+#include "support/TestFiles.h"
+
 namespace {
-constexpr wchar_t kRoleSwitch[] = L"--orvo-child-role=";
-constexpr wchar_t kArgumentSwitch[] = L"--orvo-child-arg=";
+// A child learns its role and argument from its environment.
+constexpr wchar_t kRoleVariable[] = L"ORVO_CHILD_ROLE";
+constexpr wchar_t kArgumentVariable[] = L"ORVO_CHILD_ARG";
 
 std::map<std::wstring, ChildRole>& Roles() {
     static std::map<std::wstring, ChildRole> roles;
@@ -18,24 +20,10 @@ std::map<std::wstring, ChildRole>& Roles() {
 class ChildRoleEnvironment : public testing::Environment {
 public:
     void SetUp() override {
-        int argc = 0;
-        wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-        std::wstring role;
-        std::wstring argument;
-        bool bChild = false;
-        for (int i = 1; i < argc; ++i) {
-            std::wstring arg = argv[i];
-            if (arg.rfind(kRoleSwitch, 0) == 0) {
-                role = arg.substr(wcslen(kRoleSwitch));
-                bChild = true;
-            } else if (arg.rfind(kArgumentSwitch, 0) == 0) {
-                argument = arg.substr(wcslen(kArgumentSwitch));
-            }
-        }
-        LocalFree(argv);
-        if (!bChild) return;
+        const std::wstring role = GetEnv(kRoleVariable);
+        if (role.empty()) return;
         auto it = Roles().find(role);
-        int nExitCode = it != Roles().end() ? it->second(argument) : 99;
+        int nExitCode = it != Roles().end() ? it->second(GetEnv(kArgumentVariable)) : 99;
         fflush(stdout);
         ExitProcess(static_cast<UINT>(nExitCode));
     }
@@ -51,13 +39,18 @@ bool RegisterChildRole(const wchar_t* pszName, ChildRole role) {
 int RunChildRole(const wchar_t* pszName, const std::wstring& argument, DWORD dwTimeoutMs) {
     wchar_t szExe[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, szExe, MAX_PATH - 1);
-    std::wstring commandLine = L"\"" + std::wstring(szExe) + L"\" \"" + kRoleSwitch + pszName + L"\" \"" +
-                               kArgumentSwitch + argument + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
+    SetEnvironmentVariableW(kRoleVariable, pszName);
+    SetEnvironmentVariableW(kArgumentVariable, argument.c_str());
+    int nExitCode = RunProcess(L"\"" + std::wstring(szExe) + L"\"", dwTimeoutMs);
+    SetEnvironmentVariableW(kRoleVariable, nullptr);
+    SetEnvironmentVariableW(kArgumentVariable, nullptr);
+    return nExitCode;
+}
+
+int RunProcess(std::wstring commandLine, DWORD dwTimeoutMs) {
+    STARTUPINFOW startup{sizeof(startup)};
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return -1;
     DWORD dwExitCode = static_cast<DWORD>(-1);
     if (WaitForSingleObject(process.hProcess, dwTimeoutMs) == WAIT_OBJECT_0)

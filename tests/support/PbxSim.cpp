@@ -1,5 +1,4 @@
 #include <winsock2.h>
-#include <ws2tcpip.h>
 
 #include "support/PbxSim.h"
 
@@ -8,7 +7,6 @@
 #include "common/BoundedString.h"
 #include "json/CJsonParserBase.h"
 #include "pbx/Base64.h"
-#include "support/TestFiles.h"
 
 namespace {
 
@@ -16,54 +14,39 @@ constexpr DWORD StartTimeoutMs = 60000;
 constexpr DWORD ControlTimeoutMs = 70000;  // the simulator's "wait" may take up to 60 s
 
 // Wine's own path conversions between the Windows and the Linux view.
-std::string UnixPath(const std::wstring& dosPath) {
-    using ToUnix = char*(CDECL*)(LPCWSTR);
-    auto pfn = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (pfn == nullptr) return {};
-    char* psz = pfn(dosPath.c_str());
+template <typename Out, typename In>
+Out WinePath(const char* pszExport, const In& path) {
+    using Convert = decltype(Out().data())(CDECL*)(decltype(path.c_str()));
+    auto pfn = reinterpret_cast<Convert>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), pszExport)));
+    auto psz = pfn != nullptr ? pfn(path.c_str()) : nullptr;
     if (psz == nullptr) return {};
-    std::string path(psz);
+    Out converted(psz);
     HeapFree(GetProcessHeap(), 0, psz);
-    return path;
+    return converted;
 }
 
-std::wstring DosPath(const std::string& unixPath) {
-    using ToDos = WCHAR*(CDECL*)(LPCSTR);
-    auto pfn = reinterpret_cast<ToDos>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
-    if (pfn == nullptr) return {};
-    WCHAR* psz = pfn(unixPath.c_str());
-    if (psz == nullptr) return {};
-    std::wstring path(psz);
-    HeapFree(GetProcessHeap(), 0, psz);
-    return path;
-}
-
-std::wstring Quoted(const std::wstring& argument) {
-    return L"\"" + argument + L"\"";
+std::wstring QuotedUnixPath(const std::wstring& dosPath) {
+    return L" \"" + FromUtf8(WinePath<std::string>("wine_get_unix_file_name", dosPath)) + L"\"";
 }
 
 // Waits for the socket to become readable until the deadline.
 bool WaitReadable(SOCKET s, ULONGLONG qwDeadline) {
+    WSAPOLLFD poll = {s, POLLRDNORM, 0};
     const ULONGLONG qwNow = GetTickCount64();
-    if (qwNow >= qwDeadline) return false;
-    const ULONGLONG qwLeft = qwDeadline - qwNow;
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(s, &readable);
-    timeval timeout{static_cast<long>(qwLeft / 1000), static_cast<long>((qwLeft % 1000) * 1000)};
-    return select(0, &readable, nullptr, nullptr, &timeout) == 1;
+    return qwNow < qwDeadline && WSAPoll(&poll, 1, static_cast<INT>(qwDeadline - qwNow)) == 1;
 }
 
-const JsonValue* Member(const JsonValue& object, const wchar_t* pszKey) {
+template <JsonValue::Kind K>
+auto MemberAs(const JsonValue& object, const wchar_t* pszKey) -> decltype(object.GetIf<K>()) {
     const auto* members = object.GetIf<JsonValue::Object>();
     if (members == nullptr) return nullptr;
     auto it = members->find(pszKey);
-    return it == members->end() ? nullptr : it->second.get();
+    return it == members->end() ? nullptr : it->second->template GetIf<K>();
 }
 
 std::wstring StringMember(const JsonValue& object, const wchar_t* pszKey) {
-    const JsonValue* value = Member(object, pszKey);
-    const std::wstring* text = value != nullptr ? value->GetIf<JsonValue::String>() : nullptr;
+    const std::wstring* text = MemberAs<JsonValue::String>(object, pszKey);
     return text != nullptr ? *text : std::wstring();
 }
 
@@ -74,35 +57,39 @@ struct InternetHandle {
     }
 };
 
+void CloseLink(UINT_PTR& link) {
+    if (link == static_cast<UINT_PTR>(INVALID_SOCKET)) return;
+    // The launcher stops the simulator when its connection closes; the
+    // orderly shutdown makes sure it sees the end at once.
+    shutdown(static_cast<SOCKET>(link), SD_BOTH);
+    closesocket(static_cast<SOCKET>(link));
+    link = static_cast<UINT_PTR>(INVALID_SOCKET);
+}
+
 }  // namespace
 
 std::vector<std::wstring> SimRequest::HeaderValues(const wchar_t* pszName) const {
     std::vector<std::wstring> values;
-    for (const auto& [name, value] : headers) {
+    for (const auto& [name, value] : headers)
         if (_wcsicmp(name.c_str(), pszName) == 0) values.push_back(value);
-    }
     return values;
 }
 
-PbxSim::~PbxSim() {
-    Stop();
-}
+PbxSim::~PbxSim() { CloseLink(m_link); }
 
 bool PbxSim::Start(const PbxSimOptions& options) {
-    Stop();
+    CloseLink(m_link);
     m_options = options;
-    m_error.clear();
     auto fail = [this](const std::wstring& text) {
+        CloseLink(m_link);
         m_error = text;
-        Stop();
         return false;
     };
 
     WSADATA wsa;
     WSAStartup(MAKEWORD(2, 2), &wsa);
     SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
+    sockaddr_in address{AF_INET, 0, {}};
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int cbAddress = sizeof(address);
     if (listener == INVALID_SOCKET || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
@@ -111,67 +98,40 @@ bool PbxSim::Start(const PbxSimOptions& options) {
         return fail(L"cannot listen on loopback for the launcher");
     }
 
-    const std::wstring sourceDir = GetEnv(L"ORVO_SOURCE_DIR");
-    std::wstring python = GetEnv(L"ORVO_PYTHON");
-    if (python.empty()) python = L"/usr/bin/python3";
-    const std::wstring pythonDos = DosPath(ToUtf8(python));
-    if (sourceDir.empty() || pythonDos.empty()) {
-        closesocket(listener);
-        return fail(L"ORVO_SOURCE_DIR is not set or this is not Wine");
-    }
-    std::wstring command = Quoted(pythonDos) + L" " + Quoted(sourceDir + L"/tests/support/pbxsim_launch.py") + L" " +
+    const std::wstring sourceDir = GetEnv(L"ORVO_SOURCE_DIR"), python = GetEnv(L"ORVO_PYTHON");
+    const std::wstring pythonDos =
+        WinePath<std::wstring>("wine_get_dos_file_name", ToUtf8(python.empty() ? L"/usr/bin/python3" : python));
+    std::wstring command = L"\"" + pythonDos + L"\" \"" + sourceDir + L"/tests/support/pbxsim_launch.py\" " +
                            std::to_wstring(ntohs(address.sin_port));
-    std::wstring certFile;
-    if (options.bHttps) {
-        m_certDir = std::make_unique<CTempDir>(L"pbxsim");
-        certFile = m_certDir->File(L"server.der");
-        command += L" --https --cert-der-out " + Quoted(FromUtf8(UnixPath(certFile)));
-    }
-    if (options.bChunked) command += L" --chunked";
-    if (!options.sAccountFile.empty()) command += L" --account " + Quoted(FromUtf8(UnixPath(options.sAccountFile)));
-    for (const std::wstring& argument : options.extraArgs) command += L" " + Quoted(argument);
+    m_certDir = std::make_unique<CTempDir>(L"pbxsim");
+    if (options.bHttps) command += L" --https --cert-der-out" + QuotedUnixPath(m_certDir->File(L"server.der"));
+    if (!options.sAccountFile.empty()) command += L" --account" + QuotedUnixPath(options.sAccountFile);
 
     // Wine runs a Linux program without giving back a process handle; the
     // launcher's connection stands in for one.
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
+    STARTUPINFOW startup{sizeof(startup)};
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        closesocket(listener);
-        return fail(L"cannot start " + command);
-    }
-    if (process.hProcess != nullptr) CloseHandle(process.hProcess);
-    if (process.hThread != nullptr) CloseHandle(process.hThread);
-
+    SOCKET link = INVALID_SOCKET;
     const ULONGLONG qwDeadline = GetTickCount64() + StartTimeoutMs;
-    SOCKET link = WaitReadable(listener, qwDeadline) ? accept(listener, nullptr, nullptr) : INVALID_SOCKET;
+    if (!sourceDir.empty() && !pythonDos.empty() &&
+        CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+        if (WaitReadable(listener, qwDeadline)) link = accept(listener, nullptr, nullptr);
+    }
     closesocket(listener);
-    if (link == INVALID_SOCKET) return fail(L"the simulator launcher did not call back: " + command);
+    if (link == INVALID_SOCKET) return fail(L"the simulator launcher did not call back (ORVO_SOURCE_DIR?): " + command);
     m_link = link;
 
     std::string line;
     char ch = 0;
-    while (line.size() < 4096 && WaitReadable(link, qwDeadline) && recv(link, &ch, 1, 0) == 1 && ch != '\n') {
+    while (line.size() < 4096 && WaitReadable(link, qwDeadline) && recv(link, &ch, 1, 0) == 1 && ch != '\n')
         line.push_back(ch);
-    }
     if (line.rfind("PBXSIM_PORT ", 0) != 0) return fail(L"the simulator did not start: " + FromUtf8(line));
     m_wPort = static_cast<WORD>(std::stoi(line.substr(12)));
-    if (options.bHttps) {
-        m_certificateDer = ReadFileBytes(certFile);
-        if (m_certificateDer.empty()) return fail(L"no certificate in " + certFile);
-    }
+    if (options.bHttps && (m_certificateDer = ReadFileBytes(m_certDir->File(L"server.der"))).empty())
+        return fail(L"no certificate");
     return true;
-}
-
-void PbxSim::Stop() {
-    if (m_link != static_cast<UINT_PTR>(INVALID_SOCKET)) {
-        // The launcher stops the simulator when its connection closes; the
-        // orderly shutdown makes sure it sees the end at once.
-        shutdown(static_cast<SOCKET>(m_link), SD_BOTH);
-        closesocket(static_cast<SOCKET>(m_link));
-        m_link = static_cast<UINT_PTR>(INVALID_SOCKET);
-    }
-    m_wPort = 0;
 }
 
 std::wstring PbxSim::BaseUrl() const {
@@ -226,24 +186,10 @@ SimReply PbxSim::Control(const wchar_t* pszVerb, const wchar_t* pszName, const s
     return reply;
 }
 
-bool PbxSim::AddFault(const std::wstring& faultJson) const {
-    return Control(L"POST", L"faults", faultJson).dwStatus == 200;
-}
-
-bool PbxSim::ClearFaults() const {
-    return Control(L"DELETE", L"faults").dwStatus == 200;
-}
-
-bool PbxSim::ClearRequests() const {
-    return Control(L"DELETE", L"requests").dwStatus == 200;
-}
-
 std::vector<SimRequest> PbxSim::Requests() const {
     std::vector<SimRequest> requests;
-    const SimReply reply = Control(L"GET", L"requests");
-    std::unique_ptr<JsonValue> root = CJsonParserBase::ParseText(reply.sBody.c_str());
-    const JsonValue* list = root ? Member(*root, L"requests") : nullptr;
-    const auto* items = list != nullptr ? list->GetIf<JsonValue::Array>() : nullptr;
+    std::unique_ptr<JsonValue> root = CJsonParserBase::ParseText(Control(L"GET", L"requests").sBody.c_str());
+    const auto* items = root ? MemberAs<JsonValue::Array>(*root, L"requests") : nullptr;
     if (items == nullptr) return requests;
     for (const auto& item : *items) {
         SimRequest request;
@@ -251,20 +197,13 @@ std::vector<SimRequest> PbxSim::Requests() const {
         request.sPath = StringMember(*item, L"path");
         const std::wstring base64 = StringMember(*item, L"body_base64");
         Base64Decode(base64.c_str(), base64.size(), request.body);
-        if (const JsonValue* status = Member(*item, L"status")) {
-            if (const double* pd = status->GetIf<JsonValue::Number>()) request.nStatus = static_cast<int>(*pd);
-        }
-        if (const JsonValue* fault = Member(*item, L"fault")) {
-            if (const bool* pb = fault->GetIf<JsonValue::Bool>()) request.bFault = *pb;
-        }
-        const JsonValue* headers = Member(*item, L"headers");
-        if (const auto* pairs = headers != nullptr ? headers->GetIf<JsonValue::Array>() : nullptr) {
+        if (const auto* pd = MemberAs<JsonValue::Number>(*item, L"status")) request.nStatus = static_cast<int>(*pd);
+        if (const auto* pairs = MemberAs<JsonValue::Array>(*item, L"headers")) {
             for (const auto& pair : *pairs) {
                 const auto* parts = pair->GetIf<JsonValue::Array>();
-                if (parts == nullptr || parts->size() != 2) continue;
-                const std::wstring* name = (*parts)[0]->GetIf<JsonValue::String>();
-                const std::wstring* value = (*parts)[1]->GetIf<JsonValue::String>();
-                if (name != nullptr && value != nullptr) request.headers.emplace_back(*name, *value);
+                const auto* name = parts && parts->size() == 2 ? (*parts)[0]->GetIf<JsonValue::String>() : nullptr;
+                const auto* value = name ? (*parts)[1]->GetIf<JsonValue::String>() : nullptr;
+                if (value != nullptr) request.headers.emplace_back(*name, *value);
             }
         }
         requests.push_back(std::move(request));
@@ -275,21 +214,9 @@ std::vector<SimRequest> PbxSim::Requests() const {
 std::wstring JsonQuote(const std::wstring& text) {
     std::wstring quoted = L"\"";
     for (wchar_t ch : text) {
-        switch (ch) {
-        case L'"': quoted += L"\\\""; break;
-        case L'\\': quoted += L"\\\\"; break;
-        case L'\n': quoted += L"\\n"; break;
-        case L'\r': quoted += L"\\r"; break;
-        case L'\t': quoted += L"\\t"; break;
-        default:
-            if (ch < 0x20) {
-                wchar_t szEscape[8];
-                StrFormat(szEscape, L"\\u%04x", static_cast<unsigned>(ch));
-                quoted += szEscape;
-            } else {
-                quoted += ch;
-            }
-        }
+        wchar_t szEscape[8] = {L'\\', ch, 0};
+        if (ch < 0x20) StrFormat(szEscape, L"\\u%04x", static_cast<unsigned>(ch));
+        quoted += (ch == L'"' || ch == L'\\' || ch < 0x20) ? szEscape : std::wstring(1, ch);
     }
     return quoted + L"\"";
 }

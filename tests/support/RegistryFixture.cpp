@@ -1,72 +1,43 @@
 #include "support/RegistryFixture.h"
 
+#include "config/ProviderList.h"
 #include "tools/tapihost/ProviderSetup.h"
 
 namespace {
-CRegistrySnapshot::Tree SaveTree(HKEY hKey) {
-    CRegistrySnapshot::Tree tree;
-    for (DWORD i = 0;; ++i) {
-        wchar_t szName[16384];
-        DWORD cchName = 16384;
-        DWORD dwType = 0;
-        DWORD cbData = 0;
-        if (RegEnumValueW(hKey, i, szName, &cchName, nullptr, &dwType, nullptr, &cbData) != ERROR_SUCCESS) break;
-        CRegistrySnapshot::Value value{szName, dwType, std::vector<BYTE>(cbData)};
-        cchName = 16384;
-        RegEnumValueW(hKey, i, szName, &cchName, nullptr, &dwType, value.data.data(), &cbData);
-        tree.values.push_back(std::move(value));
-    }
-    for (DWORD i = 0;; ++i) {
-        wchar_t szName[256];
-        DWORD cchName = 256;
-        if (RegEnumKeyExW(hKey, i, szName, &cchName, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        HKEY hSub = nullptr;
-        if (RegOpenKeyExW(hKey, szName, 0, KEY_READ, &hSub) == ERROR_SUCCESS) {
-            tree.subkeys[szName] = SaveTree(hSub);
-            RegCloseKey(hSub);
-        }
-    }
-    return tree;
+const wchar_t kCopies[] = L"Software\\OrvoTestSnapshots";
+
+// Copies the tree of one key into another, created as needed.
+void CopyTree(HKEY hFromRoot, const std::wstring& from, HKEY hToRoot, const std::wstring& to) {
+    HKEY hFrom = nullptr, hTo = nullptr;
+    if (RegOpenKeyExW(hFromRoot, from.c_str(), 0, KEY_READ, &hFrom) == ERROR_SUCCESS &&
+        RegCreateKeyExW(hToRoot, to.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hTo, nullptr) == ERROR_SUCCESS)
+        RegCopyTreeW(hFrom, nullptr, hTo);
+    if (hFrom != nullptr) RegCloseKey(hFrom);
+    if (hTo != nullptr) RegCloseKey(hTo);
 }
 
-void RestoreTree(HKEY hKey, const CRegistrySnapshot::Tree& tree) {
-    for (const CRegistrySnapshot::Value& value : tree.values)
-        RegSetValueExW(hKey, value.name.c_str(), 0, value.dwType, value.data.data(),
-                       static_cast<DWORD>(value.data.size()));
-    for (const auto& [name, subtree] : tree.subkeys) {
-        HKEY hSub = nullptr;
-        if (RegCreateKeyExW(hKey, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hSub, nullptr) ==
-            ERROR_SUCCESS) {
-            RestoreTree(hSub, subtree);
-            RegCloseKey(hSub);
-        }
-    }
+void DeleteTree(HKEY hRoot, const std::wstring& path) {
+    RegDeleteTreeW(hRoot, path.c_str());
+    RegDeleteKeyW(hRoot, path.c_str());
 }
-
 }  // namespace
 
-CRegistrySnapshot::CRegistrySnapshot(HKEY hRoot, std::wstring path)
-    : m_hRoot(hRoot), m_path(std::move(path)), m_bExisted(false) {
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(m_hRoot, m_path.c_str(), 0, KEY_READ, &hKey) == ERROR_SUCCESS) {
-        m_bExisted = true;
-        m_tree = SaveTree(hKey);
-        RegCloseKey(hKey);
+CRegistrySnapshot::CRegistrySnapshot(HKEY hRoot, std::wstring path) : m_hRoot(hRoot), m_path(std::move(path)) {
+    static LONG s_nCounter = 0;
+    if (RegKeyExists(m_hRoot, m_path)) {
+        m_copy = std::wstring(kCopies) + L"\\" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                 std::to_wstring(InterlockedIncrement(&s_nCounter));
+        CopyTree(m_hRoot, m_path, HKEY_CURRENT_USER, m_copy);
     }
-    RegDeleteTreeW(m_hRoot, m_path.c_str());
-    RegDeleteKeyW(m_hRoot, m_path.c_str());
+    DeleteTree(m_hRoot, m_path);
 }
 
 CRegistrySnapshot::~CRegistrySnapshot() {
-    RegDeleteTreeW(m_hRoot, m_path.c_str());
-    RegDeleteKeyW(m_hRoot, m_path.c_str());
-    if (!m_bExisted) return;
-    HKEY hKey = nullptr;
-    if (RegCreateKeyExW(m_hRoot, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr) ==
-        ERROR_SUCCESS) {
-        RestoreTree(hKey, m_tree);
-        RegCloseKey(hKey);
-    }
+    DeleteTree(m_hRoot, m_path);
+    if (m_copy.empty()) return;
+    CopyTree(HKEY_CURRENT_USER, m_copy, m_hRoot, m_path);
+    DeleteTree(HKEY_CURRENT_USER, m_copy);
+    RegDeleteKeyW(HKEY_CURRENT_USER, kCopies);  // only once it is empty
 }
 
 bool RegKeyExists(HKEY hRoot, const std::wstring& path) {
@@ -78,7 +49,7 @@ bool RegKeyExists(HKEY hRoot, const std::wstring& path) {
 
 bool SetRegString(HKEY hRoot, const std::wstring& path, const wchar_t* pszName, const std::wstring& text) {
     return WriteRegistryValue(hRoot, path, pszName, REG_SZ, text.c_str(),
-                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+                              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
 bool SetRegDword(HKEY hRoot, const std::wstring& path, const wchar_t* pszName, DWORD dwValue) {
@@ -92,12 +63,10 @@ bool SetRegBinary(HKEY hRoot, const std::wstring& path, const wchar_t* pszName, 
 bool ReadRegValue(HKEY hRoot, const std::wstring& path, const wchar_t* pszName, DWORD* pdwType,
                   std::vector<BYTE>* pData) {
     DWORD cbData = 0;
-    if (RegGetValueW(hRoot, path.c_str(), pszName, RRF_RT_ANY | RRF_NOEXPAND, pdwType, nullptr, &cbData) !=
-        ERROR_SUCCESS)
-        return false;
+    const DWORD dwFlags = RRF_RT_ANY | RRF_NOEXPAND;
+    if (RegGetValueW(hRoot, path.c_str(), pszName, dwFlags, pdwType, nullptr, &cbData) != ERROR_SUCCESS) return false;
     pData->assign(cbData, 0);
-    return RegGetValueW(hRoot, path.c_str(), pszName, RRF_RT_ANY | RRF_NOEXPAND, pdwType, pData->data(), &cbData) ==
-           ERROR_SUCCESS;
+    return RegGetValueW(hRoot, path.c_str(), pszName, dwFlags, pdwType, pData->data(), &cbData) == ERROR_SUCCESS;
 }
 
 bool ReadRegString(HKEY hRoot, const std::wstring& path, const wchar_t* pszName, std::wstring* pText) {
@@ -110,11 +79,32 @@ bool ReadRegString(HKEY hRoot, const std::wstring& path, const wchar_t* pszName,
 }
 
 bool ReadRegDword(HKEY hRoot, const std::wstring& path, const wchar_t* pszName, DWORD* pdwValue) {
-    DWORD dwType = 0;
-    std::vector<BYTE> data;
-    if (!ReadRegValue(hRoot, path, pszName, &dwType, &data) || dwType != REG_DWORD || data.size() != 4) return false;
-    *pdwValue = *reinterpret_cast<const DWORD*>(data.data());
-    return true;
+    DWORD cb = sizeof(DWORD);
+    return RegGetValueW(hRoot, path.c_str(), pszName, RRF_RT_REG_DWORD, nullptr, pdwValue, &cb) == ERROR_SUCCESS;
+}
+
+bool SetProviderList(const ProviderList& providers, DWORD dwNextID) {
+    bool bOk = SetRegDword(HKEY_LOCAL_MACHINE, TAPI_PROVIDERS_KEY, L"NumProviders", static_cast<DWORD>(providers.size()));
+    if (dwNextID != 0) bOk &= SetRegDword(HKEY_LOCAL_MACHINE, TAPI_PROVIDERS_KEY, L"NextProviderID", dwNextID);
+    for (size_t i = 0; i < providers.size(); ++i) {
+        const std::wstring index = std::to_wstring(i);
+        bOk &= SetRegString(HKEY_LOCAL_MACHINE, TAPI_PROVIDERS_KEY, (L"ProviderFilename" + index).c_str(),
+                            providers[i].first);
+        bOk &= SetRegDword(HKEY_LOCAL_MACHINE, TAPI_PROVIDERS_KEY, (L"ProviderID" + index).c_str(), providers[i].second);
+    }
+    return bOk;
+}
+
+ProviderList ReadProviderList() {
+    DWORD dwCount = 0;
+    ReadRegDword(HKEY_LOCAL_MACHINE, TAPI_PROVIDERS_KEY, L"NumProviders", &dwCount);
+    ProviderList providers(dwCount);
+    for (DWORD i = 0; i < dwCount; ++i) {
+        const std::wstring index = std::to_wstring(i);
+        ReadRegString(HKEY_LOCAL_MACHINE, TAPI_PROVIDERS_KEY, (L"ProviderFilename" + index).c_str(), &providers[i].first);
+        ReadRegDword(HKEY_LOCAL_MACHINE, TAPI_PROVIDERS_KEY, (L"ProviderID" + index).c_str(), &providers[i].second);
+    }
+    return providers;
 }
 
 COfflineProviderSettings::COfflineProviderSettings() : m_snapshot(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ORVO\\TAPI") {

@@ -5,13 +5,12 @@
 
 #include <windows.h>
 
-#include <map>
-#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-// Saves the key's whole tree, deletes it, and restores the saved tree on
-// destruction (or leaves it deleted when it did not exist).
+// Saves the key's whole tree (a copy below HKCU), deletes it, and restores
+// the saved tree on destruction (or leaves it deleted when it did not exist).
 class CRegistrySnapshot {
 public:
     CRegistrySnapshot(HKEY hRoot, std::wstring path);
@@ -19,21 +18,10 @@ public:
     CRegistrySnapshot(const CRegistrySnapshot&) = delete;
     CRegistrySnapshot& operator=(const CRegistrySnapshot&) = delete;
 
-    struct Value {
-        std::wstring name;
-        DWORD dwType;
-        std::vector<BYTE> data;
-    };
-    struct Tree {
-        std::vector<Value> values;
-        std::map<std::wstring, Tree> subkeys;
-    };
-
 private:
     HKEY m_hRoot;
     std::wstring m_path;
-    bool m_bExisted;
-    Tree m_tree;
+    std::wstring m_copy;  // empty when the key did not exist
 };
 
 bool RegKeyExists(HKEY hRoot, const std::wstring& path);
@@ -46,6 +34,12 @@ bool ReadRegValue(HKEY hRoot, const std::wstring& path, const wchar_t* pszName, 
 // A REG_SZ value's text (without its terminating zero); false when missing or of another type.
 bool ReadRegString(HKEY hRoot, const std::wstring& path, const wchar_t* pszName, std::wstring* pText);
 bool ReadRegDword(HKEY hRoot, const std::wstring& path, const wchar_t* pszName, DWORD* pdwValue);
+
+// TAPI's provider list as the TAPI32 stand-in keeps it: file names and
+// permanent ids in order; NextProviderID is written unless it is 0.
+using ProviderList = std::vector<std::pair<std::wstring, DWORD>>;
+bool SetProviderList(const ProviderList& providers, DWORD dwNextID = 0);
+ProviderList ReadProviderList();
 
 // The standard provider's settings for the length of a test: cleared, and the
 // PBX address pointed at a closed local port, so that the provider's login

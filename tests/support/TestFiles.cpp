@@ -5,13 +5,11 @@
 #include "common/BoundedString.h"
 
 CTempDir::CTempDir(const wchar_t* pszTag) {
-    wchar_t szTemp[MAX_PATH] = {};
+    wchar_t szTemp[MAX_PATH] = {}, szName[MAX_PATH];
     GetTempPathW(MAX_PATH, szTemp);
     static LONG s_nCounter = 0;
-    wchar_t szName[MAX_PATH];
     StrFormat(szName, L"%s%s_%lu_%ld", szTemp, pszTag, GetCurrentProcessId(), InterlockedIncrement(&s_nCounter));
-    m_path = szName;
-    CreateDirectoryW(m_path.c_str(), nullptr);
+    CreateDirectoryW((m_path = szName).c_str(), nullptr);
 }
 
 CTempDir::~CTempDir() {
@@ -25,7 +23,7 @@ std::string ReadFileBytes(const std::wstring& path) {
     if (hFile == INVALID_HANDLE_VALUE) return {};
     std::string bytes;
     char buffer[65536];
-    DWORD dwRead = 0;
+    DWORD dwRead;
     while (ReadFile(hFile, buffer, sizeof(buffer), &dwRead, nullptr) && dwRead > 0) bytes.append(buffer, dwRead);
     CloseHandle(hFile);
     return bytes;
@@ -36,8 +34,7 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     if (hFile == INVALID_HANDLE_VALUE) return false;
     DWORD dwWritten = 0;
     BOOL bOk = WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &dwWritten, nullptr);
-    CloseHandle(hFile);
-    return bOk && dwWritten == bytes.size();
+    return CloseHandle(hFile) && bOk && dwWritten == bytes.size();
 }
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -56,18 +53,17 @@ std::vector<std::wstring> ListFiles(const std::wstring& folder, const wchar_t* p
 }
 
 std::string ToUtf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    int cb = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(cb, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), cb, nullptr, nullptr);
+    const int cch = static_cast<int>(text.size());
+    std::string out(cch == 0 ? 0 : WideCharToMultiByte(CP_UTF8, 0, text.data(), cch, nullptr, 0, nullptr, nullptr), '\0');
+    if (cch > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), cch, out.data(), static_cast<int>(out.size()), nullptr, nullptr);
     return out;
 }
 
 std::wstring FromUtf8(const std::string& text) {
-    if (text.empty()) return {};
-    int cch = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(cch, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), cch);
+    const int cb = static_cast<int>(text.size());
+    std::wstring out(cb == 0 ? 0 : MultiByteToWideChar(CP_UTF8, 0, text.data(), cb, nullptr, 0), L'\0');
+    if (cb > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), cb, out.data(), static_cast<int>(out.size()));
     return out;
 }
 

@@ -1,5 +1,7 @@
 #include "support/TraceCapture.h"
 
+#include <algorithm>
+
 #include "log/Trace.h"
 
 namespace {
@@ -32,32 +34,18 @@ std::vector<std::wstring> CTraceCapture::Messages() const {
     return LogMessages(bytes);
 }
 
-bool CTraceCapture::Contains(const std::wstring& message) const { return IndexOf(message) >= 0; }
-
-int CTraceCapture::IndexOf(const std::wstring& message, int from) const {
+bool CTraceCapture::Contains(const std::wstring& message) const {
     std::vector<std::wstring> messages = Messages();
-    for (int i = from; i < static_cast<int>(messages.size()); ++i)
-        if (messages[i] == message) return i;
-    return -1;
-}
-
-void CTraceCapture::Clear() {
-    CloseLogFile();
-    DeleteFileW(m_dir.File(L"trace_000.LOG").c_str());
+    return std::find(messages.begin(), messages.end(), message) != messages.end();
 }
 
 std::vector<std::wstring> LogMessages(const std::string& fileBytes) {
     std::vector<std::wstring> messages;
-    std::wstring text = FromUtf8(fileBytes);
-    const std::wstring marker = L") - ";
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find(L"\r\n", start);
-        if (end == std::wstring::npos) end = text.size();
-        std::wstring line = text.substr(start, end - start);
-        size_t pos = line.find(marker);
-        if (pos != std::wstring::npos) messages.push_back(line.substr(pos + marker.size()));
-        start = end + 2;
+    const std::wstring text = FromUtf8(fileBytes), marker = L") - ";
+    for (size_t start = 0, end; start < text.size(); start = end + 2) {
+        end = std::min(text.find(L"\r\n", start), text.size());
+        size_t pos = text.find(marker, start);
+        if (pos < end) messages.push_back(text.substr(pos + marker.size(), end - pos - marker.size()));
     }
     return messages;
 }

@@ -12,13 +12,10 @@ public:
     explicit CTraceCapture(unsigned long dwLevel = 6);
     ~CTraceCapture();
 
-    // Messages written since the capture started (or since Clear), in order.
+    // Messages written since the capture started, in order.
     std::vector<std::wstring> Messages() const;
     // Whether some message equals the text exactly.
     bool Contains(const std::wstring& message) const;
-    // Position of the first message equal to the text after index from, or -1.
-    int IndexOf(const std::wstring& message, int from = 0) const;
-    void Clear();
 
 private:
     CTempDir m_dir;

@@ -1,74 +1,57 @@
 #include "DialogDriver.h"
 
 #include <gtest/gtest.h>
+#include <objbase.h>
 
-#include <atomic>
-#include <cstdio>
 #include <thread>
 
-namespace {
-constexpr DWORD kOpenTimeoutMs = 20000;
-constexpr DWORD kPollMs = 20;
-
-struct FindContext {
-    HWND hFound = nullptr;
-};
-
-BOOL CALLBACK FindDialogWindow(HWND hWnd, LPARAM lParam) {
-    wchar_t szClass[16] = {};
-    GetClassNameW(hWnd, szClass, 16);
-    if (wcscmp(szClass, L"#32770") != 0 || !IsWindowVisible(hWnd)) return TRUE;
-    reinterpret_cast<FindContext*>(lParam)->hFound = hWnd;
-    return FALSE;
+// GDI+'s flat interface: the C++ wrapper headers do not build with NOMINMAX.
+extern "C" {
+int WINAPI GdiplusStartup(ULONG_PTR* token, const void* input, void* output);
+void WINAPI GdiplusShutdown(ULONG_PTR token);
+int WINAPI GdipCreateBitmapFromHBITMAP(HBITMAP hbm, HPALETTE hpal, void** bitmap);
+int WINAPI GdipSaveImageToFile(void* image, const WCHAR* filename, const CLSID* encoder, const void* params);
+int WINAPI GdipDisposeImage(void* image);
 }
 
+namespace {
+// The PNG encoder of GDI+.
+const CLSID kPngEncoder = {0x557CF406, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
+
 HWND FindDialog(DWORD dwThreadId) {
-    FindContext context;
-    EnumThreadWindows(dwThreadId, FindDialogWindow, reinterpret_cast<LPARAM>(&context));
-    return context.hFound;
+    for (HWND hWnd = nullptr; (hWnd = FindWindowExW(nullptr, hWnd, L"#32770", nullptr)) != nullptr;)
+        if (GetWindowThreadProcessId(hWnd, nullptr) == dwThreadId && IsWindowVisible(hWnd)) return hWnd;
+    return nullptr;
+}
+
+// Waits until the condition holds; false at the deadline.
+bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs) {
+    for (ULONGLONG deadline = GetTickCount64() + dwTimeoutMs; !condition(); Sleep(20))
+        if (GetTickCount64() >= deadline) return false;
+    return true;
 }
 }  // namespace
 
-bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs) {
-    ULONGLONG deadline = GetTickCount64() + dwTimeoutMs;
-    for (;;) {
-        if (condition()) return true;
-        if (GetTickCount64() >= deadline) return false;
-        Sleep(kPollMs);
-    }
-}
-
 void RunModalDialog(const std::function<void()>& show, const std::function<void(HWND)>& drive, DWORD dwTimeoutMs) {
-    DWORD dwThreadId = GetCurrentThreadId();
-    HANDLE hDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::atomic<HWND> hDialog{nullptr};
-
+    static DWORD s_dwThreadId;
+    s_dwThreadId = GetCurrentThreadId();
     std::thread driver([&] {
         HWND hFound = nullptr;
-        if (!WaitUntil([&] { return (hFound = FindDialog(dwThreadId)) != nullptr; }, kOpenTimeoutMs)) {
+        if (!WaitUntil([&] { return (hFound = FindDialog(s_dwThreadId)) != nullptr; }, 20000)) {
             ADD_FAILURE() << "the dialog did not open";
             return;
         }
-        hDialog = hFound;
         drive(hFound);
         EXPECT_TRUE(WaitUntil([&] { return !IsWindow(hFound); }, 10000)) << "the dialog is still open";
     });
-    std::thread watchdog([&] {
-        if (WaitForSingleObject(hDone, dwTimeoutMs) == WAIT_OBJECT_0) return;
-        ADD_FAILURE() << "watchdog: the dialog was not done within " << dwTimeoutMs << " ms";
-        HWND hOpen = hDialog != nullptr ? hDialog.load() : FindDialog(dwThreadId);
-        if (hOpen != nullptr) PostMessageW(hOpen, WM_COMMAND, IDCANCEL, 0);
-        if (WaitForSingleObject(hDone, 15000) != WAIT_OBJECT_0) {
-            fputs("watchdog: the dialog cannot be closed, giving up\n", stderr);
-            fflush(stderr);
-            ExitProcess(3);
-        }
+    // The watchdog runs in the dialog's own message loop.
+    UINT_PTR watchdog = SetTimer(nullptr, 0, dwTimeoutMs, [](HWND, UINT, UINT_PTR, DWORD) {
+        ADD_FAILURE() << "watchdog: the dialog was not done in time";
+        if (HWND hOpen = FindDialog(s_dwThreadId)) PostMessageW(hOpen, WM_COMMAND, IDCANCEL, 0);
     });
     show();
+    KillTimer(nullptr, watchdog);
     driver.join();
-    SetEvent(hDone);
-    watchdog.join();
-    CloseHandle(hDone);
 }
 
 std::wstring WindowText(HWND hWnd) {
@@ -90,3 +73,32 @@ void Click(HWND hDlg, int id) {
 }
 
 bool IsChecked(HWND hDlg, int id) { return SendMessageW(GetDlgItem(hDlg, id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+bool SaveWindowPng(HWND hWnd, const std::wstring& path) {
+    RECT rect;
+    if (!GetWindowRect(hWnd, &rect)) return false;
+    HDC hScreen = GetDC(nullptr);
+    HDC hMemory = CreateCompatibleDC(hScreen);
+    HBITMAP hBitmap = CreateCompatibleBitmap(hScreen, rect.right - rect.left, rect.bottom - rect.top);
+    HGDIOBJ hOld = SelectObject(hMemory, hBitmap);
+    BOOL bCopied =
+        BitBlt(hMemory, 0, 0, rect.right - rect.left, rect.bottom - rect.top, hScreen, rect.left, rect.top, SRCCOPY);
+    SelectObject(hMemory, hOld);
+    DeleteDC(hMemory);
+    ReleaseDC(nullptr, hScreen);
+
+    bool bSaved = false;
+    // GdiplusStartupInput, version 1 with the defaults.
+    struct { UINT32 uVersion; void* pfnDebugEvent; BOOL bNoThread, bNoCodecs; } input = {1, nullptr, FALSE, FALSE};
+    ULONG_PTR token = 0;
+    void* pImage = nullptr;
+    if (bCopied && GdiplusStartup(&token, &input, nullptr) == 0) {
+        if (GdipCreateBitmapFromHBITMAP(hBitmap, nullptr, &pImage) == 0) {
+            bSaved = GdipSaveImageToFile(pImage, path.c_str(), &kPngEncoder, nullptr) == 0;
+            GdipDisposeImage(pImage);
+        }
+        GdiplusShutdown(token);
+    }
+    DeleteObject(hBitmap);
+    return bSaved;
+}

@@ -1,7 +1,5 @@
-// Drives a modal dialog the way a user would, from a second thread, while
-// the test's own thread sits in the dialog's message loop. A watchdog closes
-// the dialog and fails the test when the driving does not finish in time, so
-// that a broken dialog fails instead of hanging the run.
+// Drives a modal dialog the way a user would, from a second thread, while the
+// test's own thread sits in the dialog's message loop.
 #pragma once
 
 #include <windows.h>
@@ -9,9 +7,8 @@
 #include <functional>
 #include <string>
 
-// Runs show() on this thread (it returns when the dialog closes) and
-// drive(dialog) on a second thread once the dialog is visible. The drive
-// must close the dialog; failures are reported through GoogleTest.
+// Runs show() on this thread and drive(dialog), which must close it, on a second
+// thread once it is visible. A dialog still open after the time out is cancelled.
 void RunModalDialog(const std::function<void()>& show, const std::function<void(HWND hDlg)>& drive,
                     DWORD dwTimeoutMs = 60000);
 
@@ -21,5 +18,5 @@ std::wstring ItemText(HWND hDlg, int id);
 void TypeText(HWND hDlg, int id, const std::wstring& text);
 void Click(HWND hDlg, int id);
 bool IsChecked(HWND hDlg, int id);
-// Waits until the condition holds; false at the deadline.
-bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs);
+// Saves what the screen shows of a window as a PNG file.
+bool SaveWindowPng(HWND hWnd, const std::wstring& path);
