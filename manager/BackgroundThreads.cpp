@@ -266,6 +266,8 @@ CNwObserve::~CNwObserve() {
     g_Observer.dwRunId = 0;
     if (g_Observer.hThread != nullptr) {
         TerminateThread(g_Observer.hThread, 0);
+        // A thread ended by force runs no detach code, so waiting here is safe.
+        WaitForSingleObject(g_Observer.hThread, 1000);
         CloseHandle(g_Observer.hThread);
         g_Observer.hThread = nullptr;
     }

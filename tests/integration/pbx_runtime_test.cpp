@@ -20,12 +20,30 @@
 
 namespace {
 
-DWORD ThreadCount() {
+// Threads of this process that started in the module's code: the provider's own.
+DWORD ProviderThreadCount(HMODULE hModule) {
+    using QueryThreadFn = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
+    constexpr int kThreadQuerySetWin32StartAddress = 9;
+    const auto query = reinterpret_cast<QueryThreadFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread")));
+    const auto* pDos = reinterpret_cast<const IMAGE_DOS_HEADER*>(hModule);
+    const auto* pNt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const BYTE*>(hModule) + pDos->e_lfanew);
+    const ULONG_PTR begin = reinterpret_cast<ULONG_PTR>(hModule);
+    const ULONG_PTR end = begin + pNt->OptionalHeader.SizeOfImage;
+
     HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     THREADENTRY32 entry = {sizeof(entry)};
     DWORD dwCount = 0;
-    for (BOOL bMore = Thread32First(hSnapshot, &entry); bMore; bMore = Thread32Next(hSnapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++dwCount;
+    for (BOOL bMore = Thread32First(hSnapshot, &entry); bMore; bMore = Thread32Next(hSnapshot, &entry)) {
+        if (entry.th32OwnerProcessID != GetCurrentProcessId()) continue;
+        HANDLE hThread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
+        if (hThread == nullptr) continue;
+        ULONG_PTR start = 0;
+        if (query(hThread, kThreadQuerySetWin32StartAddress, &start, sizeof(start), nullptr) == 0 && start >= begin &&
+            start < end)
+            ++dwCount;
+        CloseHandle(hThread);
+    }
     CloseHandle(hSnapshot);
     return dwCount;
 }
@@ -316,13 +334,16 @@ TEST_F(PbxRuntimeTest, StreamEndedByTheServerIsReopenedAtOnceAndRetriedAfterItWa
     EXPECT_TRUE(WaitForState(1, LINECALLSTATE_OFFERING));
 }
 
-TEST_F(PbxRuntimeTest, ShutdownIsPromptLeavesNoThreadAndTheLockFree) {
-    const DWORD dwThreadsBefore = ThreadCount();
+TEST_F(PbxRuntimeTest, ShutdownIsPromptLeavesOnlyTheNetworkObserverAndTheLockFree) {
     ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
+    // Event monitor, keep-alive thread, network observer.
+    EXPECT_EQ(ProviderThreadCount(m_host.Module()), 3u);
     for (HDRVLINE hdLine : m_lines) ASSERT_EQ(m_host.CloseLine(hdLine), 0);
     const auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(m_host.Shutdown(), 0);
     m_bStarted = false;
+    // The observer runs until the library is unloaded.
+    EXPECT_EQ(ProviderThreadCount(m_host.Module()), 1u);
     // Wine's WinHTTP does not return from a read when its request is closed:
     // the monitor ends at its wait and what shows is that nothing more arrives.
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2500));
@@ -336,13 +357,12 @@ TEST_F(PbxRuntimeTest, ShutdownIsPromptLeavesNoThreadAndTheLockFree) {
     ASSERT_EQ(m_host.Start(&dwLines), 0);
     EXPECT_EQ(dwLines, 3u);
     ASSERT_EQ(m_host.Shutdown(), 0);
-    m_host.Unload();
-    EXPECT_EQ(ThreadCount(), dwThreadsBefore);
+    EXPECT_EQ(ProviderThreadCount(m_host.Module()), 1u);
 }
 
 TEST_F(PbxRuntimeTest, ReinitializationLogsInWithTheDialogsCredentialsAndDeliversEachEventOnce) {
     ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
-    const DWORD dwThreadsRunning = ThreadCount();
+    EXPECT_EQ(ProviderThreadCount(m_host.Module()), 3u);
     m_sim.ClearRequests();
     // The shared record as the configuration dialog's process sees it.
     HANDLE hMapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kSharedSection);
@@ -360,7 +380,7 @@ TEST_F(PbxRuntimeTest, ReinitializationLogsInWithTheDialogsCredentialsAndDeliver
     EXPECT_EQ(logins[0].body, R"({"username":"max.muster", "password":"Max-Pass-1"})");
     EXPECT_EQ(logins[0].nStatus, 200);
     // The monitor, keep-alive and network threads were replaced or kept, never doubled.
-    EXPECT_EQ(ThreadCount(), dwThreadsRunning);
+    EXPECT_EQ(ProviderThreadCount(m_host.Module()), 3u);
     EXPECT_EQ(pShared->ReinitRequested, 0u);
     UnmapViewOfFile(pShared);
     CloseHandle(hMapping);

@@ -138,6 +138,10 @@ class PbxHandler(BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(answer.body)))
         for name, value in answer.headers:
             self.send_header(name, value)
+        if self.close_connection:
+            # Said, so that the client does not keep the connection for its
+            # next request (Wine's WinHTTP shares kept connections process-wide).
+            self.send_header("Connection", "close")
         self.end_headers()
         self.wfile.write(answer.body if body_limit is None else answer.body[:body_limit])
 
