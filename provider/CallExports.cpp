@@ -218,12 +218,7 @@ LONG TSPIAPI TSPI_lineDial(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCWSTR l
     return RunLockedExport(LockOwner::lineDial, L"TSPI_lineDial", [&](const CFuncTrace& trace) -> LONG {
         trace.Param(L"_hdCall", L"%p", hdCall);
         CCallHandleChecks checks(trace, hdCall);
-        if (LONG lResult = checks.Writable(1)) return lResult;
-        if (lpszDestAddress == nullptr) return trace.Abort(LINEERR_INVALPOINTER, 2);
-        if (LONG lResult = checks.HasLine(3)) return lResult;
-        if (LONG lResult = checks.InService(4)) return lResult;
-        if (LONG lResult = checks.InSlots(5)) return lResult;
-        if (LONG lResult = checks.Feature(LINECALLFEATURE_DIAL)) return lResult;
+        if (LONG lResult = checks.HandlePointerAndFeature(lpszDestAddress, LINECALLFEATURE_DIAL)) return lResult;
         if (checks.State() != LINECALLSTATE_DIALTONE) return trace.Abort(LINEERR_INVALCALLSTATE, 6);
         const Destination destination = PrepareDestination(lpszDestAddress);
         if (destination.lTargetLinePos == checks.LinePos()) return trace.Abort(LINEERR_INVALADDRESS, 7);

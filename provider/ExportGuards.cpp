@@ -69,6 +69,15 @@ LONG CCallHandleChecks::Handle(int nFirstCheck) {
     return InSlots(nFirstCheck + 3);
 }
 
+LONG CCallHandleChecks::HandlePointerAndFeature(const void* pPointer, DWORD dwFeature) {
+    if (LONG lResult = Writable(1)) return lResult;
+    if (pPointer == nullptr) return m_trace.Abort(LINEERR_INVALPOINTER, 2);
+    if (LONG lResult = HasLine(3)) return lResult;
+    if (LONG lResult = InService(4)) return lResult;
+    if (LONG lResult = InSlots(5)) return lResult;
+    return Feature(dwFeature);
+}
+
 void AnswerCapsRecord(void* pDest, const void* pSource, size_t cbStringSizeField, size_t cbStringOffsetField) {
     auto* pHeader = static_cast<TapiRecordHeader*>(pDest);
     const DWORD dwTotalSize = pHeader->dwTotalSize;

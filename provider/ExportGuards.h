@@ -65,6 +65,10 @@ public:
     LONG Feature(DWORD dwFeature);
     // Checks 1 to 4 in a row, numbered from nFirstCheck.
     LONG Handle(int nFirstCheck);
+    // Checks 1 to 5 of the requests that take one more pointer: a writable
+    // call handle, the pointer (LINEERR_INVALPOINTER), the call's line, in
+    // service, in its slots; then the feature.
+    LONG HandlePointerAndFeature(const void* pPointer, DWORD dwFeature);
 
     PhoneCall* Call() const { return m_pCall; }
     LONG LinePos() const { return m_lLinePos; }  // after HasLine

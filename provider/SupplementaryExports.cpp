@@ -127,12 +127,7 @@ LONG TSPIAPI TSPI_lineRedirect(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCWS
     return RunLockedExport(LockOwner::lineRedirect, L"TSPI_lineRedirect", [&](const CFuncTrace& trace) -> LONG {
         trace.Param(L"_hdCall", L"%p", hdCall);
         CCallHandleChecks checks(trace, hdCall);
-        if (LONG lResult = checks.Writable(1)) return lResult;
-        if (lpszDestAddress == nullptr) return trace.Abort(LINEERR_INVALPOINTER, 2);
-        if (LONG lResult = checks.HasLine(3)) return lResult;
-        if (LONG lResult = checks.InService(4)) return lResult;
-        if (LONG lResult = checks.InSlots(5)) return lResult;
-        if (LONG lResult = checks.Feature(LINECALLFEATURE_REDIRECT)) return lResult;
+        if (LONG lResult = checks.HandlePointerAndFeature(lpszDestAddress, LINECALLFEATURE_REDIRECT)) return lResult;
         if (checks.State() != LINECALLSTATE_OFFERING && checks.State() != LINECALLSTATE_ACCEPTED)
             return trace.Abort(LINEERR_INVALCALLSTATE, 6);
         if (LONG lResult = CheckTransferTarget(trace, checks, PrepareDestination(lpszDestAddress), LINEERR_INVALADDRESS))
@@ -175,12 +170,7 @@ LONG TSPIAPI TSPI_linePrepareAddToConference(DRV_REQUESTID dwRequestID, HDRVCALL
                            [&](const CFuncTrace& trace) -> LONG {
         trace.Param(L"_hdConfCall", L"%p", hdConfCall);
         CCallHandleChecks checks(trace, hdConfCall);
-        if (LONG lResult = checks.Writable(1)) return lResult;
-        if (lphdConsultCall == nullptr) return trace.Abort(LINEERR_INVALPOINTER, 2);
-        if (LONG lResult = checks.HasLine(3)) return lResult;
-        if (LONG lResult = checks.InService(4)) return lResult;
-        if (LONG lResult = checks.InSlots(5)) return lResult;
-        if (LONG lResult = checks.Feature(LINECALLFEATURE_PREPAREADDCONF)) return lResult;
+        if (LONG lResult = checks.HandlePointerAndFeature(lphdConsultCall, LINECALLFEATURE_PREPAREADDCONF)) return lResult;
         CProvisionalCall consult(checks.LinePos(), htConsultCall, LINECALLORIGIN_OUTBOUND, CallIDOf(checks.Call()));
         if (!consult.Created()) return trace.Abort(LINEERR_OPERATIONFAILED, 6);
         consult.HandTo(lphdConsultCall);
