@@ -66,6 +66,8 @@ protected:
         ASSERT_TRUE(m_sim.Start({false, m_dir.File(L"account.json")})) << ToUtf8(m_sim.Error());
         ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"ApiBaseUrl", m_sim.ApiBaseUrl()));
         ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"NumberFormat", L"0"));
+        // The full log a customer's debug setting gives: it shows a failure's course.
+        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"DebugLevel", L"5"));
         ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Name", L"lena.muster"));
         ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Password", L"Demo-Pass-2024"));
     }

@@ -1,0 +1,154 @@
+// A test that stops making progress would otherwise run into CTest's time-out
+// and end without a word about where it stood. The watchdog notices a test
+// that has run too long and, before it ends the run, shows the stack of every
+// thread of the process (through Wine's debugger, which reads the DWARF of
+// our modules) and the end of the provider's newest log file.
+#include "support/HangWatchdog.h"
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "support/ChildProcess.h"
+#include "support/TestFiles.h"
+
+namespace {
+
+constexpr DWORD kDefaultLimitSeconds = 150;  // the longest test takes about 45 s
+constexpr DWORD kDebuggerTimeoutMs = 60000;
+constexpr size_t kLogTailBytes = 12000;
+
+DWORD LimitSeconds() {
+    const std::wstring value = GetEnv(L"ORVO_TEST_HANG_SECONDS");
+    const DWORD dwSeconds = value.empty() ? 0 : static_cast<DWORD>(_wtoi(value.c_str()));
+    return dwSeconds != 0 ? dwSeconds : kDefaultLimitSeconds;
+}
+
+std::vector<DWORD> ThreadsOfThisProcess() {
+    std::vector<DWORD> threads;
+    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (hSnapshot == INVALID_HANDLE_VALUE) return threads;
+    THREADENTRY32 entry = {sizeof(entry)};
+    for (BOOL bMore = Thread32First(hSnapshot, &entry); bMore; bMore = Thread32Next(hSnapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) threads.push_back(entry.th32ThreadID);
+    CloseHandle(hSnapshot);
+    return threads;
+}
+
+void PrintFile(const wchar_t* pszWhat, const std::wstring& path, size_t cbTail) {
+    std::string text = ReadFileBytes(path);
+    if (text.size() > cbTail) text.erase(0, text.size() - cbTail);
+    printf("----- %ls %ls (last %zu bytes) -----\n%s\n", pszWhat, path.c_str(), text.size(), text.c_str());
+}
+
+// Wine's debugger attaches, prints one backtrace per thread and detaches again.
+void PrintThreadStacks() {
+    CTempDir dir(L"hang");
+    std::string script;
+    for (DWORD dwThread : ThreadsOfThisProcess()) {
+        char szLine[32];
+        snprintf(szLine, sizeof(szLine), "bt 0x%lx\n", static_cast<unsigned long>(dwThread));
+        script += szLine;
+    }
+    script += "detach\nquit\n";
+    const std::wstring scriptPath = dir.File(L"stacks.dbg"), outputPath = dir.File(L"stacks.txt");
+    WriteFileBytes(scriptPath, script);
+    const std::wstring command = L"cmd.exe /c winedbg --file \"" + scriptPath + L"\" " +
+                                 std::to_wstring(GetCurrentProcessId()) + L" > \"" + outputPath + L"\" 2>&1";
+    const int nExit = RunProcess(command, kDebuggerTimeoutMs);
+    printf("----- thread stacks (winedbg exit %d) -----\n", nExit);
+    PrintFile(L"debugger output", outputPath, static_cast<size_t>(-1));
+}
+
+// Folders directly below a folder.
+std::vector<std::wstring> SubFolders(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE hFind = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (hFind == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring name = entry.cFileName;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && name != L"." && name != L"..")
+            names.push_back(name);
+    } while (FindNextFileW(hFind, &entry));
+    FindClose(hFind);
+    return names;
+}
+
+// The provider's log that was written last, below the common application-data folder.
+void PrintNewestProviderLog() {
+    wchar_t szData[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, szData);
+    const std::wstring root = std::wstring(szData) + L"\\ORVO";
+    std::wstring newest;
+    FILETIME newestTime = {};
+    for (const std::wstring& folder : SubFolders(root)) {
+        for (const std::wstring& name : ListFiles(root + L"\\" + folder, L"*.LOG")) {
+            const std::wstring path = root + L"\\" + folder + L"\\" + name;
+            WIN32_FILE_ATTRIBUTE_DATA data;
+            if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
+                CompareFileTime(&data.ftLastWriteTime, &newestTime) > 0) {
+                newestTime = data.ftLastWriteTime;
+                newest = path;
+            }
+        }
+    }
+    if (!newest.empty()) PrintFile(L"provider log", newest, kLogTailBytes);
+}
+
+class HangWatchdog : public testing::EmptyTestEventListener {
+public:
+    explicit HangWatchdog(DWORD dwLimitSeconds) : m_dwLimitMs(dwLimitSeconds * 1000) {
+        CloseHandle(CreateThread(nullptr, 0, &HangWatchdog::Watch, this, 0, nullptr));
+    }
+
+    void OnTestStart(const testing::TestInfo& info) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_current = std::string(info.test_suite_name()) + "." + info.name();
+        m_qwStarted = GetTickCount64();
+    }
+    void OnTestEnd(const testing::TestInfo&) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_current.clear();
+    }
+
+private:
+    static DWORD WINAPI Watch(LPVOID pParam) {
+        auto* self = static_cast<HangWatchdog*>(pParam);
+        for (;;) {
+            Sleep(1000);
+            std::string hung;
+            {
+                std::lock_guard<std::mutex> lock(self->m_mutex);
+                if (!self->m_current.empty() && GetTickCount64() - self->m_qwStarted > self->m_dwLimitMs)
+                    hung = self->m_current;
+            }
+            if (hung.empty()) continue;
+            fflush(stdout);
+            printf("[  HANG    ] %s still runs after %lu s; what every thread is doing follows\n", hung.c_str(),
+                   static_cast<unsigned long>(self->m_dwLimitMs / 1000));
+            PrintThreadStacks();
+            PrintNewestProviderLog();
+            printf("[  FAILED  ] %s (hung)\n", hung.c_str());
+            fflush(stdout);
+            TerminateProcess(GetCurrentProcess(), 3);
+        }
+    }
+
+    const DWORD m_dwLimitMs;
+    std::mutex m_mutex;
+    std::string m_current;
+    ULONGLONG m_qwStarted = 0;
+};
+
+}  // namespace
+
+void InstallHangWatchdog() {
+    testing::UnitTest::GetInstance()->listeners().Append(new HangWatchdog(LimitSeconds()));
+}
