@@ -12,6 +12,7 @@
 #include "manager/CGenericTSPIManager.h"
 #include "manager/ProviderLock.h"
 #include "manager/ProviderState.h"
+#include "manager/RequestThreads.h"
 #include "model/EventDelivery.h"
 #include "model/LineTable.h"
 #include "http/CHTTPContactEvent.h"
@@ -25,6 +26,7 @@ constexpr DWORD kKeepAliveTickMs = 1000;
 constexpr DWORD kRestartPauseMs = 5000;      // after a network change
 constexpr DWORD kMonitorRetryMs = 30000;     // after a failed token check or stream
 constexpr DWORD kTicksPerOfflineSweep = 60;  // about once a minute
+constexpr DWORD kReplyDelayMs = 100;
 
 // Set by the network observer, cleared by the keep-alive thread.
 volatile LONG g_lNetworkChanged = 0;
@@ -205,17 +207,18 @@ struct ReplyRequest {
     DWORD dwRequestID;
     LONG lResult;
     HANDLE hThread;
+    LONG lGeneration;
 };
 
 DWORD WINAPI DelayedReplyThread(LPVOID pParam) {
     ReplyRequest* pRequest = static_cast<ReplyRequest*>(pParam);
     // After the export has returned the request identifier and left the lock.
-    Sleep(100);
-    if (g_pManager != nullptr) g_pManager->SendReply(pRequest->dwRequestID, pRequest->lResult);
-    Sleep(100);
-    CloseHandle(pRequest->hThread);
+    if (WaitInRequest(kReplyDelayMs, pRequest->lGeneration) && g_pManager != nullptr)
+        g_pManager->SendReply(pRequest->dwRequestID, pRequest->lResult);
+    WaitInRequest(kReplyDelayMs, pRequest->lGeneration);
+    HANDLE hThread = pRequest->hThread;
     delete pRequest;
-    return 0;
+    EndRequestThread(hThread);
 }
 }  // namespace
 
@@ -250,16 +253,15 @@ HANDLE EventMonitorHandle() { return g_Monitor.hThread; }
 HANDLE KeepAliveHandle() { return g_KeepAlive.hThread; }
 
 void StartReplyRequest(DWORD dwRequestID, LONG lResult) {
-    ReplyRequest* pRequest = new (std::nothrow) ReplyRequest{dwRequestID, lResult, nullptr};
+    ReplyRequest* pRequest = new (std::nothrow) ReplyRequest{dwRequestID, lResult, nullptr, CurrentRequestGeneration()};
     if (pRequest == nullptr) return;
-    pRequest->hThread = CreateThread(nullptr, kStackCommit, DelayedReplyThread, pRequest, CREATE_SUSPENDED, nullptr);
+    pRequest->hThread = CreateRequestThread(DelayedReplyThread, pRequest);
     if (pRequest->hThread == nullptr) {
         delete pRequest;
         return;
     }
     ResumeThread(pRequest->hThread);
 }
-
 
 CNwObserve::~CNwObserve() {
     // At unload the loader lock is held: no thread can end by itself now.

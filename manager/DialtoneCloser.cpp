@@ -4,12 +4,12 @@
 
 #include "log/Trace.h"
 #include "manager/ProviderLock.h"
+#include "manager/RequestThreads.h"
 #include "model/EventDelivery.h"
 #include "model/LineTable.h"
 
 namespace {
 constexpr DWORD kExtraWaitMs = 100;
-constexpr DWORD kThreadStackCommit = 2048;
 constexpr DWORD kLeftInDialtone = LINECALLSTATE_UNKNOWN | LINECALLSTATE_DIALTONE;
 }  // namespace
 
@@ -18,11 +18,12 @@ DWORD WINAPI AsyncCloseUnknownDialtoneThread(LPVOID pParam) {
     CFuncTrace trace(5, L"AsyncCloseUnknownDialtoneThread", TracePrefix::None);
     trace.Param(L"m_dwLineID", L"%u", pRequest->m_dwLineID);
     trace.Param(L"m_dwWaitTime", L"%u", pRequest->m_dwWaitTime);
-    Sleep(pRequest->m_dwWaitTime + kExtraWaitMs);
-    {
+    if (WaitInRequest(pRequest->m_dwWaitTime + kExtraWaitMs, pRequest->m_lGeneration)) {
         CProviderLockGuard lock(LockOwner::AsyncCloseUnknownDialtoneThread);
         const DWORD dwLinePos = pRequest->m_dwLineID;
-        LONG lCallPos = GetFirstCallPosWithState(dwLinePos, kLeftInDialtone);
+        // A shutdown that came while this thread waited for the lock voids the request too.
+        const bool bValid = RequestStillValid(pRequest->m_lGeneration);
+        const LONG lCallPos = bValid ? GetFirstCallPosWithState(dwLinePos, kLeftInDialtone) : -1;
         trace.Var(L"lCallPos", L"%d", lCallPos);
         if (lCallPos >= 0) {
             RaiseCallMsg(static_cast<LONG>(dwLinePos), lCallPos, LINE_CALLSTATE, LINECALLSTATE_IDLE, 0,
@@ -33,19 +34,17 @@ DWORD WINAPI AsyncCloseUnknownDialtoneThread(LPVOID pParam) {
     HANDLE hThread = pRequest->m_hThread;
     delete pRequest;
     trace.End();
-    CloseHandle(hThread);
-    ExitThread(0);
+    EndRequestThread(hThread);
 }
 
 void StartDialtoneCloseRequest(DWORD dwLineID, DWORD dwWaitTime) {
     CFuncTrace trace(5, L"StartDialtoneCloseRequest", TracePrefix::None);
     trace.Param(L"_dwLineID", L"%u", dwLineID);
     trace.Param(L"_dwWaitTime", L"%u", dwWaitTime);
-    auto* pRequest = new (std::nothrow) DialtoneCloseRequest{dwWaitTime, dwLineID, nullptr};
+    auto* pRequest = new (std::nothrow) DialtoneCloseRequest{dwWaitTime, dwLineID, nullptr, CurrentRequestGeneration()};
     if (pRequest == nullptr) return trace.Line(L"Abort.Error.No memory");
     // Suspended until the request knows its thread's handle, which the thread closes itself.
-    HANDLE hThread = CreateThread(nullptr, kThreadStackCommit, AsyncCloseUnknownDialtoneThread, pRequest,
-                                  CREATE_SUSPENDED, nullptr);
+    HANDLE hThread = CreateRequestThread(AsyncCloseUnknownDialtoneThread, pRequest);
     if (hThread == nullptr) {
         delete pRequest;
         return trace.Line(L"Abort.Error.CreateThread %u", GetLastError());

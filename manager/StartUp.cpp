@@ -19,6 +19,7 @@
 #include "manager/BackgroundThreads.h"
 #include "manager/CGenericTSPIManager.h"
 #include "manager/ProviderState.h"
+#include "manager/RequestThreads.h"
 #include "model/LineCaps.h"
 #include "model/LineTable.h"
 #include "pbx/ExtensionDirectory.h"
@@ -169,6 +170,7 @@ void CGenericTSPIManager::ProviderShutdown() {
     // The keep-alive thread first: it is the one that restarts the monitor.
     StopKeepAlive();
     StopEventMonitor();
+    EndRequestThreads();
     SaveLogSettings();
     trace.End();
 }

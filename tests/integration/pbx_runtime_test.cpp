@@ -340,6 +340,11 @@ TEST_F(PbxRuntimeTest, ShutdownIsPromptLeavesOnlyTheNetworkObserverAndTheLockFre
     ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
     // Event monitor, keep-alive thread, network observer.
     EXPECT_EQ(ProviderThreadCount(m_host.Module()), 3u);
+    // A call placed just before leaves a dial-tone closer waiting 30 s: the
+    // shutdown ends it too, so that nothing of the library runs after unload.
+    HDRVCALL hdCall = nullptr;
+    ASSERT_EQ(m_host.MakeCall(901, m_lines[0], reinterpret_cast<HTAPICALL>(0x901), &hdCall, L"100"), 901);
+    ASSERT_EQ(WaitForCompletion(901).lResult, 0);
     for (HDRVLINE hdLine : m_lines) ASSERT_EQ(m_host.CloseLine(hdLine), 0);
     const auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(m_host.Shutdown(), 0);

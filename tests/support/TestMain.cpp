@@ -1,10 +1,10 @@
 // main() of every test executable.
 #include <gtest/gtest.h>
 
-#include "support/HangWatchdog.h"
+#include "support/TestDiagnostics.h"
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    InstallHangWatchdog();
+    InstallTestDiagnostics();
     return RUN_ALL_TESTS();
 }

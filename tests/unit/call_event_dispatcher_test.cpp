@@ -9,6 +9,7 @@
 #include "manager/CGenericTSPIManager.h"
 #include "manager/CallNumbers.h"
 #include "manager/DialtoneCloser.h"
+#include "manager/RequestThreads.h"
 #include "manager/ProviderLock.h"
 #include "manager/ProviderState.h"
 #include "model/LineCaps.h"
@@ -253,6 +254,23 @@ TEST_F(CallEventDispatcherTest, DialtoneCloserIdlesACallLeftInDialtoneAfterItsWa
     EXPECT_GE(GetTickCount() - dwStart, 390u);
     EXPECT_EQ(Messages(htLine), kIdled);
     CloseAllCallsLeavesNone();
+}
+
+// A closer still waiting at shutdown belongs to the stopped provider: it ends
+// at once and leaves the call alone (a later load may reuse the library).
+TEST_F(CallEventDispatcherTest, ShutdownEndsAWaitingDialtoneCloserWithoutItActing) {
+    CTraceCapture capture(5);
+    HTAPILINE htLine = OpenLine(0);
+    Event(L"d2", L"21", L"caller-dial", L"outbound", L"21", L"");
+    CEventRecorder::Reset();
+    StartDialtoneCloseRequest(0, 30000);
+    Sleep(100);
+    const DWORD dwStart = GetTickCount();
+    EndRequestThreads();
+    WaitForCloser(capture);
+    EXPECT_LT(GetTickCount() - dwStart, 1000u);
+    EXPECT_TRUE(Messages(htLine).empty());
+    EXPECT_EQ(GetCallState(0, 0), static_cast<DWORD>(LINECALLSTATE_DIALTONE));
 }
 
 }  // namespace

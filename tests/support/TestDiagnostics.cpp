@@ -2,14 +2,16 @@
 // and end without a word about where it stood. The watchdog notices a test
 // that has run too long and, before it ends the run, shows the stack of every
 // thread of the process (through Wine's debugger, which reads the DWARF of
-// our modules) and the end of the provider's newest log file.
-#include "support/HangWatchdog.h"
+// our modules) and the end of the provider's newest log file. A test that
+// fails shows that log too, when the provider wrote it during the test.
+#include "support/TestDiagnostics.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -44,6 +46,8 @@ std::vector<DWORD> ThreadsOfThisProcess() {
 void PrintFile(const wchar_t* pszWhat, const std::wstring& path, size_t cbTail) {
     std::string text = ReadFileBytes(path);
     if (text.size() > cbTail) text.erase(0, text.size() - cbTail);
+    // stdout adds its own carriage returns.
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
     printf("----- %ls %ls (last %zu bytes) -----\n%s\n", pszWhat, path.c_str(), text.size(), text.c_str());
 }
 
@@ -81,15 +85,26 @@ std::vector<std::wstring> SubFolders(const std::wstring& folder) {
     return names;
 }
 
-// The provider's log that was written last, below the common application-data folder.
-void PrintNewestProviderLog() {
+// This program's name without folder and extension: the provider's log files
+// carry it.
+std::wstring ExecutableName() {
+    wchar_t szPath[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, szPath, MAX_PATH);
+    std::wstring name = szPath;
+    name.erase(0, name.find_last_of(L"\\/") + 1);
+    return name.substr(0, name.find_last_of(L'.'));
+}
+
+// The provider's log of this program that was written last, below the common
+// application-data folder, when that was after the given time.
+void PrintNewestProviderLog(FILETIME newestTime = {}) {
     wchar_t szData[MAX_PATH] = {};
     SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, szData);
     const std::wstring root = std::wstring(szData) + L"\\ORVO";
     std::wstring newest;
-    FILETIME newestTime = {};
+    const std::wstring pattern = L"*" + ExecutableName() + L"_*.LOG";
     for (const std::wstring& folder : SubFolders(root)) {
-        for (const std::wstring& name : ListFiles(root + L"\\" + folder, L"*.LOG")) {
+        for (const std::wstring& name : ListFiles(root + L"\\" + folder, pattern.c_str())) {
             const std::wstring path = root + L"\\" + folder + L"\\" + name;
             WIN32_FILE_ATTRIBUTE_DATA data;
             if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
@@ -102,25 +117,29 @@ void PrintNewestProviderLog() {
     if (!newest.empty()) PrintFile(L"provider log", newest, kLogTailBytes);
 }
 
-class HangWatchdog : public testing::EmptyTestEventListener {
+class TestDiagnostics : public testing::EmptyTestEventListener {
 public:
-    explicit HangWatchdog(DWORD dwLimitSeconds) : m_dwLimitMs(dwLimitSeconds * 1000) {
-        CloseHandle(CreateThread(nullptr, 0, &HangWatchdog::Watch, this, 0, nullptr));
+    explicit TestDiagnostics(DWORD dwLimitSeconds) : m_dwLimitMs(dwLimitSeconds * 1000) {
+        CloseHandle(CreateThread(nullptr, 0, &TestDiagnostics::Watch, this, 0, nullptr));
     }
 
     void OnTestStart(const testing::TestInfo& info) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_current = std::string(info.test_suite_name()) + "." + info.name();
         m_qwStarted = GetTickCount64();
+        GetSystemTimeAsFileTime(&m_startedAt);
     }
-    void OnTestEnd(const testing::TestInfo&) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_current.clear();
+    void OnTestEnd(const testing::TestInfo& info) override {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_current.clear();
+        }
+        if (info.result()->Failed()) PrintNewestProviderLog(m_startedAt);
     }
 
 private:
     static DWORD WINAPI Watch(LPVOID pParam) {
-        auto* self = static_cast<HangWatchdog*>(pParam);
+        auto* self = static_cast<TestDiagnostics*>(pParam);
         for (;;) {
             Sleep(1000);
             std::string hung;
@@ -145,10 +164,11 @@ private:
     std::mutex m_mutex;
     std::string m_current;
     ULONGLONG m_qwStarted = 0;
+    FILETIME m_startedAt = {};
 };
 
 }  // namespace
 
-void InstallHangWatchdog() {
-    testing::UnitTest::GetInstance()->listeners().Append(new HangWatchdog(LimitSeconds()));
+void InstallTestDiagnostics() {
+    testing::UnitTest::GetInstance()->listeners().Append(new TestDiagnostics(LimitSeconds()));
 }
