@@ -47,6 +47,14 @@ void CLoggingFile::SetFileNamePattern(const wchar_t* pszPattern) {
     BoundedCopy(m_szFileNamePattern, 512, pszPattern, 511);
 }
 
+void CLoggingFile::StartNewFile() {
+    // An open file could not be renamed by the shift.
+    EnterCriticalSection(&m_cs);
+    CloseCurrentFile();
+    OnRotate();
+    LeaveCriticalSection(&m_cs);
+}
+
 void CLoggingFile::NextFileNumber() {
     m_dwLogFileNr = (m_dwLogFileNr + 1) % m_dwMaxFiles;
 }

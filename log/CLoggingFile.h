@@ -15,6 +15,9 @@ public:
     // next file is created.
     virtual void OnRotate() {}
 
+    // A host's start: lines written so far stay in the file they went to, and
+    // the next line begins a fresh file (after OnRotate).
+    void StartNewFile();
     void SetFileNamePattern(const wchar_t* pszPattern);
     // printf-style; "%s" takes a wide string. Returns 1 when this line started a
     // new file because the old one was full, else 0.

@@ -105,8 +105,9 @@ void CGenericTSPIManager::AttachInstance() {
     g_sBaseURL = g_szApiBaseUrl;
     StrFormat(g_szAgent, L"ORVO TSP %s (%s)", version.m_szProductVersion, g_pProviderSettings->Name);
 
-    // Each start of a host begins a fresh file 000.
-    TraceLog.OnRotate();
+    // Each start of a host begins a fresh file 000, also when the settings
+    // read above already wrote lines at the DebugLevel it set.
+    TraceLog.StartNewFile();
     TraceStartUpBanner(m_szFileDescription, version);
     PrintSystemInfoFile();
     GrantFullAccess(TraceLog.m_szFileName);

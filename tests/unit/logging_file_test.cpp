@@ -80,6 +80,16 @@ TEST_F(LoggingFileTest, RotationShiftsTheSeriesAndDropsTheOldest) {
     EXPECT_EQ(ReadFileBytes(other), "service");
 }
 
+// A start-up that already wrote lines still begins a fresh 000: the open file
+// is closed so that the shift can rename it.
+TEST_F(LoggingFileTest, NewFileAtStartUpShiftsAFileAlreadyWrittenTo) {
+    m_log.Write(0, L"settings read");
+    m_log.StartNewFile();
+    m_log.Write(0, L"banner");
+    EXPECT_EQ(Messages(0), std::vector<std::wstring>{L"banner"});
+    EXPECT_EQ(Messages(1), std::vector<std::wstring>{L"settings read"});
+}
+
 TEST_F(LoggingFileTest, SurplusFilesBeyondMaxFilesAreDeleted) {
     m_log.m_dwMaxFiles = 2;
     for (int i = 0; i < 4; ++i) ASSERT_TRUE(WriteFileBytes(LogFile(i), "file " + std::to_string(i)));
