@@ -1,3 +1,7 @@
+# What every test program finds in its environment: the build and source
+# folders, the built provider, and that cmake/wine-run checks its end line.
+set(ORVO_TEST_ENVIRONMENT "ORVO_BUILD_DIR=${CMAKE_BINARY_DIR};ORVO_SOURCE_DIR=${CMAKE_SOURCE_DIR};ORVO_TSP_PATH=${CMAKE_BINARY_DIR}/ORVOTSP.TSP;ORVO_REQUIRE_END_LINE=1")
+
 # orvo_add_test(<source> <kind> <libs...>): one GoogleTest executable run by
 # CTest under Wine, labelled with its kind. Tests that change machine-wide
 # state of the prefix (registry, shared sections, ProgramData) declare it with
@@ -13,7 +17,7 @@ function(orvo_add_test src kind)
   set_tests_properties(${kind}.${name} PROPERTIES
     LABELS ${kind}
     TIMEOUT 300
-    ENVIRONMENT "ORVO_BUILD_DIR=${CMAKE_BINARY_DIR};ORVO_SOURCE_DIR=${CMAKE_SOURCE_DIR};ORVO_TSP_PATH=${CMAKE_BINARY_DIR}/ORVOTSP.TSP")
+    ENVIRONMENT "${ORVO_TEST_ENVIRONMENT}")
   file(STRINGS ${src} lock_lines REGEX "^// ctest-lock: ")
   foreach(line IN LISTS lock_lines)
     string(REPLACE "// ctest-lock: " "" lock ${line})

@@ -1,10 +1,16 @@
 // main() of every test executable.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "support/TestDiagnostics.h"
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     InstallTestDiagnostics();
-    return RUN_ALL_TESTS();
+    const int nResult = RUN_ALL_TESTS();
+    // cmake/wine-run tells a run that got here from one cut off on the way.
+    printf("[   END    ] exit code %d\n", nResult);
+    fflush(stdout);
+    return nResult;
 }
