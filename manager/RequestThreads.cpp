@@ -7,10 +7,15 @@ constexpr DWORD kEndWaitMs = 1000;
 volatile LONG g_lRunning = 0;     // request threads alive
 volatile LONG g_lGeneration = 0;  // raised by every provider shutdown
 
-// Set while a shutdown ends the request threads; manual-reset.
+// Set while a shutdown ends the request threads; manual-reset. Closed at
+// unload, when no request thread can be left: each holds the library.
 HANDLE ShutdownEvent() {
-    static const HANDLE hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    return hEvent;
+    struct CEvent {
+        HANDLE h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ~CEvent() { CloseHandle(h); }
+    };
+    static const CEvent event;
+    return event.h;
 }
 
 HMODULE ThisLibrary(DWORD dwFlags) {
