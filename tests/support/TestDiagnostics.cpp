@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "log/ExeName.h"
 #include "support/ChildProcess.h"
 #include "support/TestFiles.h"
 
@@ -85,16 +86,6 @@ std::vector<std::wstring> SubFolders(const std::wstring& folder) {
     return names;
 }
 
-// This program's name without folder and extension: the provider's log files
-// carry it.
-std::wstring ExecutableName() {
-    wchar_t szPath[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, szPath, MAX_PATH);
-    std::wstring name = szPath;
-    name.erase(0, name.find_last_of(L"\\/") + 1);
-    return name.substr(0, name.find_last_of(L'.'));
-}
-
 // The provider's log of this program that was written last, below the common
 // application-data folder, when that was after the given time.
 void PrintNewestProviderLog(FILETIME newestTime = {}) {
@@ -102,7 +93,7 @@ void PrintNewestProviderLog(FILETIME newestTime = {}) {
     SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, szData);
     const std::wstring root = std::wstring(szData) + L"\\ORVO";
     std::wstring newest;
-    const std::wstring pattern = L"*" + ExecutableName() + L"_*.LOG";
+    const std::wstring pattern = L"*" + std::wstring(GetExeName()) + L"_*.LOG";
     for (const std::wstring& folder : SubFolders(root)) {
         for (const std::wstring& name : ListFiles(root + L"\\" + folder, pattern.c_str())) {
             const std::wstring path = root + L"\\" + folder + L"\\" + name;
