@@ -5,8 +5,9 @@
 //   caps                   every line's device and address capabilities
 //                          {"caps_ms", "failed", "addresses": [address of line 0, ...]}
 //   open                   open every line {"open_ms", "failed"}
-//   memory                 the process's memory counters, in bytes
-//                          {"working_set", "peak_working_set", "private"}
+//   memory                 the process's memory, in bytes: its counters and the
+//                          bytes in use in all its heaps
+//                          {"working_set", "peak_working_set", "private", "heap"}
 //   clock                  {"now"}: the wall clock, Unix seconds (WallClock.h)
 //   wait <state> <n> <ms>  until n call-state events of that state arrived in
 //                          all, or ms passed {"reached", "count"}
@@ -177,6 +178,23 @@ private:
         CAnswer().Add("open_ms", Number(MillisecondsSince(started), 3)).Add("failed", Number(dwFailed)).Print();
     }
 
+    // What is allocated, not what the heaps keep resident: Wine's counters
+    // also hold freed pages and buffers of the moment, which hide a growth
+    // per line behind noise.
+    static ULONGLONG HeapBytesInUse() {
+        std::vector<HANDLE> heaps(GetProcessHeaps(0, nullptr) + 16);
+        heaps.resize(GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data()));
+        ULONGLONG qwBytes = 0;
+        for (HANDLE hHeap : heaps) {
+            if (!HeapLock(hHeap)) continue;
+            PROCESS_HEAP_ENTRY entry = {};
+            while (HeapWalk(hHeap, &entry))
+                if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) qwBytes += entry.cbData;
+            HeapUnlock(hHeap);
+        }
+        return qwBytes;
+    }
+
     static void Memory() {
         PROCESS_MEMORY_COUNTERS counters = {sizeof(counters)};
         GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
@@ -184,6 +202,7 @@ private:
             .Add("working_set", Number(counters.WorkingSetSize))
             .Add("peak_working_set", Number(counters.PeakWorkingSetSize))
             .Add("private", Number(counters.PagefileUsage))
+            .Add("heap", Number(HeapBytesInUse()))
             .Print();
     }
 
