@@ -21,13 +21,15 @@ class JudgeCallTest(unittest.TestCase):
     def test_lost_duplicated_and_order_of_one_answered_call(self):
         cases = [
             ("whole", (N, O, C, D, I), (0, 0, True)),
-            ("nothing arrived", (), (5, 0, False)),
-            ("connected lost", (N, O, D, I), (1, 0, False)),
-            ("offering twice", (N, O, O, C, D, I), (0, 1, False)),
-            ("a second call announced", (N, O, C, D, I, N), (0, 1, False)),
+            ("nothing arrived", (), (5, 0, True)),
+            ("connected lost", (N, O, D, I), (1, 0, True)),
+            ("offering twice", (N, O, O, C, D, I), (0, 1, True)),
+            ("a second call announced", (N, O, C, D, I, N), (0, 1, True)),
             ("idle before disconnected", (N, O, C, I, D), (0, 0, False)),
-            ("a state it should not have", (N, O, C, D, I, bench.CONNECTED << 1), (0, 1, False)),
-            ("lost and duplicated", (N, O, O, D, I), (1, 1, False)),
+            ("connected after idle, connected lost before", (N, O, D, I, C), (0, 0, False)),
+            ("a state it should not have", (N, O, C, D, I, bench.CONNECTED << 1), (0, 1, True)),
+            ("lost and duplicated", (N, O, O, D, I), (1, 1, True)),
+            ("offering again after connected: a duplicate", (N, O, C, O, D, I), (0, 1, True)),
         ]
         for label, states, expected in cases:
             with self.subTest(label):
