@@ -52,6 +52,20 @@ def normalise_extensions(records):
     return result
 
 
+NUMBERED_FIRST = 10000
+NUMBERED_MAX = 100000
+
+
+def numbered_extensions(count, first=NUMBERED_FIRST):
+    """count extensions numbered from first on, as a large call centre's directory."""
+    if not isinstance(count, int) or isinstance(count, bool) or not 0 <= count <= NUMBERED_MAX:
+        raise AccountError(f"the count of extensions must be an integer from 0 to {NUMBERED_MAX}")
+    if not isinstance(first, int) or isinstance(first, bool) or first < 0:
+        raise AccountError("the first extension number must be a non-negative integer")
+    return normalise_extensions([{"extension_number": str(number), "name": f"Extension {number}"}
+                                 for number in range(first, first + count)])
+
+
 def parse_account(data):
     if not isinstance(data, dict):
         raise AccountError("the account must be a JSON object")

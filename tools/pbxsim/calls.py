@@ -16,6 +16,8 @@ from .eventstream import event_members
 
 DIALING, RINGING, ANSWERED, ENDED = "dialing", "ringing", "answered", "ended"
 INBOUND, OUTBOUND = "inbound", "outbound"
+BURST_STEPS = ("ring", "answer", "hangup")
+BURST_PLANS = (("ring",), ("ring", "answer"), ("ring", "hangup"), BURST_STEPS)
 
 
 class CallError(Exception):
@@ -32,6 +34,7 @@ class Call:
         self.callee = callee
         self.legs = {}           # extension -> state, in offering order
         self.leg_callee = {}     # extension -> called number shown on that leg
+        self.event_ids = []      # of every event published for the call, in order
 
     def active_legs(self):
         return [ext for ext, state in self.legs.items() if state != ENDED]
@@ -50,8 +53,8 @@ class CallBook:
 
     # -- helpers ---------------------------------------------------------
     def _publish(self, call, extension, state):
-        self._hub.publish(event_members(call.uuid, extension, call.caller,
-                                        call.leg_callee[extension], state, call.direction))
+        call.event_ids.append(self._hub.publish(event_members(
+            call.uuid, extension, call.caller, call.leg_callee[extension], state, call.direction)))
 
     def _active_call(self, uuid):
         call = self._calls.get(uuid)
@@ -116,6 +119,24 @@ class CallBook:
                 self._publish(call, extension, "hangup")
             self._forget_if_over(call)
             return targets
+
+    def burst(self, extensions, caller, steps=BURST_STEPS):
+        """One incoming call per extension, played as fast as events can be made.
+
+        Each step ("ring", then "answer" and/or "hangup") is taken for every
+        call before the next step starts, so a call centre's lines all ring,
+        are all answered and all hang up back to back. Returns the calls.
+        """
+        steps = tuple(steps)
+        if steps not in BURST_PLANS:
+            raise CallError(400, 'steps must be "ring", then "answer" and/or "hangup", in that order')
+        with self._lock:
+            calls = [self.ring([extension], caller) for extension in extensions]
+            for step in steps[1:]:
+                act = self.answer if step == "answer" else self.hangup
+                for call in calls:
+                    act(call.uuid)
+            return calls
 
     # -- outgoing --------------------------------------------------------
     def place(self, extension, callee, uuid=None):

@@ -7,7 +7,7 @@ import sys
 import tempfile
 
 from . import certs
-from .account import AccountError, load_account
+from .account import AccountError, load_account, numbered_extensions
 from .listeners import Listeners
 from .simulator import Simulator
 
@@ -25,6 +25,8 @@ def parse_args(argv):
     parser.add_argument("--cert-der-out", help="write the server certificate here (DER)")
     parser.add_argument("--chunked", action="store_true", help="serve the event stream with chunked encoding")
     parser.add_argument("--token-lifetime", type=int, help="access token lifetime in seconds")
+    parser.add_argument("--extensions", type=int, metavar="N",
+                        help="serve N extensions numbered from 10000 on instead of the account's own")
     parser.add_argument("--quiet", action="store_true", help="do not log requests to stderr")
     args = parser.parse_args(argv)
     if (args.cert is None) != (args.key is None):
@@ -50,7 +52,10 @@ def main(argv=None):
     if args.token_lifetime is not None:
         overrides["token_lifetime"] = args.token_lifetime
     try:
-        sim = Simulator(load_account(args.account), overrides)
+        account = load_account(args.account)
+        if args.extensions is not None:
+            account.extensions = numbered_extensions(args.extensions)
+        sim = Simulator(account, overrides)
     except (AccountError, ValueError) as exc:
         print(f"pbxsim: {exc}", file=sys.stderr)
         return 2

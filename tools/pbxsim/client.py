@@ -153,6 +153,15 @@ class PbxSimClient:
         """An outgoing call started at the phone itself; returns its uuid."""
         return self.control("POST", "dial", dict(flow, extension=extension, callee=callee))["uuid"]
 
+    def burst(self, extensions, caller, steps=None):
+        """One incoming call per extension, its steps (default ring, answer,
+        hangup) each taken for all calls back to back; the calls, each with
+        uuid, extension and the ids of its events."""
+        body = {"extensions": list(extensions), "caller": caller}
+        if steps is not None:
+            body["steps"] = list(steps)
+        return self.control("POST", "burst", body, timeout=max(self.timeout, 60.0))["calls"]
+
     def emit_event(self, **members):
         return self.control("POST", "emit", {"event": members})["id"]
 
@@ -195,6 +204,11 @@ class PbxSimClient:
 
     def set_extensions(self, extensions):
         return self.control("POST", "extensions", {"extensions": extensions})["extensions"]
+
+    def number_extensions(self, count, first=None):
+        """Replaces the directory with count extensions numbered from first (default 10000)."""
+        body = {"count": count} if first is None else {"count": count, "first": first}
+        return self.control("POST", "extensions", body)["extensions"]
 
     def wait_for(self, streams=0, requests=0, path=None, method=None, max_streams=None, timeout=10.0):
         """Waits on the server side until at least `streams` (and at most

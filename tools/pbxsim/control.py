@@ -5,8 +5,8 @@ answers, hang-ups), to bend its behaviour (token lifetime, make-call outcome,
 faults) and to read back what the provider sent.
 """
 
-from .account import AccountError, normalise_extensions
-from .calls import CallError
+from .account import NUMBERED_FIRST, AccountError, normalise_extensions, numbered_extensions
+from .calls import BURST_STEPS, CallError
 from .eventstream import ABORT, END
 from .faults import parse_fault
 from .messages import error_response, json_response
@@ -162,12 +162,32 @@ def events(sim, request):
 
 
 def extensions(sim, request):
+    """Replaces the directory with the given records, or with "count" numbered ones."""
     if request.method == "POST":
+        body = _body(request)
         try:
-            sim.account.extensions = normalise_extensions(_body(request).get("extensions"))
+            if "count" in body:
+                sim.account.extensions = numbered_extensions(body["count"], body.get("first", NUMBERED_FIRST))
+            else:
+                sim.account.extensions = normalise_extensions(body.get("extensions"))
         except AccountError as exc:
             raise BadRequest(str(exc)) from exc
     return json_response(200, {"extensions": sim.account.extensions})
+
+
+def burst(sim, request):
+    """One incoming call per extension, ringing, answered and hung up back to back.
+
+    The answer lists each call with the ids of its events; the event history
+    has the time each event was written to each stream.
+    """
+    body = _body(request)
+    steps = body.get("steps", list(BURST_STEPS))
+    if not isinstance(steps, list):
+        raise BadRequest('"steps" must be a list')
+    calls = sim.calls.burst(_string_list(body, "extensions"), _string(body, "caller"), steps)
+    return json_response(200, {"calls": [{"uuid": c.uuid, "extension": next(iter(c.legs)), "events": c.event_ids}
+                                         for c in calls]})
 
 
 def wait(sim, request):
@@ -210,6 +230,7 @@ _ROUTES = {
     "answer": ({"POST"}, answer),
     "hangup": ({"POST"}, hangup),
     "dial": ({"POST"}, dial),
+    "burst": ({"POST"}, burst),
     "emit": ({"POST"}, emit),
     "streams/close": ({"POST"}, close_streams),
     "revoke-tokens": ({"POST"}, revoke_tokens),

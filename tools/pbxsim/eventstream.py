@@ -3,6 +3,12 @@
 Every event goes to every open stream as one write ("id: N", "data: {...}",
 blank line), so that a client normally receives it in one piece. In chunked
 mode each event is one chunk.
+
+The history notes when each event was published and when its write to each
+stream returned, in Unix seconds of time.time(), that is CLOCK_REALTIME. The
+benchmark's TAPI host under Wine stamps its callbacks with
+GetSystemTimePreciseAsFileTime, which Wine reads from the same CLOCK_REALTIME
+of the same machine: the two times are of one clock and subtract directly.
 """
 
 import json
@@ -11,6 +17,8 @@ import select
 import socket
 import ssl
 import threading
+import time
+from collections import namedtuple
 
 END = object()     # finish the body properly (terminating chunk when chunked)
 ABORT = object()   # cut the connection without ending the body
@@ -33,15 +41,27 @@ def frame_chunk(payload):
     return f"{len(payload):X}\r\n".encode("ascii") + payload + b"\r\n"
 
 
+# An event on its way to one stream, with its history entry for the write time.
+Pending = namedtuple("Pending", "frame entry")
+
+
+def wall_clock():
+    return time.time()
+
+
 class Stream:
-    def __init__(self, stream_id, chunked, peer):
+    def __init__(self, stream_id, chunked, peer, hub):
         self.stream_id = stream_id
         self.chunked = chunked
         self.peer = peer
         self.items = queue.Queue()
+        self._hub = hub
 
     def describe(self):
         return {"id": self.stream_id, "chunked": self.chunked, "peer": self.peer}
+
+    def note_written(self, entry):
+        self._hub.note_written(entry, self.stream_id, wall_clock())
 
 
 class EventHub:
@@ -54,7 +74,7 @@ class EventHub:
 
     def open_stream(self, chunked, peer):
         with self._lock:
-            stream = Stream(self._next_stream_id, chunked, peer)
+            stream = Stream(self._next_stream_id, chunked, peer, self)
             self._next_stream_id += 1
             self._streams[stream.stream_id] = stream
             return stream
@@ -69,11 +89,16 @@ class EventHub:
             event_id = self._next_event_id
             self._next_event_id += 1
             frame = frame_event(event_id, data)
-            self._history.append({"id": event_id, "data": data,
-                                  "streams": len(self._streams)})
+            entry = {"id": event_id, "data": data, "streams": len(self._streams),
+                     "published": wall_clock(), "written": []}
+            self._history.append(entry)
             for stream in self._streams.values():
-                stream.items.put(frame)
+                stream.items.put(Pending(frame, entry))
             return event_id
+
+    def note_written(self, entry, stream_id, when):
+        with self._lock:
+            entry["written"].append({"stream": stream_id, "time": when})
 
     def publish_raw(self, text):
         """Sends text exactly as given, for framing tests of the client."""
@@ -99,7 +124,8 @@ class EventHub:
 
     def history(self):
         with self._lock:
-            return list(self._history)
+            return [dict(e, written=list(e["written"])) if "written" in e else dict(e)
+                    for e in self._history]
 
     def clear_history(self):
         with self._lock:
@@ -142,6 +168,9 @@ def pump(stream, sock, write):
                 return "end"
             if item is ABORT:
                 return "abort"
-            write(frame_chunk(item) if stream.chunked else item)
+            payload = item.frame if isinstance(item, Pending) else item
+            write(frame_chunk(payload) if stream.chunked else payload)
+            if isinstance(item, Pending):
+                stream.note_written(item.entry)
         except OSError:
             return "gone"

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "tools/tapihost/WallClock.h"
+
 namespace {
 CTapiHost* g_pCurrentHost = nullptr;
 
@@ -18,6 +20,7 @@ using GetAddressStatusFn = LONG(WINAPI*)(HDRVLINE, DWORD, void*);
 using GetIDFn = LONG(WINAPI*)(HDRVLINE, DWORD, HDRVCALL, DWORD, void*, LPCWSTR, HANDLE);
 using MakeCallFn = LONG(WINAPI*)(DRV_REQUESTID, HDRVLINE, HTAPICALL, HDRVCALL*, LPCWSTR, DWORD, LINECALLPARAMS*);
 using DropFn = LONG(WINAPI*)(DRV_REQUESTID, HDRVCALL, LPCSTR, DWORD);
+using CloseCallFn = LONG(WINAPI*)(HDRVCALL);
 using GetCallInfoFn = LONG(WINAPI*)(HDRVCALL, void*);
 
 constexpr LONG kMissingExport = LINEERR_OPERATIONUNAVAIL;
@@ -153,6 +156,17 @@ std::vector<HostEvent> CTapiHost::Events() const {
     return m_events;
 }
 
+std::vector<HostEvent> CTapiHost::EventsFrom(size_t nFirst) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (nFirst >= m_events.size()) return {};
+    return std::vector<HostEvent>(m_events.begin() + static_cast<std::ptrdiff_t>(nFirst), m_events.end());
+}
+
+size_t CTapiHost::EventCount() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_events.size();
+}
+
 void CTapiHost::ClearEvents() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_events.clear();
@@ -175,6 +189,7 @@ bool CTapiHost::WaitForEventCount(size_t nCount, DWORD dwTimeoutMs) const {
 
 void CTapiHost::Record(HostEvent event) {
     event.time = std::chrono::steady_clock::now();
+    event.qwWallTime = WallClockTicks();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_events.push_back(event);
@@ -259,6 +274,12 @@ LONG CTapiHost::Drop(DRV_REQUESTID dwRequestID, HDRVCALL hdCall) {
     auto drop = ExportAs<DropFn>("TSPI_lineDrop");
     if (drop == nullptr) return kMissingExport;
     return drop(dwRequestID, hdCall, nullptr, 0);
+}
+
+LONG CTapiHost::CloseCall(HDRVCALL hdCall) {
+    auto close = ExportAs<CloseCallFn>("TSPI_lineCloseCall");
+    if (close == nullptr) return kMissingExport;
+    return close(hdCall);
 }
 
 LONG CTapiHost::GetCallInfo(HDRVCALL hdCall, DWORD dwTotalSize, std::vector<BYTE>* pRecord) {

@@ -17,6 +17,7 @@
 struct HostEvent {
     enum Kind { LineEvent, Completion, LineCreate, PhoneCreate } kind;
     std::chrono::steady_clock::time_point time;
+    ULONGLONG qwWallTime;  // FILETIME ticks of the same moment (tools/tapihost/WallClock.h)
     HTAPILINE htLine;
     HTAPICALL htCall;
     DWORD dwMsg;
@@ -73,8 +74,13 @@ public:
     LONG MakeCall(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, HTAPICALL htCall, HDRVCALL* phdCall,
                   const wchar_t* pszDestination);
     LONG Drop(DRV_REQUESTID dwRequestID, HDRVCALL hdCall);
+    // What tapisrv does once no application refers to the call any more.
+    LONG CloseCall(HDRVCALL hdCall);
     LONG GetCallInfo(HDRVCALL hdCall, DWORD dwTotalSize, std::vector<BYTE>* pRecord);
     std::vector<HostEvent> Events() const;
+    // The events from the nFirst-th on, and how many there are in all.
+    std::vector<HostEvent> EventsFrom(size_t nFirst) const;
+    size_t EventCount() const;
     // Only the line and call events, in arrival order.
     std::vector<HostEvent> LineEvents() const;
     void ClearEvents();

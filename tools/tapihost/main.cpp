@@ -3,12 +3,15 @@
 //   tapihost [PROVIDER.TSP]           start, enumerate, initialise, shut down
 //   tapihost watch [PROVIDER.TSP]     open every line and print calls as they change
 //                                     (commands on standard input, see Watch.cpp)
+//   tapihost bench [PROVIDER.TSP]     timed steps and time-stamped call events in
+//                                     JSON lines, for tools/bench (see Bench.cpp)
 //   tapihost settings NAME=VALUE...   write the standard provider's settings;
 //                                     Name and Password as protected values,
 //                                     IgnoreCertErrors as a number
 #include <cstdio>
 #include <string>
 
+#include "tools/tapihost/Bench.h"
 #include "tools/tapihost/ProviderSetup.h"
 #include "tools/tapihost/TapiHost.h"
 #include "tools/tapihost/Watch.h"
@@ -51,6 +54,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argc > 1 ? argv[1] : L"";
     if (command == L"settings") return WriteSettings(argc, argv);
     if (command == L"watch") return RunWatch(argc > 2 ? argv[2] : DefaultProviderPath());
+    if (command == L"bench") return RunBench(argc > 2 ? argv[2] : DefaultProviderPath());
     std::wstring provider = argc > 1 ? argv[1] : DefaultProviderPath();
     CTapiHost host;
     Print(L"tapihost: loading %ls", provider.c_str());

@@ -237,6 +237,23 @@ class DirectoryTest(SimulatorCase):
         # The provider re-decodes names from the raw bytes: UTF-8, not \u escapes.
         self.assertIn("Büro".encode("utf-8"), data)
 
+    def test_numbered_directory_of_a_large_account_and_its_refusals(self):
+        records = self.client.number_extensions(2000)
+        _, _, data = self.api("GET", DIRECTORY_PATH, token=self.token())
+        served = json.loads(data)["extensions"]
+        self.assertEqual(served, records)
+        self.assertEqual([r["extension_number"] for r in served], [str(n) for n in range(10000, 12000)])
+        self.assertEqual(served[0]["name"], "Extension 10000")
+        self.assertEqual(len({r["uuid"] for r in served}), 2000)
+        self.assertEqual([r["extension_number"] for r in self.client.number_extensions(2, first=500)],
+                         ["500", "501"])
+        for label, body in (("negative", {"count": -1}), ("too many", {"count": 100001}),
+                            ("not a number", {"count": "5"}), ("bad first", {"count": 1, "first": -3})):
+            with self.subTest(label):
+                with self.assertRaises(PbxSimError) as caught:
+                    self.client.control("POST", "extensions", body)
+                self.assertEqual(caught.exception.status, 400)
+
     def test_directory_can_be_replaced_at_run_time(self):
         self.client.set_extensions([{"extension_number": "31", "name": "Hall"}])
         _, _, data = self.api("GET", DIRECTORY_PATH, token=self.token())
@@ -434,6 +451,82 @@ class CallEventTest(SimulatorCase):
         self.assertEqual(stream.headers["transfer-encoding"], "chunked")
         self.client.ring("21", "0711")
         self.expect_events(stream, [("ring", "21")])
+
+
+class BurstTest(SimulatorCase):
+    def read_all(self, stream, count):
+        events = [stream.next_event() for _ in range(count)]
+        self.assertNotIn(None, events, "stream ended early")
+        return events
+
+    def test_burst_rings_answers_and_hangs_up_every_call_back_to_back(self):
+        stream = self.open_stream()
+        calls = self.client.burst(["21", "22", "23"], "+4930123456")
+        self.assertEqual([c["extension"] for c in calls], ["21", "22", "23"])
+        events = self.read_all(stream, 9)
+        self.assertEqual([(e.members["state"], e.members["extension"]) for e in events],
+                         [(state, ext) for state in ("ring", "answer", "hangup") for ext in ("21", "22", "23")])
+        # Each call's events carry its uuid, and the answer names their ids.
+        for call in calls:
+            mine = [e for e in events if e.members["uuid"] == call["uuid"]]
+            self.assertEqual([e.members["extension"] for e in mine], [call["extension"]] * 3)
+            self.assertEqual([int(e.id) for e in mine], call["events"])
+            self.assertEqual((mine[0].members["caller"], mine[0].members["callee"]),
+                             ("+4930123456", call["extension"]))
+        self.assertEqual(self.client.state()["calls"], [])
+        self.expect_nothing_before_marker(stream)
+
+    def test_burst_steps_and_refusals(self):
+        stream = self.open_stream()
+        self.client.burst(["21", "22"], "0711", steps=["ring", "hangup"])
+        self.assertEqual([(e.members["state"], e.members["extension"]) for e in self.read_all(stream, 4)],
+                         [("ring", "21"), ("ring", "22"), ("hangup", "21"), ("hangup", "22")])
+        calls = self.client.burst(["23"], "0711", steps=["ring"])
+        self.assertEqual(len(self.client.state()["calls"]), 1, "the ringing call stays")
+        self.client.hangup(calls[0]["uuid"])
+        self.read_all(stream, 2)
+        cases = [("answer first", {"steps": ["answer"]}), ("twice", {"steps": ["ring", "ring"]}),
+                 ("out of order", {"steps": ["ring", "hangup", "answer"]}), ("no list", {"steps": "ring"}),
+                 ("no extensions", {"extensions": []}), ("no caller", {"caller": ""})]
+        for label, change in cases:
+            with self.subTest(label):
+                body = dict({"extensions": ["21"], "caller": "0711"}, **change)
+                with self.assertRaises(PbxSimError) as caught:
+                    self.client.control("POST", "burst", body)
+                self.assertEqual(caught.exception.status, 400)
+        self.expect_nothing_before_marker(stream)
+
+    def test_history_has_when_each_event_was_written_to_each_stream(self):
+        first = self.open_stream()
+        second = EventStream(self.sim.port, self.token())
+        second.open()
+        self.addCleanup(second.close)
+        self.client.wait_for(streams=2)
+        before = time.time()
+        calls = self.client.burst(["21", "22"], "0711")
+        for stream in (first, second):
+            self.read_all(stream, 6)
+        # A write is noted once it returned, which may be just after the reader has it.
+        deadline = time.monotonic() + 10
+        while True:
+            history = [e for e in self.client.events() if "id" in e]
+            if all(len(e["written"]) == 2 for e in history) or time.monotonic() > deadline:
+                break
+            time.sleep(0.01)
+        after = time.time()
+        self.assertEqual([e["id"] for e in history], sorted(i for c in calls for i in c["events"]))
+        streams = {w["stream"] for e in history for w in e["written"]}
+        self.assertEqual(len(streams), 2)
+        for entry in history:
+            self.assertEqual(len(entry["written"]), 2, entry)
+            # Times of the one wall clock the reader's own time.time() reads.
+            self.assertLessEqual(before, entry["published"])
+            for write in entry["written"]:
+                self.assertLessEqual(entry["published"], write["time"])
+                self.assertLessEqual(write["time"], after)
+        for stream_id in streams:
+            times = [w["time"] for e in history for w in e["written"] if w["stream"] == stream_id]
+            self.assertEqual(times, sorted(times), "one stream's writes follow the event order")
 
 
 class ChunkedStreamTest(SimulatorCase):
@@ -682,6 +775,17 @@ class CommandLineTest(unittest.TestCase):
         self.assertEqual([(r["extension_number"], r["name"]) for r in records],
                          [("21", "Office"), ("22", "Reception"), ("23", "Lab")])
         self.assertEqual(sim.stop(), 0)
+
+    def test_numbered_extensions_option_is_the_start_directory(self):
+        sim = start_pbxsim(extra_args=["--extensions", "1200"])
+        self.addCleanup(sim.stop)
+        client = sim.client()
+        client.set_extensions([{"extension_number": "1"}])
+        client.reset()
+        token = client.access_token("lena.muster", "Demo-Pass-2024")
+        _, _, data = client.request("GET", DIRECTORY_PATH, headers=PbxSimClient.bearer(token))
+        numbers = [r["extension_number"] for r in json.loads(data)["extensions"]]
+        self.assertEqual(numbers, [str(n) for n in range(10000, 11200)])
 
     def test_shutdown_by_control_request(self):
         sim = start_pbxsim()

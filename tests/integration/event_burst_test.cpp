@@ -1,0 +1,130 @@
+// Many lines ringing at the same moment, as a hunt group or the start of a
+// shift gives: the PBX publishes the calls of fifty lines back to back, and
+// every call must reach TAPI whole, once, in its order and on its own line.
+// ctest-lock: registry
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "json/CJsonParserBase.h"
+#include "support/PbxSim.h"
+#include "support/RegistryFixture.h"
+#include "support/TestFiles.h"
+#include "tools/tapihost/ProviderSetup.h"
+#include "tools/tapihost/TapiHost.h"
+
+namespace {
+
+constexpr DWORD kLines = 50;
+// The simulator numbers a generated directory from this extension on.
+constexpr DWORD kFirstExtension = 10000;
+const wchar_t kCaller[] = L"4930123456";
+// A watchdog, not a speed requirement: the burst only has to end.
+constexpr auto kBurstDeadline = std::chrono::seconds(120);
+
+HTAPILINE LineHandle(DWORD dwLine) { return reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(dwLine + 1)); }
+
+std::wstring Extension(DWORD dwLine) { return std::to_wstring(kFirstExtension + dwLine); }
+
+class EventBurstTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_sim.Start()) << ToUtf8(m_sim.Error());
+        ASSERT_EQ(m_sim.Control(L"POST", L"extensions", L"{\"count\":" + std::to_wstring(kLines) + L"}").dwStatus,
+                  200u);
+        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"ApiBaseUrl", m_sim.ApiBaseUrl()));
+        // Numbers as the PBX sends them.
+        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"NumberFormat", L"1"));
+        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"DebugLevel", L"5"));
+        ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Name", L"lena.muster"));
+        ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Password", L"Demo-Pass-2024"));
+    }
+    void TearDown() override {
+        if (m_bStarted) m_host.Shutdown();
+        m_host.Unload();
+    }
+
+    // Every line started and opened, and the event stream held.
+    void StartAndOpenLines() {
+        ASSERT_TRUE(m_host.Load(GetEnv(L"ORVO_TSP_PATH")));
+        DWORD dwLines = 0;
+        ASSERT_EQ(m_host.Start(&dwLines), 0);
+        m_bStarted = true;
+        ASSERT_EQ(dwLines, kLines);
+        for (DWORD dwLine = 0; dwLine < kLines; ++dwLine) {
+            HDRVLINE hdLine = nullptr;
+            ASSERT_EQ(m_host.OpenLine(dwLine, LineHandle(dwLine), &hdLine), 0) << dwLine;
+        }
+        const SimReply waited = m_sim.Control(L"POST", L"wait", L"{\"streams\":1,\"timeout_ms\":10000}");
+        CJsonParserBase answer;
+        ASSERT_TRUE(answer.Parse(waited.sBody.c_str()) && answer.GetBool(L"ok")) << ToUtf8(waited.sBody);
+    }
+
+    size_t CountStates(DWORD dwState) const {
+        size_t nCount = 0;
+        for (const HostEvent& event : m_host.LineEvents())
+            nCount += event.dwMsg == LINE_CALLSTATE && event.dwParam1 == dwState;
+        return nCount;
+    }
+
+    // Waits until nCount calls went idle; false at the deadline.
+    bool WaitForIdleCalls(size_t nCount) const {
+        const auto deadline = std::chrono::steady_clock::now() + kBurstDeadline;
+        while (CountStates(LINECALLSTATE_IDLE) < nCount) {
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            m_host.WaitForEventCount(m_host.EventCount() + 1, 1000);
+        }
+        return true;
+    }
+
+    PbxSim m_sim;
+    CRegistrySnapshot m_snapshot{HKEY_LOCAL_MACHINE, kProviderSettingsKey};
+    CTapiHost m_host;
+    bool m_bStarted = false;
+};
+
+TEST_F(EventBurstTest, EveryCallOfABurstReachesItsOwnLineWholeOnceAndInOrder) {
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
+    std::wstring extensions;
+    for (DWORD dwLine = 0; dwLine < kLines; ++dwLine)
+        extensions += (dwLine == 0 ? L"\"" : L",\"") + Extension(dwLine) + L"\"";
+    // Every line rings, then every call is answered, then every call hangs up.
+    const SimReply burst = m_sim.Control(
+        L"POST", L"burst", L"{\"extensions\":[" + extensions + L"],\"caller\":" + JsonQuote(kCaller) + L"}");
+    ASSERT_EQ(burst.dwStatus, 200u) << ToUtf8(burst.sBody);
+    ASSERT_TRUE(WaitForIdleCalls(kLines)) << CountStates(LINECALLSTATE_IDLE) << " of " << kLines << " calls idle";
+
+    const std::vector<HostEvent> events = m_host.LineEvents();
+    for (DWORD dwLine = 0; dwLine < kLines; ++dwLine) {
+        SCOPED_TRACE("line " + std::to_string(dwLine));
+        std::vector<HTAPICALL> newCalls;
+        HDRVCALL hdCall = nullptr;
+        std::vector<DWORD> states;
+        std::vector<HTAPICALL> stateCalls;
+        for (const HostEvent& event : events) {
+            if (event.htLine != LineHandle(dwLine)) continue;
+            if (event.dwMsg == LINE_NEWCALL) {
+                newCalls.push_back(event.htCall);
+                hdCall = reinterpret_cast<HDRVCALL>(event.dwParam1);
+            } else if (event.dwMsg == LINE_CALLSTATE) {
+                states.push_back(static_cast<DWORD>(event.dwParam1));
+                stateCalls.push_back(event.htCall);
+            }
+        }
+        ASSERT_EQ(newCalls.size(), 1u);
+        EXPECT_EQ(states, (std::vector<DWORD>{LINECALLSTATE_OFFERING, LINECALLSTATE_CONNECTED,
+                                              LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}));
+        EXPECT_EQ(stateCalls, std::vector<HTAPICALL>(states.size(), newCalls[0]));
+        // The call carries this line's own extension and the caller: no event went to another line.
+        std::vector<BYTE> info;
+        ASSERT_EQ(m_host.GetCallInfo(hdCall, 4096, &info), 0);
+        const auto* pInfo = reinterpret_cast<const LINECALLINFO*>(info.data());
+        EXPECT_EQ(RecordText(info, pInfo->dwCalledIDSize, pInfo->dwCalledIDOffset), Extension(dwLine));
+        EXPECT_EQ(RecordText(info, pInfo->dwCallerIDSize, pInfo->dwCallerIDOffset), kCaller);
+    }
+}
+
+}  // namespace

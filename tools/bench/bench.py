@@ -1,0 +1,420 @@
+#!/usr/bin/env python3
+"""./dev bench: how fast the provider turns PBX events into TAPI events, and
+how it starts with a large directory, measured on the built library.
+
+The PBX simulator publishes the events itself, as fast as it can, and notes
+when each one was written to the provider's event stream; `tapihost bench`
+loads ORVOTSP.TSP under Wine as the telephony service would and stamps every
+TAPI callback. Both stamps come from the machine's one real-time clock (see
+tools/tapihost/WallClock.h), and each run measures the offset between them.
+
+Scenarios:
+  single   one call at a time: PBX "ring" write to OFFERING, "hangup" write to IDLE
+  burst    N lines, one call each, all rung, answered and hung up back to back
+  startup  N extensions: enumeration, initialisation, every line's capabilities, memory
+
+    tools/bench/bench.py BUILD_DIR [--calls 200] [--lines 1000] [--extensions 10000]
+                                   [--burst-wait 60] [--only single,burst,startup] [--json FILE]
+
+./dev bench runs it in a Wine prefix of its own (tools/bench/bench.sh).
+"""
+
+import argparse
+import json
+import os
+import platform
+import queue
+import subprocess
+import sys
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.dirname(HERE))
+from pbxsim.client import start_pbxsim  # noqa: E402
+
+USER, PASSWORD = "lena.muster", "Demo-Pass-2024"
+CALLER = "4930123456"
+NEWCALL = 0  # how tapihost bench marks a call's announcement in its event list
+OFFERING, CONNECTED, DISCONNECTED, IDLE = 0x2, 0x100, 0x4000, 0x1
+# What TAPI must see of one incoming call, in this order, answered or not.
+ANSWERED_CALL = (NEWCALL, OFFERING, CONNECTED, DISCONNECTED, IDLE)
+UNANSWERED_CALL = (NEWCALL, OFFERING, DISCONNECTED, IDLE)
+QUICK_WAIT_MS = 5000
+# How long a single call rings before its caller hangs up: long enough for the
+# provider to finish its pauses after OFFERING, so that the hangup's figure is
+# the hangup's own and not the rest of the ring.
+RING_TIME_S = 0.1
+
+
+def say(text):
+    print(f"bench: {text}", file=sys.stderr, flush=True)
+
+
+class Host:
+    """`tapihost bench` under Wine: one command, one JSON answer line."""
+
+    def __init__(self, build):
+        self.process = subprocess.Popen(
+            ["wine", os.path.join(build, "tapihost.exe"), "bench"], cwd=build, text=True, bufsize=1,
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.lines = queue.Queue()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.lines.put(line)
+        self.lines.put(None)
+
+    def ask(self, command, timeout=60.0):
+        self.process.stdin.write(command + "\n")
+        self.process.stdin.flush()
+        try:
+            line = self.lines.get(timeout=timeout)
+        except queue.Empty:
+            raise TimeoutError(f"tapihost did not answer {command!r} within {timeout:.0f} s") from None
+        if line is None:
+            raise RuntimeError(f"tapihost ended before answering {command!r}")
+        answer = json.loads(line)
+        if "error" in answer:
+            raise RuntimeError(f"tapihost: {answer['error']}")
+        return answer
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        try:
+            self.ask("quit", timeout=60)
+            self.process.wait(timeout=30)
+        except (OSError, TimeoutError, RuntimeError, subprocess.TimeoutExpired):
+            self.process.kill()
+            self.process.wait()
+
+
+def percentile(values, share):
+    """Nearest-rank percentile; None for no values."""
+    if not values:
+        return None
+    ordered = sorted(values)
+    rank = max(1, -(-len(ordered) * share // 100))
+    return ordered[int(rank) - 1]
+
+
+def write_times(history):
+    """(uuid, state) of every event the simulator published -> its first write time."""
+    times = {}
+    for entry in history:
+        data, written = entry.get("data"), entry.get("written")
+        if isinstance(data, dict) and written:
+            times.setdefault((data.get("uuid"), data.get("state")), min(w["time"] for w in written))
+    return times
+
+
+def start_lines(host, pbx):
+    """Starts the provider, reads its lines' capabilities, opens them and waits
+    for its event stream; the lines' addresses."""
+    started = host.ask("start", timeout=300)
+    if int(started["result"]) != 0 or started["lines"] == 0:
+        raise RuntimeError(f"the provider did not start: {started}")
+    addresses = host.ask("caps", timeout=300)["addresses"]
+    host.ask("open", timeout=300)
+    pbx.wait_for(streams=1, timeout=60)
+    return addresses
+
+
+def fresh_directory(pbx, count):
+    pbx.reset()  # ends the last host's stream and clears the event history
+    pbx.number_extensions(count)
+
+
+def clock_offset(host, rounds=50):
+    """Wine's wall clock minus Python's, from the round trip with the least
+    delay (offset, uncertainty), in seconds."""
+    best = None
+    for _ in range(rounds):
+        before = time.time()
+        now = host.ask("clock")["now"]
+        after = time.time()
+        if best is None or after - before < best[1] - best[0]:
+            best = (before, after, now)
+    before, after, now = best
+    return now - (before + after) / 2, (after - before) / 2
+
+
+def judge_call(events, expected):
+    """(lost, duplicated, in order) of one call's TAPI events: expected ones
+    that never came, ones beyond the expected (a second time, or a state the
+    call should not have had), and whether those that came kept the expected
+    order."""
+    states = [state for _, _, state, _ in events]
+    lost = sum(1 for state in expected if state not in states)
+    duplicated = len(states) - (len(expected) - lost)
+    seen = [state for state in dict.fromkeys(states) if state in expected]
+    return lost, duplicated, seen == [state for state in expected if state in seen]
+
+
+def first_of_each(events):
+    firsts = {}
+    for _, _, state, stamp in events:
+        firsts.setdefault(state, stamp)
+    return firsts
+
+
+def single_call(build, pbx, calls):
+    fresh_directory(pbx, 1)
+    offering, idle = [], []
+    lost = duplicated = out_of_order = 0
+    with Host(build) as host:
+        extension = start_lines(host, pbx)[0]
+        offerings = idles = 0
+        windows = []
+        for _ in range(calls):
+            uuid = pbx.burst([extension], CALLER, steps=["ring"])[0]["uuid"]
+            offerings = host.ask(f"wait {OFFERING} {offerings + 1} {QUICK_WAIT_MS}")["count"]
+            time.sleep(RING_TIME_S)
+            pbx.hangup(uuid)
+            idles = host.ask(f"wait {IDLE} {idles + 1} {QUICK_WAIT_MS}")["count"]
+            host.ask("close")
+            windows.append((uuid, host.ask("events")["events"]))
+    writes = write_times(pbx.events())
+    for uuid, events in windows:
+        call_lost, call_duplicated, in_order = judge_call(events, UNANSWERED_CALL)
+        lost += call_lost
+        duplicated += call_duplicated
+        out_of_order += not in_order
+        firsts = first_of_each(events)
+        if OFFERING in firsts and (uuid, "ring") in writes:
+            offering.append(firsts[OFFERING] - writes[(uuid, "ring")])
+        if IDLE in firsts and (uuid, "hangup") in writes:
+            idle.append(firsts[IDLE] - writes[(uuid, "hangup")])
+    return {"calls": calls, "offering_p50_s": percentile(offering, 50), "offering_p99_s": percentile(offering, 99),
+            "idle_p50_s": percentile(idle, 50), "idle_p99_s": percentile(idle, 99),
+            "lost": lost, "duplicated": duplicated, "out_of_order": out_of_order}
+
+
+def burst(build, pbx, lines, wait_s):
+    fresh_directory(pbx, lines)
+    with Host(build) as host:
+        addresses = start_lines(host, pbx)
+        extensions = [a for a in addresses if a][:lines]
+        say(f"burst: {len(extensions)} lines ring, answer and hang up")
+        calls = pbx.burst(extensions, CALLER)
+        waited = host.ask(f"wait {IDLE} {len(calls)} {int(wait_s * 1000)}", timeout=wait_s + 60)
+        events = host.ask("events", timeout=120)["events"]
+    history = pbx.events()
+    writes = write_times(history)
+    by_line = {}
+    for event in events:
+        by_line.setdefault(event[0], []).append(event)
+    line_of = {address: line for line, address in enumerate(addresses)}
+    lost = duplicated = out_of_order = handled = 0
+    offering, stamps = [], []
+    for call in calls:
+        mine = by_line.get(line_of[call["extension"]], [])
+        call_lost, call_duplicated, in_order = judge_call(mine, ANSWERED_CALL)
+        lost += call_lost
+        duplicated += call_duplicated
+        out_of_order += not in_order
+        states = first_of_each(mine)
+        handled += sum(1 for state in (OFFERING, CONNECTED, IDLE) if state in states)
+        stamps += [stamp for _, _, _, stamp in mine]
+        if OFFERING in states and (call["uuid"], "ring") in writes:
+            offering.append(states[OFFERING] - writes[(call["uuid"], "ring")])
+    burst_writes = [writes[key] for key in writes]
+    first_write = min(burst_writes) if burst_writes else None
+    all_idle = waited["reached"] and lost == 0
+    span = (max(stamps) - first_write) if stamps and first_write is not None else None
+    return {"lines": len(calls), "events": 3 * len(calls), "wait_s": wait_s, "idle_calls": waited["count"],
+            "complete": waited["reached"], "offered": len(offering),
+            "all_idle_s": span if all_idle else None, "handled_events": handled,
+            "events_per_s": handled / span if span else None,
+            "offering_p50_s": percentile(offering, 50), "offering_p99_s": percentile(offering, 99),
+            "write_spread_s": (max(burst_writes) - first_write) if burst_writes else None,
+            "not_written": sum(1 for e in history if "id" in e and not e["written"]),
+            "lost": lost, "duplicated": duplicated, "out_of_order": out_of_order}
+
+
+# The start-up with this many extensions is the reference that memory per
+# 1000 lines is counted from: the fixed cost of a started provider.
+REFERENCE_EXTENSIONS = 10
+
+
+def startup(build, pbx, extensions):
+    sizes = sorted({REFERENCE_EXTENSIONS, max(1, extensions // 10), max(1, extensions // 2), extensions})
+    runs = []
+    for size in sizes:
+        fresh_directory(pbx, size)
+        say(f"start-up with {size} extensions")
+        with Host(build) as host:
+            loaded = host.ask("memory")
+            started = host.ask("start", timeout=600)
+            caps = host.ask("caps", timeout=600)
+            after = host.ask("memory")
+        runs.append({"extensions": size, "lines": started["lines"], "result": int(started["result"]),
+                     "enumerate_ms": started["enumerate_ms"], "initialise_ms": started["initialise_ms"],
+                     "caps_ms": caps["caps_ms"], "caps_failed": caps["failed"],
+                     "heap_loaded": loaded["heap"], "heap_started": after["heap"],
+                     "private_started": after["private"], "working_set_started": after["working_set"]})
+    return runs
+
+
+def per_thousand_lines(reference, run):
+    """MiB of heap in use per 1000 lines that a start-up has beyond the reference one.
+
+    Heap bytes in use, not the process's private or resident memory: Wine
+    counts freed but still resident pages there too (the directory's answer
+    and its parse, for one), which hides the growth per line behind noise.
+    """
+    lines = run["lines"] - reference["lines"]
+    if lines <= 0:
+        return None
+    return (run["heap_started"] - reference["heap_started"]) / lines * 1000 / 2**20
+
+
+# -- the table ------------------------------------------------------------
+
+def ms(seconds):
+    if seconds is None:
+        return "-"
+    if seconds >= 10:
+        return f"{seconds:.1f} s"
+    return f"{seconds * 1000:.1f} ms" if seconds >= 0.01 else f"{seconds * 1000:.2f} ms"
+
+
+def pair(first, second, unit=ms):
+    return f"{unit(first)} / {unit(second)}"
+
+
+def verdict(ok):
+    return "-" if ok is None else "yes" if ok else "NO"
+
+
+def rows_single(r):
+    p99 = r["offering_p99_s"]
+    return [
+        (f"one call at a time ({r['calls']} calls)", "PBX ring write to OFFERING, p50 / p99",
+         pair(r["offering_p50_s"], p99), "p99 <= 2 ms", verdict(p99 is not None and p99 <= 0.002)),
+        ("", "PBX hangup write to IDLE, p50 / p99", pair(r["idle_p50_s"], r["idle_p99_s"]), "", ""),
+        ("", "lost / duplicated / out of order", f"{r['lost']} / {r['duplicated']} / {r['out_of_order']}",
+         "0 / 0 / 0", verdict(r["lost"] == r["duplicated"] == r["out_of_order"] == 0)),
+    ]
+
+
+def rows_burst(r):
+    all_idle, p99 = r["all_idle_s"], r["offering_p99_s"]
+    idle_text = ms(all_idle) if all_idle is not None else \
+        f"not all within {r['wait_s']:.0f} s ({r['idle_calls']} of {r['lines']} idle)"
+    rate = r["events_per_s"]
+    return [
+        (f"burst: {r['lines']} lines, {r['events']} events", "first PBX write until every call idle",
+         idle_text, "<= 1 s", verdict(all_idle is not None and all_idle <= 1.0)),
+        ("", "events per second", "-" if rate is None else f"{rate:.0f}", ">= 3000",
+         verdict(rate is not None and rate >= 3000)),
+        ("", "ring write to OFFERING, p50 / p99", pair(r["offering_p50_s"], p99) + (
+            "" if r["offered"] == r["lines"] else f" (of the {r['offered']} calls offered at all)"),
+         "p99 <= 100 ms", verdict(r["offered"] == r["lines"] and p99 is not None and p99 <= 0.1)),
+        ("", "lost / duplicated / out of order",
+         f"{r['lost']} / {r['duplicated']} / {r['out_of_order']}" + (
+             "" if r["complete"] else " (lost: not delivered by the end of the wait)"),
+         "0 / 0 / 0", verdict(r["lost"] == r["duplicated"] == r["out_of_order"] == 0)),
+        ("", "PBX wrote all events within", ms(r["write_spread_s"]), "", ""),
+    ]
+
+
+def rows_startup(runs):
+    reference = runs[0]
+    rows = []
+    for run in runs:
+        n, lines = run["extensions"], run["lines"]
+        setup_s = (run["enumerate_ms"] + run["initialise_ms"]) / 1000
+        memory = (f"heap {run['heap_started'] / 2**20:.2f} MiB, private {run['private_started'] / 2**20:.1f} MiB, "
+                  f"working set {run['working_set_started'] / 2**20:.1f} MiB")
+        growth = per_thousand_lines(reference, run) if run is not reference else None
+        rows += [
+            (f"start-up: {n} extensions", "lines", f"{lines}" + (f" ({n - lines} dropped)" if lines < n else ""),
+             f"{n}", verdict(lines == n and run["caps_failed"] == 0)),
+            ("", "enumeration + initialisation",
+             f"{ms(setup_s)} ({ms(run['enumerate_ms'] / 1000)} + {ms(run['initialise_ms'] / 1000)})", "< 1 s",
+             verdict(setup_s < 1.0)),
+            ("", "capabilities of every line", ms(run["caps_ms"] / 1000), "< 1 s", verdict(run["caps_ms"] < 1000)),
+            ("", "memory once started", memory, "", ""),
+        ]
+        if growth is not None:
+            rows.append(("", f"heap MiB per 1000 lines beyond the {reference['lines']}-line start-up",
+                         f"{growth:.2f}", "the same at every size", ""))
+    return rows
+
+
+def print_table(rows, header):
+    print(header)
+    print()
+    print("| scenario | figure | measured | target | met |")
+    print("|---|---|---|---|---|")
+    for row in rows:
+        print("| " + " | ".join(row) + " |")
+
+
+def wine_version():
+    try:
+        return subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=30).stdout.strip()
+    except OSError:
+        return "wine"
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Measures the provider's event and start-up performance.")
+    parser.add_argument("build", help="the build folder (ORVOTSP.TSP and tapihost.exe)")
+    parser.add_argument("--calls", type=int, default=200, help="calls of the one-at-a-time scenario")
+    parser.add_argument("--lines", type=int, default=1000, help="lines of the burst, one call each")
+    parser.add_argument("--extensions", type=int, default=10000, help="largest directory of the start-up")
+    parser.add_argument("--burst-wait", type=float, default=60.0, help="seconds the burst may take at most")
+    parser.add_argument("--only", default="single,burst,startup", help="scenarios to run, comma-separated")
+    parser.add_argument("--json", help="also write the figures to this file")
+    args = parser.parse_args()
+    for name in ("calls", "lines", "extensions"):
+        if getattr(args, name) < 1:
+            parser.error(f"--{name} must be at least 1")
+    build = os.path.abspath(args.build)
+    chosen = [name.strip() for name in args.only.split(",") if name.strip()]
+    unknown = set(chosen) - {"single", "burst", "startup"}
+    if unknown:
+        parser.error(f"unknown scenarios: {', '.join(sorted(unknown))}")
+
+    results, rows = {}, []
+    with start_pbxsim() as sim:
+        pbx = sim.client(timeout=120.0)
+        api = f"http://127.0.0.1:{sim.port}/v1"
+        # Number format 1 shows numbers as the PBX sends them; no tracing, as at a customer's.
+        settings = subprocess.run(
+            ["wine", os.path.join(build, "tapihost.exe"), "settings", f"Name={USER}", f"Password={PASSWORD}",
+             f"ApiBaseUrl={api}", "NumberFormat=1", "LineFormat=0", "DebugLevel=0"],
+            cwd=build, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        if settings.returncode != 0:
+            raise SystemExit("bench: could not write the provider settings")
+        with Host(build) as host:
+            results["clock_offset_s"], results["clock_uncertainty_s"] = clock_offset(host)
+        if "single" in chosen:
+            say(f"{args.calls} calls one at a time")
+            results["single"] = single_call(build, pbx, args.calls)
+            rows += rows_single(results["single"])
+        if "burst" in chosen:
+            results["burst"] = burst(build, pbx, args.lines, args.burst_wait)
+            rows += rows_burst(results["burst"])
+        if "startup" in chosen:
+            results["startup"] = startup(build, pbx, args.extensions)
+            rows += rows_startup(results["startup"])
+
+    cores = os.cpu_count()
+    header = f"ORVOTSP bench: {cores} cores, {wine_version()}, {platform.system()} {platform.release()}"
+    header += (f"; Wine's wall clock minus the simulator's: {results['clock_offset_s'] * 1000:+.3f} ms "
+               f"(+-{results['clock_uncertainty_s'] * 1000:.3f} ms)")
+    print_table(rows, header)
+    if args.json:
+        with open(args.json, "w", encoding="utf-8") as handle:
+            json.dump(dict(results, cores=cores), handle, indent=2)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
