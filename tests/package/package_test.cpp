@@ -1,5 +1,6 @@
 // The Windows Installer package as an administrator uses it: msiexec /i, a
-// newer package over it, an older one refused, msiexec /x, silently (/qn).
+// repair, a newer package over it, an older one refused, msiexec /x, all
+// silently (/qn).
 // The test runs in a Wine prefix of its own (run-in-own-prefix): a machine on
 // which only this test installs anything. Its TAPI32.DLL is the stand-in of
 // tests/tapi32double, which keeps TAPI's provider list in the registry where
@@ -191,6 +192,14 @@ TEST_F(PackageTest, InstallsUpgradesAndRemovesWithoutLeavingAnything) {
     ExpectInstalled(m_provider, m_version);
     // The installer ran the library, which logged in its folder.
     EXPECT_TRUE(FileExists(m_logFolder + L"\\ORVOTSPmsiexec_000.LOG"));
+
+    // A repair brings back what went missing: the system folder's copy and
+    // TAPI's entry.
+    ASSERT_TRUE(DeleteFileW(m_systemCopy.c_str()));
+    ASSERT_TRUE(SetProviderList(m_otherProviders));
+    ASSERT_EQ(RunMsiexec(L"/i \"" + m_package + L"\" REINSTALL=ALL REINSTALLMODE=vomus", L"repair"), 0)
+        << SetupLines(L"repair");
+    ExpectInstalled(m_provider, m_version);
 
     // A newer package replaces the installed one: one product, one entry.
     ASSERT_EQ(RunMsiexec(L"/i \"" + m_newerPackage + L"\"", L"upgrade"), 0) << SetupLines(L"upgrade");
