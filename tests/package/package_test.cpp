@@ -118,9 +118,11 @@ protected:
         if (block.empty() || !GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()) ||
             !VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&pInfo), &cbInfo) || pInfo == nullptr)
             return L"";
-        return std::to_wstring(HIWORD(pInfo->dwProductVersionMS)) + L"." + std::to_wstring(LOWORD(pInfo->dwProductVersionMS)) +
-               L"." + std::to_wstring(HIWORD(pInfo->dwProductVersionLS)) + L"." +
-               std::to_wstring(LOWORD(pInfo->dwProductVersionLS));
+        std::wstring version;
+        for (DWORD dwPart : {HIWORD(pInfo->dwProductVersionMS), LOWORD(pInfo->dwProductVersionMS),
+                             HIWORD(pInfo->dwProductVersionLS), LOWORD(pInfo->dwProductVersionLS)})
+            version += (version.empty() ? L"" : L".") + std::to_wstring(dwPart);
+        return version;
     }
 
     std::vector<InstalledProduct> InstalledProducts() const {
