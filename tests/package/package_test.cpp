@@ -102,7 +102,7 @@ protected:
         return lines;
     }
 
-    // The log a failed installation keeps for the administrator.
+    // Removes the log that a failed installation keeps for the administrator.
     void DeleteLogFolder() const {
         for (const std::wstring& name : ListFiles(m_logFolder)) DeleteFileW((m_logFolder + L"\\" + name).c_str());
         RemoveDirectoryW(m_logFolder.c_str());
