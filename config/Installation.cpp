@@ -83,23 +83,6 @@ std::unique_ptr<BYTE[]> ReadProviderList(PFN_lineGetProviderList pfnGetProviderL
     }
 }
 
-// The listed file name of an entry, when it lies inside the list's used part.
-const char* EntryFileName(const BYTE* pList, const LINEPROVIDERENTRY& entry) {
-    DWORD cbUsed = reinterpret_cast<const LINEPROVIDERLIST*>(pList)->dwUsedSize;
-    if (entry.dwProviderFilenameSize == 0 || entry.dwProviderFilenameOffset >= cbUsed ||
-        entry.dwProviderFilenameSize > cbUsed - entry.dwProviderFilenameOffset)
-        return nullptr;
-    const char* pszName = reinterpret_cast<const char*>(pList + entry.dwProviderFilenameOffset);
-    // A name must end inside its field; one that does not is not compared.
-    return memchr(pszName, '\0', entry.dwProviderFilenameSize) != nullptr ? pszName : nullptr;
-}
-
-// Whether a listed file name (a bare name or a full path) is ours.
-bool IsOurFile(const char* pszListed, const char* pszOurs) {
-    const char* pszBase = strrchr(pszListed, '\\');
-    return lstrcmpiA(pszBase != nullptr ? pszBase + 1 : pszListed, pszOurs) == 0;
-}
-
 // Id of the first provider in TAPI's registry list whose upper-cased file
 // name contains ours, or -1.
 LONG FindRegisteredProviderID() {
@@ -210,19 +193,13 @@ LONG CheckProviderNotInstalled(const CFuncTrace& trace) {
 
     char szOurs[MAX_PATH];
     ProviderFileNameA(szOurs);
-    const auto* pList = reinterpret_cast<const LINEPROVIDERLIST*>(list.get());
-    DWORD dwFit = 0;  // entries inside the used part only
-    if (pList->dwProviderListOffset <= pList->dwUsedSize)
-        dwFit = (pList->dwUsedSize - pList->dwProviderListOffset) / sizeof(LINEPROVIDERENTRY);
-    DWORD dwCount = pList->dwNumProviders < dwFit ? pList->dwNumProviders : dwFit;
-    const auto* pEntries = reinterpret_cast<const LINEPROVIDERENTRY*>(list.get() + pList->dwProviderListOffset);
-    for (DWORD i = 0; i < dwCount; ++i) {
-        const char* pszListed = EntryFileName(list.get(), pEntries[i]);
-        if (pszListed == nullptr || *pszListed == '\0' || !IsOurFile(pszListed, szOurs)) continue;
-        trace.Info(L"Already installed as provider %u", pEntries[i].dwPermanentProviderID);
-        lResult = LINEERR_NOMULTIPLEINSTANCE;
-        break;
-    }
+    ForEachListedProvider(reinterpret_cast<const LINEPROVIDERLIST*>(list.get()),
+                          [&](DWORD dwID, const char* pszListed) {
+                              if (*pszListed == '\0' || !IsListedAs(pszListed, szOurs)) return true;
+                              trace.Info(L"Already installed as provider %u", dwID);
+                              lResult = LINEERR_NOMULTIPLEINSTANCE;
+                              return false;
+                          });
     g_Manager.ProviderInstall();
     return lResult;
 }

@@ -1,0 +1,138 @@
+#!/usr/bin/env python3
+"""The administrator's guide (docs/admin.md) against the code.
+
+Every registry value the provider reads must have a row in one of the guide's
+value tables (a table whose first header cell is "Value"), and every row of
+those tables must name a value the provider reads: a value added to the code
+fails this test until the guide documents it, and a row whose value the code
+no longer reads fails it too.
+
+The value names are taken from the product's sources: the first or second
+argument of a call to a function named Read... (the registry tool's ReadString
+and ReadDword, ReadProtectedValue, and helpers over them), and the value-name
+argument of RegQueryValueExW and RegGetValueW, each either a wide string
+literal or a constant defined as one. Value names are CamelCase, which keeps
+JSON member names and other texts out. A name built at run time from a format
+("ProviderFilename%u") is documented with <n> in place of the number.
+
+Usage: admin_guide_test.py <source folder>
+"""
+import re
+import sys
+from pathlib import Path
+
+PRODUCT_DIRS = ["common", "model", "manager", "pbx", "http", "json", "log", "config", "provider"]
+VALUE_NAME = re.compile(r"^[A-Z][A-Za-z0-9]*(%[du])?$")
+WIDE_CONSTANT = re.compile(r"\b(k\w+|g_\w+)\s*(?:\[\s*\])?\s*=\s*L\"([^\"\\]*)\"")
+READ_CALL = re.compile(r"\b(Read\w*|RegQueryValueExW|RegGetValueW)\s*\(")
+FORMAT_INTO = re.compile(r"\b(?:StrFormat|BoundedFormat)\(\s*(\w+)\s*,\s*(?:\w+\s*,\s*)?L\"([A-Z][A-Za-z0-9]*%[du])\"")
+
+
+def split_arguments(text, start):
+    """The top-level arguments of the call whose "(" is at text[start - 1]."""
+    arguments, depth, current, i = [], 0, "", start
+    in_string = False
+    while i < len(text):
+        ch = text[i]
+        if in_string:
+            current += ch
+            if ch == "\\":
+                current += text[i + 1]
+                i += 1
+            elif ch == '"':
+                in_string = False
+        elif ch == '"':
+            in_string = True
+            current += ch
+        elif ch in "([{":
+            depth += 1
+            current += ch
+        elif ch in ")]}":
+            if depth == 0:
+                arguments.append(current.strip())
+                return arguments
+            depth -= 1
+            current += ch
+        elif ch == "," and depth == 0:
+            arguments.append(current.strip())
+            current = ""
+        else:
+            current += ch
+        i += 1
+    return arguments
+
+
+def value_names(argument, constants, formatted):
+    """The value names an argument stands for: a literal, a constant, or a
+    buffer that the same file formats a name into."""
+    literal = re.fullmatch(r'L"([^"\\]*)"', argument)
+    if literal:
+        return [literal.group(1)]
+    if argument in constants:
+        return [constants[argument]]
+    return formatted.get(argument, [])
+
+
+def names_read_by_code(source):
+    files = [p for d in PRODUCT_DIRS for p in sorted((source / d).glob("*")) if p.suffix in (".cpp", ".h")]
+    texts = {p: p.read_text(encoding="utf-8") for p in files}
+    constants = {}
+    for text in texts.values():
+        constants.update(WIDE_CONSTANT.findall(text))
+    names = {}
+    for path, text in texts.items():
+        formatted = {}
+        for buffer, name in FORMAT_INTO.findall(text):
+            formatted.setdefault(buffer, []).append(name)
+        for call in READ_CALL.finditer(text):
+            arguments = split_arguments(text, call.end())
+            # RegQueryValueExW(key, name, ...); RegGetValueW(key, subkey, name, ...);
+            # the Read... helpers take the name first or after the key.
+            positions = {"RegQueryValueExW": [1], "RegGetValueW": [2]}.get(call.group(1), [0, 1])
+            for position in positions[: len(arguments)]:
+                for name in value_names(arguments[position], constants, formatted):
+                    if VALUE_NAME.match(name):
+                        names.setdefault(re.sub(r"%[du]$", "<n>", name), f"{path.relative_to(source)}: {call.group(1)}")
+    return names
+
+
+def names_in_guide(guide):
+    """First-column names of the guide's tables whose first header cell is "Value"."""
+    names, in_value_table, lines = {}, False, guide.read_text(encoding="utf-8").splitlines()
+    for number, line in enumerate(lines, 1):
+        if not line.startswith("|"):
+            in_value_table = False
+            continue
+        cells = [c.strip() for c in line.strip().strip("|").split("|")]
+        if not in_value_table:
+            in_value_table = cells[0] == "Value" and number < len(lines) and lines[number].startswith("|-")
+            continue
+        if set(cells[0]) <= set("-: "):
+            continue
+        for name in re.findall(r"`([^`]+)`", cells[0]):
+            names[name] = number
+    return names
+
+
+def main():
+    source = Path(sys.argv[1]).resolve()
+    read = names_read_by_code(source)
+    documented = names_in_guide(source / "docs" / "admin.md")
+    failures = []
+    for name, where in sorted(read.items()):
+        if name not in documented:
+            failures.append(f"registry value {name} ({where}) is not in a value table of docs/admin.md")
+    for name, line in sorted(documented.items()):
+        if name not in read:
+            failures.append(f"docs/admin.md line {line} documents {name}, which the provider does not read")
+    if not read:
+        failures.append("no registry value found in the sources: the scan is broken")
+    for failure in failures:
+        print("FAIL:", failure)
+    print(f"{len(read)} registry values read by the provider, {len(documented)} documented")
+    print(f"{len(read) - len([f for f in failures if 'is not in' in f])} passed, {len(failures)} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
