@@ -202,18 +202,20 @@ TEST_F(CallEventDispatcherTest, OutgoingCallFromThePhone) {
 }
 
 // An event of a PBX call the provider has no number for (never seen, or
-// ended already) touches no call of the line: a stray "hangup" does not end
-// the connected call, a stray "answer" does not connect the offered one.
+// ended already) touches no call of the line, not even the line's only one:
+// a stray "hangup" does not end the connected call, a stray "answer" does
+// not connect the offered one.
 TEST_F(CallEventDispatcherTest, EventsOfAnUnknownCallTouchNoOtherCall) {
     const struct {
         const char* pszName;
         const wchar_t* pszState;
         const wchar_t* pszUuid;
+        DWORD dwLineCallState;  // of the line's one call
     } cases[] = {
-        {"hangup of a call never seen", L"hangup", L"never-seen"},
-        {"answer of a call never seen", L"answer", L"never-seen"},
-        {"hangup of a call that ended", L"hangup", L"ended"},
-        {"answer of a call that ended", L"answer", L"ended"},
+        {"hangup of a call never seen", L"hangup", L"never-seen", LINECALLSTATE_CONNECTED},
+        {"answer of a call never seen", L"answer", L"never-seen", LINECALLSTATE_OFFERING},
+        {"hangup of a call that ended", L"hangup", L"ended", LINECALLSTATE_CONNECTED},
+        {"answer of a call that ended", L"answer", L"ended", LINECALLSTATE_OFFERING},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszName);
@@ -222,25 +224,21 @@ TEST_F(CallEventDispatcherTest, EventsOfAnUnknownCallTouchNoOtherCall) {
         Event(L"ended", L"21", L"ring", L"inbound");
         Event(L"ended", L"21", L"hangup", L"inbound");
         ASSERT_EQ(TSPI_lineCloseCall(reinterpret_cast<HDRVCALL>(Call(0, 0))), 0);
-        // The line's calls: one connected, one offered.
-        Event(L"talking", L"21", L"ring", L"inbound");
-        Event(L"talking", L"21", L"answer", L"inbound");
-        Event(L"offered", L"21", L"ring", L"inbound");
-        ASSERT_EQ(GetCallCount(0), 2u);
-        PhoneCall* pTalking = Call(0, 0);
-        PhoneCall* pOffered = Call(0, 1);
+        Event(L"current", L"21", L"ring", L"inbound");
+        if (c.dwLineCallState == LINECALLSTATE_CONNECTED) Event(L"current", L"21", L"answer", L"inbound");
+        ASSERT_EQ(GetCallCount(0), 1u);
+        PhoneCall* pCall = Call(0, 0);
+        ASSERT_EQ(pCall->m_dwLastState, c.dwLineCallState);
         const auto numbers = g_mapCallNumber;
 
         CTraceCapture capture(5);
         Step(c.pszUuid, L"21", c.pszState, L"inbound");
         EXPECT_TRUE(Messages(htLine).empty());
         EXPECT_TRUE(capture.Contains(L"CGenericTSPIManager::DispatchEvents.Abort.Unknown call"));
-        EXPECT_EQ(pTalking->m_dwLastState, static_cast<DWORD>(LINECALLSTATE_CONNECTED));
-        EXPECT_EQ(pOffered->m_dwLastState, static_cast<DWORD>(LINECALLSTATE_OFFERING));
+        EXPECT_EQ(pCall->m_dwLastState, c.dwLineCallState);
         EXPECT_EQ(g_mapCallNumber, numbers) << "nothing is entered for an unknown call";
 
-        Event(L"talking", L"21", L"hangup", L"inbound");
-        Event(L"offered", L"21", L"hangup", L"inbound");
+        Event(L"current", L"21", L"hangup", L"inbound");
         CloseAllCallsLeavesNone();
     }
 }
