@@ -15,7 +15,7 @@ DWORD LookUpCallNumber(const std::wstring& uuid) {
 }
 
 DWORD AssignCallNumber(const std::wstring& uuid) {
-    // Numbers stay in the PBX range, apart from the ids of calls placed through TAPI.
+    // The PBX range ends below the local ids; after its last number comes 1.
     const DWORD dwNumber = IsPbxCallNumber(g_dwNextCallNumber) ? g_dwNextCallNumber : 1;
     g_dwNextCallNumber = NextPbxCallNumber(dwNumber);
     g_mapCallNumber[uuid] = dwNumber;

@@ -344,6 +344,22 @@ TEST_F(CallEventDispatcherTest, BrokenMessageCostsOnlyItself) {
                                             {Info(0x18140)}}).size());
 }
 
+// PBX call numbers run on within their range: after the last one comes 1,
+// never 0 and never an id of the range the provider invents ids in.
+TEST_F(CallEventDispatcherTest, CallNumbersWrapWithinThePbxRange) {
+    OpenLine(0);
+    g_dwNextCallNumber = 0x7FFFFFFF;
+    const std::vector<DWORD> expected{0x7FFFFFFF, 1, 2};
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const std::wstring uuid = L"w" + std::to_wstring(i);
+        Event(uuid.c_str(), L"21", L"ring", L"inbound");
+        EXPECT_EQ(CallID(Call(0, 0)), expected[i]);
+        EXPECT_EQ(g_mapCallUuid[expected[i]], uuid);
+        Event(uuid.c_str(), L"21", L"hangup", L"inbound");
+        CloseAllCallsLeavesNone();
+    }
+}
+
 // One row per kind of refused event.
 TEST_F(CallEventDispatcherTest, EventsThatChangeNothing) {
     OpenLine(0);
