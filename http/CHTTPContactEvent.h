@@ -1,31 +1,33 @@
 // The client of the call event stream: it traces like CHTTPContactLog and
-// cuts the streamed text into "data: " messages.
+// cuts the streamed text into events by the event-stream format's framing.
 #pragma once
 
 #include <functional>
 #include <string>
 
 #include "http/CHTTPContactLog.h"
+#include "http/EventStreamFraming.h"
 
 class CHTTPContactEvent : public CHTTPContactBase {
 public:
-    // Receives the text of one message: from after its "data: " to the next
-    // "data: " or the end of the text received so far.
-    using MessageHandler = std::function<void(const std::wstring& sMessage)>;
+    // Receives one event: its data (the "data" lines joined) and the last event id.
+    using MessageHandler = std::function<void(const std::wstring& sData, const std::wstring& sEventId)>;
 
     using CHTTPContactBase::CHTTPContactBase;
     void OnTrace(DWORD dwLevel, const wchar_t* pszText) override;
-    // Joins the chunks; each time the text so far ends in "}", hands every
-    // message in it to the handler and starts anew.
+    // Hands every event the chunk completes to the handler, in stream order;
+    // a chunk may end anywhere, even between the CR and LF of one line end.
     void OnData(wchar_t* pszChunk) override;
 
     // The PBX client installs its message handler before the first stream.
     void SetMessageHandler(MessageHandler handler) { m_pfnMessageHandler = std::move(handler); }
-
-    // Stream text received and not yet processed; it carries over to the next stream.
-    std::wstring m_sEventBuffer;
+    // Called before each new stream: an event the previous one cut off is dropped.
+    void BeginStream() { m_Framing.BeginStream(); }
+    // The id of the last event received, kept across streams.
+    const std::wstring& LastEventId() const { return m_Framing.LastEventId(); }
 
 private:
+    CEventStreamFraming m_Framing;
     MessageHandler m_pfnMessageHandler;
 };
 

@@ -3,6 +3,8 @@
 #include <new>
 #include <utility>
 
+#include "common/TextBoundary.h"
+
 namespace {
 
 // Beyond this many exponent steps every value has long reached zero or
@@ -162,12 +164,12 @@ const JsonValue* CJsonParserBase::Find(const WCHAR* pszKey) const {
     return it != m_Index.end() ? it->second : nullptr;
 }
 
-std::wstring CJsonParserBase::GetString(const WCHAR* pszKey) const {
+std::wstring CJsonParserBase::GetString(const WCHAR* pszKey, size_t cchMax) const {
     const JsonValue* pValue = Find(pszKey);
     const std::wstring* psText = pValue ? pValue->GetIf<JsonValue::String>() : nullptr;
     if (psText == nullptr) return {};
     try {
-        return psText->substr(0, MaxStringLength);
+        return psText->substr(0, Utf16CutLength(psText->data(), psText->size(), cchMax));
     } catch (const std::bad_alloc&) {
         return {};
     }

@@ -15,7 +15,7 @@ public:
     // Arrays and objects nested deeper than this fail the parse, so that hostile
     // input cannot exhaust the stack of the thread parsing it.
     static constexpr int MaxNestingDepth = 64;
-    // GetString gives at most this many characters of a member.
+    // GetString gives at most this many characters of a member unless told otherwise.
     static constexpr size_t MaxStringLength = 2047;
 
     CJsonParserBase() = default;
@@ -30,8 +30,10 @@ public:
     // Releases the tree; every lookup then gives its empty result.
     void Clear();
 
-    // The member's text (at most MaxStringLength characters) when it is a string, else empty.
-    std::wstring GetString(const WCHAR* pszKey) const;
+    // The member's text when it is a string, else empty. A text longer than
+    // cchMax is cut there, or one unit before when the cut would split a
+    // surrogate pair.
+    std::wstring GetString(const WCHAR* pszKey, size_t cchMax = MaxStringLength) const;
     // The member truncated toward zero when it is a number, else 0; numbers
     // outside the 32-bit range give -2147483648.
     LONG GetInt(const WCHAR* pszKey) const;

@@ -4,6 +4,7 @@
 // including the short pauses that let applications see each state.
 #include <string>
 
+#include "common/CallIdRanges.h"
 #include "log/Trace.h"
 #include "manager/CGenericTSPIManager.h"
 #include "manager/CallNumbers.h"
@@ -36,6 +37,7 @@ struct LineEvent {
     const std::wstring& extension;
     const std::wstring& caller;
     const std::wstring& callee;
+    const std::wstring& direction;
     bool bInbound;
 
     bool LineOpen() const { return GetPhoneLine(lLinePos)->m_htLine != nullptr; }
@@ -62,24 +64,42 @@ void WriteCallNumbers(LONG lLinePos, LONG lCallPos, const std::wstring& caller, 
     pCall->m_pLineCallInfo->dwCallID = dwNumber;
 }
 
-// The call an outgoing call's event is about: the one TAPI's make-call (or
-// an earlier event) left in dial tone or unknown state, else a new one.
-LONG OutgoingCallPos(LONG lLinePos) {
-    const DWORD dwLinePos = static_cast<DWORD>(lLinePos);
-    LONG lCallPos = GetFirstCallPosWithState(dwLinePos, kLeftInDialtone);
-    if (lCallPos < 0) lCallPos = GenerateNewCall(dwLinePos, nullptr, LINECALLORIGIN_OUTBOUND, g_dwPBXCallCounter, 0, -1);
-    return lCallPos;
+// The call an outgoing call's event is about: the line's call with its
+// number, else the one TAPI's make-call left in dial tone or unknown state
+// that no PBX call has claimed yet, else a new one. A call another PBX call
+// numbered is never taken over.
+LONG OutgoingCallPos(LONG lLinePos, DWORD dwNumber) {
+    LONG lUnclaimed = -1;
+    for (LONG k = 0; k < kCallSlots; ++k) {
+        const PhoneCall* pCall = GetPhoneCall(lLinePos, k);
+        if (pCall == nullptr || pCall->m_pLineCallInfo == nullptr) continue;
+        const DWORD dwState = GetCallState(lLinePos, k);
+        const DWORD dwCallID = pCall->m_pLineCallInfo->dwCallID;
+        if (dwCallID == dwNumber && dwState != LINECALLSTATE_IDLE) return k;
+        if (lUnclaimed < 0 && (dwState & kLeftInDialtone) != 0 && !IsPbxCallNumber(dwCallID)) lUnclaimed = k;
+    }
+    if (lUnclaimed >= 0) return lUnclaimed;
+    return GenerateNewCall(static_cast<DWORD>(lLinePos), nullptr, LINECALLORIGIN_OUTBOUND, g_dwPBXCallCounter, 0, -1);
 }
 
-// The call an "answer" or "hangup" is about: the line's call with the call
-// number. A PBX call the provider has no number for is taken to be the
-// line's call only when the line has just one, so that an event can never
-// end or connect another call of the line.
-LONG CallPosForNumber(LONG lLinePos, DWORD dwNumber) {
-    const DWORD dwLinePos = static_cast<DWORD>(lLinePos);
-    LONG lCallPos = GetFirstCallPosWithCallID(dwLinePos, dwNumber);
-    if (lCallPos < 0 && dwNumber == 0 && GetCallCount(dwLinePos) == 1) lCallPos = 0;
-    return lCallPos;
+// Whether a call with the number is still going on some line: then another
+// leg of the PBX call (another extension's) may still end, and the number stays.
+bool NumberInUse(DWORD dwNumber) {
+    for (DWORD dwLinePos = 0; dwLinePos < g_dwDeviceCount; ++dwLinePos) {
+        for (LONG k = 0; k < kCallSlots; ++k) {
+            const PhoneCall* pCall = GetPhoneCall(static_cast<LONG>(dwLinePos), k);
+            if (pCall != nullptr && pCall->m_pLineCallInfo != nullptr && pCall->m_pLineCallInfo->dwCallID == dwNumber &&
+                pCall->m_dwLastState != LINECALLSTATE_IDLE)
+                return true;
+        }
+    }
+    return false;
+}
+
+// Whether an event without a direction is about a call coming in: the
+// connected number of an "answer" is then the caller's. Told by the call.
+bool CallCameIn(const PhoneCall* pCall) {
+    return pCall->m_pLineCallInfo == nullptr || pCall->m_pLineCallInfo->dwOrigin != LINECALLORIGIN_OUTBOUND;
 }
 
 BranchAbort CallerDial(const LineEvent& e) {
@@ -87,7 +107,7 @@ BranchAbort CallerDial(const LineEvent& e) {
     if (!e.LineOpen()) return L"Line closed";
     if (LookUpCallNumber(e.uuid) != 0) return L"Call ID already exist";
     const DWORD dwNumber = AssignCallNumber(e.uuid);
-    LONG lCallPos = OutgoingCallPos(e.lLinePos);
+    LONG lCallPos = OutgoingCallPos(e.lLinePos, dwNumber);
     if (lCallPos < 0) return nullptr;
     const DWORD dwLastState = GetCallState(e.lLinePos, lCallPos);
     SendLineAddressStateMessage(e.lLinePos);
@@ -103,7 +123,7 @@ BranchAbort Dial(const LineEvent& e) {
     // Normally numbered by its "caller-dial" already.
     DWORD dwNumber = LookUpCallNumber(e.uuid);
     if (dwNumber == 0) dwNumber = AssignCallNumber(e.uuid);
-    LONG lCallPos = OutgoingCallPos(e.lLinePos);
+    LONG lCallPos = OutgoingCallPos(e.lLinePos, dwNumber);
     if (lCallPos < 0) return nullptr;
     const bool bProceeding = e.callee.size() >= kProceedingCalleeChars;
     SendLineAddressStateMessage(e.lLinePos);
@@ -144,35 +164,40 @@ BranchAbort Ring(const LineEvent& e) {
 }
 
 BranchAbort Answer(CGenericTSPIManager& manager, const LineEvent& e) {
+    // A PBX call the provider never numbered has no call here; no other call may stand in for it.
     const DWORD dwNumber = LookUpCallNumber(e.uuid);
+    if (dwNumber == 0) return L"Unknown call";
     manager.DropAllOtherCalls(dwNumber, e.extension);
     if (!e.LineOpen()) return L"Line closed";
     // Whatever an earlier request left in dial tone on this line is over now.
     StartDialtoneCloseRequest(static_cast<DWORD>(e.lLinePos), 0);
     if (GetCallCountWithState(static_cast<DWORD>(e.lLinePos), kAnswerable) == 0) return nullptr;
-    LONG lCallPos = CallPosForNumber(e.lLinePos, dwNumber);
+    LONG lCallPos = GetFirstCallPosWithCallID(static_cast<DWORD>(e.lLinePos), dwNumber);
     if (lCallPos < 0) return nullptr;
-    InsertNumberToCallInfo(GetPhoneCall(e.lLinePos, lCallPos), kNumberConnected,
-                           (e.bInbound ? e.caller : e.callee).c_str(), 1);
+    PhoneCall* pCall = GetPhoneCall(e.lLinePos, lCallPos);
+    const bool bInbound = e.direction.empty() ? CallCameIn(pCall) : e.bInbound;
+    InsertNumberToCallInfo(pCall, kNumberConnected, (bInbound ? e.caller : e.callee).c_str(), 1);
     RaiseState(e.lLinePos, lCallPos, LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE);
     RaiseInfo(e.lLinePos, lCallPos, LINECALLINFOSTATE_CONNECTEDID);
     return nullptr;
 }
 
 BranchAbort Hangup(CGenericTSPIManager& manager, const LineEvent& e) {
+    // A "hangup" of a PBX call never seen must not end another call of the line.
     const DWORD dwNumber = LookUpCallNumber(e.uuid);
+    if (dwNumber == 0) return L"Unknown call";
     manager.DropAllOtherCalls(dwNumber, e.extension);
     if (!e.LineOpen()) return L"Line closed";
     // Without calls on the line the numbers stay: another leg may still end.
     if (GetCallCount(static_cast<DWORD>(e.lLinePos)) == 0) return nullptr;
-    LONG lCallPos = CallPosForNumber(e.lLinePos, dwNumber);
+    LONG lCallPos = GetFirstCallPosWithCallID(static_cast<DWORD>(e.lLinePos), dwNumber);
     // A copy idled already (offered here, answered elsewhere) is not ended twice.
     if (lCallPos >= 0 && GetCallState(e.lLinePos, lCallPos) != LINECALLSTATE_IDLE) {
         RaiseState(e.lLinePos, lCallPos, LINECALLSTATE_DISCONNECTED, 0);
         RaiseState(e.lLinePos, lCallPos, LINECALLSTATE_IDLE, 0);
         SendLineAddressStateMessage(e.lLinePos);
     }
-    ForgetCallNumber(e.uuid, dwNumber);
+    if (!NumberInUse(dwNumber)) ForgetCallNumber(e.uuid, dwNumber);
     return nullptr;
 }
 }  // namespace
@@ -190,7 +215,7 @@ void CGenericTSPIManager::DispatchEvents(std::wstring uuid, std::wstring extensi
     const LONG lLinePos = GetPosFromAddress(extension.c_str());
     if (lLinePos < 0) return trace.Line(L"Abort.Wrong line pos");
     trace.Var(L"m_htLine", L"%p", GetPhoneLine(lLinePos)->m_htLine);
-    const LineEvent event{lLinePos, uuid, extension, caller, callee, direction == L"inbound"};
+    const LineEvent event{lLinePos, uuid, extension, caller, callee, direction, direction == L"inbound"};
 
     CProviderLockGuard lock(LockOwner::DispatchEvents);
     BranchAbort pszAbort = nullptr;
@@ -210,7 +235,8 @@ void CGenericTSPIManager::DispatchEvents(std::wstring uuid, std::wstring extensi
 }
 
 void CGenericTSPIManager::DropAllOtherCalls(DWORD dwCallNumber, std::wstring extension) {
-    // Runs inside the dispatcher's hold of the ProviderLock.
+    // Runs inside the dispatcher's hold of the ProviderLock. No PBX call has number 0.
+    if (dwCallNumber == 0) return;
     for (DWORD dwLinePos = 0; dwLinePos < g_dwDeviceCount; ++dwLinePos) {
         LONG lCallPos = GetFirstCallPosWithCallID(dwLinePos, dwCallNumber);
         if (lCallPos < 0) continue;

@@ -1,5 +1,7 @@
 #include "manager/CallNumbers.h"
 
+#include "common/CallIdRanges.h"
+
 // Nothing reads these before the library is attached, so their place in the
 // construction order of the process-wide objects does not matter.
 DWORD g_dwNextCallNumber = 1;
@@ -7,10 +9,15 @@ std::map<std::wstring, DWORD> g_mapCallNumber;
 std::map<DWORD, std::wstring> g_mapCallUuid;
 std::map<std::wstring, DWORD> g_mapRingSeen;
 
-DWORD LookUpCallNumber(const std::wstring& uuid) { return g_mapCallNumber[uuid]; }
+DWORD LookUpCallNumber(const std::wstring& uuid) {
+    const auto entry = g_mapCallNumber.find(uuid);
+    return entry != g_mapCallNumber.end() ? entry->second : 0;
+}
 
 DWORD AssignCallNumber(const std::wstring& uuid) {
-    const DWORD dwNumber = g_dwNextCallNumber++;
+    // The PBX range ends below the local ids; after its last number comes 1.
+    const DWORD dwNumber = IsPbxCallNumber(g_dwNextCallNumber) ? g_dwNextCallNumber : 1;
+    g_dwNextCallNumber = NextPbxCallNumber(dwNumber);
     g_mapCallNumber[uuid] = dwNumber;
     g_mapCallUuid[dwNumber] = uuid;
     return dwNumber;

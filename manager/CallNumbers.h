@@ -11,7 +11,8 @@
 
 #include "common/Types.h"
 
-// Next number to hand out; starts at 1 and is never reset.
+// Next number to hand out; starts at 1 and is never reset. Numbers stay
+// within the PBX range of common/CallIdRanges.h.
 extern DWORD g_dwNextCallNumber;
 // uuid -> call number; 0 means none.
 extern std::map<std::wstring, DWORD> g_mapCallNumber;
@@ -20,7 +21,7 @@ extern std::map<DWORD, std::wstring> g_mapCallUuid;
 // "<uuid>_<extension>" -> 1 once a "ring" for that pair was handled; never emptied.
 extern std::map<std::wstring, DWORD> g_mapRingSeen;
 
-// The number of a uuid, 0 for none. A uuid not seen before gets an entry with 0.
+// The number of a uuid, 0 for a uuid without one (never seen, or ended).
 DWORD LookUpCallNumber(const std::wstring& uuid);
 // Hands out the next number to the uuid and enters it in both maps.
 DWORD AssignCallNumber(const std::wstring& uuid);

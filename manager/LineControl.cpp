@@ -4,6 +4,7 @@
 #include "manager/CGenericTSPIManager.h"
 #include "model/EventDelivery.h"
 #include "model/LineTable.h"
+#include "model/RetiredCalls.h"
 
 LONG CGenericTSPIManager::LineOpen(PhoneLine* pLine) {
     CFuncTrace trace(2, L"CGenericTSPIManager::LineOpen");
@@ -17,5 +18,7 @@ LONG CGenericTSPIManager::LineClose(PhoneLine* pLine) {
     trace.Param(L"lLinePos", L"%d", lLinePos);
     // From the back: idling a call may remove it, and the slots behind it move down.
     for (LONG lCallPos = kCallSlots - 1; lCallPos >= 0; --lCallPos) SendIdleState(lLinePos, lCallPos);
+    // TAPI's handles of the line's calls are void once it is closed.
+    ReleaseRetiredCalls(pLine);
     return trace.End(0);
 }

@@ -1,5 +1,6 @@
 // TAPI's make-call and drop carried to the PBX. The PBX's answer only decides
 // the completion of the request; call states follow from its call events.
+#include "common/CallIdRanges.h"
 #include "log/Trace.h"
 #include "manager/BackgroundThreads.h"
 #include "manager/CGenericTSPIManager.h"
@@ -37,7 +38,9 @@ LONG CGenericTSPIManager::LineDrop(PhoneCall* pCall, DWORD dwRequestID) {
     trace.Param(L"dwRequestID", L"%u", dwRequestID);
     LONG lResult = 0;
     const DWORD dwCallNumber = pCall->m_pLineCallInfo->dwCallID;
-    const auto entry = g_mapCallUuid.find(dwCallNumber);
+    // A call no PBX event has named yet carries a local id, which no PBX call
+    // number equals: nothing is sent for it, so the drop can only ever end this call.
+    const auto entry = IsPbxCallNumber(dwCallNumber) ? g_mapCallUuid.find(dwCallNumber) : g_mapCallUuid.end();
     const std::wstring callId = entry != g_mapCallUuid.end() ? entry->second : std::wstring();
     trace.Var(L"uuid", L"%s", callId.c_str());
     if (!callId.empty()) {

@@ -11,6 +11,7 @@
 #include "model/CallFeatures.h"
 #include "model/LineTable.h"
 #include "model/NumberText.h"
+#include "model/RetiredCalls.h"
 
 namespace {
 constexpr const wchar_t* kProviderInfo = L"ORVO Third Party Service Provider";
@@ -162,6 +163,8 @@ void LineCapsDelete() {
         ReleaseLineRecords(line);
         line = PhoneLine{};
     }
+    // TAPI holds no call handle of a provider that has shut down.
+    ReleaseRetiredCalls(nullptr);
     trace.End();
 }
 

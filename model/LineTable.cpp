@@ -3,11 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/CallIdRanges.h"
 #include "log/Trace.h"
 #include "manager/ProviderState.h"
 #include "model/CallFeatures.h"
 #include "model/EventDelivery.h"
 #include "model/LineCaps.h"
+#include "model/RetiredCalls.h"
 
 DWORD g_dwNextCallID = 0;
 DWORD g_dwPBXCallCounter = 1;
@@ -114,7 +116,8 @@ LONG GenerateNewCall(DWORD dwLinePos, HTAPICALL htCall, DWORD dwOrigin, DWORD dw
     pCall->m_pLineCallInfo = pInfo;
     pCall->m_pLineCallStatus = pStatus;
 
-    if (dwCallID == 0) dwCallID = ++g_dwNextCallID;
+    // Ids the provider invents stay out of the PBX's call-number range.
+    if (dwCallID == 0) dwCallID = LocalCallId(++g_dwNextCallID);
     FillNewCallInfo(pInfo, *pLine, dwOrigin, dwCallID);
     LONG lOwnSlot = OwnAddressSlot(dwOrigin);
     if (lOwnSlot >= 0) InsertNumberToCallInfo(pCall, static_cast<DWORD>(lOwnSlot), pLine->m_szAddress, 1);
@@ -187,6 +190,11 @@ void RemovePhoneCallSilent(PhoneCall* pPhoneCall) {
     if (pPhoneCall == nullptr || IsBadWritePtr(pPhoneCall, sizeof(PhoneCall))) {
         trace.Line(L"Abort.Warning.Nullpointer");
         return;
+    }
+    // A handle TAPI may still use is never given to another call.
+    if (TapiMayHoldCall(*pPhoneCall)) {
+        RetireCall(pPhoneCall);
+        return trace.End();
     }
     pPhoneCall->m_htCall = nullptr;
     pPhoneCall->m_pPhoneLine = nullptr;

@@ -12,7 +12,7 @@
 // A deque: records handed to TAPI as line handles stay where they are when a
 // re-initialisation appends lines.
 extern std::deque<PhoneLine> g_PhoneLines;
-extern DWORD g_dwNextCallID;      // last call id the provider invented
+extern DWORD g_dwNextCallID;      // count of call ids the provider invented (see common/CallIdRanges.h)
 extern DWORD g_dwPBXCallCounter;  // running number of generated calls, starts at 1
 
 // Appends zero-filled records until the table holds dwCount lines.

@@ -21,6 +21,7 @@ int ORVO_ActivateCallMonitoring() {
     PreparePbxClient(g_EventClient, FALSE);
     g_EventClient.m_bStreaming = TRUE;
     g_EventClient.SetMessageHandler(&ORVO_HandleMessage);
+    g_EventClient.BeginStream();
     const std::wstring url = g_sBaseURL + L"/extensions/phone/calls";
     g_EventClient.SetURLDirect(url.c_str());
     g_EventClient.SetSData(nullptr);
@@ -34,25 +35,32 @@ int ORVO_ActivateCallMonitoring() {
 
 void AbortCallMonitoring() { g_EventClient.CloseRequest(); }
 
-void ORVO_HandleMessage(const std::wstring& text) {
-    std::wstring message = text;
-    // The next event's "id:" line may follow in the same pass.
-    const size_t nIdPos = message.find(L"id: ");
-    if (nIdPos != std::wstring::npos && nIdPos > 0) message.resize(nIdPos);
+bool ReadCallEvent(const std::wstring& text, CallEvent& event) {
+    CJsonParserBase parser;
+    if (!parser.Parse(text.c_str())) return false;
+    event.uuid = parser.GetString(L"uuid");
+    event.extension = parser.GetString(L"extension");
+    event.caller = parser.GetString(L"caller");
+    event.callee = parser.GetString(L"callee");
+    event.state = parser.GetString(L"state");
+    event.direction = parser.GetString(L"direction");
+    return true;
+}
 
-    std::wstring uuid, extension, caller, callee, state, direction;
-    {
-        CJsonParserBase parser;
-        if (!parser.Parse(message.c_str())) return;
-        uuid = parser.GetString(L"uuid");
-        extension = parser.GetString(L"extension");
-        caller = parser.GetString(L"caller");
-        callee = parser.GetString(L"callee");
-        state = parser.GetString(L"state");
-        direction = parser.GetString(L"direction");
+void ORVO_HandleMessage(const std::wstring& text, const std::wstring& eventId) {
+    CFuncTrace trace(2, L"ORVO_HandleMessage", TracePrefix::Func, false);
+    CallEvent event;
+    // Framing hands over whole events, so a message that does not parse is
+    // broken in itself: it alone is lost.
+    if (!ReadCallEvent(text, event))
+        return trace.Warning(L"Rejected, not a JSON object (event id %s): %s", eventId.c_str(), text.c_str());
+    if (event.direction.empty()) {
+        // Judged before the numbers are formatted: the extension is compared with them as sent.
+        event.direction = JudgeDirection(event);
+        trace.Info(L"No direction, judged \"%s\" (event id %s)", event.direction.c_str(), eventId.c_str());
     }
-    caller = FormatEventNumber(caller);
-    callee = FormatEventNumber(callee);
-    g_Manager.DispatchEvents(uuid, extension, caller, callee, state, direction);
-    Trace(2, L"Func.CGenericTSPIManager::APICALL < %s", message.c_str());
+    event.caller = FormatEventNumber(event.caller);
+    event.callee = FormatEventNumber(event.callee);
+    g_Manager.DispatchEvents(event.uuid, event.extension, event.caller, event.callee, event.state, event.direction);
+    Trace(2, L"Func.CGenericTSPIManager::APICALL < %s", text.c_str());
 }

@@ -4,11 +4,18 @@
 
 #include <string>
 
+#include "pbx/CallEvent.h"
+
 // Opens the stream and reads it until it ends, dispatching every event.
 // 1 when the stream was answered with a success status, else 0.
 int ORVO_ActivateCallMonitoring();
 // Ends a stream read that is in progress from another thread: the reading
 // thread's ORVO_ActivateCallMonitoring returns soon after.
 void AbortCallMonitoring();
-// One message (the text after its "data: "): parsed, numbers formatted, dispatched.
-void ORVO_HandleMessage(const std::wstring& text);
+// Reads one message (an event's data) into the six members; false when it
+// is not a JSON object followed by nothing but white space.
+bool ReadCallEvent(const std::wstring& text, CallEvent& event);
+// One message (an event's data, with the stream's last event id): parsed,
+// its direction judged when it has none, numbers formatted, dispatched. A
+// message that is no call event is rejected with a trace line.
+void ORVO_HandleMessage(const std::wstring& text, const std::wstring& eventId);

@@ -1,44 +1,92 @@
 #include "pbx/ExtensionDirectory.h"
 
+#include <memory>
 #include <mutex>
+#include <new>
 
+#include "common/TextBoundary.h"
 #include "http/CHTTPContactLog.h"
 #include "json/CJsonParserBase.h"
 #include "pbx/Session.h"
 
 namespace {
-// A directory record is read on its own from its "{" to its first "}".
-constexpr size_t kRecordChars = 1022;
-constexpr int kNameBytes = 254;
+// Names are kept to this many UTF-8 bytes, cut between two characters.
+constexpr size_t kNameBytes = 254;
 
 // The answer was widened byte by byte through the ANSI code page; going back
 // to those bytes and decoding them as UTF-8 gives the name the PBX sent.
 std::wstring RedecodeName(const std::wstring& name) {
-    char szBytes[kNameBytes + 1] = {};
-    int cbBytes = WideCharToMultiByte(CP_ACP, 0, name.c_str(), static_cast<int>(name.size()), szBytes, kNameBytes,
-                                      nullptr, nullptr);
-    wchar_t szName[kNameBytes + 1] = {};
-    int cchName = MultiByteToWideChar(CP_UTF8, 0, szBytes, cbBytes, szName, kNameBytes);
-    return std::wstring(szName, cchName > 0 ? cchName : 0);
+    if (name.empty()) return name;
+    const int cbAll = WideCharToMultiByte(CP_ACP, 0, name.c_str(), static_cast<int>(name.size()), nullptr, 0, nullptr,
+                                          nullptr);
+    if (cbAll <= 0) return std::wstring();
+    std::string bytes(static_cast<size_t>(cbAll), '\0');
+    WideCharToMultiByte(CP_ACP, 0, name.c_str(), static_cast<int>(name.size()), bytes.data(), cbAll, nullptr, nullptr);
+    bytes.resize(Utf8CutLength(bytes.data(), bytes.size(), kNameBytes));
+    if (bytes.empty()) return std::wstring();
+    const int cch = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    if (cch <= 0) return std::wstring();
+    std::wstring decoded(static_cast<size_t>(cch), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), decoded.data(), cch);
+    return decoded;
 }
 
-void AddRecordAt(const std::wstring& answer, size_t nPos) {
-    std::wstring record = answer.substr(nPos, kRecordChars);
-    const size_t nClose = record.find(L'}');
-    if (nClose != std::wstring::npos) record.resize(nClose + 1);
+// The end of the JSON object that starts at p, or null when none starts there.
+const wchar_t* ObjectEnd(const wchar_t* p) {
+    const wchar_t* pEnd = p;
+    try {
+        std::unique_ptr<JsonValue> value = CJsonParserBase::ParseValue(pEnd, 0);
+        return value != nullptr && value->GetKind() == JsonValue::Object ? pEnd : nullptr;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+// The record in the object text, when the object is one: it has a number.
+bool ReadRecord(const std::wstring& objectText, ExtensionInfo& info) {
     CJsonParserBase parser;
-    if (!parser.Parse(record.c_str())) return;
-    ExtensionInfo info;
+    if (!parser.Parse(objectText.c_str())) return false;
     info.extension_number = parser.GetString(L"extension_number");
-    // An object without a number is no extension: the answer's wrapper when
-    // the account has none, or something nested inside a record.
-    if (info.extension_number.empty()) return;
+    if (info.extension_number.empty()) return false;
     info.uuid = parser.GetString(L"uuid");
     info.name = RedecodeName(parser.GetString(L"name"));
-    g_Extensions.push_back(info);
-    g_ExtensionMap[info.extension_number] = info;
+    return true;
 }
 }  // namespace
+
+std::vector<ExtensionInfo> ParseExtensionDirectory(const wchar_t* pszAnswer) {
+    std::vector<ExtensionInfo> records;
+    if (pszAnswer == nullptr) return records;
+    // Objects are looked for outside string values only, so a brace in a
+    // name is just a character. An object with a number is a record, taken
+    // whole with whatever it nests; any other object is a wrapper, looked
+    // into for records.
+    bool bInString = false;
+    for (const wchar_t* p = pszAnswer; *p != L'\0';) {
+        if (bInString) {
+            if (*p == L'\\' && p[1] != L'\0') {
+                p += 2;
+                continue;
+            }
+            bInString = *p != L'"';
+            ++p;
+            continue;
+        }
+        if (*p == L'"') {
+            bInString = true;
+        } else if (*p == L'{') {
+            const wchar_t* pEnd = ObjectEnd(p);
+            ExtensionInfo info;
+            if (pEnd != nullptr && ReadRecord(std::wstring(p, pEnd), info)) {
+                records.push_back(std::move(info));
+                p = pEnd;
+                continue;
+            }
+        }
+        ++p;
+    }
+    return records;
+}
 
 DWORD ReadExtensions() {
     ORVO_CheckAccessToken();
@@ -53,9 +101,8 @@ DWORD ReadExtensions() {
 
     g_Extensions.clear();
     if (!bResult || g_SessionClient.m_pszAnswer == nullptr) return 0;
-    const std::wstring answer = g_SessionClient.m_pszAnswer;
-    for (size_t nPos = answer.find(L'{'); nPos != std::wstring::npos; nPos = answer.find(L'{', nPos + 1))
-        AddRecordAt(answer, nPos);
+    g_Extensions = ParseExtensionDirectory(g_SessionClient.m_pszAnswer);
+    for (const ExtensionInfo& info : g_Extensions) g_ExtensionMap[info.extension_number] = info;
     return static_cast<DWORD>(g_Extensions.size());
 }
 

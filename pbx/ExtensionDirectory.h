@@ -25,6 +25,11 @@ extern std::map<std::wstring, ExtensionInfo> g_ExtensionMap;
 // 0 when the read failed. Runs under the session lock, which also guards the
 // two tables.
 DWORD ReadExtensions();
+// The records of a directory answer, in answer order: every object with a
+// non-empty string "extension_number" that does not stand inside another
+// record, whatever objects or arrays wrap it. "name" is decoded as the UTF-8
+// the PBX sent and kept to 254 bytes of it, cut between two characters.
+std::vector<ExtensionInfo> ParseExtensionDirectory(const wchar_t* pszAnswer);
 // 1 when the extension's presence is "offline" or "idle". An unknown number
 // gets an empty entry.
 DWORD IsExtensionOffline(const wchar_t* pszExtensionNumber);

@@ -20,7 +20,10 @@ LONG g_nTokenExpiry = 0;
 namespace {
 constexpr DWORD kSecureProtocols = 0xA00;  // TLS 1.1 and TLS 1.2
 constexpr int kTokenMarginSeconds = 20;
-constexpr size_t kClaimsUnits = 1024;
+// A token goes into the Authorization line of every request, whose header
+// buffer must also hold the other lines; a longer token could only be sent
+// cut off, so it fails the login instead.
+constexpr size_t kMaxTokenChars = CHTTPContactBase::HeaderUnits - 512;
 
 const wchar_t kJsonHeader[] = L"Accept:*.*\r\nContent-Type: application/json\r\n\r\n";
 const wchar_t kBearerHeader[] = L"Accept:*.*\r\nContent-Type: application/json\r\nAuthorization: Bearer %s\r\n\r\n";
@@ -100,8 +103,13 @@ int ReadTokens() {
     CSessionGuard session(SessionMutex());
     CJsonParserBase answer;
     if (g_SessionClient.m_pszAnswer == nullptr || !answer.Parse(g_SessionClient.m_pszAnswer)) return 0;
-    g_sAccessToken = answer.GetString(L"access-token");
-    g_sRefreshToken = answer.GetString(L"refresh-token");
+    // Read whole: a token cut to the length of an ordinary member would be useless.
+    g_sAccessToken = answer.GetString(L"access-token", kMaxTokenChars + 1);
+    g_sRefreshToken = answer.GetString(L"refresh-token", kMaxTokenChars + 1);
+    if (g_sAccessToken.size() > kMaxTokenChars || g_sRefreshToken.size() > kMaxTokenChars) {
+        Trace(2, L"Func.ReadTokens.Warning.Token longer than %u characters", static_cast<DWORD>(kMaxTokenChars));
+        return 0;
+    }
     return ReadTokenClaims();
 }
 
@@ -114,12 +122,11 @@ int ReadTokenClaims() {
     std::string bytes;
     if (!Base64Decode(payload.c_str(), payload.size(), bytes) || bytes.empty()) return 0;
 
-    // The claims as narrow text, without whatever follows the closing brace.
+    // The claims as narrow text, whatever their length (the token's is
+    // bounded), without whatever follows the closing brace.
     std::wstring claims;
-    for (size_t i = 0; i < bytes.size() && i < kClaimsUnits - 2; ++i) {
-        if (bytes[i] == '\0') break;
+    for (size_t i = 0; i < bytes.size() && bytes[i] != '\0'; ++i)
         claims += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]));
-    }
     while (!claims.empty() && claims.back() != L'}') claims.pop_back();
 
     CJsonParserBase parser;

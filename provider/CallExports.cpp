@@ -7,6 +7,7 @@
 #include "model/EventDelivery.h"
 #include "model/LineCaps.h"
 #include "model/LineTable.h"
+#include "model/RetiredCalls.h"
 #include "provider/Destination.h"
 #include "provider/ExportGuards.h"
 #include "provider/TspiExports.h"
@@ -67,6 +68,8 @@ LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, HTAPI
 
         LONG lResult = g_Manager.LineMakeCall(pLine, dwRequestID, destination.szNumber);
         if (lResult < 0) {
+            // TAPI does not keep the handle of a make-call that failed at once.
+            pCall->m_htCall = nullptr;
             RemovePhoneCall(pCall);
             *lphdCall = nullptr;
         }
@@ -94,6 +97,11 @@ LONG TSPIAPI TSPI_lineCloseCall(HDRVCALL hdCall) {
             trace.Abort(lError, nCheck);
             return 0L;
         };
+        // A call that left its line while TAPI held it is let go of now.
+        if (ReleaseRetiredCall(hdCall)) {
+            trace.Info(L"Retired call released");
+            return 0;
+        }
         if (pCall == nullptr || IsBadWritePtr(pCall, sizeof(PhoneCall))) return nothingToClose(LINEERR_INVALCALLHANDLE, 1);
         if (pCall->m_pPhoneLine == nullptr) return nothingToClose(LINEERR_INVALLINEHANDLE, 2);
         if (IsBadWritePtr(pCall->m_pLineCallInfo, kCallInfoBufferSize)) return nothingToClose(LINEERR_INVALCALLHANDLE, 3);
@@ -106,6 +114,7 @@ LONG TSPIAPI TSPI_lineCloseCall(HDRVCALL hdCall) {
             case 0:
             case LINECALLSTATE_IDLE:
             case LINECALLSTATE_UNKNOWN:
+                pCall->m_dwCloseFlags |= kCallClosedByTapi;
                 RemovePhoneCall(pCall);
                 return 0;
             case LINECALLSTATE_DISCONNECTED:

@@ -9,6 +9,8 @@ CProvisionalCall::CProvisionalCall(LONG lLinePos, HTAPICALL htCall, DWORD dwOrig
 
 CProvisionalCall::~CProvisionalCall() {
     if (m_pCall == nullptr) return;
+    // The request failed, so TAPI keeps no handle of this call: the record can go at once.
+    m_pCall->m_htCall = nullptr;
     RemovePhoneCall(m_pCall);
     // TAPI must not be left holding the handle of a removed record.
     if (m_lphdCall != nullptr) *m_lphdCall = nullptr;

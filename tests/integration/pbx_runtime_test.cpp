@@ -253,6 +253,27 @@ TEST_F(PbxRuntimeTest, CallOfferedToTwoExtensionsIsAnsweredOnOneAndEndsOnHangup)
     EXPECT_TRUE(CallStates(2).empty());
 }
 
+// Events written the ways the event-stream format allows, through the real
+// connection: "data:" without the blank, CR LF line ends, a heartbeat in the
+// same write, values holding "id: " and "data: ", no "direction", an event
+// split across writes right after an inner brace, and a broken message
+// between good ones. Each good event rings its line.
+TEST_F(PbxRuntimeTest, EventsInEveryAllowedFramingRingTheirLines) {
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
+    const wchar_t* const writes[] = {
+        L"id: 101\r\ndata:{\"uuid\":\"f1\",\"extension\":\"21\",\"caller\":\"Call id: 7\",\"callee\":\"21\","
+        L"\"state\":\"ring\"}\r\n\r\n: heartbeat\r\n\r\n",
+        L"id: 102\ndata: {\"uuid\":\"broken\",\n\n",
+        L"id: 103\ndata: {\"uuid\":\"f2\",\"extension\":\"22\",\"meta\":{\"a\":{\"b\":1}}",
+        L",\"caller\":\"data: 5\",\"callee\":\"22\",\"state\":\"ring\",\"direction\":\"inbound\"}\n\n",
+    };
+    for (const wchar_t* pszWrite : writes)
+        ASSERT_EQ(m_sim.Control(L"POST", L"emit", L"{\"raw\":" + JsonQuote(pszWrite) + L"}").dwStatus, 200u);
+    EXPECT_TRUE(WaitForState(0, LINECALLSTATE_OFFERING));
+    EXPECT_TRUE(WaitForState(1, LINECALLSTATE_OFFERING));
+    EXPECT_TRUE(CallStates(2).empty());
+}
+
 TEST_F(PbxRuntimeTest, MakeCallAndDropGoToThePbxAndCompleteAfterTheExportReturnedOrFailWhenRefused) {
     ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
     // The callee answers after 1.5 s.

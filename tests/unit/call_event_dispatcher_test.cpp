@@ -13,6 +13,7 @@
 #include "manager/ProviderLock.h"
 #include "manager/ProviderState.h"
 #include "model/LineCaps.h"
+#include "pbx/EventStream.h"
 #include "provider/TspiExports.h"
 #include "support/LineModelFixture.h"
 #include "support/TraceCapture.h"
@@ -47,6 +48,11 @@ protected:
         g_mapCallNumber.clear();
         g_mapCallUuid.clear();
         g_mapRingSeen.clear();
+    }
+    // A dial-tone closer an "answer" started must not run into the next test.
+    void TearDown() override {
+        EndRequestThreads();
+        LineModelFixture::TearDown();
     }
 
     static void Event(const wchar_t* uuid, const wchar_t* extension, const wchar_t* state, const wchar_t* direction,
@@ -195,16 +201,163 @@ TEST_F(CallEventDispatcherTest, OutgoingCallFromThePhone) {
     }
 }
 
-TEST_F(CallEventDispatcherTest, HangupOfAnUnknownCall) {
-    HTAPILINE htLine = OpenLine(0);
-    // On a line without calls nothing happens.
-    Event(L"never-seen", L"21", L"hangup", L"inbound");
-    EXPECT_TRUE(Events().empty());
-    // The line's one call is taken to be the PBX's.
-    AddCall(0, LINECALLSTATE_CONNECTED);
-    Step(L"never-seen", L"21", L"hangup", L"inbound");
-    EXPECT_EQ(Messages(htLine), kHungUp);
+// An event of a PBX call the provider has no number for (never seen, or
+// ended already) touches no call of the line, not even the line's only one:
+// a stray "hangup" does not end the connected call, a stray "answer" does
+// not connect the offered one.
+TEST_F(CallEventDispatcherTest, EventsOfAnUnknownCallTouchNoOtherCall) {
+    const struct {
+        const char* pszName;
+        const wchar_t* pszState;
+        const wchar_t* pszUuid;
+        DWORD dwLineCallState;  // of the line's one call
+    } cases[] = {
+        {"hangup of a call never seen", L"hangup", L"never-seen", LINECALLSTATE_CONNECTED},
+        {"answer of a call never seen", L"answer", L"never-seen", LINECALLSTATE_OFFERING},
+        {"hangup of a call that ended", L"hangup", L"ended", LINECALLSTATE_CONNECTED},
+        {"answer of a call that ended", L"answer", L"ended", LINECALLSTATE_OFFERING},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        g_mapRingSeen.clear();
+        HTAPILINE htLine = OpenLine(0);
+        Event(L"ended", L"21", L"ring", L"inbound");
+        Event(L"ended", L"21", L"hangup", L"inbound");
+        ASSERT_EQ(TSPI_lineCloseCall(reinterpret_cast<HDRVCALL>(Call(0, 0))), 0);
+        Event(L"current", L"21", L"ring", L"inbound");
+        if (c.dwLineCallState == LINECALLSTATE_CONNECTED) Event(L"current", L"21", L"answer", L"inbound");
+        ASSERT_EQ(GetCallCount(0), 1u);
+        PhoneCall* pCall = Call(0, 0);
+        ASSERT_EQ(pCall->m_dwLastState, c.dwLineCallState);
+        const auto numbers = g_mapCallNumber;
+
+        CTraceCapture capture(5);
+        Step(c.pszUuid, L"21", c.pszState, L"inbound");
+        EXPECT_TRUE(Messages(htLine).empty());
+        EXPECT_TRUE(capture.Contains(L"CGenericTSPIManager::DispatchEvents.Abort.Unknown call"));
+        EXPECT_EQ(pCall->m_dwLastState, c.dwLineCallState);
+        EXPECT_EQ(g_mapCallNumber, numbers) << "nothing is entered for an unknown call";
+
+        Event(L"current", L"21", L"hangup", L"inbound");
+        CloseAllCallsLeavesNone();
+    }
+}
+
+// One PBX call on two extensions (an internal call from 21 to 22): the end
+// of one leg leaves the other leg's call and number alone until it ends too.
+TEST_F(CallEventDispatcherTest, EachLegOfACallEndsOnItsOwnHangup) {
+    CTraceCapture capture(5);
+    HTAPILINE ht21 = OpenLine(0);
+    HTAPILINE ht22 = OpenLine(1);
+    Event(L"int", L"21", L"caller-dial", L"outbound", L"21", L"22");
+    Event(L"int", L"21", L"dial", L"outbound", L"21", L"22");
+    Event(L"int", L"22", L"ring", L"inbound", L"21", L"22");
+    Event(L"int", L"22", L"answer", L"inbound", L"21", L"22");
+    Event(L"int", L"21", L"answer", L"outbound", L"21", L"22");
+    WaitForCloser(capture);
+    ASSERT_EQ(Call(0, 0)->m_dwLastState, static_cast<DWORD>(LINECALLSTATE_CONNECTED));
+    ASSERT_EQ(Call(1, 0)->m_dwLastState, static_cast<DWORD>(LINECALLSTATE_CONNECTED));
+    const DWORD dwNumber = CallID(Call(0, 0));
+    EXPECT_EQ(CallID(Call(1, 0)), dwNumber);
+
+    Step(L"int", L"21", L"hangup", L"outbound", L"21", L"22");
+    EXPECT_EQ(Messages(ht21), kHungUp);
+    EXPECT_TRUE(Messages(ht22).empty()) << "the other leg talks on";
+    EXPECT_EQ(g_mapCallUuid[dwNumber], L"int");
+
+    Step(L"int", L"22", L"hangup", L"inbound", L"21", L"22");
+    EXPECT_EQ(Messages(ht22), kHungUp);
+    EXPECT_EQ(g_mapCallNumber.count(L"int"), 0u);
+    EXPECT_EQ(g_mapCallUuid.count(dwNumber), 0u);
     CloseAllCallsLeavesNone();
+}
+
+// An event the PBX sends without "direction" is judged from its other
+// members and traced; none is dropped for the lack of it.
+TEST_F(CallEventDispatcherTest, EventWithoutDirectionIsJudgedFromItsMembers) {
+    HTAPILINE ht21 = OpenLine(0);
+    HTAPILINE ht22 = OpenLine(1);
+    // Numbers of six digits or fewer reach the dispatcher as sent.
+    auto message = [](const wchar_t* uuid, const wchar_t* extension, const wchar_t* state, const wchar_t* caller,
+                      const wchar_t* callee) {
+        return std::wstring(L"{\"uuid\":\"") + uuid + L"\",\"extension\":\"" + extension + L"\",\"caller\":\"" + caller +
+               L"\",\"callee\":\"" + callee + L"\",\"state\":\"" + state + L"\"}";
+    };
+    struct Row {
+        const char* pszName;
+        std::wstring text;
+        HTAPILINE htLine;
+        const wchar_t* pszJudged;
+        DWORD dwStateAfter;  // of the line's first call; 0: the line has none
+        const wchar_t* pszConnectedID;
+    };
+    const Row rows[] = {
+        {"ring to the extension", message(L"in", L"21", L"ring", L"030123", L"21"), ht21, L"inbound",
+         LINECALLSTATE_OFFERING, nullptr},
+        {"answer of the incoming call", message(L"in", L"21", L"answer", L"030123", L"21"), ht21, L"inbound",
+         LINECALLSTATE_CONNECTED, L"030123"},
+        {"ring with a group as callee", message(L"grp", L"22", L"ring", L"030765", L"600"), ht22, L"inbound",
+         LINECALLSTATE_OFFERING, nullptr},
+        {"answer with a group as callee goes by the call", message(L"grp", L"22", L"answer", L"030765", L"600"),
+         ht22, L"", LINECALLSTATE_CONNECTED, L"030765"},
+        {"hangup of the incoming call", message(L"in", L"21", L"hangup", L"030123", L"21"), ht21, L"inbound",
+         LINECALLSTATE_IDLE, nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.pszName);
+        CTraceCapture capture(5);
+        CEventRecorder::Reset();
+        ORVO_HandleMessage(row.text, L"17");
+        EXPECT_TRUE(capture.Contains(std::wstring(L"Func.ORVO_HandleMessage.Info.No direction, judged \"") +
+                                     row.pszJudged + L"\" (event id 17)"));
+        EXPECT_FALSE(Messages(row.htLine).empty()) << "the event was acted on";
+        PhoneCall* pCall = Call(row.htLine == ht21 ? 0 : 1, 0);
+        ASSERT_NE(pCall, nullptr);
+        EXPECT_EQ(pCall->m_dwLastState, row.dwStateAfter);
+        if (row.pszConnectedID != nullptr) EXPECT_EQ(Number(pCall, &LINECALLINFO::dwConnectedIDOffset), row.pszConnectedID);
+    }
+
+    // An outgoing call from the phone of 22, which the ring left busy: judged outbound.
+    Event(L"grp", L"22", L"hangup", L"inbound", L"030765", L"600");
+    CloseAllCallsLeavesNone();
+    CTraceCapture capture(5);
+    ORVO_HandleMessage(message(L"out", L"22", L"caller-dial", L"22", L"0309999"), L"18");
+    EXPECT_TRUE(capture.Contains(L"Func.ORVO_HandleMessage.Info.No direction, judged \"outbound\" (event id 18)"));
+    ASSERT_NE(Call(1, 0), nullptr);
+    EXPECT_EQ(Call(1, 0)->m_dwLastState, static_cast<DWORD>(LINECALLSTATE_DIALTONE));
+}
+
+// A message that is no JSON object is rejected with a trace line of its own,
+// and the messages after it are read as usual.
+TEST_F(CallEventDispatcherTest, BrokenMessageCostsOnlyItself) {
+    HTAPILINE htLine = OpenLine(0);
+    for (const wchar_t* pszBroken : {L"", L"{\"uuid\":\"x\",", L"{\"uuid\":\"x\"}{\"uuid\":\"y\"}", L"[1,2]"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(pszBroken)));
+        CTraceCapture capture(2);
+        ORVO_HandleMessage(pszBroken, L"41");
+        EXPECT_TRUE(capture.Contains(std::wstring(L"Func.ORVO_HandleMessage.Warning.Rejected, not a JSON object (event id 41): ") +
+                                     pszBroken));
+    }
+    ORVO_HandleMessage(L"{\"uuid\":\"ok\",\"extension\":\"21\",\"state\":\"ring\",\"direction\":\"inbound\"}", L"42");
+    ASSERT_EQ(GetCallCount(0), 1u);
+    EXPECT_EQ(Messages(htLine).size(), Seq({kNewCall, {State(LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE)}, kNumCalls,
+                                            {Info(0x18140)}}).size());
+}
+
+// PBX call numbers run on within their range: after the last one comes 1,
+// never 0 and never an id of the range the provider invents ids in.
+TEST_F(CallEventDispatcherTest, CallNumbersWrapWithinThePbxRange) {
+    OpenLine(0);
+    g_dwNextCallNumber = 0x7FFFFFFF;
+    const std::vector<DWORD> expected{0x7FFFFFFF, 1, 2};
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const std::wstring uuid = L"w" + std::to_wstring(i);
+        Event(uuid.c_str(), L"21", L"ring", L"inbound");
+        EXPECT_EQ(CallID(Call(0, 0)), expected[i]);
+        EXPECT_EQ(g_mapCallUuid[expected[i]], uuid);
+        Event(uuid.c_str(), L"21", L"hangup", L"inbound");
+        CloseAllCallsLeavesNone();
+    }
 }
 
 // One row per kind of refused event.

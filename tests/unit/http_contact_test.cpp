@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/BoundedString.h"
@@ -75,31 +76,44 @@ TEST(HttpContactTest, AnswerDecoderTellsUtf16FromItsBytes) {
     }
 }
 
-TEST(HttpContactTest, EventClientCutsTheStreamIntoMessages) {
+// The event client hands over each event as soon as its empty line has
+// arrived, with the last event id; rows from the stream faults seen in the field.
+TEST(HttpContactTest, EventClientHandsOverWholeEventsWithTheirIds) {
+    using Message = std::pair<std::wstring, std::wstring>;
     const struct {
         const char* pszName;
         std::vector<std::wstring> chunks;
         std::vector<size_t> messagesAfterChunk;  // messages delivered so far, after each chunk
-        std::vector<std::wstring> messages;
+        std::vector<Message> messages;
     } cases[] = {
         {"message across two chunks", {L"id: 1\ndata: {\"uuid\":\"a\",", L"\"state\":\"ring\"}\n\n"}, {0, 1},
-         {L"{\"uuid\":\"a\",\"state\":\"ring\"}"}},
+         {{L"{\"uuid\":\"a\",\"state\":\"ring\"}", L"1"}}},
         {"two events in one chunk", {L"id: 1\ndata: {\"n\":1}\n\nid: 2\ndata: {\"n\":2}\n\n"}, {2},
-         {L"{\"n\":1}id: 2", L"{\"n\":2}"}},
-        {"tabs and line ends go", {L"data: {\"a\":\t\"b\r\"}\r\n\r\n"}, {1}, {L"{\"a\":\"b\"}"}},
+         {{L"{\"n\":1}", L"1"}, {L"{\"n\":2}", L"2"}}},
+        {"an event followed by a heartbeat in the same write", {L"data: {\"n\":1}\n\n: keep-alive\n\n"}, {1},
+         {{L"{\"n\":1}", L""}}},
+        {"a write ending right after an inner brace", {L"data: {\"o\":{\"n\":1}", L",\"s\":\"x\"}\n\n"}, {0, 1},
+         {{L"{\"o\":{\"n\":1},\"s\":\"x\"}", L""}}},
+        {"data without the blank, CR LF line ends", {L"id: 9\r\ndata:{\"n\":1}\r\n\r\n"}, {1}, {{L"{\"n\":1}", L"9"}}},
+        {"the event waits for its empty line", {L"data: {\"n\":1}\n", L"\n"}, {0, 1}, {{L"{\"n\":1}", L""}}},
+        {"tabs stay in the data", {L"data: {\"a\":\t\"b\tc\"}\n\n"}, {1}, {{L"{\"a\":\t\"b\tc\"}", L""}}},
         {"comment only", {L": keep-alive\n\n"}, {0}, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszName);
         auto client = std::make_unique<CHTTPContactEvent>(ClientAnswerSize);
-        std::vector<std::wstring> messages;
-        client->SetMessageHandler([&messages](const std::wstring& message) { messages.push_back(message); });
+        std::vector<Message> messages;
+        client->SetMessageHandler([&messages](const std::wstring& data, const std::wstring& id) {
+            messages.emplace_back(data, id);
+        });
+        client->BeginStream();
         for (size_t i = 0; i < c.chunks.size(); ++i) {
             std::wstring chunk = c.chunks[i];
             client->OnData(chunk.data());
             EXPECT_EQ(c.messagesAfterChunk[i], messages.size()) << "after chunk " << i;
         }
         EXPECT_EQ(c.messages, messages);
+        EXPECT_EQ(client->LastEventId(), c.messages.empty() ? L"" : c.messages.back().second);
     }
 }
 

@@ -96,6 +96,32 @@ TEST(JsonLookup, StringIntAndBoolOfTopLevelMembers) {
     }
 }
 
+// Long string members are cut at the limit, but never inside a surrogate pair.
+TEST(JsonLookup, LongStringsAreCutBetweenCharacters) {
+    const std::wstring pair = L"\xD83D\xDE00";  // one character outside the basic plane
+    const struct {
+        const char* pszName;
+        std::wstring sValue;
+        size_t cchMax;
+        std::wstring sExpected;
+    } cases[] = {
+        {"3000 units", Repeat(L"a", 3000), CJsonParserBase::MaxStringLength, Repeat(L"a", 2047)},
+        {"pair across the limit", Repeat(L"a", 2046) + pair + L"b", CJsonParserBase::MaxStringLength, Repeat(L"a", 2046)},
+        {"pair just within the limit", Repeat(L"a", 2045) + pair + L"b", CJsonParserBase::MaxStringLength,
+         Repeat(L"a", 2045) + pair},
+        {"exactly at the limit", Repeat(L"a", 2045) + pair, CJsonParserBase::MaxStringLength, Repeat(L"a", 2045) + pair},
+        {"a lone high surrogate at the limit stays", Repeat(L"a", 2046) + L"\xD83D" + L"b",
+         CJsonParserBase::MaxStringLength, Repeat(L"a", 2046) + L"\xD83D"},
+        {"a longer limit asked for", Repeat(L"t", 5000), 8000, Repeat(L"t", 5000)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        CJsonParserBase parser;
+        ASSERT_TRUE(parser.Parse((L"{\"s\":\"" + c.sValue + L"\"}").c_str()));
+        EXPECT_EQ(parser.GetString(L"s", c.cchMax), c.sExpected);
+    }
+}
+
 void ExpectNoMembers(const CJsonParserBase& parser, const std::vector<std::wstring>& keys) {
     for (const std::wstring& sKey : keys) {
         EXPECT_EQ(parser.GetString(sKey.c_str()), L"") << "key " << sKey;

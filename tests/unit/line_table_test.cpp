@@ -1,10 +1,13 @@
 // The line table: call creation and removal, packed slots, call ids and lookups.
 #include <gtest/gtest.h>
 
+#include "common/CallIdRanges.h"
 #include "manager/ProviderState.h"
 #include "model/CallFeatures.h"
 #include "model/EventDelivery.h"
 #include "model/LineCaps.h"
+#include "model/RetiredCalls.h"
+#include "provider/TspiExports.h"
 #include "support/LineModelFixture.h"
 
 namespace {
@@ -47,12 +50,24 @@ TEST_F(LineTableTest, RemovalPacksTheSlots) {
     EXPECT_EQ(GetCallPosition(0, pThird), 1);
 }
 
-TEST_F(LineTableTest, InventedCallIdsRunOnAndGivenIdsLeaveTheCounterAlone) {
-    LONG first = GenerateNewCall(0, nullptr, LINECALLORIGIN_INBOUND, 0, 0, -1);
-    LONG second = GenerateNewCall(0, nullptr, LINECALLORIGIN_INBOUND, 0, 0, -1);
-    DWORD dwFirst = Call(0, first)->m_pLineCallInfo->dwCallID;
-    EXPECT_EQ(Call(0, second)->m_pLineCallInfo->dwCallID, dwFirst + 1);
-    EXPECT_EQ(dwFirst, g_dwNextCallID - 1);
+// Ids the provider invents (a call placed through TAPI) run on outside the
+// range of the PBX's call numbers, also where their counter wraps.
+TEST_F(LineTableTest, InventedCallIdsRunOnOutsideThePbxRangeAndGivenIdsLeaveTheCounterAlone) {
+    for (DWORD dwStart : {0u, 0x7FFFFFFEu, 0xFFFFFFFEu}) {
+        SCOPED_TRACE(dwStart);
+        RemoveAllCalls();
+        g_dwNextCallID = dwStart;
+        LONG first = GenerateNewCall(0, nullptr, LINECALLORIGIN_INBOUND, 0, 0, -1);
+        LONG second = GenerateNewCall(0, nullptr, LINECALLORIGIN_INBOUND, 0, 0, -1);
+        const DWORD dwFirst = Call(0, first)->m_pLineCallInfo->dwCallID;
+        const DWORD dwSecond = Call(0, second)->m_pLineCallInfo->dwCallID;
+        EXPECT_NE(dwFirst, dwSecond);
+        for (DWORD dwId : {dwFirst, dwSecond}) {
+            EXPECT_NE(dwId, 0u);
+            EXPECT_FALSE(IsPbxCallNumber(dwId)) << std::hex << dwId;
+            EXPECT_GE(dwId, 0x80000000u) << std::hex << dwId;
+        }
+    }
 
     DWORD dwCounter = g_dwNextCallID;
     LONG given = GenerateNewCall(0, nullptr, LINECALLORIGIN_INBOUND, 17, 4711, -1);
@@ -111,6 +126,53 @@ TEST_F(LineTableTest, DeadCallTestRemovesIdleAndUnknownCalls) {
     ASSERT_EQ(GetCallCount(0), 2u);
     EXPECT_EQ(DeadCallTest(0), 1u);
     EXPECT_EQ(GetCallCount(0), 0u);
+}
+
+// A call that leaves its line while TAPI may still hold its handle keeps
+// its record, so that no later call is given the same handle; TAPI's close
+// of the call, or of its line, lets it go.
+TEST_F(LineTableTest, RemovedCallKeepsItsHandleUntilTapiLetsGo) {
+    OpenLine(0);
+    OpenLine(1);
+    const size_t nRetiredBefore = RetiredCallCount();
+    AddCall(0, LINECALLSTATE_IDLE);
+    PhoneCall* pOld = Call(0, 0);
+    ASSERT_NE(pOld->m_htCall, nullptr) << "TAPI learnt the handle";
+    ASSERT_EQ(DeadCallTest(0), 1u);
+    EXPECT_EQ(GetCallCount(0), 0u);
+    EXPECT_EQ(RetiredCallCount(), nRetiredBefore + 1);
+
+    // Calls come and go (freed at once on the closed line 2); none gets the old handle.
+    for (int n = 0; n < 50; ++n) {
+        AddCall(2, LINECALLSTATE_CONNECTED);
+        EXPECT_NE(Call(2, 0), pOld);
+        RemovePhoneCall(Call(2, 0));
+    }
+    EXPECT_EQ(RetiredCallCount(), nRetiredBefore + 1) << "a call TAPI never knew is not kept";
+    AddCall(0, LINECALLSTATE_CONNECTED);
+    PhoneCall* pNew = Call(0, 0);
+    ASSERT_NE(pNew, pOld);
+
+    // TAPI still asks about the old call: it is gone, and idle.
+    LINECALLSTATUS status{};
+    status.dwTotalSize = sizeof(status);
+    EXPECT_EQ(TSPI_lineGetCallStatus(reinterpret_cast<HDRVCALL>(pOld), &status), LINEERR_INVALCALLHANDLE);
+    EXPECT_EQ(status.dwCallState, static_cast<DWORD>(LINECALLSTATE_IDLE));
+    EXPECT_EQ(TSPI_lineCloseCall(reinterpret_cast<HDRVCALL>(pOld)), 0);
+    EXPECT_EQ(RetiredCallCount(), nRetiredBefore);
+    EXPECT_EQ(Call(0, 0), pNew) << "closing the old handle left the new call alone";
+    EXPECT_EQ(pNew->m_dwLastState, static_cast<DWORD>(LINECALLSTATE_CONNECTED));
+
+    // Closing a line lets go of the records TAPI held on it, and only those.
+    AddCall(1, LINECALLSTATE_IDLE);
+    ASSERT_EQ(DeadCallTest(1), 1u);
+    SetState(0, 0, LINECALLSTATE_IDLE);
+    ASSERT_EQ(DeadCallTest(0), 1u);
+    EXPECT_EQ(RetiredCallCount(), nRetiredBefore + 2);
+    EXPECT_EQ(TSPI_lineClose(reinterpret_cast<HDRVLINE>(&Line(1))), 0);
+    EXPECT_EQ(RetiredCallCount(), nRetiredBefore + 1);
+    EXPECT_EQ(TSPI_lineCloseCall(reinterpret_cast<HDRVCALL>(pNew)), 0);
+    EXPECT_EQ(RetiredCallCount(), nRetiredBefore);
 }
 
 }  // namespace

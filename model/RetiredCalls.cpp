@@ -1,0 +1,65 @@
+#include "model/RetiredCalls.h"
+
+#include <cstdlib>
+#include <map>
+#include <new>
+
+#include "log/Trace.h"
+
+namespace {
+// Retired record -> the line it was on.
+std::map<PhoneCall*, const PhoneLine*>& Retired() {
+    static std::map<PhoneCall*, const PhoneLine*> retired;
+    return retired;
+}
+}  // namespace
+
+bool TapiMayHoldCall(const PhoneCall& call) {
+    return call.m_htCall != nullptr && (call.m_dwCloseFlags & kCallClosedByTapi) == 0 && call.m_pPhoneLine != nullptr &&
+           call.m_pPhoneLine->m_htLine != nullptr;
+}
+
+void RetireCall(PhoneCall* pCall) {
+    CFuncTrace trace(3, L"RetireCall");
+    trace.Param(L"_pCall", L"%p", pCall);
+    const PhoneLine* pLine = pCall->m_pPhoneLine;
+    std::free(pCall->m_pLineCallInfo);
+    std::free(pCall->m_pLineCallStatus);
+    pCall->m_pLineCallInfo = nullptr;
+    pCall->m_pLineCallStatus = nullptr;
+    // Without a line the handle fails every check of a live call.
+    pCall->m_pPhoneLine = nullptr;
+    pCall->m_htCall = nullptr;
+    try {
+        Retired().emplace(pCall, pLine);
+    } catch (const std::bad_alloc&) {
+        // Not kept: the handle may then be given out again, which is the lesser harm.
+        std::free(pCall);
+        trace.Warning(L"Out of memory, record freed");
+        return;
+    }
+    trace.End();
+}
+
+bool ReleaseRetiredCall(const void* hdCall) {
+    auto& retired = Retired();
+    const auto entry = retired.find(static_cast<PhoneCall*>(const_cast<void*>(hdCall)));
+    if (entry == retired.end()) return false;
+    std::free(entry->first);
+    retired.erase(entry);
+    return true;
+}
+
+void ReleaseRetiredCalls(const PhoneLine* pLine) {
+    auto& retired = Retired();
+    for (auto entry = retired.begin(); entry != retired.end();) {
+        if (pLine != nullptr && entry->second != pLine) {
+            ++entry;
+            continue;
+        }
+        std::free(entry->first);
+        entry = retired.erase(entry);
+    }
+}
+
+size_t RetiredCallCount() { return Retired().size(); }

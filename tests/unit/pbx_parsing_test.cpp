@@ -1,0 +1,179 @@
+// What the provider reads out of the PBX's texts where they hold what once
+// broke the reading: event values with "data: ", "id: " or braces, an
+// extension name with braces or longer than the name limit, a token with a
+// large payload. Each row reads one text the way the provider receives it
+// and lists the fields that must come out.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/BoundedString.h"
+#include "http/AnswerDecoder.h"
+#include "http/CHTTPContactEvent.h"
+#include "http/CHTTPContactLog.h"
+#include "pbx/EventStream.h"
+#include "pbx/ExtensionDirectory.h"
+#include "pbx/Session.h"
+#include "support/TestFiles.h"
+
+namespace {
+
+using Fields = std::map<std::wstring, std::wstring>;
+
+// The stream pieces through the event client's framing, each event read as a
+// call event: the number of events and the members of the last one.
+Fields FromStream(const std::vector<std::wstring>& pieces) {
+    auto client = std::make_unique<CHTTPContactEvent>(ClientAnswerSize);
+    Fields fields{{L"events", L"0"}};
+    int nEvents = 0;
+    client->SetMessageHandler([&](const std::wstring& data, const std::wstring& id) {
+        CallEvent event;
+        if (!ReadCallEvent(data, event)) return;
+        fields = {{L"events", std::to_wstring(++nEvents)}, {L"id", id},           {L"uuid", event.uuid},
+                  {L"caller", event.caller},                {L"callee", event.callee}, {L"state", event.state}};
+    });
+    client->BeginStream();
+    for (std::wstring piece : pieces) client->OnData(piece.data());
+    return fields;
+}
+
+// A directory answer sent as UTF-8, decoded as the HTTP client does it: the
+// number of records and each record's number and name.
+Fields FromDirectory(const std::string& utf8Answer) {
+    CAnswerDecoder decoder;
+    const std::wstring answer =
+        decoder.Decode(reinterpret_cast<const BYTE*>(utf8Answer.data()), static_cast<DWORD>(utf8Answer.size()));
+    const std::vector<ExtensionInfo> records = ParseExtensionDirectory(answer.c_str());
+    Fields fields{{L"records", std::to_wstring(records.size())}};
+    for (size_t i = 0; i < records.size(); ++i) {
+        fields[std::to_wstring(i) + L".number"] = records[i].extension_number;
+        fields[std::to_wstring(i) + L".name"] = records[i].name;
+    }
+    return fields;
+}
+
+std::string Base64(const std::string& bytes) {
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        unsigned nGroup = static_cast<unsigned char>(bytes[i]) << 16;
+        if (i + 1 < bytes.size()) nGroup |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size()) nGroup |= static_cast<unsigned char>(bytes[i + 2]);
+        text += kAlphabet[(nGroup >> 18) & 63];
+        text += kAlphabet[(nGroup >> 12) & 63];
+        text += i + 1 < bytes.size() ? kAlphabet[(nGroup >> 6) & 63] : '=';
+        text += i + 2 < bytes.size() ? kAlphabet[nGroup & 63] : '=';
+    }
+    return text;
+}
+
+// A login answer whose access token carries these claims, read as the
+// session reads it: the result and the two claims.
+Fields FromToken(const std::string& claims) {
+    std::string payload = Base64(claims);
+    while (!payload.empty() && payload.back() == '=') payload.pop_back();  // as tokens are sent
+    const std::wstring answer = L"{\"access-token\":\"eyJhbGciOiJIUzI1NiJ9." + FromUtf8(payload) +
+                                L".c2lnbmF0dXJl\",\"refresh-token\":\"r-1\"}";
+    BoundedCopy(g_SessionClient.m_pszAnswer, g_SessionClient.m_dwAnswerSize / sizeof(wchar_t), answer.c_str());
+    g_sCustomer.clear();
+    g_nTokenExpiry = 0;
+    const int nResult = ReadTokens();
+    return {{L"result", std::to_wstring(nResult)},
+            {L"customer", g_sCustomer},
+            {L"exp", std::to_wstring(g_nTokenExpiry)}};
+}
+
+// The longest start of the text whose UTF-8 has at most cbMax bytes.
+std::wstring FirstUtf8Bytes(const std::wstring& text, size_t cbMax) {
+    std::wstring start;
+    size_t cb = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        const bool bPair = c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size();
+        const size_t cbChar = bPair ? 4 : c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+        if (cb + cbChar > cbMax) break;
+        cb += cbChar;
+        start += c;
+        if (bPair) start += text[++i];
+    }
+    return start;
+}
+
+std::wstring Repeat(const std::wstring& piece, size_t nCount) {
+    std::wstring text;
+    for (size_t i = 0; i < nCount; ++i) text += piece;
+    return text;
+}
+
+TEST(PbxParsing, TextsThatOnceBrokeTheReadingAreReadWhole) {
+    // 10 bytes, then pieces of 20 characters in 22 bytes: byte 254 is the second byte of an umlaut.
+    const std::wstring umlautName = L"Abteilung " + Repeat(L"M\u00fcller-L\u00fcdenscheidt ", 15);
+    const std::wstring emojiName = L"a" + Repeat(L"\U0001F600", 70);
+    const std::string pad2k(2048, 'p');
+    const std::string padBeyondHeader(6000, 'p');
+    const struct {
+        const char* pszName;
+        std::function<Fields()> read;
+        Fields expected;
+    } rows[] = {
+        {"event value holding \"data: \"",
+         [] { return FromStream({L"id: 1\ndata: {\"uuid\":\"u1\",\"caller\":\"data: 5\",\"state\":\"ring\"}\n\n"}); },
+         {{L"events", L"1"}, {L"id", L"1"}, {L"uuid", L"u1"}, {L"caller", L"data: 5"}, {L"state", L"ring"}}},
+        {"event value holding \"id: \"",
+         [] { return FromStream({L"id: 2\ndata: {\"uuid\":\"u2\",\"caller\":\"Call id: 7\"}\n\n"}); },
+         {{L"events", L"1"}, {L"id", L"2"}, {L"uuid", L"u2"}, {L"caller", L"Call id: 7"}}},
+        {"event value holding braces, a write ending after an inner brace",
+         [] {
+             return FromStream({L"id: 3\ndata: {\"uuid\":\"u3\",\"meta\":{\"a\":{\"b\":1}}",
+                                L",\"callee\":\"x}y{\"}\n\n"});
+         },
+         {{L"events", L"1"}, {L"id", L"3"}, {L"uuid", L"u3"}, {L"callee", L"x}y{"}}},
+        {"two events in one write, the second without the blank",
+         [] { return FromStream({L"id: 4\ndata: {\"uuid\":\"u4\"}\n\nid: 5\ndata:{\"uuid\":\"u5\"}\n\n: ping\n\n"}); },
+         {{L"events", L"2"}, {L"id", L"5"}, {L"uuid", L"u5"}}},
+        {"extension names holding braces",
+         [] {
+             return FromDirectory(R"({"extensions":[{"extension_number":"21","name":"Office {Berlin}"},)"
+                                  R"({"extension_number":"22","name":"}{"}]})");
+         },
+         {{L"records", L"2"}, {L"0.number", L"21"}, {L"0.name", L"Office {Berlin}"}, {L"1.number", L"22"},
+          {L"1.name", L"}{"}}},
+        {"extension record with a nested object",
+         [] {
+             return FromDirectory(R"([{"extension_number":"21","forward":{"extension_number":"99"},"name":"A"},)"
+                                  R"({"extension_number":"22","name":"B"}])");
+         },
+         {{L"records", L"2"}, {L"0.number", L"21"}, {L"0.name", L"A"}, {L"1.number", L"22"}, {L"1.name", L"B"}}},
+        {"long name in umlauts, cut between two characters",
+         [&] { return FromDirectory(R"([{"extension_number":"21","name":")" + ToUtf8(umlautName) + "\"}]"); },
+         {{L"records", L"1"}, {L"0.number", L"21"}, {L"0.name", FirstUtf8Bytes(umlautName, 254)}}},
+        {"long name of four-byte characters, no surrogate pair split",
+         [&] { return FromDirectory(R"([{"extension_number":"21","name":")" + ToUtf8(emojiName) + "\"}]"); },
+         {{L"records", L"1"}, {L"0.number", L"21"}, {L"0.name", FirstUtf8Bytes(emojiName, 254)}}},
+        {"token with a 2 KB payload",
+         [&] { return FromToken(R"({"customer":"c-2k","exp":1900000000,"pad":")" + pad2k + "\"}"); },
+         {{L"result", L"4"}, {L"customer", L"c-2k"}, {L"exp", L"1900000000"}}},
+        {"token too long for a request header",
+         [&] { return FromToken(R"({"customer":"c-6k","exp":1900000000,"pad":")" + padBeyondHeader + "\"}"); },
+         {{L"result", L"0"}, {L"customer", L""}, {L"exp", L"0"}}},
+    };
+    // The cut names must really have been cut, and the umlaut cut must fall inside a character.
+    ASSERT_GT(ToUtf8(umlautName).size(), 254u);
+    ASSERT_EQ((ToUtf8(umlautName)[254] & 0xC0), 0x80);
+    ASSERT_LT(ToUtf8(FirstUtf8Bytes(umlautName, 254)).size(), 254u);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.pszName);
+        const Fields fields = row.read();
+        for (const auto& [key, value] : row.expected) {
+            const auto found = fields.find(key);
+            ASSERT_NE(found, fields.end()) << ToUtf8(key);
+            EXPECT_EQ(found->second, value) << ToUtf8(key);
+        }
+    }
+}
+
+}  // namespace
