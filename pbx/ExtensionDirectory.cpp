@@ -22,7 +22,7 @@ std::wstring RedecodeName(const std::wstring& name) {
     return std::wstring(szName, cchName > 0 ? cchName : 0);
 }
 
-void AddRecordAt(const std::wstring& answer, size_t nPos) {
+void AddRecordAt(const std::wstring& answer, size_t nPos, std::vector<ExtensionInfo>& extensions) {
     std::wstring record = answer.substr(nPos, kRecordChars);
     const size_t nClose = record.find(L'}');
     if (nClose != std::wstring::npos) record.resize(nClose + 1);
@@ -35,12 +35,12 @@ void AddRecordAt(const std::wstring& answer, size_t nPos) {
     if (info.extension_number.empty()) return;
     info.uuid = parser.GetString(L"uuid");
     info.name = RedecodeName(parser.GetString(L"name"));
-    g_Extensions.push_back(info);
+    extensions.push_back(info);
     g_ExtensionMap[info.extension_number] = info;
 }
 }  // namespace
 
-DWORD ReadExtensions() {
+bool ReadExtensionDirectory(std::vector<ExtensionInfo>& extensions) {
     ORVO_CheckAccessToken();
     CSessionGuard session(SessionMutex());
     const std::wstring url = g_sBaseURL + L"/extensions/phone/data";
@@ -51,12 +51,13 @@ DWORD ReadExtensions() {
     BOOL bResult = g_SessionClient.IsSuccessful(g_SessionClient.RunQuery(L"GET", 3, 10000, TRUE, TRUE));
     if (g_bSaveSequence) g_SessionClient.SaveSequence(L"ReadExtensions", 0, nullptr);
 
-    g_Extensions.clear();
-    if (!bResult || g_SessionClient.m_pszAnswer == nullptr) return 0;
+    if (!bResult || g_SessionClient.m_pszAnswer == nullptr) return false;
     const std::wstring answer = g_SessionClient.m_pszAnswer;
+    std::vector<ExtensionInfo> read;
     for (size_t nPos = answer.find(L'{'); nPos != std::wstring::npos; nPos = answer.find(L'{', nPos + 1))
-        AddRecordAt(answer, nPos);
-    return static_cast<DWORD>(g_Extensions.size());
+        AddRecordAt(answer, nPos, read);
+    extensions.swap(read);
+    return true;
 }
 
 DWORD IsExtensionOffline(const wchar_t* pszExtensionNumber) {
