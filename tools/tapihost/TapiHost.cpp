@@ -318,6 +318,21 @@ LONG CTapiHost::Drop(DRV_REQUESTID dwRequestID, HDRVCALL hdCall) {
     return drop(dwRequestID, hdCall, nullptr, 0);
 }
 
+LONG CTapiHost::CloseCall(HDRVCALL hdCall) {
+    auto closeCall = ExportAs<CloseCallFn>("TSPI_lineCloseCall");
+    if (closeCall == nullptr) return kMissingExport;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto known = m_calls.begin(); known != m_calls.end(); ++known) {
+            if (known->second.hdCall != hdCall) continue;
+            m_calls.erase(known);
+            break;
+        }
+    }
+    std::lock_guard<std::recursive_mutex> call(m_callMutex);
+    return closeCall(hdCall);
+}
+
 LONG CTapiHost::GetCallInfo(HDRVCALL hdCall, DWORD dwTotalSize, std::vector<BYTE>* pRecord) {
     auto get = ExportAs<GetCallInfoFn>("TSPI_lineGetCallInfo");
     if (get == nullptr) return kMissingExport;
@@ -330,6 +345,18 @@ size_t CTapiHost::CountEvents(const std::function<bool(const HostEvent&)>& predi
     for (const HostEvent& event : m_events)
         if (predicate(event)) ++nCount;
     return nCount;
+}
+
+bool CTapiHost::WaitForCount(const std::function<bool(const HostEvent&)>& predicate, size_t nCount,
+                             DWORD dwTimeoutMs) const {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    auto reached = [&] {
+        size_t nFound = 0;
+        for (const HostEvent& event : m_events)
+            if (predicate(event) && ++nFound >= nCount) return true;
+        return nCount == 0;
+    };
+    return m_changed.wait_for(lock, std::chrono::milliseconds(dwTimeoutMs), reached);
 }
 
 DWORD CTapiHost::DeviceCount() const {
@@ -425,10 +452,8 @@ void CTapiHost::CloseRemovedDevice(DWORD dwDeviceID) {
         if (entry == m_openLines.end()) return;
         line = entry->second;
     }
-    auto closeCall = ExportAs<CloseCallFn>("TSPI_lineCloseCall");
     std::lock_guard<std::recursive_mutex> call(m_callMutex);
-    if (closeCall != nullptr)
-        for (HDRVCALL hdCall : ActiveCallsOf(line.htLine)) closeCall(hdCall);
+    for (HDRVCALL hdCall : ActiveCallsOf(line.htLine)) CloseCall(hdCall);
     HostEvent event{};
     event.kind = HostEvent::DeviceClosed;
     event.htLine = line.htLine;

@@ -93,6 +93,8 @@ public:
     LONG MakeCall(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, HTAPICALL htCall, HDRVCALL* phdCall,
                   const wchar_t* pszDestination);
     LONG Drop(DRV_REQUESTID dwRequestID, HDRVCALL hdCall);
+    // What tapisrv does when the applications let go of a call.
+    LONG CloseCall(HDRVCALL hdCall);
     LONG GetCallInfo(HDRVCALL hdCall, DWORD dwTotalSize, std::vector<BYTE>* pRecord);
     std::vector<HostEvent> Events() const;
     // Only the line and call events, in arrival order.
@@ -105,6 +107,8 @@ public:
     bool WaitForEventCount(size_t nCount, DWORD dwTimeoutMs) const;
     // How many recorded events satisfy the predicate.
     size_t CountEvents(const std::function<bool(const HostEvent&)>& predicate) const;
+    // Waits until at least nCount recorded events satisfy the predicate; false at the deadline.
+    bool WaitForCount(const std::function<bool(const HostEvent&)>& predicate, size_t nCount, DWORD dwTimeoutMs) const;
     DWORD NegotiatedVersion() const { return m_dwVersion; }
 
     // The host object the provider calls back into (one at a time per process).
