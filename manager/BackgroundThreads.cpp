@@ -4,6 +4,8 @@
 
 #include <mutex>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "config/CSharedMem.h"
 #include "config/ProviderSettings.h"
@@ -157,12 +159,25 @@ DWORD WINAPI EventMonitorThread(LPVOID) {
 
 // Calls still shown on lines whose extension the PBX reports offline or idle go idle.
 void ClearCallsOfOfflineExtensions() {
-    for (DWORD dwLinePos = 0; dwLinePos < g_dwDeviceCount; ++dwLinePos) {
-        PhoneLine* pLine = GetPhoneLine(static_cast<LONG>(dwLinePos));
-        if (pLine == nullptr || GetCallCount(dwLinePos) == 0 || !IsExtensionOffline(pLine->m_szAddress)) continue;
-        Trace(2, L"CGenericTSPIManager::KeepAliveThread.Warning.Remove calls at Device %s", pLine->m_szAddress);
-        for (LONG lCallPos = kCallSlots - 1; lCallPos >= 0; --lCallPos)
-            SendIdleState(static_cast<LONG>(dwLinePos), lCallPos);
+    // The presence is asked without the ProviderLock: it waits for the session,
+    // which a login may hold for as long as the PBX takes to answer.
+    std::vector<std::wstring> addresses;
+    {
+        CProviderLockGuard lock(LockOwner::ClearCallsOfOfflineExtensions);
+        for (DWORD dwLinePos = 0; dwLinePos < g_dwDeviceCount; ++dwLinePos) {
+            PhoneLine* pLine = GetPhoneLine(static_cast<LONG>(dwLinePos));
+            if (pLine != nullptr && !pLine->m_bRemoved && GetCallCount(dwLinePos) != 0)
+                addresses.emplace_back(pLine->m_szAddress);
+        }
+    }
+    for (const std::wstring& address : addresses) {
+        if (!IsExtensionOffline(address.c_str())) continue;
+        CProviderLockGuard lock(LockOwner::ClearCallsOfOfflineExtensions);
+        // The line is looked up again: it may have gone meanwhile.
+        const LONG lLinePos = GetPosFromAddress(address.c_str());
+        if (lLinePos < 0) continue;
+        Trace(2, L"CGenericTSPIManager::KeepAliveThread.Warning.Remove calls at Device %s", address.c_str());
+        for (LONG lCallPos = kCallSlots - 1; lCallPos >= 0; --lCallPos) SendIdleState(lLinePos, lCallPos);
     }
 }
 
@@ -177,9 +192,7 @@ DWORD WINAPI KeepAliveThread(LPVOID) {
         }
         if (InterlockedExchange(reinterpret_cast<volatile LONG*>(&g_pProviderSettings->ReinitRequested), 0) != 0) {
             Trace(2, L"CGenericTSPIManager::KeepAliveThread.Info.Reinit by config dialog");
-            g_pManager->InitResource();
-            g_pManager->ProviderInit();
-            g_pManager->ProviderInit2();
+            g_pManager->ReinitializeDevices();
         }
         if (++g_dwKeepAliveTicks % kTicksPerOfflineSweep == 0) ClearCallsOfOfflineExtensions();
     }

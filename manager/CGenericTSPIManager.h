@@ -3,6 +3,8 @@
 // process-wide. Its operations live in the files of their concern:
 //   CGenericTSPIManager.cpp  construction, the trace-only hooks
 //   StartUp.cpp              AttachInstance, InitResource, ProviderInit(2), ProviderShutdown
+//   Reinitialization.cpp     ReinitializeDevices (the device set of DeviceSet.cpp
+//                            brought in line with the PBX directory while running)
 //   LineNames.cpp            GetFirstName, GetFirstAddress, GetFirstDeviceNumber
 //   LineControl.cpp          LineOpen, LineClose
 //   OutgoingCalls.cpp        LineMakeCall, LineDrop (to the PBX, completed by a reply thread)
@@ -17,9 +19,14 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "config/CRegTool.h"
 #include "manager/CTspiManager.h"
+#include "pbx/ExtensionDirectory.h"
+
+// How far a login and directory read came.
+enum class DirectoryRead { LoginFailed, DirectoryFailed, Read };
 
 class CGenericTSPIManager : public CTspiManager, public CRegTool {
 public:
@@ -42,6 +49,11 @@ public:
 
     void ProviderInit() override;
     void ProviderInit2() override;
+    // Reinitialization.cpp: logs in again and reads the directory, without any
+    // lock, then brings the lines in line with it in one step under the
+    // ProviderLock (run by the keep-alive thread when a re-initialisation is
+    // requested). A failed login or directory read changes no line.
+    void ReinitializeDevices();
     void ProviderInstall() override;
     void ProviderRemove() override;
     void ProviderShutdown() override;
@@ -62,6 +74,11 @@ public:
     // characters each) and the formats into the record and the registry.
     void GetSaveGUISettings(DWORD bDebugLog, const wchar_t* pszName, const wchar_t* pszPassword);
     void SetLastLoginState(const wchar_t* pszText);
+    // StartUp.cpp: the login with the shared record's account and the directory
+    // read, without any lock; the login state is recorded when the login fails.
+    DirectoryRead LogInAndReadDirectory(std::vector<ExtensionInfo>& directory);
+    // "Login successful", or "No TAPI devices present" without a line in use.
+    void RecordLoginSuccess(DWORD dwLinesInUse);
     std::wstring ReadLastLoginState();
     // config/ConfigDialog.cpp: the dialog's connection test and status field.
     void CheckConnection();

@@ -211,13 +211,13 @@ void CGenericTSPIManager::DispatchEvents(std::wstring uuid, std::wstring extensi
     trace.Param(L"callee", L"%s", callee.c_str());
     trace.Param(L"state", L"%s", state.c_str());
     trace.Param(L"direction", L"%s", direction.c_str());
-    // Events of extensions that are no line of ours are dropped without the lock.
+    // The line is looked up under the lock: a re-initialisation may add or remove lines at any time.
+    CProviderLockGuard lock(LockOwner::DispatchEvents);
     const LONG lLinePos = GetPosFromAddress(extension.c_str());
     if (lLinePos < 0) return trace.Line(L"Abort.Wrong line pos");
     trace.Var(L"m_htLine", L"%p", GetPhoneLine(lLinePos)->m_htLine);
     const LineEvent event{lLinePos, uuid, extension, caller, callee, direction, direction == L"inbound"};
 
-    CProviderLockGuard lock(LockOwner::DispatchEvents);
     BranchAbort pszAbort = nullptr;
     if (state == L"caller-dial")
         pszAbort = CallerDial(event);
@@ -238,9 +238,11 @@ void CGenericTSPIManager::DropAllOtherCalls(DWORD dwCallNumber, std::wstring ext
     // Runs inside the dispatcher's hold of the ProviderLock. No PBX call has number 0.
     if (dwCallNumber == 0) return;
     for (DWORD dwLinePos = 0; dwLinePos < g_dwDeviceCount; ++dwLinePos) {
+        const PhoneLine* pLine = GetPhoneLine(static_cast<LONG>(dwLinePos));
+        // A removed line's calls were ended with it.
+        if (pLine == nullptr || pLine->m_bRemoved) continue;
         LONG lCallPos = GetFirstCallPosWithCallID(dwLinePos, dwCallNumber);
         if (lCallPos < 0) continue;
-        const PhoneLine* pLine = GetPhoneLine(static_cast<LONG>(dwLinePos));
         const DWORD dwLastState = GetPhoneCall(static_cast<LONG>(dwLinePos), lCallPos)->m_dwLastState;
         Trace(5, L"Line %4d State 0x%08X", dwLinePos, dwLastState);
         if (extension == pLine->m_szAddress || (dwLastState & kOfferedElsewhere) == 0) continue;

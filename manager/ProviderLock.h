@@ -69,10 +69,15 @@ constexpr DWORD lineForward = 34;
 constexpr DWORD providerShutdown = 35;
 constexpr DWORD providerInit = 36;
 constexpr DWORD lineGetExtensionID = 37;
+constexpr DWORD providerCreateLineDevice = 38;
+constexpr DWORD lineMonitorDigits = 39;
 constexpr DWORD RaiseCallMsg = 51;
 constexpr DWORD DispatchEvents = 61;
 constexpr DWORD AsyncCloseUnknownDialtoneThread = 62;
 constexpr DWORD StopBackgroundThread = 63;
+constexpr DWORD InitResource = 64;
+constexpr DWORD ReinitializeDevices = 65;
+constexpr DWORD ClearCallsOfOfflineExtensions = 66;
 constexpr DWORD lineGetAddressID = 81;
 constexpr DWORD lineGetCallAddressID = 82;
 }  // namespace LockOwner

@@ -9,7 +9,7 @@ class CGenericTSPIManager;
 
 extern CGenericTSPIManager* g_pManager;       // for threads started without an argument
 extern DWORD g_dwPermanentProviderID;
-extern DWORD g_dwLineDeviceIDBase;            // device identifier minus base gives the line index
+extern DWORD g_dwLineDeviceIDBase;            // device identifier of the first line TAPI counted at start-up
 extern ASYNC_COMPLETION g_pfnAsyncCompletion;
 extern HPROVIDER g_hProvider;
 extern LINEEVENT g_pfnLineCreateProc;

@@ -18,6 +18,8 @@
 #include "log/Trace.h"
 #include "manager/BackgroundThreads.h"
 #include "manager/CGenericTSPIManager.h"
+#include "manager/DeviceSet.h"
+#include "manager/ProviderLock.h"
 #include "manager/ProviderState.h"
 #include "manager/RequestThreads.h"
 #include "model/LineCaps.h"
@@ -113,8 +115,8 @@ void CGenericTSPIManager::AttachInstance() {
     GrantFullAccess(TraceLog.m_szFileName);
 }
 
-void CGenericTSPIManager::InitResource() {
-    CFuncTrace trace(2, L"CGenericTSPIManager::InitResource");
+DirectoryRead CGenericTSPIManager::LogInAndReadDirectory(std::vector<ExtensionInfo>& directory) {
+    CFuncTrace trace(2, L"CGenericTSPIManager::LogInAndReadDirectory");
     SetLastLoginState(L"");
     RestartNetworkObserver();
     // The account as the shared record holds it: the registry's at start-up,
@@ -125,20 +127,38 @@ void CGenericTSPIManager::InitResource() {
         SetLastLoginState(LoginFailedText());
         trace.Line(L"Error.Login failed");
         trace.End();
-        return;
+        return DirectoryRead::LoginFailed;
     }
-    g_dwDeviceCount = ReadExtensions();
-    EnsureLineRecords(g_dwDeviceCount);
-    if (g_dwDeviceCount == 0) {
-        SetLastLoginState(NoDevicesText());
+    if (!ReadExtensionDirectory(directory)) {
+        trace.Warning(L"Directory not read, the lines stay as they are");
         trace.End();
-        return;
+        return DirectoryRead::DirectoryFailed;
     }
-    for (DWORD dwLinePos = 0; dwLinePos < g_dwDeviceCount; ++dwLinePos) {
-        const ExtensionInfo& extension = g_Extensions[dwLinePos];
-        trace.Info(L"Device %3d %10s %s", dwLinePos, extension.extension_number.c_str(), extension.name.c_str());
+    for (size_t i = 0; i < directory.size(); ++i)
+        trace.Info(L"Device %3d %10s %s", static_cast<int>(i), directory[i].extension_number.c_str(),
+                   directory[i].name.c_str());
+    trace.End();
+    return DirectoryRead::Read;
+}
+
+void CGenericTSPIManager::RecordLoginSuccess(DWORD dwLinesInUse) {
+    SetLastLoginState(dwLinesInUse == 0 ? NoDevicesText() : LoginSuccessfulText());
+}
+
+void CGenericTSPIManager::InitResource() {
+    CFuncTrace trace(2, L"CGenericTSPIManager::InitResource");
+    // The PBX is asked without the lock; the lines change under it.
+    std::vector<ExtensionInfo> directory;
+    const DirectoryRead read = LogInAndReadDirectory(directory);
+    DWORD dwLinesInUse = 0;
+    {
+        CProviderLockGuard lock(LockOwner::InitResource);
+        // A failed login or directory read leaves the device set as it was.
+        if (read == DirectoryRead::Read) SetDeviceSet(directory);
+        dwLinesInUse = CountLinesInUse();
+        trace.Var(L"g_dwDeviceCount", L"%u", g_dwDeviceCount);
     }
-    SetLastLoginState(LoginSuccessfulText());
+    if (read != DirectoryRead::LoginFailed) RecordLoginSuccess(dwLinesInUse);
     trace.End();
 }
 

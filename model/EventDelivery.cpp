@@ -63,7 +63,8 @@ void RaiseCallMsg(LONG lLinePos, LONG lCallPos, DWORD dwMessage, DWORD_PTR dwPar
 
     if (pLine->m_htLine != nullptr) {
         UpdateAround(lLinePos, lPartner, 0);
-        if (g_pLineEventProc != nullptr && pStatus != nullptr)
+        // A removed line that TAPI has not closed yet still holds its calls, but tells TAPI nothing more.
+        if (g_pLineEventProc != nullptr && pStatus != nullptr && IsLineOpenToTapi(*pLine))
             g_pLineEventProc(pLine->m_htLine, pCall->m_htCall, dwMessage, dwParam1, dwParam2, pStatus->dwCallPrivilege);
         if (IsIdleState(dwMessage, dwParam1) && (pCall->m_dwCloseFlags & kCallClosedByTapi) != 0) {
             trace.Info(L"CloseCall remove idle call");
@@ -88,7 +89,7 @@ void RaiseLineMsg(LONG lLinePos, DWORD dwMessage, DWORD_PTR dwParam1, DWORD_PTR 
 
     // TAPI may ask for the status records as soon as it has the event.
     UpdateLine(lLinePos);
-    const bool bOpen = pLine->m_htLine != nullptr;
+    const bool bOpen = IsLineOpenToTapi(*pLine);
     switch (dwMessage) {
         case LINE_LINEDEVSTATE:
             if (dwParam1 == LINEDEVSTATE_INSERVICE) pLine->m_bOutOfService = FALSE;
@@ -101,9 +102,13 @@ void RaiseLineMsg(LONG lLinePos, DWORD dwMessage, DWORD_PTR dwParam1, DWORD_PTR 
             if (g_pfnLineCreateProc != nullptr)
                 g_pfnLineCreateProc(pLine->m_htLine, nullptr, dwMessage, dwParam1, dwParam2, dwParam3);
             break;
-        case LINE_REMOVE:
-            if (g_pLineEventProc != nullptr) g_pLineEventProc(pLine->m_htLine, nullptr, dwMessage, dwParam1, 0, 0);
+        case LINE_REMOVE: {
+            // Also for a line nobody opened: then no line's event procedure may be known yet, and
+            // the one TAPI gave for new lines takes the message.
+            LINEEVENT pfnEventProc = g_pLineEventProc != nullptr ? g_pLineEventProc : g_pfnLineCreateProc;
+            if (pfnEventProc != nullptr) pfnEventProc(pLine->m_htLine, nullptr, dwMessage, dwParam1, 0, 0);
             break;
+        }
         default:
             if (g_pLineEventProc != nullptr && bOpen)
                 g_pLineEventProc(pLine->m_htLine, nullptr, dwMessage, dwParam1, dwParam2, dwParam3);
@@ -118,7 +123,7 @@ void SendLineAddressStateMessage(LONG lLinePos) {
     if (lLinePos < 0) return trace.Line(L"Abort.Warning.Bad line pos");
     PhoneLine* pLine = GetPhoneLine(lLinePos);
     if (pLine == nullptr) return trace.Line(L"Abort.Warning.Index overflow");
-    if (pLine->m_htLine == nullptr) return trace.End();
+    if (!IsLineOpenToTapi(*pLine)) return trace.End();
 
     if (pLine->m_dwAddressStates & LINEADDRESSSTATE_NUMCALLS)
         RaiseLineMsg(lLinePos, LINE_ADDRESSSTATE, 0, LINEADDRESSSTATE_OTHER | LINEADDRESSSTATE_NUMCALLS, 0);

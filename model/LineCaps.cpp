@@ -30,8 +30,6 @@ constexpr size_t kNumberSlotFields[kCallInfoSlots] = {
 
 DWORD NumberSlotOffset(DWORD dwIndex) { return sizeof(LINECALLINFO) + dwIndex * kCallInfoSlotBytes; }
 
-DWORD LineDeviceID(DWORD dwPos) { return dwPos + g_dwLineDeviceIDBase; }
-
 template <typename T>
 T* AllocRecord(DWORD cbBuffer) {
     return static_cast<T*>(std::calloc(1, cbBuffer));
@@ -46,9 +44,11 @@ void AppendVarString(void* pRecord, DWORD* pdwOffset, const wchar_t* pszText, DW
     *pdwOffset += *pdwSize + sizeof(wchar_t);
 }
 
-void FillDevCaps(LINEDEVCAPS* pCaps, DWORD dwPos) {
+DWORD PermanentLineID(DWORD dwDeviceID) { return ((g_dwPermanentProviderID & 0xFFFF) << 16) | (dwDeviceID & 0xFFFF); }
+
+void FillDevCaps(LINEDEVCAPS* pCaps, DWORD dwDeviceID) {
     pCaps->dwTotalSize = sizeof(LINEDEVCAPS);
-    pCaps->dwPermanentLineID = ((g_dwPermanentProviderID & 0xFFFF) << 16) | (LineDeviceID(dwPos) & 0xFFFF);
+    pCaps->dwPermanentLineID = PermanentLineID(dwDeviceID);
     pCaps->dwStringFormat = STRINGFORMAT_UNICODE;
     pCaps->dwAddressModes = LINEADDRESSMODE_DIALABLEADDR;
     pCaps->dwNumAddresses = 1;
@@ -63,9 +63,9 @@ void FillDevCaps(LINEDEVCAPS* pCaps, DWORD dwPos) {
     pCaps->dwLineFeatures = LINEFEATURE_MAKECALL;
 }
 
-void FillAddressCaps(LINEADDRESSCAPS* pCaps, DWORD dwPos) {
+void FillAddressCaps(LINEADDRESSCAPS* pCaps, DWORD dwDeviceID) {
     pCaps->dwTotalSize = sizeof(LINEADDRESSCAPS);
-    pCaps->dwLineDeviceID = LineDeviceID(dwPos);
+    pCaps->dwLineDeviceID = dwDeviceID;
     pCaps->dwAddressSharing = LINEADDRESSSHARING_PRIVATE;
     pCaps->dwAddressStates = LINEADDRESSSTATE_OTHER | LINEADDRESSSTATE_NUMCALLS;
     pCaps->dwCallInfoStates = LINECALLINFOSTATE_CALLID | LINECALLINFOSTATE_ORIGIN | LINECALLINFOSTATE_CALLERID |
@@ -134,15 +134,16 @@ void LineCapsInitLine(LONG lPos) {
     ReleaseLineRecords(line);
     line = PhoneLine{};
     line.m_dwLinePos = dwPos;
+    line.m_dwDeviceID = dwPos + g_dwLineDeviceIDBase;
 
     if ((line.m_pLineDevCaps = AllocRecord<LINEDEVCAPS>(kDevCapsBufferSize)) != nullptr) {
         line.m_dwAddressStates = LINEADDRESSSTATE_OTHER | LINEADDRESSSTATE_NUMCALLS;
         line.m_dwLineStates = LINEDEVSTATE_OTHER | LINEDEVSTATE_NUMCALLS;
-        FillDevCaps(line.m_pLineDevCaps, dwPos);
+        FillDevCaps(line.m_pLineDevCaps, line.m_dwDeviceID);
         ChangeLineName(dwPos, L"", g_Manager.GetFirstName(dwPos));
     }
     if ((line.m_pLineAddressCaps = AllocRecord<LINEADDRESSCAPS>(kAddressCapsBufferSize)) != nullptr) {
-        FillAddressCaps(line.m_pLineAddressCaps, dwPos);
+        FillAddressCaps(line.m_pLineAddressCaps, line.m_dwDeviceID);
         ChangeLineAddress(dwPos, g_Manager.GetFirstAddress(dwPos));
     }
     if ((line.m_pLineDevStatus = AllocRecord<LINEDEVSTATUS>(sizeof(LINEDEVSTATUS))) != nullptr)
@@ -165,6 +166,20 @@ void LineCapsDelete() {
     }
     // TAPI holds no call handle of a provider that has shut down.
     ReleaseRetiredCalls(nullptr);
+    trace.End();
+}
+
+void SetLineDeviceID(DWORD dwPos, DWORD dwDeviceID) {
+    CFuncTrace trace(3, L"SetLineDeviceID");
+    trace.Param(L"_dwPos", L"%u", dwPos);
+    trace.Param(L"_dwDeviceID", L"%u", dwDeviceID);
+    PhoneLine* pLine = GetPhoneLine(static_cast<LONG>(dwPos));
+    if (pLine == nullptr) return trace.Line(L"Abort.Warning.Bad line pos %u", dwPos);
+    pLine->m_dwDeviceID = dwDeviceID;
+    if (pLine->m_pLineDevCaps != nullptr) pLine->m_pLineDevCaps->dwPermanentLineID = PermanentLineID(dwDeviceID);
+    if (pLine->m_pLineAddressCaps != nullptr) pLine->m_pLineAddressCaps->dwLineDeviceID = dwDeviceID;
+    for (PhoneCall* pCall : pLine->m_pPhoneCall)
+        if (pCall != nullptr && pCall->m_pLineCallInfo != nullptr) pCall->m_pLineCallInfo->dwLineDeviceID = dwDeviceID;
     trace.End();
 }
 
@@ -222,7 +237,7 @@ void FillNewCallInfo(LINECALLINFO* pInfo, const PhoneLine& line, DWORD dwOrigin,
     std::memset(pInfo, 0, kCallInfoBufferSize);
     pInfo->dwTotalSize = pInfo->dwNeededSize = pInfo->dwUsedSize = kCallInfoBufferSize;
     pInfo->hLine = static_cast<HLINE>(reinterpret_cast<ULONG_PTR>(line.m_htLine));
-    pInfo->dwLineDeviceID = LineDeviceID(line.m_dwLinePos);
+    pInfo->dwLineDeviceID = line.m_dwDeviceID;
     pInfo->dwBearerMode = LINEBEARERMODE_VOICE;
     pInfo->dwRate = kMaxRate;
     pInfo->dwMediaMode = LINEMEDIAMODE_INTERACTIVEVOICE;

@@ -25,10 +25,13 @@ constexpr DWORD kReportedCallStates = LINECALLSTATE_IDLE | LINECALLSTATE_OFFERIN
 // Builds the records of every line below the device count.
 void LineCapsInit();
 // Builds one line's records; the line's earlier records are released first.
+// Its device identifier is the identifier base plus its position.
 void LineCapsInitLine(LONG lPos);
 // Releases every line's records and clears the line records.
 void LineCapsDelete();
 
+// The line's device identifier, in the line and in the records that carry it.
+void SetLineDeviceID(DWORD dwPos, DWORD dwDeviceID);
 void ChangeLineName(DWORD dwPos, const wchar_t* pszBaseName, const wchar_t* pszName);
 void ChangeLineAddress(DWORD dwPos, const wchar_t* pszAddress);
 

@@ -84,6 +84,15 @@ LONG GetPosFromLineRecord(const void* pLine) {
     return -1;
 }
 
+LONG GetPosFromDeviceID(DWORD dwDeviceID) {
+    if (dwDeviceID == kNoDeviceID) return -1;
+    for (DWORD dwPos = 0; dwPos < g_dwDeviceCount && dwPos < g_PhoneLines.size(); ++dwPos)
+        if (g_PhoneLines[dwPos].m_dwDeviceID == dwDeviceID) return static_cast<LONG>(dwPos);
+    return -1;
+}
+
+bool IsLineOpenToTapi(const PhoneLine& line) { return line.m_htLine != nullptr && !line.m_bRemoved; }
+
 LONG GenerateNewCall(DWORD dwLinePos, HTAPICALL htCall, DWORD dwOrigin, DWORD dwPBXCall, DWORD dwCallID,
                      LONG lPartnerID) {
     CFuncTrace trace(3, L"GenerateNewCall");
@@ -243,14 +252,16 @@ DWORD DeadCallTest(LONG lPos) {
 
 LONG GetPosFromHtLine(HTAPILINE htLine) {
     for (DWORD dwPos = 0; dwPos < g_dwDeviceCount && dwPos < g_PhoneLines.size(); ++dwPos)
-        if (g_PhoneLines[dwPos].m_htLine == htLine) return static_cast<LONG>(dwPos);
+        if (!g_PhoneLines[dwPos].m_bRemoved && g_PhoneLines[dwPos].m_htLine == htLine) return static_cast<LONG>(dwPos);
     return -1;
 }
 
 LONG GetPosFromAddress(const wchar_t* pszAddress) {
     if (pszAddress == nullptr) return -1;
+    // A removed line keeps its address, but its extension's events and calls belong to no line now.
     for (DWORD dwPos = 0; dwPos < g_dwDeviceCount && dwPos < g_PhoneLines.size(); ++dwPos)
-        if (wcscmp(g_PhoneLines[dwPos].m_szAddress, pszAddress) == 0) return static_cast<LONG>(dwPos);
+        if (!g_PhoneLines[dwPos].m_bRemoved && wcscmp(g_PhoneLines[dwPos].m_szAddress, pszAddress) == 0)
+            return static_cast<LONG>(dwPos);
     return -1;
 }
 

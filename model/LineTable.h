@@ -23,8 +23,14 @@ PhoneLine* GetPhoneLine(LONG lLinePos);
 // The call in a slot of a valid line, else null.
 PhoneCall* GetPhoneCall(LONG lLinePos, LONG lCallPos);
 // Position of a line record handed in as a handle; -1 unless it is one of
-// the table's records below the device count.
+// the table's records below the device count (removed lines included).
 LONG GetPosFromLineRecord(const void* pLine);
+// Position of the line TAPI knows by this device identifier (removed lines
+// included), else -1.
+LONG GetPosFromDeviceID(DWORD dwDeviceID);
+// Whether TAPI hears of the line's events: it has the line open, and the line
+// was not removed.
+bool IsLineOpenToTapi(const PhoneLine& line);
 
 // Call creation and removal.
 LONG GenerateNewCall(DWORD dwLinePos, HTAPICALL htCall, DWORD dwOrigin, DWORD dwPBXCall, DWORD dwCallID,
@@ -35,7 +41,8 @@ void RemovePhoneCallSilent(PhoneCall* pPhoneCall);
 void RemovePhoneCall(PhoneCall* pPhoneCall);
 DWORD DeadCallTest(LONG lPos);
 
-// Lookups: slots are scanned 0, 1, 2 and the first match wins.
+// Lookups: slots are scanned 0, 1, 2 and the first match wins. Lines are
+// found by TAPI handle or address only while they were not removed.
 LONG GetPosFromHtLine(HTAPILINE htLine);
 LONG GetPosFromAddress(const wchar_t* pszAddress);
 LONG GetLinePosFromPPCall(const PhoneCall* pPhoneCall);

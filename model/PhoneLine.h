@@ -26,7 +26,20 @@ struct PhoneLine {
     LINEDEVSTATUS* m_pLineDevStatus;          // 88 bytes
     LINEADDRESSSTATUS* m_pLineAddressStatus;  // 128-byte buffer
     DWORD m_dwPBXIndex;
+    // TAPI's device identifier of the line: the identifier base plus the
+    // position for the lines TAPI counted at start-up; for a line created
+    // while running, the one TAPI gives in TSPI_providerCreateLineDevice
+    // (kNoDeviceID until then).
+    DWORD m_dwDeviceID;
+    // Its extension left the PBX directory: TAPI heard LINE_REMOVE, and the
+    // record stays, doing nothing, so that the handles TAPI still holds of it
+    // and its calls lead somewhere.
+    BOOL m_bRemoved;
 };
+
+// The device identifier of a line TAPI has not numbered yet (never a
+// device identifier: it is INITIALIZE_NEGOTIATION).
+constexpr DWORD kNoDeviceID = 0xFFFFFFFF;
 
 // Text limits of the record's fields (characters without the terminator).
 constexpr size_t kMaxAddressChars = 18;

@@ -88,7 +88,7 @@ std::vector<ExtensionInfo> ParseExtensionDirectory(const wchar_t* pszAnswer) {
     return records;
 }
 
-DWORD ReadExtensions() {
+bool ReadExtensionDirectory(std::vector<ExtensionInfo>& extensions) {
     ORVO_CheckAccessToken();
     CSessionGuard session(SessionMutex());
     const std::wstring url = g_sBaseURL + L"/extensions/phone/data";
@@ -99,11 +99,10 @@ DWORD ReadExtensions() {
     BOOL bResult = g_SessionClient.IsSuccessful(g_SessionClient.RunQuery(L"GET", 3, 10000, TRUE, TRUE));
     if (g_bSaveSequence) g_SessionClient.SaveSequence(L"ReadExtensions", 0, nullptr);
 
-    g_Extensions.clear();
-    if (!bResult || g_SessionClient.m_pszAnswer == nullptr) return 0;
-    g_Extensions = ParseExtensionDirectory(g_SessionClient.m_pszAnswer);
-    for (const ExtensionInfo& info : g_Extensions) g_ExtensionMap[info.extension_number] = info;
-    return static_cast<DWORD>(g_Extensions.size());
+    if (!bResult || g_SessionClient.m_pszAnswer == nullptr) return false;
+    extensions = ParseExtensionDirectory(g_SessionClient.m_pszAnswer);
+    for (const ExtensionInfo& info : extensions) g_ExtensionMap[info.extension_number] = info;
+    return true;
 }
 
 DWORD IsExtensionOffline(const wchar_t* pszExtensionNumber) {

@@ -1,5 +1,4 @@
-// The account's phone extensions as the PBX directory lists them: position n
-// in g_Extensions is line position n.
+// The account's phone extensions as the PBX directory lists them.
 #pragma once
 
 #include <windows.h>
@@ -15,16 +14,19 @@ struct ExtensionInfo {
     std::wstring presence;
 };
 
-// In directory order; its size is the number of lines.
+// The extension of each line position, kept by the manager's device set
+// under the ProviderLock (a line keeps its extension, in whatever place the
+// directory lists it); its size is the number of lines.
 extern std::vector<ExtensionInfo> g_Extensions;
 // By extension_number; only grows, so numbers that left the directory stay.
 extern std::map<std::wstring, ExtensionInfo> g_ExtensionMap;
 
-// Reads the account's phone extensions from the PBX directory into
-// g_Extensions (rebuilt) and g_ExtensionMap (added to); the number of records,
-// 0 when the read failed. Runs under the session lock, which also guards the
-// two tables.
-DWORD ReadExtensions();
+// Reads the account's phone extensions from the PBX directory, in directory
+// order, into extensions, and adds them to g_ExtensionMap. False, with
+// extensions left as they were, when the PBX gave no directory: a failed read
+// is not an account without extensions. Runs under the session lock, which
+// also guards g_ExtensionMap.
+bool ReadExtensionDirectory(std::vector<ExtensionInfo>& extensions);
 // The records of a directory answer, in answer order: every object with a
 // non-empty string "extension_number" that does not stand inside another
 // record, whatever objects or arrays wrap it. "name" is decoded as the UTF-8

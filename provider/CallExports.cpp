@@ -37,6 +37,7 @@ LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, HTAPI
         trace.Param(L"_htCall", L"%p", htCall);
         PhoneLine* pLine = LineRecordOf(hdLine);
         if (pLine == nullptr) return trace.Abort(LINEERR_INVALLINEHANDLE, 1);
+        if (LONG lResult = RefuseRemovedLine(trace, pLine, 1)) return lResult;
         // A call without a number (for dial tone only) is not offered.
         if (lpszDestAddress == nullptr) return trace.Abort(LINEERR_INVALPOINTER, 2);
         if (!IsOpenLine(pLine)) return trace.Abort(LINEERR_INVALLINEHANDLE, 3);
@@ -133,6 +134,7 @@ LONG TSPIAPI TSPI_lineGetCallInfo(HDRVCALL hdCall, LINECALLINFO* lpCallInfo) {
         trace.Param(L"_hdCall", L"%p", hdCall);
         auto* pCall = reinterpret_cast<PhoneCall*>(hdCall);
         if (!IsLiveCall(hdCall)) return trace.Abort(LINEERR_INVALPOINTER, 1);
+        if (LONG lResult = RefuseRemovedLine(trace, pCall->m_pPhoneLine, 1)) return lResult;
         if (IsBadReadPtr(pCall->m_pLineCallInfo, sizeof(LINECALLINFO))) return trace.Abort(LINEERR_INVALPOINTER, 2);
         if (lpCallInfo == nullptr || IsBadWritePtr(lpCallInfo, sizeof(LINECALLINFO))) return trace.Abort(LINEERR_INVALPOINTER, 3);
         if (!AnswerStatusRecord(lpCallInfo, pCall->m_pLineCallInfo, kCallInfoBufferSize))
@@ -150,6 +152,7 @@ LONG TSPIAPI TSPI_lineGetCallStatus(HDRVCALL hdCall, LINECALLSTATUS* lpCallStatu
             SetCallStatusIdle(lpCallStatus);
             return trace.Abort(LINEERR_INVALCALLHANDLE, 1);
         }
+        if (LONG lResult = RefuseRemovedLine(trace, pCall->m_pPhoneLine, 1)) return lResult;
         if (IsBadReadPtr(pCall->m_pLineCallStatus, sizeof(LINECALLSTATUS))) {
             pCall->m_pLineCallStatus = nullptr;
             return trace.Abort(LINEERR_INVALPOINTER, 2);
@@ -185,6 +188,7 @@ LONG TSPIAPI TSPI_lineSetAppSpecific(HDRVCALL hdCall, DWORD dwAppSpecific) {
         auto* pCall = reinterpret_cast<PhoneCall*>(hdCall);
         // Only a call still in its line is written to; a stale handle's memory may belong to another record.
         if (!IsLiveCall(hdCall) || IsBadWritePtr(pCall, sizeof(PhoneCall))) return trace.Abort(LINEERR_INVALCALLHANDLE, 1);
+        if (LONG lResult = RefuseRemovedLine(trace, pCall->m_pPhoneLine, 1)) return lResult;
         if (pCall->m_pLineCallInfo == nullptr) return trace.Abort(LINEERR_OPERATIONFAILED, 2);
         pCall->m_pLineCallInfo->dwAppSpecific = dwAppSpecific;
         return 0;

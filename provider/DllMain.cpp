@@ -7,6 +7,7 @@
 #include "common/BoundedString.h"
 #include "config/Installation.h"
 #include "config/ProviderIdentity.h"
+#include "log/Trace.h"
 #include "manager/CGenericTSPIManager.h"
 #include "manager/ProviderState.h"
 
@@ -22,7 +23,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID) {
         case DLL_PROCESS_ATTACH:
             g_hModule = hInstance;
             RememberHostProcess();
-            g_Manager.AttachInstance();
+            // Nothing thrown may reach the loader; the library then runs with what was set up.
+            try {
+                g_Manager.AttachInstance();
+            } catch (...) {
+                Trace(0, L"DllMain.Warning.Exception in AttachInstance");
+            }
             LoadRessources();
             break;
         case DLL_PROCESS_DETACH:

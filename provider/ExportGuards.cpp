@@ -1,18 +1,47 @@
 #include "provider/ExportGuards.h"
 
 #include <cstring>
+#include <new>
 
 #include "manager/ProviderState.h"
 #include "model/CallFeatures.h"
 #include "model/LineTable.h"
 
+LONG ExportExceptionResult(const wchar_t* pszExport, const ExportKind& kind) noexcept {
+    LONG lResult = kind.lFailed;
+    const wchar_t* pszWhat = L"Exception";
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        lResult = kind.lNoMemory;
+        pszWhat = L"Exception.Out of memory";
+    } catch (...) {
+    }
+    // Even the trace must not let anything out now.
+    try {
+        // Written from level 1 on: an export that met an exception is news for support.
+        Trace(1, L"Func.%s.Warning.%s", pszExport, pszWhat);
+        Trace(kind.dwTraceLevel, L"Func.%s.End.Result 0x%08X", pszExport, static_cast<DWORD>(lResult));
+    } catch (...) {
+    }
+    return lResult;
+}
+
 LONG LinePosFromDeviceID(DWORD dwDeviceID) {
-    // Unsigned: IDs below the base wrap around and are refused too.
-    DWORD dwPos = dwDeviceID - g_dwLineDeviceIDBase;
-    return dwPos < g_dwDeviceCount && dwPos < g_PhoneLines.size() ? static_cast<LONG>(dwPos) : -1;
+    // Each line keeps the identifier TAPI knows it by, also when lines before it were removed.
+    return GetPosFromDeviceID(dwDeviceID);
 }
 
 PhoneLine* LineRecordOf(HDRVLINE hdLine) { return GetPhoneLine(GetPosFromLineRecord(hdLine)); }
+
+LONG RefuseRemovedLine(const CFuncTrace& trace, const PhoneLine* pLine, int nCheck) {
+    if (pLine == nullptr || !pLine->m_bRemoved) return 0;
+    return trace.Abort(LINEERR_NODEVICE, nCheck, L"Line removed");
+}
+
+LONG RefuseRemovedLine(const CFuncTrace& trace, LONG lLinePos, int nCheck) {
+    return RefuseRemovedLine(trace, GetPhoneLine(lLinePos), nCheck);
+}
 
 bool IsOpenLine(const PhoneLine* pLine) {
     return pLine != nullptr && pLine->m_htLine != nullptr && GetPosFromHtLine(pLine->m_htLine) >= 0;
@@ -25,8 +54,7 @@ bool IsLiveCall(HDRVCALL hdCall) {
 }
 
 LONG RefuseRequest(const wchar_t* pszExport) {
-    CFuncTrace trace(1, pszExport);
-    return trace.End(LINEERR_OPERATIONUNAVAIL);
+    return RunExport(pszExport, [](const CFuncTrace&) -> LONG { return LINEERR_OPERATIONUNAVAIL; });
 }
 
 LONG CCallHandleChecks::Writable(int nCheck, LONG lError) {
@@ -37,7 +65,7 @@ LONG CCallHandleChecks::Writable(int nCheck, LONG lError) {
 LONG CCallHandleChecks::HasLine(int nCheck, LONG lError) {
     m_lLinePos = GetLinePosFromPPCall(m_pCall);
     if (m_lLinePos < 0) return m_trace.Abort(lError, nCheck);
-    return 0;
+    return RefuseRemovedLine(m_trace, m_lLinePos, nCheck);
 }
 
 LONG CCallHandleChecks::InService(int nCheck) {

@@ -1,6 +1,7 @@
-// What the line and call exports share: the locked run with its exception
-// handler, turning device IDs and handles into positions, the call-handle
-// checks and the TAPI manner of answering variable-size records.
+// What the exports share: the run that lets no exception out (with or
+// without the ProviderLock), turning device IDs and handles into positions,
+// the refusal of removed lines, the call-handle checks and the TAPI manner of
+// answering variable-size records.
 #pragma once
 
 #include <windows.h>
@@ -10,21 +11,45 @@
 #include "model/PhoneCall.h"
 #include "model/TapiDefs.h"
 
-// Runs an export's body (LONG body(const CFuncTrace&)) inside the
-// ProviderLock: the lock is entered before the first trace line and left
-// after the End line. Nothing is thrown across the exported interface: an
-// exception ends the export with LINEERR_OPERATIONFAILED.
+// How an export is traced and which TAPI codes end it when its body throws.
+struct ExportKind {
+    DWORD dwTraceLevel;
+    LONG lNoMemory;  // for std::bad_alloc
+    LONG lFailed;    // for any other exception
+};
+constexpr ExportKind kLineExport{1, LINEERR_NOMEM, LINEERR_OPERATIONFAILED};
+constexpr ExportKind kPhoneExport{5, PHONEERR_NOMEM, PHONEERR_OPERATIONFAILED};
+
+// The result an exception ends an export with, traced under the export's
+// name; called from inside a catch block.
+LONG ExportExceptionResult(const wchar_t* pszExport, const ExportKind& kind) noexcept;
+
+// Runs an export's body (LONG body(const CFuncTrace&)) between its Begin and
+// End lines. Nothing is thrown across the exported interface: an allocation
+// failure ends the export with LINEERR_NOMEM, any other exception with
+// LINEERR_OPERATIONFAILED (the phone exports answer with their PHONEERR_
+// codes), whether it comes from the body or from the tracing around it.
 template <typename Body>
-LONG RunLockedExport(DWORD dwOwnerCode, const wchar_t* pszExport, Body body) {
-    CProviderLockGuard lock(dwOwnerCode);
-    CFuncTrace trace(1, pszExport);
-    LONG lResult = LINEERR_OPERATIONFAILED;
+LONG RunExport(const wchar_t* pszExport, Body body, const ExportKind& kind = kLineExport) noexcept {
     try {
-        lResult = body(static_cast<const CFuncTrace&>(trace));
+        CFuncTrace trace(kind.dwTraceLevel, pszExport);
+        return trace.End(body(static_cast<const CFuncTrace&>(trace)));
     } catch (...) {
-        trace.Warning(L"Exception");
+        return ExportExceptionResult(pszExport, kind);
     }
-    return trace.End(lResult);
+}
+
+// The same inside the ProviderLock: the lock is entered before the first
+// trace line and left after the End line, and also when the body throws.
+template <typename Body>
+LONG RunLockedExport(DWORD dwOwnerCode, const wchar_t* pszExport, Body body) noexcept {
+    try {
+        CProviderLockGuard lock(dwOwnerCode);
+        CFuncTrace trace(kLineExport.dwTraceLevel, pszExport);
+        return trace.End(body(static_cast<const CFuncTrace&>(trace)));
+    } catch (...) {
+        return ExportExceptionResult(pszExport, kLineExport);
+    }
 }
 
 // Line position of a TAPI device ID, or -1 when it is not one of ours.
@@ -32,6 +57,13 @@ LONG LinePosFromDeviceID(DWORD dwDeviceID);
 
 // The line record a line handle names, or null when it is none of the table's.
 PhoneLine* LineRecordOf(HDRVLINE hdLine);
+
+// A line whose extension left the PBX directory answers every request with
+// LINEERR_NODEVICE, as TAPI does for a removed device, except the closing of
+// the line and of its calls, with which TAPI lets go of them. Traced as the
+// export's check nCheck; 0 for any other line (or none).
+LONG RefuseRemovedLine(const CFuncTrace& trace, const PhoneLine* pLine, int nCheck);
+LONG RefuseRemovedLine(const CFuncTrace& trace, LONG lLinePos, int nCheck);
 // Whether TAPI has the line open: some line has the record's TAPI handle.
 bool IsOpenLine(const PhoneLine* pLine);
 // Whether a call handle names a call that is in its line's slots now. A
@@ -45,7 +77,8 @@ LONG RefuseRequest(const wchar_t* pszExport);
 // their own between them; each takes the check number the export traces and
 // returns 0 or the refusal (already traced):
 //   1 Writable   the call record is writable       (else LINEERR_INVALCALLHANDLE)
-//   2 HasLine    it belongs to a line of the table (else LINEERR_INVALCALLHANDLE)
+//   2 HasLine    it belongs to a line of the table (else LINEERR_INVALCALLHANDLE),
+//                which was not removed             (else LINEERR_NODEVICE)
 //   3 InService  that line is in service           (else LINEERR_OPERATIONUNAVAIL)
 //   4 InSlots    the call is in the line's slots   (else LINEERR_INVALCALLHANDLE)
 //   5 Feature    the call may do the operation now (else the feature check's result)

@@ -38,7 +38,8 @@ LONG SelectedDeviceID(const CFuncTrace& trace, HDRVLINE hdLine, HDRVCALL hdCall,
         default:
             return trace.Abort(LINEERR_INVALPARAM, 4);
     }
-    *pdwDeviceID = static_cast<DWORD>(lLinePos) + g_dwLineDeviceIDBase;
+    if (LONG lResult = RefuseRemovedLine(trace, lLinePos, 4)) return lResult;
+    *pdwDeviceID = GetPhoneLine(lLinePos)->m_dwDeviceID;
     return 0;
 }
 }  // namespace
@@ -54,6 +55,7 @@ LONG TSPIAPI TSPI_lineOpen(DWORD dwDeviceID, HTAPILINE htLine, HDRVLINE* lphdLin
         if (htLine == nullptr) return trace.Abort(LINEERR_INVALLINEHANDLE, 2);
         LONG lLinePos = LinePosFromDeviceID(dwDeviceID);
         if (lLinePos < 0) return trace.Abort(LINEERR_BADDEVICEID, 3);
+        if (LONG lResult = RefuseRemovedLine(trace, lLinePos, 3)) return lResult;
         PhoneLine* pLine = GetPhoneLine(lLinePos);
         if (pLine->m_pLineDevCaps == nullptr) return trace.Abort(LINEERR_NOMEM, 4);
         if (pLine->m_pLineDevStatus == nullptr) return trace.Abort(LINEERR_NOMEM, 5);
@@ -95,6 +97,7 @@ LONG TSPIAPI TSPI_lineGetDevCaps(DWORD dwDeviceID, DWORD dwTSPIVersion, DWORD dw
             return trace.Abort(LINEERR_INVALPOINTER, 1);
         PhoneLine* pLine = GetPhoneLine(LinePosFromDeviceID(dwDeviceID));
         if (pLine == nullptr) return trace.Abort(LINEERR_NODEVICE, 2);
+        if (LONG lResult = RefuseRemovedLine(trace, pLine, 2)) return lResult;
         if (pLine->m_pLineDevCaps == nullptr) return trace.Abort(LINEERR_OPERATIONFAILED, 3);
         AnswerCapsRecord(lpLineDevCaps, pLine->m_pLineDevCaps, offsetof(LINEDEVCAPS, dwLineNameSize),
                          offsetof(LINEDEVCAPS, dwLineNameOffset));
@@ -112,6 +115,7 @@ LONG TSPIAPI TSPI_lineGetAddressCaps(DWORD dwDeviceID, DWORD dwAddressID, DWORD 
             return trace.Abort(LINEERR_INVALPOINTER, 2);
         PhoneLine* pLine = GetPhoneLine(LinePosFromDeviceID(dwDeviceID));
         if (pLine == nullptr) return trace.Abort(LINEERR_NODEVICE, 3);
+        if (LONG lResult = RefuseRemovedLine(trace, pLine, 3)) return lResult;
         if (pLine->m_pLineAddressCaps == nullptr) return trace.Abort(LINEERR_OPERATIONFAILED, 4);
         AnswerCapsRecord(lpAddressCaps, pLine->m_pLineAddressCaps, offsetof(LINEADDRESSCAPS, dwAddressSize),
                          offsetof(LINEADDRESSCAPS, dwAddressOffset));
@@ -129,6 +133,7 @@ LONG TSPIAPI TSPI_lineGetAddressStatus(HDRVLINE hdLine, DWORD dwAddressID, LINEA
         if (dwAddressID != 0) return trace.Abort(LINEERR_INVALADDRESSID, 4);
         PhoneLine* pLine = LineOf(hdLine);
         if (pLine == nullptr) return trace.Abort(LINEERR_INVALPOINTER, 3);
+        if (LONG lResult = RefuseRemovedLine(trace, pLine, 3)) return lResult;
         if (pLine->m_pLineAddressStatus == nullptr) return trace.Abort(LINEERR_INVALPOINTER, 4);
         if (!AnswerStatusRecord(lpAddressStatus, pLine->m_pLineAddressStatus, kAddressStatusBufferSize))
             trace.Info(L"Structure too small");
@@ -141,6 +146,7 @@ LONG TSPIAPI TSPI_lineGetLineDevStatus(HDRVLINE hdLine, LINEDEVSTATUS* lpLineDev
         trace.Param(L"_hdLine", L"%p", hdLine);
         PhoneLine* pLine = LineOf(hdLine);
         if (pLine == nullptr) return trace.Abort(LINEERR_INVALPOINTER, 3);
+        if (LONG lResult = RefuseRemovedLine(trace, pLine, 3)) return lResult;
         if (pLine->m_pLineDevStatus == nullptr) return trace.Abort(LINEERR_INVALPOINTER, 4);
         if (lpLineDevStatus == nullptr || IsBadWritePtr(lpLineDevStatus, sizeof(LINEDEVSTATUS)))
             return trace.Abort(LINEERR_INVALPOINTER, 2);
@@ -155,6 +161,7 @@ LONG TSPIAPI TSPI_lineGetAddressID(HDRVLINE hdLine, LPDWORD lpdwAddressID, DWORD
     return RunLockedExport(LockOwner::lineGetAddressID, L"TSPI_lineGetAddressID", [&](const CFuncTrace& trace) -> LONG {
         trace.Param(L"_hdLine", L"%p", hdLine);
         if (LineOf(hdLine) == nullptr) return trace.Abort(LINEERR_INVALLINEHANDLE, 1);
+        if (LONG lResult = RefuseRemovedLine(trace, LineOf(hdLine), 1)) return lResult;
         if (lpdwAddressID == nullptr || IsBadWritePtr(lpdwAddressID, sizeof(DWORD)))
             return trace.Abort(LINEERR_INVALPOINTER, 2);
         // Every line has exactly one address.
@@ -164,13 +171,14 @@ LONG TSPIAPI TSPI_lineGetAddressID(HDRVLINE hdLine, LPDWORD lpdwAddressID, DWORD
 }
 
 LONG TSPIAPI TSPI_lineGetNumAddressIDs(HDRVLINE hdLine, LPDWORD lpdwNumAddressIDs) {
-    CFuncTrace trace(1, L"TSPI_lineGetNumAddressIDs");
-    trace.Param(L"_hdLine", L"%p", hdLine);
-    if (hdLine == nullptr) return trace.End(trace.Abort(LINEERR_INVALLINEHANDLE, 1));
-    if (lpdwNumAddressIDs == nullptr || IsBadWritePtr(lpdwNumAddressIDs, sizeof(DWORD)))
-        return trace.End(trace.Abort(LINEERR_INVALPOINTER, 2));
-    *lpdwNumAddressIDs = 1;
-    return trace.End(0);
+    return RunExport(L"TSPI_lineGetNumAddressIDs", [&](const CFuncTrace& trace) -> LONG {
+        trace.Param(L"_hdLine", L"%p", hdLine);
+        if (hdLine == nullptr) return trace.Abort(LINEERR_INVALLINEHANDLE, 1);
+        if (lpdwNumAddressIDs == nullptr || IsBadWritePtr(lpdwNumAddressIDs, sizeof(DWORD)))
+            return trace.Abort(LINEERR_INVALPOINTER, 2);
+        *lpdwNumAddressIDs = 1;
+        return 0;
+    });
 }
 
 LONG TSPIAPI TSPI_lineGetExtensionID(DWORD dwDeviceID, DWORD dwTSPIVersion, LINEEXTENSIONID* lpExtensionID) {
@@ -184,10 +192,11 @@ LONG TSPIAPI TSPI_lineGetExtensionID(DWORD dwDeviceID, DWORD dwTSPIVersion, LINE
 }
 
 LONG TSPIAPI TSPI_lineGetIcon(DWORD dwDeviceID, LPCWSTR lpszDeviceClass, HICON* lphIcon) {
-    CFuncTrace trace(1, L"TSPI_lineGetIcon");
-    trace.Param(L"_dwDeviceID", L"%u", dwDeviceID);
-    if (lphIcon != nullptr && !IsBadWritePtr(lphIcon, sizeof(HICON))) *lphIcon = g_hIconPhone;
-    return trace.End(0);
+    return RunExport(L"TSPI_lineGetIcon", [&](const CFuncTrace& trace) -> LONG {
+        trace.Param(L"_dwDeviceID", L"%u", dwDeviceID);
+        if (lphIcon != nullptr && !IsBadWritePtr(lphIcon, sizeof(HICON))) *lphIcon = g_hIconPhone;
+        return 0;
+    });
 }
 
 LONG TSPIAPI TSPI_lineGetID(HDRVLINE hdLine, DWORD dwAddressID, HDRVCALL hdCall, DWORD dwSelect, VARSTRING* lpDeviceID,
@@ -233,6 +242,7 @@ LONG TSPIAPI TSPI_lineSetStatusMessages(HDRVLINE hdLine, DWORD dwLineStates, DWO
         trace.Param(L"_dwAddressStates", L"0x%08X", dwAddressStates);
         PhoneLine* pLine = LineOf(hdLine);
         if (pLine == nullptr) return trace.Abort(LINEERR_INVALLINEHANDLE, 1);
+        if (LONG lResult = RefuseRemovedLine(trace, pLine, 1)) return lResult;
         pLine->m_dwLineStates = dwLineStates;
         pLine->m_dwAddressStates = dwAddressStates;
         return 0;
@@ -240,10 +250,11 @@ LONG TSPIAPI TSPI_lineSetStatusMessages(HDRVLINE hdLine, DWORD dwLineStates, DWO
 }
 
 LONG TSPIAPI TSPI_lineSetDefaultMediaDetection(HDRVLINE hdLine, DWORD dwMediaModes) {
-    CFuncTrace trace(1, L"TSPI_lineSetDefaultMediaDetection");
-    trace.Param(L"_dwMediaModes", L"0x%08X", dwMediaModes);
-    if (dwMediaModes != LINEMEDIAMODE_INTERACTIVEVOICE) return trace.End(trace.Abort(LINEERR_INVALMEDIAMODE, 1));
-    return trace.End(0);
+    return RunExport(L"TSPI_lineSetDefaultMediaDetection", [&](const CFuncTrace& trace) -> LONG {
+        trace.Param(L"_dwMediaModes", L"0x%08X", dwMediaModes);
+        if (dwMediaModes != LINEMEDIAMODE_INTERACTIVEVOICE) return trace.Abort(LINEERR_INVALMEDIAMODE, 1);
+        return 0;
+    });
 }
 
 LONG TSPIAPI TSPI_lineConditionalMediaDetection(HDRVLINE hdLine, DWORD dwMediaModes, const LINECALLPARAMS* lpCallParams) {
@@ -251,6 +262,7 @@ LONG TSPIAPI TSPI_lineConditionalMediaDetection(HDRVLINE hdLine, DWORD dwMediaMo
                            [&](const CFuncTrace& trace) -> LONG {
         trace.Param(L"_dwMediaModes", L"0x%08X", dwMediaModes);
         if (hdLine == nullptr) return trace.Abort(LINEERR_INVALPOINTER, 1);
+        if (LONG lResult = RefuseRemovedLine(trace, LineOf(hdLine), 1)) return lResult;
         if ((dwMediaModes & LINEMEDIAMODE_INTERACTIVEVOICE) == 0) return trace.Abort(LINEERR_INVALMEDIAMODE, 2);
         if (lpCallParams == nullptr || IsBadReadPtr(lpCallParams, offsetof(LINECALLPARAMS, DialParams)))
             return trace.Abort(LINEERR_INVALPOINTER, 3);
@@ -264,15 +276,17 @@ LONG TSPIAPI TSPI_lineConditionalMediaDetection(HDRVLINE hdLine, DWORD dwMediaMo
     });
 }
 
+// Locked, unlike the other digit requests: it looks the call up in the
+// tables, which a re-initialisation may change at any time.
 LONG TSPIAPI TSPI_lineMonitorDigits(HDRVCALL hdCall, DWORD dwDigitModes) {
-    CFuncTrace trace(1, L"TSPI_lineMonitorDigits");
-    trace.Param(L"_hdCall", L"%p", hdCall);
-    CCallHandleChecks checks(trace, hdCall);
-    LONG lResult = checks.Handle(1);
-    if (lResult == 0) lResult = checks.Feature(LINECALLFEATURE_MONITORDIGITS);
-    if (lResult != 0) return trace.End(lResult);
-    reinterpret_cast<PhoneCall*>(hdCall)->m_bMonitorDigits = TRUE;
-    return trace.End(0);
+    return RunLockedExport(LockOwner::lineMonitorDigits, L"TSPI_lineMonitorDigits", [&](const CFuncTrace& trace) -> LONG {
+        trace.Param(L"_hdCall", L"%p", hdCall);
+        CCallHandleChecks checks(trace, hdCall);
+        if (LONG lResult = checks.Handle(1)) return lResult;
+        if (LONG lResult = checks.Feature(LINECALLFEATURE_MONITORDIGITS)) return lResult;
+        checks.Call()->m_bMonitorDigits = TRUE;
+        return 0;
+    });
 }
 
 LONG TSPIAPI TSPI_lineDevSpecificFeature(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD dwFeature, LPVOID lpParams,
@@ -281,6 +295,7 @@ LONG TSPIAPI TSPI_lineDevSpecificFeature(DRV_REQUESTID dwRequestID, HDRVLINE hdL
         trace.Param(L"_dwFeature", L"0x%08X", dwFeature);
         auto* pLine = reinterpret_cast<PhoneLine*>(hdLine);
         if (LineOf(hdLine) == nullptr) return trace.Abort(LINEERR_INVALPOINTER, 1);
+        if (LONG lResult = RefuseRemovedLine(trace, pLine, 1)) return lResult;
         // Only an open line has a TAPI handle to be found by.
         if (pLine->m_htLine == nullptr || GetPosFromHtLine(pLine->m_htLine) < 0)
             return trace.Abort(LINEERR_INVALLINEHANDLE, 2);

@@ -1,13 +1,15 @@
 // The provider has no phone devices; the phone entry points exist so that
 // tapisrv finds a complete provider, and each one refuses.
 #include "log/Trace.h"
+#include "provider/ExportGuards.h"
 #include "provider/TspiExports.h"
 
 namespace {
 LONG RefusePhoneRequest(const wchar_t* pszExport, const wchar_t* pszDeviceClass = nullptr, bool bHasClass = false) {
-    CFuncTrace trace(5, pszExport);
-    if (bHasClass) trace.Param(L"_lpszDeviceClass", L"%s", pszDeviceClass != nullptr ? pszDeviceClass : L"NULL");
-    return trace.End(PHONEERR_OPERATIONUNAVAIL);
+    return RunExport(pszExport, [&](const CFuncTrace& trace) -> LONG {
+        if (bHasClass) trace.Param(L"_lpszDeviceClass", L"%s", pszDeviceClass != nullptr ? pszDeviceClass : L"NULL");
+        return PHONEERR_OPERATIONUNAVAIL;
+    }, kPhoneExport);
 }
 }  // namespace
 

@@ -221,6 +221,7 @@ LONG TSPIAPI TSPI_linePickup(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD d
         trace.Param(L"_hdLine", L"%p", hdLine);
         PhoneLine* pLine = LineRecordOf(hdLine);
         if (pLine == nullptr) return trace.Abort(LINEERR_INVALLINEHANDLE, 1);
+        if (LONG lResult = RefuseRemovedLine(trace, pLine, 1)) return lResult;
         if (lpszDestAddress == nullptr) return trace.Abort(LINEERR_INVALADDRESS, 2);
         if (!IsOpenLine(pLine)) return trace.Abort(LINEERR_INVALLINEHANDLE, 3);
         const LONG lLinePos = static_cast<LONG>(pLine->m_dwLinePos);
@@ -247,6 +248,7 @@ LONG TSPIAPI TSPI_lineForward(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD 
         trace.Param(L"_hdLine", L"%p", hdLine);
         PhoneLine* pLine = LineRecordOf(hdLine);
         if (pLine == nullptr) return trace.Abort(LINEERR_INVALLINEHANDLE, 1);
+        if (LONG lResult = RefuseRemovedLine(trace, pLine, 1)) return lResult;
         if (lphdConsultCall == nullptr) return trace.Abort(LINEERR_INVALPOINTER, 2);
         if (!IsOpenLine(pLine)) return trace.Abort(LINEERR_INVALLINEHANDLE, 3);
         const LONG lLinePos = static_cast<LONG>(pLine->m_dwLinePos);

@@ -10,13 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "config/ProviderSettings.h"
-#include "json/CJsonParserBase.h"
-#include "support/PbxSim.h"
-#include "support/RegistryFixture.h"
-#include "support/TestFiles.h"
-#include "tools/tapihost/ProviderSetup.h"
-#include "tools/tapihost/TapiHost.h"
+#include "support/ProviderRuntimeFixture.h"
 
 namespace {
 
@@ -59,146 +53,7 @@ DWORD SettledProviderThreadCount(HMODULE hModule, DWORD dwExpected) {
     return dwCount;
 }
 
-const wchar_t kSharedSection[] = L"Global\\SharedMemORVOAPITSPORVOTSP";
-// The demo account with a second user, whom the dialog may enter.
-const char kAccount[] = R"({"customer": "c-orvo-demo-4711",
-  "users": [{"name": "lena.muster", "password": "Demo-Pass-2024"}, {"name": "max.muster", "password": "Max-Pass-1"}],
-  "extensions": [{"extension_number": "21", "name": "Office"}, {"extension_number": "22", "name": "Reception"},
-                 {"extension_number": "23", "name": "Lab"}]})";
-constexpr DWORD kEventWaitMs = 5000;
-
-HTAPILINE LineHandle(DWORD dwLine) { return reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(dwLine + 1)); }
-constexpr LONG kNoCompletion = 0x7FFFFFFF;
-
-class PbxRuntimeTest : public testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(WriteFileBytes(m_dir.File(L"account.json"), kAccount));
-        ASSERT_TRUE(m_sim.Start({false, m_dir.File(L"account.json")})) << ToUtf8(m_sim.Error());
-        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"ApiBaseUrl", m_sim.ApiBaseUrl()));
-        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"NumberFormat", L"0"));
-        // The full log a customer's debug setting gives: it shows a failure's course.
-        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"DebugLevel", L"5"));
-        ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Name", L"lena.muster"));
-        ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Password", L"Demo-Pass-2024"));
-    }
-    void TearDown() override {
-        if (m_bStarted) m_host.Shutdown();
-        m_host.Unload();
-    }
-
-    void StartProvider(DWORD dwExpectedLines) {
-        ASSERT_TRUE(m_host.Load(GetEnv(L"ORVO_TSP_PATH")));
-        DWORD dwLines = 99;
-        ASSERT_EQ(m_host.Start(&dwLines), 0);
-        m_bStarted = true;
-        ASSERT_EQ(dwLines, dwExpectedLines);
-    }
-
-    void StopProvider() {
-        EXPECT_EQ(m_host.Shutdown(), 0);
-        m_bStarted = false;
-        m_host.Unload();
-    }
-
-    // The three lines started, opened and watched by the event stream.
-    void StartAndOpenLines() {
-        ASSERT_NO_FATAL_FAILURE(StartProvider(3));
-        for (DWORD dwLine = 0; dwLine < 3; ++dwLine) {
-            HDRVLINE hdLine = nullptr;
-            ASSERT_EQ(m_host.OpenLine(dwLine, LineHandle(dwLine), &hdLine), 0);
-            m_lines.push_back(hdLine);
-        }
-        ASSERT_TRUE(WaitForStreams(1));
-    }
-
-    static std::wstring Localized(const wchar_t* pszEnglish, const wchar_t* pszGerman) {
-        return GetUserDefaultUILanguage() == 1031 ? pszGerman : pszEnglish;
-    }
-
-    // Waits until the simulator holds at least nStreams event streams.
-    bool WaitForStreams(int nStreams, DWORD dwTimeoutMs = kEventWaitMs) const {
-        const std::wstring body =
-            L"{\"streams\":" + std::to_wstring(nStreams) + L",\"timeout_ms\":" + std::to_wstring(dwTimeoutMs) + L"}";
-        CJsonParserBase answer;
-        return answer.Parse(m_sim.Control(L"POST", L"wait", body).sBody.c_str()) && answer.GetBool(L"ok");
-    }
-
-    // Rings the extensions (a JSON array); the call's uuid.
-    std::wstring Ring(const std::wstring& extensionsJson, const wchar_t* pszCaller) const {
-        CJsonParserBase answer;
-        const std::wstring body = L"{\"extensions\":" + extensionsJson + L",\"caller\":" + JsonQuote(pszCaller) + L"}";
-        return answer.Parse(m_sim.Control(L"POST", L"ring", body).sBody.c_str()) ? answer.GetString(L"uuid") : L"";
-    }
-
-    // The call states the line has seen, in order.
-    std::vector<DWORD> CallStates(DWORD dwLine) const {
-        std::vector<DWORD> states;
-        for (const HostEvent& event : m_host.LineEvents())
-            if (event.htLine == LineHandle(dwLine) && event.dwMsg == LINE_CALLSTATE)
-                states.push_back(static_cast<DWORD>(event.dwParam1));
-        return states;
-    }
-
-    bool WaitForState(DWORD dwLine, DWORD dwState, DWORD dwTimeoutMs = kEventWaitMs) const {
-        return m_host.WaitForEvent(
-            [&](const HostEvent& event) {
-                return event.htLine == LineHandle(dwLine) && event.dwMsg == LINE_CALLSTATE && event.dwParam1 == dwState;
-            },
-            dwTimeoutMs);
-    }
-
-    // The completion of a request; its result is kNoCompletion when none came.
-    HostEvent WaitForCompletion(DWORD dwRequestID) const {
-        HostEvent found{};
-        found.lResult = kNoCompletion;
-        m_host.WaitForEvent(
-            [&](const HostEvent& e) {
-                return e.kind == HostEvent::Completion && e.dwRequestID == dwRequestID && (found = e, true);
-            },
-            kEventWaitMs);
-        return found;
-    }
-
-    // The caller id of the first call TAPI was told about on the line.
-    std::wstring CallerIDOfNewCall(DWORD dwLine) {
-        std::vector<BYTE> info;
-        for (const HostEvent& event : m_host.LineEvents()) {
-            if (event.htLine != LineHandle(dwLine) || event.dwMsg != LINE_NEWCALL) continue;
-            if (m_host.GetCallInfo(reinterpret_cast<HDRVCALL>(event.dwParam1), 4096, &info) != 0) break;
-            const auto* pInfo = reinterpret_cast<const LINECALLINFO*>(info.data());
-            return RecordText(info, pInfo->dwCallerIDSize, pInfo->dwCallerIDOffset);
-        }
-        return L"(no call info)";
-    }
-
-    std::wstring LineName(DWORD dwLine) {
-        std::vector<BYTE> caps;
-        if (m_host.GetDevCaps(dwLine, 4096, &caps) != 0) return L"(no caps)";
-        const auto* pCaps = reinterpret_cast<const LINEDEVCAPS*>(caps.data());
-        return RecordText(caps, pCaps->dwLineNameSize, pCaps->dwLineNameOffset);
-    }
-
-    std::vector<SimRequest> RequestsTo(const wchar_t* pszMethod, const std::wstring& path) const {
-        std::vector<SimRequest> matching;
-        for (const SimRequest& request : m_sim.Requests())
-            if (request.sMethod == pszMethod && (path.empty() || request.sPath == path)) matching.push_back(request);
-        return matching;
-    }
-
-    std::wstring LastLoginState() const {
-        std::wstring text = L"(missing)";
-        ReadRegString(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"LastLoginState", &text);
-        return text;
-    }
-
-    CTempDir m_dir{L"runtime"};
-    PbxSim m_sim;
-    CRegistrySnapshot m_snapshot{HKEY_LOCAL_MACHINE, kProviderSettingsKey};
-    CTapiHost m_host;
-    bool m_bStarted = false;
-    std::vector<HDRVLINE> m_lines;
-};
+class PbxRuntimeTest : public ProviderRuntimeFixture {};
 
 TEST_F(PbxRuntimeTest, AccountExtensionsBecomeLinesNamedByTheLineFormat) {
     // Line format, then the names of the first and the last line.
@@ -404,10 +259,8 @@ TEST_F(PbxRuntimeTest, ReinitializationLogsInWithTheDialogsCredentialsAndDeliver
     EXPECT_EQ(ProviderThreadCount(m_host.Module()), 3u);
     m_sim.ClearRequests();
     // The shared record as the configuration dialog's process sees it.
-    HANDLE hMapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kSharedSection);
-    ASSERT_NE(hMapping, nullptr);
-    auto* pShared = static_cast<ProviderSettings*>(
-        MapViewOfFile(hMapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(ProviderSettings)));
+    CSharedSettingsView shared;
+    ProviderSettings* pShared = shared.Get();
     ASSERT_NE(pShared, nullptr);
     // What the dialog puts there: the account as entered, then the request.
     wcscpy(pShared->Name, L"max.muster");
@@ -421,8 +274,6 @@ TEST_F(PbxRuntimeTest, ReinitializationLogsInWithTheDialogsCredentialsAndDeliver
     // The monitor, keep-alive and network threads were replaced or kept, never doubled.
     EXPECT_EQ(ProviderThreadCount(m_host.Module()), 3u);
     EXPECT_EQ(pShared->ReinitRequested, 0u);
-    UnmapViewOfFile(pShared);
-    CloseHandle(hMapping);
     EXPECT_EQ(RequestsTo(L"GET", L"/v1/extensions/phone/calls").size(), 1u);
 
     // One stream, so one offering per call, not two.

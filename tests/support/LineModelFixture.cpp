@@ -113,3 +113,19 @@ std::vector<RecordedEvent> LineModelFixture::EventsOf(DWORD dwMsg) const {
         if (event.dwMsg == dwMsg) matching.push_back(event);
     return matching;
 }
+
+bool LineModelFixture::LockIsFree() {
+    HANDLE hThread = CreateThread(
+        nullptr, 0,
+        [](LPVOID) -> DWORD {
+            if (!TryEnterCriticalSection(&ProviderLock)) return 0;
+            LeaveCriticalSection(&ProviderLock);
+            return 1;
+        },
+        nullptr, 0, nullptr);
+    WaitForSingleObject(hThread, 10000);
+    DWORD dwFree = 0;
+    GetExitCodeThread(hThread, &dwFree);
+    CloseHandle(hThread);
+    return dwFree == 1;
+}

@@ -67,4 +67,6 @@ protected:
     std::vector<RecordedEvent> EventsOf(DWORD dwMsg) const;
 
     static void RemoveAllCalls();
+    // Whether another thread can take the ProviderLock now (it is re-entrant for this one).
+    static bool LockIsFree();
 };

@@ -2,6 +2,7 @@
 // the call numbers, and that no call record outlives what TAPI can see.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -370,7 +371,8 @@ TEST_F(CallEventDispatcherTest, EventsThatChangeNothing) {
     } cases[] = {
         {L"a", L"21", L"ring", L"outbound", L"Not inbound"},
         {L"rung", L"21", L"ring", L"inbound", L"Double Call"},
-        // Events of extensions that are no line of ours take no lock.
+        // Extensions that are no line of ours are found so under the lock: a
+        // re-initialisation may be adding their line at that moment.
         {L"a", L"4711", L"ring", L"inbound", L"Wrong line pos"},
         {L"a", L"21", L"Ring", L"inbound", nullptr},
     };
@@ -384,7 +386,17 @@ TEST_F(CallEventDispatcherTest, EventsThatChangeNothing) {
         if (c.abort != nullptr) EXPECT_TRUE(capture.Contains(L"CGenericTSPIManager::DispatchEvents.Abort." + std::wstring(c.abort)));
         else EXPECT_TRUE(capture.Contains(L"CGenericTSPIManager::DispatchEvents.End"));
         if (std::wstring(c.extension) == L"4711") {
-            for (const std::wstring& message : capture.Messages()) EXPECT_NE(message.rfind(L"CS_BEGIN 61 ", 0), 0u) << "lock taken";
+            const std::vector<std::wstring> messages = capture.Messages();
+            auto at = [&](const std::wstring& prefix) {
+                return std::find_if(messages.begin(), messages.end(),
+                                    [&](const std::wstring& m) { return m.rfind(prefix, 0) == 0; }) - messages.begin();
+            };
+            const auto nLocked = at(L"CS_BEGIN 61 "), nAbort = at(L"CGenericTSPIManager::DispatchEvents.Abort.Wrong line pos"),
+                       nUnlocked = at(L"CS_END 61 ");
+            EXPECT_LT(nLocked, nAbort) << "the line is looked up before the lock is taken";
+            EXPECT_LT(nAbort, static_cast<decltype(nAbort)>(messages.size()));
+            EXPECT_LT(nAbort, nUnlocked);
+            EXPECT_LT(nUnlocked, static_cast<decltype(nUnlocked)>(messages.size())) << "the lock is not left";
         }
     }
     EXPECT_EQ(GetCallCount(0), 1u);

@@ -64,23 +64,6 @@ protected:
         return bytes;
     }
 
-    // Whether another thread can take the ProviderLock now (it is re-entrant for this one).
-    static bool LockIsFree() {
-        HANDLE hThread = CreateThread(
-            nullptr, 0,
-            [](LPVOID) -> DWORD {
-                if (!TryEnterCriticalSection(&ProviderLock)) return 0;
-                LeaveCriticalSection(&ProviderLock);
-                return 1;
-            },
-            nullptr, 0, nullptr);
-        WaitForSingleObject(hThread, 10000);
-        DWORD dwFree = 0;
-        GetExitCodeThread(hThread, &dwFree);
-        CloseHandle(hThread);
-        return dwFree == 1;
-    }
-
     HDRVLINE Handle(LONG pos) { return reinterpret_cast<HDRVLINE>(&Line(pos)); }
     HDRVCALL CallHandle(LONG pos, LONG k) { return reinterpret_cast<HDRVCALL>(Call(pos, k)); }
 

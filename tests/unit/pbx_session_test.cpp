@@ -120,18 +120,25 @@ TEST(TokenClaims, AreReadOnlyFromAWellFormedToken) {
 // an extension like any other.
 TEST_F(PbxSessionTest, DirectoryKeepsAnswerOrderAndLongRecordsAndRedecodesNames) {
     ASSERT_GT(Login(), 0);
-    ASSERT_EQ(ReadExtensions(), 4u);
-    ASSERT_EQ(g_Extensions.size(), 4u);
-    EXPECT_EQ(g_Extensions[0].extension_number, L"21");
-    EXPECT_EQ(g_Extensions[0].name, L"B\u00fcro");
-    EXPECT_EQ(g_Extensions[1].extension_number, L"22");
-    EXPECT_EQ(g_Extensions[1].name, L"Reception");
-    EXPECT_EQ(g_Extensions[2].extension_number, L"23");
-    EXPECT_EQ(g_Extensions[3].name, L"Second 21");
+    std::vector<ExtensionInfo> extensions;
+    ASSERT_TRUE(ReadExtensionDirectory(extensions));
+    ASSERT_EQ(extensions.size(), 4u);
+    EXPECT_EQ(extensions[0].extension_number, L"21");
+    EXPECT_EQ(extensions[0].name, L"B\u00fcro");
+    EXPECT_EQ(extensions[1].extension_number, L"22");
+    EXPECT_EQ(extensions[1].name, L"Reception");
+    EXPECT_EQ(extensions[2].extension_number, L"23");
+    EXPECT_EQ(extensions[3].name, L"Second 21");
     EXPECT_EQ(g_ExtensionMap[L"21"].name, L"Second 21");
-    EXPECT_FALSE(g_Extensions[0].uuid.empty());
+    EXPECT_FALSE(extensions[0].uuid.empty());
     EXPECT_EQ(IsExtensionOffline(L"99"), 0u);
     EXPECT_EQ(g_ExtensionMap.count(L"99"), 1u);
+
+    // A directory the PBX does not give is no empty directory: the list stays.
+    ASSERT_TRUE(s_sim->AddFault(L"{\"path\":\"/v1/extensions/phone/data\",\"status\":500,\"count\":10}"));
+    EXPECT_FALSE(ReadExtensionDirectory(extensions));
+    EXPECT_EQ(extensions.size(), 4u);
+    EXPECT_TRUE(s_sim->ClearFaults());
 }
 
 TEST_F(PbxSessionTest, MakeCallSendsTheEscapedBodyAndDropTheCallPath) {

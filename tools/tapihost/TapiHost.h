@@ -6,16 +6,24 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "model/TapiDefs.h"
 
-// One callback received from the provider.
+// One callback received from the provider, or what the host did about a
+// device message (as tapisrv does, later, on a thread of its own):
+//   DeviceCreated  TSPI_providerCreateLineDevice for a LINE_CREATE:
+//                  dwParam1 the temporary ID, dwParam2 the device ID, lResult
+//   DeviceClosed   the line of a LINE_REMOVE closed (only a line the host
+//                  had open): dwParam1 the device ID, lResult of TSPI_lineClose
 struct HostEvent {
-    enum Kind { LineEvent, Completion, LineCreate, PhoneCreate } kind;
+    enum Kind { LineEvent, Completion, LineCreate, PhoneCreate, DeviceCreated, DeviceClosed } kind;
     std::chrono::steady_clock::time_point time;
     ULONGLONG qwWallTime;  // FILETIME ticks of the same moment (tools/tapihost/WallClock.h)
     HTAPILINE htLine;
@@ -56,6 +64,18 @@ public:
     // Negotiate, enumerate and initialise; returns the first failure.
     LONG Start(DWORD* pdwNumLines = nullptr);
 
+    // Device messages. A LINE_CREATE is answered with
+    // TSPI_providerCreateLineDevice and the next free device ID; a LINE_REMOVE
+    // closes the line if the host has it open (its calls that are not idle
+    // first). Both run on the host's device thread, after the provider's
+    // callback has returned.
+    // Device IDs handed out so far: the lines of TSPI_providerEnumDevices and the created ones.
+    DWORD DeviceCount() const;
+    // Device IDs the provider removed with LINE_REMOVE, in order.
+    std::vector<DWORD> RemovedDevices() const;
+    // Device IDs given to created lines, in order.
+    std::vector<DWORD> CreatedDevices() const;
+
     // Lines. The host's event procedure is handed to every open; it answers
     // LINE_NEWCALL by writing a fresh call handle, as tapisrv does.
     LONG OpenLine(DWORD dwDeviceID, HTAPILINE htLine, HDRVLINE* phdLine);
@@ -74,7 +94,7 @@ public:
     LONG MakeCall(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, HTAPICALL htCall, HDRVCALL* phdCall,
                   const wchar_t* pszDestination);
     LONG Drop(DRV_REQUESTID dwRequestID, HDRVCALL hdCall);
-    // What tapisrv does once no application refers to the call any more.
+    // What tapisrv does when the applications let go of a call.
     LONG CloseCall(HDRVCALL hdCall);
     LONG GetCallInfo(HDRVCALL hdCall, DWORD dwTotalSize, std::vector<BYTE>* pRecord);
     std::vector<HostEvent> Events() const;
@@ -89,6 +109,10 @@ public:
 
     // Waits until at least nCount events are recorded; false on time-out.
     bool WaitForEventCount(size_t nCount, DWORD dwTimeoutMs) const;
+    // How many recorded events satisfy the predicate.
+    size_t CountEvents(const std::function<bool(const HostEvent&)>& predicate) const;
+    // Waits until at least nCount recorded events satisfy the predicate; false at the deadline.
+    bool WaitForCount(const std::function<bool(const HostEvent&)>& predicate, size_t nCount, DWORD dwTimeoutMs) const;
     DWORD NegotiatedVersion() const { return m_dwVersion; }
 
     // The host object the provider calls back into (one at a time per process).
@@ -103,10 +127,19 @@ private:
     static void CALLBACK OnPhoneCreate(HTAPIPHONE htPhone, DWORD dwMsg, DWORD_PTR dwParam1, DWORD_PTR dwParam2,
                                        DWORD_PTR dwParam3);
     void Record(HostEvent event);
+    // The LINE_CREATE and LINE_REMOVE messages, queued for the device thread.
+    void QueueDeviceMessage(DWORD dwMsg, DWORD_PTR dwParam);
+    void DeviceThread();
+    void StartDeviceThread();
+    void StopDeviceThread();
+    void CreateDevice(DWORD_PTR dwTempID);
+    void CloseRemovedDevice(DWORD dwDeviceID);
+    // The calls the host knows on a line it opened that are not idle.
+    std::vector<HDRVCALL> ActiveCallsOf(HTAPILINE htLine) const;
 
     // A buffer of max(dwTotalSize, cbFixed) bytes with dwTotalSize set, handed to read.
     template <typename Read>
-    static LONG ReadRecord(DWORD dwTotalSize, DWORD cbFixed, std::vector<BYTE>* pRecord, Read read);
+    LONG ReadRecord(DWORD dwTotalSize, DWORD cbFixed, std::vector<BYTE>* pRecord, Read read);
 
     HMODULE m_hProvider = nullptr;
     ULONG_PTR m_nextCallHandle = 0x10000;
@@ -114,6 +147,29 @@ private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
     std::vector<HostEvent> m_events;
+
+    // The provider is called one call at a time, as it asks with
+    // LINETSPIOPTION_NONREENTRANT; recursive for the device thread's closes.
+    std::recursive_mutex m_callMutex;
+    // The lines the host opened, by device ID, and its calls' handles, both under m_mutex.
+    struct OpenLineEntry {
+        HDRVLINE hdLine;
+        HTAPILINE htLine;
+    };
+    std::map<DWORD, OpenLineEntry> m_openLines;
+    struct KnownCall {
+        HDRVCALL hdCall;
+        HTAPILINE htLine;
+        DWORD dwLastState;  // the last LINE_CALLSTATE, 0 before the first
+    };
+    std::map<HTAPICALL, KnownCall> m_calls;
+    DWORD m_dwNextDeviceID = kLineDeviceIDBase;
+    std::vector<DWORD> m_createdDevices;
+    std::vector<DWORD> m_removedDevices;
+    // The device thread and its queue of (message, parameter), under m_mutex.
+    std::deque<std::pair<DWORD, DWORD_PTR>> m_deviceMessages;
+    bool m_bDeviceThreadStop = false;
+    std::thread m_deviceThread;
 };
 
 // Name of a LINE_* message, for printing.

@@ -143,6 +143,15 @@ private:
                   static_cast<unsigned long>(event.lResult));
             return;
         }
+        if (event.kind == HostEvent::DeviceCreated) {
+            Print(L"line %lu: created: 0x%08lX", static_cast<unsigned long>(event.dwParam2),
+                  static_cast<unsigned long>(event.lResult));
+            return;
+        }
+        if (event.dwMsg == LINE_REMOVE && (event.kind == HostEvent::LineEvent || event.kind == HostEvent::LineCreate)) {
+            Print(L"line %lu: removed", static_cast<unsigned long>(event.dwParam1));
+            return;
+        }
         if (event.kind != HostEvent::LineEvent) return;
         const DWORD dwLine = LineIndex(event.htLine);
         if (event.dwMsg == LINE_NEWCALL) {

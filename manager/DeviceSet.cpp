@@ -1,0 +1,130 @@
+#include "manager/DeviceSet.h"
+
+#include <cwchar>
+
+#include "common/BoundedString.h"
+#include "log/Trace.h"
+#include "manager/CGenericTSPIManager.h"
+#include "manager/ProviderState.h"
+#include "model/EventDelivery.h"
+#include "model/LineCaps.h"
+#include "model/LineTable.h"
+
+namespace {
+// The same extension of the PBX: by uuid when both records have one (its
+// number may have changed), else by number.
+bool SameExtension(const ExtensionInfo& line, const ExtensionInfo& entry) {
+    if (!line.uuid.empty() && !entry.uuid.empty()) return line.uuid == entry.uuid;
+    return line.extension_number == entry.extension_number;
+}
+
+// The first directory entry not yet given to a line that is the line's extension, else -1.
+LONG FindEntry(const std::vector<ExtensionInfo>& directory, const std::vector<bool>& taken,
+               const ExtensionInfo& extension) {
+    for (size_t i = 0; i < directory.size(); ++i)
+        if (!taken[i] && SameExtension(extension, directory[i])) return static_cast<LONG>(i);
+    return -1;
+}
+
+// Takes the directory's record of a line that stays: its name and address
+// follow it in place. TAPI hears that the line's capabilities changed.
+bool RenameLine(DWORD dwPos, const ExtensionInfo& entry) {
+    g_Extensions[dwPos] = entry;
+    PhoneLine& line = g_PhoneLines[dwPos];
+    // Compared as the line holds them, cut to its fields' lengths.
+    wchar_t szName[kMaxLineNameChars + 1];
+    wchar_t szAddress[kMaxAddressChars + 1];
+    StrCopy(szName, g_Manager.GetFirstName(dwPos));
+    StrCopy(szAddress, entry.extension_number.c_str(), kMaxAddressChars);
+    if (wcscmp(szName, line.m_szName) == 0 && wcscmp(szAddress, line.m_szAddress) == 0) return false;
+
+    Trace(2, L"Func.ApplyDirectory.Info.Line %u renamed: %s %s", dwPos, szAddress, szName);
+    ChangeLineName(dwPos, L"", szName);
+    ChangeLineAddress(dwPos, szAddress);
+    StrCopy(line.m_szDeviceNumber, szAddress);
+    RaiseLineMsg(static_cast<LONG>(dwPos), LINE_LINEDEVSTATE, LINEDEVSTATE_CAPSCHANGE, 0, 0);
+    return true;
+}
+
+// The line's extension has left: its calls end while TAPI can still hear of
+// them, then TAPI is told the device is gone. A line TAPI has not numbered
+// yet is removed by TSPI_providerCreateLineDevice when TAPI numbers it.
+void RemoveLine(DWORD dwPos) {
+    PhoneLine& line = g_PhoneLines[dwPos];
+    Trace(2, L"Func.ApplyDirectory.Info.Line %u removed: %s", dwPos, line.m_szAddress);
+    // From the back: idling a call may remove it, and the slots behind it move down.
+    for (LONG lCallPos = kCallSlots - 1; lCallPos >= 0; --lCallPos) SendIdleState(static_cast<LONG>(dwPos), lCallPos);
+    line.m_bRemoved = TRUE;
+    if (line.m_dwDeviceID != kNoDeviceID) RaiseLineMsg(static_cast<LONG>(dwPos), LINE_REMOVE, line.m_dwDeviceID, 0, 0);
+}
+
+// A line for a new extension at the end of the table, with all its records.
+// Its position is the temporary identifier of its LINE_CREATE.
+void AddLine(const ExtensionInfo& entry) {
+    const DWORD dwPos = g_dwDeviceCount;
+    // What can fail comes first, while the device count still leaves the new place unused.
+    if (g_Extensions.size() <= dwPos) g_Extensions.resize(dwPos + 1);
+    g_Extensions[dwPos] = entry;
+    EnsureLineRecords(dwPos + 1);
+    g_dwDeviceCount = dwPos + 1;
+    LineCapsInitLine(static_cast<LONG>(dwPos));
+    SetLineDeviceID(dwPos, kNoDeviceID);
+    Trace(2, L"Func.ApplyDirectory.Info.Line %u created: %s", dwPos, g_PhoneLines[dwPos].m_szAddress);
+    RaiseLineMsg(static_cast<LONG>(dwPos), LINE_CREATE, reinterpret_cast<DWORD_PTR>(g_hProvider), dwPos, 0);
+}
+}  // namespace
+
+void SetDeviceSet(const std::vector<ExtensionInfo>& directory) {
+    g_Extensions = directory;
+    EnsureLineRecords(static_cast<DWORD>(directory.size()));
+    g_dwDeviceCount = static_cast<DWORD>(directory.size());
+}
+
+DeviceSetChanges ApplyDirectory(const std::vector<ExtensionInfo>& directory) {
+    CFuncTrace trace(2, L"ApplyDirectory");
+    trace.Param(L"directory", L"%u", static_cast<DWORD>(directory.size()));
+    DeviceSetChanges changes;
+    std::vector<bool> taken(directory.size(), false);
+    const DWORD dwLines = g_dwDeviceCount;
+    for (DWORD dwPos = 0; dwPos < dwLines && dwPos < g_Extensions.size(); ++dwPos) {
+        if (g_PhoneLines[dwPos].m_bRemoved) continue;
+        const LONG lEntry = FindEntry(directory, taken, g_Extensions[dwPos]);
+        if (lEntry < 0) {
+            RemoveLine(dwPos);
+            ++changes.dwRemoved;
+            continue;
+        }
+        taken[lEntry] = true;
+        ++changes.dwKept;
+        if (RenameLine(dwPos, directory[lEntry])) ++changes.dwRenamed;
+    }
+    for (size_t i = 0; i < directory.size(); ++i) {
+        if (taken[i]) continue;
+        AddLine(directory[i]);
+        ++changes.dwCreated;
+    }
+    trace.Var(L"changes", L"kept %u renamed %u created %u removed %u", changes.dwKept, changes.dwRenamed,
+              changes.dwCreated, changes.dwRemoved);
+    trace.End();
+    return changes;
+}
+
+DWORD CountLinesInUse() {
+    DWORD dwCount = 0;
+    for (DWORD dwPos = 0; dwPos < g_dwDeviceCount && dwPos < g_PhoneLines.size(); ++dwPos)
+        if (!g_PhoneLines[dwPos].m_bRemoved) ++dwCount;
+    return dwCount;
+}
+
+LONG CreateLineDevice(DWORD_PTR dwTempID, DWORD dwDeviceID) {
+    CFuncTrace trace(2, L"CreateLineDevice");
+    trace.Param(L"_dwTempID", L"%u", static_cast<DWORD>(dwTempID));
+    trace.Param(L"_dwDeviceID", L"%u", dwDeviceID);
+    PhoneLine* pLine = dwTempID < g_dwDeviceCount ? GetPhoneLine(static_cast<LONG>(dwTempID)) : nullptr;
+    if (pLine == nullptr || pLine->m_dwDeviceID != kNoDeviceID || dwDeviceID == kNoDeviceID)
+        return trace.End(trace.Abort(LINEERR_BADDEVICEID, 1));
+    SetLineDeviceID(static_cast<DWORD>(dwTempID), dwDeviceID);
+    // Its extension left before TAPI numbered the line: now TAPI can be told.
+    if (pLine->m_bRemoved) RaiseLineMsg(static_cast<LONG>(dwTempID), LINE_REMOVE, dwDeviceID, 0, 0);
+    return trace.End(0);
+}

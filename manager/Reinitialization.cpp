@@ -1,0 +1,45 @@
+// A re-initialisation while the provider runs (the configuration dialog
+// asked for it, or the lines could not be had at start-up): a new login and
+// directory read, and the lines brought in line with the directory.
+#include <string>
+
+#include "config/Settings.h"
+#include "log/DiagnosticReports.h"
+#include "log/Trace.h"
+#include "manager/BackgroundThreads.h"
+#include "manager/CGenericTSPIManager.h"
+#include "manager/DeviceSet.h"
+#include "manager/ProviderLock.h"
+#include "pbx/Session.h"
+
+void CGenericTSPIManager::ReinitializeDevices() {
+    CFuncTrace trace(2, L"CGenericTSPIManager::ReinitializeDevices");
+    // Runs on the keep-alive thread: nothing may end it.
+    try {
+        const std::wstring userBefore = g_sUserName;
+        const std::wstring customerBefore = CurrentCustomer();
+        // The PBX is asked without any lock; exports and the dispatcher go on meanwhile.
+        std::vector<ExtensionInfo> directory;
+        const DirectoryRead read = LogInAndReadDirectory(directory);
+        DWORD dwLinesInUse = 0;
+        {
+            CProviderLockGuard lock(LockOwner::ReinitializeDevices);
+            if (read == DirectoryRead::Read) ApplyDirectory(directory);
+            dwLinesInUse = CountLinesInUse();
+        }
+        if (read != DirectoryRead::LoginFailed) RecordLoginSuccess(dwLinesInUse);
+        if (read == DirectoryRead::LoginFailed || dwLinesInUse == 0) return trace.End();
+
+        // The event stream belongs to the account it was opened for. The same
+        // account keeps its running stream, so that no call event falls into
+        // the gap of a reconnection; another account gets a stream of its own.
+        const bool bOtherAccount = g_sUserName != userBefore || CurrentCustomer() != customerBefore;
+        if (EventMonitorHandle() == nullptr || bOtherAccount) StartEventMonitor();
+        StartKeepAlive();
+        PrintTAPIApps();
+        trace.Var(L"m_hMonitorThread", L"0x%p", EventMonitorHandle());
+    } catch (...) {
+        trace.Warning(L"Exception, re-initialisation abandoned");
+    }
+    trace.End();
+}

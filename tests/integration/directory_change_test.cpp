@@ -1,0 +1,341 @@
+// The built provider follows the PBX directory while it runs: a
+// re-initialisation keeps the lines of extensions that stay, with their
+// device IDs, names and calls; adds lines by LINE_CREATE and removes them by
+// LINE_REMOVE; a failed directory read changes nothing; and many
+// re-initialisations during call traffic lose and double no event.
+// ctest-lock: registry
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/ProviderRuntimeFixture.h"
+
+namespace {
+
+constexpr DWORD kReinitWaitMs = 30000;  // far beyond a login and a directory read: a deadlock, not a slow PBX
+const wchar_t kReinitMarker[] = L"(test: re-initialisation requested)";
+
+bool IsMessage(const HostEvent& event, DWORD dwMsg) {
+    return (event.kind == HostEvent::LineEvent || event.kind == HostEvent::LineCreate) && event.dwMsg == dwMsg;
+}
+
+class DirectoryChangeTest : public ProviderRuntimeFixture {
+protected:
+    // Replaces the simulator's directory: extension numbers and names.
+    void SetDirectory(const std::vector<std::pair<std::wstring, std::wstring>>& extensions) const {
+        std::wstring body = L"{\"extensions\":[";
+        for (size_t i = 0; i < extensions.size(); ++i)
+            body += (i > 0 ? L"," : L"") + std::wstring(L"{\"extension_number\":") + JsonQuote(extensions[i].first) +
+                    L",\"name\":" + JsonQuote(extensions[i].second) + L"}";
+        body += L"]}";
+        ASSERT_EQ(m_sim.Control(L"POST", L"extensions", body).dwStatus, 200u);
+    }
+
+    // Asks for a re-initialisation as the configuration dialog does and waits
+    // until it has run: its login state replaces a marker put there first.
+    // The state it recorded; empty when it did not finish in time.
+    std::wstring Reinitialize() const {
+        EXPECT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"LastLoginState", kReinitMarker));
+        CSharedSettingsView shared;
+        EXPECT_NE(shared.Get(), nullptr);
+        if (shared.Get() == nullptr) return L"";
+        shared->ReinitRequested = 1;
+        const ULONGLONG qwDeadline = GetTickCount64() + kReinitWaitMs;
+        while (GetTickCount64() < qwDeadline) {
+            std::wstring state;
+            if (ReadRegString(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"LastLoginState", &state) && !state.empty() &&
+                state != kReinitMarker)
+                return state;
+            Sleep(20);
+        }
+        return L"";
+    }
+
+    size_t Count(DWORD dwMsg) const {
+        return m_host.CountEvents([&](const HostEvent& e) { return IsMessage(e, dwMsg); });
+    }
+    size_t CountKind(HostEvent::Kind kind) const {
+        return m_host.CountEvents([&](const HostEvent& e) { return e.kind == kind; });
+    }
+
+    // The device ID lineGetID gives for a line handle; 0xFFFFFFFF when refused.
+    DWORD DeviceIDOf(HDRVLINE hdLine) {
+        std::vector<BYTE> record;
+        if (m_host.GetLineID(hdLine, nullptr, LINECALLSELECT_LINE, L"tapi/line", 64, &record) != 0) return 0xFFFFFFFF;
+        DWORD dwDeviceID = 0;
+        std::memcpy(&dwDeviceID, record.data() + sizeof(VARSTRING), sizeof(dwDeviceID));
+        return dwDeviceID;
+    }
+
+    void Answer(const std::wstring& uuid, const wchar_t* pszExtension) const {
+        m_sim.Control(L"POST", L"answer", L"{\"uuid\":" + JsonQuote(uuid) + L",\"extension\":" + JsonQuote(pszExtension) + L"}");
+    }
+    void Hangup(const std::wstring& uuid) const { m_sim.Control(L"POST", L"hangup", L"{\"uuid\":" + JsonQuote(uuid) + L"}"); }
+};
+
+TEST_F(DirectoryChangeTest, ExtensionThatLeavesIsRemovedNewOnesAreCreatedAndTheOthersKeepLineAndCall) {
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
+    const std::wstring call23 = Ring(L"[\"23\"]", L"4930123456");
+    ASSERT_TRUE(WaitForState(2, LINECALLSTATE_OFFERING));
+    const std::wstring name22 = LineName(1), name23 = LineName(2);
+    EXPECT_EQ(name23, L"ORVO lena.muster 23");
+    m_host.ClearEvents();
+
+    ASSERT_NO_FATAL_FAILURE(SetDirectory({{L"22", L"Reception"}, {L"23", L"Lab"}, {L"24", L"Store"}, {L"25", L"Garage"}}));
+    EXPECT_EQ(Reinitialize(), Localized(L"Login successful", L"Anmelden erfolgreich"));
+    // TAPI (the host) numbers the new lines and closes the removed one after the provider's callbacks.
+    ASSERT_TRUE(m_host.WaitForCount([](const HostEvent& e) { return e.kind == HostEvent::DeviceCreated; }, 2, kEventWaitMs));
+    ASSERT_TRUE(m_host.WaitForCount([](const HostEvent& e) { return e.kind == HostEvent::DeviceClosed; }, 1, kEventWaitMs));
+
+    EXPECT_EQ(Count(LINE_REMOVE), 1u);
+    EXPECT_EQ(Count(LINE_CREATE), 2u);
+    EXPECT_EQ(m_host.RemovedDevices(), std::vector<DWORD>{0});
+    EXPECT_EQ(m_host.CreatedDevices(), (std::vector<DWORD>{3, 4}));
+    for (const HostEvent& e : m_host.Events()) {
+        if (e.kind == HostEvent::DeviceCreated) EXPECT_EQ(e.lResult, 0) << "device " << e.dwParam2;
+        if (e.kind == HostEvent::DeviceClosed) EXPECT_EQ(e.lResult, 0) << "closing device " << e.dwParam1;
+    }
+
+    // 22 and 23 keep their device IDs, names and handles; nothing happened to the call on 23.
+    EXPECT_EQ(LineName(1), name22);
+    EXPECT_EQ(LineName(2), name23);
+    EXPECT_EQ(DeviceIDOf(m_lines[1]), 1u);
+    EXPECT_EQ(DeviceIDOf(m_lines[2]), 2u);
+    EXPECT_TRUE(CallStates(2).empty());
+    Answer(call23, L"23");
+    ASSERT_TRUE(WaitForState(2, LINECALLSTATE_CONNECTED));
+    Hangup(call23);
+    ASSERT_TRUE(WaitForState(2, LINECALLSTATE_IDLE));
+    EXPECT_EQ(CallStates(2), (std::vector<DWORD>{LINECALLSTATE_CONNECTED, LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}));
+
+    // The new lines carry their extensions under the device IDs TAPI gave them.
+    EXPECT_EQ(LineName(3), L"ORVO lena.muster 24");
+    EXPECT_EQ(LineName(4), L"ORVO lena.muster 25");
+    HDRVLINE hdLine24 = nullptr;
+    ASSERT_EQ(m_host.OpenLine(3, LineHandle(3), &hdLine24), 0);
+    EXPECT_EQ(DeviceIDOf(hdLine24), 3u);
+    Ring(L"[\"21\",\"24\"]", L"4930555");
+    ASSERT_TRUE(WaitForState(3, LINECALLSTATE_OFFERING));
+    // 21's event went before 24's and reached no line.
+    EXPECT_EQ(m_host.CountEvents([](const HostEvent& e) {
+                  return e.htLine == LineHandle(0) && (e.dwMsg == LINE_NEWCALL || e.dwMsg == LINE_CALLSTATE);
+              }),
+              0u);
+
+    // Every request on 21's line is refused as TAPI refuses a removed device.
+    std::vector<BYTE> record;
+    HDRVLINE hdLine = nullptr;
+    HDRVCALL hdCall = nullptr;
+    const struct {
+        const char* pszName;
+        std::function<LONG()> run;
+    } requests[] = {
+        {"lineOpen", [&] { return m_host.OpenLine(0, LineHandle(0), &hdLine); }},
+        {"lineGetDevCaps", [&] { return m_host.GetDevCaps(0, 4096, &record); }},
+        {"lineGetAddressCaps", [&] { return m_host.GetAddressCaps(0, 0, 4096, &record); }},
+        {"lineGetLineDevStatus", [&] { return m_host.GetLineDevStatus(m_lines[0], 4096, &record); }},
+        {"lineGetAddressStatus", [&] { return m_host.GetAddressStatus(m_lines[0], 0, 4096, &record); }},
+        {"lineGetID", [&] { return m_host.GetLineID(m_lines[0], nullptr, LINECALLSELECT_LINE, L"tapi/line", 64, &record); }},
+        {"lineMakeCall", [&] { return m_host.MakeCall(901, m_lines[0], reinterpret_cast<HTAPICALL>(0x901), &hdCall, L"100"); }},
+    };
+    for (const auto& r : requests) {
+        SCOPED_TRACE(r.pszName);
+        EXPECT_EQ(r.run(), LINEERR_NODEVICE);
+    }
+    EXPECT_EQ(hdLine, nullptr);
+    EXPECT_EQ(hdCall, nullptr);
+}
+
+TEST_F(DirectoryChangeTest, FailedDirectoryReadChangesNothing) {
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
+    const std::wstring call23 = Ring(L"[\"23\"]", L"4930123456");
+    ASSERT_TRUE(WaitForState(2, LINECALLSTATE_OFFERING));
+    const std::wstring names[] = {LineName(0), LineName(1), LineName(2)};
+    m_host.ClearEvents();
+    m_sim.ClearRequests();
+
+    // Read, this directory would remove 21 and 23.
+    ASSERT_NO_FATAL_FAILURE(SetDirectory({{L"22", L"Reception"}}));
+    ASSERT_TRUE(m_sim.AddFault(L"{\"path\":\"/v1/extensions/phone/data\",\"status\":500,\"count\":1000}"));
+    EXPECT_EQ(Reinitialize(), Localized(L"Login successful", L"Anmelden erfolgreich"));
+    const std::vector<SimRequest> reads = RequestsTo(L"GET", L"/v1/extensions/phone/data");
+    ASSERT_FALSE(reads.empty());
+    for (const SimRequest& read : reads) EXPECT_EQ(read.nStatus, 500);
+    ASSERT_TRUE(m_sim.ClearFaults());
+
+    EXPECT_EQ(Count(LINE_REMOVE), 0u);
+    EXPECT_EQ(Count(LINE_CREATE), 0u);
+    for (DWORD dwLine = 0; dwLine < 3; ++dwLine) {
+        EXPECT_EQ(LineName(dwLine), names[dwLine]);
+        EXPECT_EQ(DeviceIDOf(m_lines[dwLine]), dwLine);
+    }
+    // The lines work on: the call on 23 is answered, 21 rings.
+    Answer(call23, L"23");
+    ASSERT_TRUE(WaitForState(2, LINECALLSTATE_CONNECTED));
+    Ring(L"[\"21\"]", L"4930777");
+    ASSERT_TRUE(WaitForState(0, LINECALLSTATE_OFFERING));
+    EXPECT_EQ(CallStates(2), std::vector<DWORD>{LINECALLSTATE_CONNECTED});
+}
+
+// 50 re-initialisations, every other one adding line 24 and the next removing
+// it again, while calls ring on 21, 22 and 23 and are answered on each in
+// turn, and another thread reads every line's records. The provider must not
+// hang (every re-initialisation finishes well within its deadline) or crash,
+// and on the lines that stay TAPI sees every call state exactly once.
+TEST_F(DirectoryChangeTest, ReinitializationsDuringCallsAndStatusReadsLoseAndDoubleNoEvent) {
+    constexpr int kReinitializations = 50;
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
+    m_host.ClearEvents();
+    std::atomic<bool> bStop{false};
+    std::mutex failuresMutex;
+    std::vector<std::string> failures;
+    auto fail = [&](const std::string& text) {
+        std::lock_guard<std::mutex> lock(failuresMutex);
+        failures.push_back(text);
+        bStop = true;
+    };
+
+    // Calls: one ring on all three lines, answered on 21, 22, 23 in turn, then hung up.
+    const wchar_t* const kExtensions[] = {L"21", L"22", L"23"};
+    std::vector<DWORD> answeredOn;  // line answered in each finished cycle
+    std::thread caller([&] {
+        for (DWORD dwCycle = 0; !bStop; ++dwCycle) {
+            const DWORD dwAnswering = dwCycle % 3;
+            auto newCalls = [&](DWORD dwLine) {
+                return m_host.CountEvents([&](const HostEvent& e) {
+                    return e.kind == HostEvent::LineEvent && e.dwMsg == LINE_NEWCALL && e.htLine == LineHandle(dwLine);
+                });
+            };
+            auto stateCount = [&](DWORD dwLine, DWORD dwState) {
+                return m_host.CountEvents([&](const HostEvent& e) {
+                    return e.kind == HostEvent::LineEvent && e.dwMsg == LINE_CALLSTATE && e.htLine == LineHandle(dwLine) &&
+                           e.dwParam1 == dwState;
+                });
+            };
+            auto waitStates = [&](DWORD dwLine, DWORD dwState, size_t nCount) {
+                return m_host.WaitForCount(
+                    [&](const HostEvent& e) {
+                        return e.kind == HostEvent::LineEvent && e.dwMsg == LINE_CALLSTATE &&
+                               e.htLine == LineHandle(dwLine) && e.dwParam1 == dwState;
+                    },
+                    nCount, kReinitWaitMs);
+            };
+            const size_t nOffered = stateCount(0, LINECALLSTATE_OFFERING);
+            const std::wstring uuid = Ring(L"[\"21\",\"22\",\"23\"]", L"4930123456");
+            if (uuid.empty()) return fail("ring refused in cycle " + std::to_string(dwCycle));
+            for (DWORD dwLine = 0; dwLine < 3; ++dwLine)
+                if (!waitStates(dwLine, LINECALLSTATE_OFFERING, nOffered + 1) || newCalls(dwLine) != nOffered + 1)
+                    return fail("no offering in cycle " + std::to_string(dwCycle));
+            const size_t nConnected = stateCount(dwAnswering, LINECALLSTATE_CONNECTED);
+            const size_t nIdle = stateCount(dwAnswering, LINECALLSTATE_IDLE);
+            Answer(uuid, kExtensions[dwAnswering]);
+            if (!waitStates(dwAnswering, LINECALLSTATE_CONNECTED, nConnected + 1))
+                return fail("not connected in cycle " + std::to_string(dwCycle));
+            Hangup(uuid);
+            if (!waitStates(dwAnswering, LINECALLSTATE_IDLE, nIdle + 1))
+                return fail("not ended in cycle " + std::to_string(dwCycle));
+            // The copies on the other lines went idle with the answer.
+            for (DWORD dwLine = 0; dwLine < 3; ++dwLine)
+                if (!waitStates(dwLine, LINECALLSTATE_IDLE, nOffered + 1))
+                    return fail("copy not idle in cycle " + std::to_string(dwCycle));
+            // The application lets go of the idle calls, as TAPI applications do: a line holds three.
+            for (DWORD dwLine = 0; dwLine < 3; ++dwLine) {
+                HDRVCALL hdCall = nullptr;
+                for (const HostEvent& e : m_host.LineEvents())
+                    if (e.dwMsg == LINE_NEWCALL && e.htLine == LineHandle(dwLine))
+                        hdCall = reinterpret_cast<HDRVCALL>(e.dwParam1);
+                if (m_host.CloseCall(hdCall) != 0) return fail("call not closed in cycle " + std::to_string(dwCycle));
+            }
+            answeredOn.push_back(dwAnswering);
+        }
+    });
+
+    // Readers of every line's records, the created lines' too.
+    std::atomic<unsigned> nReads{0};
+    std::thread reader([&] {
+        std::vector<BYTE> record;
+        while (!bStop) {
+            for (DWORD dwLine = 0; dwLine < 3; ++dwLine) {
+                const LONG results[] = {m_host.GetDevCaps(dwLine, 4096, &record),
+                                        m_host.GetLineDevStatus(m_lines[dwLine], 4096, &record),
+                                        m_host.GetAddressStatus(m_lines[dwLine], 0, 4096, &record)};
+                for (LONG lResult : results)
+                    if (lResult != 0) return fail("reading line " + std::to_string(dwLine) + ": " + std::to_string(lResult));
+            }
+            for (DWORD dwDeviceID : m_host.CreatedDevices()) {
+                const LONG lResult = m_host.GetDevCaps(dwDeviceID, 4096, &record);
+                if (lResult != 0 && lResult != LINEERR_NODEVICE)
+                    return fail("reading created line " + std::to_string(dwDeviceID) + ": " + std::to_string(lResult));
+            }
+            ++nReads;
+            // A reader, not a flood: the provider logs every request.
+            Sleep(5);
+        }
+    });
+
+    int nDone = 0;
+    for (; nDone < kReinitializations && !bStop; ++nDone) {
+        if (nDone % 2 == 0)
+            SetDirectory({{L"21", L"Office"}, {L"22", L"Reception"}, {L"23", L"Lab"}, {L"24", L"Store"}});
+        else
+            SetDirectory({{L"21", L"Office"}, {L"22", L"Reception"}, {L"23", L"Lab"}});
+        if (Reinitialize().empty()) {
+            fail("re-initialisation " + std::to_string(nDone) + " did not finish: the provider hangs");
+            break;
+        }
+    }
+    bStop = true;
+    caller.join();
+    reader.join();
+    for (const std::string& failure : failures) ADD_FAILURE() << failure;
+    ASSERT_EQ(nDone, kReinitializations);
+    EXPECT_GT(nReads.load(), 0u);
+    // Every line answered at least once.
+    ASSERT_GE(answeredOn.size(), 3u);
+
+    // Line 24 came and went 25 times; TAPI numbered each coming and heard each going once.
+    ASSERT_TRUE(m_host.WaitForCount([](const HostEvent& e) { return e.kind == HostEvent::DeviceCreated; },
+                                    kReinitializations / 2, kEventWaitMs));
+    EXPECT_EQ(Count(LINE_CREATE), static_cast<size_t>(kReinitializations / 2));
+    EXPECT_EQ(Count(LINE_REMOVE), static_cast<size_t>(kReinitializations / 2));
+    EXPECT_EQ(m_host.RemovedDevices(), m_host.CreatedDevices());
+
+    // Each call on the lines that stay, in order: exactly its states, each once.
+    for (DWORD dwLine = 0; dwLine < 3; ++dwLine) {
+        SCOPED_TRACE(dwLine);
+        std::vector<HTAPICALL> calls;
+        std::vector<std::vector<DWORD>> states;
+        for (const HostEvent& e : m_host.LineEvents()) {
+            if (e.htLine != LineHandle(dwLine)) continue;
+            if (e.dwMsg == LINE_NEWCALL) {
+                calls.push_back(e.htCall);
+                states.emplace_back();
+            } else if (e.dwMsg == LINE_CALLSTATE) {
+                size_t i = 0;
+                while (i < calls.size() && calls[i] != e.htCall) ++i;
+                ASSERT_LT(i, calls.size()) << "a state for a call TAPI never heard of";
+                states[i].push_back(static_cast<DWORD>(e.dwParam1));
+            }
+        }
+        // The last cycle may have been cut short by the end of the re-initialisations.
+        ASSERT_GE(calls.size(), answeredOn.size());
+        for (size_t i = 0; i < answeredOn.size(); ++i) {
+            SCOPED_TRACE(i);
+            const std::vector<DWORD> expected =
+                answeredOn[i] == dwLine
+                    ? std::vector<DWORD>{LINECALLSTATE_OFFERING, LINECALLSTATE_CONNECTED, LINECALLSTATE_DISCONNECTED,
+                                         LINECALLSTATE_IDLE}
+                    : std::vector<DWORD>{LINECALLSTATE_OFFERING, LINECALLSTATE_IDLE};
+            EXPECT_EQ(states[i], expected);
+        }
+    }
+}
+
+}  // namespace
