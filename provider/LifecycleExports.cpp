@@ -1,6 +1,7 @@
 // Starting, identifying and stopping the provider, and settling versions.
 #include "common/BoundedString.h"
 #include "log/Trace.h"
+#include "manager/BackgroundThreads.h"
 #include "manager/CGenericTSPIManager.h"
 #include "manager/ProviderLock.h"
 #include "manager/ProviderState.h"
@@ -35,6 +36,7 @@ LONG TSPIAPI TSPI_providerEnumDevices(DWORD dwPermanentProviderID, LPDWORD lpdwN
                                       PHONEEVENT lpfnPhoneCreateProc) {
     CFuncTrace trace(1, L"TSPI_providerEnumDevices");
     trace.Param(L"_dwPermanentProviderID", L"%u", dwPermanentProviderID);
+    BeginProviderRun();
     g_Manager.InitResource();
 
     g_hProvider = hProvider;
@@ -70,11 +72,13 @@ LONG TSPIAPI TSPI_providerInit(DWORD dwTSPIVersion, DWORD dwPermanentProviderID,
 }
 
 LONG TSPIAPI TSPI_providerShutdown(DWORD dwTSPIVersion, DWORD dwPermanentProviderID) {
-    CProviderLockGuard lock(LockOwner::providerShutdown);
     CFuncTrace trace(1, L"TSPI_providerShutdown");
     trace.Param(L"_dwTSPIVersion", L"0x%08X", dwTSPIVersion);
     trace.Param(L"_dwPermanentProviderID", L"%u", dwPermanentProviderID);
+    // The threads are stopped before the lock is taken: the dispatcher and a
+    // dial-tone closer need it to finish what they are doing and leave.
     g_Manager.ProviderShutdown();
+    CProviderLockGuard lock(LockOwner::providerShutdown);
     LineCapsDelete();
     return trace.End(0);
 }
