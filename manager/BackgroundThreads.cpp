@@ -258,7 +258,11 @@ void BeginProviderRun() {
 
 void StartEventMonitor() {
     CSlotLockGuard slots(g_SlotLock);
-    if (g_Monitor.hThread == nullptr) return StartSlot(g_Monitor);
+    if (g_Monitor.hThread == nullptr) {
+        // A reconnect asked of an earlier monitor is nothing to a new one.
+        InterlockedExchange(&g_lReconnectPauseMs, -1);
+        return StartSlot(g_Monitor);
+    }
     InterlockedExchange(&g_lReconnectPauseMs, 0);
     SetEvent(g_Monitor.hWake);
 }

@@ -44,7 +44,7 @@ LONG CGenericTSPIManager::LineDrop(PhoneCall* pCall, DWORD dwRequestID) {
     const std::wstring callId = entry != g_mapCallUuid.end() ? entry->second : std::wstring();
     trace.Var(L"uuid", L"%s", callId.c_str());
     if (callId.empty()) {
-        StartReplyRequest(dwRequestID, 0);
+        StartReplyRequest(dwRequestID, 0L);
         return trace.End(static_cast<LONG>(dwRequestID));
     }
     // As for a make-call: the PBX is asked outside the export's ProviderLock.

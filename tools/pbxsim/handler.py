@@ -91,7 +91,7 @@ class PbxHandler(BaseHTTPRequestHandler):
         answer = self._route(api.route, request)
         if isinstance(answer, StreamStart):
             self.sim.requests.set_outcome(entry, 200, fault=fault is not None)
-            self._serve_stream(answer.chunked, fault.stream if fault is not None else None)
+            self._serve_stream(answer.chunked)
         else:
             self.sim.requests.set_outcome(entry, answer.status, fault=fault is not None)
             self._answer(answer)
@@ -121,6 +121,12 @@ class PbxHandler(BaseHTTPRequestHandler):
         if fault.hang and not self._hang():
             self.sim.requests.set_outcome(entry, None, fault=True)
             self.close_connection = True
+            return True
+        if fault.stream is not None:
+            # A misbehaving stream is served on whatever path the fault names,
+            # without looking at the request's token.
+            self.sim.requests.set_outcome(entry, 200, fault=True)
+            self._serve_stream(self.sim.settings.get("chunked"), fault.stream)
             return True
         if fault.reset or fault.drop:
             self.sim.requests.set_outcome(entry, None, fault=True)
