@@ -6,6 +6,7 @@
 // ctest-lock: registry
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shlobj.h>
 
 #include <chrono>
 #include <functional>
@@ -14,6 +15,7 @@
 
 #include "config/ProviderSettings.h"
 #include "json/CJsonParserBase.h"
+#include "log/ExeName.h"
 #include "support/PbxSim.h"
 #include "support/ProviderThreads.h"
 #include "support/RegistryFixture.h"
@@ -64,6 +66,23 @@ public:
         m_sim.ClearFaults();
         if (m_bStarted) m_host.Shutdown();
         m_host.Unload();
+        // Whatever the fault, no PBX request was made inside the ProviderLock
+        // (the HTTP client writes this line at every level).
+        const std::vector<std::wstring> logs = ProviderLogs();
+        EXPECT_FALSE(logs.empty()) << "no provider log to look into";
+        for (const std::wstring& path : logs)
+            EXPECT_EQ(ReadFileBytes(path).find("Request inside the ProviderLock"), std::string::npos) << ToUtf8(path);
+    }
+
+    // The log files this program's provider wrote (each start begins a new set).
+    static std::vector<std::wstring> ProviderLogs() {
+        wchar_t szData[MAX_PATH] = {};
+        SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, szData);
+        const std::wstring folder = std::wstring(szData) + L"\\ORVO\\ORVO TAPI";
+        const std::wstring pattern = L"ORVOTSP" + std::wstring(GetExeName()) + L"_*.LOG";
+        std::vector<std::wstring> paths;
+        for (const std::wstring& name : ListFiles(folder, pattern.c_str())) paths.push_back(folder + L"\\" + name);
+        return paths;
     }
 
     bool AddFault(const std::wstring& json) const { return m_sim.AddFault(json); }

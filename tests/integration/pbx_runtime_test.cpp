@@ -88,6 +88,14 @@ protected:
         return answer.Parse(m_sim.Control(L"POST", L"wait", body).sBody.c_str()) && answer.GetBool(L"ok");
     }
 
+    // Waits until the simulator has seen nCount requests of the method to the path.
+    bool WaitForRequests(const wchar_t* pszMethod, const wchar_t* pszPath, int nCount) const {
+        const std::wstring body = L"{\"requests\":" + std::to_wstring(nCount) + L",\"method\":" + JsonQuote(pszMethod) +
+                                  L",\"path\":" + JsonQuote(pszPath) + L",\"timeout_ms\":20000}";
+        CJsonParserBase answer;
+        return answer.Parse(m_sim.Control(L"POST", L"wait", body).sBody.c_str()) && answer.GetBool(L"ok");
+    }
+
     // Rings the extensions (a JSON array); the call's uuid.
     std::wstring Ring(const std::wstring& extensionsJson, const wchar_t* pszCaller) const {
         CJsonParserBase answer;
@@ -193,6 +201,34 @@ TEST_F(PbxRuntimeTest, WrongPasswordOrNoExtensionsGiveNoLinesAndRecordWhy) {
     m_sim.Control(L"POST", L"extensions", L"{\"extensions\":[]}");
     ASSERT_NO_FATAL_FAILURE(StartProvider(0));
     EXPECT_EQ(LastLoginState(), Localized(L"No TAPI devices present", L"Keine TAPI Leitungen vorhanden"));
+}
+
+// A start whose login failed still has its keep-alive thread: it retries the
+// login and carries out the dialog's re-initialisation with the new account.
+TEST_F(PbxRuntimeTest, FailedStartRetriesTheLoginAndHonoursTheDialogsReinitialization) {
+    ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Password", L"wrong"));
+    ASSERT_NO_FATAL_FAILURE(StartProvider(0));
+    EXPECT_EQ(ProviderThreadCount(m_host.Module()), 2u);  // keep-alive thread and network observer
+    // Retried in the background, refused as before.
+    ASSERT_TRUE(WaitForRequests(L"POST", L"/v1/login", 2));
+
+    HANDLE hMapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kSharedSection);
+    ASSERT_NE(hMapping, nullptr);
+    auto* pShared = static_cast<ProviderSettings*>(
+        MapViewOfFile(hMapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(ProviderSettings)));
+    ASSERT_NE(pShared, nullptr);
+    m_sim.ClearRequests();
+    wcscpy(pShared->Password, L"Demo-Pass-2024");
+    pShared->ReinitRequested = 1;
+    ASSERT_TRUE(WaitForRequests(L"GET", L"/v1/extensions/phone/data", 1));
+    const std::vector<SimRequest> logins = RequestsTo(L"POST", L"/v1/login");
+    ASSERT_FALSE(logins.empty());
+    EXPECT_EQ(logins.back().body, R"({"username":"lena.muster", "password":"Demo-Pass-2024"})");
+    EXPECT_EQ(logins.back().nStatus, 200);
+    for (int nTry = 0; nTry < 100 && pShared->ReinitRequested != 0; ++nTry) Sleep(50);
+    EXPECT_EQ(pShared->ReinitRequested, 0u);
+    UnmapViewOfFile(pShared);
+    CloseHandle(hMapping);
 }
 
 TEST_F(PbxRuntimeTest, CallOfferedToTwoExtensionsIsAnsweredOnOneAndEndsOnHangup) {
