@@ -88,10 +88,13 @@ protected:
         return answer.Parse(m_sim.Control(L"POST", L"wait", body).sBody.c_str()) && answer.GetBool(L"ok");
     }
 
-    // Waits until the simulator has seen nCount requests of the method to the path.
-    bool WaitForRequests(const wchar_t* pszMethod, const wchar_t* pszPath, int nCount) const {
+    // Waits until the simulator has seen nCount requests of the method to the
+    // path and holds at least nStreams event streams.
+    bool WaitForRequests(const wchar_t* pszMethod, const wchar_t* pszPath, int nCount, int nStreams = 0,
+                         DWORD dwTimeoutMs = 20000) const {
         const std::wstring body = L"{\"requests\":" + std::to_wstring(nCount) + L",\"method\":" + JsonQuote(pszMethod) +
-                                  L",\"path\":" + JsonQuote(pszPath) + L",\"timeout_ms\":20000}";
+                                  L",\"path\":" + JsonQuote(pszPath) + L",\"streams\":" + std::to_wstring(nStreams) +
+                                  L",\"timeout_ms\":" + std::to_wstring(dwTimeoutMs) + L"}";
         CJsonParserBase answer;
         return answer.Parse(m_sim.Control(L"POST", L"wait", body).sBody.c_str()) && answer.GetBool(L"ok");
     }
@@ -332,21 +335,12 @@ TEST_F(PbxRuntimeTest, TokenAboutToExpireIsRefreshedBeforeTheNextCommand) {
     EXPECT_EQ(call->nStatus, 202);
 }
 
-// Waits until the simulator has seen nCount requests for the event stream.
-bool WaitForStreamRequests(const PbxSim& sim, int nCount, DWORD dwTimeoutMs) {
-    const std::wstring body = L"{\"requests\":" + std::to_wstring(nCount) +
-                              L",\"path\":\"/v1/extensions/phone/calls\",\"method\":\"GET\",\"streams\":1,"
-                              L"\"timeout_ms\":" + std::to_wstring(dwTimeoutMs) + L"}";
-    CJsonParserBase answer;
-    return answer.Parse(sim.Control(L"POST", L"wait", body).sBody.c_str()) && answer.GetBool(L"ok");
-}
-
 TEST_F(PbxRuntimeTest, StreamEndedByTheServerIsReopenedAndRetriedAfterItWasDown) {
     ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
     m_sim.ClearRequests();
     ASSERT_EQ(m_sim.Control(L"POST", L"streams/close", L"{\"mode\":\"end\"}").dwStatus, 200u);
     // A stream that ended within seconds of opening is reopened after a short pause.
-    ASSERT_TRUE(WaitForStreamRequests(m_sim, 1, 10000));
+    ASSERT_TRUE(WaitForRequests(L"GET", L"/v1/extensions/phone/calls", 1, 1, 10000));
     Ring(L"[\"21\"]", L"4930123456");
     EXPECT_TRUE(WaitForState(0, LINECALLSTATE_OFFERING));
 
@@ -354,7 +348,7 @@ TEST_F(PbxRuntimeTest, StreamEndedByTheServerIsReopenedAndRetriedAfterItWasDown)
     m_sim.Control(L"POST", L"down", L"{\"ms\":3000}");
     Sleep(3500);
     // The reconnections while the server is down fail; the pauses between them grow.
-    ASSERT_TRUE(WaitForStreamRequests(m_sim, 1, 40000));
+    ASSERT_TRUE(WaitForRequests(L"GET", L"/v1/extensions/phone/calls", 1, 1, 40000));
     Ring(L"[\"22\"]", L"4930123456");
     EXPECT_TRUE(WaitForState(1, LINECALLSTATE_OFFERING));
 }
