@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -230,6 +231,8 @@ struct FaultRow {
     const char* pszName;
     std::function<void(FaultMatrixTest&)> play;
 };
+
+void PrintTo(const FaultRow& row, std::ostream* pStream) { *pStream << row.pszName; }
 
 class FaultMatrixRows : public FaultMatrixTest, public testing::WithParamInterface<FaultRow> {};
 
