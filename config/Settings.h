@@ -11,3 +11,8 @@ extern std::wstring g_sUserName;      // PBX account user name
 extern std::wstring g_sPassword;      // PBX account password
 extern wchar_t g_szApiBaseUrl[512];   // "ApiBaseUrl": the PBX API base, up to and including "/v1"
 extern DWORD g_bIgnoreCertErrors;     // "IgnoreCertErrors" is 1: accept any server certificate
+// "StreamIdleTimeout": seconds the PBX's event stream may stay silent before
+// it is taken for dead and reopened (1 to 86400; missing or 0: 300).
+extern DWORD g_dwStreamIdleTimeout;
+constexpr DWORD kDefaultStreamIdleTimeout = 300;
+constexpr DWORD kMaxStreamIdleTimeout = 86400;

@@ -3,18 +3,26 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "common/BoundedString.h"
 #include "http/AnswerDecoder.h"
+#include "http/AsyncCall.h"
 #include "http/ProxySettings.h"
+#include "http/RequestStop.h"
 #include "http/WinHttpErrorName.h"
 
 DWORD g_bSaveSequence = 0;
 wchar_t g_szAgent[256] = L"WinHttpClient/1.0";
 
 namespace {
+
+constexpr DWORD kReadChunkBytes = 8192;
+
+// Completions the client waits for, certificate failures for the debugger.
+constexpr DWORD kNotifications = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_SECURE_FAILURE;
 
 constexpr DWORD IgnoredCertErrors = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE |
                                     SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
@@ -71,24 +79,79 @@ void CHTTPContactBase::ResetVars() {
 
 BOOL CHTTPContactBase::Init() {
     if (m_hSession != nullptr) return TRUE;
+    KeepWinHttpLoaded();
     const bool bProxy = m_wszProxy[0] != L'\0';
     m_hSession = WinHttpOpen(g_szAgent, bProxy ? WINHTTP_ACCESS_TYPE_NAMED_PROXY : WINHTTP_ACCESS_TYPE_NO_PROXY,
                              bProxy ? m_wszProxy : WINHTTP_NO_PROXY_NAME,
-                             bProxy ? m_wszProxyBypass : WINHTTP_NO_PROXY_BYPASS, 0);
+                             bProxy ? m_wszProxyBypass : WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
     Trace(3, L"Func.CHTTPContactBase::Init.Var.m_hSession %p", m_hSession);
     return m_hSession != nullptr;
 }
 
 void CHTTPContactBase::Close() {
     CloseRequest();
+    m_qwDeadline = 0;
     CloseInternetHandle(m_hConnect);
     CloseInternetHandle(m_hSession);
     ResetVars();
 }
 
 void CHTTPContactBase::CloseRequest() {
-    std::lock_guard<std::mutex> handle(m_requestHandleLock);
+    if (m_hRequest == nullptr) return;
+    // Nothing is pending: once out of the callback, the record is ours alone.
+    WinHttpSetStatusCallback(m_hRequest, nullptr, 0, 0);
     CloseInternetHandle(m_hRequest);
+    WaitForStatusCallbacksToLeave();
+    delete m_pCall;
+    m_pCall = nullptr;
+}
+
+void CHTTPContactBase::AbandonRequest(DWORD dwError) {
+    Trace(3, L"Func.CHTTPContactBase::AbandonRequest.Warning.%s %s %s",
+          dwError == ERROR_WINHTTP_OPERATION_CANCELLED ? L"Stopped" : L"No answer in time", m_szVerb, m_szURL);
+    // Unhooked first: WinHTTP may finish the pending operation much later, on
+    // its own thread, when this library may be gone. It may still read the
+    // body or fill the read buffer then, so the record is left to it.
+    WinHttpSetStatusCallback(m_hRequest, nullptr, 0, 0);
+    CloseInternetHandle(m_hRequest);
+    WaitForStatusCallbacksToLeave();
+    if (m_pCall != nullptr) {
+        CloseHandle(m_pCall->hDone);
+        m_pCall->hDone = nullptr;
+    }
+    m_pCall = nullptr;
+    SetLastError(dwError);
+    StoreLastError();
+}
+
+DWORD CHTTPContactBase::WaitLimitMs() const {
+    DWORD dwLimit = m_dwIdleTimeoutMs;
+    if (m_qwDeadline != 0) {
+        const ULONGLONG qwNow = GetTickCount64();
+        const ULONGLONG qwLeft = qwNow < m_qwDeadline ? m_qwDeadline - qwNow : 0;
+        if (qwLeft < dwLimit) dwLimit = static_cast<DWORD>(qwLeft);
+    }
+    return dwLimit;
+}
+
+bool CHTTPContactBase::AwaitCompletion(DWORD dwExpected) {
+    const DWORD dwLimit = WaitLimitMs();
+    switch (WaitForAsyncCall(*m_pCall, dwLimit)) {
+        case AsyncWaitEnd::Completed:
+            if (m_pCall->dwStatus == dwExpected) return true;
+            SetLastError(m_pCall->dwError != 0 ? m_pCall->dwError : ERROR_WINHTTP_INTERNAL_ERROR);
+            StoreLastError();
+            return false;
+        case AsyncWaitEnd::Stopped:
+            AbandonRequest(ERROR_WINHTTP_OPERATION_CANCELLED);
+            return false;
+        case AsyncWaitEnd::TimedOut:
+            if (m_qwDeadline == 0 || GetTickCount64() < m_qwDeadline)
+                Trace(3, L"Func.CHTTPContactBase::AwaitCompletion.Warning.Server silent for %u ms", dwLimit);
+            AbandonRequest(ERROR_WINHTTP_TIMEOUT);
+            return false;
+    }
+    return false;
 }
 
 BOOL CHTTPContactBase::Connect(const wchar_t* pszHost, WORD wPort) {
@@ -203,11 +266,15 @@ BOOL CHTTPContactBase::RunQuery(const wchar_t* pszVerb, DWORD dwLoops, DWORD dwT
                                 BOOL bCloseRequest) {
     if (pszVerb == nullptr) return FALSE;
     Trace(5, L"Func.CHTTPContactBase::RunQuery.Begin %s %s", pszVerb, m_szURL);
+    if (CallerHoldsForbiddenLock())
+        Trace(0, L"Func.CHTTPContactBase::RunQuery.Error.Request inside the ProviderLock %s %s", pszVerb, m_szURL);
     m_szResponseHeader[0] = L'\0';
     m_wRuntime = 0;
     // A steady clock: a wall-clock difference jumps at month ends and time changes.
     const ULONGLONG qwStart = GetTickCount64();
+    m_qwDeadline = dwTimeout != 0xFFFFFFFF ? qwStart + dwTimeout : 0;
     auto finish = [&](BOOL bResult) {
+        m_qwDeadline = 0;
         m_wRuntime = static_cast<LONGLONG>(GetTickCount64() - qwStart);
         Trace(5, L"Func.CHTTPContactBase::RunQuery.End.Result %d %lld ms %s", bResult, m_wRuntime, m_szLastError);
         return bResult;
@@ -264,34 +331,50 @@ BOOL CHTTPContactBase::StartQuery(const wchar_t* pszVerb, const wchar_t* pszSubP
             Trace(3, L"Func.CHTTPContactBase::StartQuery.Error.WinHttpOpenRequest %s", m_szLastError);
             return FALSE;
         }
-        WinHttpSetStatusCallback(m_hRequest, HttpStatusCallback, WINHTTP_CALLBACK_FLAG_ALL_NOTIFICATIONS, 0);
+        m_pCall = new (std::nothrow) CAsyncCall;
+        if (m_pCall == nullptr || m_pCall->hDone == nullptr) {
+            delete m_pCall;
+            m_pCall = nullptr;
+            CloseInternetHandle(m_hRequest);
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            StoreLastError();
+            return FALSE;
+        }
+        WinHttpSetStatusCallback(m_hRequest, HttpStatusCallback, kNotifications, 0);
     }
     // Authorisation travels in the callers' header text only; no WinHTTP credentials.
     ApplySecurityFlags();
 
     wchar_t szHeader[SentHeaderChars + 1];
     StrCopy(szHeader, m_szHeader);
+    m_pCall->body.assign(m_szDataA);
     BOOL bResult = FALSE;
-    for (int nLoop = 1; nLoop <= nMaxLoop && !bResult; ++nLoop) {
-        const DWORD cbData = static_cast<DWORD>(strlen(m_szDataA));
-        LPVOID pData = cbData != 0 ? m_szDataA : WINHTTP_NO_REQUEST_DATA;
+    // A request given up (stopped, out of time) ends the attempts.
+    for (int nLoop = 1; nLoop <= nMaxLoop && !bResult && m_hRequest != nullptr; ++nLoop) {
+        const DWORD cbData = static_cast<DWORD>(m_pCall->body.size());
+        LPVOID pData = cbData != 0 ? m_pCall->body.data() : WINHTTP_NO_REQUEST_DATA;
         ClearLastError();
-        const BOOL bSent = WinHttpSendRequest(m_hRequest, szHeader[0] != L'\0' ? szHeader : WINHTTP_NO_ADDITIONAL_HEADERS,
-                                              szHeader[0] != L'\0' ? static_cast<DWORD>(-1) : 0, pData, cbData,
-                                              cbData, 0);
-        StoreLastError();
+        m_pCall->Arm();
+        BOOL bSent = WinHttpSendRequest(m_hRequest, szHeader[0] != L'\0' ? szHeader : WINHTTP_NO_ADDITIONAL_HEADERS,
+                                        szHeader[0] != L'\0' ? static_cast<DWORD>(-1) : 0, pData, cbData, cbData,
+                                        reinterpret_cast<DWORD_PTR>(m_pCall));
+        if (!bSent) StoreLastError();
+        if (bSent) bSent = AwaitCompletion(WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE);
         if (!bSent) {
             Trace(5, L"Func.CHTTPContactBase::StartQuery.Error.WinHttpSendRequest %d %s", m_dwLastError,
                   m_szLastError);
             continue;
         }
-        if (!WinHttpReceiveResponse(m_hRequest, nullptr) && GetLastError() != ERROR_WINHTTP_REDIRECT_FAILED) {
-            StoreLastError();
+        m_pCall->Arm();
+        BOOL bReceived = WinHttpReceiveResponse(m_hRequest, nullptr);
+        if (!bReceived) StoreLastError();
+        if (bReceived) bReceived = AwaitCompletion(WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE);
+        if (!bReceived && m_dwLastError != ERROR_WINHTTP_REDIRECT_FAILED) {
             Trace(5, L"Func.CHTTPContactBase::StartQuery.Error.WinHttpReceiveResponse %d %s", m_dwLastError,
                   m_szLastError);
             continue;
         }
-        bResult = ReadAnswer(m_hRequest);
+        if (m_hRequest != nullptr) bResult = ReadAnswer(m_hRequest);
     }
     if (bCloseRequest) CloseRequest();
     return bResult;
@@ -320,16 +403,25 @@ BOOL CHTTPContactBase::ReadAnswer(HINTERNET hRequest) {
     CAnswerDecoder decoder;
     const size_t cchCapacity = AnswerCapacity();
     size_t cchAnswer = 0;
-    for (;;) {
-        DWORD cbAvailable = 0;
-        InterlockedExchange(&m_lWaitingForData, 1);
-        const BOOL bAvailable = WinHttpQueryDataAvailable(hRequest, &cbAvailable);
-        InterlockedExchange(&m_lWaitingForData, 0);
-        if (!bAvailable || cbAvailable == 0) break;
-        std::vector<BYTE> chunk(static_cast<size_t>(cbAvailable) + 2, 0);
-        DWORD cbRead = 0;
-        if (!WinHttpReadData(hRequest, chunk.data(), cbAvailable, &cbRead)) continue;
-        std::wstring sText = decoder.Decode(chunk.data(), cbRead);
+    // Until the server ends the answer, or the wait for more ends (stopped,
+    // out of time, silent too long: the request is then given up and the
+    // last error tells which).
+    while (m_hRequest != nullptr) {
+        m_pCall->Arm();
+        if (!WinHttpQueryDataAvailable(hRequest, nullptr) ||
+            !AwaitCompletion(WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE))
+            break;
+        // A streaming answer is handed on in pieces of a bounded size, so that
+        // a stop is looked at between them even while events pour in.
+        const DWORD cbAvailable = std::min<DWORD>(DWORD{m_pCall->dwValue}, kReadChunkBytes);
+        if (cbAvailable == 0) break;
+        std::vector<BYTE>& chunk = m_pCall->buffer;
+        chunk.assign(static_cast<size_t>(cbAvailable) + 2, 0);
+        m_pCall->Arm();
+        if (!WinHttpReadData(hRequest, chunk.data(), cbAvailable, nullptr) ||
+            !AwaitCompletion(WINHTTP_CALLBACK_STATUS_READ_COMPLETE))
+            continue;
+        std::wstring sText = decoder.Decode(chunk.data(), m_pCall->dwValue);
         // A full buffer keeps what it has; the rest is still read so that the
         // connection stays usable and a streaming client sees everything.
         const size_t cchTake = std::min(sText.size(), cchCapacity - cchAnswer);
@@ -344,9 +436,11 @@ BOOL CHTTPContactBase::ReadAnswer(HINTERNET hRequest) {
 BOOL CHTTPContactBase::IsSuccessful(BOOL _bResult) const {
     // Judged by the status line alone: texts such as " 200" also occur in
     // other header lines (a content length, the year in a date).
-    const int nStatus = StatusCode(m_szResponseHeader);
+    const int nStatus = LastStatusCode();
     return (nStatus == 200 || nStatus == 202) ? _bResult : FALSE;
 }
+
+int CHTTPContactBase::LastStatusCode() const { return StatusCode(m_szResponseHeader); }
 
 void CHTTPContactBase::SetFileBase(const wchar_t* pszFolder) {
     StrCopy(m_szFileBase, pszFolder, FileBaseUnits - 2);
@@ -390,9 +484,16 @@ void DebugOut(int nLevel, const wchar_t* pszFormat, ...) {
 
 void CALLBACK HttpStatusCallback(HINTERNET hInternet, DWORD_PTR dwContext, DWORD _dwInternetStatus,
                                  LPVOID _lpvStatusInformation, DWORD dwStatusInformationLength) {
-    if (_dwInternetStatus != WINHTTP_CALLBACK_STATUS_SECURE_FAILURE) return;
-    const DWORD dwFlags = _lpvStatusInformation != nullptr ? *static_cast<const DWORD*>(_lpvStatusInformation) : 0;
-    DebugOut(-2, L"WINHTTP_CALLBACK_STATUS_SECURE_FAILURE");
-    DebugOut(-2, L" _dwInternetStatus 0x%08X", _dwInternetStatus);
-    DebugOut(-2, L" _lpvStatusInformation 0x%08X", dwFlags);
+    EnterStatusCallback();
+    if (_dwInternetStatus == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE) {
+        const DWORD dwFlags =
+            _lpvStatusInformation != nullptr ? *static_cast<const DWORD*>(_lpvStatusInformation) : 0;
+        DebugOut(-2, L"WINHTTP_CALLBACK_STATUS_SECURE_FAILURE");
+        DebugOut(-2, L" _dwInternetStatus 0x%08X", _dwInternetStatus);
+        DebugOut(-2, L" _lpvStatusInformation 0x%08X", dwFlags);
+    }
+    // The request's completion record rides along as its context.
+    if (auto* pCall = reinterpret_cast<CAsyncCall*>(dwContext))
+        pCall->Note(_dwInternetStatus, _lpvStatusInformation, dwStatusInformationLength);
+    LeaveStatusCallback();
 }

@@ -1,15 +1,20 @@
-// A synchronous WinHTTP client: one request at a time against one URL, with
-// the raw response header and the answer text kept in buffers of its own so
-// that the PBX operations and the exchange files can read them afterwards.
-// A request is: SetURLDirect, SetSData (or SetSData(nullptr) for no body),
-// SetSHeader, RunQuery, IsSuccessful.
+// A WinHTTP client: one request at a time against one URL, with the raw
+// response header and the answer text kept in buffers of its own so that the
+// PBX operations and the exchange files can read them afterwards. A request
+// is: SetURLDirect, SetSData (or SetSData(nullptr) for no body), SetSHeader,
+// RunQuery, IsSuccessful. RunQuery blocks its caller until the answer has been
+// read, but WinHTTP runs asynchronously underneath (http/AsyncCall.h): every
+// wait also ends when the provider or the calling thread is asked to stop
+// (http/RequestStop.h), when the query's time limit has passed, and, while a
+// streamed answer is read, when the server has been silent for too long.
 #pragma once
 
 #include <windows.h>
 #include <winhttp.h>
 
 #include <cstdio>
-#include <mutex>
+
+struct CAsyncCall;
 
 // Exchange files on or off; set at start-up from the settings.
 extern DWORD g_bSaveSequence;
@@ -47,8 +52,6 @@ public:
     void ResetVars();
     BOOL Init();
     void Close();
-    // Safe from another thread too: closing the handle makes a blocked read
-    // of the request fail, so its query returns.
     void CloseRequest();
     BOOL Connect(const wchar_t* pszHost, WORD wPort);
     void SetURLDirect(const wchar_t* pszURL);
@@ -60,12 +63,18 @@ public:
     void SetSData(const wchar_t* pszData);
     void SetTimeOut(DWORD dwMilliseconds);
     void CheckProxySettings(const wchar_t* pszURL);
+    // dwTimeout bounds the whole query, all its attempts together (0xFFFFFFFF:
+    // no bound). A query that runs out of time or is stopped gives up its
+    // request, makes no further attempt and fails with ERROR_WINHTTP_TIMEOUT or
+    // ERROR_WINHTTP_OPERATION_CANCELLED.
     BOOL RunQuery(const wchar_t* pszVerb, DWORD dwLoops, DWORD dwTimeout, BOOL bOpen, BOOL bCloseRequest);
     BOOL StartQuery(const wchar_t* pszVerb, const wchar_t* pszSubPath, int nMaxLoop, BOOL bCloseRequest);
     BOOL ReadHeader(HINTERNET hRequest, DWORD dwInfoLevel);
     BOOL ReadAnswer(HINTERNET hRequest);
     // _bResult when the answer's status is 200 or 202, else 0.
     BOOL IsSuccessful(BOOL _bResult) const;
+    // The status code of the last answer's status line; 0 when none came.
+    int LastStatusCode() const;
     void SetFileBase(const wchar_t* pszFolder);
     void StoreLastError();
     void ClearLastError();
@@ -99,16 +108,27 @@ public:
     LONGLONG m_wRuntime;
     DWORD m_dwSecureProtocols;
     BOOL m_bStreaming;
-    // Not 0 while the client waits for answer data inside WinHTTP: a thread
-    // held there owns nothing of the provider's.
-    volatile LONG m_lWaitingForData = 0;
-    // Serialises closing m_hRequest between the request thread and a canceller.
-    std::mutex m_requestHandleLock;
+    // The longest the server may stay silent while a query waits for it, in
+    // milliseconds (INFINITE: no limit besides the query's own). The event
+    // stream sets it: a connection that died without a word is noticed.
+    DWORD m_dwIdleTimeoutMs = INFINITE;
 
 private:
     // Characters m_pszAnswer can hold besides its terminator.
     size_t AnswerCapacity() const { return m_dwAnswerSize >= 4 ? m_dwAnswerSize / 2 - 2 : 0; }
     void ApplySecurityFlags();
+    // How long the next wait may take: the idle limit, and no longer than
+    // the query's deadline allows.
+    DWORD WaitLimitMs() const;
+    // Waits for the operation just started; true when it completed with
+    // dwExpected. A WinHTTP error is stored as the last error; a stop or the
+    // time limit gives the request up.
+    bool AwaitCompletion(DWORD dwExpected);
+    // Gives up the open request while an operation of it may be pending.
+    void AbandonRequest(DWORD dwError);
+
+    CAsyncCall* m_pCall = nullptr;  // completion record of m_hRequest
+    ULONGLONG m_qwDeadline = 0;     // tick count at which the running query gives up; 0: none
 };
 
 // Writes one section of an exchange file: the text's lines, masked, without

@@ -27,6 +27,8 @@ public:
     // Whether a line of this level would be written; lets callers skip work.
     bool IsEnabled(DWORD dwLevel) const { return dwLevel <= m_dwDebugLevel; }
 
+    // Around a whole write: last in the lock order (manager/ProviderLock.h),
+    // since every other lock's holder may trace.
     CRITICAL_SECTION m_cs;
     wchar_t m_szFileName[512];
     wchar_t m_szFileNamePattern[512];

@@ -5,51 +5,65 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "common/Backoff.h"
 #include "config/CSharedMem.h"
 #include "config/ProviderSettings.h"
+#include "config/Settings.h"
+#include "http/CHTTPContactEvent.h"
 #include "http/ProxySettings.h"
+#include "http/RequestStop.h"
 #include "log/Trace.h"
 #include "manager/CGenericTSPIManager.h"
+#include "manager/LibraryThreads.h"
+#include "manager/LoginRecovery.h"
 #include "manager/ProviderLock.h"
 #include "manager/ProviderState.h"
 #include "manager/RequestThreads.h"
 #include "model/EventDelivery.h"
 #include "model/LineTable.h"
-#include "http/CHTTPContactEvent.h"
 #include "pbx/EventStream.h"
 #include "pbx/ExtensionDirectory.h"
 #include "pbx/Session.h"
 
 namespace {
-constexpr SIZE_T kStackCommit = 2048;
 constexpr DWORD kKeepAliveTickMs = 1000;
-constexpr DWORD kRestartPauseMs = 5000;      // after a network change
-constexpr DWORD kMonitorRetryMs = 30000;     // after a failed token check or stream
-constexpr DWORD kTicksPerOfflineSweep = 60;  // about once a minute
+constexpr DWORD kNetworkChangePauseMs = 5000;  // before the stream is reopened after a network change
+constexpr DWORD kTicksPerOfflineSweep = 60;     // about once a minute
 constexpr DWORD kReplyDelayMs = 100;
+// The event stream's retries: about 1 s after the first failure, doubling up
+// to 30 s. A stream that ends within kShortStreamMs of opening is a failure;
+// one that held kHealthyStreamMs is reopened at once and clears the count.
+constexpr DWORD kFirstRetryMs = 1000;
+constexpr DWORD kMaxRetryMs = 30000;
+constexpr ULONGLONG kShortStreamMs = 5000;
+constexpr ULONGLONG kHealthyStreamMs = 60000;
 
 // Set by the network observer, cleared by the keep-alive thread.
 volatile LONG g_lNetworkChanged = 0;
 DWORD g_dwKeepAliveTicks = 0;
-// How long a stop waits for a thread to leave by itself before ending it,
-// and then for it to reach the point where ending it is harmless.
-constexpr DWORD kStopWaitMs = 500;
-constexpr DWORD kSafePointWaitMs = 2000;
+// Pause the monitor takes before it reopens its stream; -1: no reconnect asked.
+volatile LONG g_lReconnectPauseMs = -1;
 
-// One long-running thread. The thread identifier is its run flag: the thread
-// loops while it is not 0, and a stop sets it to 0 and wakes the thread's waits.
+// One long-running thread. The run flag is not 0 while the thread is to go
+// on; a stop sets it to 0 and the wake event, which every wait of the thread
+// (its PBX requests too) watches. The monitor's wake event also carries a
+// reconnect request, told apart by g_lReconnectPauseMs.
 struct CThreadSlot {
     const wchar_t* pszName;
     LPTHREAD_START_ROUTINE pfnProc;
     HANDLE hThread = nullptr;
-    volatile DWORD dwRunId = 0;
-    HANDLE hWake = nullptr;  // manual-reset; set by a stop
+    volatile LONG lRun = 0;
+    HANDLE hWake = nullptr;  // manual-reset
 
-    bool Running() const { return dwRunId != 0; }
-    // Waits dwMs or until stopped; false when stopped.
-    bool Pause(DWORD dwMs) const { return WaitForSingleObject(hWake, dwMs) == WAIT_TIMEOUT && Running(); }
+    bool Running() const { return lRun != 0; }
+    // Waits dwMs or until woken; whether the thread is still to go on.
+    bool Pause(DWORD dwMs) const {
+        WaitForSingleObject(hWake, dwMs);
+        return Running();
+    }
 };
 
 DWORD WINAPI EventMonitorThread(LPVOID);
@@ -59,102 +73,102 @@ DWORD WINAPI NetworkObserverThread(LPVOID);
 CThreadSlot g_Monitor{L"EventMonitorThread", EventMonitorThread};
 CThreadSlot g_KeepAlive{L"KeepAliveThread", KeepAliveThread};
 CThreadSlot g_Observer{L"NetworkObserverThread", NetworkObserverThread};
+CThreadSlot* const g_Slots[] = {&g_Monitor, &g_KeepAlive, &g_Observer};
 
 // Serialises starting and stopping between tapisrv and the keep-alive thread.
+// Fourth in the lock order (manager/ProviderLock.h), after the ProviderLock;
+// never held while waiting for a thread or the PBX.
 std::mutex g_SlotLock;
 using CSlotLockGuard = std::lock_guard<std::mutex>;
+// Threads asked to stop and not yet seen to end (under g_SlotLock).
+HANDLE g_hStopping[3] = {};
+DWORD g_dwStopping = 0;
 
+HANDLE StopEvent() {
+    struct CEvent {
+        HANDLE h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ~CEvent() { CloseHandle(h); }
+    };
+    static const CEvent event;
+    return event.h;
+}
+
+bool ProviderStopping() { return WaitForSingleObject(StopEvent(), 0) == WAIT_OBJECT_0; }
+
+// Under g_SlotLock. Nothing starts while the provider stops.
 void StartSlot(CThreadSlot& slot) {
+    if (slot.hThread != nullptr || ProviderStopping()) return;
     if (slot.hWake == nullptr) slot.hWake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ResetEvent(slot.hWake);
-    // Suspended until the identifier is stored: the thread must find its run flag set.
-    DWORD dwId = 0;
-    HANDLE hThread = CreateThread(nullptr, kStackCommit, slot.pfnProc, nullptr, CREATE_SUSPENDED, &dwId);
+    // Suspended until the run flag is set: the thread must find it so.
+    HANDLE hThread = CreateLibraryThread(slot.pfnProc, nullptr, nullptr);
     if (hThread == nullptr) {
         Trace(0, L"Func.CGenericTSPIManager::Start %s.Error.CreateThread %u", slot.pszName, GetLastError());
         return;
     }
     slot.hThread = hThread;
-    slot.dwRunId = dwId;
+    slot.lRun = 1;
     ResumeThread(hThread);
 }
 
-// How a stop reaches a thread that waits inside a call it cannot leave by
-// itself (the event stream's read): pfnCancel makes that call return where
-// the platform allows it; pfnAtSafePoint tells when the thread sits in it,
-// holding nothing of the provider's.
-struct CStopMethod {
-    void (*pfnCancel)() = nullptr;
-    bool (*pfnAtSafePoint)() = nullptr;
-    void (*pfnAfterForcedEnd)() = nullptr;
-};
-
-// Waits until the thread is at its safe point; false on time-out.
-bool WaitForSafePoint(const CStopMethod& method) {
-    if (method.pfnAtSafePoint == nullptr) return false;
-    for (DWORD dwWaited = 0; dwWaited < kSafePointWaitMs; dwWaited += 10) {
-        if (method.pfnAtSafePoint()) return true;
-        Sleep(10);
-    }
-    return false;
-}
-
-// Ends a thread that did not leave when asked. Holding the ProviderLock makes
-// sure it is not inside it; when the lock cannot be had, because a thread
-// that waits for this stop holds it, it is enough that the stopped thread is
-// not the holder. A thread that holds the lock is left running rather than
-// ending it there.
-void EndByForce(const CThreadSlot& slot, HANDLE hThread, const CStopMethod& method) {
-    const bool bLocked = TryEnterProviderLock(LockOwner::StopBackgroundThread, kSafePointWaitMs);
-    if (!bLocked && ProviderLockHeldBy(GetThreadId(hThread))) {
-        Trace(0, L"Func.CGenericTSPIManager::Stop %s.Warning.Left running inside the provider lock", slot.pszName);
-        return;
-    }
-    const bool bAtSafePoint = WaitForSafePoint(method);
-    if (WaitForSingleObject(hThread, 0) == WAIT_TIMEOUT) {
-        Trace(1, L"Func.CGenericTSPIManager::Stop %s.Warning.TerminateThread%s", slot.pszName,
-              bAtSafePoint ? L"" : L" outside its wait");
-        TerminateThread(hThread, 0);
-        WaitForSingleObject(hThread, INFINITE);
-        if (method.pfnAfterForcedEnd != nullptr) method.pfnAfterForcedEnd();
-    }
-    if (bLocked) LeaveProviderLock(LockOwner::StopBackgroundThread);
-}
-
-// Ends the thread of the slot. It is asked first (run flag, wake event, the
-// cancel of its blocking call) and normally leaves at once. One that does
-// not is ended by force, but only while this thread holds the ProviderLock,
-// so that it never dies inside the lock, and preferably at its safe point.
-void StopSlot(CThreadSlot& slot, const CStopMethod& method = {}) {
-    slot.dwRunId = 0;
+// Under g_SlotLock: the thread is asked to leave and will be waited for.
+void AskToStop(CThreadSlot& slot) {
+    slot.lRun = 0;
     if (slot.hWake != nullptr) SetEvent(slot.hWake);
-    if (method.pfnCancel != nullptr) method.pfnCancel();
-    HANDLE hThread = slot.hThread;
+    if (slot.hThread == nullptr) return;
+    g_hStopping[g_dwStopping++] = slot.hThread;
     slot.hThread = nullptr;
-    if (hThread == nullptr) return;
-    if (GetThreadId(hThread) != GetCurrentThreadId() && WaitForSingleObject(hThread, kStopWaitMs) == WAIT_TIMEOUT)
-        EndByForce(slot, hThread, method);
-    CloseHandle(hThread);
 }
 
-// The event stream: closing its request makes the read return on Windows;
-// where it does not, the monitor is ended while it waits for stream data and
-// the client's handles are dropped, so that the next stream starts afresh.
-const CStopMethod kStopEventMonitor{
-    &AbortCallMonitoring,
-    [] { return g_EventClient.m_lWaitingForData != 0; },
-    [] { g_EventClient.Close(); },
-};
+// The monitor's PBX session: a token that is valid, renewed or had by a fresh login.
+bool HaveAccessToken() { return ORVO_CheckAccessToken() != 0; }
+
+// Stopped, or woken for a reconnect: not a failure of the PBX.
+bool EndedByUs(const CHTTPContactBase& client) {
+    return client.m_dwLastError == ERROR_WINHTTP_OPERATION_CANCELLED;
+}
 
 DWORD WINAPI EventMonitorThread(LPVOID) {
-    CFuncTrace trace(2, L"CGenericTSPIManager::EventMonitorThread", TracePrefix::None);
-    while (g_Monitor.Running()) {
-        if (!ORVO_CheckAccessToken() || !ORVO_ActivateCallMonitoring()) {
-            if (!g_Monitor.Pause(kMonitorRetryMs)) break;
+    // Its PBX requests give up when the monitor is asked to stop or reconnect.
+    SetThreadStopEvent(g_Monitor.hWake);
+    {
+        CFuncTrace trace(2, L"CGenericTSPIManager::EventMonitorThread", TracePrefix::None);
+        CBackoff backoff(kFirstRetryMs, kMaxRetryMs, GetTickCount() ^ GetCurrentThreadId());
+        auto retryLater = [&](const wchar_t* pszWhat, ULONGLONG qwHeldMs) {
+            const DWORD dwDelay = backoff.NextDelay();
+            trace.Warning(L"%s after %llu ms, next try in %u ms", pszWhat, qwHeldMs, dwDelay);
+            g_Monitor.Pause(dwDelay);
+        };
+        for (;;) {
+            // Every wake is a stop or a reconnect; both are looked at here.
+            ResetEvent(g_Monitor.hWake);
+            if (!g_Monitor.Running()) break;
+            const LONG lPauseMs = InterlockedExchange(&g_lReconnectPauseMs, -1);
+            if (lPauseMs > 0) {
+                trace.Info(L"Reconnect in %d ms", lPauseMs);
+                if (!g_Monitor.Pause(static_cast<DWORD>(lPauseMs))) break;
+            }
+            g_EventClient.m_dwIdleTimeoutMs = g_dwStreamIdleTimeout * 1000;
+            const ULONGLONG qwStart = GetTickCount64();
+            if (!HaveAccessToken()) {
+                if (!EndedByUs(g_SessionClient)) retryLater(L"No valid token", GetTickCount64() - qwStart);
+                continue;
+            }
+            const int nOpened = ORVO_ActivateCallMonitoring();
+            const ULONGLONG qwHeldMs = GetTickCount64() - qwStart;
+            if (EndedByUs(g_EventClient)) continue;
+            if (!nOpened) {
+                retryLater(L"Stream not opened", qwHeldMs);
+            } else if (qwHeldMs < kShortStreamMs) {
+                retryLater(L"Stream ended", qwHeldMs);
+            } else {
+                if (qwHeldMs >= kHealthyStreamMs) backoff.Reset();
+                trace.Info(L"Stream ended after %llu ms, reopened at once", qwHeldMs);
+            }
         }
+        trace.End();
     }
-    trace.End();
-    return 0;
+    ExitLibraryThread();
 }
 
 // Calls still shown on lines whose extension the PBX reports offline or idle go idle.
@@ -181,22 +195,27 @@ void ClearCallsOfOfflineExtensions() {
     }
 }
 
+// Login, directory and lines anew, as after the dialog's OK.
 DWORD WINAPI KeepAliveThread(LPVOID) {
+    // A re-initialisation's login and directory read give up on a stop.
+    SetThreadStopEvent(g_KeepAlive.hWake);
     while (g_KeepAlive.Pause(kKeepAliveTickMs)) {
         if (InterlockedExchange(&g_lNetworkChanged, 0) != 0) {
             Trace(2, L"CGenericTSPIManager::KeepAliveThread.Info.Reinit");
             ForgetProxySettings();
-            StopEventMonitor();
-            if (!g_KeepAlive.Pause(kRestartPauseMs)) break;
-            StartEventMonitor();
+            ReconnectEventMonitor(kNetworkChangePauseMs);
         }
         if (InterlockedExchange(reinterpret_cast<volatile LONG*>(&g_pProviderSettings->ReinitRequested), 0) != 0) {
             Trace(2, L"CGenericTSPIManager::KeepAliveThread.Info.Reinit by config dialog");
             g_pManager->ReinitializeDevices();
+        } else if (LoginRetryDue()) {
+            Trace(2, L"CGenericTSPIManager::KeepAliveThread.Info.Reinit after failed login");
+            g_pManager->ReinitializeDevices();
         }
+        if (!g_KeepAlive.Running()) break;
         if (++g_dwKeepAliveTicks % kTicksPerOfflineSweep == 0) ClearCallsOfOfflineExtensions();
     }
-    return 0;
+    ExitLibraryThread();
 }
 
 DWORD WINAPI NetworkObserverThread(LPVOID) {
@@ -213,20 +232,25 @@ DWORD WINAPI NetworkObserverThread(LPVOID) {
     }
     CancelIPChangeNotify(&overlapped);
     CloseHandle(overlapped.hEvent);
-    return 0;
+    ExitLibraryThread();
 }
 
 struct ReplyRequest {
     DWORD dwRequestID;
     LONG lResult;
+    std::function<LONG()> command;
     HANDLE hThread;
     LONG lGeneration;
 };
 
 DWORD WINAPI DelayedReplyThread(LPVOID pParam) {
     ReplyRequest* pRequest = static_cast<ReplyRequest*>(pParam);
-    // After the export has returned the request identifier and left the lock.
-    if (WaitInRequest(kReplyDelayMs, pRequest->lGeneration) && g_pManager != nullptr)
+    const ULONGLONG qwStart = GetTickCount64();
+    // The PBX is asked here, without any lock, while the export has long returned.
+    if (pRequest->command) pRequest->lResult = pRequest->command();
+    const ULONGLONG qwSpent = GetTickCount64() - qwStart;
+    const DWORD dwRest = qwSpent < kReplyDelayMs ? static_cast<DWORD>(kReplyDelayMs - qwSpent) : 0;
+    if (WaitInRequest(dwRest, pRequest->lGeneration) && g_pManager != nullptr)
         g_pManager->SendReply(pRequest->dwRequestID, pRequest->lResult);
     WaitInRequest(kReplyDelayMs, pRequest->lGeneration);
     HANDLE hThread = pRequest->hThread;
@@ -235,38 +259,79 @@ DWORD WINAPI DelayedReplyThread(LPVOID pParam) {
 }
 }  // namespace
 
-void StartEventMonitor() {
+HANDLE ProviderStopEvent() { return StopEvent(); }
+
+void BeginProviderRun() {
     CSlotLockGuard slots(g_SlotLock);
-    if (g_Monitor.hThread != nullptr) StopSlot(g_Monitor, kStopEventMonitor);
-    StartSlot(g_Monitor);
+    ResetEvent(StopEvent());
 }
 
-void StopEventMonitor() {
+void StartEventMonitor() {
     CSlotLockGuard slots(g_SlotLock);
-    StopSlot(g_Monitor, kStopEventMonitor);
+    if (g_Monitor.hThread == nullptr) {
+        // A reconnect asked of an earlier monitor is nothing to a new one.
+        InterlockedExchange(&g_lReconnectPauseMs, -1);
+        return StartSlot(g_Monitor);
+    }
+    InterlockedExchange(&g_lReconnectPauseMs, 0);
+    SetEvent(g_Monitor.hWake);
+}
+
+void ReconnectEventMonitor(DWORD dwPauseMs) {
+    CSlotLockGuard slots(g_SlotLock);
+    if (g_Monitor.hThread == nullptr) return;
+    InterlockedExchange(&g_lReconnectPauseMs, static_cast<LONG>(dwPauseMs));
+    SetEvent(g_Monitor.hWake);
 }
 
 void StartKeepAlive() {
     CSlotLockGuard slots(g_SlotLock);
-    if (g_KeepAlive.hThread == nullptr) StartSlot(g_KeepAlive);
+    StartSlot(g_KeepAlive);
 }
 
-void StopKeepAlive() {
+void StartNetworkObserver() {
     CSlotLockGuard slots(g_SlotLock);
-    StopSlot(g_KeepAlive);
-}
-
-void RestartNetworkObserver() {
-    CSlotLockGuard slots(g_SlotLock);
-    StopSlot(g_Observer);
     StartSlot(g_Observer);
+}
+
+void AskBackgroundThreadsToStop() {
+    CSlotLockGuard slots(g_SlotLock);
+    SetEvent(StopEvent());
+    for (CThreadSlot* pSlot : g_Slots) AskToStop(*pSlot);
+}
+
+void WaitForBackgroundThreads(DWORD dwTimeoutMs) {
+    HANDLE handles[3];
+    DWORD dwCount = 0;
+    {
+        CSlotLockGuard slots(g_SlotLock);
+        dwCount = g_dwStopping;
+        for (DWORD i = 0; i < dwCount; ++i) handles[i] = g_hStopping[i];
+        g_dwStopping = 0;
+    }
+    if (dwCount == 0) return;
+    // A thread never waits for itself: the keep-alive thread may be the one
+    // that stops the monitor.
+    DWORD dwOthers = 0;
+    for (DWORD i = 0; i < dwCount; ++i) {
+        if (GetThreadId(handles[i]) == GetCurrentThreadId()) {
+            CloseHandle(handles[i]);
+        } else {
+            handles[dwOthers++] = handles[i];
+        }
+    }
+    if (dwOthers != 0 && WaitForMultipleObjects(dwOthers, handles, TRUE, dwTimeoutMs) == WAIT_TIMEOUT)
+        Trace(0, L"Func.CGenericTSPIManager::ProviderShutdown.Warning.A thread did not end in %u ms", dwTimeoutMs);
+    for (DWORD i = 0; i < dwOthers; ++i) CloseHandle(handles[i]);
 }
 
 HANDLE EventMonitorHandle() { return g_Monitor.hThread; }
 HANDLE KeepAliveHandle() { return g_KeepAlive.hThread; }
 
-void StartReplyRequest(DWORD dwRequestID, LONG lResult) {
-    ReplyRequest* pRequest = new (std::nothrow) ReplyRequest{dwRequestID, lResult, nullptr, CurrentRequestGeneration()};
+namespace {
+void StartReply(DWORD dwRequestID, LONG lResult, std::function<LONG()> command) {
+    ReplyRequest* pRequest = new (std::nothrow)
+        ReplyRequest{dwRequestID, lResult, std::move(command), nullptr, CurrentRequestGeneration()};
     if (pRequest == nullptr) return;
     pRequest->hThread = CreateRequestThread(DelayedReplyThread, pRequest);
     if (pRequest->hThread == nullptr) {
@@ -275,15 +340,20 @@ void StartReplyRequest(DWORD dwRequestID, LONG lResult) {
     }
     ResumeThread(pRequest->hThread);
 }
+}  // namespace
+
+void StartReplyRequest(DWORD dwRequestID, LONG lResult) { StartReply(dwRequestID, lResult, {}); }
+
+void StartReplyRequest(DWORD dwRequestID, std::function<LONG()> command) {
+    StartReply(dwRequestID, 0, std::move(command));
+}
 
 CNwObserve::~CNwObserve() {
-    // At unload the loader lock is held: no thread can end by itself now.
-    g_Observer.dwRunId = 0;
-    if (g_Observer.hThread != nullptr) {
-        TerminateThread(g_Observer.hThread, 0);
-        // A thread ended by force runs no detach code, so waiting here is safe.
-        WaitForSingleObject(g_Observer.hThread, 1000);
-        CloseHandle(g_Observer.hThread);
-        g_Observer.hThread = nullptr;
-    }
+    // The observer holds a reference to the library while it runs, so an
+    // unload finds it ended: by the provider's shutdown, or by the system at
+    // process exit, which ends every other thread before the libraries are
+    // unloaded. Under the loader lock there is nothing to wait for.
+    g_Observer.lRun = 0;
+    if (g_Observer.hThread != nullptr) CloseHandle(g_Observer.hThread);
+    g_Observer.hThread = nullptr;
 }

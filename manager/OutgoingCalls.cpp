@@ -22,13 +22,17 @@ void TraceCommand() { Trace(2, L"Func.CGenericTSPIManager::APICALL %s", LastComm
 LONG CGenericTSPIManager::LineMakeCall(PhoneLine* pLine, DWORD dwRequestID, const wchar_t* pszDestination) {
     CFuncTrace trace(2, L"CGenericTSPIManager::LineMakeCall");
     trace.Param(L"dwRequestID", L"%u", dwRequestID);
-    ORVO_CheckAccessToken();
-    LONG lResult = 0;
-    int nAccepted = ORVO_DoMakeCall(pLine->m_szAddress, pszDestination != nullptr ? pszDestination : L"");
-    if (nAccepted == 0) lResult = LINEERR_OPERATIONFAILED;
-    trace.Info(L"ORVO_DoMakeCall result %d", nAccepted);
-    TraceCommand();
-    StartReplyRequest(dwRequestID, lResult);
+    // The export holds the ProviderLock: the PBX is asked on the reply's own
+    // thread, with copies of what the request needs.
+    const std::wstring extension = pLine->m_szAddress;
+    const std::wstring destination = pszDestination != nullptr ? pszDestination : L"";
+    StartReplyRequest(dwRequestID, [extension, destination]() -> LONG {
+        ORVO_CheckAccessToken();
+        const int nAccepted = ORVO_DoMakeCall(extension, destination);
+        Trace(2, L"Func.CGenericTSPIManager::LineMakeCall.Info.ORVO_DoMakeCall result %d", nAccepted);
+        TraceCommand();
+        return nAccepted != 0 ? 0 : LINEERR_OPERATIONFAILED;
+    });
     StartDialtoneCloseRequest(pLine->m_dwLinePos, kMakeCallDialtoneWaitMs);
     return trace.End(static_cast<LONG>(dwRequestID));
 }
@@ -36,18 +40,22 @@ LONG CGenericTSPIManager::LineMakeCall(PhoneLine* pLine, DWORD dwRequestID, cons
 LONG CGenericTSPIManager::LineDrop(PhoneCall* pCall, DWORD dwRequestID) {
     CFuncTrace trace(2, L"CGenericTSPIManager::LineDrop");
     trace.Param(L"dwRequestID", L"%u", dwRequestID);
-    LONG lResult = 0;
     const DWORD dwCallNumber = pCall->m_pLineCallInfo->dwCallID;
     // A call no PBX event has named yet carries a local id, which no PBX call
     // number equals: nothing is sent for it, so the drop can only ever end this call.
     const auto entry = IsPbxCallNumber(dwCallNumber) ? g_mapCallUuid.find(dwCallNumber) : g_mapCallUuid.end();
     const std::wstring callId = entry != g_mapCallUuid.end() ? entry->second : std::wstring();
     trace.Var(L"uuid", L"%s", callId.c_str());
-    if (!callId.empty()) {
-        ORVO_CheckAccessToken();
-        if (ORVO_DoDrop(callId) == 0) lResult = LINEERR_OPERATIONFAILED;
-        TraceCommand();
+    if (callId.empty()) {
+        StartReplyRequest(dwRequestID, 0L);
+        return trace.End(static_cast<LONG>(dwRequestID));
     }
-    StartReplyRequest(dwRequestID, lResult);
+    // As for a make-call: the PBX is asked outside the export's ProviderLock.
+    StartReplyRequest(dwRequestID, [callId]() -> LONG {
+        ORVO_CheckAccessToken();
+        const int nDropped = ORVO_DoDrop(callId);
+        TraceCommand();
+        return nDropped != 0 ? 0 : LINEERR_OPERATIONFAILED;
+    });
     return trace.End(static_cast<LONG>(dwRequestID));
 }

@@ -1,5 +1,25 @@
 // The one lock of the line and call model. It is re-entrant for its holder;
 // every holder has a fixed owner code that the lock lines trace.
+//
+// Lock order of the whole provider. A thread that holds one of these locks
+// takes only locks further down the list, never one above it:
+//   1. CommandMutex          pbx/CallCommands.cpp: make-call and drop on the
+//                            command client (they read the token inside it)
+//   2. SessionMutex          pbx/Session.h: logins, refreshes, token checks and
+//                            the directory read, one at a time
+//   3. ProviderLock          this file: lines, calls and their TAPI records
+//   4. slot lock             manager/BackgroundThreads.cpp: starting and
+//                            stopping the background threads
+//   5. login-recovery lock   manager/LoginRecovery.cpp: the back-off of the
+//                            background login
+//   6. proxy lock            http/ProxySettings.cpp: the remembered proxy
+//   7. log locks             log/CLoggingFile.h: one per log object, around a
+//                            whole write (every lock above may trace)
+// The locks 1 and 2 are held across PBX requests; everything below them
+// is held briefly. So the ProviderLock is never held while waiting for the
+// PBX: no PBX request is made inside it (a request made there is traced as an
+// error by the HTTP client), and no thread waits inside it for a background
+// thread to end, since such a thread may need the lock to leave.
 #pragma once
 
 #include <windows.h>
@@ -13,8 +33,6 @@ void DeleteProviderLock();
 // "CS_BEGIN %d (%d)" / "CS_END %d (%d)" at level 6 with the holder's and the current owner code.
 void EnterProviderLock(DWORD dwOwnerCode);
 void LeaveProviderLock(DWORD dwOwnerCode);
-// EnterProviderLock if the lock can be had within dwTimeoutMs; false otherwise.
-bool TryEnterProviderLock(DWORD dwOwnerCode, DWORD dwTimeoutMs);
 // True while the thread holds the lock.
 bool ProviderLockHeldBy(DWORD dwThreadId);
 
@@ -74,7 +92,6 @@ constexpr DWORD lineMonitorDigits = 39;
 constexpr DWORD RaiseCallMsg = 51;
 constexpr DWORD DispatchEvents = 61;
 constexpr DWORD AsyncCloseUnknownDialtoneThread = 62;
-constexpr DWORD StopBackgroundThread = 63;
 constexpr DWORD InitResource = 64;
 constexpr DWORD ReinitializeDevices = 65;
 constexpr DWORD ClearCallsOfOfflineExtensions = 66;

@@ -1,7 +1,8 @@
 #include "manager/RequestThreads.h"
 
+#include "manager/LibraryThreads.h"
+
 namespace {
-constexpr SIZE_T kStackCommit = 2048;
 constexpr DWORD kEndWaitMs = 1000;
 
 volatile LONG g_lRunning = 0;     // request threads alive
@@ -17,24 +18,11 @@ HANDLE ShutdownEvent() {
     static const CEvent event;
     return event.h;
 }
-
-HMODULE ThisLibrary(DWORD dwFlags) {
-    HMODULE hModule = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | dwFlags,
-                       reinterpret_cast<LPCWSTR>(&ShutdownEvent), &hModule);
-    return hModule;
-}
 }  // namespace
 
 HANDLE CreateRequestThread(LPTHREAD_START_ROUTINE pfnProc, void* pParam) {
-    HMODULE hReference = ThisLibrary(0);
-    if (hReference == nullptr) return nullptr;
-    HANDLE hThread = CreateThread(nullptr, kStackCommit, pfnProc, pParam, CREATE_SUSPENDED, nullptr);
-    if (hThread == nullptr) {
-        FreeLibrary(hReference);
-        return nullptr;
-    }
-    InterlockedIncrement(&g_lRunning);
+    HANDLE hThread = CreateLibraryThread(pfnProc, pParam, nullptr);
+    if (hThread != nullptr) InterlockedIncrement(&g_lRunning);
     return hThread;
 }
 
@@ -49,16 +37,16 @@ bool WaitInRequest(DWORD dwMs, LONG lGeneration) {
 
 void EndRequestThread(HANDLE hOwnThread) {
     CloseHandle(hOwnThread);
-    HMODULE hReference = ThisLibrary(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT);
     InterlockedDecrement(&g_lRunning);
-    FreeLibraryAndExitThread(hReference, 0);
+    ExitLibraryThread();
 }
 
 void EndRequestThreads() {
     InterlockedIncrement(&g_lGeneration);
     SetEvent(ShutdownEvent());
-    // A dial-tone closer that waits for the ProviderLock, which the shutdown
-    // holds, cannot end now; it ends without acting once it gets the lock.
+    // A dial-tone closer that waits for the ProviderLock ends without acting
+    // once it gets the lock; a reply that waits for the PBX gives up, since
+    // the provider's stop is set by now.
     for (DWORD dwWaited = 0; g_lRunning != 0 && dwWaited < kEndWaitMs; dwWaited += 10) Sleep(10);
     ResetEvent(ShutdownEvent());
 }

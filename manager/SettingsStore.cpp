@@ -61,6 +61,10 @@ void ReadPbxConnection(CRegTool& key) {
     key.ReadDword(L"IgnoreCertErrors", &dwIgnoreCertErrors, 0);
     // Only an explicit 1 lets credentials go to an unverified server.
     g_bIgnoreCertErrors = dwIgnoreCertErrors == 1 ? 1 : 0;
+    DWORD dwIdleTimeout = 0;
+    key.ReadDword(L"StreamIdleTimeout", &dwIdleTimeout, 0);
+    if (dwIdleTimeout == 0) dwIdleTimeout = kDefaultStreamIdleTimeout;
+    g_dwStreamIdleTimeout = dwIdleTimeout < kMaxStreamIdleTimeout ? dwIdleTimeout : kMaxStreamIdleTimeout;
 }
 }  // namespace
 

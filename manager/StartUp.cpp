@@ -11,7 +11,8 @@
 #include "config/ProviderSettings.h"
 #include "config/Settings.h"
 #include "config/UiLanguage.h"
-#include "http/CHTTPContactBase.h"
+#include "http/CHTTPContactLog.h"
+#include "http/RequestStop.h"
 #include "log/DiagnosticReports.h"
 #include "log/ExeName.h"
 #include "log/FileSecurity.h"
@@ -19,6 +20,7 @@
 #include "manager/BackgroundThreads.h"
 #include "manager/CGenericTSPIManager.h"
 #include "manager/DeviceSet.h"
+#include "manager/LoginRecovery.h"
 #include "manager/ProviderLock.h"
 #include "manager/ProviderState.h"
 #include "manager/RequestThreads.h"
@@ -30,6 +32,9 @@
 namespace {
 constexpr LONGLONG kDefaultMaxLogFileSize = 52428800;  // 50 MiB
 constexpr DWORD kDefaultMaxFiles = 5;
+// The longest a shutdown waits for the background threads to end; they leave
+// within moments when asked, so this only bounds a fault.
+constexpr DWORD kThreadEndWaitMs = 10000;
 
 void CreateSharedFolder(const wchar_t* pszPath) { CreateDirectoryW(pszPath, GetOpenSecurityAttributes()); }
 
@@ -84,6 +89,7 @@ void TraceStartUpBanner(const wchar_t* pszFileDescription, const CVersionTool& v
     trace.Var(L"MaxLogFileSize", L"%lld", TraceLog.m_nMaxLogFileSize);
     trace.Var(L"ApiBaseUrl", L"%s", g_szApiBaseUrl);
     trace.Var(L"IgnoreCertErrors", L"%u", g_bIgnoreCertErrors);
+    trace.Var(L"StreamIdleTimeout", L"%u", g_dwStreamIdleTimeout);
     trace.Var(L"ProductVersion", L"%s", version.m_szProductVersion);
     trace.Var(L"FileVersion", L"%s", version.m_szFileVersion);
     trace.Info(L"SHARED_FILE_NAME %s", g_SharedMem.Name());
@@ -105,6 +111,10 @@ void CGenericTSPIManager::AttachInstance() {
     g_dwDeviceCount = 0;
     ReadRegistrySettings();
     g_sBaseURL = g_szApiBaseUrl;
+    // Every PBX request of this process gives up when the provider stops, and
+    // one made inside the ProviderLock is reported.
+    SetProcessStopEvent(ProviderStopEvent());
+    SetForbiddenLockCheck([] { return ProviderLockHeldBy(GetCurrentThreadId()); });
     StrFormat(g_szAgent, L"ORVO TSP %s (%s)", version.m_szProductVersion, g_pProviderSettings->Name);
 
     // Each start of a host begins a fresh file 000, also when the settings
@@ -118,17 +128,25 @@ void CGenericTSPIManager::AttachInstance() {
 DirectoryRead CGenericTSPIManager::LogInAndReadDirectory(std::vector<ExtensionInfo>& directory) {
     CFuncTrace trace(2, L"CGenericTSPIManager::LogInAndReadDirectory");
     SetLastLoginState(L"");
-    RestartNetworkObserver();
+    StartNetworkObserver();
     // The account as the shared record holds it: the registry's at start-up,
     // or what the configuration dialog entered before it asked for a new login.
     g_sUserName = g_pProviderSettings->Name;
     g_sPassword = g_pProviderSettings->Password;
     if (!Login()) {
+        // Given up because the provider stops: no verdict on the account.
+        if (g_SessionClient.m_dwLastError == ERROR_WINHTTP_OPERATION_CANCELLED) {
+            trace.Warning(L"Login abandoned, the provider stops");
+            trace.End();
+            return DirectoryRead::LoginFailed;
+        }
         SetLastLoginState(LoginFailedText());
         trace.Line(L"Error.Login failed");
+        trace.Info(L"Next login in %u ms", NoteLoginOutcome(false));
         trace.End();
         return DirectoryRead::LoginFailed;
     }
+    NoteLoginOutcome(true);
     if (!ReadExtensionDirectory(directory)) {
         trace.Warning(L"Directory not read, the lines stay as they are");
         trace.End();
@@ -169,8 +187,12 @@ void CGenericTSPIManager::ProviderInit() {
 
 void CGenericTSPIManager::ProviderInit2() {
     CFuncTrace trace(2, L"CGenericTSPIManager::ProviderInit2");
+    // Without lines the keep-alive thread still runs: it retries a failed
+    // login and carries out the dialog's re-initialisation.
     if (g_dwDeviceCount == 0) {
         trace.Info(L"No devices");
+        StartKeepAlive();
+        trace.Var(L"m_hKeepAliveThread", L"0x%p", KeepAliveHandle());
         trace.End();
         return;
     }
@@ -188,10 +210,12 @@ void CGenericTSPIManager::ProviderInit2() {
 
 void CGenericTSPIManager::ProviderShutdown() {
     CFuncTrace trace(2, L"CGenericTSPIManager::ProviderShutdown");
-    // The keep-alive thread first: it is the one that restarts the monitor.
-    StopKeepAlive();
-    StopEventMonitor();
+    // Every thread is asked first, then all are waited for together: each
+    // leaves within moments, its PBX requests given up. The caller holds no
+    // ProviderLock, which a thread may need on its way out.
+    AskBackgroundThreadsToStop();
     EndRequestThreads();
+    WaitForBackgroundThreads(kThreadEndWaitMs);
     SaveLogSettings();
     trace.End();
 }

@@ -10,7 +10,8 @@ namespace {
 const wchar_t kBearerHeader[] = L"Accept:*.*\r\nContent-Type: application/json\r\nAuthorization: Bearer %s\r\n\r\n";
 
 // Make-call and drop share the command client; one at a time, and the
-// summary of a command is read before the next one starts.
+// summary of a command is read before the next one starts. Held across the
+// PBX request: first in the lock order (manager/ProviderLock.h).
 std::mutex& CommandMutex() {
     static std::mutex mutex;
     return mutex;

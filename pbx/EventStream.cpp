@@ -29,11 +29,18 @@ int ORVO_ActivateCallMonitoring() {
         L"Accept: text/event-stream\r\nContent-Type: application/json\r\nAuthorization: Bearer %s\r\n\r\n",
         CurrentAccessToken().c_str());
     int nResult = g_EventClient.IsSuccessful(g_EventClient.RunQuery(L"GET", 1, 0xFFFFFFFF, TRUE, TRUE));
-    if (g_bSaveSequence) g_EventClient.SaveSequence(L"ActivateCallMonitoring", 0, nullptr);
+    // A stream given up because its thread is asked to stop or reconnect is
+    // not written out: masking a full answer buffer takes seconds, which a
+    // stop must not wait for.
+    if (g_bSaveSequence && g_EventClient.m_dwLastError != ERROR_WINHTTP_OPERATION_CANCELLED)
+        g_EventClient.SaveSequence(L"ActivateCallMonitoring", 0, nullptr);
+    if (g_EventClient.LastStatusCode() == 401) {
+        // A token the PBX no longer takes, however long it should still be valid.
+        Trace(2, L"Func.ORVO_ActivateCallMonitoring.Warning.Token refused");
+        ForgetAccessToken();
+    }
     return nResult;
 }
-
-void AbortCallMonitoring() { g_EventClient.CloseRequest(); }
 
 bool ReadCallEvent(const std::wstring& text, CallEvent& event) {
     CJsonParserBase parser;

@@ -7,11 +7,11 @@
 #include "pbx/CallEvent.h"
 
 // Opens the stream and reads it until it ends, dispatching every event.
-// 1 when the stream was answered with a success status, else 0.
+// 1 when the stream was answered with a success status, else 0. The read
+// ends too when the calling thread or the provider is asked to stop, and when
+// the server has been silent longer than g_EventClient.m_dwIdleTimeoutMs.
+// A stream refused with 401 makes the next token check renew the token.
 int ORVO_ActivateCallMonitoring();
-// Ends a stream read that is in progress from another thread: the reading
-// thread's ORVO_ActivateCallMonitoring returns soon after.
-void AbortCallMonitoring();
 // Reads one message (an event's data) into the six members; false when it
 // is not a JSON object followed by nothing but white space.
 bool ReadCallEvent(const std::wstring& text, CallEvent& event);

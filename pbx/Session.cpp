@@ -96,7 +96,21 @@ int ORVO_CheckAccessToken() {
     CSessionGuard session(SessionMutex());
     const LONG now = static_cast<LONG>(time(nullptr));
     const LONG secondsLeft = static_cast<LONG>(static_cast<DWORD>(g_nTokenExpiry) - static_cast<DWORD>(now));
-    return secondsLeft < kTokenMarginSeconds ? RefreshToken() : 1;
+    if (secondsLeft >= kTokenMarginSeconds) return 1;
+    int nResult = RefreshToken();
+    // Refused rather than unanswered: the refresh token is no good any more
+    // (expired, revoked, never had), and only a fresh login gets new tokens.
+    const int nStatus = g_SessionClient.LastStatusCode();
+    if (nResult == 0 && nStatus >= 400 && nStatus < 500) {
+        Trace(2, L"Func.ORVO_CheckAccessToken.Warning.Refresh refused (%d), logging in again", nStatus);
+        nResult = Login();
+    }
+    return nResult;
+}
+
+void ForgetAccessToken() {
+    CSessionGuard session(SessionMutex());
+    g_nTokenExpiry = 0;
 }
 
 int ReadTokens() {

@@ -19,7 +19,9 @@ extern LONG g_nTokenExpiry;               // "exp" claim, seconds since 1970; 0 
 
 // Logins, refreshes, token checks and the directory read run one at a time,
 // and readers of the tokens never see a half-written value. Recursive so that
-// a check may refresh while it holds the session.
+// a check may refresh while it holds the session. Held across PBX requests:
+// second in the lock order (manager/ProviderLock.h), after the command lock,
+// never taken inside the ProviderLock.
 std::recursive_mutex& SessionMutex();
 using CSessionGuard = std::lock_guard<std::recursive_mutex>;
 
@@ -28,8 +30,11 @@ int Login();
 // Nonzero when the refresh token gave new tokens.
 int RefreshToken();
 // 1 while the access token is valid for 20 seconds or more, else the result
-// of a refresh.
+// of a refresh; a refresh the PBX refuses (4xx) is followed by a fresh login
+// with the stored credentials, whose result it is then.
 int ORVO_CheckAccessToken();
+// The access token counts as expired from now on: the next check renews it.
+void ForgetAccessToken();
 // Reads the tokens from the session client's answer; 0 when it is not a JSON object.
 int ReadTokens();
 // Reads "customer" and "exp" from the access token's payload; the length of

@@ -1,6 +1,7 @@
 // Starting, identifying and stopping the provider, and settling versions.
 #include "common/BoundedString.h"
 #include "log/Trace.h"
+#include "manager/BackgroundThreads.h"
 #include "manager/CGenericTSPIManager.h"
 #include "manager/DeviceSet.h"
 #include "manager/ProviderLock.h"
@@ -38,6 +39,7 @@ LONG TSPIAPI TSPI_providerEnumDevices(DWORD dwPermanentProviderID, LPDWORD lpdwN
                                       PHONEEVENT lpfnPhoneCreateProc) {
     return RunExport(L"TSPI_providerEnumDevices", [&](const CFuncTrace& trace) -> LONG {
         trace.Param(L"_dwPermanentProviderID", L"%u", dwPermanentProviderID);
+        BeginProviderRun();
         g_Manager.InitResource();
 
         g_hProvider = hProvider;
@@ -74,10 +76,13 @@ LONG TSPIAPI TSPI_providerInit(DWORD dwTSPIVersion, DWORD dwPermanentProviderID,
 }
 
 LONG TSPIAPI TSPI_providerShutdown(DWORD dwTSPIVersion, DWORD dwPermanentProviderID) {
-    return RunLockedExport(LockOwner::providerShutdown, L"TSPI_providerShutdown", [&](const CFuncTrace& trace) -> LONG {
+    return RunExport(L"TSPI_providerShutdown", [&](const CFuncTrace& trace) -> LONG {
         trace.Param(L"_dwTSPIVersion", L"0x%08X", dwTSPIVersion);
         trace.Param(L"_dwPermanentProviderID", L"%u", dwPermanentProviderID);
+        // The threads are stopped before the lock is taken: the dispatcher and a
+        // dial-tone closer need it to finish what they are doing and leave.
         g_Manager.ProviderShutdown();
+        CProviderLockGuard lock(LockOwner::providerShutdown);
         LineCapsDelete();
         return 0;
     });

@@ -96,6 +96,17 @@ protected:
         return answer.Parse(m_sim.Control(L"POST", L"wait", body).sBody.c_str()) && answer.GetBool(L"ok");
     }
 
+    // Waits until the simulator has seen nCount requests of the method to the
+    // path and holds at least nStreams event streams.
+    bool WaitForRequests(const wchar_t* pszMethod, const wchar_t* pszPath, int nCount, int nStreams = 0,
+                         DWORD dwTimeoutMs = 20000) const {
+        const std::wstring body = L"{\"requests\":" + std::to_wstring(nCount) + L",\"method\":" + JsonQuote(pszMethod) +
+                                  L",\"path\":" + JsonQuote(pszPath) + L",\"streams\":" + std::to_wstring(nStreams) +
+                                  L",\"timeout_ms\":" + std::to_wstring(dwTimeoutMs) + L"}";
+        CJsonParserBase answer;
+        return answer.Parse(m_sim.Control(L"POST", L"wait", body).sBody.c_str()) && answer.GetBool(L"ok");
+    }
+
     // Rings the extensions (a JSON array); the call's uuid.
     std::wstring Ring(const std::wstring& extensionsJson, const wchar_t* pszCaller) const {
         CJsonParserBase answer;

@@ -4,13 +4,18 @@
 
 #include <windows.h>
 
+#include <chrono>
+#include <future>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "http/CHTTPContactLog.h"
+#include "http/RequestStop.h"
+#include "json/CJsonParserBase.h"
 #include "support/PbxSim.h"
+#include "support/TraceCapture.h"
 
 namespace {
 
@@ -188,6 +193,91 @@ TEST(HttpsClientTest, SelfSignedCertificateIsAcceptedOnlyWhenErrorsAreIgnored) {
         EXPECT_TRUE(client.m_dwLastError == ERROR_WINHTTP_SECURE_CHANNEL_ERROR ||
                     client.m_dwLastError == ERROR_WINHTTP_SECURE_FAILURE)
             << client.m_dwLastError;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Waits on the simulator's side until n requests to path arrived.
+bool WaitForRequests(const PbxSim& sim, const std::wstring& path, int nCount) {
+    const std::wstring body = L"{\"requests\":" + std::to_wstring(nCount) + L",\"path\":" + JsonQuote(L"/v1" + path) +
+                              L",\"timeout_ms\":20000}";
+    CJsonParserBase answer;
+    return answer.Parse(sim.Control(L"POST", L"wait", body).sBody.c_str()) && answer.GetBool(L"ok");
+}
+
+// Every wait of a query ends on its own terms, whatever the server does: the
+// query's time limit, the provider's stop, the calling thread's stop, and,
+// for a streamed answer, the server's silence. Each row names the fault, how
+// the query is ended, and what the query then reports.
+TEST_F(HttpClientTest, WaitsEndAtTheTimeLimitOnAStopAndWhenAStreamFallsSilent) {
+    enum class End { TimeLimit, ProcessStop, ThreadStop, Silence };
+    const struct { const char* pszName; const wchar_t* pszFault; End end; BOOL bExpected; DWORD dwError; int nStatus; } cases[] = {
+        {"hung answer, time limit", L"\"hang\":true", End::TimeLimit, FALSE, ERROR_WINHTTP_TIMEOUT, 0},
+        {"hung answer, provider stops", L"\"hang\":true", End::ProcessStop, FALSE, ERROR_WINHTTP_OPERATION_CANCELLED, 0},
+        {"hung answer, thread stops", L"\"hang\":true", End::ThreadStop, FALSE, ERROR_WINHTTP_OPERATION_CANCELLED, 0},
+        {"silent stream, idle limit", L"\"stream\":\"silent\"", End::Silence, TRUE, ERROR_WINHTTP_TIMEOUT, 200},
+        {"silent stream, thread stops", L"\"stream\":\"silent\"", End::ThreadStop, TRUE,
+         ERROR_WINHTTP_OPERATION_CANCELLED, 200},
+    };
+    HANDLE hStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(hStop, nullptr);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        ASSERT_TRUE(s_sim->ClearFaults());
+        ASSERT_TRUE(s_sim->ClearRequests());
+        ResetEvent(hStop);
+        const bool bStream = wcsstr(c.pszFault, L"stream") != nullptr;
+        const std::wstring path = bStream ? L"/silent" : L"/hung";
+        ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1" + path, c.pszFault)));
+        CHTTPContactLog client(ClientAnswerSize);
+        client.m_bStreaming = bStream ? TRUE : FALSE;
+        if (c.end == End::Silence) client.m_dwIdleTimeoutMs = 1500;
+        std::future<BOOL> query = std::async(std::launch::async, [&] {
+            SetProcessStopEvent(c.end == End::ProcessStop ? hStop : nullptr);
+            SetThreadStopEvent(c.end == End::ThreadStop ? hStop : nullptr);
+            client.SetURLDirect(Url(path).c_str());
+            client.SetSData(nullptr);
+            client.SetSHeader(L"Accept:*.*\r\n\r\n");
+            const BOOL bResult = client.RunQuery(L"GET", 3, c.end == End::TimeLimit ? 1500 : 0xFFFFFFFF, TRUE, TRUE);
+            SetProcessStopEvent(nullptr);
+            SetThreadStopEvent(nullptr);
+            return bResult;
+        });
+        ASSERT_TRUE(WaitForRequests(*s_sim, path, 1));
+        if (c.end == End::ProcessStop || c.end == End::ThreadStop) SetEvent(hStop);
+        // The watchdog: without an end of its own the query would wait for ever.
+        ASSERT_EQ(query.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+        EXPECT_EQ(query.get(), c.bExpected);
+        EXPECT_EQ(client.m_dwLastError, c.dwError);
+        EXPECT_EQ(client.LastStatusCode(), c.nStatus);
+        // Given up means given up: no further attempt, and the request is closed.
+        EXPECT_EQ(RequestsTo(*s_sim, path).size(), 1u);
+        EXPECT_EQ(client.m_hRequest, nullptr);
+        // The client serves the next request as if nothing had happened.
+        ASSERT_TRUE(s_sim->ClearFaults());
+        ASSERT_TRUE(s_sim->AddFault(Reply(L"/v1/after", 200, L"{\"next\":1}")));
+        EXPECT_EQ(TRUE, Query(client, Url(L"/after")));
+        EXPECT_STREQ(L"{\"next\":1}", client.m_pszAnswer);
+    }
+    CloseHandle(hStop);
+}
+
+// The manager tells the client when the caller holds the ProviderLock; a
+// request made there is reported, whatever its outcome.
+TEST_F(HttpClientTest, RequestInsideTheForbiddenLockIsReported) {
+    for (const bool bHeld : {false, true}) {
+        SCOPED_TRACE(bHeld ? "inside" : "outside");
+        CTraceCapture capture(0);
+        SetForbiddenLockCheck(bHeld ? +[] { return true; } : +[] { return false; });
+        ASSERT_TRUE(s_sim->AddFault(Reply(L"/v1/locked", 200)));
+        EXPECT_EQ(TRUE, Query(*m_client, Url(L"/locked")));
+        SetForbiddenLockCheck(nullptr);
+        const std::wstring expected =
+            L"HTTPBASE.Func.CHTTPContactBase::RunQuery.Error.Request inside the ProviderLock GET http://127.0.0.1";
+        EXPECT_EQ(capture.Contains(expected), bHeld);
     }
 }
 

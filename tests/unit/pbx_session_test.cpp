@@ -9,6 +9,7 @@
 #include "config/Settings.h"
 #include "http/CHTTPContactLog.h"
 #include "pbx/CallCommands.h"
+#include "pbx/EventStream.h"
 #include "pbx/ExtensionDirectory.h"
 #include "pbx/Session.h"
 #include "support/PbxSim.h"
@@ -90,6 +91,54 @@ TEST_F(PbxSessionTest, TokenIsRenewedOnlyWithinTwentySecondsOfExpiry) {
     ASSERT_EQ(refreshes.size(), 1u);
     EXPECT_TRUE(refreshes[0].body.empty());
     EXPECT_GT(g_nTokenExpiry, now + 19);
+}
+
+// A refresh the PBX refuses cannot succeed by trying again: a fresh login
+// with the stored credentials follows. One it did not answer is retried later.
+TEST_F(PbxSessionTest, RefusedRefreshIsFollowedByAFreshLogin) {
+    const struct { int nRefreshStatus; bool bLoginFollows; bool bUsable; } cases[] = {
+        {401, true, true},
+        {403, true, true},
+        {400, true, true},
+        {503, false, false},
+        {500, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.nRefreshStatus);
+        ASSERT_GT(Login(), 0);
+        s_sim->ClearRequests();
+        ASSERT_TRUE(s_sim->AddFault(L"{\"path\":\"/v1/login\",\"method\":\"PUT\",\"status\":" +
+                                    std::to_wstring(c.nRefreshStatus) + L"}"));
+        const std::wstring oldToken = g_sAccessToken;
+        g_nTokenExpiry = static_cast<LONG>(time(nullptr)) + 5;
+        EXPECT_EQ(ORVO_CheckAccessToken() != 0, c.bUsable);
+        const std::vector<SimRequest> logins = RequestsTo(*s_sim, L"POST", L"/v1/login");
+        EXPECT_EQ(RequestsTo(*s_sim, L"PUT", L"/v1/login").size(), 1u);
+        EXPECT_EQ(logins.size(), c.bLoginFollows ? 1u : 0u);
+        if (c.bLoginFollows) {
+            ASSERT_EQ(logins.size(), 1u);
+            EXPECT_EQ(logins[0].body, R"({"username":"lena.muster", "password":"Demo-Pass-2024"})");
+            EXPECT_NE(g_sAccessToken, oldToken);
+            EXPECT_GT(g_nTokenExpiry, static_cast<LONG>(time(nullptr)) + 20);
+        }
+        s_sim->ClearFaults();
+    }
+}
+
+// A stream refused with 401 however long its token should still live: the
+// next check renews the token instead of trusting its expiry.
+TEST_F(PbxSessionTest, StreamRefusedWith401MakesTheNextCheckRenewTheToken) {
+    ASSERT_GT(Login(), 0);
+    ASSERT_EQ(s_sim->Control(L"POST", L"revoke-tokens").dwStatus, 200u);
+    s_sim->ClearRequests();
+    EXPECT_EQ(ORVO_ActivateCallMonitoring(), 0);
+    EXPECT_GT(ORVO_CheckAccessToken(), 0);
+    // The refresh token was revoked too: refused, then the fresh login.
+    std::vector<std::wstring> sequence;
+    for (const SimRequest& request : s_sim->Requests())
+        sequence.push_back(request.sMethod + L" " + request.sPath + L" " + std::to_wstring(request.nStatus));
+    EXPECT_EQ(sequence, (std::vector<std::wstring>{L"GET /v1/extensions/phone/calls 401", L"PUT /v1/login 401",
+                                                   L"POST /v1/login 200"}));
 }
 
 TEST(TokenClaims, AreReadOnlyFromAWellFormedToken) {

@@ -165,10 +165,20 @@ class PbxSimClient:
     def emit_event(self, **members):
         return self.control("POST", "emit", {"event": members})["id"]
 
+    def emit_stalled_event(self, stall_ms, **members):
+        """An event sent in two halves, the second stall_ms after the first."""
+        return self.control("POST", "emit", {"event": members, "stall_ms": stall_ms})["id"]
+
+    def flood(self, extensions, count=100, interval_ms=0):
+        """Publishes count calls (ring, hangup) in the background."""
+        return self.control("POST", "flood", {"extensions": list(extensions), "count": count,
+                                              "interval_ms": interval_ms})
+
     def emit_raw(self, text):
         return self.control("POST", "emit", {"raw": text})
 
     def close_streams(self, mode="end"):
+        """mode: "end", "abort" or "silence" (open, but nothing more is sent)."""
         return self.control("POST", "streams/close", {"mode": mode})["closed"]
 
     def revoke_tokens(self):
@@ -177,7 +187,8 @@ class PbxSimClient:
     def fault(self, path, status=None, count=1, **options):
         """Next `count` requests to path (exact, "prefix*" or "*") misbehave.
 
-        options: method, delay_ms, body, content_type, drop, reset, truncate.
+        options: method, delay_ms, body, content_type, drop, reset, truncate,
+        hang (held until the faults are cleared), stream ("close" or "silent").
         """
         fields = dict(options, path=path, count=count)
         if status is not None:

@@ -7,13 +7,14 @@ faults) and to read back what the provider sent.
 
 from .account import NUMBERED_FIRST, AccountError, normalise_extensions, numbered_extensions
 from .calls import BURST_STEPS, CallError
-from .eventstream import ABORT, END
+from .eventstream import ABORT, END, SILENCE
 from .faults import parse_fault
 from .messages import error_response, json_response
 
 PREFIX = "/_control/"
 MAX_WAIT_MS = 60000
 MAX_DOWN_MS = 120000
+MAX_STALL_MS = 120000
 
 
 class BadRequest(Exception):
@@ -115,7 +116,9 @@ def emit(sim, request):
     if "event" in body:
         if not isinstance(body["event"], dict):
             raise BadRequest('"event" must be an object')
-        return json_response(200, {"id": sim.hub.publish(body["event"])})
+        # A stall sends the event's first half, then the rest that much later.
+        stall_ms = _int(body, "stall_ms", 0, 0, MAX_STALL_MS)
+        return json_response(200, {"id": sim.hub.publish(body["event"], stall_ms)})
     if "raw" in body:
         # An empty chunk would end a chunked stream, so it is refused here.
         raw = _string(body, "raw")
@@ -124,13 +127,29 @@ def emit(sim, request):
     raise BadRequest('give "event" (an object) or "raw" (text)')
 
 
+_CLOSE_MODES = {"end": END, "abort": ABORT, "silence": SILENCE}
+
+
 def close_streams(sim, request):
+    """Ends the open streams, or makes them fall silent with their
+    connections left open ("silence")."""
     body = _body(request)
     mode = body.get("mode", "end")
-    if mode not in ("end", "abort"):
-        raise BadRequest('"mode" must be "end" or "abort"')
-    closed = sim.hub.close_all(END if mode == "end" else ABORT)
+    if mode not in _CLOSE_MODES:
+        raise BadRequest('"mode" must be "end", "abort" or "silence"')
+    closed = sim.hub.close_all(_CLOSE_MODES[mode])
     return json_response(200, {"closed": closed})
+
+
+def flood(sim, request):
+    """Publishes calls as fast as asked, in the background: for each, a "ring"
+    on the next of the extensions, then its "hangup"."""
+    body = _body(request)
+    count = _int(body, "count", 100, 1, 100000)
+    interval_ms = _int(body, "interval_ms", 0, 0, 10000)
+    extensions = _string_list(body, "extensions")
+    sim.start_flood(count, interval_ms / 1000.0, extensions)
+    return json_response(200, {"count": count})
 
 
 def revoke_tokens(sim, request):
@@ -233,6 +252,7 @@ _ROUTES = {
     "burst": ({"POST"}, burst),
     "emit": ({"POST"}, emit),
     "streams/close": ({"POST"}, close_streams),
+    "flood": ({"POST"}, flood),
     "revoke-tokens": ({"POST"}, revoke_tokens),
     "faults": ({"GET", "POST", "DELETE"}, faults),
     "requests": ({"GET", "DELETE"}, requests),

@@ -2,7 +2,11 @@
 
 Every event goes to every open stream as one write ("id: N", "data: {...}",
 blank line), so that a client normally receives it in one piece. In chunked
-mode each event is one chunk.
+mode each event is one chunk. An event may also be sent in two writes with a
+pause between them (a server that stalls in the middle of an event), and a
+stream may fall silent while its connection stays open (a connection that a
+NAT or firewall dropped without a word). With a heartbeat set, an idle stream
+carries a comment line every so often, as real servers do.
 
 The history notes when each event was published and when its write to each
 stream returned, in Unix seconds of time.time(), that is CLOCK_REALTIME. The
@@ -19,11 +23,22 @@ import ssl
 import threading
 import time
 from collections import namedtuple
+from dataclasses import dataclass
 
 END = object()     # finish the body properly (terminating chunk when chunked)
 ABORT = object()   # cut the connection without ending the body
+SILENCE = object() # send nothing more, keep the connection open
 
 PEER_POLL_SECONDS = 0.2
+HEARTBEAT = b": keep-alive\n\n"
+
+
+@dataclass
+class Stalled:
+    """One event written in two parts with a pause between them."""
+    first: bytes
+    seconds: float
+    rest: bytes
 
 
 def event_members(uuid, extension, caller, callee, state, direction):
@@ -41,6 +56,12 @@ def frame_chunk(payload):
     return f"{len(payload):X}\r\n".encode("ascii") + payload + b"\r\n"
 
 
+def split_frame(frame, stall_ms):
+    """The frame cut in the middle of its JSON object, for a stalled write."""
+    middle = frame.index(b"data: ") + (len(frame) - frame.index(b"data: ")) // 2
+    return Stalled(frame[:middle], stall_ms / 1000.0, frame[middle:])
+
+
 # An event on its way to one stream, with its history entry for the write time.
 Pending = namedtuple("Pending", "frame entry")
 
@@ -50,15 +71,17 @@ def wall_clock():
 
 
 class Stream:
-    def __init__(self, stream_id, chunked, peer, hub):
+    def __init__(self, stream_id, chunked, peer, hub, silent=False):
         self.stream_id = stream_id
         self.chunked = chunked
         self.peer = peer
+        self.silent = silent
         self.items = queue.Queue()
         self._hub = hub
+        self.deferred = []   # items that arrived while an event was stalled
 
     def describe(self):
-        return {"id": self.stream_id, "chunked": self.chunked, "peer": self.peer}
+        return {"id": self.stream_id, "chunked": self.chunked, "peer": self.peer, "silent": self.silent}
 
     def note_written(self, entry):
         self._hub.note_written(entry, self.stream_id, wall_clock())
@@ -72,9 +95,9 @@ class EventHub:
         self._next_event_id = 1
         self._history = []
 
-    def open_stream(self, chunked, peer):
+    def open_stream(self, chunked, peer, silent=False):
         with self._lock:
-            stream = Stream(self._next_stream_id, chunked, peer, self)
+            stream = Stream(self._next_stream_id, chunked, peer, self, silent)
             self._next_stream_id += 1
             self._streams[stream.stream_id] = stream
             return stream
@@ -83,8 +106,11 @@ class EventHub:
         with self._lock:
             self._streams.pop(stream.stream_id, None)
 
-    def publish(self, data):
-        """Sends one framed event to every open stream; returns its id."""
+    def publish(self, data, stall_ms=0):
+        """Sends one framed event to every open stream; returns its id.
+
+        With stall_ms, each stream gets the first half of the event, then
+        nothing for that long, then the rest."""
         with self._lock:
             event_id = self._next_event_id
             self._next_event_id += 1
@@ -92,8 +118,9 @@ class EventHub:
             entry = {"id": event_id, "data": data, "streams": len(self._streams),
                      "published": wall_clock(), "written": []}
             self._history.append(entry)
+            item = split_frame(frame, stall_ms) if stall_ms else frame
             for stream in self._streams.values():
-                stream.items.put(Pending(frame, entry))
+                stream.items.put(Pending(item, entry))
             return event_id
 
     def note_written(self, entry, stream_id, when):
@@ -108,6 +135,7 @@ class EventHub:
                 stream.items.put(text.encode("utf-8"))
 
     def close_all(self, how):
+        """Ends (END, ABORT) or silences (SILENCE) every open stream."""
         with self._lock:
             streams = list(self._streams.values())
         for stream in streams:
@@ -132,7 +160,7 @@ class EventHub:
             self._history.clear()
 
 
-def _peer_gone(sock):
+def peer_gone(sock):
     """True when the client has closed its side of an idle stream."""
     try:
         readable, _, _ = select.select([sock], [], [], 0)
@@ -152,15 +180,52 @@ def _peer_gone(sock):
         return True
 
 
-def pump(stream, sock, write):
-    """Writes the stream's events until it is ended; returns "end", "abort" or "gone"."""
-    while True:
+def _pause(stream, seconds, sock):
+    """Waits while a stalled event is half written; False when the stream
+    was ended meanwhile or its client went away."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
         try:
-            item = stream.items.get(timeout=PEER_POLL_SECONDS)
+            item = stream.items.get(timeout=min(PEER_POLL_SECONDS, max(0.0, deadline - time.monotonic())))
         except queue.Empty:
-            if _peer_gone(sock):
-                return "gone"
+            if peer_gone(sock):
+                return False
             continue
+        if item is END or item is ABORT:
+            stream.items.put(item)
+            return False
+        # Anything else waits behind the stalled event, in order.
+        stream.deferred.append(item)
+    return True
+
+
+def pump(stream, sock, write, heartbeat_seconds=lambda: 0):
+    """Writes the stream's events until it is ended; returns "end", "abort" or "gone".
+
+    heartbeat_seconds() gives the current heartbeat interval (0: none)."""
+    last_write = time.monotonic()
+
+    def send(payload):
+        nonlocal last_write
+        write(frame_chunk(payload) if stream.chunked else payload)
+        last_write = time.monotonic()
+
+    while True:
+        if stream.deferred:
+            item = stream.deferred.pop(0)
+        else:
+            try:
+                item = stream.items.get(timeout=PEER_POLL_SECONDS)
+            except queue.Empty:
+                if peer_gone(sock):
+                    return "gone"
+                interval = heartbeat_seconds()
+                if interval and not stream.silent and time.monotonic() - last_write >= interval:
+                    try:
+                        send(HEARTBEAT)
+                    except OSError:
+                        return "gone"
+                continue
         try:
             if item is END:
                 if stream.chunked:
@@ -168,9 +233,23 @@ def pump(stream, sock, write):
                 return "end"
             if item is ABORT:
                 return "abort"
-            payload = item.frame if isinstance(item, Pending) else item
-            write(frame_chunk(payload) if stream.chunked else payload)
+            if item is SILENCE:
+                stream.silent = True
+                continue
+            if stream.silent:
+                continue
+            entry = None
             if isinstance(item, Pending):
-                stream.note_written(item.entry)
+                item, entry = item.frame, item.entry
+            if isinstance(item, Stalled):
+                # One chunk per part in chunked mode: the client sees the cut as it is.
+                send(item.first)
+                if not _pause(stream, item.seconds, sock):
+                    continue
+                send(item.rest)
+            else:
+                send(item)
+            if entry is not None:
+                stream.note_written(entry)
         except OSError:
             return "gone"

@@ -1,15 +1,19 @@
 """Injected faults: the next N requests to a path are answered badly.
 
-A fault may wait first (slow server), then either cut the connection (closed,
-or reset), answer with a chosen status and body instead of the real handler,
-or send only part of that answer. A fault with only a delay lets the request
-through to the normal handler afterwards.
+A fault may wait first (slow server), or hang (hold the request without a
+word until the faults are cleared or the client gives up), then either cut the
+connection (closed, or reset), answer with a chosen status and body instead of
+the real handler, or send only part of that answer. A fault with only a delay
+or a hang lets the request through to the normal handler afterwards. On the
+event stream a fault may also answer 200 and close at once ("close"), or answer
+200 and then never send anything ("silent").
 """
 
 import threading
 from dataclasses import dataclass, asdict
 
 MAX_DELAY_MS = 120000
+STREAM_MODES = ("close", "silent")
 
 
 @dataclass
@@ -24,6 +28,8 @@ class Fault:
     drop: bool = False
     reset: bool = False
     truncate: bool = False
+    hang: bool = False
+    stream: str = None
 
     def matches(self, method, path):
         if self.method is not None and self.method.upper() != method.upper():
@@ -60,11 +66,13 @@ def parse_fault(fields):
         raise ValueError(f'"delay_ms" must be at most {MAX_DELAY_MS}')
     if fault.status is not None and (not isinstance(fault.status, int) or not 100 <= fault.status <= 999):
         raise ValueError('"status" must be an HTTP status code')
-    for name in ("drop", "reset", "truncate"):
+    for name in ("drop", "reset", "truncate", "hang"):
         if not isinstance(getattr(fault, name), bool):
             raise ValueError(f'"{name}" must be true or false')
     if fault.body is not None and not isinstance(fault.body, str):
         raise ValueError('"body" must be a string')
+    if fault.stream is not None and fault.stream not in STREAM_MODES:
+        raise ValueError(f'"stream" must be one of {", ".join(STREAM_MODES)}')
     if fault.truncate and fault.status is None:
         raise ValueError('"truncate" needs a "status" whose answer is cut short')
     return fault
@@ -74,6 +82,7 @@ class FaultTable:
     def __init__(self):
         self._lock = threading.Lock()
         self._faults = []
+        self._release = threading.Event()
 
     def add(self, fault):
         with self._lock:
@@ -94,6 +103,13 @@ class FaultTable:
         with self._lock:
             return [asdict(f) for f in self._faults]
 
+    def release_event(self):
+        """Set when the faults are cleared: hung requests go on then."""
+        with self._lock:
+            return self._release
+
     def clear(self):
         with self._lock:
             self._faults.clear()
+            self._release.set()
+            self._release = threading.Event()

@@ -9,7 +9,7 @@ from http.server import BaseHTTPRequestHandler
 from urllib.parse import urlsplit
 
 from . import api, control
-from .eventstream import pump
+from .eventstream import END, peer_gone, pump
 from .messages import Request, Response, StreamStart, error_response
 
 MAX_BODY = 1 << 20
@@ -105,10 +105,29 @@ class PbxHandler(BaseHTTPRequestHandler):
             traceback.print_exc(file=sys.stderr)
             return error_response(500, "Internal Server Error")
 
+    def _hang(self):
+        """Holds the request until the faults are cleared; False when the
+        client went away (or the simulator stops) first."""
+        release = self.sim.faults.release_event()
+        while not release.wait(0.2):
+            if self.sim.stopping.is_set() or peer_gone(self.connection):
+                return False
+        return True
+
     def _apply_fault(self, fault, entry):
         """Plays a fault; True when it replaced the normal answer."""
         if fault.delay_ms:
             time.sleep(fault.delay_ms / 1000.0)
+        if fault.hang and not self._hang():
+            self.sim.requests.set_outcome(entry, None, fault=True)
+            self.close_connection = True
+            return True
+        if fault.stream is not None:
+            # A misbehaving stream is served on whatever path the fault names,
+            # without looking at the request's token.
+            self.sim.requests.set_outcome(entry, 200, fault=True)
+            self._serve_stream(self.sim.settings.get("chunked"), fault.stream)
+            return True
         if fault.reset or fault.drop:
             self.sim.requests.set_outcome(entry, None, fault=True)
             self.close_connection = True
@@ -150,8 +169,13 @@ class PbxHandler(BaseHTTPRequestHandler):
         if answer.after is not None:
             answer.after()
 
-    def _serve_stream(self, chunked):
-        stream = self.sim.hub.open_stream(chunked, "%s:%d" % self.client_address[:2])
+    def _serve_stream(self, chunked, fault_mode=None):
+        """fault_mode "close" ends the stream right after its header, "silent"
+        keeps it open without ever sending anything."""
+        stream = self.sim.hub.open_stream(chunked, "%s:%d" % self.client_address[:2],
+                                          silent=fault_mode == "silent")
+        if fault_mode == "close":
+            stream.items.put(END)
         self.sim.notify()
         try:
             self.send_response(200)
@@ -163,7 +187,8 @@ class PbxHandler(BaseHTTPRequestHandler):
                 # No length and no chunking: the body ends when the connection does.
                 self.send_header("Connection", "close")
             self.end_headers()
-            outcome = pump(stream, self.connection, self.wfile.write)
+            outcome = pump(stream, self.connection, self.wfile.write,
+                           lambda: self.sim.settings.get("heartbeat_ms") / 1000.0)
         except OSError:
             outcome = "gone"
         finally:

@@ -11,6 +11,7 @@ DEFAULTS = {
     "refresh_token_lifetime": 86400,    # seconds a refresh token lives
     "chunked": False,                   # serve new event streams chunked
     "date_header": True,                # send a Date header in answers
+    "heartbeat_ms": 0,                  # comment line on an idle stream this often (0: never)
     "make_call": {
         "outcome": "answer",
         "status": 400,                  # status of a "reject" answer
@@ -54,6 +55,8 @@ def _check(patch):
         elif key in ("chunked", "date_header"):
             if not isinstance(value, bool):
                 raise ValueError(f'"{key}" must be true or false')
+        elif key == "heartbeat_ms":
+            _check_int(key, value, 0, MAX_DELAY_MS)
         elif key == "make_call":
             _check_make_call(value)
         else:

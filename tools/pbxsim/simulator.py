@@ -3,7 +3,7 @@
 import threading
 
 from .calls import CallBook
-from .eventstream import END, EventHub
+from .eventstream import END, EventHub, event_members
 from .faults import FaultTable
 from .requestlog import RequestLog
 from .scheduler import Scheduler
@@ -26,6 +26,7 @@ class Simulator:
         self.stopping = threading.Event()
         # Set by the listeners: take_down(ms) closes the port for a while.
         self.take_down = None
+        self._floods = 0
 
     def notify(self):
         """Wakes control clients waiting for streams or requests.
@@ -50,6 +51,24 @@ class Simulator:
             "requests": self.requests.count(),
             "settings": self.settings.snapshot(),
         }
+
+    def start_flood(self, count, interval, extensions):
+        """Publishes count ring/hangup pairs on a thread of their own."""
+        with self._changed:
+            self._floods += 1
+            flood_number = self._floods
+
+        def run():
+            for number in range(count):
+                if self.stopping.is_set():
+                    return
+                extension = extensions[number % len(extensions)]
+                uuid = "flood-%d-%d" % (flood_number, number)
+                for state in ("ring", "hangup"):
+                    self.hub.publish(event_members(uuid, extension, "4930%06d" % number, extension, state, "inbound"))
+                if interval:
+                    self.stopping.wait(interval)
+        threading.Thread(target=run, name="flood", daemon=True).start()
 
     def reset(self):
         """Back to the state after start, for test isolation."""

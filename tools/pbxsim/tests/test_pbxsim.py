@@ -9,6 +9,7 @@ import ssl
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -637,6 +638,119 @@ class FaultTest(SimulatorCase):
             pass
         self.client.wait_until_up()
         self.assertEqual(self.client.login(USER, PASSWORD)[0], 200)
+
+
+class MisbehavingServerTest(SimulatorCase):
+    """The fault modes a provider has to survive."""
+
+    def test_hung_request_gets_no_answer_until_the_faults_are_cleared(self):
+        for path, call in ((LOGIN_PATH, lambda: self.client.login(USER, PASSWORD)[0]),
+                           (DIRECTORY_PATH, lambda: self.api("GET", DIRECTORY_PATH, token=self.token())[0])):
+            with self.subTest(path):
+                self.client.fault(path, hang=True, method="POST" if path == LOGIN_PATH else "GET")
+                with self.assertRaises(socket.timeout):
+                    self.client.request("POST" if path == LOGIN_PATH else "GET", path,
+                                        {"username": USER, "password": PASSWORD}, timeout=0.5)
+                # The held request leaves when its client gives up; the next one is held too.
+                self.client.fault(path, hang=True, method="POST" if path == LOGIN_PATH else "GET")
+                result = []
+                waiter = threading.Thread(target=lambda: result.append(call()))
+                waiter.start()
+                self.client.wait_for(requests=2, path=path)
+                self.assertEqual(result, [])
+                self.client.clear_faults()
+                waiter.join(10)
+                self.assertEqual(result, [200])
+
+    def test_stream_that_closes_at_once_after_its_header(self):
+        self.client.fault(CALLS_PATH, method="GET", stream="close", count=2)
+        for _ in range(2):
+            stream = EventStream(self.sim.port, self.token())
+            stream.open()
+            self.addCleanup(stream.close)
+            self.assertEqual(stream.status, 200)
+            self.assertTrue(stream.wait_closed(5))
+            self.assertEqual(stream.raw, b"")
+        self.open_stream()
+
+    def test_silent_stream_stays_open_and_sends_nothing(self):
+        self.client.settings(heartbeat_ms=100)
+        self.client.fault(CALLS_PATH, method="GET", stream="silent")
+        silent = EventStream(self.sim.port, self.token())
+        silent.open()
+        self.addCleanup(silent.close)
+        self.client.wait_for(streams=1)
+        talking = self.open_stream()
+        self.client.wait_for(streams=2)
+        self.client.ring("21", "0711")
+        self.expect_events(talking, [("ring", "21")])
+        self.assertIsNone(self._next_or_none(silent))
+        self.assertEqual(silent.raw, b"")
+        # Silencing the open streams: the talking one falls silent too. What
+        # was sent before the silence is read off first.
+        self.assertEqual(self.client.close_streams("silence"), 2)
+        while self._next_or_none(talking) is not None:
+            pass
+        heard = talking.raw
+        self.client.ring("22", "0711")
+        self.assertIsNone(self._next_or_none(talking))
+        self.assertEqual(talking.raw, heard)
+        self.assertEqual([s["silent"] for s in self.client.state()["streams"]], [True, True])
+
+    def _next_or_none(self, stream):
+        try:
+            return stream.next_event(timeout=0.6)
+        except TimeoutError:
+            return None
+
+    def test_heartbeat_comments_on_an_idle_stream(self):
+        self.client.settings(heartbeat_ms=200)
+        stream = self.open_stream()
+        for _ in range(2):
+            comment = stream.next_event(timeout=2)
+            self.assertEqual((comment.id, comment.data), (None, ""))
+        self.assertTrue(stream.raw.startswith(b": keep-alive\n\n: keep-alive\n\n"))
+
+    def test_event_stalled_in_its_middle_arrives_whole_and_in_order(self):
+        for chunked in (False, True):
+            with self.subTest(chunked=chunked):
+                self.client.set_chunked(chunked)
+                stream = self.open_stream()
+                first = self.client.emit_stalled_event(800, uuid="s", extension="21", state="ring")
+                second = self.client.emit_event(uuid="s", extension="21", state="hangup")
+                time.sleep(0.3)
+                # Half of the first event is on the wire, nothing of the second.
+                stream._fill(time.monotonic() + 2)
+                self.assertIn(b"id: %d\ndata: {" % first, stream.raw)
+                self.assertNotIn(b"}", stream.raw)
+                started = time.monotonic()
+                events = [stream.next_event(timeout=5), stream.next_event(timeout=5)]
+                self.assertGreaterEqual(time.monotonic() - started, 0.3)
+                self.assertEqual([(e.id, e.members["state"]) for e in events],
+                                 [(str(first), "ring"), (str(second), "hangup")])
+                if chunked:
+                    self.assertEqual(len(stream.chunks), 3)
+                self.client.close_streams("end")
+                self.client.wait_for(max_streams=0)
+
+    def test_flood_publishes_ring_and_hangup_per_call_to_every_stream(self):
+        stream = self.open_stream()
+        self.assertEqual(self.client.flood(["21", "22"], count=20)["count"], 20)
+        events = [stream.next_event(timeout=5) for _ in range(40)]
+        self.assertEqual([(e.members["state"], e.members["extension"]) for e in events[:4]],
+                         [("ring", "21"), ("hangup", "21"), ("ring", "22"), ("hangup", "22")])
+        self.assertEqual(len({e.members["uuid"] for e in events}), 20)
+
+    def test_bad_fault_modes_are_refused(self):
+        for fields in ({"path": "/x", "stream": "sleepy"}, {"path": "/x", "hang": 1}):
+            with self.subTest(fields):
+                with self.assertRaises(PbxSimError) as caught:
+                    self.client.control("POST", "faults", fields)
+                self.assertEqual(caught.exception.status, 400)
+        with self.assertRaises(PbxSimError):
+            self.client.close_streams("pause")
+        with self.assertRaises(PbxSimError):
+            self.client.settings(heartbeat_ms=-1)
 
 
 class RequestLogTest(SimulatorCase):

@@ -1,0 +1,59 @@
+// How the HTTP client waits for WinHTTP, which it runs in asynchronous mode:
+// every operation (send, response header, data available, read) completes
+// through the status callback, which records the outcome here and sets the
+// record's event. The client's thread waits on that event together with the
+// stop events (http/RequestStop.h) and its time limit, so that no wait of a
+// request outlasts a stop request or the server's silence.
+//
+// Why not synchronous calls ended by closing the handle: under Wine, closing a
+// WinHTTP handle from another thread does not make a synchronous read return,
+// and its receive time-out does not end a hung request; after a receive
+// time-out the request is unusable. In asynchronous mode the waiting is ours.
+// A request given up while an operation is pending is unhooked from the
+// callback and closed; WinHTTP finishes it on a thread of its own (under Wine
+// only when the socket next wakes), so its record is never freed (see
+// CHTTPContactBase::AbandonRequest) and winhttp.dll is kept loaded.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct CAsyncCall {
+    CAsyncCall();
+    ~CAsyncCall();
+    CAsyncCall(const CAsyncCall&) = delete;
+    CAsyncCall& operator=(const CAsyncCall&) = delete;
+
+    // Before each operation: forget the previous completion.
+    void Arm();
+    // Called by the status callback for every notification of the request.
+    void Note(DWORD dwStatus, LPVOID pInformation, DWORD dwInformationLength);
+
+    HANDLE hDone;                 // auto-reset; set by a completion
+    volatile DWORD dwStatus = 0;  // WINHTTP_CALLBACK_STATUS_* of the last completion, 0 before it
+    volatile DWORD dwValue = 0;   // bytes available or read
+    volatile DWORD dwError = 0;   // error of a WINHTTP_CALLBACK_STATUS_REQUEST_ERROR
+    std::string body;             // the body being sent: WinHTTP reads it until the send completes
+    std::vector<BYTE> buffer;     // the read buffer: WinHTTP fills it until the read completes
+};
+
+enum class AsyncWaitEnd { Completed, Stopped, TimedOut };
+
+// Waits for the armed operation of the record, for a stop request of the
+// calling thread or the provider, or dwTimeoutMs (INFINITE: no limit).
+AsyncWaitEnd WaitForAsyncCall(CAsyncCall& call, DWORD dwTimeoutMs);
+
+// The status callback counts itself in and out, so that a request can be
+// unhooked and then known to be out of the callback.
+void EnterStatusCallback();
+void LeaveStatusCallback();
+// After WinHttpSetStatusCallback(h, nullptr): waits until no status callback
+// runs any more (they are short), at most a fifth of a second.
+void WaitForStatusCallbacksToLeave();
+
+// Keeps winhttp.dll loaded for the life of the process: a request given up
+// while pending is finished by WinHTTP's own thread, which must still find
+// its code when this library has been unloaded.
+void KeepWinHttpLoaded();

@@ -1,0 +1,44 @@
+#include "manager/LoginRecovery.h"
+
+#include <mutex>
+
+#include "common/Backoff.h"
+
+namespace {
+constexpr DWORD kFirstRetryMs = 1000;
+constexpr DWORD kMaxRetryMs = 30000;
+
+struct CLoginRecovery {
+    // Fifth in the lock order (manager/ProviderLock.h): nothing else is taken
+    // while it is held.
+    std::mutex lock;
+    CBackoff backoff{kFirstRetryMs, kMaxRetryMs, GetTickCount() ^ GetCurrentProcessId()};
+    ULONGLONG qwDue = 0;  // tick count of the next try; 0: none pending
+};
+
+CLoginRecovery& Recovery() {
+    static CLoginRecovery recovery;
+    return recovery;
+}
+}  // namespace
+
+DWORD NoteLoginOutcome(bool bLoggedIn) {
+    CLoginRecovery& recovery = Recovery();
+    std::lock_guard<std::mutex> guard(recovery.lock);
+    if (bLoggedIn) {
+        recovery.backoff.Reset();
+        recovery.qwDue = 0;
+        return 0;
+    }
+    const DWORD dwDelay = recovery.backoff.NextDelay();
+    recovery.qwDue = GetTickCount64() + dwDelay;
+    return dwDelay;
+}
+
+bool LoginRetryDue() {
+    CLoginRecovery& recovery = Recovery();
+    std::lock_guard<std::mutex> guard(recovery.lock);
+    if (recovery.qwDue == 0 || GetTickCount64() < recovery.qwDue) return false;
+    recovery.qwDue = 0;
+    return true;
+}
