@@ -181,6 +181,8 @@ std::vector<SimRequest> PbxSim::Requests() const {
         SimRequest request;
         request.sMethod = StringMember(*item, L"method");
         request.sPath = StringMember(*item, L"path");
+        request.sTarget = StringMember(*item, L"target");
+        if (const bool* pb = MemberAs<JsonValue::Bool>(*item, L"proxied")) request.bProxied = *pb;
         const std::wstring base64 = StringMember(*item, L"body_base64");
         Base64Decode(base64.c_str(), base64.size(), request.body);
         if (const auto* pd = MemberAs<JsonValue::Number>(*item, L"status")) request.nStatus = static_cast<int>(*pd);
