@@ -429,29 +429,12 @@ std::wstring OrvoDataFolder() {
 }
 std::wstring LogFolder() { return OrvoDataFolder() + L"\\ORVO TAPI"; }
 
-// Removes a folder with everything in it.
-void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW entry;
-    HANDLE hFind = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (hFind == INVALID_HANDLE_VALUE) return;
-    do {
-        const std::wstring name = entry.cFileName, path = folder + L"\\" + name;
-        if (name == L"." || name == L"..") continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            RemoveTree(path);
-        else
-            DeleteFileW(path.c_str());
-    } while (FindNextFileW(hFind, &entry));
-    FindClose(hFind);
-    RemoveDirectoryW(folder.c_str());
-}
-
 // A test that looks at the provider's files starts from none: what an
 // earlier build or test left there would be judged in its stead.
 class PbxRuntimeFilesTest : public PbxRuntimeTest {
 protected:
     void SetUp() override {
-        RemoveTree(OrvoDataFolder());
+        RemoveFolderTree(OrvoDataFolder());
         ASSERT_FALSE(FileExists(OrvoDataFolder()));
         PbxRuntimeTest::SetUp();
     }

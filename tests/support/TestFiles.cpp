@@ -94,6 +94,23 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+void RemoveFolderTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry;
+    HANDLE hFind = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName, path = folder + L"\\" + name;
+            if (name == L"." || name == L"..") continue;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveFolderTree(path);
+            else
+                DeleteFileW(path.c_str());
+        } while (FindNextFileW(hFind, &entry));
+        FindClose(hFind);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
 std::vector<std::wstring> ListFiles(const std::wstring& folder, const wchar_t* pszPattern) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW entry;

@@ -45,6 +45,8 @@ private:
 std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
+// Removes a folder with all its files and folders.
+void RemoveFolderTree(const std::wstring& folder);
 // Names (not paths) of the files in a folder matching a pattern, sorted.
 std::vector<std::wstring> ListFiles(const std::wstring& folder, const wchar_t* pszPattern = L"*");
 // UTF-8 <-> UTF-16 for comparing file contents.

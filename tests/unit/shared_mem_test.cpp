@@ -117,9 +117,10 @@ TEST(SharedMemTest, SectionAdmitsOnlyTheServiceAccountsAndAPlantedOneIsRefused) 
         InitializeSecurityDescriptor(&nullDacl, SECURITY_DESCRIPTOR_REVISION);
         SetSecurityDescriptorDacl(&nullDacl, TRUE, nullptr, FALSE);
         PSECURITY_DESCRIPTOR pDescriptor = &nullDacl;
-        if (c.pszSddl != nullptr)
+        if (c.pszSddl != nullptr) {
             ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.pszSddl, SDDL_REVISION_1, &pDescriptor,
                                                                              nullptr));
+        }
         SECURITY_ATTRIBUTES attributes{sizeof(attributes), pDescriptor, FALSE};
         const std::wstring name = UniqueSuffix(L"PLANTED") + std::to_wstring(&c - planted);
         HANDLE hPlanted = CreateFileMappingW(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0,
