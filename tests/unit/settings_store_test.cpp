@@ -162,28 +162,12 @@ TEST_F(SettingsStoreTest, DialogSaveToAKeyThatCanOnlyBeReadChangesNothing) {
     SetString(L"NumberFormat", L"1");
     StrCopy(g_pProviderSettings->Name, L"K-old");
     StrCopy(g_pProviderSettings->NumberFormat, L"1");
-    HKEY hKey = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey.c_str(), 0, READ_CONTROL | WRITE_DAC, &hKey));
-    BYTE original[1024];
-    DWORD cbOriginal = sizeof(original);
-    ASSERT_EQ(ERROR_SUCCESS, RegGetKeySecurity(hKey, DACL_SECURITY_INFORMATION, original, &cbOriginal));
-    // Everyone may read it, nobody may write it.
-    SECURITY_DESCRIPTOR readOnly;
-    BYTE acl[64];
-    BYTE everyone[SECURITY_MAX_SID_SIZE];
-    DWORD cbSid = sizeof(everyone);
-    ASSERT_TRUE(CreateWellKnownSid(WinWorldSid, nullptr, everyone, &cbSid));
-    ASSERT_TRUE(InitializeAcl(reinterpret_cast<PACL>(acl), sizeof(acl), ACL_REVISION));
-    ASSERT_TRUE(AddAccessAllowedAce(reinterpret_cast<PACL>(acl), ACL_REVISION, KEY_READ, everyone));
-    InitializeSecurityDescriptor(&readOnly, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&readOnly, TRUE, reinterpret_cast<PACL>(acl), FALSE);
-    SetSecurityDescriptorControl(&readOnly, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(hKey, DACL_SECURITY_INFORMATION, &readOnly));
-
-    const bool bSaved = g_Manager.GetSaveGUISettings(1, L"K-new", L"new-secret", L"3", L"2");
-
-    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(hKey, DACL_SECURITY_INFORMATION, original));
-    RegCloseKey(hKey);
+    bool bSaved = true;
+    {
+        CReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, kKey);
+        ASSERT_TRUE(readOnly.Applied());
+        bSaved = g_Manager.GetSaveGUISettings(1, L"K-new", L"new-secret", L"3", L"2");
+    }
     EXPECT_FALSE(bSaved);
     EXPECT_EQ(L"0", RegString(L"DebugLevel"));
     EXPECT_EQ(L"1", RegString(L"NumberFormat"));
