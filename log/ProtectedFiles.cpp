@@ -150,7 +150,8 @@ HANDLE OpenProtectedFile(const wchar_t* pszPath, DWORD dwDisposition) {
     if (dwDisposition != OPEN_ALWAYS && dwDisposition != CREATE_NEW) return INVALID_HANDLE_VALUE;
     CObjectSecurity security(SecuredObject::ProviderFile);
     if (security.Attributes() == nullptr) return INVALID_HANDLE_VALUE;
-    HANDLE h = CreateFileW(pszPath, GENERIC_WRITE | DELETE | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    HANDLE h = CreateFileW(pszPath, GENERIC_WRITE | DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE,
                            security.Attributes(), dwDisposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                            nullptr);
     if (h == INVALID_HANDLE_VALUE) return h;

@@ -16,8 +16,8 @@ struct Grants {
 // What the allowing entries of a DACL grant the account (a string SID);
 // a NULL DACL grants everything to everybody.
 Grants GrantsIn(const ACL* pDacl, bool bPresent, const wchar_t* pszSid);
-// The same for a file or folder by path, or an open object; nullopt-like
-// failure is reported through *pbRead.
+// The same for a file or folder by path, or for an open object; *pbRead says
+// whether its DACL could be read at all.
 Grants GrantsOn(const std::wstring& path, const wchar_t* pszSid, bool* pbRead);
 Grants GrantsOn(HANDLE hObject, SE_OBJECT_TYPE type, const wchar_t* pszSid, bool* pbRead);
 // The DACL as SDDL text, for failure messages.

@@ -303,6 +303,16 @@ TEST_F(ConfigDialogTest, ConnectionTestLogsInToThePbxAndOkSavesTheAccount) {
     EXPECT_EQ(nLogins, 2);
 }
 
+// A base URL that is refused: the connection test sends nothing and says why.
+TEST_F(ConfigDialogTest, ConnectionTestWithAnInvalidBaseUrlSaysSo) {
+    ASSERT_NO_FATAL_FAILURE(Start(kAccount, L"ftp://127.0.0.1:9/v1"));
+    UseDialog([&](HWND hDlg) {
+        Click(hDlg, IDC_CHECK_CONNECTION);
+        EXPECT_EQ(ItemText(hDlg, IDC_LOGIN_STATE), IsGermanRun() ? L"Ung\u00fcltige API-Basis-URL" : L"Invalid API base URL");
+        Click(hDlg, IDCANCEL);
+    });
+}
+
 // OK for a user who may not write the settings (no administrator): the
 // dialog says so in its language and stays open; nothing is saved and
 // nothing reaches the service.
