@@ -44,6 +44,11 @@ void CRegTool::Close() {
     m_hKey = nullptr;
 }
 
+bool CRegTool::HasValue(const wchar_t* pszName) const {
+    DWORD cbData = 0;
+    return m_hKey != nullptr && RegQueryValueExW(m_hKey, pszName, nullptr, nullptr, nullptr, &cbData) == ERROR_SUCCESS;
+}
+
 int CRegTool::ReadDword(const wchar_t* pszName, DWORD* pdwValue, DWORD dwDefault) {
     DWORD dwValue = 0;
     DWORD cbValue = sizeof(dwValue);

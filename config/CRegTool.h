@@ -20,6 +20,8 @@ public:
     void Close();
     bool IsOpen() const { return m_hKey != nullptr; }
 
+    // Whether the value exists, whatever its type and size.
+    bool HasValue(const wchar_t* pszName) const;
     // 1 when the value was read; on any error the default is stored and 0 returned.
     int ReadDword(const wchar_t* pszName, DWORD* pdwValue, DWORD dwDefault);
     // Empties the buffer, reads a REG_SZ that fits with its terminating zero

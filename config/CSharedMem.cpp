@@ -1,12 +1,14 @@
 #include "config/CSharedMem.h"
 
+#include <aclapi.h>
+
 #include <cwchar>
 #include <cwctype>
 
 #include "common/BoundedString.h"
 #include "config/CSimpleCRC.h"
 #include "config/ProviderIdentity.h"
-#include "log/FileSecurity.h"
+#include "log/ObjectSecurity.h"
 #include "log/Trace.h"
 
 namespace {
@@ -31,6 +33,23 @@ void GetModuleFolder(wchar_t (&szFolder)[260]) {
     size_t cch = wcslen(szFolder);
     if (cch > 0 && szFolder[cch - 1] == L'\\') szFolder[cch - 1] = L'\0';
     for (wchar_t* p = szFolder; *p != L'\0'; ++p) *p = static_cast<wchar_t>(towupper(*p));
+}
+
+// A section that anyone but the service accounts may open was not made by a
+// provider: another account planted it to read the password or to hand the
+// service an account and a re-initialisation request.
+bool IsSectionSecured(HANDLE hMapping) {
+    PACL pDacl = nullptr;
+    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+    if (GetSecurityInfo(hMapping, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &pDacl, nullptr,
+                        &pDescriptor) != ERROR_SUCCESS)
+        return false;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD dwRevision = 0;
+    const bool bPresent = GetSecurityDescriptorControl(pDescriptor, &control, &dwRevision) && (control & SE_DACL_PRESENT);
+    const bool bSecured = AdmitsOnlyServiceAccounts(bPresent, pDacl);
+    LocalFree(pDescriptor);
+    return bSecured;
 }
 }  // namespace
 
@@ -63,21 +82,27 @@ void CSharedMem::BuildName(const wchar_t* pszExtra) {
 }
 
 bool CSharedMem::OpenOrCreateMapping() {
+    constexpr DWORD kAccess = FILE_MAP_READ | FILE_MAP_WRITE | READ_CONTROL;
     SetLastError(0);
-    m_hMapping = OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, TRUE, m_szName);
-    if (m_hMapping != nullptr) return false;
-
-    SetLastError(0);
-    m_hMapping = CreateFileMappingW(INVALID_HANDLE_VALUE, GetOpenSecurityAttributes(), PAGE_READWRITE, 0,
-                                    sizeof(ProviderSettings), m_szName);
+    m_hMapping = OpenFileMappingW(kAccess, TRUE, m_szName);
+    bool bCreated = false;
     if (m_hMapping == nullptr) {
+        // Only the service accounts may open it: the password is in it.
+        CObjectSecurity security(SecuredObject::SharedSection);
         SetLastError(0);
-        m_hMapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(ProviderSettings),
-                                        m_szName);
+        if (security.Attributes() != nullptr)
+            m_hMapping = CreateFileMappingW(INVALID_HANDLE_VALUE, security.Attributes(), PAGE_READWRITE, 0,
+                                            sizeof(ProviderSettings), m_szName);
+        // Another process may have created it since our open failed; its
+        // record must not be wiped.
+        bCreated = m_hMapping != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
     }
-    // Another process may have created it since our open failed; its record
-    // must not be wiped.
-    return m_hMapping != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
+    if (m_hMapping != nullptr && !bCreated && !IsSectionSecured(m_hMapping)) {
+        CloseHandle(m_hMapping);
+        m_hMapping = nullptr;
+        m_bRefused = 1;
+    }
+    return bCreated;
 }
 
 void CSharedMem::Open(DWORD bPerUser, DWORD bPerModule, const wchar_t* pszExtra) {
@@ -87,6 +112,7 @@ void CSharedMem::Open(DWORD bPerUser, DWORD bPerModule, const wchar_t* pszExtra)
     if (m_hMapping != nullptr) CloseHandle(m_hMapping);
     m_hMapping = nullptr;
     m_bMapped = 0;
+    m_bRefused = 0;
     BuildName(pszExtra);
     trace.Var(L"m_szName", L"%s", m_szName);
 
@@ -102,7 +128,10 @@ void CSharedMem::Open(DWORD bPerUser, DWORD bPerModule, const wchar_t* pszExtra)
         m_bMapped = 1;
     } else {
         g_pProviderSettings = &s_PrivateSettings;
-        trace.Warning(L"Private settings record, error %u", GetLastError());
+        if (m_bRefused)
+            trace.Warning(L"Section refused: others than the service accounts may open it; private settings record");
+        else
+            trace.Warning(L"Private settings record, error %u", GetLastError());
     }
     trace.Var(L"bCreated", L"%d", bCreated ? 1 : 0);
     trace.End();

@@ -18,14 +18,18 @@ public:
     // The part of the name that tells provider copies apart (the library's
     // base name); blanks and "&,.:" become "_".
     void SetName(const wchar_t* pszName);
-    // Opens the section, or creates and zeroes it, and points
-    // g_pProviderSettings at it; falls back to the private record.
+    // Opens the section, or creates and zeroes it with a DACL that admits the
+    // service accounts only, and points g_pProviderSettings at it; falls back
+    // to the private record, also when a section of the name exists that
+    // others may open (it was planted).
     void Open(DWORD bPerUser, DWORD bPerModule, const wchar_t* pszExtra);
     // Lets go of the section; the view stays mapped until the process ends.
     void Close();
 
     const wchar_t* Name() const { return m_szName; }
     bool IsMapped() const { return m_bMapped != 0; }
+    // The last Open found a section of the name that others may open too.
+    bool WasRefused() const { return m_bRefused != 0; }
 
     DWORD m_bMapped = 0;
     DWORD m_bPerUser = 0;
@@ -33,6 +37,7 @@ public:
     HANDLE m_hMapping = nullptr;
     wchar_t m_szSuffix[256] = {};
     wchar_t m_szName[512] = {};  // the full name of the last Open
+    DWORD m_bRefused = 0;
 
 private:
     void BuildName(const wchar_t* pszExtra);

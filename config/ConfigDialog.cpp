@@ -65,19 +65,25 @@ void CloseDialog(HWND hDlg) {
     EndDialog(hDlg, 0);
 }
 
-// OK: the formats into the record, everything into the registry, and the
-// service is asked to log in again with what was saved.
+// OK: everything into the registry and, once saved, into the record; the
+// service is then asked to log in again with what was saved. A save that
+// fails (no right to write the key) changes nothing, says so, and leaves the
+// dialog open.
 void SaveAndClose(HWND hDlg) {
-    ProviderSettings& settings = *g_pProviderSettings;
-    StrCopy(settings.NumberFormat, g_szNumberFormatChoice);
-    StrCopy(settings.LineFormat, g_szLineFormatChoice);
     wchar_t szName[kCredentialBuffer] = {};
     wchar_t szPassword[kCredentialBuffer] = {};
     GetDlgItemTextW(hDlg, IDC_USERNAME, szName, kCredentialBuffer);
     GetDlgItemTextW(hDlg, IDC_PASSWORD, szPassword, kCredentialBuffer);
-    g_Manager.GetSaveGUISettings(g_bDebugLog, szName, szPassword);
+    const bool bSaved =
+        g_Manager.GetSaveGUISettings(g_bDebugLog, szName, szPassword, g_szNumberFormatChoice, g_szLineFormatChoice);
     SecureZeroMemory(szPassword, sizeof(szPassword));
-    settings.ReinitRequested = 1;
+    if (!bSaved) {
+        wchar_t szCaption[256] = {};
+        GetWindowTextW(hDlg, szCaption, 256);
+        MessageBoxW(hDlg, SettingsNotSavedText(), szCaption, MB_OK | MB_ICONWARNING);
+        return;
+    }
+    g_pProviderSettings->ReinitRequested = 1;
     CloseDialog(hDlg);
 }
 
@@ -152,15 +158,22 @@ void CGenericTSPIManager::CheckConnection() {
     // The dialog does not paint while the login runs; show the text now.
     UpdateWindow(GetDlgItem(g_hDlg, IDC_LOGIN_STATE));
 
-    ProviderSettings& settings = *g_pProviderSettings;
-    GetDlgItemTextW(g_hDlg, IDC_USERNAME, settings.Name, kCredentialBuffer);
-    GetDlgItemTextW(g_hDlg, IDC_PASSWORD, settings.Password, kCredentialBuffer);
-    g_sUserName = settings.Name;
-    g_sPassword = settings.Password;
+    // The account as entered, for this process's login only: the shared
+    // record gets it when OK saves it.
+    wchar_t szName[kCredentialBuffer] = {};
+    wchar_t szPassword[kCredentialBuffer] = {};
+    GetDlgItemTextW(g_hDlg, IDC_USERNAME, szName, kCredentialBuffer);
+    GetDlgItemTextW(g_hDlg, IDC_PASSWORD, szPassword, kCredentialBuffer);
+    g_sUserName = szName;
+    g_sPassword = szPassword;
+    SecureZeroMemory(szPassword, sizeof(szPassword));
 
     bool bLoggedIn = Login() != 0;
     trace.Var(L"bLoggedIn", L"%d", bLoggedIn ? 1 : 0);
-    SetLastLoginState(bLoggedIn ? LoginSuccessfulText() : LoginFailedText());
+    if (g_sBaseURL.empty())
+        SetLastLoginState(InvalidApiBaseUrlText());
+    else
+        SetLastLoginState(bLoggedIn ? LoginSuccessfulText() : LoginFailedText());
     ShowLastLoginState();
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));
     trace.End();

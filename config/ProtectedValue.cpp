@@ -44,7 +44,8 @@ std::wstring ReadProtectedValue(const wchar_t* pszName) {
     } else {
         trace.Info(L"No readable value");
     }
-    trace.Line(L"End.Result length %u", static_cast<unsigned>(text.size()));
+    // Whether there is a value, and nothing about it: not even its length.
+    trace.Line(L"End.Result %d", text.empty() ? 0 : 1);
     return text;
 }
 

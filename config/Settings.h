@@ -9,7 +9,9 @@
 
 extern std::wstring g_sUserName;      // PBX account user name
 extern std::wstring g_sPassword;      // PBX account password
-extern wchar_t g_szApiBaseUrl[512];   // "ApiBaseUrl": the PBX API base, up to and including "/v1"
+// "ApiBaseUrl": the PBX API base, up to and including "/v1"; empty when the
+// registry's value was refused (too long, not an http(s) URL).
+extern wchar_t g_szApiBaseUrl[512];
 extern DWORD g_bIgnoreCertErrors;     // "IgnoreCertErrors" is 1: accept any server certificate
 // "StreamIdleTimeout": seconds the PBX's event stream may stay silent before
 // it is taken for dead and reopened (1 to 86400; missing or 0: 300).

@@ -15,3 +15,12 @@ inline const wchar_t* LoginFailedText() { return Localized(L"Login failed", L"An
 inline const wchar_t* NoDevicesText() {
     return Localized(L"No TAPI devices present", L"Keine TAPI Leitungen vorhanden");
 }
+// "ApiBaseUrl" is too long or no http(s) URL: the provider sends nothing.
+inline const wchar_t* InvalidApiBaseUrlText() {
+    return Localized(L"Invalid API base URL", L"Ung\u00fcltige API-Basis-URL");
+}
+// The dialog's OK could not write the settings key.
+inline const wchar_t* SettingsNotSavedText() {
+    return Localized(L"Settings could not be saved: administrator rights are needed",
+                     L"Die Einstellungen konnten nicht gespeichert werden: Administratorrechte sind erforderlich");
+}

@@ -257,8 +257,19 @@ void CHTTPContactBase::SetTimeOut(DWORD dwMilliseconds) {
 
 void CHTTPContactBase::CheckProxySettings(const wchar_t* pszURL) {
     const ProxySettings settings = LookUpProxySettings(pszURL);
-    StrCopy(m_wszProxy, settings.sProxy.c_str(), ProxyUnits - 2);
-    StrCopy(m_wszProxyBypass, settings.sBypass.c_str(), ProxyUnits - 2);
+    wchar_t szProxy[ProxyUnits], szBypass[ProxyUnits];
+    StrCopy(szProxy, settings.sProxy.c_str(), ProxyUnits - 2);
+    StrCopy(szBypass, settings.sBypass.c_str(), ProxyUnits - 2);
+    const bool bChanged = wcscmp(szProxy, m_wszProxy) != 0 || wcscmp(szBypass, m_wszProxyBypass) != 0;
+    StrCopy(m_wszProxy, szProxy);
+    StrCopy(m_wszProxyBypass, szBypass);
+    // A session takes its proxy when it is opened: one opened with other
+    // settings goes, and the next query opens one with these.
+    if (bChanged && m_hSession != nullptr) {
+        CloseRequest();
+        CloseInternetHandle(m_hConnect);
+        CloseInternetHandle(m_hSession);
+    }
     Trace(3, L"Func.CHTTPContactBase::CheckProxySettings.Var.m_wszProxy %s", m_wszProxy);
 }
 

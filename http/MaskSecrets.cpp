@@ -10,86 +10,105 @@ namespace {
 
 constexpr WCHAR MaskChar = L'X';
 
-// A masked value ends at white space, a line end or a double quote; outside
-// JSON text also at "," and "=", which separate the parameters there.
-bool EndsValue(WCHAR c, bool bJson) {
-    switch (c) {
-    case L'\0': case L'\t': case L'\n': case L'\r': case L' ': case L'"': return true;
-    case L',': case L'=': return !bJson;
-    default: return false;
+WCHAR Lower(WCHAR c) { return c >= L'A' && c <= L'Z' ? static_cast<WCHAR>(c - L'A' + L'a') : c; }
+
+// Whether the text at p begins with pszMarker (lower case), case ignored.
+bool StartsWithNoCase(const WCHAR* p, const WCHAR* pszMarker) {
+    for (; *pszMarker != L'\0'; ++p, ++pszMarker)
+        if (Lower(*p) != *pszMarker) return false;
+    return true;
+}
+
+// Overwrites from p up to the first character of pszStops or the end of the
+// text; notes when the run reached the end. Returns where it stopped.
+WCHAR* MaskUntil(WCHAR* p, const WCHAR* pszStops, bool* pbReachedEnd) {
+    for (; *p != L'\0' && wcschr(pszStops, *p) == nullptr; ++p) *p = MaskChar;
+    if (*p == L'\0') *pbReachedEnd = true;
+    return p;
+}
+
+WCHAR* SkipJsonWhitespace(WCHAR* p) {
+    while (*p == L' ' || *p == L'\t' || *p == L'\r' || *p == L'\n') ++p;
+    return p;
+}
+
+// Member names whose string values are secrets, compared without case.
+constexpr const WCHAR* SecretMembers[] = {
+    L"password", L"passwd",        L"pwd",           L"token",       L"access-token",
+    L"refresh-token", L"access_token", L"refresh_token", L"accesstoken", L"refreshtoken",
+};
+
+// The whole string value of every secret member, escaped quotes and all:
+// the value ends only at its closing quote.
+void MaskJsonMembers(WCHAR* pszText, bool* pbReachedEnd) {
+    for (WCHAR* p = wcschr(pszText, L'"'); p != nullptr; p = wcschr(p + 1, L'"')) {
+        // A quote after a backslash is inside a string, not a member name.
+        if (p > pszText && p[-1] == L'\\') continue;
+        for (const WCHAR* pszName : SecretMembers) {
+            const size_t cchName = wcslen(pszName);
+            if (!StartsWithNoCase(p + 1, pszName) || p[1 + cchName] != L'"') continue;
+            WCHAR* pszValue = SkipJsonWhitespace(p + 2 + cchName);
+            if (*pszValue != L':') break;
+            pszValue = SkipJsonWhitespace(pszValue + 1);
+            if (*pszValue != L'"') break;
+            WCHAR* q = pszValue + 1;
+            while (*q != L'\0' && *q != L'"') {
+                if (*q == L'\\' && q[1] != L'\0') *q++ = MaskChar;
+                *q++ = MaskChar;
+            }
+            if (*q == L'\0') *pbReachedEnd = true;
+            p = q;  // the closing quote, or the end of the text
+            break;
+        }
+        if (*p == L'\0') break;
     }
 }
 
-// Overwrites the value starting at psz; true when it ran to the end of the text.
-bool MaskValue(WCHAR* psz, bool bJson) {
-    for (; !EndsValue(*psz, bJson); ++psz) *psz = MaskChar;
-    return *psz == L'\0';
+// "Authorization:" and "Proxy-Authorization:" headers: the scheme stays
+// readable, everything after it up to the line end goes; a value of one word
+// only is taken as a credential of its own.
+void MaskAuthorization(WCHAR* pszText, bool* pbReachedEnd) {
+    static const WCHAR kMarker[] = L"authorization:";
+    for (WCHAR* p = pszText; *p != L'\0'; ++p) {
+        if (Lower(*p) != L'a' || !StartsWithNoCase(p, kMarker)) continue;
+        WCHAR* pszScheme = p + wcslen(kMarker);
+        while (*pszScheme == L' ' || *pszScheme == L'\t') ++pszScheme;
+        WCHAR* pszCredentials = pszScheme;
+        while (*pszCredentials != L'\0' && wcschr(L" \t\r\n", *pszCredentials) == nullptr) ++pszCredentials;
+        while (*pszCredentials == L' ' || *pszCredentials == L'\t') ++pszCredentials;
+        const bool bSchemeOnly = *pszCredentials == L'\0' || *pszCredentials == L'\r' || *pszCredentials == L'\n';
+        p = MaskUntil(bSchemeOnly ? pszScheme : pszCredentials, L"\r\n", pbReachedEnd);
+        if (*p == L'\0') break;
+    }
 }
 
-WCHAR* SkipJsonWhitespace(WCHAR* psz) {
-    while (*psz == L' ' || *psz == L'\t' || *psz == L'\r' || *psz == L'\n') ++psz;
-    return psz;
-}
+// Form-encoded and query parameters: a value ends at "&", white space or a quote.
+constexpr const WCHAR* SecretParameters[] = {L"pwd=", L"passwd=", L"password=", L"token="};
 
-// Where the string value begins of the member whose quoted name ends at psz,
-// or null when the name is not followed by a colon and a string.
-WCHAR* MemberStringValue(WCHAR* psz) {
-    psz = SkipJsonWhitespace(psz);
-    if (*psz != L':') return nullptr;
-    psz = SkipJsonWhitespace(psz + 1);
-    return *psz == L'"' ? psz + 1 : nullptr;
-}
-
-struct Marker {
-    const WCHAR* pszText;
-    bool bJson;  // the value is a JSON string: "," and "=" belong to it
-};
-
-// Tried in this order; only the first one found in the text is masked.
-constexpr Marker FirstMarkers[] = {
-    {L"Authorization: Basic ", false},
-    {L"pwd=", false},
-    {L"&password=", false},
-    {L"AUTH_TOKEN=", false},
-    {L"\"token\":\"", true},
-    {L"\"password\":\"", true},
-};
-
-struct TokenMarker {
-    const WCHAR* pszText;
-    bool bMemberName;  // a quoted JSON member name: the value follows after a colon
-};
-
-// Tokens grant access to the account just like the password, so each of them
-// is masked wherever it occurs, independently of the first-marker rule.
-constexpr TokenMarker TokenMarkers[] = {
-    {L"Authorization: Bearer ", false},
-    {L"\"access-token\"", true},
-    {L"\"refresh-token\"", true},
-};
-
-void MaskTokens(WCHAR* pszText) {
-    for (const TokenMarker& marker : TokenMarkers) {
-        const size_t cchMarker = wcslen(marker.pszText);
-        for (WCHAR* p = wcsstr(pszText, marker.pszText); p != nullptr; p = wcsstr(p, marker.pszText)) {
-            p += cchMarker;
-            WCHAR* pszValue = marker.bMemberName ? MemberStringValue(p) : p;
-            if (pszValue != nullptr) MaskValue(pszValue, true);
+void MaskFormValues(WCHAR* pszText, bool* pbReachedEnd) {
+    for (WCHAR* p = pszText; *p != L'\0'; ++p) {
+        for (const WCHAR* pszMarker : SecretParameters) {
+            if (Lower(*p) != *pszMarker || !StartsWithNoCase(p, pszMarker)) continue;
+            p = MaskUntil(p + wcslen(pszMarker), L"&\" \t\r\n", pbReachedEnd) - 1;
+            break;
         }
     }
 }
 
-void MaskFirstMarker(WCHAR* pszText, size_t cchBuffer) {
-    for (const Marker& marker : FirstMarkers) {
-        WCHAR* pszFound = wcsstr(pszText, marker.pszText);
-        if (pszFound == nullptr) continue;
-        if (MaskValue(pszFound + wcslen(marker.pszText), marker.bJson)) {
-            // A value that ran to the end widens every quoted mask to at least
-            // seven "X", so that short values do not show their length.
-            const size_t cchGrown = wcslen(pszText) + 4;
-            ReplaceAll(pszText, cchGrown < cchBuffer ? cchGrown : cchBuffer, L"\"XXX", L"\"XXXXXXX");
+// The content of every "<tag>": up to its closing tag on the same line, or
+// else up to the next "<", quote or line end, so that it never reaches into
+// what other rules look for.
+void MaskTag(WCHAR* pszText, const WCHAR* pszTag, const WCHAR* pszClosingTag, bool* pbReachedEnd) {
+    const size_t cchTag = wcslen(pszTag);
+    for (WCHAR* p = wcsstr(pszText, pszTag); p != nullptr; p = wcsstr(p, pszTag)) {
+        p += cchTag;
+        const WCHAR* pszLineEnd = p + wcscspn(p, L"\r\n");
+        const WCHAR* pszClose = wcsstr(p, pszClosingTag);
+        if (pszClose != nullptr && pszClose < pszLineEnd) {
+            while (p < pszClose) *p++ = MaskChar;
+        } else {
+            p = MaskUntil(p, L"<\"\r\n", pbReachedEnd);
         }
-        return;
     }
 }
 
@@ -118,15 +137,26 @@ void ReplaceAll(WCHAR* pszText, size_t cchCapacity, const WCHAR* pszSearch, cons
 
 void MaskTagContent(WCHAR* pszText, const WCHAR* pszTag) {
     if (pszText == nullptr || pszTag == nullptr || *pszTag == L'\0') return;
-    WCHAR* p = wcsstr(pszText, pszTag);
-    if (p == nullptr) return;
-    for (p += wcslen(pszTag); *p != L'\0' && *p != L'<'; ++p) *p = MaskChar;
+    std::wstring closing = pszTag;
+    if (closing.size() > 1 && closing[0] == L'<') closing.insert(1, L"/");
+    bool bReachedEnd = false;
+    MaskTag(pszText, pszTag, closing.c_str(), &bReachedEnd);
 }
 
 void MaskSecrets(WCHAR* pszText, size_t cchBuffer) {
     if (pszText == nullptr || cchBuffer == 0) return;
-    MaskTagContent(pszText, L"<username>");
-    MaskTagContent(pszText, L"<password>");
-    MaskTokens(pszText);
-    MaskFirstMarker(pszText, cchBuffer);
+    // The JSON values first: the looser rules after them may cover more than
+    // a value, and must never hide a member name before its value is masked.
+    bool bReachedEnd = false;
+    MaskJsonMembers(pszText, &bReachedEnd);
+    MaskAuthorization(pszText, &bReachedEnd);
+    MaskFormValues(pszText, &bReachedEnd);
+    MaskTag(pszText, L"<username>", L"</username>", &bReachedEnd);
+    MaskTag(pszText, L"<password>", L"</password>", &bReachedEnd);
+    if (bReachedEnd) {
+        // A value that ran to the end widens every quoted mask to at least
+        // seven "X", so that short values do not show their length.
+        const size_t cchGrown = wcslen(pszText) + 4;
+        ReplaceAll(pszText, cchGrown < cchBuffer ? cchGrown : cchBuffer, L"\"XXX", L"\"XXXXXXX");
+    }
 }

@@ -15,18 +15,22 @@ constexpr size_t ReplaceAllBufferUnits = 262144;
 // ReplaceAllBufferUnits - 1 characters; when memory is short the text stays as it is.
 void ReplaceAll(WCHAR* pszText, size_t cchCapacity, const WCHAR* pszSearch, const WCHAR* pszReplacement);
 
-// Overwrites with "X" everything from just after the first occurrence of pszTag
-// up to the next "<" or the end of the text.
+// Overwrites with "X" the content of every occurrence of the tag ("<password>"):
+// up to its closing tag on the same line, or else up to the next "<", double
+// quote or line end.
 void MaskTagContent(WCHAR* pszText, const WCHAR* pszTag);
 
-// Masks the credentials in a text of an exchange:
-// - the contents of the "<username>" and "<password>" tags;
-// - every "Authorization: Bearer" value and every "access-token" and
-//   "refresh-token" member value (exchange files are readable by every local user);
-// - the first value after the first of the markers "Authorization: Basic ",
-//   "pwd=", "&password=", "AUTH_TOKEN=", "\"token\":\"", "\"password\":\"" that
-//   occurs in the text; further marker kinds of the same text stay as they are.
-// cchBuffer is the size of the buffer in units: when the marked value runs to
-// the end of the text the masks of quoted values are widened, and the text
-// then grows by up to three characters if the buffer has room for them.
+// Masks every credential in a text of an exchange, wherever it stands and
+// whatever it holds:
+// - the whole JSON string value of each secret member ("password", "token",
+//   "access-token", "refresh-token" and their variants, names compared
+//   without case), escaped quotes and backslashes included;
+// - what follows the scheme of every "Authorization:" header, up to the line
+//   end (the scheme itself when it stands alone);
+// - form-encoded and query values of "pwd=", "passwd=", "password=" and
+//   "...token=", up to "&", white space or a double quote;
+// - the contents of the "<username>" and "<password>" tags.
+// cchBuffer is the size of the buffer in units: when a masked value runs to
+// the end of the text the masks of quoted values are widened to seven "X",
+// and the text then grows by up to three characters if the buffer has room.
 void MaskSecrets(WCHAR* pszText, size_t cchBuffer);

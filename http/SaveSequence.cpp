@@ -1,5 +1,8 @@
 // The exchange files: one text file per PBX operation showing its latest
 // request and answer, with credentials masked before anything is written.
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -8,7 +11,8 @@
 #include "http/CHTTPContactBase.h"
 #include "http/MaskSecrets.h"
 #include "log/CLoggingFileWithEvent.h"
-#include "log/FileSecurity.h"
+#include "log/ObjectSecurity.h"
+#include "log/ProtectedFiles.h"
 
 namespace {
 
@@ -53,6 +57,22 @@ void WriteSection(const CHTTPContactBase& client, FILE* pFile, const wchar_t* ps
     WriteLine(pFile, L"%s\n", pszTitle);
     WriteSeparator(pFile, L'-');
     WriteMaskedText(client, pszText, pFile);
+}
+
+// A fresh file, so that it gets the provider's DACL whatever an older file
+// there had; null when it cannot be had safely.
+FILE* CreateExchangeFile(const wchar_t* pszPath) {
+    if (!RemoveProtectedFile(pszPath)) return nullptr;
+    HANDLE hFile = OpenProtectedFile(pszPath, CREATE_NEW);
+    if (hFile == INVALID_HANDLE_VALUE) return nullptr;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(hFile), _O_WRONLY | _O_BINARY);
+    if (fd == -1) {
+        CloseHandle(hFile);
+        return nullptr;
+    }
+    FILE* pFile = _fdopen(fd, "wb");
+    if (pFile == nullptr) _close(fd);
+    return pFile;
 }
 
 struct HeapText {
@@ -108,10 +128,16 @@ void CHTTPContactBase::SaveSequence(const wchar_t* pszFileBase, BOOL bCounter, c
     wchar_t szPath[PathUnits];
     StrCopy(szPath, m_szFileBase[0] != L'\0' ? m_szFileBase : g_szLogPath);
     const size_t cchFolder = wcslen(szPath);
-    if (cchFolder == 0 || szPath[cchFolder - 1] != L'\\') StrAppend(szPath, L"\\");
+    // Without a folder (none could be had safely) nothing is written anywhere.
+    if (cchFolder == 0) {
+        Trace(5, L"Func.CHTTPContactBase::SaveSequence.End no folder");
+        return;
+    }
+    if (szPath[cchFolder - 1] != L'\\') StrAppend(szPath, L"\\");
     if (pszSubFolder != nullptr) {
         StrAppend(szPath, pszSubFolder);
-        CreateDirectoryW(szPath, GetOpenSecurityAttributes());
+        CObjectSecurity security(SecuredObject::LogFolder);
+        CreateDirectoryW(szPath, security.Attributes());
         StrAppend(szPath, L"\\");
     }
     StrAppend(szPath, pszFileBase);
@@ -125,7 +151,7 @@ void CHTTPContactBase::SaveSequence(const wchar_t* pszFileBase, BOOL bCounter, c
     }
     StrAppend(szPath, L"_SEQUENCE.TXT");
 
-    if (FILE* pFile = _wfopen(szPath, L"wb")) {
+    if (FILE* pFile = CreateExchangeFile(szPath)) {
         SYSTEMTIME now;
         GetSystemTime(&now);
         WriteSeparator(pFile, L'#');
@@ -145,7 +171,6 @@ void CHTTPContactBase::SaveSequence(const wchar_t* pszFileBase, BOOL bCounter, c
         WriteSeparator(pFile, L'#');
         fclose(pFile);
     }
-    GrantFullAccess(szPath);
     Trace(5, L"Func.CHTTPContactBase::SaveSequence.Var.wRuntime %d", static_cast<int>(GetTickCount64() - qwStart));
     Trace(5, L"Func.CHTTPContactBase::SaveSequence.End");
 }

@@ -1,7 +1,7 @@
 #include "log/CLoggingFile.h"
 
 #include "common/BoundedString.h"
-#include "log/FileSecurity.h"
+#include "log/ProtectedFiles.h"
 
 DWORD g_dwLastLogThreadId = 0;
 
@@ -81,12 +81,12 @@ int CLoggingFile::WriteV(DWORD dwLevel, const wchar_t* pszFormat, va_list args) 
             nResult = 1;
             NextFileNumber();
             OnRotate();
-            BoundedFormat(m_szFileName, 512, m_szFileNamePattern, m_dwLogFileNr);
-            DeleteFileW(m_szFileName);
-            OpenCurrentFile(CREATE_NEW);
+            BuildFileName();
+            // A link planted there stays, and then no file is opened.
+            if (RemoveProtectedFile(m_szFileName)) OpenCurrentFile(CREATE_NEW);
         }
     } else {
-        BoundedFormat(m_szFileName, 512, m_szFileNamePattern, m_dwLogFileNr);
+        BuildFileName();
         OpenCurrentFile(OPEN_ALWAYS);
         if (m_hFile != INVALID_HANDLE_VALUE) SetFilePointer(m_hFile, 0, nullptr, FILE_END);
     }
@@ -118,9 +118,26 @@ int CLoggingFile::WriteV(DWORD dwLevel, const wchar_t* pszFormat, va_list args) 
     return nResult;
 }
 
+// The pattern is taken as text: only its last "%03d" stands for the number,
+// so a "%" in the folder or in the executable's name is just a character.
+void CLoggingFile::BuildFileName() {
+    const wchar_t* pszNumber = nullptr;
+    for (const wchar_t* p = wcsstr(m_szFileNamePattern, L"%03d"); p != nullptr; p = wcsstr(p + 1, L"%03d"))
+        pszNumber = p;
+    if (pszNumber == nullptr) {
+        StrCopy(m_szFileName, m_szFileNamePattern);
+        return;
+    }
+    wchar_t szNumber[16];
+    StrFormat(szNumber, L"%03u", m_dwLogFileNr);
+    StrCopy(m_szFileName, m_szFileNamePattern, static_cast<size_t>(pszNumber - m_szFileNamePattern));
+    StrAppend(m_szFileName, szNumber);
+    StrAppend(m_szFileName, pszNumber + 4);
+}
+
+// No pattern (no usable log folder) means no file.
 void CLoggingFile::OpenCurrentFile(DWORD dwDisposition) {
-    m_hFile = CreateFileW(m_szFileName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          GetOpenSecurityAttributes(), dwDisposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    m_hFile = m_szFileName[0] != L'\0' ? OpenProtectedFile(m_szFileName, dwDisposition) : INVALID_HANDLE_VALUE;
 }
 
 void CLoggingFile::CloseCurrentFile() {

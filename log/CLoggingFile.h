@@ -18,6 +18,8 @@ public:
     // A host's start: lines written so far stay in the file they went to, and
     // the next line begins a fresh file (after OnRotate).
     void StartNewFile();
+    // The file's path with "%03d" where its number goes; every other character,
+    // "%" included, is taken literally. Empty: no file is written.
     void SetFileNamePattern(const wchar_t* pszPattern);
     // printf-style; "%s" takes a wide string. Returns 1 when this line started a
     // new file because the old one was full, else 0.
@@ -40,6 +42,7 @@ public:
     DWORD m_dwLogFileNr;
 
 private:
+    void BuildFileName();
     void OpenCurrentFile(DWORD dwDisposition);
     void CloseCurrentFile();
     void WriteText(const wchar_t* pszText);

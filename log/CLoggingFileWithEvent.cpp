@@ -20,6 +20,8 @@ void CLoggingFileWithEvent::OnRotate() {
 void CLoggingFileWithEvent::CollectLogFiles() {
     g_LogFileList.clear();
     std::wstring folder = g_szLogPath;
+    // Without a log folder there is no series; never look anywhere else.
+    if (folder.empty()) return;
     std::wstring pattern = folder + L"\\*.log";
     const wchar_t* pszExe = GetExeName();
 

@@ -71,8 +71,11 @@ public:
     // Writes the log file number and limits back (provider shutdown).
     void SaveLogSettings();
     // The dialog's OK: DebugLevel "5" or "0", the credentials (at most 62
-    // characters each) and the formats into the record and the registry.
-    void GetSaveGUISettings(DWORD bDebugLog, const wchar_t* pszName, const wchar_t* pszPassword);
+    // characters each) and the formats into the registry and, only when all
+    // of it was written, into the shared record. False when not saved (the
+    // user may not write the key).
+    bool GetSaveGUISettings(DWORD bDebugLog, const wchar_t* pszName, const wchar_t* pszPassword,
+                            const wchar_t* pszNumberFormat, const wchar_t* pszLineFormat);
     void SetLastLoginState(const wchar_t* pszText);
     // StartUp.cpp: the login with the shared record's account and the directory
     // read, without any lock; the login state is recorded when the login fails.

@@ -3,9 +3,9 @@
 // provider's shutdown. Each operation opens its own key handle, since the
 // service's threads and its shutdown may reach here at the same time.
 #include <cwchar>
-#include <iterator>
 
 #include "common/BoundedString.h"
+#include "config/ApiBaseUrl.h"
 #include "config/ProtectedValue.h"
 #include "config/ProviderIdentity.h"
 #include "config/ProviderSettings.h"
@@ -54,9 +54,32 @@ LONGLONG ReadMaxLogFileSize(CRegTool& key) {
     return cbLimit != 0 ? cbLimit : kWrappedMaxLogFileSize;
 }
 
+// A missing or empty "ApiBaseUrl" means the built-in one. One that is too
+// long or no http(s) URL is refused rather than replaced: the credentials
+// meant for one server must not go to another. It leaves the base empty, and
+// nothing is sent.
+void ReadApiBaseUrl(CRegTool& key) {
+    wchar_t szUrl[kMaxApiBaseUrlChars + 1] = {};
+    const bool bPresent = key.HasValue(L"ApiBaseUrl");
+    const bool bRead = key.ReadString(L"ApiBaseUrl", szUrl, kMaxApiBaseUrlChars + 1, nullptr) != 0;
+    if (!bPresent || (bRead && szUrl[0] == L'\0')) {
+        StrCopy(g_szApiBaseUrl, ORVO_DEFAULT_API_BASE_URL);
+        return;
+    }
+    g_szApiBaseUrl[0] = L'\0';
+    if (!bRead)
+        Trace(0, L"Func.CGenericTSPIManager::ReadRegistrySettings.Warning.ApiBaseUrl refused: no text of at most %d "
+                 L"characters",
+              static_cast<int>(kMaxApiBaseUrlChars));
+    else if (!IsValidApiBaseUrl(szUrl))
+        Trace(0, L"Func.CGenericTSPIManager::ReadRegistrySettings.Warning.ApiBaseUrl refused: not an http(s) URL: %s",
+              szUrl);
+    else
+        StrCopy(g_szApiBaseUrl, szUrl);
+}
+
 void ReadPbxConnection(CRegTool& key) {
-    key.ReadString(L"ApiBaseUrl", g_szApiBaseUrl, static_cast<DWORD>(std::size(g_szApiBaseUrl)),
-                   ORVO_DEFAULT_API_BASE_URL);
+    ReadApiBaseUrl(key);
     DWORD dwIgnoreCertErrors = 0;
     key.ReadDword(L"IgnoreCertErrors", &dwIgnoreCertErrors, 0);
     // Only an explicit 1 lets credentials go to an unverified server.
@@ -105,24 +128,44 @@ void CGenericTSPIManager::SaveLogSettings() {
     trace.End();
 }
 
-void CGenericTSPIManager::GetSaveGUISettings(DWORD bDebugLog, const wchar_t* pszName, const wchar_t* pszPassword) {
+bool CGenericTSPIManager::GetSaveGUISettings(DWORD bDebugLog, const wchar_t* pszName, const wchar_t* pszPassword,
+                                             const wchar_t* pszNumberFormat, const wchar_t* pszLineFormat) {
     CFuncTrace trace(2, L"CGenericTSPIManager::GetSaveGUISettings");
     trace.Param(L"bDebugLog", L"%u", bDebugLog);
     CRegTool key;
-    if (!OpenSettingsKey(key, trace)) return;
-    ProviderSettings& settings = *g_pProviderSettings;
-    StrFormat(settings.DebugLevel, L"%d", bDebugLog ? 5 : 0);
-    StrCopy(settings.Name, pszName, kMaxCredentialChars);
-    StrCopy(settings.Password, pszPassword, kMaxCredentialChars);
-    trace.Var(L"Name", L"%s", settings.Name);
+    if (!OpenSettingsKey(key, trace)) return false;
+    ProviderSettings saved{};
+    StrFormat(saved.DebugLevel, L"%d", bDebugLog ? 5 : 0);
+    StrCopy(saved.Name, pszName, kMaxCredentialChars);
+    StrCopy(saved.Password, pszPassword, kMaxCredentialChars);
+    StrCopy(saved.NumberFormat, pszNumberFormat);
+    StrCopy(saved.LineFormat, pszLineFormat);
+    trace.Var(L"Name", L"%s", saved.Name);
 
-    key.WriteString(L"DebugLevel", settings.DebugLevel);
-    key.WriteString(L"NumberFormat", settings.NumberFormat);
-    key.WriteString(L"LineFormat", settings.LineFormat);
-    WriteProtectedValue(settings.Name, L"Name");
-    WriteProtectedValue(settings.Password, L"Password");
+    // A user without write access to the key may still have opened it for
+    // reading: every write is checked.
+    const LONG results[] = {
+        key.WriteString(L"DebugLevel", saved.DebugLevel),     key.WriteString(L"NumberFormat", saved.NumberFormat),
+        key.WriteString(L"LineFormat", saved.LineFormat),     WriteProtectedValue(saved.Name, L"Name"),
+        WriteProtectedValue(saved.Password, L"Password"),
+    };
     key.Close();
-    trace.End();
+    bool bSaved = true;
+    for (LONG lResult : results) bSaved = bSaved && lResult == ERROR_SUCCESS;
+    if (bSaved) {
+        // Only what is saved reaches the service.
+        ProviderSettings& settings = *g_pProviderSettings;
+        StrCopy(settings.DebugLevel, saved.DebugLevel);
+        StrCopy(settings.NumberFormat, saved.NumberFormat);
+        StrCopy(settings.LineFormat, saved.LineFormat);
+        StrCopy(settings.Name, saved.Name);
+        StrCopy(settings.Password, saved.Password);
+    } else {
+        trace.Warning(L"Settings not saved");
+    }
+    SecureZeroMemory(saved.Password, sizeof(saved.Password));
+    trace.End(bSaved ? 1 : 0);
+    return bSaved;
 }
 
 void CGenericTSPIManager::SetLastLoginState(const wchar_t* pszText) {

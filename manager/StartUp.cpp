@@ -15,7 +15,7 @@
 #include "http/RequestStop.h"
 #include "log/DiagnosticReports.h"
 #include "log/ExeName.h"
-#include "log/FileSecurity.h"
+#include "log/ProtectedFiles.h"
 #include "log/Trace.h"
 #include "manager/BackgroundThreads.h"
 #include "manager/CGenericTSPIManager.h"
@@ -36,25 +36,39 @@ constexpr DWORD kDefaultMaxFiles = 5;
 // within moments when asked, so this only bounds a fault.
 constexpr DWORD kThreadEndWaitMs = 10000;
 
-void CreateSharedFolder(const wchar_t* pszPath) { CreateDirectoryW(pszPath, GetOpenSecurityAttributes()); }
+// Why the log folder could not be had, for the start-up banner.
+std::wstring s_LogFolderRefusal;
 
-// <common application data>\ORVO\<provider's subfolder>, open to every account
-// because the service and the users' dialogs write there alike.
+// <common application data>\ORVO\<provider's subfolder>: the service and the
+// users' processes write their logs there. A folder that cannot be had safely
+// (a junction or link planted at its place) leaves the process without log
+// and exchange files rather than writing somewhere else.
 void PrepareLogFolder() {
-    wchar_t szFolder[260] = {};
-    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, szFolder);
-    StrAppend(szFolder, L"\\ORVO");
-    CreateSharedFolder(szFolder);
-    StrAppend(szFolder, L"\\");
-    StrAppend(szFolder, LogSubfolderName());
-    CreateSharedFolder(szFolder);
-    GrantFullAccess(szFolder);
-    StrCopy(g_szLogPath, szFolder);
+    g_szLogPath[0] = L'\0';
+    s_LogFolderRefusal.clear();
+    wchar_t szBase[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, szBase))) {
+        s_LogFolderRefusal = L"no common application data folder";
+        return;
+    }
+    const std::wstring relative = std::wstring(L"ORVO\\") + LogSubfolderName();
+    std::wstring folder;
+    if (!PrepareProtectedFolder(szBase, relative.c_str(), &folder, &s_LogFolderRefusal)) {
+        OutputDebugStringW((L"ORVOAPI TSP: no log folder: " + s_LogFolderRefusal + L"\n").c_str());
+        return;
+    }
+    StrCopy(g_szLogPath, folder.c_str());
 }
 
 void ConfigureTraceLog() {
-    wchar_t szPattern[512];
-    BoundedFormat(szPattern, 512, L"%s\\ORVOTSP%s_%%03d.LOG", g_szLogPath, GetExeName());
+    // Put together as text: the executable's name may hold a "%".
+    wchar_t szPattern[512] = {};
+    if (g_szLogPath[0] != L'\0') {
+        StrCopy(szPattern, g_szLogPath);
+        StrAppend(szPattern, L"\\ORVOTSP");
+        StrAppend(szPattern, GetExeName());
+        StrAppend(szPattern, L"_%03d.LOG");
+    }
     TraceLog.SetFileNamePattern(szPattern);
     TraceLog.m_nMaxLogFileSize = kDefaultMaxLogFileSize;
     TraceLog.m_dwMaxFiles = kDefaultMaxFiles;
@@ -80,6 +94,7 @@ void TraceStartUpBanner(const wchar_t* pszFileDescription, const CVersionTool& v
     trace.Info(L"ORVO Third Party TAPI");
     trace.Var(L"g_szLocalRegPath", L"%s", g_szLocalRegPath);
     trace.Var(L"g_szLogPath", L"%s", g_szLogPath);
+    if (!s_LogFolderRefusal.empty()) trace.Warning(L"No log folder: %s", s_LogFolderRefusal.c_str());
     trace.Var(L"DebugLevel", L"%s", settings.DebugLevel);
     trace.Var(L"NumberFormat", L"%s", settings.NumberFormat);
     trace.Var(L"LineFormat", L"%s", settings.LineFormat);
@@ -88,11 +103,15 @@ void TraceStartUpBanner(const wchar_t* pszFileDescription, const CVersionTool& v
     trace.Var(L"MaxFiles", L"%u", TraceLog.m_dwMaxFiles);
     trace.Var(L"MaxLogFileSize", L"%lld", TraceLog.m_nMaxLogFileSize);
     trace.Var(L"ApiBaseUrl", L"%s", g_szApiBaseUrl);
+    if (g_szApiBaseUrl[0] == L'\0') trace.Warning(L"Invalid API base URL: nothing is sent to the PBX");
     trace.Var(L"IgnoreCertErrors", L"%u", g_bIgnoreCertErrors);
     trace.Var(L"StreamIdleTimeout", L"%u", g_dwStreamIdleTimeout);
     trace.Var(L"ProductVersion", L"%s", version.m_szProductVersion);
     trace.Var(L"FileVersion", L"%s", version.m_szFileVersion);
     trace.Info(L"SHARED_FILE_NAME %s", g_SharedMem.Name());
+    if (g_SharedMem.WasRefused())
+        trace.Warning(L"Shared section refused: it lets in others than the service accounts (planted); "
+                      L"this process keeps its settings to itself");
     trace.Var(L"g_szAgent", L"%s", g_szAgent);
     trace.End();
 }
@@ -122,7 +141,6 @@ void CGenericTSPIManager::AttachInstance() {
     TraceLog.StartNewFile();
     TraceStartUpBanner(m_szFileDescription, version);
     PrintSystemInfoFile();
-    GrantFullAccess(TraceLog.m_szFileName);
 }
 
 DirectoryRead CGenericTSPIManager::LogInAndReadDirectory(std::vector<ExtensionInfo>& directory) {
@@ -133,6 +151,12 @@ DirectoryRead CGenericTSPIManager::LogInAndReadDirectory(std::vector<ExtensionIn
     // or what the configuration dialog entered before it asked for a new login.
     g_sUserName = g_pProviderSettings->Name;
     g_sPassword = g_pProviderSettings->Password;
+    if (g_sBaseURL.empty()) {
+        SetLastLoginState(InvalidApiBaseUrlText());
+        trace.Line(L"Error.Invalid API base URL");
+        trace.End();
+        return DirectoryRead::LoginFailed;
+    }
     if (!Login()) {
         // Given up because the provider stops: no verdict on the account.
         if (g_SessionClient.m_dwLastError == ERROR_WINHTTP_OPERATION_CANCELLED) {

@@ -18,7 +18,8 @@ std::wstring FormatEventNumber(const std::wstring& number) {
 }  // namespace
 
 int ORVO_ActivateCallMonitoring() {
-    PreparePbxClient(g_EventClient, FALSE);
+    // The stream goes through the proxy like every other request.
+    PreparePbxClient(g_EventClient, TRUE);
     g_EventClient.m_bStreaming = TRUE;
     g_EventClient.SetMessageHandler(&ORVO_HandleMessage);
     g_EventClient.BeginStream();

@@ -56,15 +56,18 @@ std::recursive_mutex& SessionMutex() {
 }
 
 void PreparePbxClient(CHTTPContactBase& client, BOOL bDetectProxy) {
+    // The proxy before the session: WinHTTP takes it when the session opens.
+    if (bDetectProxy) client.CheckProxySettings(g_sBaseURL.c_str());
     client.Init();
     client.m_dwSecureProtocols = kSecureProtocols;
     client.m_bIgnoreCertErrors = g_bIgnoreCertErrors ? TRUE : FALSE;
-    if (bDetectProxy) client.CheckProxySettings(g_sBaseURL.c_str());
 }
 
 int Login() {
     CSessionGuard session(SessionMutex());
     CFuncTrace trace(2, L"Login");
+    // No usable base URL: the credentials go nowhere.
+    if (g_sBaseURL.empty()) return trace.End(0);
     PreparePbxClient(g_SessionClient, TRUE);
     const std::wstring url = g_sBaseURL + L"/login";
     const std::wstring body = L"{\"username\":\"" + JsonEscape(g_sUserName) + L"\", \"password\":\"" +
@@ -81,6 +84,7 @@ int Login() {
 int RefreshToken() {
     CSessionGuard session(SessionMutex());
     CFuncTrace trace(2, L"RefreshToken");
+    if (g_sBaseURL.empty()) return trace.End(0);
     g_SessionClient.CheckProxySettings(g_sBaseURL.c_str());
     const std::wstring url = g_sBaseURL + L"/login";
     g_SessionClient.SetURLDirect(url.c_str());

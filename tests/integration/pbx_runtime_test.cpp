@@ -4,11 +4,17 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "json/JsonEscape.h"
+#include "support/ChildProcess.h"
+#include "support/Permissions.h"
 #include "support/ProviderRuntimeFixture.h"
 #include "support/ProviderThreads.h"
 
@@ -276,6 +282,212 @@ TEST_F(PbxRuntimeTest, ReinitializationLogsInWithTheDialogsCredentialsAndDeliver
     EXPECT_EQ(std::count(states.begin(), states.end(), static_cast<DWORD>(LINECALLSTATE_OFFERING)), 1);
     m_sim.Control(L"POST", L"hangup", L"{\"uuid\":" + JsonQuote(uuid) + L"}");
     ASSERT_TRUE(WaitForState(2, LINECALLSTATE_IDLE));
+}
+
+// The provider's files and folders below the common application-data folder.
+std::wstring OrvoDataFolder() {
+    wchar_t szFolder[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, szFolder);
+    return std::wstring(szFolder) + L"\\ORVO";
+}
+std::wstring LogFolder() { return OrvoDataFolder() + L"\\ORVO TAPI"; }
+
+// A test that looks at the provider's files starts from none: what an
+// earlier build or test left there would be judged in its stead.
+class PbxRuntimeFilesTest : public PbxRuntimeTest {
+protected:
+    void SetUp() override {
+        RemoveFolderTree(OrvoDataFolder());
+        ASSERT_FALSE(FileExists(OrvoDataFolder()));
+        PbxRuntimeTest::SetUp();
+    }
+
+    // A login, a call offered and answered, and one placed and dropped.
+    void RunCalls() {
+        ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
+        const std::wstring uuid = Ring(L"[\"21\",\"22\"]", L"4930123456");
+        ASSERT_TRUE(WaitForState(0, LINECALLSTATE_OFFERING));
+        m_sim.Control(L"POST", L"answer", L"{\"uuid\":" + JsonQuote(uuid) + L",\"extension\":\"21\"}");
+        ASSERT_TRUE(WaitForState(0, LINECALLSTATE_CONNECTED));
+        m_sim.Control(L"POST", L"hangup", L"{\"uuid\":" + JsonQuote(uuid) + L"}");
+        ASSERT_TRUE(WaitForState(0, LINECALLSTATE_IDLE));
+        HDRVCALL hdCall = nullptr;
+        ASSERT_EQ(m_host.MakeCall(501, m_lines[1], reinterpret_cast<HTAPICALL>(0x501), &hdCall, L"0301234567"), 501);
+        ASSERT_EQ(WaitForCompletion(501).lResult, 0);
+        ASSERT_TRUE(WaitForState(1, LINECALLSTATE_CONNECTED));
+        ASSERT_EQ(m_host.Drop(502, hdCall), 502);
+        ASSERT_EQ(WaitForCompletion(502).lResult, 0);
+        ASSERT_TRUE(WaitForState(1, LINECALLSTATE_IDLE));
+    }
+};
+
+// Accounts that every local user is in: none of them may change or take
+// over what the provider keeps, nor read the exchange files.
+const wchar_t* const kEveryLocalUser[] = {L"S-1-1-0", L"S-1-5-32-545", L"S-1-5-11", L"S-1-5-4"};
+
+TEST_F(PbxRuntimeFilesTest, NoLocalUserMayChangeTheFolderItsFilesOrTheSectionNorReadTheExchanges) {
+    ASSERT_NO_FATAL_FAILURE(RunCalls());
+    HANDLE hSection = OpenFileMappingW(READ_CONTROL, FALSE, kSharedSection);
+    ASSERT_NE(hSection, nullptr);
+    StopProvider();
+
+    struct Checked {
+        std::wstring what;
+        std::optional<std::wstring> path;  // none: the section
+        bool bExchange;
+    };
+    std::vector<Checked> checked = {{L"ORVO folder", OrvoDataFolder(), false}, {L"log folder", LogFolder(), false},
+                                    {L"shared section", std::nullopt, false}};
+    for (const std::wstring& name : ListFiles(LogFolder()))
+        checked.push_back({name, LogFolder() + L"\\" + name, name.find(L"_SEQUENCE.TXT") != std::wstring::npos});
+    ASSERT_TRUE(std::any_of(checked.begin(), checked.end(), [](const Checked& c) { return c.bExchange; }));
+    ASSERT_TRUE(std::any_of(checked.begin(), checked.end(),
+                            [](const Checked& c) { return c.what.find(L".LOG") != std::wstring::npos; }));
+
+    constexpr ACCESS_MASK kTakeOver = WRITE_DAC | WRITE_OWNER | DELETE | GENERIC_ALL;
+    // Under Wine a file's DACL reads back from its mode bits: a write grant to
+    // Everyone is the "other" write bit, so this also says "not world-writable".
+    constexpr ACCESS_MASK kWriteFile = FILE_WRITE_DATA | FILE_APPEND_DATA;
+    for (const Checked& c : checked) {
+        for (const wchar_t* pszSid : kEveryLocalUser) {
+            SCOPED_TRACE(ToUtf8(c.what + L" for " + pszSid + (c.path ? L": " + DaclText(*c.path) : L"")));
+            bool bRead = false;
+            const ACCESS_MASK granted = c.path ? GrantsOn(*c.path, pszSid, &bRead).onObject
+                                               : GrantsOn(hSection, SE_KERNEL_OBJECT, pszSid, &bRead).onObject;
+            ASSERT_TRUE(bRead);
+            EXPECT_EQ(granted & kTakeOver, 0u);
+            EXPECT_NE(granted & FILE_ALL_ACCESS, static_cast<ACCESS_MASK>(FILE_ALL_ACCESS));
+            if (c.path && c.what.find(L'.') != std::wstring::npos) {
+                EXPECT_EQ(granted & kWriteFile, 0u);
+            }
+            if (!c.path) {
+                EXPECT_EQ(granted, 0u);
+            }
+            const bool bEveryoneOrUsers = wcscmp(pszSid, L"S-1-1-0") == 0 || wcscmp(pszSid, L"S-1-5-32-545") == 0;
+            if (c.bExchange && bEveryoneOrUsers) {
+                EXPECT_EQ(granted & FILE_READ_DATA, 0u);
+            }
+        }
+    }
+    CloseHandle(hSection);
+}
+
+// Every file the provider wrote at the highest debug level, and the registry
+// exported as text: not the password nor a token the PBX issued, whole or in
+// any piece of six characters, whatever the password holds.
+TEST_F(PbxRuntimeFilesTest, NoPieceOfThePasswordOrOfAnIssuedTokenIsInAnyFileTheProviderWrote) {
+    const std::wstring password = L"Qx 7\"Zr\\ vK\" 9\tLp";
+    ASSERT_TRUE(WriteFileBytes(m_dir.File(L"secret.json"),
+                               ToUtf8(L"{\"customer\": \"c-orvo-demo-4711\", \"users\": [{\"name\": \"lena.muster\", "
+                                      L"\"password\": " + JsonQuote(password) + L"}], \"extensions\": "
+                                      L"[{\"extension_number\": \"21\"}, {\"extension_number\": \"22\"}, "
+                                      L"{\"extension_number\": \"23\"}]}")));
+    ASSERT_TRUE(m_sim.Start({false, m_dir.File(L"secret.json")})) << ToUtf8(m_sim.Error());
+    ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"ApiBaseUrl", m_sim.ApiBaseUrl()));
+    ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"DebugLevel", L"6"));
+    ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Password", password));
+    // Short-lived tokens: the make-call refreshes them first, so that a
+    // refresh token travels too.
+    m_sim.Control(L"POST", L"settings", L"{\"token_lifetime\":21}");
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
+    Sleep(2500);
+    for (HDRVLINE hdLine : m_lines) ASSERT_EQ(m_host.CloseLine(hdLine), 0);
+    m_lines.clear();
+    StopProvider();
+    ASSERT_NO_FATAL_FAILURE(RunCalls());
+    StopProvider();
+    ASSERT_FALSE(RequestsTo(L"PUT", L"/v1/login").empty()) << "no refresh";
+
+    std::vector<std::wstring> secrets = {password, JsonEscape(password)};
+    std::unique_ptr<JsonValue> tokens = CJsonParserBase::ParseText(m_sim.Control(L"GET", L"tokens").sBody.c_str());
+    const auto* members = tokens ? tokens->GetIf<JsonValue::Object>() : nullptr;
+    ASSERT_NE(members, nullptr);
+    const auto* list = members->at(L"tokens")->GetIf<JsonValue::Array>();
+    ASSERT_NE(list, nullptr);
+    ASSERT_GE(list->size(), 4u) << "two logins and a refresh";
+    for (const auto& token : *list) secrets.push_back(*token->GetIf<JsonValue::String>());
+
+    const std::wstring exported = m_dir.File(L"settings.reg");
+    ASSERT_EQ(RunProcess(L"reg export \"HKLM\\SOFTWARE\\ORVO\" \"" + exported + L"\" /y", 60000), 0);
+    std::vector<std::pair<std::wstring, std::string>> files;  // name, UTF-8 text
+    const std::string regBytes = ReadFileBytes(exported);
+    ASSERT_GT(regBytes.size(), 2u);
+    files.emplace_back(L"registry export", ToUtf8(std::wstring(reinterpret_cast<const wchar_t*>(regBytes.data() + 2),
+                                                               (regBytes.size() - 2) / sizeof(wchar_t))));
+    ASSERT_NE(files.back().second.find("ORVO"), std::string::npos) << files.back().second;
+    for (const std::wstring& name : ListFiles(LogFolder())) files.emplace_back(name, ReadFileBytes(LogFolder() + L"\\" + name));
+    ASSERT_TRUE(std::any_of(files.begin(), files.end(), [](const auto& f) { return f.first == L"Login_SEQUENCE.TXT"; }));
+    ASSERT_TRUE(std::any_of(files.begin(), files.end(), [](const auto& f) { return f.first == L"RefreshToken_SEQUENCE.TXT"; }));
+
+    for (const std::wstring& secret : secrets) {
+        const std::string text = ToUtf8(secret);
+        for (size_t i = 0; i + 6 <= text.size(); ++i) {
+            const std::string piece = text.substr(i, 6);
+            for (const auto& [name, content] : files)
+                ASSERT_EQ(content.find(piece), std::string::npos) << "\"" << piece << "\" of \"" << text << "\" in " << ToUtf8(name);
+        }
+    }
+}
+
+// A site that reaches the PBX only through a proxy: the user's proxy setting
+// names the simulator, and the API base URL a host that does not resolve, so
+// that nothing arrives unless it went through the proxy.
+TEST_F(PbxRuntimeTest, EveryRequestAndTheEventStreamGoThroughTheUsersProxy) {
+    const std::wstring port = m_sim.BaseUrl().substr(m_sim.BaseUrl().rfind(L':') + 1);
+    const std::wstring base = L"http://pbx.invalid:" + port + L"/v1";
+    ASSERT_TRUE(m_sim.Control(L"POST", L"settings", L"{\"proxy\":true}").dwStatus == 200);
+    ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"ApiBaseUrl", base));
+    // The user's Internet settings: a fixed proxy, no automatic detection.
+    const wchar_t kConnections[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+    CRegistrySnapshot connections(HKEY_CURRENT_USER, kConnections);
+    const std::string proxy = ToUtf8(L"127.0.0.1:" + port);
+    std::vector<BYTE> settings(12 + 4 + proxy.size() + 4 + 4 + 32, 0);
+    const DWORD header[] = {0x46, 1, 2};  // version, counter, "fixed proxy"
+    memcpy(settings.data(), header, sizeof(header));
+    const DWORD cbProxy = static_cast<DWORD>(proxy.size());
+    memcpy(settings.data() + 12, &cbProxy, 4);
+    memcpy(settings.data() + 16, proxy.data(), proxy.size());
+    ASSERT_TRUE(SetRegBinary(HKEY_CURRENT_USER, kConnections, L"DefaultConnectionSettings", settings));
+
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
+    const std::wstring uuid = Ring(L"[\"22\"]", L"4930123456");
+    ASSERT_TRUE(WaitForState(1, LINECALLSTATE_OFFERING));
+    m_sim.Control(L"POST", L"hangup", L"{\"uuid\":" + JsonQuote(uuid) + L"}");
+    ASSERT_TRUE(WaitForState(1, LINECALLSTATE_IDLE));
+    HDRVCALL hdCall = nullptr;
+    ASSERT_EQ(m_host.MakeCall(601, m_lines[0], reinterpret_cast<HTAPICALL>(0x601), &hdCall, L"0301234567"), 601);
+    ASSERT_EQ(WaitForCompletion(601).lResult, 0);
+    ASSERT_TRUE(WaitForState(0, LINECALLSTATE_CONNECTED));
+    ASSERT_EQ(m_host.Drop(602, hdCall), 602);
+    ASSERT_EQ(WaitForCompletion(602).lResult, 0);
+    ASSERT_TRUE(WaitForState(0, LINECALLSTATE_IDLE));
+
+    const std::vector<SimRequest> requests = m_sim.Requests();
+    for (const auto& [pszMethod, pszPath] : {std::pair{L"POST", L"/v1/login"}, {L"GET", L"/v1/extensions/phone/data"},
+                                            {L"GET", L"/v1/extensions/phone/calls"},
+                                            {L"POST", L"/v1/extensions/phone/calls"}})
+        EXPECT_FALSE(RequestsTo(pszMethod, pszPath).empty()) << ToUtf8(pszMethod) << " " << ToUtf8(pszPath);
+    EXPECT_EQ(RequestsTo(L"DELETE", L"").size(), 1u);
+    for (const SimRequest& request : requests) {
+        SCOPED_TRACE(ToUtf8(request.sMethod + L" " + request.sTarget));
+        EXPECT_TRUE(request.bProxied);
+        EXPECT_EQ(request.sTarget, L"http://pbx.invalid:" + port + request.sPath);
+    }
+}
+
+// An "ApiBaseUrl" that would be cut short, or that is no http(s) URL, is
+// refused: nothing is sent anywhere, and the login state says why.
+TEST_F(PbxRuntimeTest, InvalidApiBaseUrlSendsNothingAndTheLoginStateSaysSo) {
+    const std::wstring tooLong = m_sim.ApiBaseUrl() + L"/" + std::wstring(450, L'a');
+    for (const std::wstring& url : {tooLong, L"ftp" + m_sim.ApiBaseUrl().substr(4), std::wstring(L"127.0.0.1/v1")}) {
+        SCOPED_TRACE(ToUtf8(url.substr(0, 60)));
+        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"ApiBaseUrl", url));
+        m_sim.ClearRequests();
+        ASSERT_NO_FATAL_FAILURE(StartProvider(0));
+        EXPECT_EQ(LastLoginState(), Localized(L"Invalid API base URL", L"Ung\u00fcltige API-Basis-URL"));
+        StopProvider();
+        EXPECT_TRUE(m_sim.Requests().empty());
+    }
 }
 
 }  // namespace

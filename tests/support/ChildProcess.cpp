@@ -39,9 +39,14 @@ bool RegisterChildRole(const wchar_t* pszName, ChildRole role) {
 int RunChildRole(const wchar_t* pszName, const std::wstring& argument, DWORD dwTimeoutMs) {
     wchar_t szExe[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, szExe, MAX_PATH - 1);
+    return RunChildRoleAs(szExe, pszName, argument, dwTimeoutMs);
+}
+
+int RunChildRoleAs(const std::wstring& exePath, const wchar_t* pszName, const std::wstring& argument,
+                   DWORD dwTimeoutMs) {
     SetEnvironmentVariableW(kRoleVariable, pszName);
     SetEnvironmentVariableW(kArgumentVariable, argument.c_str());
-    int nExitCode = RunProcess(L"\"" + std::wstring(szExe) + L"\"", dwTimeoutMs);
+    int nExitCode = RunProcess(L"\"" + exePath + L"\"", dwTimeoutMs);
     SetEnvironmentVariableW(kRoleVariable, nullptr);
     SetEnvironmentVariableW(kArgumentVariable, nullptr);
     return nExitCode;

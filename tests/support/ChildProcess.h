@@ -15,5 +15,8 @@ bool RegisterChildRole(const wchar_t* pszName, ChildRole role);
 // Starts this executable in the role and waits for it; its exit code, or -1
 // when it could not be started or did not end within the time.
 int RunChildRole(const wchar_t* pszName, const std::wstring& argument, DWORD dwTimeoutMs);
+// The same with a copy of this executable at exePath (another name, say).
+int RunChildRoleAs(const std::wstring& exePath, const wchar_t* pszName, const std::wstring& argument,
+                   DWORD dwTimeoutMs);
 // Runs a command line and waits for it: its exit code, or -1 as above.
 int RunProcess(std::wstring commandLine, DWORD dwTimeoutMs);

@@ -13,21 +13,8 @@ namespace {
 constexpr DWORD StartTimeoutMs = 60000;
 constexpr DWORD ControlTimeoutMs = 70000;  // the simulator's "wait" may take up to 60 s
 
-// Wine's own path conversions between the Windows and the Linux view.
-template <typename Out, typename In>
-Out WinePath(const char* pszExport, const In& path) {
-    using Convert = decltype(Out().data())(CDECL*)(decltype(path.c_str()));
-    auto pfn = reinterpret_cast<Convert>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), pszExport)));
-    auto psz = pfn != nullptr ? pfn(path.c_str()) : nullptr;
-    if (psz == nullptr) return {};
-    Out converted(psz);
-    HeapFree(GetProcessHeap(), 0, psz);
-    return converted;
-}
-
 std::wstring QuotedUnixPath(const std::wstring& dosPath) {
-    return L" \"" + FromUtf8(WinePath<std::string>("wine_get_unix_file_name", dosPath)) + L"\"";
+    return L" \"" + FromUtf8(UnixPath(dosPath)) + L"\"";
 }
 
 // Waits for the socket to become readable until the deadline.
@@ -99,8 +86,7 @@ bool PbxSim::Start(const PbxSimOptions& options) {
     }
 
     const std::wstring sourceDir = GetEnv(L"ORVO_SOURCE_DIR"), python = GetEnv(L"ORVO_PYTHON");
-    const std::wstring pythonDos =
-        WinePath<std::wstring>("wine_get_dos_file_name", ToUtf8(python.empty() ? L"/usr/bin/python3" : python));
+    const std::wstring pythonDos = DosPath(ToUtf8(python.empty() ? L"/usr/bin/python3" : python));
     std::wstring command = L"\"" + pythonDos + L"\" \"" + sourceDir + L"/tests/support/pbxsim_launch.py\" " +
                            std::to_wstring(ntohs(address.sin_port));
     m_certDir = std::make_unique<CTempDir>(L"pbxsim");
@@ -195,6 +181,8 @@ std::vector<SimRequest> PbxSim::Requests() const {
         SimRequest request;
         request.sMethod = StringMember(*item, L"method");
         request.sPath = StringMember(*item, L"path");
+        request.sTarget = StringMember(*item, L"target");
+        if (const bool* pb = MemberAs<JsonValue::Bool>(*item, L"proxied")) request.bProxied = *pb;
         const std::wstring base64 = StringMember(*item, L"body_base64");
         Base64Decode(base64.c_str(), base64.size(), request.body);
         if (const auto* pd = MemberAs<JsonValue::Number>(*item, L"status")) request.nStatus = static_cast<int>(*pd);

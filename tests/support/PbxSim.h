@@ -21,6 +21,8 @@ struct PbxSimOptions {
 struct SimRequest {
     std::wstring sMethod;
     std::wstring sPath;
+    std::wstring sTarget;    // the request target as sent: the path, or the whole URL through a proxy
+    bool bProxied = false;   // sent in absolute form, as to a proxy
     std::vector<std::pair<std::wstring, std::wstring>> headers;  // in arrival order
     std::string body;  // the bytes as sent
     int nStatus = 0;   // 0 when no answer was sent

@@ -5,9 +5,7 @@ const char kRuntimeAccount[] = R"({"customer": "c-orvo-demo-4711",
   "extensions": [{"extension_number": "21", "name": "Office"}, {"extension_number": "22", "name": "Reception"},
                  {"extension_number": "23", "name": "Lab"}]})";
 
-namespace {
 const wchar_t kSharedSection[] = L"Global\\SharedMemORVOAPITSPORVOTSP";
-}
 
 CSharedSettingsView::CSharedSettingsView() {
     m_hMapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kSharedSection);

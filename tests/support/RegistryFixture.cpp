@@ -40,6 +40,35 @@ CRegistrySnapshot::~CRegistrySnapshot() {
     RegDeleteKeyW(HKEY_CURRENT_USER, kCopies);  // only once it is empty
 }
 
+CReadOnlyKey::CReadOnlyKey(HKEY hRoot, const std::wstring& path) {
+    if (RegOpenKeyExW(hRoot, path.c_str(), 0, READ_CONTROL | WRITE_DAC, &m_hKey) != ERROR_SUCCESS) {
+        m_hKey = nullptr;
+        return;
+    }
+    DWORD cbOriginal = 0;
+    RegGetKeySecurity(m_hKey, DACL_SECURITY_INFORMATION, nullptr, &cbOriginal);
+    m_original.resize(cbOriginal);
+    if (cbOriginal == 0 ||
+        RegGetKeySecurity(m_hKey, DACL_SECURITY_INFORMATION, m_original.data(), &cbOriginal) != ERROR_SUCCESS)
+        return;
+    BYTE everyone[SECURITY_MAX_SID_SIZE];
+    DWORD cbSid = sizeof(everyone);
+    BYTE acl[64];
+    SECURITY_DESCRIPTOR readOnly;
+    m_bApplied = CreateWellKnownSid(WinWorldSid, nullptr, everyone, &cbSid) &&
+                 InitializeAcl(reinterpret_cast<PACL>(acl), sizeof(acl), ACL_REVISION) &&
+                 AddAccessAllowedAce(reinterpret_cast<PACL>(acl), ACL_REVISION, KEY_READ, everyone) &&
+                 InitializeSecurityDescriptor(&readOnly, SECURITY_DESCRIPTOR_REVISION) &&
+                 SetSecurityDescriptorDacl(&readOnly, TRUE, reinterpret_cast<PACL>(acl), FALSE) &&
+                 SetSecurityDescriptorControl(&readOnly, SE_DACL_PROTECTED, SE_DACL_PROTECTED) &&
+                 RegSetKeySecurity(m_hKey, DACL_SECURITY_INFORMATION, &readOnly) == ERROR_SUCCESS;
+}
+
+CReadOnlyKey::~CReadOnlyKey() {
+    if (m_bApplied) RegSetKeySecurity(m_hKey, DACL_SECURITY_INFORMATION, m_original.data());
+    if (m_hKey != nullptr) RegCloseKey(m_hKey);
+}
+
 bool RegKeyExists(HKEY hRoot, const std::wstring& path) {
     HKEY hKey = nullptr;
     if (RegOpenKeyExW(hRoot, path.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS) return false;

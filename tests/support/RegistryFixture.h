@@ -24,6 +24,22 @@ private:
     std::wstring m_copy;  // empty when the key did not exist
 };
 
+// Makes an existing key readable, and writable by nobody, as HKLM is for a
+// user without administrator rights; puts its DACL back on destruction.
+class CReadOnlyKey {
+public:
+    CReadOnlyKey(HKEY hRoot, const std::wstring& path);
+    ~CReadOnlyKey();
+    CReadOnlyKey(const CReadOnlyKey&) = delete;
+    CReadOnlyKey& operator=(const CReadOnlyKey&) = delete;
+    bool Applied() const { return m_bApplied; }
+
+private:
+    HKEY m_hKey = nullptr;
+    std::vector<BYTE> m_original;
+    bool m_bApplied = false;
+};
+
 bool RegKeyExists(HKEY hRoot, const std::wstring& path);
 bool SetRegString(HKEY hRoot, const std::wstring& path, const wchar_t* pszName, const std::wstring& text);
 bool SetRegDword(HKEY hRoot, const std::wstring& path, const wchar_t* pszName, DWORD dwValue);

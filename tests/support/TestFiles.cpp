@@ -17,6 +17,61 @@ CTempDir::~CTempDir() {
     RemoveDirectoryW(m_path.c_str());
 }
 
+namespace {
+// Wine's own path conversions between the Windows and the Linux view.
+template <typename Out, typename In>
+Out WinePath(const char* pszExport, const In& path) {
+    using Convert = decltype(Out().data())(CDECL*)(decltype(path.c_str()));
+    auto pfn = reinterpret_cast<Convert>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), pszExport)));
+    auto psz = pfn != nullptr ? pfn(path.c_str()) : nullptr;
+    if (psz == nullptr) return {};
+    Out converted(psz);
+    HeapFree(GetProcessHeap(), 0, psz);
+    return converted;
+}
+
+// Runs a Linux program; Wine gives back no process handle, so the caller
+// waits for the program's effect instead.
+void StartLinuxProgram(const std::wstring& commandLine) {
+    STARTUPINFOW startup{sizeof(startup)};
+    PROCESS_INFORMATION process{};
+    std::wstring command = commandLine;
+    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        if (process.hProcess != nullptr) CloseHandle(process.hProcess);
+        if (process.hThread != nullptr) CloseHandle(process.hThread);
+    }
+}
+
+bool WaitForAttributes(const std::wstring& path, bool bPresent) {
+    for (ULONGLONG qwDeadline = GetTickCount64() + 20000; GetTickCount64() < qwDeadline; Sleep(20))
+        if ((GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) == bPresent) return true;
+    return false;
+}
+
+std::wstring Quoted(const std::string& unixPath) { return L" \"" + FromUtf8(unixPath) + L"\""; }
+}  // namespace
+
+std::string UnixPath(const std::wstring& dosPath) { return WinePath<std::string>("wine_get_unix_file_name", dosPath); }
+
+std::wstring DosPath(const std::string& unixPath) {
+    return WinePath<std::wstring>("wine_get_dos_file_name", unixPath);
+}
+
+CSymbolicLink::CSymbolicLink(const std::wstring& target, std::wstring link) : m_link(std::move(link)) {
+    const std::string unixTarget = UnixPath(target), unixLink = UnixPath(m_link);
+    if (unixTarget.empty() || unixLink.empty() || FileExists(m_link)) return;
+    StartLinuxProgram(DosPath("/bin/ln") + L" -s" + Quoted(unixTarget) + Quoted(unixLink));
+    m_bMade = WaitForAttributes(m_link, true);
+}
+
+CSymbolicLink::~CSymbolicLink() {
+    if (!m_bMade) return;
+    // Wine removes neither a linked folder nor, by DeleteFileW, the link itself.
+    StartLinuxProgram(DosPath("/bin/rm") + Quoted(UnixPath(m_link)));
+    WaitForAttributes(m_link, false);
+}
+
 std::string ReadFileBytes(const std::wstring& path) {
     HANDLE hFile = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -38,6 +93,23 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 }
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void RemoveFolderTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry;
+    HANDLE hFind = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName, path = folder + L"\\" + name;
+            if (name == L"." || name == L"..") continue;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveFolderTree(path);
+            else
+                DeleteFileW(path.c_str());
+        } while (FindNextFileW(hFind, &entry));
+        FindClose(hFind);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
 
 std::vector<std::wstring> ListFiles(const std::wstring& folder, const wchar_t* pszPattern) {
     std::vector<std::wstring> names;

@@ -72,6 +72,45 @@ void Click(HWND hDlg, int id) {
     SendMessageW(hButton, BM_CLICK, 0, 0);
 }
 
+std::wstring ClickAndAnswerMessageBox(HWND hDlg, int id) {
+    // Posted: a sent click would wait for the message box to be answered.
+    PostMessageW(GetDlgItem(hDlg, id), BM_CLICK, 0, 0);
+    struct Search {
+        HWND hDlg;
+        HWND hBox;
+    } search{hDlg, nullptr};
+    const DWORD dwThreadId = GetWindowThreadProcessId(hDlg, nullptr);
+    auto findBox = [&] {
+        EnumThreadWindows(
+            dwThreadId,
+            [](HWND hWnd, LPARAM lParam) {
+                auto* pSearch = reinterpret_cast<Search*>(lParam);
+                wchar_t szClass[16] = {};
+                GetClassNameW(hWnd, szClass, 16);
+                if (hWnd == pSearch->hDlg || wcscmp(szClass, L"#32770") != 0 || !IsWindowVisible(hWnd)) return TRUE;
+                pSearch->hBox = hWnd;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.hBox != nullptr;
+    };
+    if (!WaitUntil(findBox, 10000)) return L"";
+    std::wstring text;
+    EnumChildWindows(
+        search.hBox,
+        [](HWND hChild, LPARAM lParam) {
+            wchar_t szClass[16] = {};
+            GetClassNameW(hChild, szClass, 16);
+            const std::wstring childText = WindowText(hChild);
+            if (_wcsicmp(szClass, L"Static") == 0 && !childText.empty()) *reinterpret_cast<std::wstring*>(lParam) += childText;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&text));
+    PostMessageW(search.hBox, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(search.hBox); }, 10000)) << "the message box stays";
+    return text;
+}
+
 bool IsChecked(HWND hDlg, int id) { return SendMessageW(GetDlgItem(hDlg, id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
 bool SaveWindowPng(HWND hWnd, const std::wstring& path) {

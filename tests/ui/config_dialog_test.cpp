@@ -232,16 +232,17 @@ TEST_F(ConfigDialogTest, EveryControlHasItsKindTextAndPlaceAndCancelKeepsTheSett
             EXPECT_TRUE(SaveWindowPng(hDlg, file)) << ToUtf8(file);
         }
 
-        // A connection test (nothing listens on the discard port) puts the
-        // entered account into the shared record at once; Cancel keeps the rest.
+        // A connection test (nothing listens on the discard port) logs in
+        // with the entered account but leaves the shared record, which the
+        // service reads, alone; Cancel keeps the rest.
         TypeText(hDlg, IDC_USERNAME, L"K9999-new");
         TypeText(hDlg, IDC_PASSWORD, L"new-secret");
         Click(hDlg, IDC_NUMBER_INTERNATIONAL);
         Click(hDlg, IDC_DEBUG_LOG);
         Click(hDlg, IDC_CHECK_CONNECTION);
         EXPECT_EQ(ItemText(hDlg, IDC_LOGIN_STATE), m_pszFailed);
-        EXPECT_EQ(std::wstring(m_pShared->Name), L"K9999-new");
-        EXPECT_EQ(std::wstring(m_pShared->Password), L"new-secret");
+        EXPECT_EQ(std::wstring(m_pShared->Name), kAccount[3]);
+        EXPECT_EQ(std::wstring(m_pShared->Password), kAccount[4]);
         Click(hDlg, IDCANCEL);
     });
     StoredSettings expected = kAccount;
@@ -300,6 +301,45 @@ TEST_F(ConfigDialogTest, ConnectionTestLogsInToThePbxAndOkSavesTheAccount) {
     int nLogins = 0;
     for (const SimRequest& request : sim.Requests()) nLogins += request.sMethod == L"POST" && request.sPath == L"/v1/login";
     EXPECT_EQ(nLogins, 2);
+}
+
+// A base URL that is refused: the connection test sends nothing and says why.
+TEST_F(ConfigDialogTest, ConnectionTestWithAnInvalidBaseUrlSaysSo) {
+    ASSERT_NO_FATAL_FAILURE(Start(kAccount, L"ftp://127.0.0.1:9/v1"));
+    UseDialog([&](HWND hDlg) {
+        Click(hDlg, IDC_CHECK_CONNECTION);
+        EXPECT_EQ(ItemText(hDlg, IDC_LOGIN_STATE), IsGermanRun() ? L"Ung\u00fcltige API-Basis-URL" : L"Invalid API base URL");
+        Click(hDlg, IDCANCEL);
+    });
+}
+
+// OK for a user who may not write the settings (no administrator): the
+// dialog says so in its language and stays open; nothing is saved and
+// nothing reaches the service.
+TEST_F(ConfigDialogTest, OkWithoutTheRightToWriteTheSettingsSaysSoAndStaysOpen) {
+    ASSERT_NO_FATAL_FAILURE(Start(kAccount));
+    {
+        CReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, kSettingsKey);
+        ASSERT_TRUE(readOnly.Applied());
+        UseDialog([&](HWND hDlg) {
+            TypeText(hDlg, IDC_USERNAME, L"K9999-new");
+            TypeText(hDlg, IDC_PASSWORD, L"new-secret");
+            Click(hDlg, IDC_NUMBER_PHONE_BOOK);
+            Click(hDlg, IDC_DEBUG_LOG);
+            EXPECT_EQ(ClickAndAnswerMessageBox(hDlg, IDOK),
+                      IsGermanRun() ? L"Die Einstellungen konnten nicht gespeichert werden: Administratorrechte sind "
+                                      L"erforderlich"
+                                    : L"Settings could not be saved: administrator rights are needed");
+            EXPECT_TRUE(IsWindow(hDlg) && IsWindowVisible(hDlg)) << "the dialog closed";
+            EXPECT_EQ(ItemText(hDlg, IDC_USERNAME), L"K9999-new") << "what was entered is kept for another try";
+            Click(hDlg, IDCANCEL);
+        });
+    }
+    EXPECT_EQ(Stored(), kAccount);
+    EXPECT_EQ(std::vector<std::wstring>({m_pShared->DebugLevel, m_pShared->NumberFormat, m_pShared->Name,
+                                         m_pShared->Password}),
+              (std::vector<std::wstring>{kAccount[0], kAccount[1], kAccount[3], kAccount[4]}));
+    EXPECT_EQ(m_pShared->ReinitRequested, 0u);
 }
 
 }  // namespace

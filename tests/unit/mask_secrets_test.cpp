@@ -28,36 +28,40 @@ void ExpectMasked(const std::vector<MaskCase>& cases) {
     }
 }
 
-// Only the first value after the first marker of the list found in the text.
-TEST(MaskSecrets, FirstMarkerValueIsMasked) {
+// Every secret value is masked whole, wherever it stands.
+TEST(MaskSecrets, SecretValuesAreMaskedWhole) {
     ExpectMasked({
-        // Inside JSON a comma or "=" belongs to the value; a blank still ends it.
-        {L"{\"password\":\"a,b=c d\"}", L"{\"password\":\"XXXXX d\"}"},
+        // A JSON string value ends only at its closing quote.
+        {L"{\"password\":\"a,b=c d\"}", L"{\"password\":\"XXXXXXX\"}"},
         {L"{\"token\":\"t=1,2\"}", L"{\"token\":\"XXXXX\"}"},
-        // Outside JSON the value ends at "=", so Base64 padding stays.
-        {L"Authorization: Basic YWI6Yw==\r\n", L"Authorization: Basic XXXXXX==\r\n"},
-        // "&" ends nothing: the run goes on to the next "=".
-        {L"user=alice&pwd=s3cret&lang=de", L"user=alice&pwd=XXXXXXXXXXX=de"},
+        {L"{\"Password\" : \"spaced\"}", L"{\"Password\" : \"XXXXXX\"}"},
+        // The whole credential of an authorization header, padding included.
+        {L"Authorization: Basic YWI6Yw==\r\n", L"Authorization: Basic XXXXXXXX\r\n"},
+        {L"authorization: Basic\tdXNl", L"authorization: Basic\tXXXX"},
+        {L"Proxy-Authorization: Negotiate abc\r\nAuthorization: secret\r\n",
+         L"Proxy-Authorization: Negotiate XXX\r\nAuthorization: XXXXXX\r\n"},
+        // A form value ends at "&"; every parameter that holds a secret is masked.
+        {L"user=alice&pwd=s3cret&lang=de", L"user=alice&pwd=XXXXXX&lang=de"},
         {L"AUTH_TOKEN=abc\tdef", L"AUTH_TOKEN=XXX\tdef"},
-        // The list order decides, not the position in the text; then only the first occurrence.
-        {L"AUTH_TOKEN=tok pwd=pw", L"AUTH_TOKEN=tok pwd=XX"},
-        {L"pwd=a pwd=b", L"pwd=X pwd=b"},
+        {L"AUTH_TOKEN=tok pwd=pw", L"AUTH_TOKEN=XXX pwd=XX"},
+        {L"pwd=a pwd=b&password=c", L"pwd=X pwd=X&password=X"},
     });
 }
 
 TEST(MaskSecrets, TextWithoutSecretsIsUnchanged) {
-    for (const wchar_t* pszText : {L"", L"{\"password\" : \"spaced\"}",  // only the exact marker counts
-                                   L"Authorization: Basic\tdXNl", L"{\"access-token\":null}"}) {
+    for (const wchar_t* pszText : {L"", L"{\"username\":\"alice\", \"extension\":\"21\"}",
+                                   L"{\"access-token\":null}", L"\\\"password\\\":\\\"in a string\\\""}) {
         SCOPED_TRACE(pszText);
         EXPECT_EQ(Masked(pszText), pszText);
     }
 }
 
-// Tag contents, bearer tokens and token members come on top of the first-marker rule.
+// Tag contents, bearer tokens and token members, each of them every time.
 TEST(MaskSecrets, TagsAndTokensAreMaskedWhereverTheyOccur) {
     ExpectMasked({
         {L"<username>alice</username><password>pw</password>", L"<username>XXXXX</username><password>XX</password>"},
-        // A bearer value ends only at white space or a quote: "=" and "+" belong to it.
+        {L"<password>a<b\"c</password> <password>d</password>", L"<password>XXXXX</password> <password>X</password>"},
+        // A bearer value runs to the line end: "=" and "+" belong to it.
         {L"Accept:*.*\r\nAuthorization: Bearer eyJh.eyJj.c2ln+/==\r\n\r\n",
          L"Accept:*.*\r\nAuthorization: Bearer XXXXXXXXXXXXXXXXXX\r\n\r\n"},
         {L"Authorization: Bearer a,b\r\nAuthorization: Bearer c=d\r\n",
@@ -65,6 +69,36 @@ TEST(MaskSecrets, TagsAndTokensAreMaskedWhereverTheyOccur) {
         {L"{ \"access-token\" : \"a=b,c\", \"refresh-token\":\r\n  \"d\" }",
          L"{ \"access-token\" : \"XXXXX\", \"refresh-token\":\r\n  \"X\" }"},
     });
+}
+
+// What the login request looks like with a user name and a password that
+// hold what once ended a mask early or sent it to the wrong value: not one
+// character of the password may remain.
+TEST(MaskSecrets, LoginBodyHidesThePasswordWhateverTheAccountHolds) {
+    const struct {
+        const wchar_t* pszUser;      // as it stands in the JSON body (escaped)
+        const wchar_t* pszPassword;  // likewise
+    } cases[] = {
+        {L"lena", L"correct horse"},
+        {L"lena", L"tab\there"},
+        {L"lena", L"quote\\\"inside\\\"it"},
+        {L"lena", L"back\\\\slash\\\\"},
+        {L"lena pwd=", L"after-user"},
+        {L"lena", L"x pwd=y&z=1, w"},
+        {L"<username>lena", L"le<ss than"},
+        {L"lena\\\", \\\"password\\\":\\\"", L"real-one"},
+        {L"Authorization: Basic", L"after-header"},
+    };
+    for (const auto& c : cases) {
+        const std::wstring body = std::wstring(L"{\"username\":\"") + c.pszUser + L"\", \"password\":\"" +
+                                  c.pszPassword + L"\"}";
+        SCOPED_TRACE(body);
+        // Masks keep the length, so the password stands where it stood.
+        const std::wstring masked = Masked(body);
+        ASSERT_EQ(masked.size(), body.size()) << masked;
+        const size_t cchPassword = wcslen(c.pszPassword), nStart = body.size() - 2 - cchPassword;
+        EXPECT_EQ(masked.substr(nStart, cchPassword), std::wstring(cchPassword, L'X')) << masked;
+    }
 }
 
 // A marked value that runs to the end of the text widens every quote followed

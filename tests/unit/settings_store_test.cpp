@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "common/BoundedString.h"
 #include "config/ProtectedValue.h"
@@ -138,16 +139,15 @@ TEST_F(SettingsStoreTest, ProtectedValuesAreNotPlainTextAndUnreadableOnesReadEmp
     EXPECT_EQ(L"", g_sPassword);
 }
 
-TEST_F(SettingsStoreTest, DialogSaveWritesRecordAndRegistry) {
+TEST_F(SettingsStoreTest, DialogSaveWritesRegistryAndThenRecord) {
     const std::wstring longName(70, L'K');
-    StrCopy(g_pProviderSettings->NumberFormat, L"6");
-    StrCopy(g_pProviderSettings->LineFormat, L"2");
-
-    g_Manager.GetSaveGUISettings(1, longName.c_str(), L"pw\"1");
+    ASSERT_TRUE(g_Manager.GetSaveGUISettings(1, longName.c_str(), L"pw\"1", L"6", L"2"));
 
     EXPECT_EQ(std::wstring(62, L'K'), g_pProviderSettings->Name);
     EXPECT_STREQ(L"pw\"1", g_pProviderSettings->Password);
     EXPECT_STREQ(L"5", g_pProviderSettings->DebugLevel);
+    EXPECT_STREQ(L"6", g_pProviderSettings->NumberFormat);
+    EXPECT_STREQ(L"2", g_pProviderSettings->LineFormat);
     EXPECT_EQ(L"5", RegString(L"DebugLevel"));
     EXPECT_EQ(L"6", RegString(L"NumberFormat"));
     EXPECT_EQ(L"2", RegString(L"LineFormat"));
@@ -155,17 +155,87 @@ TEST_F(SettingsStoreTest, DialogSaveWritesRecordAndRegistry) {
     EXPECT_EQ(L"pw\"1", ReadProtectedValue(L"Password"));
 }
 
-TEST_F(SettingsStoreTest, SecretsNeverReachTheLog) {
-    const wchar_t kSecret[] = L"TopSecret-4711";
+// A user who may only read the key (no administrator): nothing is saved,
+// the caller hears so, and the record the service reads stays as it was.
+TEST_F(SettingsStoreTest, DialogSaveToAKeyThatCanOnlyBeReadChangesNothing) {
+    SetString(L"DebugLevel", L"0");
+    SetString(L"NumberFormat", L"1");
+    StrCopy(g_pProviderSettings->Name, L"K-old");
+    StrCopy(g_pProviderSettings->NumberFormat, L"1");
+    bool bSaved = true;
+    {
+        CReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, kKey);
+        ASSERT_TRUE(readOnly.Applied());
+        bSaved = g_Manager.GetSaveGUISettings(1, L"K-new", L"new-secret", L"3", L"2");
+    }
+    EXPECT_FALSE(bSaved);
+    EXPECT_EQ(L"0", RegString(L"DebugLevel"));
+    EXPECT_EQ(L"1", RegString(L"NumberFormat"));
+    EXPECT_EQ(L"", ReadProtectedValue(L"Name"));
+    EXPECT_STREQ(L"K-old", g_pProviderSettings->Name);
+    EXPECT_STREQ(L"", g_pProviderSettings->Password);
+    EXPECT_STREQ(L"1", g_pProviderSettings->NumberFormat);
+}
+
+// A missing or empty "ApiBaseUrl" means the built-in one; one too long or not
+// an http(s) URL is refused and leaves no base at all, never the built-in.
+TEST_F(SettingsStoreTest, ApiBaseUrlIsTakenOnlyWhenItIsAnHttpUrlThatFits) {
+    const std::wstring longest = L"https://pbx.example/" + std::wstring(400 - 20, L'a');
+    const struct {
+        const wchar_t* pszWhat;
+        std::optional<std::wstring> stored;  // nullopt: no value
+        std::wstring expected;
+    } cases[] = {
+        {L"missing", std::nullopt, ORVO_DEFAULT_API_BASE_URL},
+        {L"empty", L"", ORVO_DEFAULT_API_BASE_URL},
+        {L"https with port", L"https://localhost:8443/v1", L"https://localhost:8443/v1"},
+        {L"http, upper-case scheme", L"HTTP://pbx.example/v1", L"HTTP://pbx.example/v1"},
+        {L"IPv6 address", L"http://[::1]:8080/v1", L"http://[::1]:8080/v1"},
+        {L"400 characters", longest, longest},
+        {L"401 characters", longest + L"a", L""},
+        {L"longer than the buffer", L"https://pbx.example/" + std::wstring(600, L'a'), L""},
+        {L"other scheme", L"ftp://pbx.example/v1", L""},
+        {L"no scheme", L"pbx.example/v1", L""},
+        {L"no host", L"https:///v1", L""},
+        {L"user and password", L"https://user:pw@pbx.example/v1", L""},
+        {L"port 0", L"https://pbx.example:0/v1", L""},
+        {L"port too big", L"https://pbx.example:65536/v1", L""},
+        {L"blank", L"https://pbx.example/v 1", L""},
+        {L"query", L"https://pbx.example/v1?x=1", L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.pszWhat));
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey.c_str());
+        if (c.stored) SetString(L"ApiBaseUrl", *c.stored);
+        StrCopy(g_szApiBaseUrl, L"(unchanged)");
+        g_Manager.ReadRegistrySettings();
+        EXPECT_EQ(c.expected, g_szApiBaseUrl);
+    }
+    // A value of another type is no URL either.
+    ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kKey, L"ApiBaseUrl", 1));
+    g_Manager.ReadRegistrySettings();
+    EXPECT_STREQ(L"", g_szApiBaseUrl);
+}
+
+// Not the password, nor its length, nor a piece of it, at any level.
+TEST_F(SettingsStoreTest, NothingAboutThePasswordReachesTheLog) {
+    // 47 characters: a length no other number of these lines has.
+    const std::wstring secret = L"TopSecret-4711 with \"quotes\" and \\ xyzwvutsrqab";
+    ASSERT_EQ(47u, secret.size());
     CTraceCapture capture(6);
     SetString(L"DebugLevel", L"6");
-    ASSERT_EQ(ERROR_SUCCESS, WriteProtectedValue(kSecret, L"Password"));
+    ASSERT_EQ(ERROR_SUCCESS, WriteProtectedValue(secret.c_str(), L"Password"));
     g_Manager.ReadRegistrySettings();
     ASSERT_EQ(6u, TraceLog.m_dwDebugLevel);
-    g_Manager.GetSaveGUISettings(1, L"K1", kSecret);
+    ASSERT_TRUE(g_Manager.GetSaveGUISettings(1, L"K1", secret.c_str(), L"0", L"0"));
     std::vector<std::wstring> messages = capture.Messages();
     ASSERT_FALSE(messages.empty());
-    for (const std::wstring& message : messages) EXPECT_EQ(std::wstring::npos, message.find(kSecret)) << ToUtf8(message);
+    for (const std::wstring& message : messages) {
+        SCOPED_TRACE(ToUtf8(message));
+        EXPECT_EQ(std::wstring::npos, message.find(L"47"));
+        for (size_t i = 0; i + 6 <= secret.size(); ++i)
+            ASSERT_EQ(std::wstring::npos, message.find(secret.substr(i, 6))) << ToUtf8(secret.substr(i, 6));
+    }
 }
 
 }  // namespace

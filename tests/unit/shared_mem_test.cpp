@@ -3,10 +3,15 @@
 // ctest-lock: registry
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <sddl.h>
+
 #include "common/BoundedString.h"
 #include "config/CSharedMem.h"
 #include "config/ProviderIdentity.h"
+#include "support/TestFiles.h"
 #include "support/ChildProcess.h"
+#include "support/Permissions.h"
 
 namespace {
 constexpr DWORD kChildTimeoutMs = 60000;
@@ -75,6 +80,66 @@ TEST(SharedMemTest, OpensOfOneNameShareTheRecordAProviderCopyHasItsOwn) {
     for (size_t i = 0; i < sizeof(ProviderSettings); ++i) ASSERT_EQ(0, pBytes[i]) << "byte " << i;
     StrCopy(g_pProviderSettings->NumberFormat, L"3");
     EXPECT_STREQ(L"", pFirst->NumberFormat);
+}
+
+// The section a provider makes admits the service accounts only: the
+// password is in it. One of the name that others may open was planted, and
+// is not used; the process keeps a private record then.
+TEST(SharedMemTest, SectionAdmitsOnlyTheServiceAccountsAndAPlantedOneIsRefused) {
+    const std::wstring made = UniqueSuffix(L"MADE");
+    CSharedMem mem;
+    ASSERT_NO_FATAL_FAILURE(Open(mem, made));
+    EXPECT_FALSE(mem.WasRefused());
+    HANDLE hSection = OpenFileMappingW(READ_CONTROL, FALSE, mem.Name());
+    ASSERT_NE(hSection, nullptr);
+    for (const wchar_t* pszSid : {L"S-1-1-0", L"S-1-5-32-545", L"S-1-5-11", L"S-1-5-4", L"S-1-5-18", L"S-1-5-32-544"}) {
+        bool bRead = false;
+        const ACCESS_MASK granted = GrantsOn(hSection, SE_KERNEL_OBJECT, pszSid, &bRead).onObject;
+        EXPECT_TRUE(bRead);
+        const bool bServiceAccount = wcscmp(pszSid, L"S-1-5-18") == 0 || wcscmp(pszSid, L"S-1-5-32-544") == 0;
+        EXPECT_EQ(granted, bServiceAccount ? static_cast<ACCESS_MASK>(SECTION_ALL_ACCESS) : 0u) << ToUtf8(pszSid);
+    }
+    CloseHandle(hSection);
+    CSharedMem again;
+    ASSERT_NO_FATAL_FAILURE(Open(again, made));
+
+    const struct {
+        const wchar_t* pszWhat;
+        const wchar_t* pszSddl;  // null: a NULL DACL
+    } planted[] = {
+        {L"NULL DACL", nullptr},
+        {L"Everyone may read", L"D:(A;;GA;;;BA)(A;;GR;;;WD)"},
+        {L"Users may write", L"D:(A;;GA;;;BA)(A;;GA;;;BU)"},
+    };
+    for (const auto& c : planted) {
+        SCOPED_TRACE(ToUtf8(c.pszWhat));
+        SECURITY_DESCRIPTOR nullDacl;
+        InitializeSecurityDescriptor(&nullDacl, SECURITY_DESCRIPTOR_REVISION);
+        SetSecurityDescriptorDacl(&nullDacl, TRUE, nullptr, FALSE);
+        PSECURITY_DESCRIPTOR pDescriptor = &nullDacl;
+        if (c.pszSddl != nullptr) {
+            ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.pszSddl, SDDL_REVISION_1, &pDescriptor,
+                                                                             nullptr));
+        }
+        SECURITY_ATTRIBUTES attributes{sizeof(attributes), pDescriptor, FALSE};
+        const std::wstring name = UniqueSuffix(L"PLANTED") + std::to_wstring(&c - planted);
+        HANDLE hPlanted = CreateFileMappingW(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0,
+                                             sizeof(ProviderSettings), (SHARED_FILE_NAME + name).c_str());
+        if (c.pszSddl != nullptr) LocalFree(pDescriptor);
+        ASSERT_NE(hPlanted, nullptr);
+        auto* pPlanted = static_cast<ProviderSettings*>(MapViewOfFile(hPlanted, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+        ASSERT_NE(pPlanted, nullptr);
+
+        CSharedMem refusing;
+        refusing.SetName(name.c_str());
+        refusing.Open(0, 0, nullptr);
+        EXPECT_FALSE(refusing.IsMapped());
+        EXPECT_TRUE(refusing.WasRefused());
+        StrCopy(g_pProviderSettings->Password, L"not for the planter");
+        EXPECT_STREQ(pPlanted->Password, L"");
+        UnmapViewOfFile(pPlanted);
+        CloseHandle(hPlanted);
+    }
 }
 
 // Without a section the process works on a private record. A backslash names

@@ -24,6 +24,8 @@ def parse_args(argv):
     parser.add_argument("--cert-out", help="write the server certificate here (PEM)")
     parser.add_argument("--cert-der-out", help="write the server certificate here (DER)")
     parser.add_argument("--chunked", action="store_true", help="serve the event stream with chunked encoding")
+    parser.add_argument("--proxy", action="store_true",
+                        help="also act as an HTTP proxy: take requests in absolute form as if sent here")
     parser.add_argument("--token-lifetime", type=int, help="access token lifetime in seconds")
     parser.add_argument("--extensions", type=int, metavar="N",
                         help="serve N extensions numbered from 10000 on instead of the account's own")
@@ -48,7 +50,7 @@ def _tls_context(args, workdir):
 
 def main(argv=None):
     args = parse_args(sys.argv[1:] if argv is None else argv)
-    overrides = {"chunked": args.chunked}
+    overrides = {"chunked": args.chunked, "proxy": args.proxy}
     if args.token_lifetime is not None:
         overrides["token_lifetime"] = args.token_lifetime
     try:

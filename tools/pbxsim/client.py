@@ -124,6 +124,9 @@ class PbxSimClient:
         """outcome=answer|hangup|ringing|silent|reject, status, error, dial_delay_ms, answer_delay_ms."""
         return self.settings(make_call=behaviour)
 
+    def set_proxy(self, proxy=True):
+        return self.settings(proxy=proxy)
+
     def set_chunked(self, chunked=True):
         return self.settings(chunked=chunked)
 
@@ -180,6 +183,9 @@ class PbxSimClient:
     def close_streams(self, mode="end"):
         """mode: "end", "abort" or "silence" (open, but nothing more is sent)."""
         return self.control("POST", "streams/close", {"mode": mode})["closed"]
+
+    def tokens(self):
+        return self.control("GET", "tokens")["tokens"]
 
     def revoke_tokens(self):
         return self.control("POST", "revoke-tokens")

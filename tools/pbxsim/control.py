@@ -168,6 +168,10 @@ def faults(sim, request):
     return json_response(200, {"faults": sim.faults.describe()})
 
 
+def tokens(sim, request):
+    return json_response(200, {"tokens": sim.tokens.issued()})
+
+
 def requests(sim, request):
     if request.method == "DELETE":
         sim.requests.clear()
@@ -254,6 +258,7 @@ _ROUTES = {
     "streams/close": ({"POST"}, close_streams),
     "flood": ({"POST"}, flood),
     "revoke-tokens": ({"POST"}, revoke_tokens),
+    "tokens": ({"GET"}, tokens),
     "faults": ({"GET", "POST", "DELETE"}, faults),
     "requests": ({"GET", "DELETE"}, requests),
     "events": ({"GET", "DELETE"}, events),

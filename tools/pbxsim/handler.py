@@ -79,12 +79,19 @@ class PbxHandler(BaseHTTPRequestHandler):
         if body is None:
             self.close_connection = True
             return
-        request = Request(self.command, urlsplit(self.path).path, list(self.headers.items()), body)
+        request = Request(self.command, urlsplit(self.path).path, list(self.headers.items()), body, self.path)
         if control.is_control(request.path):
             self._answer(self._route(control.route, request))
             return
         entry = self.sim.requests.add(request, self.client_address[0], self.request_version)
         self.sim.notify()
+        if request.proxied and not self.sim.settings.get("proxy"):
+            # Only a proxy takes requests for other hosts; as one, the
+            # simulator forwards them to itself, whatever host they name.
+            answer = error_response(400, "request for another host, and no proxy here")
+            self.sim.requests.set_outcome(entry, answer.status)
+            self._answer(answer)
+            return
         fault = self.sim.faults.take(request.method, request.path)
         if fault is not None and self._apply_fault(fault, entry):
             return

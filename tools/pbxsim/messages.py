@@ -14,6 +14,12 @@ class Request:
     path: str            # path without the query string
     headers: list        # (name, value) pairs in arrival order, duplicates kept
     body: bytes = b""
+    target: str = ""     # the request target as sent: a path, or a whole URL through a proxy
+
+    @property
+    def proxied(self):
+        """Sent in absolute form ("GET http://host/path"), as clients talk to a proxy."""
+        return self.target.lower().startswith(("http://", "https://"))
 
     def header(self, name):
         """First value of a header, case-insensitive; None when absent."""

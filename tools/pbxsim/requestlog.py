@@ -20,6 +20,8 @@ class RequestLog:
                 "version": version,
                 "method": request.method,
                 "path": request.path,
+                "target": request.target,
+                "proxied": request.proxied,
                 "headers": [list(pair) for pair in request.headers],
                 "body": request.body_text(),
                 "body_base64": base64.b64encode(request.body).decode("ascii"),

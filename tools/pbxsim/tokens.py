@@ -39,6 +39,7 @@ class TokenIssuer:
         self._lock = threading.Lock()
         self._serial = 0
         self._first_valid_serial = 1
+        self._issued = []
 
     def _sign(self, signed_part):
         return _b64(hmac.new(self._key, signed_part.encode("ascii"), hashlib.sha256).digest())
@@ -53,7 +54,15 @@ class TokenIssuer:
         header = _b64(_compact({"alg": "HS256", "typ": "JWT"}))
         payload = _b64(_compact(claims))
         signed_part = header + "." + payload
-        return signed_part + "." + self._sign(signed_part)
+        token = signed_part + "." + self._sign(signed_part)
+        with self._lock:
+            self._issued.append(token)
+        return token
+
+    def issued(self):
+        """Every token handed out so far, in order: what must never show up in a client's files."""
+        with self._lock:
+            return list(self._issued)
 
     def verify(self, token, kind):
         """Claims of a valid token of the given kind; raises TokenError otherwise."""

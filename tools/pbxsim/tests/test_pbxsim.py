@@ -165,6 +165,10 @@ class TokenTest(SimulatorCase):
         self.assertEqual(token_claims(renewed["access-token"])["customer"], CUSTOMER)
         status, _, _ = self.api("GET", DIRECTORY_PATH, token=renewed["access-token"])
         self.assertEqual(status, 200)
+        # Every token handed out is listed, for tests that look for them in a client's files.
+        issued = self.client.tokens()
+        self.assertEqual(issued[-4:], [first["access-token"], first["refresh-token"],
+                                       renewed["access-token"], renewed["refresh-token"]])
 
     def test_refresh_refusals(self):
         _, tokens = self.client.login(USER, PASSWORD)
@@ -796,6 +800,24 @@ class RequestLogTest(SimulatorCase):
         answer = self.send_raw(head + b"Content-Length: %d\r\ncontent-length: 3\r\n\r\n"
                                % len(body) + body)
         self.assertTrue(answer.startswith(b"HTTP/1.1 400 "), answer)
+
+    def test_absolute_form_requests_are_served_only_as_a_proxy_and_logged_as_such(self):
+        # What a client sends to its proxy: the whole URL, naming a host that
+        # need not even resolve; as a proxy the simulator takes it as its own.
+        url = "http://pbx.invalid:%d%s" % (self.sim.port, LOGIN_PATH)
+        body = json.dumps({"username": USER, "password": PASSWORD}).encode("utf-8")
+        head = b"POST %s HTTP/1.1\r\nHost: pbx.invalid\r\nContent-Length: %d\r\n\r\n" % (url.encode(), len(body))
+        self.client.clear_requests()
+        for proxy, status in ((False, b"400"), (True, b"200")):
+            with self.subTest(proxy=proxy):
+                self.client.set_proxy(proxy)
+                answer = self.send_raw(head + body)
+                self.assertTrue(answer.startswith(b"HTTP/1.1 " + status + b" "), answer)
+        self.api("GET", "/v1/unknown")
+        entries = self.client.requests()
+        self.assertEqual([(e["path"], e["target"], e["proxied"], e["status"]) for e in entries],
+                         [(LOGIN_PATH, url, True, 400), (LOGIN_PATH, url, True, 200),
+                          ("/v1/unknown", "/v1/unknown", False, 404)])
 
     def test_wait_for_requests_and_its_time_out(self):
         self.client.login(USER, PASSWORD)

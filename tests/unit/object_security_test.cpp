@@ -1,0 +1,126 @@
+// Who may do what with the log folder, the log and exchange files and the
+// shared section, as the descriptors the provider builds say. Wine keeps a
+// file's DACL only as Unix mode bits, so the read rights are checked here,
+// on the descriptors themselves.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <sddl.h>
+
+#include <string>
+#include <vector>
+
+#include "log/ObjectSecurity.h"
+#include "support/Permissions.h"
+#include "support/TestFiles.h"
+
+namespace {
+
+Grants GrantsFor(const ACL* pDacl, const wchar_t* pszSid) { return GrantsIn(pDacl, true, pszSid); }
+
+constexpr ACCESS_MASK kRead = FILE_READ_DATA;
+constexpr ACCESS_MASK kWrite = FILE_WRITE_DATA | FILE_APPEND_DATA;
+constexpr ACCESS_MASK kChange = WRITE_DAC | WRITE_OWNER | DELETE;
+
+const wchar_t* const kServiceAccounts[] = {L"S-1-5-18", L"S-1-5-32-544", L"S-1-5-19", L"S-1-5-20"};
+// Everyone, Users, Authenticated Users, Interactive.
+const wchar_t* const kOtherAccounts[] = {L"S-1-1-0", L"S-1-5-32-545", L"S-1-5-11", L"S-1-5-4"};
+
+TEST(ObjectSecurityTest, DescriptorsAreProtectedAndServiceAccountsHaveFullControl) {
+    const struct {
+        SecuredObject kind;
+        ACCESS_MASK full;
+    } cases[] = {{SecuredObject::LogFolder, FILE_ALL_ACCESS},
+                 {SecuredObject::ProviderFile, FILE_ALL_ACCESS},
+                 {SecuredObject::SharedSection, SECTION_ALL_ACCESS}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.kind));
+        CObjectSecurity security(c.kind);
+        SECURITY_ATTRIBUTES* pAttributes = security.Attributes();
+        ASSERT_NE(pAttributes, nullptr);
+        EXPECT_FALSE(pAttributes->bInheritHandle);
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD dwRevision = 0;
+        ASSERT_TRUE(GetSecurityDescriptorControl(pAttributes->lpSecurityDescriptor, &control, &dwRevision));
+        EXPECT_TRUE(control & SE_DACL_PRESENT);
+        EXPECT_TRUE(control & SE_DACL_PROTECTED) << "inherits from the parent";
+        ASSERT_NE(security.Dacl(), nullptr) << "a NULL DACL";
+        for (const wchar_t* pszSid : kServiceAccounts)
+            EXPECT_EQ(GrantsFor(security.Dacl(), pszSid).onObject & c.full, c.full) << ToUtf8(pszSid);
+        EXPECT_TRUE(AdmitsOnlyServiceAccounts(TRUE, security.Dacl()) == (c.kind == SecuredObject::SharedSection));
+    }
+}
+
+// Other accounts: what they may do with the folder, with the files the
+// provider creates, and with files they add to the folder themselves.
+TEST(ObjectSecurityTest, OtherAccountsMayAddTheirOwnLogsButNeitherReadNorChangeOthers) {
+    CObjectSecurity folder(SecuredObject::LogFolder), file(SecuredObject::ProviderFile),
+        section(SecuredObject::SharedSection);
+    for (const wchar_t* pszSid : kOtherAccounts) {
+        SCOPED_TRACE(ToUtf8(pszSid));
+        const Grants onFolder = GrantsFor(folder.Dacl(), pszSid);
+        EXPECT_EQ(onFolder.onObject & kChange, 0u);
+        EXPECT_EQ(onFolder.toNewFiles, 0u) << "files in the folder are handed down to everybody";
+        EXPECT_EQ(GrantsFor(file.Dacl(), pszSid).onObject, 0u) << "a provider file is open to others";
+        EXPECT_EQ(GrantsFor(section.Dacl(), pszSid).onObject, 0u);
+    }
+    // Users list the folder and add their files to it, as ProgramData allows.
+    const ACCESS_MASK kAddFiles = FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_TRAVERSE;
+    EXPECT_EQ(GrantsFor(folder.Dacl(), L"S-1-5-32-545").onObject & kAddFiles, kAddFiles);
+    // A file a user adds is the user's to read, write and delete, not to
+    // give away; an owner gets nothing beyond reading the permissions.
+    const Grants creator = GrantsFor(folder.Dacl(), L"S-1-3-0");
+    EXPECT_EQ(creator.onObject, 0u);
+    EXPECT_EQ(creator.toNewFiles & (kRead | kWrite | DELETE), kRead | kWrite | DELETE);
+    EXPECT_EQ(creator.toNewFiles & (WRITE_DAC | WRITE_OWNER), 0u);
+    for (const CObjectSecurity* pSecurity : {&folder, &file}) {
+        const ACCESS_MASK owner = GrantsFor(pSecurity->Dacl(), L"S-1-3-4").onObject;
+        EXPECT_EQ(owner, static_cast<ACCESS_MASK>(READ_CONTROL));
+    }
+    // The account that creates a provider file (the test's, not a service
+    // account here) reads, writes and deletes it, and no more.
+    const Grants own = GrantsFor(file.Dacl(), CurrentUserSid().c_str());
+    EXPECT_EQ(own.onObject & (kRead | kWrite | DELETE), kRead | kWrite | DELETE);
+    EXPECT_EQ(own.onObject & (WRITE_DAC | WRITE_OWNER), 0u);
+}
+
+std::vector<BYTE> AclFromSddl(const wchar_t* pszSddl, BOOL* pbPresent) {
+    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+    std::vector<BYTE> acl;
+    *pbPresent = FALSE;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(pszSddl, SDDL_REVISION_1, &pDescriptor, nullptr))
+        return acl;
+    PACL pDacl = nullptr;
+    BOOL bDefaulted = FALSE;
+    GetSecurityDescriptorDacl(pDescriptor, pbPresent, &pDacl, &bDefaulted);
+    if (pDacl != nullptr) acl.assign(reinterpret_cast<BYTE*>(pDacl), reinterpret_cast<BYTE*>(pDacl) + pDacl->AclSize);
+    LocalFree(pDescriptor);
+    return acl;
+}
+
+// A section found with a weaker DACL than the provider gives was planted.
+TEST(ObjectSecurityTest, OnlyADaclForTheServiceAccountsAloneAdmitsOnlyThem) {
+    // A NULL DACL and none at all let everybody in.
+    EXPECT_FALSE(AdmitsOnlyServiceAccounts(TRUE, nullptr));
+    EXPECT_FALSE(AdmitsOnlyServiceAccounts(FALSE, nullptr));
+    const struct {
+        const wchar_t* pszSddl;
+        bool bOnlyServiceAccounts;
+    } cases[] = {
+        {L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;LS)(A;;GA;;;NS)", true},
+        {L"D:(A;;GA;;;SY)(A;;GR;;;BU)", false},
+        {L"D:(A;;GA;;;SY)(A;;0x1;;;WD)", false},
+        {L"D:(D;;GA;;;WD)(A;;GA;;;BA)", true},  // denying others is fine
+        {L"D:", true},                          // an empty DACL lets nobody in
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.pszSddl));
+        BOOL bPresent = FALSE;
+        std::vector<BYTE> acl = AclFromSddl(c.pszSddl, &bPresent);
+        ASSERT_TRUE(bPresent);
+        const ACL* pDacl = acl.empty() ? nullptr : reinterpret_cast<const ACL*>(acl.data());
+        EXPECT_EQ(AdmitsOnlyServiceAccounts(bPresent, pDacl), c.bOnlyServiceAccounts);
+    }
+}
+
+}  // namespace
