@@ -18,6 +18,7 @@
 #include "log/Trace.h"
 #include "manager/BackgroundThreads.h"
 #include "manager/CGenericTSPIManager.h"
+#include "manager/CallEventScheduler.h"
 #include "manager/ProviderState.h"
 #include "manager/RequestThreads.h"
 #include "model/LineCaps.h"
@@ -171,6 +172,8 @@ void CGenericTSPIManager::ProviderShutdown() {
     // The keep-alive thread first: it is the one that restarts the monitor.
     StopKeepAlive();
     StopEventMonitor();
+    // No event comes in any more; those still queued belong to the stopped provider.
+    StopCallEventScheduler();
     EndRequestThreads();
     SaveLogSettings();
     trace.End();
