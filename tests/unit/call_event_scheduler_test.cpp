@@ -39,12 +39,24 @@ protected:
         LineModelFixture::TearDown();
     }
 
-    // The call states a line received so far; read under the ProviderLock,
-    // under which the delivery thread records them.
+    // What TAPI received so far, read under the ProviderLock, under which the
+    // delivery thread records it. A lock held through a pause fails the test
+    // here instead of hanging it.
+    static std::vector<RecordedEvent> Received() {
+        std::vector<RecordedEvent> events;
+        if (!TryEnterProviderLock(LockOwner::lineGetCallStatus, kWatchdogMs)) {
+            ADD_FAILURE() << "the ProviderLock stayed held";
+            return events;
+        }
+        events = CEventRecorder::s_events;
+        LeaveProviderLock(LockOwner::lineGetCallStatus);
+        return events;
+    }
+
+    // The call states a line received so far.
     static std::vector<DWORD> States(HTAPILINE htLine) {
-        CProviderLockGuard lock(LockOwner::lineGetCallStatus);
         std::vector<DWORD> states;
-        for (const RecordedEvent& e : CEventRecorder::s_events)
+        for (const RecordedEvent& e : Received())
             if (e.htLine == htLine && e.dwMsg == LINE_CALLSTATE) states.push_back(static_cast<DWORD>(e.dwParam1));
         return states;
     }
@@ -52,7 +64,7 @@ protected:
     static bool WaitFor(const std::function<bool()>& condition) {
         const DWORD dwStart = GetTickCount();
         while (!condition()) {
-            if (GetTickCount() - dwStart > kWatchdogMs) return false;
+            if (GetTickCount() - dwStart > kWatchdogMs || testing::Test::HasFailure()) return false;
             Sleep(5);
         }
         return true;
@@ -96,8 +108,7 @@ TEST_F(CallEventSchedulerTest, RequestsAndOtherLinesGoOnWhileADialPauses) {
     SetCallEventClock(&StillClock);
     g_Manager.PostEvents(L"out", L"21", L"21", L"0309876543", L"dial", L"outbound");
     ASSERT_TRUE(WaitFor([&] {
-        CProviderLockGuard lock(LockOwner::lineGetCallStatus);
-        for (const RecordedEvent& e : CEventRecorder::s_events)
+        for (const RecordedEvent& e : Received())
             if (e.htLine == ht21 && e.dwMsg == LINE_CALLINFO && e.dwParam1 == 0x8140) return true;
         return false;
     })) << "the dial's first step did not run";
