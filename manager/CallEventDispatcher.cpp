@@ -65,6 +65,7 @@ void WriteCallNumbers(LONG lLinePos, LONG lCallPos, const std::wstring& caller, 
     InsertNumberToCallInfo(pCall, kNumberCaller, caller.c_str(), 1);
     InsertNumberToCallInfo(pCall, kNumberCalled, callee.c_str(), 1);
     pCall->m_pLineCallInfo->dwCallID = dwNumber;
+    NoteCallLine(dwNumber, static_cast<DWORD>(lLinePos));
 }
 
 // A later step of an event acts on its call where the call is now: slots
@@ -105,7 +106,7 @@ LONG OutgoingCallPos(LONG lLinePos, DWORD dwNumber) {
 // Whether a call with the number is still going on some line: then another
 // leg of the PBX call (another extension's) may still end, and the number stays.
 bool NumberInUse(DWORD dwNumber) {
-    for (DWORD dwLinePos = 0; dwLinePos < g_dwDeviceCount; ++dwLinePos) {
+    for (DWORD dwLinePos : CallLines(dwNumber)) {
         for (LONG k = 0; k < kCallSlots; ++k) {
             const PhoneCall* pCall = GetPhoneCall(static_cast<LONG>(dwLinePos), k);
             if (pCall != nullptr && pCall->m_pLineCallInfo != nullptr && pCall->m_pLineCallInfo->dwCallID == dwNumber &&
@@ -290,7 +291,8 @@ void CGenericTSPIManager::PostEvents(std::wstring uuid, std::wstring extension, 
 void CGenericTSPIManager::DropAllOtherCalls(DWORD dwCallNumber, std::wstring extension) {
     // Runs inside the dispatcher's hold of the ProviderLock. No PBX call has number 0.
     if (dwCallNumber == 0) return;
-    for (DWORD dwLinePos = 0; dwLinePos < g_dwDeviceCount; ++dwLinePos) {
+    // Only the lines the number was given on can hold its copies (ascending, as before).
+    for (DWORD dwLinePos : CallLines(dwCallNumber)) {
         LONG lCallPos = GetFirstCallPosWithCallID(dwLinePos, dwCallNumber);
         if (lCallPos < 0) continue;
         const PhoneLine* pLine = GetPhoneLine(static_cast<LONG>(dwLinePos));
