@@ -96,11 +96,14 @@ void Finish(Job* pJob) {
 }
 
 // The ProviderLock, unless a stop comes first: a shutdown holds the lock
-// while it waits for this thread to end.
+// while it waits for this thread to end. The holders of the lock keep it
+// briefly, so the thread first only yields before it sleeps.
 bool EnterProviderLockUnlessStopped() {
-    while (!TryEnterProviderLock(LockOwner::DispatchEvents, 0)) {
+    constexpr int kYields = 64;
+    for (int nTry = 0; !TryEnterProviderLock(LockOwner::DispatchEvents, 0); ++nTry) {
         if (g_lStop != 0) return false;
-        Sleep(1);
+        if (nTry < kYields) SwitchToThread();
+        else Sleep(1);
     }
     return true;
 }
