@@ -412,8 +412,8 @@ BOOL CHTTPContactBase::ReadHeader(HINTERNET hRequest, DWORD dwInfoLevel) {
 BOOL CHTTPContactBase::ReadAnswer(HINTERNET hRequest) {
     if (!ReadHeader(hRequest, WINHTTP_QUERY_RAW_HEADERS_CRLF)) return FALSE;
     CAnswerDecoder decoder;
-    const size_t cchCapacity = AnswerCapacity();
     size_t cchAnswer = 0;
+    bool bCut = false;
     // Until the server ends the answer, or the wait for more ends (stopped,
     // out of time, silent too long: the request is then given up and the
     // last error tells which).
@@ -433,15 +433,36 @@ BOOL CHTTPContactBase::ReadAnswer(HINTERNET hRequest) {
             !AwaitCompletion(WINHTTP_CALLBACK_STATUS_READ_COMPLETE))
             continue;
         std::wstring sText = decoder.Decode(chunk.data(), m_pCall->dwValue);
-        // A full buffer keeps what it has; the rest is still read so that the
-        // connection stays usable and a streaming client sees everything.
-        const size_t cchTake = std::min(sText.size(), cchCapacity - cchAnswer);
+        // An answer is kept whole (a directory of thousands of extensions),
+        // up to the sanity bound. A stream's text goes to OnData instead; its
+        // buffer keeps only the start. The rest of a cut answer is still read,
+        // so that the connection stays usable.
+        if (!m_bStreaming && cchAnswer + sText.size() > AnswerCapacity()) GrowAnswer(cchAnswer + sText.size());
+        const size_t cchTake = std::min(sText.size(), AnswerCapacity() - cchAnswer);
+        if (cchTake < sText.size() && !m_bStreaming && !bCut) {
+            bCut = true;
+            Trace(1, L"Func.CHTTPContactBase::ReadAnswer.Warning.Answer cut at %u bytes, the bound", m_dwAnswerSize);
+        }
         wmemcpy(m_pszAnswer + cchAnswer, sText.data(), cchTake);
         cchAnswer += cchTake;
         m_pszAnswer[cchAnswer] = L'\0';
         if (m_bStreaming) OnData(sText.data());
     }
     return TRUE;
+}
+
+bool CHTTPContactBase::GrowAnswer(size_t cchNeeded) {
+    DWORD cbNew = m_dwAnswerSize;
+    while (cbNew / 2 - 2 < cchNeeded && cbNew < MaxAnswerBytes) cbNew = std::min<DWORD>(cbNew * 2, MaxAnswerBytes);
+    if (cbNew <= m_dwAnswerSize) return false;
+    void* pGrown = HeapReAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, m_pszAnswer, cbNew + 2);
+    if (pGrown == nullptr) {
+        Trace(1, L"Func.CHTTPContactBase::GrowAnswer.Warning.No memory for %u bytes", cbNew);
+        return false;
+    }
+    m_pszAnswer = static_cast<wchar_t*>(pGrown);
+    m_dwAnswerSize = cbNew;
+    return true;
 }
 
 BOOL CHTTPContactBase::IsSuccessful(BOOL _bResult) const {

@@ -33,6 +33,9 @@ public:
     static constexpr size_t FileBaseUnits = 260;
     static constexpr size_t LastErrorUnits = 256;
     static constexpr size_t ProxyUnits = 2048;
+    // An answer is kept whole up to this many bytes of text; past it, what
+    // comes is read and dropped, and that is logged.
+    static constexpr DWORD MaxAnswerBytes = 64u << 20;
     // Only this much of m_szHeader ever goes out.
     static constexpr size_t SentHeaderChars = 2047;
 
@@ -116,6 +119,10 @@ public:
 private:
     // Characters m_pszAnswer can hold besides its terminator.
     size_t AnswerCapacity() const { return m_dwAnswerSize >= 4 ? m_dwAnswerSize / 2 - 2 : 0; }
+    // Widens m_pszAnswer (what it holds stays) so that it holds cchNeeded
+    // characters, or as many as the sanity bound allows; false when it could
+    // not grow at all.
+    bool GrowAnswer(size_t cchNeeded);
     void ApplySecurityFlags();
     // How long the next wait may take: the idle limit, and no longer than
     // the query's deadline allows.

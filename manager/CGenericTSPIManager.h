@@ -89,14 +89,24 @@ public:
     // A number reported by the PBX in the user's chosen number format.
     std::wstring CreateFormattedNumber(const std::wstring& number);
 
-    // CallEventDispatcher.cpp: one PBX call event (on the event-monitor
-    // thread), and the idling of a call's copies still offered on the lines of
-    // other extensions once it is answered or ended there.
+    // CallEventDispatcher.cpp: one PBX call event, and the idling of a
+    // call's copies still offered on the lines of other extensions once it is
+    // answered or ended there. DispatchEvents returns when the event's
+    // messages and pauses are over; PostEvents (the event monitor's) queues
+    // the event and returns at once, so that the next one, of another line,
+    // need not wait for this one's pauses.
     void DispatchEvents(std::wstring uuid, std::wstring extension, std::wstring caller, std::wstring callee,
                         std::wstring state, std::wstring direction);
+    void PostEvents(std::wstring uuid, std::wstring extension, std::wstring caller, std::wstring callee,
+                    std::wstring state, std::wstring direction);
     void DropAllOtherCalls(DWORD dwCallNumber, std::wstring extension);
 
     wchar_t m_szFileDescription[256] = {};  // of the library's version resource
+
+private:
+    // False when the extension is no line of ours (nothing is queued).
+    bool QueueEvent(const std::wstring& uuid, const std::wstring& extension, const std::wstring& caller,
+                    const std::wstring& callee, const std::wstring& state, const std::wstring& direction, bool bWait);
 };
 
 // The one manager of the process.

@@ -1,12 +1,16 @@
 // The call-event dispatcher: each PBX call event moves the TAPI call of the
-// extension's line on, in the order of messages TAPI expects. Runs on the
-// event-monitor thread and holds the ProviderLock for a whole event,
-// including the short pauses that let applications see each state.
+// extension's line on, in the order of messages TAPI expects. An event is
+// carried out by the call-event scheduler as steps under the ProviderLock;
+// the short pauses that let applications see each state lie between the
+// steps, with the lock free, so that other lines and TAPI requests go on
+// meanwhile (manager/CallEventScheduler.h).
+#include <functional>
 #include <string>
 
 #include "common/CallIdRanges.h"
 #include "log/Trace.h"
 #include "manager/CGenericTSPIManager.h"
+#include "manager/CallEventScheduler.h"
 #include "manager/CallNumbers.h"
 #include "manager/DialtoneCloser.h"
 #include "manager/ProviderLock.h"
@@ -33,11 +37,11 @@ constexpr DWORD kCalledInfoPauseMs = 50;
 // One event as the dispatcher sees it, with the line it is about.
 struct LineEvent {
     LONG lLinePos;
-    const std::wstring& uuid;
-    const std::wstring& extension;
-    const std::wstring& caller;
-    const std::wstring& callee;
-    const std::wstring& direction;
+    std::wstring uuid;
+    std::wstring extension;
+    std::wstring caller;
+    std::wstring callee;
+    std::wstring direction;
     bool bInbound;
 
     bool LineOpen() const { return GetPhoneLine(lLinePos)->m_htLine != nullptr; }
@@ -62,6 +66,24 @@ void WriteCallNumbers(LONG lLinePos, LONG lCallPos, const std::wstring& caller, 
     InsertNumberToCallInfo(pCall, kNumberCaller, caller.c_str(), 1);
     InsertNumberToCallInfo(pCall, kNumberCalled, callee.c_str(), 1);
     pCall->m_pLineCallInfo->dwCallID = dwNumber;
+    NoteCallLine(dwNumber, static_cast<DWORD>(lLinePos));
+}
+
+// A later step of an event acts on its call where the call is now: slots
+// move when another call of the line goes while the event pauses. When the
+// call has gone or ended meanwhile, the rest of the event is dropped.
+void ThenOnCall(CEventSteps& steps, LONG lLinePos, const PhoneCall* pCall, DWORD dwNumber,
+                std::function<void(LONG lCallPos)> fn) {
+    steps.Then([=](CEventSteps& rest) {
+        const LONG lCallPos = GetCallPosition(static_cast<DWORD>(lLinePos), pCall);
+        const PhoneCall* pNow = GetPhoneCall(lLinePos, lCallPos);
+        if (pNow == nullptr || pNow->m_pLineCallInfo == nullptr || pNow->m_pLineCallInfo->dwCallID != dwNumber ||
+            GetCallState(lLinePos, lCallPos) == LINECALLSTATE_IDLE) {
+            Trace(5, L"CGenericTSPIManager::DispatchEvents.Abort.Call gone during a pause");
+            return rest.Abandon();
+        }
+        fn(lCallPos);
+    });
 }
 
 // The call an outgoing call's event is about: the line's call with its
@@ -85,7 +107,7 @@ LONG OutgoingCallPos(LONG lLinePos, DWORD dwNumber) {
 // Whether a call with the number is still going on some line: then another
 // leg of the PBX call (another extension's) may still end, and the number stays.
 bool NumberInUse(DWORD dwNumber) {
-    for (DWORD dwLinePos = 0; dwLinePos < g_dwDeviceCount; ++dwLinePos) {
+    for (DWORD dwLinePos : CallLines(dwNumber)) {
         for (LONG k = 0; k < kCallSlots; ++k) {
             const PhoneCall* pCall = GetPhoneCall(static_cast<LONG>(dwLinePos), k);
             if (pCall != nullptr && pCall->m_pLineCallInfo != nullptr && pCall->m_pLineCallInfo->dwCallID == dwNumber &&
@@ -102,7 +124,7 @@ bool CallCameIn(const PhoneCall* pCall) {
     return pCall->m_pLineCallInfo == nullptr || pCall->m_pLineCallInfo->dwOrigin != LINECALLORIGIN_OUTBOUND;
 }
 
-BranchAbort CallerDial(const LineEvent& e) {
+BranchAbort CallerDial(const LineEvent& e, CEventSteps&) {
     if (e.bInbound) return L"Not outbound";
     if (!e.LineOpen()) return L"Line closed";
     if (LookUpCallNumber(e.uuid) != 0) return L"Call ID already exist";
@@ -117,7 +139,7 @@ BranchAbort CallerDial(const LineEvent& e) {
     return nullptr;
 }
 
-BranchAbort Dial(const LineEvent& e) {
+BranchAbort Dial(const LineEvent& e, CEventSteps& steps) {
     if (e.bInbound) return L"Not outbound";
     if (!e.LineOpen()) return L"Line closed";
     // Normally numbered by its "caller-dial" already.
@@ -131,19 +153,25 @@ BranchAbort Dial(const LineEvent& e) {
     if (GetCallState(e.lLinePos, lCallPos) != LINECALLSTATE_DIALTONE)
         RaiseState(e.lLinePos, lCallPos, LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_NORMAL);
     RaiseInfo(e.lLinePos, lCallPos, kDialInfoStates);
-    Sleep(kShortPauseMs);
-    RaiseState(e.lLinePos, lCallPos, LINECALLSTATE_DIALING, 0);
-    Sleep(kShortPauseMs);
-    if (bProceeding) RaiseState(e.lLinePos, lCallPos, LINECALLSTATE_PROCEEDING, 0);
-    RaiseInfo(e.lLinePos, lCallPos, kCalledInfoStates);
-    Sleep(kCalledInfoPauseMs);
-    RaiseState(e.lLinePos, lCallPos, LINECALLSTATE_RINGBACK, 0);
-    Sleep(kShortPauseMs);
-    SendLineAddressStateMessage(e.lLinePos);
+    const LONG lLinePos = e.lLinePos;
+    const PhoneCall* pCall = GetPhoneCall(lLinePos, lCallPos);
+    steps.Pause(kShortPauseMs);
+    ThenOnCall(steps, lLinePos, pCall, dwNumber,
+               [lLinePos](LONG lPos) { RaiseState(lLinePos, lPos, LINECALLSTATE_DIALING, 0); });
+    steps.Pause(kShortPauseMs);
+    ThenOnCall(steps, lLinePos, pCall, dwNumber, [lLinePos, bProceeding](LONG lPos) {
+        if (bProceeding) RaiseState(lLinePos, lPos, LINECALLSTATE_PROCEEDING, 0);
+        RaiseInfo(lLinePos, lPos, kCalledInfoStates);
+    });
+    steps.Pause(kCalledInfoPauseMs);
+    ThenOnCall(steps, lLinePos, pCall, dwNumber,
+               [lLinePos](LONG lPos) { RaiseState(lLinePos, lPos, LINECALLSTATE_RINGBACK, 0); });
+    steps.Pause(kShortPauseMs);
+    steps.Then([lLinePos](CEventSteps&) { SendLineAddressStateMessage(lLinePos); });
     return nullptr;
 }
 
-BranchAbort Ring(const LineEvent& e) {
+BranchAbort Ring(const LineEvent& e, CEventSteps& steps) {
     if (!e.bInbound) return L"Not inbound";
     if (!e.LineOpen()) return L"Line closed";
     if (!MarkRingSeen(e.uuid, e.extension)) return L"Double Call";
@@ -157,9 +185,11 @@ BranchAbort Ring(const LineEvent& e) {
     WriteCallNumbers(e.lLinePos, lCallPos, e.caller, e.callee, dwNumber);
     RaiseState(e.lLinePos, lCallPos, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE);
     SendLineAddressStateMessage(e.lLinePos);
-    Sleep(kShortPauseMs);
-    RaiseInfo(e.lLinePos, lCallPos, kRingInfoStates);
-    Sleep(kShortPauseMs);
+    const LONG lLinePos = e.lLinePos;
+    steps.Pause(kShortPauseMs);
+    ThenOnCall(steps, lLinePos, GetPhoneCall(lLinePos, lCallPos), dwNumber,
+               [lLinePos](LONG lPos) { RaiseInfo(lLinePos, lPos, kRingInfoStates); });
+    steps.Pause(kShortPauseMs);
     return nullptr;
 }
 
@@ -200,10 +230,35 @@ BranchAbort Hangup(CGenericTSPIManager& manager, const LineEvent& e) {
     if (!NumberInUse(dwNumber)) ForgetCallNumber(e.uuid, dwNumber);
     return nullptr;
 }
+
+// The first step of an event: it decides what the event does, raises what
+// comes at once and appends the steps that follow a pause.
+void RunFirstStep(CGenericTSPIManager& manager, const LineEvent& event, const std::wstring& state, CEventSteps& steps) {
+    CFuncTrace trace(5, L"CGenericTSPIManager::DispatchEvents", TracePrefix::None, false);
+    // The lines may have been rebuilt since the event was queued.
+    const PhoneLine* pLine = GetPhoneLine(event.lLinePos);
+    if (pLine == nullptr || pLine->m_bRemoved || event.extension != pLine->m_szAddress)
+        return trace.Line(L"Abort.Wrong line pos");
+    BranchAbort pszAbort = nullptr;
+    if (state == L"caller-dial")
+        pszAbort = CallerDial(event, steps);
+    else if (state == L"dial")
+        pszAbort = Dial(event, steps);
+    else if (state == L"ring")
+        pszAbort = Ring(event, steps);
+    else if (state == L"answer")
+        pszAbort = Answer(manager, event);
+    // "bridge" and unknown states change nothing.
+    else if (state == L"hangup")
+        pszAbort = Hangup(manager, event);
+    if (pszAbort != nullptr) return trace.Line(L"Abort.%s", pszAbort);
+    trace.End();
+}
 }  // namespace
 
-void CGenericTSPIManager::DispatchEvents(std::wstring uuid, std::wstring extension, std::wstring caller,
-                                         std::wstring callee, std::wstring state, std::wstring direction) {
+bool CGenericTSPIManager::QueueEvent(const std::wstring& uuid, const std::wstring& extension, const std::wstring& caller,
+                                     const std::wstring& callee, const std::wstring& state,
+                                     const std::wstring& direction, bool bWait) {
     CFuncTrace trace(5, L"CGenericTSPIManager::DispatchEvents", TracePrefix::None);
     trace.Param(L"uuid", L"%s", uuid.c_str());
     trace.Param(L"extension", L"%s", extension.c_str());
@@ -211,33 +266,40 @@ void CGenericTSPIManager::DispatchEvents(std::wstring uuid, std::wstring extensi
     trace.Param(L"callee", L"%s", callee.c_str());
     trace.Param(L"state", L"%s", state.c_str());
     trace.Param(L"direction", L"%s", direction.c_str());
-    // The line is looked up under the lock: a re-initialisation may add or remove lines at any time.
-    CProviderLockGuard lock(LockOwner::DispatchEvents);
-    const LONG lLinePos = GetPosFromAddress(extension.c_str());
-    if (lLinePos < 0) return trace.Line(L"Abort.Wrong line pos");
-    trace.Var(L"m_htLine", L"%p", GetPhoneLine(lLinePos)->m_htLine);
-    const LineEvent event{lLinePos, uuid, extension, caller, callee, direction, direction == L"inbound"};
+    LONG lLinePos = -1;
+    {
+        // The line is looked up under the lock: a re-initialisation may add or
+        // remove lines at any time. A line keeps its position once it has one.
+        CProviderLockGuard lock(LockOwner::DispatchEvents);
+        lLinePos = GetPosFromAddress(extension.c_str());
+        if (lLinePos >= 0) trace.Var(L"m_htLine", L"%p", GetPhoneLine(lLinePos)->m_htLine);
+    }
+    if (lLinePos < 0) {
+        trace.Line(L"Abort.Wrong line pos");
+        return false;
+    }
+    LineEvent event{lLinePos, uuid, extension, caller, callee, direction, direction == L"inbound"};
+    auto first = [this, event = std::move(event), state](CEventSteps& steps) { RunFirstStep(*this, event, state, steps); };
+    if (bWait) RunCallEvent(lLinePos, uuid, std::move(first));
+    else PostCallEvent(lLinePos, uuid, std::move(first));
+    return true;
+}
 
-    BranchAbort pszAbort = nullptr;
-    if (state == L"caller-dial")
-        pszAbort = CallerDial(event);
-    else if (state == L"dial")
-        pszAbort = Dial(event);
-    else if (state == L"ring")
-        pszAbort = Ring(event);
-    else if (state == L"answer")
-        pszAbort = Answer(*this, event);
-    // "bridge" and unknown states change nothing.
-    else if (state == L"hangup")
-        pszAbort = Hangup(*this, event);
-    if (pszAbort != nullptr) return trace.Line(L"Abort.%s", pszAbort);
-    trace.End();
+void CGenericTSPIManager::DispatchEvents(std::wstring uuid, std::wstring extension, std::wstring caller,
+                                         std::wstring callee, std::wstring state, std::wstring direction) {
+    QueueEvent(uuid, extension, caller, callee, state, direction, true);
+}
+
+void CGenericTSPIManager::PostEvents(std::wstring uuid, std::wstring extension, std::wstring caller,
+                                     std::wstring callee, std::wstring state, std::wstring direction) {
+    QueueEvent(uuid, extension, caller, callee, state, direction, false);
 }
 
 void CGenericTSPIManager::DropAllOtherCalls(DWORD dwCallNumber, std::wstring extension) {
     // Runs inside the dispatcher's hold of the ProviderLock. No PBX call has number 0.
     if (dwCallNumber == 0) return;
-    for (DWORD dwLinePos = 0; dwLinePos < g_dwDeviceCount; ++dwLinePos) {
+    // Only the lines the number was given on can hold its copies (ascending, as before).
+    for (DWORD dwLinePos : CallLines(dwCallNumber)) {
         const PhoneLine* pLine = GetPhoneLine(static_cast<LONG>(dwLinePos));
         // A removed line's calls were ended with it.
         if (pLine == nullptr || pLine->m_bRemoved) continue;

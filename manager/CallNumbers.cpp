@@ -8,6 +8,7 @@ DWORD g_dwNextCallNumber = 1;
 std::map<std::wstring, DWORD> g_mapCallNumber;
 std::map<DWORD, std::wstring> g_mapCallUuid;
 std::map<std::wstring, DWORD> g_mapRingSeen;
+std::map<DWORD, std::set<DWORD>> g_mapCallLines;
 
 DWORD LookUpCallNumber(const std::wstring& uuid) {
     const auto entry = g_mapCallNumber.find(uuid);
@@ -26,6 +27,14 @@ DWORD AssignCallNumber(const std::wstring& uuid) {
 void ForgetCallNumber(const std::wstring& uuid, DWORD dwNumber) {
     g_mapCallNumber.erase(uuid);
     g_mapCallUuid.erase(dwNumber);
+    g_mapCallLines.erase(dwNumber);
+}
+
+void NoteCallLine(DWORD dwNumber, DWORD dwLinePos) { g_mapCallLines[dwNumber].insert(dwLinePos); }
+
+std::set<DWORD> CallLines(DWORD dwNumber) {
+    const auto entry = g_mapCallLines.find(dwNumber);
+    return entry != g_mapCallLines.end() ? entry->second : std::set<DWORD>();
 }
 
 bool MarkRingSeen(const std::wstring& uuid, const std::wstring& extension) {

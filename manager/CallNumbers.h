@@ -7,6 +7,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 
 #include "common/Types.h"
@@ -20,6 +21,9 @@ extern std::map<std::wstring, DWORD> g_mapCallNumber;
 extern std::map<DWORD, std::wstring> g_mapCallUuid;
 // "<uuid>_<extension>" -> 1 once a "ring" for that pair was handled; never emptied.
 extern std::map<std::wstring, DWORD> g_mapRingSeen;
+// call number -> the lines whose calls were given it, so that the copies of
+// a PBX call are found without looking at every line.
+extern std::map<DWORD, std::set<DWORD>> g_mapCallLines;
 
 // The number of a uuid, 0 for a uuid without one (never seen, or ended).
 DWORD LookUpCallNumber(const std::wstring& uuid);
@@ -27,5 +31,9 @@ DWORD LookUpCallNumber(const std::wstring& uuid);
 DWORD AssignCallNumber(const std::wstring& uuid);
 // Forgets the uuid and its number (a call that has ended).
 void ForgetCallNumber(const std::wstring& uuid, DWORD dwNumber);
+// Notes that a call of the line was given the number.
+void NoteCallLine(DWORD dwNumber, DWORD dwLinePos);
+// The lines noted for the number, in ascending order.
+std::set<DWORD> CallLines(DWORD dwNumber);
 // Marks a "ring" of the uuid at the extension as handled; false when it already was.
 bool MarkRingSeen(const std::wstring& uuid, const std::wstring& extension);

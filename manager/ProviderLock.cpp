@@ -27,6 +27,18 @@ void LeaveProviderLock(DWORD dwOwnerCode) {
     g_dwLockOwner = 0;
 }
 
+bool TryEnterProviderLock(DWORD dwOwnerCode, DWORD dwTimeoutMs) {
+    for (DWORD dwWaited = 0;; dwWaited += 10) {
+        if (TryEnterCriticalSection(&ProviderLock)) {
+            TraceLockBegin(dwOwnerCode);
+            g_dwLockOwner = dwOwnerCode;
+            return true;
+        }
+        if (dwWaited >= dwTimeoutMs) return false;
+        Sleep(10);
+    }
+}
+
 bool ProviderLockHeldBy(DWORD dwThreadId) {
     return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(ProviderLock.OwningThread)) == dwThreadId;
 }

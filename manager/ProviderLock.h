@@ -33,6 +33,8 @@ void DeleteProviderLock();
 // "CS_BEGIN %d (%d)" / "CS_END %d (%d)" at level 6 with the holder's and the current owner code.
 void EnterProviderLock(DWORD dwOwnerCode);
 void LeaveProviderLock(DWORD dwOwnerCode);
+// EnterProviderLock if the lock can be had within dwTimeoutMs; false otherwise.
+bool TryEnterProviderLock(DWORD dwOwnerCode, DWORD dwTimeoutMs);
 // True while the thread holds the lock.
 bool ProviderLockHeldBy(DWORD dwThreadId);
 

@@ -19,6 +19,7 @@
 #include "log/Trace.h"
 #include "manager/BackgroundThreads.h"
 #include "manager/CGenericTSPIManager.h"
+#include "manager/CallEventScheduler.h"
 #include "manager/DeviceSet.h"
 #include "manager/LoginRecovery.h"
 #include "manager/ProviderLock.h"
@@ -240,6 +241,8 @@ void CGenericTSPIManager::ProviderShutdown() {
     AskBackgroundThreadsToStop();
     EndRequestThreads();
     WaitForBackgroundThreads(kThreadEndWaitMs);
+    // No event comes in any more; those still queued belong to the stopped provider.
+    StopCallEventScheduler();
     SaveLogSettings();
     trace.End();
 }

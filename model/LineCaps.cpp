@@ -164,6 +164,7 @@ void LineCapsDelete() {
         ReleaseLineRecords(line);
         line = PhoneLine{};
     }
+    LineAddressesChanged();
     // TAPI holds no call handle of a provider that has shut down.
     ReleaseRetiredCalls(nullptr);
     trace.End();
@@ -221,6 +222,7 @@ void ChangeLineAddress(DWORD dwPos, const wchar_t* pszAddress) {
         return;
     }
     StrCopy(pLine->m_szAddress, pszAddress, kMaxAddressChars);
+    LineAddressesChanged();
 
     LINEADDRESSCAPS* pCaps = pLine->m_pLineAddressCaps;
     if (pCaps == nullptr) return;

@@ -15,6 +15,29 @@ DWORD g_dwNextCallID = 0;
 DWORD g_dwPBXCallCounter = 1;
 
 namespace {
+// Record address -> position, for every record the table ever held: records never move.
+std::unordered_map<const void*, DWORD> g_mapLineRecordPos;
+// Address -> first position with it, below g_dwDeviceCount; rebuilt when
+// addresses or the device count changed since it was built.
+std::unordered_map<std::wstring, DWORD> g_mapAddressPos;
+// The event monitor looks up addresses without the ProviderLock: the index has a lock of its own.
+SRWLOCK g_AddressIndexLock = SRWLOCK_INIT;
+volatile LONG g_lAddressVersion = 1;
+LONG g_lIndexedVersion = 0;
+DWORD g_dwIndexedCount = 0;
+
+bool AddressIndexCurrent() { return g_lIndexedVersion == g_lAddressVersion && g_dwIndexedCount == g_dwDeviceCount; }
+
+// With the index lock held exclusively.
+void IndexAddresses() {
+    g_mapAddressPos.clear();
+    // A removed line keeps its address, but its extension's events and calls belong to no line now.
+    for (DWORD dwPos = 0; dwPos < g_dwDeviceCount && dwPos < g_PhoneLines.size(); ++dwPos)
+        if (!g_PhoneLines[dwPos].m_bRemoved) g_mapAddressPos.emplace(g_PhoneLines[dwPos].m_szAddress, dwPos);
+    g_lIndexedVersion = g_lAddressVersion;
+    g_dwIndexedCount = g_dwDeviceCount;
+}
+
 // Applies fn to each occupied slot of a valid line, in slot order, until it returns true.
 // Returns that slot, or -1.
 template <typename Fn>
@@ -62,8 +85,13 @@ LONG OwnAddressSlot(DWORD dwOrigin) {
 }  // namespace
 
 void EnsureLineRecords(DWORD dwCount) {
-    while (g_PhoneLines.size() < dwCount) g_PhoneLines.push_back(PhoneLine{});
+    while (g_PhoneLines.size() < dwCount) {
+        g_PhoneLines.push_back(PhoneLine{});
+        g_mapLineRecordPos.emplace(&g_PhoneLines.back(), static_cast<DWORD>(g_PhoneLines.size() - 1));
+    }
 }
+
+void LineAddressesChanged() { InterlockedIncrement(&g_lAddressVersion); }
 
 PhoneLine* GetPhoneLine(LONG lLinePos) {
     if (lLinePos < 0 || static_cast<DWORD>(lLinePos) >= g_dwDeviceCount) return nullptr;
@@ -79,9 +107,9 @@ PhoneCall* GetPhoneCall(LONG lLinePos, LONG lCallPos) {
 
 LONG GetPosFromLineRecord(const void* pLine) {
     if (pLine == nullptr) return -1;
-    for (DWORD dwPos = 0; dwPos < g_dwDeviceCount && dwPos < g_PhoneLines.size(); ++dwPos)
-        if (&g_PhoneLines[dwPos] == pLine) return static_cast<LONG>(dwPos);
-    return -1;
+    const auto entry = g_mapLineRecordPos.find(pLine);
+    if (entry == g_mapLineRecordPos.end() || entry->second >= g_dwDeviceCount) return -1;
+    return static_cast<LONG>(entry->second);
 }
 
 LONG GetPosFromDeviceID(DWORD dwDeviceID) {
@@ -258,11 +286,25 @@ LONG GetPosFromHtLine(HTAPILINE htLine) {
 
 LONG GetPosFromAddress(const wchar_t* pszAddress) {
     if (pszAddress == nullptr) return -1;
-    // A removed line keeps its address, but its extension's events and calls belong to no line now.
-    for (DWORD dwPos = 0; dwPos < g_dwDeviceCount && dwPos < g_PhoneLines.size(); ++dwPos)
-        if (!g_PhoneLines[dwPos].m_bRemoved && wcscmp(g_PhoneLines[dwPos].m_szAddress, pszAddress) == 0)
-            return static_cast<LONG>(dwPos);
-    return -1;
+    // Found where the index says, and only if that line still has the
+    // address; else the index is rebuilt once and asked again.
+    auto find = [pszAddress]() -> LONG {
+        const auto entry = g_mapAddressPos.find(pszAddress);
+        if (entry == g_mapAddressPos.end()) return AddressIndexCurrent() ? -1 : -2;
+        const DWORD dwPos = entry->second;
+        const bool bHolds = dwPos < g_dwDeviceCount && dwPos < g_PhoneLines.size() &&
+                            !g_PhoneLines[dwPos].m_bRemoved && wcscmp(g_PhoneLines[dwPos].m_szAddress, pszAddress) == 0;
+        return bHolds && AddressIndexCurrent() ? static_cast<LONG>(dwPos) : -2;
+    };
+    AcquireSRWLockShared(&g_AddressIndexLock);
+    LONG lPos = find();
+    ReleaseSRWLockShared(&g_AddressIndexLock);
+    if (lPos != -2) return lPos;
+    AcquireSRWLockExclusive(&g_AddressIndexLock);
+    IndexAddresses();
+    lPos = find();
+    ReleaseSRWLockExclusive(&g_AddressIndexLock);
+    return lPos < 0 ? -1 : lPos;
 }
 
 LONG GetLinePosFromPPCall(const PhoneCall* pPhoneCall) {

@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <deque>
+#include <string>
+#include <unordered_map>
 
 #include "model/PhoneCall.h"
 #include "model/PhoneLine.h"
@@ -17,6 +19,9 @@ extern DWORD g_dwPBXCallCounter;  // running number of generated calls, starts a
 
 // Appends zero-filled records until the table holds dwCount lines.
 void EnsureLineRecords(DWORD dwCount);
+// Lookups by address go through an index; whoever changes a line's
+// m_szAddress (ChangeLineAddress) calls this afterwards.
+void LineAddressesChanged();
 
 // The record at a valid position (0 .. g_dwDeviceCount-1), else null.
 PhoneLine* GetPhoneLine(LONG lLinePos);

@@ -21,7 +21,7 @@ int ORVO_ActivateCallMonitoring() {
     // The stream goes through the proxy like every other request.
     PreparePbxClient(g_EventClient, TRUE);
     g_EventClient.m_bStreaming = TRUE;
-    g_EventClient.SetMessageHandler(&ORVO_HandleMessage);
+    g_EventClient.SetMessageHandler(&ORVO_QueueMessage);
     g_EventClient.BeginStream();
     const std::wstring url = g_sBaseURL + L"/extensions/phone/calls";
     g_EventClient.SetURLDirect(url.c_str());
@@ -55,13 +55,15 @@ bool ReadCallEvent(const std::wstring& text, CallEvent& event) {
     return true;
 }
 
-void ORVO_HandleMessage(const std::wstring& text, const std::wstring& eventId) {
-    CFuncTrace trace(2, L"ORVO_HandleMessage", TracePrefix::Func, false);
-    CallEvent event;
+namespace {
+// Parses, judges and formats one message; false (traced) when it is no call event.
+bool PrepareCallEvent(const CFuncTrace& trace, const std::wstring& text, const std::wstring& eventId, CallEvent& event) {
     // Framing hands over whole events, so a message that does not parse is
     // broken in itself: it alone is lost.
-    if (!ReadCallEvent(text, event))
-        return trace.Warning(L"Rejected, not a JSON object (event id %s): %s", eventId.c_str(), text.c_str());
+    if (!ReadCallEvent(text, event)) {
+        trace.Warning(L"Rejected, not a JSON object (event id %s): %s", eventId.c_str(), text.c_str());
+        return false;
+    }
     if (event.direction.empty()) {
         // Judged before the numbers are formatted: the extension is compared with them as sent.
         event.direction = JudgeDirection(event);
@@ -69,6 +71,22 @@ void ORVO_HandleMessage(const std::wstring& text, const std::wstring& eventId) {
     }
     event.caller = FormatEventNumber(event.caller);
     event.callee = FormatEventNumber(event.callee);
+    return true;
+}
+}  // namespace
+
+void ORVO_HandleMessage(const std::wstring& text, const std::wstring& eventId) {
+    CFuncTrace trace(2, L"ORVO_HandleMessage", TracePrefix::Func, false);
+    CallEvent event;
+    if (!PrepareCallEvent(trace, text, eventId, event)) return;
     g_Manager.DispatchEvents(event.uuid, event.extension, event.caller, event.callee, event.state, event.direction);
+    Trace(2, L"Func.CGenericTSPIManager::APICALL < %s", text.c_str());
+}
+
+void ORVO_QueueMessage(const std::wstring& text, const std::wstring& eventId) {
+    CFuncTrace trace(2, L"ORVO_HandleMessage", TracePrefix::Func, false);
+    CallEvent event;
+    if (!PrepareCallEvent(trace, text, eventId, event)) return;
+    g_Manager.PostEvents(event.uuid, event.extension, event.caller, event.callee, event.state, event.direction);
     Trace(2, L"Func.CGenericTSPIManager::APICALL < %s", text.c_str());
 }

@@ -19,3 +19,6 @@ bool ReadCallEvent(const std::wstring& text, CallEvent& event);
 // its direction judged when it has none, numbers formatted, dispatched. A
 // message that is no call event is rejected with a trace line.
 void ORVO_HandleMessage(const std::wstring& text, const std::wstring& eventId);
+// The same for the stream: the event is queued for its line and the stream
+// read goes on at once; its messages follow in their own time.
+void ORVO_QueueMessage(const std::wstring& text, const std::wstring& eventId);

@@ -1,6 +1,8 @@
 // Many lines ringing at the same moment, as a hunt group or the start of a
 // shift gives: the PBX publishes the calls of fifty lines back to back, and
 // every call must reach TAPI whole, once, in its order and on its own line.
+// And a call centre's directory, larger than any fixed answer buffer: every
+// extension becomes a line with its own name and address.
 // ctest-lock: registry
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -19,6 +21,9 @@
 namespace {
 
 constexpr DWORD kLines = 50;
+// Its text (some 180 KB of JSON, twice that as UTF-16) is more than the
+// answer buffer a client starts with.
+constexpr DWORD kLargeDirectory = 2500;
 // The simulator numbers a generated directory from this extension on.
 constexpr DWORD kFirstExtension = 10000;
 const wchar_t kCaller[] = L"4930123456";
@@ -49,11 +54,7 @@ protected:
 
     // Every line started and opened, and the event stream held.
     void StartAndOpenLines() {
-        ASSERT_TRUE(m_host.Load(GetEnv(L"ORVO_TSP_PATH")));
-        DWORD dwLines = 0;
-        ASSERT_EQ(m_host.Start(&dwLines), 0);
-        m_bStarted = true;
-        ASSERT_EQ(dwLines, kLines);
+        ASSERT_NO_FATAL_FAILURE(StartLines(kLines));
         for (DWORD dwLine = 0; dwLine < kLines; ++dwLine) {
             HDRVLINE hdLine = nullptr;
             ASSERT_EQ(m_host.OpenLine(dwLine, LineHandle(dwLine), &hdLine), 0) << dwLine;
@@ -61,6 +62,14 @@ protected:
         const SimReply waited = m_sim.Control(L"POST", L"wait", L"{\"streams\":1,\"timeout_ms\":10000}");
         CJsonParserBase answer;
         ASSERT_TRUE(answer.Parse(waited.sBody.c_str()) && answer.GetBool(L"ok")) << ToUtf8(waited.sBody);
+    }
+
+    void StartLines(DWORD dwExpectedLines) {
+        ASSERT_TRUE(m_host.Load(GetEnv(L"ORVO_TSP_PATH")));
+        DWORD dwLines = 0;
+        ASSERT_EQ(m_host.Start(&dwLines), 0);
+        m_bStarted = true;
+        ASSERT_EQ(dwLines, dwExpectedLines);
     }
 
     size_t CountStates(DWORD dwState) const {
@@ -124,6 +133,26 @@ TEST_F(EventBurstTest, EveryCallOfABurstReachesItsOwnLineWholeOnceAndInOrder) {
         const auto* pInfo = reinterpret_cast<const LINECALLINFO*>(info.data());
         EXPECT_EQ(RecordText(info, pInfo->dwCalledIDSize, pInfo->dwCalledIDOffset), Extension(dwLine));
         EXPECT_EQ(RecordText(info, pInfo->dwCallerIDSize, pInfo->dwCallerIDOffset), kCaller);
+    }
+}
+
+TEST_F(EventBurstTest, EveryExtensionOfALargeDirectoryIsALineWithItsNameAndAddress) {
+    ASSERT_EQ(m_sim.Control(L"POST", L"extensions", L"{\"count\":" + std::to_wstring(kLargeDirectory) + L"}").dwStatus,
+              200u);
+    // Line names as "<user> <number>: <name>", so that the directory's names show.
+    ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"LineFormat", L"2"));
+    ASSERT_NO_FATAL_FAILURE(StartLines(kLargeDirectory));
+    for (DWORD dwLine = 0; dwLine < kLargeDirectory; ++dwLine) {
+        SCOPED_TRACE("line " + std::to_string(dwLine));
+        const std::wstring number = Extension(dwLine);
+        std::vector<BYTE> caps;
+        ASSERT_EQ(m_host.GetDevCaps(dwLine, 4096, &caps), 0);
+        const auto* pDevCaps = reinterpret_cast<const LINEDEVCAPS*>(caps.data());
+        ASSERT_EQ(RecordText(caps, pDevCaps->dwLineNameSize, pDevCaps->dwLineNameOffset),
+                  L"ORVO lena.muster " + number + L": Extension " + number);
+        ASSERT_EQ(m_host.GetAddressCaps(dwLine, 0, 4096, &caps), 0);
+        const auto* pAddressCaps = reinterpret_cast<const LINEADDRESSCAPS*>(caps.data());
+        ASSERT_EQ(RecordText(caps, pAddressCaps->dwAddressSize, pAddressCaps->dwAddressOffset), number);
     }
 }
 

@@ -172,6 +172,20 @@ TEST_F(HttpClientTest, LongAnswerIsStoredTruncatedWhileStreamingSeesAll) {
     EXPECT_EQ(body, client->m_sStreamed);
 }
 
+// An answer larger than the buffer a client starts with (a large directory)
+// is kept whole, and the next one fits at once.
+TEST_F(HttpClientTest, LongAnswerIsKeptWhole) {
+    std::wstring body;
+    for (int i = 0; body.size() < 3 * ClientAnswerSize / 2; ++i) body += std::to_wstring(i) + L",";
+    auto client = std::make_unique<CRecordingClient>();
+    for (int nQuery = 1; nQuery <= 2; ++nQuery) {
+        SCOPED_TRACE(nQuery);
+        ASSERT_TRUE(s_sim->AddFault(Reply(L"/v1/long", 200, body)));
+        EXPECT_EQ(TRUE, Query(*client, Url(L"/long")));
+        EXPECT_EQ(body, std::wstring(client->m_pszAnswer));
+    }
+}
+
 // A self-signed "localhost" certificate: nothing is sent unless certificate
 // errors are ignored.
 TEST(HttpsClientTest, SelfSignedCertificateIsAcceptedOnlyWhenErrorsAreIgnored) {

@@ -1,0 +1,256 @@
+#include "manager/CallEventScheduler.h"
+
+#include <functional>
+#include <mutex>
+#include <queue>
+#include <unordered_map>
+#include <vector>
+
+#include "log/Trace.h"
+#include "manager/ProviderLock.h"
+
+namespace {
+constexpr SIZE_T kStackCommit = 64 * 1024;
+
+struct Job {
+    LONG lLinePos;
+    std::wstring uuid;
+    CEventSteps steps;
+    HANDLE hDone;  // set when the event is over or dropped; null when nobody waits
+    ULONGLONG qwSeq;
+    bool bStarted = false;
+};
+
+// A running event whose next entry is due at qwDue; equal times keep posting order.
+struct DueJob {
+    ULONGLONG qwDue;
+    ULONGLONG qwSeq;
+    Job* pJob;
+    bool operator>(const DueJob& other) const {
+        return qwDue != other.qwDue ? qwDue > other.qwDue : qwSeq > other.qwSeq;
+    }
+};
+
+std::mutex g_Mutex;
+using CSchedulerGuard = std::lock_guard<std::mutex>;
+// Per line and per PBX call, the events not yet over in posting order; an
+// event runs when it is first in both.
+std::unordered_map<LONG, std::deque<Job*>> g_LineQueues;
+std::unordered_map<std::wstring, std::deque<Job*>> g_CallQueues;
+std::priority_queue<DueJob, std::vector<DueJob>, std::greater<>> g_Due;
+ULONGLONG g_qwNextSeq = 0;
+HANDLE g_hThread = nullptr;
+HANDLE g_hWake = nullptr;  // auto-reset: something was queued, or a stop
+volatile LONG g_lStop = 0;
+CallEventClock g_pfnClock = nullptr;
+
+ULONGLONG SteadyMilliseconds() {
+    // The performance counter: the tick count moves in steps of up to 16 ms
+    // on Windows, which would cut pauses short.
+    static const LONGLONG llFrequency = [] {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        return frequency.QuadPart;
+    }();
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return static_cast<ULONGLONG>(counter.QuadPart / llFrequency * 1000 + counter.QuadPart % llFrequency * 1000 / llFrequency);
+}
+
+ULONGLONG Now() {
+    CallEventClock pfnClock = g_pfnClock;
+    return pfnClock != nullptr ? pfnClock() : SteadyMilliseconds();
+}
+
+// With g_Mutex held: starts the event if it is first for its line and its call.
+void StartIfFirst(Job* pJob) {
+    if (pJob->bStarted || g_LineQueues[pJob->lLinePos].front() != pJob || g_CallQueues[pJob->uuid].front() != pJob)
+        return;
+    pJob->bStarted = true;
+    g_Due.push(DueJob{Now(), pJob->qwSeq, pJob});
+}
+
+template <typename Key>
+void RemoveFront(std::unordered_map<Key, std::deque<Job*>>& queues, const Key& key) {
+    auto entry = queues.find(key);
+    entry->second.pop_front();
+    if (entry->second.empty()) {
+        queues.erase(entry);
+    } else {
+        StartIfFirst(entry->second.front());
+    }
+}
+
+void Release(Job* pJob) {
+    if (pJob->hDone != nullptr) SetEvent(pJob->hDone);
+    delete pJob;
+}
+
+// With g_Mutex held: the event is over; the next ones of its line and call may start.
+void Finish(Job* pJob) {
+    const LONG lLinePos = pJob->lLinePos;
+    const std::wstring uuid = pJob->uuid;
+    Release(pJob);
+    RemoveFront(g_LineQueues, lLinePos);
+    RemoveFront(g_CallQueues, uuid);
+}
+
+// The ProviderLock, unless a stop comes first: a shutdown holds the lock
+// while it waits for this thread to end. The holders of the lock keep it
+// briefly, so the thread first only yields before it sleeps.
+bool EnterProviderLockUnlessStopped() {
+    constexpr int kYields = 64;
+    for (int nTry = 0; !TryEnterProviderLock(LockOwner::DispatchEvents, 0); ++nTry) {
+        if (g_lStop != 0) return false;
+        if (nTry < kYields) SwitchToThread();
+        else Sleep(1);
+    }
+    return true;
+}
+
+// Runs the event's steps up to its next pause, then queues it again for
+// when that pause is over, or finishes it.
+void Serve(Job* pJob) {
+    if (!pJob->steps.Empty() && pJob->steps.PauseInFront() == 0) {
+        if (!EnterProviderLockUnlessStopped()) return;
+        while (!pJob->steps.Empty() && pJob->steps.PauseInFront() == 0) pJob->steps.TakeFront()(pJob->steps);
+        LeaveProviderLock(LockOwner::DispatchEvents);
+    }
+    CSchedulerGuard guard(g_Mutex);
+    if (pJob->steps.Empty()) return Finish(pJob);
+    const DWORD dwPauseMs = pJob->steps.PauseInFront();
+    pJob->steps.TakeFront();
+    g_Due.push(DueJob{Now() + dwPauseMs, pJob->qwSeq, pJob});
+}
+
+DWORD WINAPI DeliveryThread(LPVOID) {
+    CFuncTrace trace(5, L"CallEventDeliveryThread", TracePrefix::None);
+    for (;;) {
+        Job* pJob = nullptr;
+        DWORD dwWaitMs = INFINITE;
+        {
+            CSchedulerGuard guard(g_Mutex);
+            if (g_lStop != 0) break;
+            if (!g_Due.empty()) {
+                const ULONGLONG qwNow = Now();
+                if (g_Due.top().qwDue <= qwNow) {
+                    pJob = g_Due.top().pJob;
+                    g_Due.pop();
+                } else {
+                    dwWaitMs = static_cast<DWORD>(g_Due.top().qwDue - qwNow);
+                }
+            }
+        }
+        if (pJob != nullptr) Serve(pJob);
+        else WaitForSingleObject(g_hWake, dwWaitMs);
+    }
+    trace.End();
+    HMODULE hReference = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&DeliveryThread), &hReference);
+    FreeLibraryAndExitThread(hReference, 0);
+}
+
+// With g_Mutex held. The thread holds a reference to the library, so that an
+// unload without a provider shutdown never takes its code away.
+bool EnsureDeliveryThread() {
+    if (g_hThread != nullptr) return true;
+    if (g_hWake == nullptr) g_hWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HMODULE hReference = nullptr;
+    if (g_hWake == nullptr || !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                                  reinterpret_cast<LPCWSTR>(&DeliveryThread), &hReference))
+        return false;
+    g_hThread = CreateThread(nullptr, kStackCommit, DeliveryThread, nullptr, 0, nullptr);
+    if (g_hThread == nullptr) {
+        Trace(0, L"Func.CallEventScheduler.Error.CreateThread %u", GetLastError());
+        FreeLibrary(hReference);
+        return false;
+    }
+    return true;
+}
+
+void Post(LONG lLinePos, const std::wstring& uuid, CEventSteps::Step first, HANDLE hDone) {
+    {
+        CSchedulerGuard guard(g_Mutex);
+        if (!EnsureDeliveryThread()) {
+            Trace(0, L"Func.CallEventScheduler.Error.Event dropped, no delivery thread");
+            if (hDone != nullptr) SetEvent(hDone);
+            return;
+        }
+        auto* pJob = new Job{lLinePos, uuid, {}, hDone, g_qwNextSeq++};
+        pJob->steps.Then(std::move(first));
+        g_LineQueues[lLinePos].push_back(pJob);
+        g_CallQueues[uuid].push_back(pJob);
+        StartIfFirst(pJob);
+    }
+    SetEvent(g_hWake);
+}
+}  // namespace
+
+CEventSteps::Step CEventSteps::TakeFront() {
+    Step step = std::move(m_entries.front().step);
+    m_entries.pop_front();
+    return step;
+}
+
+void PostCallEvent(LONG lLinePos, const std::wstring& uuid, CEventSteps::Step first) {
+    Post(lLinePos, uuid, std::move(first), nullptr);
+}
+
+void RunCallEvent(LONG lLinePos, const std::wstring& uuid, CEventSteps::Step first) {
+    if (ProviderLockHeldBy(GetCurrentThreadId())) {
+        // The delivery thread could not take the lock before this caller
+        // lets go of it: the event runs here, its pauses inside the caller's lock.
+        CEventSteps steps;
+        steps.Then(std::move(first));
+        while (!steps.Empty()) {
+            const DWORD dwPauseMs = steps.PauseInFront();
+            CEventSteps::Step step = steps.TakeFront();
+            if (step) step(steps);
+            else Sleep(dwPauseMs);
+        }
+        return;
+    }
+    HANDLE hDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (hDone == nullptr) return Trace(0, L"Func.RunCallEvent.Error.CreateEvent %u", GetLastError());
+    Post(lLinePos, uuid, std::move(first), hDone);
+    WaitForSingleObject(hDone, INFINITE);
+    CloseHandle(hDone);
+}
+
+void StopCallEventScheduler() {
+    CFuncTrace trace(2, L"StopCallEventScheduler");
+    HANDLE hThread = nullptr;
+    {
+        CSchedulerGuard guard(g_Mutex);
+        hThread = g_hThread;
+        g_hThread = nullptr;
+        InterlockedExchange(&g_lStop, 1);
+    }
+    if (hThread != nullptr) {
+        SetEvent(g_hWake);
+        // It leaves between two steps; a step is never cut short.
+        if (GetThreadId(hThread) != GetCurrentThreadId()) WaitForSingleObject(hThread, INFINITE);
+        CloseHandle(hThread);
+    }
+    CSchedulerGuard guard(g_Mutex);
+    size_t nDropped = 0;
+    for (auto& [lLinePos, jobs] : g_LineQueues) {
+        for (Job* pJob : jobs) Release(pJob);
+        nDropped += jobs.size();
+    }
+    g_LineQueues.clear();
+    g_CallQueues.clear();
+    g_Due = {};
+    InterlockedExchange(&g_lStop, 0);
+    trace.Var(L"dropped", L"%u", static_cast<DWORD>(nDropped));
+    trace.End();
+}
+
+void SetCallEventClock(CallEventClock pfnNow) {
+    {
+        CSchedulerGuard guard(g_Mutex);
+        g_pfnClock = pfnNow;
+    }
+    if (g_hWake != nullptr) SetEvent(g_hWake);
+}
