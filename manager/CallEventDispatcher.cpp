@@ -272,11 +272,11 @@ bool CGenericTSPIManager::QueueEvent(const std::wstring& uuid, const std::wstrin
         // remove lines at any time. A line keeps its position once it has one.
         CProviderLockGuard lock(LockOwner::DispatchEvents);
         lLinePos = GetPosFromAddress(extension.c_str());
-        if (lLinePos >= 0) trace.Var(L"m_htLine", L"%p", GetPhoneLine(lLinePos)->m_htLine);
-    }
-    if (lLinePos < 0) {
-        trace.Line(L"Abort.Wrong line pos");
-        return false;
+        if (lLinePos < 0) {
+            trace.Line(L"Abort.Wrong line pos");
+            return false;
+        }
+        trace.Var(L"m_htLine", L"%p", GetPhoneLine(lLinePos)->m_htLine);
     }
     LineEvent event{lLinePos, uuid, extension, caller, callee, direction, direction == L"inbound"};
     auto first = [this, event = std::move(event), state](CEventSteps& steps) { RunFirstStep(*this, event, state, steps); };
