@@ -97,8 +97,9 @@ TEST_F(ExtensionLinesTest, NewExtensionArrivesWithoutReinitializationAndEveryLin
     ASSERT_EQ(m_host.OpenLine(3, LineHandle(3), &hdLine24), 0);
     Ring(L"[\"24\"]", L"4930555");
     ASSERT_TRUE(WaitForState(3, LINECALLSTATE_OFFERING));
-    // No login and no new stream were needed for it.
-    EXPECT_TRUE(RequestsTo(L"POST", L"/v1/login").size() <= 1u);
+    // Neither a new login nor a new stream was needed for it: the start's own only.
+    EXPECT_EQ(RequestsTo(L"POST", L"/v1/login").size(), 1u);
+    EXPECT_EQ(RequestsTo(L"GET", L"/v1/extensions/phone/calls").size(), 1u);
 
     std::map<std::wstring, DWORD> withNew = PermanentIDs(4);
     ASSERT_EQ(withNew.size(), 4u);
