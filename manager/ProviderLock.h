@@ -97,6 +97,7 @@ constexpr DWORD AsyncCloseUnknownDialtoneThread = 62;
 constexpr DWORD InitResource = 64;
 constexpr DWORD ReinitializeDevices = 65;
 constexpr DWORD ClearCallsOfOfflineExtensions = 66;
+constexpr DWORD RefreshDirectory = 69;
 constexpr DWORD lineGetAddressID = 81;
 constexpr DWORD lineGetCallAddressID = 82;
 }  // namespace LockOwner

@@ -43,6 +43,12 @@ void FillNewCallStatus(LINECALLSTATUS* pStatus);
 // bSetSize the slot's size/offset pair is set too and the result tells
 // whether the slot's text changed (non-zero) or not (0).
 DWORD InsertNumberToCallInfo(PhoneCall* pPhoneCall, DWORD dwIndex, const wchar_t* pszNumber, BOOL bSetSize);
+// The name of the party whose number is in slot dwNumberIndex (kNumberCaller,
+// kNumberCalled or kNumberConnected) goes into the name slot after it, and
+// LINECALLPARTYID_NAME joins the party's ID flags; an empty or null name
+// empties the slot and leaves LINECALLPARTYID_ADDRESS alone. Non-zero when
+// the name or the flags changed.
+DWORD SetPartyName(PhoneCall* pPhoneCall, DWORD dwNumberIndex, const wchar_t* pszName);
 // 0 when number slot dwIndex of the LINECALLINFO buffer already holds pszText.
 int CompareCallNumber(const void* pStruct, DWORD dwIndex, const wchar_t* pszText);
 
