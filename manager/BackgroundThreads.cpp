@@ -22,6 +22,7 @@
 #include "manager/ProviderLock.h"
 #include "manager/ProviderState.h"
 #include "manager/RequestThreads.h"
+#include "manager/ServiceState.h"
 #include "model/EventDelivery.h"
 #include "model/LineTable.h"
 #include "pbx/EventStream.h"
@@ -151,11 +152,13 @@ DWORD WINAPI EventMonitorThread(LPVOID) {
             g_EventClient.m_dwIdleTimeoutMs = g_dwStreamIdleTimeout * 1000;
             const ULONGLONG qwStart = GetTickCount64();
             if (!HaveAccessToken()) {
+                NoteStreamDown();
                 if (!EndedByUs(g_SessionClient)) retryLater(L"No valid token", GetTickCount64() - qwStart);
                 continue;
             }
-            const int nOpened = ORVO_ActivateCallMonitoring();
+            const int nOpened = ORVO_ActivateCallMonitoring(&NoteStreamOpened);
             const ULONGLONG qwHeldMs = GetTickCount64() - qwStart;
+            NoteStreamDown();
             if (EndedByUs(g_EventClient)) continue;
             if (!nOpened) {
                 retryLater(L"Stream not opened", qwHeldMs);
@@ -229,6 +232,7 @@ DWORD WINAPI KeepAliveThread(LPVOID) {
             g_pManager->RefreshDirectory();
         }
         if (!g_KeepAlive.Running()) break;
+        CheckServiceState();
         if (++g_dwKeepAliveTicks % kTicksPerOfflineSweep == 0) ClearCallsOfOfflineExtensions();
     }
     ExitLibraryThread();
@@ -280,6 +284,7 @@ HANDLE ProviderStopEvent() { return StopEvent(); }
 void BeginProviderRun() {
     CSlotLockGuard slots(g_SlotLock);
     ResetEvent(StopEvent());
+    ResetServiceState();
 }
 
 void StartEventMonitor() {

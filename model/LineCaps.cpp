@@ -64,7 +64,7 @@ void FillDevCaps(LINEDEVCAPS* pCaps, DWORD dwPos, DWORD dwDeviceID) {
     pCaps->dwMaxNumActiveCalls = kCallSlots;
     pCaps->dwAnswerMode = LINEANSWERMODE_NONE;
     pCaps->dwRingModes = 1;
-    pCaps->dwLineStates = LINEDEVSTATE_OTHER | LINEDEVSTATE_NUMCALLS;
+    pCaps->dwLineStates = kDefaultLineStates;
     pCaps->dwNumTerminals = 1;
     pCaps->dwLineFeatures = LINEFEATURE_MAKECALL;
 }
@@ -145,7 +145,7 @@ void LineCapsInitLine(LONG lPos) {
 
     if ((line.m_pLineDevCaps = AllocRecord<LINEDEVCAPS>(kDevCapsBufferSize)) != nullptr) {
         line.m_dwAddressStates = LINEADDRESSSTATE_OTHER | LINEADDRESSSTATE_NUMCALLS;
-        line.m_dwLineStates = LINEDEVSTATE_OTHER | LINEDEVSTATE_NUMCALLS;
+        line.m_dwLineStates = kDefaultLineStates;
         FillDevCaps(line.m_pLineDevCaps, dwPos, line.m_dwDeviceID);
         ChangeLineName(dwPos, L"", g_Manager.GetFirstName(dwPos));
     }

@@ -21,6 +21,11 @@ constexpr DWORD kNewCallInfoStates = LINECALLINFOSTATE_OTHER | LINECALLINFOSTATE
 constexpr DWORD kReportedCallStates = LINECALLSTATE_IDLE | LINECALLSTATE_OFFERING | LINECALLSTATE_DIALTONE |
                                       LINECALLSTATE_DIALING | LINECALLSTATE_RINGBACK | LINECALLSTATE_CONNECTED |
                                       LINECALLSTATE_PROCEEDING | LINECALLSTATE_DISCONNECTED | LINECALLSTATE_UNKNOWN;
+// The line-state changes a line reports, and the ones TAPI hears of until an
+// application sets its own mask: the number of calls, and whether the line is
+// in service (out of service while the PBX cannot be reached). 0x8C1.
+constexpr DWORD kDefaultLineStates =
+    LINEDEVSTATE_OTHER | LINEDEVSTATE_NUMCALLS | LINEDEVSTATE_INSERVICE | LINEDEVSTATE_OUTOFSERVICE;
 
 // Builds the records of every line below the device count.
 void LineCapsInit();
