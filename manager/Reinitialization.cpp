@@ -3,13 +3,13 @@
 // directory read, and the lines brought in line with the directory.
 #include <string>
 
+#include "config/DiagnosticReports.h"
 #include "config/Settings.h"
-#include "log/DiagnosticReports.h"
 #include "log/Trace.h"
 #include "manager/BackgroundThreads.h"
 #include "manager/CGenericTSPIManager.h"
 #include "manager/DeviceSet.h"
-#include "manager/ProviderLock.h"
+#include "model/ProviderLock.h"
 #include "pbx/Session.h"
 
 void CGenericTSPIManager::ReinitializeDevices() {

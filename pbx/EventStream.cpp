@@ -3,7 +3,7 @@
 #include "http/CHTTPContactEvent.h"
 #include "json/CJsonParserBase.h"
 #include "log/Trace.h"
-#include "manager/CGenericTSPIManager.h"
+#include "pbx/CallEventSink.h"
 #include "pbx/Session.h"
 
 namespace {
@@ -12,7 +12,7 @@ namespace {
 constexpr size_t kShortNumberChars = 6;
 
 std::wstring FormatEventNumber(const std::wstring& number) {
-    if (number.size() > kShortNumberChars && number[0] != L'#') return g_Manager.CreateFormattedNumber(number);
+    if (number.size() > kShortNumberChars && number[0] != L'#') return g_CallEventSink.pfnFormatNumber(number);
     return number;
 }
 }  // namespace
@@ -79,7 +79,7 @@ void ORVO_HandleMessage(const std::wstring& text, const std::wstring& eventId) {
     CFuncTrace trace(2, L"ORVO_HandleMessage", TracePrefix::Func, false);
     CallEvent event;
     if (!PrepareCallEvent(trace, text, eventId, event)) return;
-    g_Manager.DispatchEvents(event.uuid, event.extension, event.caller, event.callee, event.state, event.direction);
+    g_CallEventSink.pfnDispatch(event);
     Trace(2, L"Func.CGenericTSPIManager::APICALL < %s", text.c_str());
 }
 
@@ -87,6 +87,6 @@ void ORVO_QueueMessage(const std::wstring& text, const std::wstring& eventId) {
     CFuncTrace trace(2, L"ORVO_HandleMessage", TracePrefix::Func, false);
     CallEvent event;
     if (!PrepareCallEvent(trace, text, eventId, event)) return;
-    g_Manager.PostEvents(event.uuid, event.extension, event.caller, event.callee, event.state, event.direction);
+    g_CallEventSink.pfnPost(event);
     Trace(2, L"Func.CGenericTSPIManager::APICALL < %s", text.c_str());
 }
