@@ -18,3 +18,9 @@ extern DWORD g_bIgnoreCertErrors;     // "IgnoreCertErrors" is 1: accept any ser
 extern DWORD g_dwStreamIdleTimeout;
 constexpr DWORD kDefaultStreamIdleTimeout = 300;
 constexpr DWORD kMaxStreamIdleTimeout = 86400;
+// "DirectoryRefreshSeconds": how often the PBX directory is read while the
+// provider runs, so that new and departed extensions show without a restart
+// (0 turns it off; missing: 300; at most 86400).
+extern DWORD g_dwDirectoryRefreshSeconds;
+constexpr DWORD kDefaultDirectoryRefreshSeconds = 300;
+constexpr DWORD kMaxDirectoryRefreshSeconds = 86400;

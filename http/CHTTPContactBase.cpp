@@ -411,6 +411,7 @@ BOOL CHTTPContactBase::ReadHeader(HINTERNET hRequest, DWORD dwInfoLevel) {
 
 BOOL CHTTPContactBase::ReadAnswer(HINTERNET hRequest) {
     if (!ReadHeader(hRequest, WINHTTP_QUERY_RAW_HEADERS_CRLF)) return FALSE;
+    if (m_bStreaming) OnHeaderRead();
     CAnswerDecoder decoder;
     size_t cchAnswer = 0;
     bool bCut = false;

@@ -51,6 +51,8 @@ public:
     // Receives every answer chunk of a streaming client as a private copy
     // that may be changed in place.
     virtual void OnData(wchar_t* pszChunk) {}
+    // A streaming answer's header has been read; its body follows.
+    virtual void OnHeaderRead() {}
 
     void ResetVars();
     BOOL Init();

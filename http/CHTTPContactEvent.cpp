@@ -26,9 +26,14 @@ void CHTTPContactEvent::OnData(wchar_t* pszChunk) {
         trace.Warning(L"Event longer than %u characters dropped", static_cast<DWORD>(CEventStreamFraming::MaxEventUnits));
     for (const StreamEvent& event : events) {
         if (m_pfnMessageHandler) {
-            m_pfnMessageHandler(event.sData, event.sId);
+            m_pfnMessageHandler(event.sData, event.sId, event.bOwnId);
         } else {
             trace.Warning(L"No handler for %s", event.sData.c_str());
         }
     }
+}
+
+void CHTTPContactEvent::OnHeaderRead() {
+    const int nStatus = LastStatusCode();
+    if ((nStatus == 200 || nStatus == 202) && m_pfnOpenedHandler) m_pfnOpenedHandler();
 }

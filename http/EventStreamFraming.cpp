@@ -9,6 +9,7 @@ void CEventStreamFraming::BeginStream() {
     m_sData.clear();
     // An id whose event never ended does not count.
     m_sIdBuffer = m_sLastEventId;
+    m_bIdInEvent = false;
     m_bLineStarted = false;
     m_bAfterCR = false;
     m_bStreamStart = true;
@@ -74,7 +75,10 @@ void CEventStreamFraming::TakeField(const std::wstring& sName, const std::wstrin
         m_sData += L'\n';
     } else if (sName == L"id") {
         // An id holding NUL is ignored by the format's rules.
-        if (sValue.find(L'\0') == std::wstring::npos) m_sIdBuffer = sValue;
+        if (sValue.find(L'\0') == std::wstring::npos) {
+            m_sIdBuffer = sValue;
+            m_bIdInEvent = true;
+        }
     }
     // "event", "retry" and unknown fields carry nothing the provider uses.
 }
@@ -87,13 +91,14 @@ void CEventStreamFraming::DeliverEvent(std::vector<StreamEvent>& events) {
         return;
     }
     // An empty line without data before it (after comments, or a second one) delivers nothing.
-    if (m_sData.empty()) return;
+    if (m_sData.empty()) return DropEvent();
     m_sData.pop_back();  // the LF after the last data line
-    events.push_back(StreamEvent{std::move(m_sData), m_sLastEventId});
+    events.push_back(StreamEvent{std::move(m_sData), m_sLastEventId, m_bIdInEvent});
     DropEvent();
 }
 
 void CEventStreamFraming::DropEvent() {
     m_sData.clear();
     m_bOversized = false;
+    m_bIdInEvent = false;
 }

@@ -16,6 +16,7 @@
 struct StreamEvent {
     std::wstring sData;  // its "data" lines joined with LF
     std::wstring sId;    // the last event id when it was delivered (empty when the server sent none)
+    bool bOwnId = false; // the event carried an "id" line of its own (else sId is an earlier event's)
 };
 
 class CEventStreamFraming {
@@ -30,6 +31,8 @@ public:
     // The next piece of the stream, as long as it is; the events it completes, in order.
     std::vector<StreamEvent> Feed(const WCHAR* pchText, size_t cch);
 
+    // A new run of the provider: no earlier event id is sent to the PBX again.
+    void ForgetLastEventId() { m_sLastEventId.clear(); m_sIdBuffer.clear(); }
     // The id of the last event delivered (the value a reconnection sends as Last-Event-ID).
     const std::wstring& LastEventId() const { return m_sLastEventId; }
     // Events dropped because they were longer than MaxEventUnits.
@@ -48,6 +51,7 @@ private:
     bool m_bLineStarted = false;   // the line being received has text (kept or, when too long, dropped)
     bool m_bAfterCR = false;       // the previous unit was a CR: an LF right after it ends no second line
     bool m_bStreamStart = true;    // nothing of this connection seen yet (a byte-order mark is skipped)
+    bool m_bIdInEvent = false;     // the event being received has an "id" line
     bool m_bOversized = false;     // the event being received grew too long; it is dropped at its end
     DWORD m_dwOversizedEvents = 0;
 };

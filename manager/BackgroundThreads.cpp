@@ -20,6 +20,7 @@
 #include "manager/LibraryThreads.h"
 #include "manager/LoginRecovery.h"
 #include "manager/RequestThreads.h"
+#include "manager/ServiceState.h"
 #include "model/EventDelivery.h"
 #include "model/LineTable.h"
 #include "model/ProviderLock.h"
@@ -151,11 +152,13 @@ DWORD WINAPI EventMonitorThread(LPVOID) {
             g_EventClient.m_dwIdleTimeoutMs = g_dwStreamIdleTimeout * 1000;
             const ULONGLONG qwStart = GetTickCount64();
             if (!HaveAccessToken()) {
+                NoteStreamDown();
                 if (!EndedByUs(g_SessionClient)) retryLater(L"No valid token", GetTickCount64() - qwStart);
                 continue;
             }
-            const int nOpened = ORVO_ActivateCallMonitoring();
+            const int nOpened = ORVO_ActivateCallMonitoring(&NoteStreamOpened);
             const ULONGLONG qwHeldMs = GetTickCount64() - qwStart;
+            NoteStreamDown();
             if (EndedByUs(g_EventClient)) continue;
             if (!nOpened) {
                 retryLater(L"Stream not opened", qwHeldMs);
@@ -195,10 +198,21 @@ void ClearCallsOfOfflineExtensions() {
     }
 }
 
+// Whether the periodic directory read is due (keep-alive thread only). The
+// period counts from the last read of the directory, a re-initialisation's included.
+bool DirectoryRefreshDue(ULONGLONG& qwLastRead) {
+    if (g_dwDirectoryRefreshSeconds == 0) return false;
+    const ULONGLONG qwNow = GetTickCount64();
+    if (qwNow - qwLastRead < static_cast<ULONGLONG>(g_dwDirectoryRefreshSeconds) * 1000) return false;
+    qwLastRead = qwNow;
+    return true;
+}
+
 // Login, directory and lines anew, as after the dialog's OK.
 DWORD WINAPI KeepAliveThread(LPVOID) {
     // A re-initialisation's login and directory read give up on a stop.
     SetThreadStopEvent(g_KeepAlive.hWake);
+    ULONGLONG qwLastDirectoryRead = GetTickCount64();
     while (g_KeepAlive.Pause(kKeepAliveTickMs)) {
         if (InterlockedExchange(&g_lNetworkChanged, 0) != 0) {
             Trace(2, L"CGenericTSPIManager::KeepAliveThread.Info.Reinit");
@@ -208,11 +222,17 @@ DWORD WINAPI KeepAliveThread(LPVOID) {
         if (InterlockedExchange(reinterpret_cast<volatile LONG*>(&g_pProviderSettings->ReinitRequested), 0) != 0) {
             Trace(2, L"CGenericTSPIManager::KeepAliveThread.Info.Reinit by config dialog");
             g_pManager->ReinitializeDevices();
+            qwLastDirectoryRead = GetTickCount64();
         } else if (LoginRetryDue()) {
             Trace(2, L"CGenericTSPIManager::KeepAliveThread.Info.Reinit after failed login");
             g_pManager->ReinitializeDevices();
+            qwLastDirectoryRead = GetTickCount64();
+        } else if (!LoginRetryPending() && DirectoryRefreshDue(qwLastDirectoryRead)) {
+            Trace(2, L"CGenericTSPIManager::KeepAliveThread.Info.Directory refresh");
+            g_pManager->RefreshDirectory();
         }
         if (!g_KeepAlive.Running()) break;
+        CheckServiceState();
         if (++g_dwKeepAliveTicks % kTicksPerOfflineSweep == 0) ClearCallsOfOfflineExtensions();
     }
     ExitLibraryThread();
@@ -264,6 +284,7 @@ HANDLE ProviderStopEvent() { return StopEvent(); }
 void BeginProviderRun() {
     CSlotLockGuard slots(g_SlotLock);
     ResetEvent(StopEvent());
+    ResetServiceState();
 }
 
 void StartEventMonitor() {

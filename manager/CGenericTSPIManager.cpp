@@ -15,7 +15,10 @@ CGenericTSPIManager::CGenericTSPIManager() {
     // What the line records and the event stream need of the manager.
     g_LineDirectory = {[](DWORD dwDeviceIndex) { return g_pManager->GetFirstName(dwDeviceIndex); },
                        [](DWORD dwDeviceIndex) { return g_pManager->GetFirstAddress(dwDeviceIndex); },
-                       [](DWORD dwDeviceIndex) { return g_pManager->GetFirstDeviceNumber(dwDeviceIndex); }};
+                       [](DWORD dwDeviceIndex) { return g_pManager->GetFirstDeviceNumber(dwDeviceIndex); },
+                       [](DWORD dwDeviceIndex, DWORD dwPreferred) {
+                           return g_pManager->GetPermanentLineNumber(dwDeviceIndex, dwPreferred);
+                       }};
     g_CallEventSink = {[](const std::wstring& number) { return g_pManager->CreateFormattedNumber(number); },
                        [](const CallEvent& e) {
                            g_pManager->DispatchEvents(e.uuid, e.extension, e.caller, e.callee, e.state, e.direction);

@@ -3,9 +3,10 @@
 // process-wide. Its operations live in the files of their concern:
 //   CGenericTSPIManager.cpp  construction, the trace-only hooks
 //   StartUp.cpp              AttachInstance, InitResource, ProviderInit(2), ProviderShutdown
-//   Reinitialization.cpp     ReinitializeDevices (the device set of DeviceSet.cpp
-//                            brought in line with the PBX directory while running)
+//   Reinitialization.cpp     ReinitializeDevices, RefreshDirectory (the device set of
+//                            DeviceSet.cpp brought in line with the PBX directory while running)
 //   LineNames.cpp            GetFirstName, GetFirstAddress, GetFirstDeviceNumber
+//   PermanentLineIDs.cpp     GetPermanentLineNumber
 //   LineControl.cpp          LineOpen, LineClose
 //   OutgoingCalls.cpp        LineMakeCall, LineDrop (to the PBX, completed by a reply thread)
 //   BackgroundThreads.cpp    event monitor, keep-alive, network observer, reply requests
@@ -54,6 +55,11 @@ public:
     // ProviderLock (run by the keep-alive thread when a re-initialisation is
     // requested). A failed login or directory read changes no line.
     void ReinitializeDevices();
+    // Reinitialization.cpp: the periodic directory read (keep-alive thread):
+    // the directory read without any lock and without a new login (the token
+    // is renewed only when it needs it), applied like a re-initialisation's.
+    // A failed read changes no line; the event stream is left running.
+    void RefreshDirectory();
     void ProviderInstall() override;
     void ProviderRemove() override;
     void ProviderShutdown() override;
@@ -86,6 +92,11 @@ public:
     // ConfigDialog.cpp: the dialog's connection test and status field.
     void CheckConnection();
     void ShowLastLoginState();
+    // PermanentLineIDs.cpp: the low 16 bits of the permanent line ID of the
+    // extension at the device index, remembered per extension in the registry
+    // (a new extension gets dwPreferred when no extension ever had it, else a
+    // number none ever had); 0 when none can be remembered.
+    DWORD GetPermanentLineNumber(DWORD dwDeviceIndex, DWORD dwPreferred);
     // A number reported by the PBX in the user's chosen number format.
     std::wstring CreateFormattedNumber(const std::wstring& number);
 

@@ -13,6 +13,7 @@
 #include "manager/CallEventScheduler.h"
 #include "manager/CallNumbers.h"
 #include "manager/DialtoneCloser.h"
+#include "manager/PartyNames.h"
 #include "model/EventDelivery.h"
 #include "model/LineCaps.h"
 #include "model/LineTable.h"
@@ -58,13 +59,14 @@ void RaiseInfo(LONG lLinePos, LONG lCallPos, DWORD dwInfoStates) {
     RaiseCallMsg(lLinePos, lCallPos, LINE_CALLINFO, dwInfoStates, 0, 0);
 }
 
-// Caller and called number and the call number, written without an event.
+// Caller and called number (with the names of the account's extensions) and
+// the call number, written without an event.
 void WriteCallNumbers(LONG lLinePos, LONG lCallPos, const std::wstring& caller, const std::wstring& callee,
                       DWORD dwNumber) {
     PhoneCall* pCall = GetPhoneCall(lLinePos, lCallPos);
     if (pCall == nullptr || pCall->m_pLineCallInfo == nullptr) return;
-    InsertNumberToCallInfo(pCall, kNumberCaller, caller.c_str(), 1);
-    InsertNumberToCallInfo(pCall, kNumberCalled, callee.c_str(), 1);
+    WritePartyID(pCall, kNumberCaller, caller);
+    WritePartyID(pCall, kNumberCalled, callee);
     pCall->m_pLineCallInfo->dwCallID = dwNumber;
     NoteCallLine(dwNumber, static_cast<DWORD>(lLinePos));
 }
@@ -178,7 +180,8 @@ BranchAbort Ring(const LineEvent& e, CEventSteps& steps) {
     // One PBX call offered to several extensions has one number on all their lines.
     DWORD dwNumber = LookUpCallNumber(e.uuid);
     if (dwNumber == 0) dwNumber = AssignCallNumber(e.uuid);
-    LONG lCallPos = GenerateNewCall(static_cast<DWORD>(e.lLinePos), nullptr, LINECALLORIGIN_INTERNAL,
+    // A CRM tells a colleague's call from a customer's by its origin.
+    LONG lCallPos = GenerateNewCall(static_cast<DWORD>(e.lLinePos), nullptr, InboundCallOrigin(e.caller),
                                     g_dwPBXCallCounter, dwNumber, -1);
     if (lCallPos < 0) return nullptr;
     SendLineAddressStateMessage(e.lLinePos);
@@ -206,7 +209,7 @@ BranchAbort Answer(CGenericTSPIManager& manager, const LineEvent& e) {
     if (lCallPos < 0) return nullptr;
     PhoneCall* pCall = GetPhoneCall(e.lLinePos, lCallPos);
     const bool bInbound = e.direction.empty() ? CallCameIn(pCall) : e.bInbound;
-    InsertNumberToCallInfo(pCall, kNumberConnected, (bInbound ? e.caller : e.callee).c_str(), 1);
+    WritePartyID(pCall, kNumberConnected, bInbound ? e.caller : e.callee);
     RaiseState(e.lLinePos, lCallPos, LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE);
     RaiseInfo(e.lLinePos, lCallPos, LINECALLINFOSTATE_CONNECTEDID);
     return nullptr;
@@ -272,11 +275,11 @@ bool CGenericTSPIManager::QueueEvent(const std::wstring& uuid, const std::wstrin
         // remove lines at any time. A line keeps its position once it has one.
         CProviderLockGuard lock(LockOwner::DispatchEvents);
         lLinePos = GetPosFromAddress(extension.c_str());
-        if (lLinePos >= 0) trace.Var(L"m_htLine", L"%p", GetPhoneLine(lLinePos)->m_htLine);
-    }
-    if (lLinePos < 0) {
-        trace.Line(L"Abort.Wrong line pos");
-        return false;
+        if (lLinePos < 0) {
+            trace.Line(L"Abort.Wrong line pos");
+            return false;
+        }
+        trace.Var(L"m_htLine", L"%p", GetPhoneLine(lLinePos)->m_htLine);
     }
     LineEvent event{lLinePos, uuid, extension, caller, callee, direction, direction == L"inbound"};
     auto first = [this, event = std::move(event), state](CEventSteps& steps) { RunFirstStep(*this, event, state, steps); };

@@ -42,3 +42,9 @@ bool LoginRetryDue() {
     recovery.qwDue = 0;
     return true;
 }
+
+bool LoginRetryPending() {
+    CLoginRecovery& recovery = Recovery();
+    std::lock_guard<std::mutex> guard(recovery.lock);
+    return recovery.qwDue != 0;
+}

@@ -11,3 +11,5 @@
 DWORD NoteLoginOutcome(bool bLoggedIn);
 // True once per failure, when its pause has passed (the keep-alive tick).
 bool LoginRetryDue();
+// A failed login waits for its next try: the directory is not worth asking for meanwhile.
+bool LoginRetryPending();

@@ -1,6 +1,8 @@
 // A re-initialisation while the provider runs (the configuration dialog
 // asked for it, or the lines could not be had at start-up): a new login and
-// directory read, and the lines brought in line with the directory.
+// directory read, and the lines brought in line with the directory. The
+// periodic directory refresh applies the directory the same way, without the
+// new login.
 #include <string>
 
 #include "config/DiagnosticReports.h"
@@ -10,6 +12,7 @@
 #include "manager/CGenericTSPIManager.h"
 #include "manager/DeviceSet.h"
 #include "model/ProviderLock.h"
+#include "pbx/ExtensionDirectory.h"
 #include "pbx/Session.h"
 
 void CGenericTSPIManager::ReinitializeDevices() {
@@ -40,6 +43,34 @@ void CGenericTSPIManager::ReinitializeDevices() {
         trace.Var(L"m_hMonitorThread", L"0x%p", EventMonitorHandle());
     } catch (...) {
         trace.Warning(L"Exception, re-initialisation abandoned");
+    }
+    trace.End();
+}
+
+void CGenericTSPIManager::RefreshDirectory() {
+    CFuncTrace trace(2, L"CGenericTSPIManager::RefreshDirectory");
+    // Runs on the keep-alive thread: nothing may end it.
+    try {
+        if (g_sBaseURL.empty()) return trace.End();
+        // Read without any lock; the token is renewed only when it needs it.
+        std::vector<ExtensionInfo> directory;
+        if (!ReadExtensionDirectory(directory)) {
+            trace.Warning(L"Directory not read, the lines stay as they are");
+            return trace.End();
+        }
+        DWORD dwLinesInUse = 0;
+        DeviceSetChanges changes;
+        {
+            CProviderLockGuard lock(LockOwner::RefreshDirectory);
+            changes = ApplyDirectory(directory);
+            dwLinesInUse = CountLinesInUse();
+        }
+        trace.Var(L"changes", L"created %u removed %u renamed %u", changes.dwCreated, changes.dwRemoved,
+                  changes.dwRenamed);
+        // The first lines of an account that had none need the event stream.
+        if (dwLinesInUse != 0 && EventMonitorHandle() == nullptr) StartEventMonitor();
+    } catch (...) {
+        trace.Warning(L"Exception, directory refresh abandoned");
     }
     trace.End();
 }

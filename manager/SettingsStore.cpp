@@ -88,6 +88,10 @@ void ReadPbxConnection(CRegTool& key) {
     key.ReadDword(L"StreamIdleTimeout", &dwIdleTimeout, 0);
     if (dwIdleTimeout == 0) dwIdleTimeout = kDefaultStreamIdleTimeout;
     g_dwStreamIdleTimeout = dwIdleTimeout < kMaxStreamIdleTimeout ? dwIdleTimeout : kMaxStreamIdleTimeout;
+    // A missing value keeps the default; an explicit 0 turns the refresh off.
+    DWORD dwRefresh = kDefaultDirectoryRefreshSeconds;
+    key.ReadDword(L"DirectoryRefreshSeconds", &dwRefresh, kDefaultDirectoryRefreshSeconds);
+    g_dwDirectoryRefreshSeconds = dwRefresh < kMaxDirectoryRefreshSeconds ? dwRefresh : kMaxDirectoryRefreshSeconds;
 }
 }  // namespace
 

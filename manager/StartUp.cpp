@@ -107,6 +107,7 @@ void TraceStartUpBanner(const wchar_t* pszFileDescription, const CVersionTool& v
     if (g_szApiBaseUrl[0] == L'\0') trace.Warning(L"Invalid API base URL: nothing is sent to the PBX");
     trace.Var(L"IgnoreCertErrors", L"%u", g_bIgnoreCertErrors);
     trace.Var(L"StreamIdleTimeout", L"%u", g_dwStreamIdleTimeout);
+    trace.Var(L"DirectoryRefreshSeconds", L"%u", g_dwDirectoryRefreshSeconds);
     trace.Var(L"ProductVersion", L"%s", version.m_szProductVersion);
     trace.Var(L"FileVersion", L"%s", version.m_szFileVersion);
     trace.Info(L"SHARED_FILE_NAME %s", g_SharedMem.Name());

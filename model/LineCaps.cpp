@@ -44,11 +44,17 @@ void AppendVarString(void* pRecord, DWORD* pdwOffset, const wchar_t* pszText, DW
     *pdwOffset += *pdwSize + sizeof(wchar_t);
 }
 
-DWORD PermanentLineID(DWORD dwDeviceID) { return ((g_dwPermanentProviderID & 0xFFFF) << 16) | (dwDeviceID & 0xFFFF); }
+// The provider's permanent ID above the line's own number: the one its
+// extension keeps across restarts, else the low bits of the device ID.
+DWORD PermanentLineID(DWORD dwPos, DWORD dwDeviceID) {
+    DWORD dwNumber = g_LineDirectory.pfnPermanentLineNumber(dwPos, dwDeviceID & 0xFFFF);
+    if (dwNumber == 0) dwNumber = dwDeviceID & 0xFFFF;
+    return ((g_dwPermanentProviderID & 0xFFFF) << 16) | dwNumber;
+}
 
-void FillDevCaps(LINEDEVCAPS* pCaps, DWORD dwDeviceID) {
+void FillDevCaps(LINEDEVCAPS* pCaps, DWORD dwPos, DWORD dwDeviceID) {
     pCaps->dwTotalSize = sizeof(LINEDEVCAPS);
-    pCaps->dwPermanentLineID = PermanentLineID(dwDeviceID);
+    pCaps->dwPermanentLineID = PermanentLineID(dwPos, dwDeviceID);
     pCaps->dwStringFormat = STRINGFORMAT_UNICODE;
     pCaps->dwAddressModes = LINEADDRESSMODE_DIALABLEADDR;
     pCaps->dwNumAddresses = 1;
@@ -58,7 +64,7 @@ void FillDevCaps(LINEDEVCAPS* pCaps, DWORD dwDeviceID) {
     pCaps->dwMaxNumActiveCalls = kCallSlots;
     pCaps->dwAnswerMode = LINEANSWERMODE_NONE;
     pCaps->dwRingModes = 1;
-    pCaps->dwLineStates = LINEDEVSTATE_OTHER | LINEDEVSTATE_NUMCALLS;
+    pCaps->dwLineStates = kDefaultLineStates;
     pCaps->dwNumTerminals = 1;
     pCaps->dwLineFeatures = LINEFEATURE_MAKECALL;
 }
@@ -70,9 +76,10 @@ void FillAddressCaps(LINEADDRESSCAPS* pCaps, DWORD dwDeviceID) {
     pCaps->dwAddressStates = LINEADDRESSSTATE_OTHER | LINEADDRESSSTATE_NUMCALLS;
     pCaps->dwCallInfoStates = LINECALLINFOSTATE_CALLID | LINECALLINFOSTATE_ORIGIN | LINECALLINFOSTATE_CALLERID |
                               LINECALLINFOSTATE_CALLEDID | LINECALLINFOSTATE_CONNECTEDID;
-    pCaps->dwCallerIDFlags = LINECALLPARTYID_ADDRESS;
-    pCaps->dwCalledIDFlags = LINECALLPARTYID_ADDRESS;
-    pCaps->dwConnectedIDFlags = LINECALLPARTYID_ADDRESS;
+    // The account's own extensions are reported with their directory names.
+    pCaps->dwCallerIDFlags = LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME;
+    pCaps->dwCalledIDFlags = LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME;
+    pCaps->dwConnectedIDFlags = LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME;
     pCaps->dwRedirectionIDFlags = LINECALLPARTYID_ADDRESS;
     pCaps->dwRedirectingIDFlags = LINECALLPARTYID_ADDRESS;
     pCaps->dwCallStates = kReportedCallStates;
@@ -138,8 +145,8 @@ void LineCapsInitLine(LONG lPos) {
 
     if ((line.m_pLineDevCaps = AllocRecord<LINEDEVCAPS>(kDevCapsBufferSize)) != nullptr) {
         line.m_dwAddressStates = LINEADDRESSSTATE_OTHER | LINEADDRESSSTATE_NUMCALLS;
-        line.m_dwLineStates = LINEDEVSTATE_OTHER | LINEDEVSTATE_NUMCALLS;
-        FillDevCaps(line.m_pLineDevCaps, line.m_dwDeviceID);
+        line.m_dwLineStates = kDefaultLineStates;
+        FillDevCaps(line.m_pLineDevCaps, dwPos, line.m_dwDeviceID);
         ChangeLineName(dwPos, L"", g_LineDirectory.pfnFirstName(dwPos));
     }
     if ((line.m_pLineAddressCaps = AllocRecord<LINEADDRESSCAPS>(kAddressCapsBufferSize)) != nullptr) {
@@ -177,7 +184,9 @@ void SetLineDeviceID(DWORD dwPos, DWORD dwDeviceID) {
     PhoneLine* pLine = GetPhoneLine(static_cast<LONG>(dwPos));
     if (pLine == nullptr) return trace.Line(L"Abort.Warning.Bad line pos %u", dwPos);
     pLine->m_dwDeviceID = dwDeviceID;
-    if (pLine->m_pLineDevCaps != nullptr) pLine->m_pLineDevCaps->dwPermanentLineID = PermanentLineID(dwDeviceID);
+    // A line created while running has its permanent ID already; it stays.
+    if (pLine->m_pLineDevCaps != nullptr && dwDeviceID != kNoDeviceID)
+        pLine->m_pLineDevCaps->dwPermanentLineID = PermanentLineID(dwPos, dwDeviceID);
     if (pLine->m_pLineAddressCaps != nullptr) pLine->m_pLineAddressCaps->dwLineDeviceID = dwDeviceID;
     for (PhoneCall* pCall : pLine->m_pPhoneCall)
         if (pCall != nullptr && pCall->m_pLineCallInfo != nullptr) pCall->m_pLineCallInfo->dwLineDeviceID = dwDeviceID;
@@ -284,6 +293,40 @@ DWORD InsertNumberToCallInfo(PhoneCall* pPhoneCall, DWORD dwIndex, const wchar_t
     pPair[1] = dwOffset;
     trace.Line(L"End.Result %d", nChanged);
     return nChanged != 0 ? 1 : 0;
+}
+
+DWORD SetPartyName(PhoneCall* pPhoneCall, DWORD dwNumberIndex, const wchar_t* pszName) {
+    CFuncTrace trace(3, L"SetPartyName");
+    trace.Param(L"_dwNumberIndex", L"%u", dwNumberIndex);
+    trace.Param(L"_pszName", L"%s", pszName != nullptr ? pszName : L"NULL");
+    DWORD* pdwFlags = nullptr;
+    if (pPhoneCall != nullptr && pPhoneCall->m_pLineCallInfo != nullptr) {
+        LINECALLINFO* pInfo = pPhoneCall->m_pLineCallInfo;
+        if (dwNumberIndex == kNumberCaller) pdwFlags = &pInfo->dwCallerIDFlags;
+        if (dwNumberIndex == kNumberCalled) pdwFlags = &pInfo->dwCalledIDFlags;
+        if (dwNumberIndex == kNumberConnected) pdwFlags = &pInfo->dwConnectedIDFlags;
+    }
+    if (pdwFlags == nullptr) {
+        trace.Warning(L"Bad pointer");
+        return 0;
+    }
+    const DWORD dwNameIndex = dwNumberIndex + 1;
+    const bool bName = pszName != nullptr && pszName[0] != L'\0';
+    const DWORD dwFlags = bName ? LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME : LINECALLPARTYID_ADDRESS;
+    const bool bChanged = CompareCallNumber(pPhoneCall->m_pLineCallInfo, dwNameIndex, bName ? pszName : L"") != 0 ||
+                          *pdwFlags != dwFlags;
+    *pdwFlags = dwFlags;
+    if (bName) {
+        InsertNumberToCallInfo(pPhoneCall, dwNameIndex, pszName, 1);
+    } else {
+        // No name: an empty slot, as TAPI expects of a party without one.
+        LINECALLINFO* pInfo = pPhoneCall->m_pLineCallInfo;
+        std::memset(reinterpret_cast<BYTE*>(pInfo) + NumberSlotOffset(dwNameIndex), 0, kCallInfoSlotBytes);
+        auto* pPair = reinterpret_cast<DWORD*>(reinterpret_cast<BYTE*>(pInfo) + kNumberSlotFields[dwNameIndex]);
+        pPair[0] = pPair[1] = 0;
+    }
+    trace.Line(L"End.Result %d", bChanged ? 1 : 0);
+    return bChanged ? 1 : 0;
 }
 
 int CompareCallNumber(const void* pStruct, DWORD dwIndex, const wchar_t* pszText) {

@@ -21,6 +21,11 @@ constexpr DWORD kNewCallInfoStates = LINECALLINFOSTATE_OTHER | LINECALLINFOSTATE
 constexpr DWORD kReportedCallStates = LINECALLSTATE_IDLE | LINECALLSTATE_OFFERING | LINECALLSTATE_DIALTONE |
                                       LINECALLSTATE_DIALING | LINECALLSTATE_RINGBACK | LINECALLSTATE_CONNECTED |
                                       LINECALLSTATE_PROCEEDING | LINECALLSTATE_DISCONNECTED | LINECALLSTATE_UNKNOWN;
+// The line-state changes a line reports, and the ones TAPI hears of until an
+// application sets its own mask: the number of calls, and whether the line is
+// in service (out of service while the PBX cannot be reached). 0x8C1.
+constexpr DWORD kDefaultLineStates =
+    LINEDEVSTATE_OTHER | LINEDEVSTATE_NUMCALLS | LINEDEVSTATE_INSERVICE | LINEDEVSTATE_OUTOFSERVICE;
 
 // Builds the records of every line below the device count.
 void LineCapsInit();
@@ -43,6 +48,12 @@ void FillNewCallStatus(LINECALLSTATUS* pStatus);
 // bSetSize the slot's size/offset pair is set too and the result tells
 // whether the slot's text changed (non-zero) or not (0).
 DWORD InsertNumberToCallInfo(PhoneCall* pPhoneCall, DWORD dwIndex, const wchar_t* pszNumber, BOOL bSetSize);
+// The name of the party whose number is in slot dwNumberIndex (kNumberCaller,
+// kNumberCalled or kNumberConnected) goes into the name slot after it, and
+// LINECALLPARTYID_NAME joins the party's ID flags; an empty or null name
+// empties the slot and leaves LINECALLPARTYID_ADDRESS alone. Non-zero when
+// the name or the flags changed.
+DWORD SetPartyName(PhoneCall* pPhoneCall, DWORD dwNumberIndex, const wchar_t* pszName);
 // 0 when number slot dwIndex of the LINECALLINFO buffer already holds pszText.
 int CompareCallNumber(const void* pStruct, DWORD dwIndex, const wchar_t* pszText);
 

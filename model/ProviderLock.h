@@ -13,7 +13,9 @@
 //   5. login-recovery lock   manager/LoginRecovery.cpp: the back-off of the
 //                            background login
 //   6. proxy lock            http/ProxySettings.cpp: the remembered proxy
-//   7. log locks             log/CLoggingFile.h: one per log object, around a
+//   7. calls-heard lock      pbx/EventStream.cpp: the calls heard of on the
+//                            current stream (nothing is taken inside it)
+//   8. log locks             log/CLoggingFile.h: one per log object, around a
 //                            whole write (every lock above may trace)
 // The locks 1 and 2 are held across PBX requests; everything below them
 // is held briefly. So the ProviderLock is never held while waiting for the
@@ -97,6 +99,9 @@ constexpr DWORD AsyncCloseUnknownDialtoneThread = 62;
 constexpr DWORD InitResource = 64;
 constexpr DWORD ReinitializeDevices = 65;
 constexpr DWORD ClearCallsOfOfflineExtensions = 66;
+constexpr DWORD ServiceState = 67;
+constexpr DWORD ClearStaleCalls = 68;
+constexpr DWORD RefreshDirectory = 69;
 constexpr DWORD lineGetAddressID = 81;
 constexpr DWORD lineGetCallAddressID = 82;
 }  // namespace LockOwner

@@ -1,35 +1,93 @@
 #include "pbx/EventStream.h"
 
+#include <mutex>
+#include <set>
+
 #include "http/CHTTPContactEvent.h"
 #include "json/CJsonParserBase.h"
 #include "log/Trace.h"
 #include "pbx/CallEventSink.h"
+#include "pbx/DeliveredEvents.h"
 #include "pbx/Session.h"
 
 namespace {
 // Numbers longer than this, unless they start with "#" (a service code), are
 // shown in the user's number format.
 constexpr size_t kShortNumberChars = 6;
+constexpr size_t kMaxResumeIdChars = 256;
 
 std::wstring FormatEventNumber(const std::wstring& number) {
     if (number.size() > kShortNumberChars && number[0] != L'#') return g_CallEventSink.pfnFormatNumber(number);
     return number;
 }
+
+// Calls heard of on the current stream. Written by the event monitor, read by
+// the keep-alive thread's stale-call check; a leaf lock, held only around the
+// set. Bounded: once full, every call counts as heard of, so that nothing is
+// taken for stale on a guess.
+constexpr size_t kMaxCallsHeard = 4096;
+std::mutex g_CallsHeardLock;
+std::set<std::wstring> g_CallsHeard;
+bool g_bCallsHeardFull = false;
+
+void ForgetCallsHeard() {
+    std::lock_guard<std::mutex> guard(g_CallsHeardLock);
+    g_CallsHeard.clear();
+    g_bCallsHeardFull = false;
+}
+
+void NoteCallHeard(const std::wstring& uuid) {
+    std::lock_guard<std::mutex> guard(g_CallsHeardLock);
+    if (g_bCallsHeardFull) return;
+    if (g_CallsHeard.size() >= kMaxCallsHeard) {
+        g_bCallsHeardFull = true;
+        g_CallsHeard.clear();
+        return;
+    }
+    g_CallsHeard.insert(uuid);
+}
+
+// Only the event monitor thread delivers events.
+CDeliveredEvents g_Delivered;
 }  // namespace
 
-int ORVO_ActivateCallMonitoring() {
+bool CallHeardOnCurrentStream(const std::wstring& uuid) {
+    std::lock_guard<std::mutex> guard(g_CallsHeardLock);
+    return g_bCallsHeardFull || g_CallsHeard.count(uuid) != 0;
+}
+
+void ForgetEventHistory() {
+    g_EventClient.ForgetLastEventId();
+    g_Delivered.Forget();
+}
+
+int ORVO_ActivateCallMonitoring(const std::function<void()>& onOpened) {
     // The stream goes through the proxy like every other request.
     PreparePbxClient(g_EventClient, TRUE);
     g_EventClient.m_bStreaming = TRUE;
     g_EventClient.SetMessageHandler(&ORVO_QueueMessage);
+    g_EventClient.SetOpenedHandler([&onOpened] {
+        ForgetCallsHeard();
+        if (onOpened) onOpened();
+    });
     g_EventClient.BeginStream();
     const std::wstring url = g_sBaseURL + L"/extensions/phone/calls";
     g_EventClient.SetURLDirect(url.c_str());
     g_EventClient.SetSData(nullptr);
+    // A reconnection names the last event it has, so that the PBX can send
+    // what came meanwhile. Framing ends an id at a line end, so it cannot
+    // break out of its header line.
+    // An id too long for the header buffer is not sent: it would push the
+    // authorisation out of the request.
+    const std::wstring lastEventId = g_EventClient.LastEventId();
+    const std::wstring resume = lastEventId.empty() || lastEventId.size() > kMaxResumeIdChars
+                                    ? std::wstring()
+                                    : L"Last-Event-ID: " + lastEventId + L"\r\n";
     g_EventClient.SetSHeader(
-        L"Accept: text/event-stream\r\nContent-Type: application/json\r\nAuthorization: Bearer %s\r\n\r\n",
-        CurrentAccessToken().c_str());
+        L"Accept: text/event-stream\r\nContent-Type: application/json\r\n%sAuthorization: Bearer %s\r\n\r\n",
+        resume.c_str(), CurrentAccessToken().c_str());
     int nResult = g_EventClient.IsSuccessful(g_EventClient.RunQuery(L"GET", 1, 0xFFFFFFFF, TRUE, TRUE));
+    g_EventClient.SetOpenedHandler(nullptr);
     // A stream given up because its thread is asked to stop or reconnect is
     // not written out: masking a full answer buffer takes seconds, which a
     // stop must not wait for.
@@ -56,8 +114,16 @@ bool ReadCallEvent(const std::wstring& text, CallEvent& event) {
 }
 
 namespace {
-// Parses, judges and formats one message; false (traced) when it is no call event.
-bool PrepareCallEvent(const CFuncTrace& trace, const std::wstring& text, const std::wstring& eventId, CallEvent& event) {
+// Parses, judges and formats one message; false (traced) when it is no call
+// event or one already delivered: a replay may start before the last event
+// this provider has, and an event with an id of its own (bOwnId) that was
+// delivered is passed over.
+bool PrepareCallEvent(const CFuncTrace& trace, const std::wstring& text, const std::wstring& eventId, bool bOwnId,
+                      CallEvent& event) {
+    if (bOwnId && !g_Delivered.FirstDelivery(eventId)) {
+        trace.Info(L"Event id %s already delivered, dropped", eventId.c_str());
+        return false;
+    }
     // Framing hands over whole events, so a message that does not parse is
     // broken in itself: it alone is lost.
     if (!ReadCallEvent(text, event)) {
@@ -69,24 +135,25 @@ bool PrepareCallEvent(const CFuncTrace& trace, const std::wstring& text, const s
         event.direction = JudgeDirection(event);
         trace.Info(L"No direction, judged \"%s\" (event id %s)", event.direction.c_str(), eventId.c_str());
     }
+    NoteCallHeard(event.uuid);
     event.caller = FormatEventNumber(event.caller);
     event.callee = FormatEventNumber(event.callee);
     return true;
 }
 }  // namespace
 
-void ORVO_HandleMessage(const std::wstring& text, const std::wstring& eventId) {
+void ORVO_HandleMessage(const std::wstring& text, const std::wstring& eventId, bool bOwnId) {
     CFuncTrace trace(2, L"ORVO_HandleMessage", TracePrefix::Func, false);
     CallEvent event;
-    if (!PrepareCallEvent(trace, text, eventId, event)) return;
+    if (!PrepareCallEvent(trace, text, eventId, bOwnId, event)) return;
     g_CallEventSink.pfnDispatch(event);
     Trace(2, L"Func.CGenericTSPIManager::APICALL < %s", text.c_str());
 }
 
-void ORVO_QueueMessage(const std::wstring& text, const std::wstring& eventId) {
+void ORVO_QueueMessage(const std::wstring& text, const std::wstring& eventId, bool bOwnId) {
     CFuncTrace trace(2, L"ORVO_HandleMessage", TracePrefix::Func, false);
     CallEvent event;
-    if (!PrepareCallEvent(trace, text, eventId, event)) return;
+    if (!PrepareCallEvent(trace, text, eventId, bOwnId, event)) return;
     g_CallEventSink.pfnPost(event);
     Trace(2, L"Func.CGenericTSPIManager::APICALL < %s", text.c_str());
 }

@@ -2,7 +2,8 @@
 """The demo: the PBX simulator with its demo account, the provider in
 tapihost as the telephony service would run it, and a few calls played
 through both: an incoming call offered to two extensions and answered on one,
-then an outgoing call placed through TAPI and dropped.
+then an outgoing call placed through TAPI and dropped, and last a new
+extension in the PBX's directory that shows up as a new TAPI line by itself.
 
     tools/demo.py BUILD_DIR      (./dev demo runs it)
 """
@@ -32,7 +33,9 @@ def main():
         api = f"http://127.0.0.1:{sim.port}/v1"
         say(f"PBX simulator at {api}, demo account lena.muster with extensions 21, 22, 23")
         settings = wine(build, "settings", "Name=lena.muster", "Password=Demo-Pass-2024", f"ApiBaseUrl={api}",
-                        "NumberFormat=0", "LineFormat=2", "DebugLevel=0")
+                        "NumberFormat=0", "LineFormat=2", "DebugLevel=0",
+                        # The directory is read every few seconds here (default: every 5 minutes).
+                        "DirectoryRefreshSeconds=2")
         if settings.wait() != 0:
             raise SystemExit("demo: could not write the provider settings")
 
@@ -61,6 +64,10 @@ def main():
             say("TAPI drops the call")
             command("drop 0")
             time.sleep(1.5)
+            say("a new colleague: extension 24 \"Store\" is added to the PBX directory; no restart, no dialog")
+            directory = pbx.control("GET", "extensions")["extensions"]
+            pbx.set_extensions(directory + [{"extension_number": "24", "name": "Store"}])
+            time.sleep(4.0)
             command("quit")
             host.stdin.close()
             host.wait(timeout=30)

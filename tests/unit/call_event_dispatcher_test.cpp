@@ -308,7 +308,7 @@ TEST_F(CallEventDispatcherTest, EventWithoutDirectionIsJudgedFromItsMembers) {
         SCOPED_TRACE(row.pszName);
         CTraceCapture capture(5);
         CEventRecorder::Reset();
-        ORVO_HandleMessage(row.text, L"17");
+        ORVO_HandleMessage(row.text, L"17", false);
         EXPECT_TRUE(capture.Contains(std::wstring(L"Func.ORVO_HandleMessage.Info.No direction, judged \"") +
                                      row.pszJudged + L"\" (event id 17)"));
         EXPECT_FALSE(Messages(row.htLine).empty()) << "the event was acted on";
@@ -322,7 +322,7 @@ TEST_F(CallEventDispatcherTest, EventWithoutDirectionIsJudgedFromItsMembers) {
     Event(L"grp", L"22", L"hangup", L"inbound", L"030765", L"600");
     CloseAllCallsLeavesNone();
     CTraceCapture capture(5);
-    ORVO_HandleMessage(message(L"out", L"22", L"caller-dial", L"22", L"0309999"), L"18");
+    ORVO_HandleMessage(message(L"out", L"22", L"caller-dial", L"22", L"0309999"), L"18", false);
     EXPECT_TRUE(capture.Contains(L"Func.ORVO_HandleMessage.Info.No direction, judged \"outbound\" (event id 18)"));
     ASSERT_NE(Call(1, 0), nullptr);
     EXPECT_EQ(Call(1, 0)->m_dwLastState, static_cast<DWORD>(LINECALLSTATE_DIALTONE));
@@ -335,11 +335,11 @@ TEST_F(CallEventDispatcherTest, BrokenMessageCostsOnlyItself) {
     for (const wchar_t* pszBroken : {L"", L"{\"uuid\":\"x\",", L"{\"uuid\":\"x\"}{\"uuid\":\"y\"}", L"[1,2]"}) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(pszBroken)));
         CTraceCapture capture(2);
-        ORVO_HandleMessage(pszBroken, L"41");
+        ORVO_HandleMessage(pszBroken, L"41", false);
         EXPECT_TRUE(capture.Contains(std::wstring(L"Func.ORVO_HandleMessage.Warning.Rejected, not a JSON object (event id 41): ") +
                                      pszBroken));
     }
-    ORVO_HandleMessage(L"{\"uuid\":\"ok\",\"extension\":\"21\",\"state\":\"ring\",\"direction\":\"inbound\"}", L"42");
+    ORVO_HandleMessage(L"{\"uuid\":\"ok\",\"extension\":\"21\",\"state\":\"ring\",\"direction\":\"inbound\"}", L"42", false);
     ASSERT_EQ(GetCallCount(0), 1u);
     EXPECT_EQ(Messages(htLine).size(), Seq({kNewCall, {State(LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE)}, kNumCalls,
                                             {Info(0x18140)}}).size());

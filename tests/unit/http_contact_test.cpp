@@ -103,7 +103,7 @@ TEST(HttpContactTest, EventClientHandsOverWholeEventsWithTheirIds) {
         SCOPED_TRACE(c.pszName);
         auto client = std::make_unique<CHTTPContactEvent>(ClientAnswerSize);
         std::vector<Message> messages;
-        client->SetMessageHandler([&messages](const std::wstring& data, const std::wstring& id) {
+        client->SetMessageHandler([&messages](const std::wstring& data, const std::wstring& id, bool) {
             messages.emplace_back(data, id);
         });
         client->BeginStream();

@@ -137,6 +137,51 @@ TEST_F(LineCapsTest, NumberSlotsKeep19CharactersAndReportChanges) {
     EXPECT_EQ(pCall->m_pLineCallInfo->dwRedirectionIDSize, 0u);
 }
 
+TEST_F(LineCapsTest, PartyNamesGoIntoTheNameSlotAfterTheirNumberWithTheNameFlag) {
+    PhoneCall* pCall = Call(0, AddCall(0, 0));
+    LINECALLINFO* pInfo = pCall->m_pLineCallInfo;
+    const DWORD* pCallerName = &pInfo->dwCallerIDNameSize;
+    const DWORD* pCalledName = &pInfo->dwCalledIDNameSize;
+    const DWORD* pConnectedName = &pInfo->dwConnectedIDNameSize;
+    constexpr DWORD kNamed = LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME;
+    const struct {
+        const char* pszWhat;
+        DWORD dwNumberSlot;
+        const wchar_t* pszName;
+        DWORD dwResult;
+        const DWORD* pNamePair;  // size, then offset
+        const DWORD* pFlags;
+        DWORD dwSize;
+        DWORD dwOffset;
+        const wchar_t* pszSlotText;
+        DWORD dwFlags;
+    } rows[] = {
+        {"caller named", 0, L"Office", 1, pCallerName, &pInfo->dwCallerIDFlags, 14, 324 + 40, L"Office", kNamed},
+        {"the same name again", 0, L"Office", 0, pCallerName, &pInfo->dwCallerIDFlags, 14, 324 + 40, L"Office", kNamed},
+        {"another name", 0, L"Lab", 1, pCallerName, &pInfo->dwCallerIDFlags, 8, 324 + 40, L"Lab", kNamed},
+        {"caller no longer named", 0, L"", 1, pCallerName, &pInfo->dwCallerIDFlags, 0, 0, L"", LINECALLPARTYID_ADDRESS},
+        {"called name cut to 19 characters", 2, L"Empfang Haus B Etage 3 links", 1, pCalledName, &pInfo->dwCalledIDFlags,
+         40, 324 + 3 * 40, L"Empfang Haus B Etag", kNamed},
+        {"connected named", 4, L"Reception", 1, pConnectedName, &pInfo->dwConnectedIDFlags, 20, 324 + 5 * 40,
+         L"Reception", kNamed},
+        {"a null name is no name", 4, nullptr, 1, pConnectedName, &pInfo->dwConnectedIDFlags, 0, 0, L"",
+         LINECALLPARTYID_ADDRESS},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.pszWhat);
+        EXPECT_EQ(SetPartyName(pCall, row.dwNumberSlot, row.pszName), row.dwResult);
+        EXPECT_EQ(row.pNamePair[0], row.dwSize);
+        EXPECT_EQ(row.pNamePair[1], row.dwOffset);
+        EXPECT_EQ(TextAt(pInfo, 324 + (row.dwNumberSlot + 1) * 40), row.pszSlotText);
+        EXPECT_EQ(*row.pFlags, row.dwFlags);
+    }
+    // Only the three parties the provider reports have names; the others stay unavailable.
+    EXPECT_EQ(SetPartyName(pCall, 6, L"Office"), 0u);
+    EXPECT_EQ(pInfo->dwRedirectionIDNameSize, 0u);
+    EXPECT_EQ(pInfo->dwRedirectionIDFlags, static_cast<DWORD>(LINECALLPARTYID_UNAVAIL));
+    EXPECT_EQ(TextAt(pInfo, 324 + 7 * 40), L"");
+}
+
 TEST_F(LineCapsTest, LineNamesFollowTheLineFormat) {
     BuildLines({L"23"});
     g_Extensions[0].name = L"Office";

@@ -30,7 +30,7 @@ Fields FromStream(const std::vector<std::wstring>& pieces) {
     auto client = std::make_unique<CHTTPContactEvent>(ClientAnswerSize);
     Fields fields{{L"events", L"0"}};
     int nEvents = 0;
-    client->SetMessageHandler([&](const std::wstring& data, const std::wstring& id) {
+    client->SetMessageHandler([&](const std::wstring& data, const std::wstring& id, bool) {
         CallEvent event;
         if (!ReadCallEvent(data, event)) return;
         fields = {{L"events", std::to_wstring(++nEvents)}, {L"id", id},           {L"uuid", event.uuid},

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "common/BoundedString.h"
 #include "config/ProtectedValue.h"
@@ -15,6 +16,7 @@
 #include "log/CLoggingFileWithEvent.h"
 #include "log/Trace.h"
 #include "manager/CGenericTSPIManager.h"
+#include "pbx/ExtensionDirectory.h"
 #include "support/RegistryFixture.h"
 #include "support/TestFiles.h"
 #include "support/TraceCapture.h"
@@ -118,6 +120,77 @@ TEST_F(SettingsStoreTest, ValueLimits) {
     EXPECT_STREQ(L"0", g_pProviderSettings->LineFormat);
     EXPECT_STREQ(L"0", g_pProviderSettings->DebugLevel);
     EXPECT_EQ(0u, g_bIgnoreCertErrors);
+}
+
+// The directory refresh period: missing means the default, 0 turns it off,
+// anything above a day is a day.
+TEST_F(SettingsStoreTest, DirectoryRefreshPeriod) {
+    const struct {
+        const char* pszWhat;
+        std::optional<DWORD> value;
+        DWORD dwExpected;
+    } rows[] = {
+        {"missing", std::nullopt, kDefaultDirectoryRefreshSeconds},
+        {"off", 0u, 0u},
+        {"one second", 1u, 1u},
+        {"ten minutes", 600u, 600u},
+        {"more than a day", 100000u, kMaxDirectoryRefreshSeconds},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.pszWhat);
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKey.c_str(), L"DirectoryRefreshSeconds");
+        if (row.value) ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kKey, L"DirectoryRefreshSeconds", *row.value));
+        g_dwDirectoryRefreshSeconds = 12345;
+        g_Manager.ReadRegistrySettings();
+        EXPECT_EQ(g_dwDirectoryRefreshSeconds, row.dwExpected);
+    }
+}
+
+// Each extension keeps its permanent line number, whatever its place and
+// wherever it comes back; a number once given goes to no other extension.
+TEST_F(SettingsStoreTest, PermanentLineNumbersBelongToExtensions) {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kKey + L"\\PermanentLineIDs").c_str());
+    const std::vector<ExtensionInfo> saved = g_Extensions;
+    auto numberOf = [](const wchar_t* pszUuid, const wchar_t* pszNumber, DWORD dwPreferred) {
+        g_Extensions = {ExtensionInfo{L"someone-else", L"99", L"", L""}, ExtensionInfo{pszUuid, pszNumber, L"", L""}};
+        return g_Manager.GetPermanentLineNumber(1, dwPreferred);
+    };
+    const struct {
+        const char* pszWhat;
+        const wchar_t* pszUuid;
+        const wchar_t* pszNumber;
+        DWORD dwPreferred;
+        DWORD dwExpected;
+    } rows[] = {
+        {"first extension takes its preferred number", L"uuid-a", L"21", 5, 5},
+        {"the same extension, another preference", L"uuid-a", L"21", 9, 5},
+        {"another extension wanting a taken number gets the next", L"uuid-b", L"22", 5, 6},
+        {"another extension with a free preference", L"uuid-c", L"23", 2, 2},
+        {"number 0 is never a preference", L"uuid-d", L"24", 0, 7},
+        {"a new extension with an old extension's number", L"uuid-e", L"21", 5, 8},
+        {"the old extension comes back", L"uuid-a", L"21", 1, 5},
+        {"without a uuid: by its number", L"", L"30", 30, 30},
+        {"without a uuid again", L"", L"30", 31, 30},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.pszWhat);
+        EXPECT_EQ(numberOf(row.pszUuid, row.pszNumber, row.dwPreferred), row.dwExpected);
+    }
+    // The numbers are what the registry holds, so a restart finds them.
+    DWORD dwType = 0;
+    DWORD dwValue = 0;
+    DWORD cbValue = sizeof(dwValue);
+    HKEY hKey = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kKey + L"\\PermanentLineIDs").c_str(), 0, KEY_READ, &hKey),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExW(hKey, L"uuid-b", nullptr, &dwType, reinterpret_cast<BYTE*>(&dwValue), &cbValue),
+              ERROR_SUCCESS);
+    RegCloseKey(hKey);
+    EXPECT_EQ(dwType, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(dwValue, 6u);
+    // Outside the directory there is no number to give.
+    EXPECT_EQ(g_Manager.GetPermanentLineNumber(7, 3), 0u);
+    g_Extensions = saved;
 }
 
 TEST_F(SettingsStoreTest, ProtectedValuesAreNotPlainTextAndUnreadableOnesReadEmpty) {

@@ -63,14 +63,20 @@ def directory(sim, request):
     if refusal is not None:
         return refusal
     # Flat records inside an outer object; the provider picks out each record.
-    return json_response(200, {"extensions": sim.account.extensions})
+    # An extension with a call in progress shows "busy", as a PBX's presence does.
+    busy = sim.calls.busy_extensions()
+    records = [dict(record, presence="busy") if record["extension_number"] in busy else record
+               for record in sim.account.extensions]
+    return json_response(200, {"extensions": records})
 
 
 def event_stream(sim, request):
     _, refusal = _bearer_claims(sim, request, ACCESS)
     if refusal is not None:
         return refusal
-    return StreamStart(chunked=sim.settings.get("chunked"))
+    # A reconnecting client names the last event it has; the PBX sends what came after.
+    last_event_id = request.header("Last-Event-ID") if sim.settings.get("replay") else None
+    return StreamStart(chunked=sim.settings.get("chunked"), last_event_id=last_event_id)
 
 
 def make_call(sim, request):

@@ -197,6 +197,11 @@ class CallBook:
             return False
 
     # -- bookkeeping -----------------------------------------------------
+    def busy_extensions(self):
+        """Extensions with a leg of a call that has not ended."""
+        with self._lock:
+            return {ext for call in self._calls.values() for ext in call.active_legs()}
+
     def describe(self):
         with self._lock:
             return [call.describe() for call in self._calls.values()]

@@ -273,8 +273,9 @@ class EventStream:
     """
 
     def __init__(self, port, token, https=False, host="127.0.0.1", cafile=None,
-                 path=CALLS_PATH, timeout=10.0):
+                 path=CALLS_PATH, timeout=10.0, last_event_id=None):
         self.port, self.token, self.https = port, token, https
+        self.last_event_id = last_event_id
         self.host, self.cafile, self.path, self.timeout = host, cafile, path, timeout
         self.sock = None
         self.status = None
@@ -303,6 +304,8 @@ class EventStream:
                    "Accept: text/event-stream\r\nContent-Type: application/json\r\n")
         if self.token is not None:
             request += f"Authorization: Bearer {self.token}\r\n"
+        if self.last_event_id is not None:
+            request += f"Last-Event-ID: {self.last_event_id}\r\n"
         sock.sendall((request + "\r\n").encode("utf-8"))
         head = b""
         deadline = time.monotonic() + self.timeout

@@ -8,6 +8,11 @@ stream may fall silent while its connection stays open (a connection that a
 NAT or firewall dropped without a word). With a heartbeat set, an idle stream
 carries a comment line every so often, as real servers do.
 
+A bounded record of the latest events lets a client that reconnects with
+"Last-Event-ID" get what it missed: the events after that id are written to
+its new stream before any new event (when replay is on; an unknown or too
+old id replays nothing, as a server that forgot it would).
+
 The history notes when each event was published and when its write to each
 stream returned, in Unix seconds of time.time(), that is CLOCK_REALTIME. The
 benchmark's TAPI host under Wine stamps its callbacks with
@@ -22,7 +27,7 @@ import socket
 import ssl
 import threading
 import time
-from collections import namedtuple
+from collections import deque, namedtuple
 from dataclasses import dataclass
 
 END = object()     # finish the body properly (terminating chunk when chunked)
@@ -31,6 +36,7 @@ SILENCE = object() # send nothing more, keep the connection open
 
 PEER_POLL_SECONDS = 0.2
 HEARTBEAT = b": keep-alive\n\n"
+REPLAY_EVENTS = 1000   # events kept for clients that reconnect
 
 
 @dataclass
@@ -94,13 +100,33 @@ class EventHub:
         self._next_stream_id = 1
         self._next_event_id = 1
         self._history = []
+        self._recent = deque(maxlen=REPLAY_EVENTS)  # (id, frame, history entry)
 
-    def open_stream(self, chunked, peer, silent=False):
+    def open_stream(self, chunked, peer, silent=False, last_event_id=None):
+        """A new stream; with last_event_id, the kept events after it go first.
+
+        Registering and replaying under one lock: no event is missed or sent twice."""
         with self._lock:
             stream = Stream(self._next_stream_id, chunked, peer, self, silent)
             self._next_stream_id += 1
+            stream.replayed = 0
+            for event_id, frame, entry in self._missed_since(last_event_id):
+                stream.items.put(Pending(frame, entry))
+                stream.replayed += 1
             self._streams[stream.stream_id] = stream
             return stream
+
+    def _missed_since(self, last_event_id):
+        # Under the lock. Only an id this server gave and still keeps is honoured.
+        if last_event_id is None:
+            return []
+        try:
+            last = int(last_event_id.strip())
+        except ValueError:
+            return []
+        if not self._recent or not self._recent[0][0] - 1 <= last < self._next_event_id:
+            return []
+        return [item for item in self._recent if item[0] > last]
 
     def remove(self, stream):
         with self._lock:
@@ -118,6 +144,7 @@ class EventHub:
             entry = {"id": event_id, "data": data, "streams": len(self._streams),
                      "published": wall_clock(), "written": []}
             self._history.append(entry)
+            self._recent.append((event_id, frame, entry))
             item = split_frame(frame, stall_ms) if stall_ms else frame
             for stream in self._streams.values():
                 stream.items.put(Pending(item, entry))
@@ -158,6 +185,7 @@ class EventHub:
     def clear_history(self):
         with self._lock:
             self._history.clear()
+            self._recent.clear()
 
 
 def peer_gone(sock):

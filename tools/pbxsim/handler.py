@@ -98,7 +98,7 @@ class PbxHandler(BaseHTTPRequestHandler):
         answer = self._route(api.route, request)
         if isinstance(answer, StreamStart):
             self.sim.requests.set_outcome(entry, 200, fault=fault is not None)
-            self._serve_stream(answer.chunked)
+            self._serve_stream(answer.chunked, last_event_id=answer.last_event_id)
         else:
             self.sim.requests.set_outcome(entry, answer.status, fault=fault is not None)
             self._answer(answer)
@@ -176,11 +176,11 @@ class PbxHandler(BaseHTTPRequestHandler):
         if answer.after is not None:
             answer.after()
 
-    def _serve_stream(self, chunked, fault_mode=None):
+    def _serve_stream(self, chunked, fault_mode=None, last_event_id=None):
         """fault_mode "close" ends the stream right after its header, "silent"
         keeps it open without ever sending anything."""
         stream = self.sim.hub.open_stream(chunked, "%s:%d" % self.client_address[:2],
-                                          silent=fault_mode == "silent")
+                                          silent=fault_mode == "silent", last_event_id=last_event_id)
         if fault_mode == "close":
             stream.items.put(END)
         self.sim.notify()

@@ -61,6 +61,7 @@ class Response:
 class StreamStart:
     """Tells the handler to serve the call event stream on this request."""
     chunked: bool
+    last_event_id: str = None   # events after it are replayed first (None: no replay)
 
 
 def encode_json(value):

@@ -13,6 +13,7 @@ DEFAULTS = {
     "date_header": True,                # send a Date header in answers
     "heartbeat_ms": 0,                  # comment line on an idle stream this often (0: never)
     "proxy": False,                     # also act as an HTTP proxy for requests in absolute form
+    "replay": True,                     # a stream opened with Last-Event-ID gets the events it missed
     "make_call": {
         "outcome": "answer",
         "status": 400,                  # status of a "reject" answer
@@ -53,7 +54,7 @@ def _check(patch):
         if key in ("token_lifetime", "refresh_token_lifetime"):
             # Zero or negative lifetimes hand out tokens that are already expired.
             _check_int(key, value, -86400, 10 * 365 * 86400)
-        elif key in ("chunked", "date_header", "proxy"):
+        elif key in ("chunked", "date_header", "proxy", "replay"):
             if not isinstance(value, bool):
                 raise ValueError(f'"{key}" must be true or false')
         elif key == "heartbeat_ms":

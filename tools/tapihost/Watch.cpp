@@ -144,7 +144,14 @@ private:
             return;
         }
         if (event.kind == HostEvent::DeviceCreated) {
-            Print(L"line %lu: created: 0x%08lX", static_cast<unsigned long>(event.dwParam2),
+            const DWORD dwLine = static_cast<DWORD>(event.dwParam2);
+            std::vector<BYTE> caps;
+            std::wstring name;
+            if (event.lResult == 0 && m_host.GetDevCaps(dwLine, 4096, &caps) == 0) {
+                const auto* pCaps = reinterpret_cast<const LINEDEVCAPS*>(caps.data());
+                name = L" \"" + RecordText(caps, pCaps->dwLineNameSize, pCaps->dwLineNameOffset) + L"\"";
+            }
+            Print(L"line %lu:%ls created: 0x%08lX", static_cast<unsigned long>(dwLine), name.c_str(),
                   static_cast<unsigned long>(event.lResult));
             return;
         }

@@ -37,7 +37,7 @@ int WriteSettings(int argc, wchar_t** argv) {
         bool bWritten = false;
         if (name == L"Name" || name == L"Password")
             bWritten = WriteProtectedSetting(kProviderSettingsKey, name.c_str(), value);
-        else if (name == L"IgnoreCertErrors")
+        else if (name == L"IgnoreCertErrors" || name == L"StreamIdleTimeout" || name == L"DirectoryRefreshSeconds")
             bWritten = WriteDwordSetting(kProviderSettingsKey, name.c_str(), wcstoul(value.c_str(), nullptr, 10));
         else
             bWritten = WriteStringSetting(kProviderSettingsKey, name.c_str(), value);

@@ -85,9 +85,9 @@ class SimulatorCase(unittest.TestCase):
         status, answer_headers, data = self.client.request(method, path, body, all_headers)
         return status, dict((k.lower(), v) for k, v in answer_headers), data
 
-    def open_stream(self, token=None):
+    def open_stream(self, token=None, last_event_id=None):
         stream = EventStream(self.sim.port, token or self.token(), https=self.sim.https,
-                             host=self.client.host, cafile=self.client.cafile)
+                             host=self.client.host, cafile=self.client.cafile, last_event_id=last_event_id)
         stream.open()
         self.addCleanup(stream.close)
         self.assertEqual(stream.status, 200)
@@ -449,6 +449,38 @@ class CallEventTest(SimulatorCase):
         stream.close()
         self.client.wait_for(max_streams=0, timeout=5)
         self.assertEqual(self.client.state()["streams"], [])
+
+    def test_reconnect_with_last_event_id_replays_what_was_missed(self):
+        first = self.open_stream()
+        uuid = self.client.ring("21", "0711")
+        self.client.answer(uuid)
+        ring, answer = self.expect_events(first, [("ring", "21"), ("answer", "21")])
+        first.close()
+        self.client.wait_for(max_streams=0, timeout=5)
+        self.client.hangup(uuid)
+        # (Last-Event-ID sent, replay on, what the new stream gets first)
+        cases = [(answer.id, True, [("hangup", "21")]),
+                 (ring.id, True, [("answer", "21"), ("hangup", "21")]),
+                 ("not-an-id", True, []),
+                 ("999999", True, []),
+                 (answer.id, False, [])]
+        for last_id, replay, expected in cases:
+            with self.subTest(last_id=last_id, replay=replay):
+                self.client.settings(replay=replay)
+                stream = self.open_stream(last_event_id=last_id)
+                self.client.emit_event(uuid="marker", extension="22", state="bridge")
+                self.expect_events(stream, expected + [("bridge", "22")])
+                stream.close()
+                self.client.wait_for(max_streams=0, timeout=5)
+
+    def test_directory_shows_extensions_in_a_call_busy(self):
+        def presence():
+            _, _, data = self.api("GET", DIRECTORY_PATH, token=self.token())
+            return {r["extension_number"]: r["presence"] for r in json.loads(data)["extensions"]}
+        uuid = self.client.ring("21", "0711")
+        self.assertEqual((presence()["21"], presence()["23"]), ("busy", "online"))
+        self.client.hangup(uuid)
+        self.assertEqual(presence()["21"], "online")
 
     def test_chunked_mode_can_be_switched_on_at_run_time(self):
         self.client.set_chunked(True)

@@ -1,0 +1,29 @@
+// Whether the PBX can be reached, as the lines show it. The event stream
+// decides: while it is open the lines are in service; once it has been down
+// (not reopened, or no token to reopen it with) for longer than a short grace
+// period, every line goes out of service, until a stream is answered again.
+// A quick reconnect shows nothing.
+//
+// Calls left over from before a reconnection: the PBX is asked to send what
+// was missed ("Last-Event-ID"), but one that cannot may have ended calls
+// meanwhile. A call that was on a line when the stream opened again, and of
+// which the new stream has said nothing for kStaleCallSettleMs, is ended
+// (disconnected, then idle) when a directory read made after that time does
+// not show its extension "busy". A failed read ends nothing.
+#pragma once
+
+#include <windows.h>
+
+constexpr DWORD kOutOfServiceGraceMs = 10000;
+constexpr DWORD kStaleCallSettleMs = 10000;
+
+// A new run of the provider: the PBX counts as reachable, nothing pending.
+void ResetServiceState();
+// The event monitor: a stream was answered (its thread, no lock held).
+void NoteStreamOpened();
+// The event monitor: the stream ended or could not be opened.
+void NoteStreamDown();
+// The keep-alive tick: puts the lines out of service once the grace period
+// has passed, and ends stale calls once they are due. Takes the ProviderLock
+// only for the lines, never around a PBX request.
+void CheckServiceState();

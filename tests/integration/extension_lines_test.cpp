@@ -1,0 +1,279 @@
+// Lines that follow the account's extensions without help: the directory is
+// read periodically, so a new extension's line arrives by LINE_CREATE with no
+// re-initialisation; every extension keeps its permanent line ID across
+// restarts, and an ID once given never goes to another extension; calls
+// between the account's extensions carry the directory names and the
+// internal origin, calls from outside no name and the external origin.
+// ctest-lock: registry
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/ProviderRuntimeFixture.h"
+
+namespace {
+
+// The number slots of the call information whose parties are reported.
+constexpr DWORD kNumberCaller = 0;
+constexpr DWORD kNumberCalled = 2;
+constexpr DWORD kNumberConnected = 4;
+
+// Far beyond one refresh period of the test (1 s) and a directory read.
+constexpr DWORD kRefreshWaitMs = 30000;
+
+struct Extension {
+    const wchar_t* pszUuid;  // null: the simulator's own uuid for the number
+    const wchar_t* pszNumber;
+    const wchar_t* pszName;
+};
+
+class ExtensionLinesTest : public ProviderRuntimeFixture {
+protected:
+    void SetUp() override {
+        ProviderRuntimeFixture::SetUp();
+        // The directory is read every second while these tests run.
+        ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"DirectoryRefreshSeconds", 1));
+    }
+
+    void SetDirectory(const std::vector<Extension>& extensions) const {
+        std::wstring body = L"{\"extensions\":[";
+        for (size_t i = 0; i < extensions.size(); ++i) {
+            body += i > 0 ? L",{" : L"{";
+            if (extensions[i].pszUuid != nullptr) body += L"\"uuid\":" + JsonQuote(extensions[i].pszUuid) + L",";
+            body += L"\"extension_number\":" + JsonQuote(extensions[i].pszNumber) + L",\"name\":" +
+                    JsonQuote(extensions[i].pszName) + L"}";
+        }
+        body += L"]}";
+        ASSERT_EQ(m_sim.Control(L"POST", L"extensions", body).dwStatus, 200u);
+    }
+
+    // The line's address (its extension) and permanent line ID, by device ID.
+    std::map<std::wstring, DWORD> PermanentIDs(DWORD dwLines) {
+        std::map<std::wstring, DWORD> ids;
+        for (DWORD dwLine = 0; dwLine < dwLines; ++dwLine) {
+            std::vector<BYTE> caps;
+            std::vector<BYTE> addressCaps;
+            EXPECT_EQ(m_host.GetDevCaps(dwLine, 4096, &caps), 0) << "line " << dwLine;
+            EXPECT_EQ(m_host.GetAddressCaps(dwLine, 0, 4096, &addressCaps), 0) << "line " << dwLine;
+            if (caps.size() < sizeof(LINEDEVCAPS) || addressCaps.size() < sizeof(LINEADDRESSCAPS)) continue;
+            const auto* pCaps = reinterpret_cast<const LINEDEVCAPS*>(caps.data());
+            const auto* pAddressCaps = reinterpret_cast<const LINEADDRESSCAPS*>(addressCaps.data());
+            const std::wstring address = RecordText(addressCaps, pAddressCaps->dwAddressSize, pAddressCaps->dwAddressOffset);
+            ids[address] = pCaps->dwPermanentLineID;
+        }
+        return ids;
+    }
+
+    size_t Count(DWORD dwMsg) const {
+        return m_host.CountEvents([&](const HostEvent& e) {
+            return (e.kind == HostEvent::LineEvent || e.kind == HostEvent::LineCreate) && e.dwMsg == dwMsg;
+        });
+    }
+};
+
+TEST_F(ExtensionLinesTest, NewExtensionArrivesWithoutReinitializationAndEveryLineKeepsItsPermanentID) {
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
+    const std::map<std::wstring, DWORD> before = PermanentIDs(3);
+    ASSERT_EQ(before.size(), 3u);
+    m_host.ClearEvents();
+
+    // A new colleague: no re-initialisation is asked for.
+    ASSERT_NO_FATAL_FAILURE(
+        SetDirectory({{nullptr, L"21", L"Office"}, {nullptr, L"22", L"Reception"}, {nullptr, L"23", L"Lab"},
+                      {L"7f000000-0000-4000-8000-000000000024", L"24", L"Store"}}));
+    ASSERT_TRUE(m_host.WaitForCount([](const HostEvent& e) { return e.kind == HostEvent::DeviceCreated; }, 1,
+                                    kRefreshWaitMs));
+    EXPECT_EQ(Count(LINE_CREATE), 1u);
+    EXPECT_EQ(Count(LINE_REMOVE), 0u);
+    EXPECT_EQ(m_host.CreatedDevices(), std::vector<DWORD>{3});
+    EXPECT_EQ(LineName(3), L"ORVO lena.muster 24");
+    // The line works: a call to 24 is offered on it.
+    HDRVLINE hdLine24 = nullptr;
+    ASSERT_EQ(m_host.OpenLine(3, LineHandle(3), &hdLine24), 0);
+    Ring(L"[\"24\"]", L"4930555");
+    ASSERT_TRUE(WaitForState(3, LINECALLSTATE_OFFERING));
+    // Neither a new login nor a new stream was needed for it: the start's own only.
+    EXPECT_EQ(RequestsTo(L"POST", L"/v1/login").size(), 1u);
+    EXPECT_EQ(RequestsTo(L"GET", L"/v1/extensions/phone/calls").size(), 1u);
+
+    std::map<std::wstring, DWORD> withNew = PermanentIDs(4);
+    ASSERT_EQ(withNew.size(), 4u);
+    for (const auto& [address, id] : before) EXPECT_EQ(withNew[address], id) << "extension " << ToUtf8(address);
+    std::set<DWORD> distinct;
+    for (const auto& [address, id] : withNew) distinct.insert(id);
+    EXPECT_EQ(distinct.size(), 4u);
+    // The provider's permanent ID above the line's own number.
+    for (const auto& [address, id] : withNew) EXPECT_EQ(id >> 16, CTapiHost::kPermanentProviderID);
+
+    // After a restart every line, the new one included, has the ID it had;
+    // the directory now lists 24 first, so positions differ from before.
+    ASSERT_NO_FATAL_FAILURE(StopProvider());
+    ASSERT_NO_FATAL_FAILURE(
+        SetDirectory({{L"7f000000-0000-4000-8000-000000000024", L"24", L"Store"}, {nullptr, L"21", L"Office"},
+                      {nullptr, L"22", L"Reception"}, {nullptr, L"23", L"Lab"}}));
+    ASSERT_NO_FATAL_FAILURE(StartProvider(4));
+    EXPECT_EQ(PermanentIDs(4), withNew);
+    ASSERT_NO_FATAL_FAILURE(StopProvider());
+
+    // 24 leaves and a different extension takes its number: it gets an ID no
+    // extension ever had.
+    ASSERT_NO_FATAL_FAILURE(
+        SetDirectory({{nullptr, L"21", L"Office"}, {nullptr, L"22", L"Reception"}, {nullptr, L"23", L"Lab"},
+                      {L"7f000000-0000-4000-8000-000000000124", L"24", L"Garage"}}));
+    ASSERT_NO_FATAL_FAILURE(StartProvider(4));
+    std::map<std::wstring, DWORD> afterSwap = PermanentIDs(4);
+    ASSERT_EQ(afterSwap.size(), 4u);
+    for (const wchar_t* pszNumber : {L"21", L"22", L"23"}) EXPECT_EQ(afterSwap[pszNumber], withNew[pszNumber]);
+    for (const auto& [address, id] : withNew) EXPECT_NE(afterSwap[L"24"], id) << "ID of extension " << ToUtf8(address);
+}
+
+TEST_F(ExtensionLinesTest, RefreshSetToZeroReadsTheDirectoryOnlyAtStart) {
+    ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"DirectoryRefreshSeconds", 0));
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
+    m_sim.ClearRequests();
+    ASSERT_NO_FATAL_FAILURE(SetDirectory(
+        {{nullptr, L"21", L"Office"}, {nullptr, L"22", L"Reception"}, {nullptr, L"23", L"Lab"}, {nullptr, L"24", L"Store"}}));
+    // A later ring proves the provider alive; three keep-alive seconds have passed by then.
+    Sleep(3000);
+    Ring(L"[\"21\"]", L"4930777");
+    ASSERT_TRUE(WaitForState(0, LINECALLSTATE_OFFERING));
+    EXPECT_TRUE(RequestsTo(L"GET", L"/v1/extensions/phone/data").empty());
+    EXPECT_EQ(Count(LINE_CREATE), 0u);
+}
+
+// What TAPI reads of a call's parties.
+struct PartyView {
+    std::wstring number;
+    std::wstring name;
+    DWORD dwFlags;
+};
+
+class CallPartyTest : public ProviderRuntimeFixture {
+protected:
+    void Emit(const wchar_t* pszUuid, const wchar_t* pszExtension, const wchar_t* pszCaller, const wchar_t* pszCallee,
+              const wchar_t* pszState, const wchar_t* pszDirection) const {
+        const std::wstring body = L"{\"event\":{\"uuid\":" + JsonQuote(pszUuid) + L",\"extension\":" +
+                                  JsonQuote(pszExtension) + L",\"caller\":" + JsonQuote(pszCaller) + L",\"callee\":" +
+                                  JsonQuote(pszCallee) + L",\"state\":" + JsonQuote(pszState) + L",\"direction\":" +
+                                  JsonQuote(pszDirection) + L"}}";
+        ASSERT_EQ(m_sim.Control(L"POST", L"emit", body).dwStatus, 200u);
+    }
+
+    // The call info of the line's first call, checked for its layout: every
+    // filled slot lies in the 724-byte record, in its own 40-byte place.
+    std::vector<BYTE> CallInfo(DWORD dwLine) {
+        std::vector<BYTE> info;
+        for (const HostEvent& event : m_host.LineEvents()) {
+            if (event.htLine != LineHandle(dwLine) || event.dwMsg != LINE_NEWCALL) continue;
+            EXPECT_EQ(m_host.GetCallInfo(reinterpret_cast<HDRVCALL>(event.dwParam1), 4096, &info), 0);
+            break;
+        }
+        EXPECT_GE(info.size(), 724u);
+        return info;
+    }
+
+    static PartyView Party(const std::vector<BYTE>& info, DWORD dwNumberSlot) {
+        const auto* p = reinterpret_cast<const LINECALLINFO*>(info.data());
+        const DWORD* pPairs[] = {&p->dwCallerIDSize, &p->dwCalledIDSize, &p->dwConnectedIDSize};
+        const DWORD* pFlags[] = {&p->dwCallerIDFlags, &p->dwCalledIDFlags, &p->dwConnectedIDFlags};
+        const DWORD dwParty = dwNumberSlot / 2;
+        // Number size/offset, then name size/offset.
+        const DWORD* pPair = pPairs[dwParty];
+        const DWORD dwNumberOffset = 324 + 40 * dwNumberSlot;
+        const DWORD dwNameOffset = dwNumberOffset + 40;
+        EXPECT_EQ(pPair[1], dwNumberOffset) << "number offset of slot " << dwNumberSlot;
+        // A name, when there is one, sits in the slot after its number, at most 20 units with its NUL.
+        if (pPair[2] != 0) {
+            EXPECT_EQ(pPair[3], dwNameOffset) << "name offset of slot " << dwNumberSlot;
+            EXPECT_LE(pPair[2], 40u);
+        } else {
+            EXPECT_EQ(pPair[3], 0u);
+        }
+        return {RecordText(info, pPair[0], pPair[1]), RecordText(info, pPair[2], pPair[3]), *pFlags[dwParty]};
+    }
+
+    static DWORD Origin(const std::vector<BYTE>& info) { return reinterpret_cast<const LINECALLINFO*>(info.data())->dwOrigin; }
+};
+
+TEST_F(CallPartyTest, ExtensionsOfTheAccountAreNamedAndInternalOutsideCallersAreNeither) {
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
+    constexpr DWORD kNamed = LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME;
+    constexpr DWORD kNumberOnly = LINECALLPARTYID_ADDRESS;
+
+    // 21 calls 22; 22 answers.
+    ASSERT_NO_FATAL_FAILURE(Emit(L"int-1", L"21", L"21", L"22", L"caller-dial", L"outbound"));
+    ASSERT_NO_FATAL_FAILURE(Emit(L"int-1", L"21", L"21", L"22", L"dial", L"outbound"));
+    ASSERT_NO_FATAL_FAILURE(Emit(L"int-1", L"22", L"21", L"22", L"ring", L"inbound"));
+    ASSERT_TRUE(WaitForState(0, LINECALLSTATE_RINGBACK));
+    ASSERT_TRUE(WaitForState(1, LINECALLSTATE_OFFERING));
+    ASSERT_NO_FATAL_FAILURE(Emit(L"int-1", L"22", L"21", L"22", L"answer", L"inbound"));
+    ASSERT_NO_FATAL_FAILURE(Emit(L"int-1", L"21", L"21", L"22", L"answer", L"outbound"));
+    ASSERT_TRUE(WaitForState(1, LINECALLSTATE_CONNECTED));
+    ASSERT_TRUE(WaitForState(0, LINECALLSTATE_CONNECTED));
+    // An outside caller rings 23.
+    Ring(L"[\"23\"]", L"4930123456");
+    ASSERT_TRUE(WaitForState(2, LINECALLSTATE_OFFERING));
+
+    const std::vector<BYTE> on21 = CallInfo(0), on22 = CallInfo(1), on23 = CallInfo(2);
+    ASSERT_GE(on21.size(), 724u);
+    ASSERT_GE(on22.size(), 724u);
+    ASSERT_GE(on23.size(), 724u);
+    const struct {
+        const char* pszWhat;
+        const std::vector<BYTE>& info;
+        DWORD dwSlot;
+        const wchar_t* pszNumber;
+        const wchar_t* pszName;
+        DWORD dwFlags;
+    } rows[] = {
+        {"22 sees its caller", on22, kNumberCaller, L"21", L"Office", kNamed},
+        {"22 sees itself called", on22, kNumberCalled, L"22", L"Reception", kNamed},
+        {"22 sees who it is connected to", on22, kNumberConnected, L"21", L"Office", kNamed},
+        {"21 sees itself calling", on21, kNumberCaller, L"21", L"Office", kNamed},
+        {"21 sees whom it called", on21, kNumberCalled, L"22", L"Reception", kNamed},
+        {"21 sees who it is connected to", on21, kNumberConnected, L"22", L"Reception", kNamed},
+        {"23 sees an outside caller, unnamed", on23, kNumberCaller, L"+4930123456", L"", kNumberOnly},
+        {"23 sees itself called", on23, kNumberCalled, L"23", L"Lab", kNamed},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.pszWhat);
+        const PartyView party = Party(row.info, row.dwSlot);
+        EXPECT_EQ(party.number, row.pszNumber);
+        EXPECT_EQ(party.name, row.pszName);
+        EXPECT_EQ(party.dwFlags, row.dwFlags);
+    }
+    // Redirection parties are never known.
+    EXPECT_EQ(reinterpret_cast<const LINECALLINFO*>(on23.data())->dwRedirectionIDFlags, LINECALLPARTYID_UNAVAIL);
+
+    EXPECT_EQ(Origin(on22), static_cast<DWORD>(LINECALLORIGIN_INTERNAL));
+    EXPECT_EQ(Origin(on23), static_cast<DWORD>(LINECALLORIGIN_EXTERNAL));
+    // The call 21 dialled is its own outgoing call.
+    EXPECT_EQ(Origin(on21), static_cast<DWORD>(LINECALLORIGIN_OUTBOUND));
+
+    // TAPI heard of the names: the caller and called IDs with the offering,
+    // the connected ID with the answer.
+    const auto InfoEvents = [&](DWORD dwLine, DWORD dwStates) {
+        return m_host.CountEvents([&](const HostEvent& e) {
+            return e.htLine == LineHandle(dwLine) && e.dwMsg == LINE_CALLINFO && (e.dwParam1 & dwStates) == dwStates;
+        });
+    };
+    EXPECT_GE(InfoEvents(1, LINECALLINFOSTATE_CALLERID | LINECALLINFOSTATE_CALLEDID), 1u);
+    EXPECT_GE(InfoEvents(1, LINECALLINFOSTATE_CONNECTEDID), 1u);
+    EXPECT_GE(InfoEvents(0, LINECALLINFOSTATE_CALLEDID), 1u);
+    EXPECT_GE(InfoEvents(0, LINECALLINFOSTATE_CONNECTEDID), 1u);
+
+    // The address capabilities say names may come.
+    std::vector<BYTE> addressCaps;
+    ASSERT_EQ(m_host.GetAddressCaps(0, 0, 4096, &addressCaps), 0);
+    const auto* pCaps = reinterpret_cast<const LINEADDRESSCAPS*>(addressCaps.data());
+    EXPECT_EQ(pCaps->dwCallerIDFlags, kNamed);
+    EXPECT_EQ(pCaps->dwCalledIDFlags, kNamed);
+    EXPECT_EQ(pCaps->dwConnectedIDFlags, kNamed);
+}
+
+}  // namespace
