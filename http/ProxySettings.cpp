@@ -28,7 +28,7 @@ struct InternetHandle {
 constexpr size_t ProxyChars = CHTTPContactBase::ProxyUnits - 2;
 
 struct RememberedProxy {
-    // Sixth in the lock order (manager/ProviderLock.h); detection runs outside it.
+    // Sixth in the lock order (model/ProviderLock.h); detection runs outside it.
     SRWLOCK lock = SRWLOCK_INIT;
     bool bValid = false;
     std::wstring sURL;

@@ -29,7 +29,7 @@ public:
     // Whether a line of this level would be written; lets callers skip work.
     bool IsEnabled(DWORD dwLevel) const { return dwLevel <= m_dwDebugLevel; }
 
-    // Around a whole write: last in the lock order (manager/ProviderLock.h),
+    // Around a whole write: last in the lock order (model/ProviderLock.h),
     // since every other lock's holder may trace.
     CRITICAL_SECTION m_cs;
     wchar_t m_szFileName[512];

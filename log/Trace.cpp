@@ -3,7 +3,7 @@
 #include <cstdarg>
 
 #include "common/BoundedString.h"
-#include "model/TapiDefs.h"
+#include "common/TapiErrorNames.h"
 
 void Trace(DWORD dwLevel, const wchar_t* pszFormat, ...) {
     va_list args;

@@ -19,12 +19,12 @@
 #include "manager/CGenericTSPIManager.h"
 #include "manager/LibraryThreads.h"
 #include "manager/LoginRecovery.h"
-#include "manager/ProviderLock.h"
-#include "manager/ProviderState.h"
 #include "manager/RequestThreads.h"
 #include "manager/ServiceState.h"
 #include "model/EventDelivery.h"
 #include "model/LineTable.h"
+#include "model/ProviderLock.h"
+#include "model/ProviderState.h"
 #include "pbx/EventStream.h"
 #include "pbx/ExtensionDirectory.h"
 #include "pbx/Session.h"
@@ -77,7 +77,7 @@ CThreadSlot g_Observer{L"NetworkObserverThread", NetworkObserverThread};
 CThreadSlot* const g_Slots[] = {&g_Monitor, &g_KeepAlive, &g_Observer};
 
 // Serialises starting and stopping between tapisrv and the keep-alive thread.
-// Fourth in the lock order (manager/ProviderLock.h), after the ProviderLock;
+// Fourth in the lock order (model/ProviderLock.h), after the ProviderLock;
 // never held while waiting for a thread or the PBX.
 std::mutex g_SlotLock;
 using CSlotLockGuard = std::lock_guard<std::mutex>;

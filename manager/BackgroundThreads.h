@@ -13,7 +13,7 @@
 // that it leaves within moments. Each holds a reference to the library while
 // it runs (LibraryThreads.h). Starting and stopping is serialised by the slot
 // lock, which is taken after the ProviderLock and never held while waiting
-// for a thread (manager/ProviderLock.h gives the whole order).
+// for a thread (model/ProviderLock.h gives the whole order).
 #pragma once
 
 #include <windows.h>

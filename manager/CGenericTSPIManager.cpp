@@ -2,12 +2,30 @@
 
 #include "config/CSharedMem.h"
 #include "log/Trace.h"
-#include "manager/ProviderState.h"
+#include "model/LineDirectory.h"
+#include "model/ProviderState.h"
 #include "model/TapiDefs.h"
+#include "pbx/CallEventSink.h"
+
+CGenericTSPIManager* g_pManager = nullptr;
 
 CGenericTSPIManager::CGenericTSPIManager() {
     g_pManager = this;
     g_dwDeviceCount = 0;
+    // What the line records and the event stream need of the manager.
+    g_LineDirectory = {[](DWORD dwDeviceIndex) { return g_pManager->GetFirstName(dwDeviceIndex); },
+                       [](DWORD dwDeviceIndex) { return g_pManager->GetFirstAddress(dwDeviceIndex); },
+                       [](DWORD dwDeviceIndex) { return g_pManager->GetFirstDeviceNumber(dwDeviceIndex); },
+                       [](DWORD dwDeviceIndex, DWORD dwPreferred) {
+                           return g_pManager->GetPermanentLineNumber(dwDeviceIndex, dwPreferred);
+                       }};
+    g_CallEventSink = {[](const std::wstring& number) { return g_pManager->CreateFormattedNumber(number); },
+                       [](const CallEvent& e) {
+                           g_pManager->DispatchEvents(e.uuid, e.extension, e.caller, e.callee, e.state, e.direction);
+                       },
+                       [](const CallEvent& e) {
+                           g_pManager->PostEvents(e.uuid, e.extension, e.caller, e.callee, e.state, e.direction);
+                       }};
 }
 
 CGenericTSPIManager::~CGenericTSPIManager() {

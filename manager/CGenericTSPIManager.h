@@ -12,8 +12,8 @@
 //   BackgroundThreads.cpp    event monitor, keep-alive, network observer, reply requests
 //   SettingsStore.cpp        the settings key: start-up read, dialog save, login state, log values
 //   FormattedNumber.cpp      CreateFormattedNumber
-//   config/ConfigDialog.cpp  ShowInfoDialog, CheckConnection, ShowLastLoginState
-//   config/Installation.cpp  UpdateTSPFile, AfterProviderRemove
+//   ConfigDialog.cpp         ShowInfoDialog, CheckConnection, ShowLastLoginState
+//   Installation.cpp         UpdateTSPFile, AfterProviderRemove
 //   CallEventDispatcher.cpp  DispatchEvents, DropAllOtherCalls
 //   (CallNumbers.cpp and DialtoneCloser.cpp hold the dispatcher's call numbers
 //   and its dial-tone closer thread)
@@ -64,7 +64,7 @@ public:
     void ProviderRemove() override;
     void ProviderShutdown() override;
 
-    // config/Installation.cpp: the copy in the system folder.
+    // Installation.cpp: the copy in the system folder.
     void UpdateTSPFile() override;
     void AfterProviderRemove() override;
 
@@ -89,7 +89,7 @@ public:
     // "Login successful", or "No TAPI devices present" without a line in use.
     void RecordLoginSuccess(DWORD dwLinesInUse);
     std::wstring ReadLastLoginState();
-    // config/ConfigDialog.cpp: the dialog's connection test and status field.
+    // ConfigDialog.cpp: the dialog's connection test and status field.
     void CheckConnection();
     void ShowLastLoginState();
     // PermanentLineIDs.cpp: the low 16 bits of the permanent line ID of the
@@ -122,3 +122,5 @@ private:
 
 // The one manager of the process.
 extern CGenericTSPIManager g_Manager;
+// The same, for threads started without an argument.
+extern CGenericTSPIManager* g_pManager;

@@ -1,8 +1,8 @@
 #include "manager/CTspiManager.h"
 
 #include "log/Trace.h"
-#include "manager/ProviderLock.h"
 #include "model/EventDelivery.h"
+#include "model/ProviderLock.h"
 #include "model/TapiDefs.h"
 
 CTspiManager::CTspiManager() { InitProviderLock(); }

@@ -14,11 +14,11 @@
 #include "manager/CallNumbers.h"
 #include "manager/DialtoneCloser.h"
 #include "manager/PartyNames.h"
-#include "manager/ProviderLock.h"
-#include "manager/ProviderState.h"
 #include "model/EventDelivery.h"
 #include "model/LineCaps.h"
 #include "model/LineTable.h"
+#include "model/ProviderLock.h"
+#include "model/ProviderState.h"
 
 namespace {
 constexpr DWORD kLeftInDialtone = LINECALLSTATE_UNKNOWN | LINECALLSTATE_DIALTONE;

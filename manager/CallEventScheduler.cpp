@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "log/Trace.h"
-#include "manager/ProviderLock.h"
+#include "model/ProviderLock.h"
 
 namespace {
 constexpr SIZE_T kStackCommit = 64 * 1024;

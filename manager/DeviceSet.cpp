@@ -5,10 +5,10 @@
 #include "common/BoundedString.h"
 #include "log/Trace.h"
 #include "manager/CGenericTSPIManager.h"
-#include "manager/ProviderState.h"
 #include "model/EventDelivery.h"
 #include "model/LineCaps.h"
 #include "model/LineTable.h"
+#include "model/ProviderState.h"
 
 namespace {
 // The same extension of the PBX: by uuid when both records have one (its

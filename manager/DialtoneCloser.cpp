@@ -3,10 +3,10 @@
 #include <new>
 
 #include "log/Trace.h"
-#include "manager/ProviderLock.h"
 #include "manager/RequestThreads.h"
 #include "model/EventDelivery.h"
 #include "model/LineTable.h"
+#include "model/ProviderLock.h"
 
 namespace {
 constexpr DWORD kExtraWaitMs = 100;

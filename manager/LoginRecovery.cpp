@@ -9,7 +9,7 @@ constexpr DWORD kFirstRetryMs = 1000;
 constexpr DWORD kMaxRetryMs = 30000;
 
 struct CLoginRecovery {
-    // Fifth in the lock order (manager/ProviderLock.h): nothing else is taken
+    // Fifth in the lock order (model/ProviderLock.h): nothing else is taken
     // while it is held.
     std::mutex lock;
     CBackoff backoff{kFirstRetryMs, kMaxRetryMs, GetTickCount() ^ GetCurrentProcessId()};

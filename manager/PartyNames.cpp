@@ -1,8 +1,8 @@
 #include "manager/PartyNames.h"
 
-#include "manager/ProviderState.h"
 #include "model/LineCaps.h"
 #include "model/LineTable.h"
+#include "model/ProviderState.h"
 #include "pbx/ExtensionDirectory.h"
 
 namespace {

@@ -5,13 +5,13 @@
 // new login.
 #include <string>
 
+#include "config/DiagnosticReports.h"
 #include "config/Settings.h"
-#include "log/DiagnosticReports.h"
 #include "log/Trace.h"
 #include "manager/BackgroundThreads.h"
 #include "manager/CGenericTSPIManager.h"
 #include "manager/DeviceSet.h"
-#include "manager/ProviderLock.h"
+#include "model/ProviderLock.h"
 #include "pbx/ExtensionDirectory.h"
 #include "pbx/Session.h"
 

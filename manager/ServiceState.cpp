@@ -6,11 +6,11 @@
 
 #include "log/Trace.h"
 #include "manager/CallNumbers.h"
-#include "manager/ProviderLock.h"
-#include "manager/ProviderState.h"
 #include "model/EventDelivery.h"
 #include "model/LineService.h"
 #include "model/LineTable.h"
+#include "model/ProviderLock.h"
+#include "model/ProviderState.h"
 #include "pbx/EventStream.h"
 #include "pbx/ExtensionDirectory.h"
 

@@ -1,9 +1,9 @@
 #include "model/CallFeatures.h"
 
 #include "log/Trace.h"
-#include "manager/ProviderState.h"
 #include "model/EventDelivery.h"
 #include "model/LineTable.h"
+#include "model/ProviderState.h"
 
 namespace {
 // State groups of the feature rules.

@@ -1,10 +1,10 @@
 #include "model/EventDelivery.h"
 
 #include "log/Trace.h"
-#include "manager/ProviderLock.h"
-#include "manager/ProviderState.h"
 #include "model/CallFeatures.h"
 #include "model/LineTable.h"
+#include "model/ProviderLock.h"
+#include "model/ProviderState.h"
 
 namespace {
 constexpr DWORD kDisconnectPauseMs = 25;

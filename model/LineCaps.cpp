@@ -6,11 +6,11 @@
 
 #include "common/BoundedString.h"
 #include "log/Trace.h"
-#include "manager/CGenericTSPIManager.h"
-#include "manager/ProviderState.h"
 #include "model/CallFeatures.h"
+#include "model/LineDirectory.h"
 #include "model/LineTable.h"
 #include "model/NumberText.h"
+#include "model/ProviderState.h"
 #include "model/RetiredCalls.h"
 
 namespace {
@@ -47,7 +47,7 @@ void AppendVarString(void* pRecord, DWORD* pdwOffset, const wchar_t* pszText, DW
 // The provider's permanent ID above the line's own number: the one its
 // extension keeps across restarts, else the low bits of the device ID.
 DWORD PermanentLineID(DWORD dwPos, DWORD dwDeviceID) {
-    DWORD dwNumber = g_Manager.GetPermanentLineNumber(dwPos, dwDeviceID & 0xFFFF);
+    DWORD dwNumber = g_LineDirectory.pfnPermanentLineNumber(dwPos, dwDeviceID & 0xFFFF);
     if (dwNumber == 0) dwNumber = dwDeviceID & 0xFFFF;
     return ((g_dwPermanentProviderID & 0xFFFF) << 16) | dwNumber;
 }
@@ -147,18 +147,18 @@ void LineCapsInitLine(LONG lPos) {
         line.m_dwAddressStates = LINEADDRESSSTATE_OTHER | LINEADDRESSSTATE_NUMCALLS;
         line.m_dwLineStates = kDefaultLineStates;
         FillDevCaps(line.m_pLineDevCaps, dwPos, line.m_dwDeviceID);
-        ChangeLineName(dwPos, L"", g_Manager.GetFirstName(dwPos));
+        ChangeLineName(dwPos, L"", g_LineDirectory.pfnFirstName(dwPos));
     }
     if ((line.m_pLineAddressCaps = AllocRecord<LINEADDRESSCAPS>(kAddressCapsBufferSize)) != nullptr) {
         FillAddressCaps(line.m_pLineAddressCaps, line.m_dwDeviceID);
-        ChangeLineAddress(dwPos, g_Manager.GetFirstAddress(dwPos));
+        ChangeLineAddress(dwPos, g_LineDirectory.pfnFirstAddress(dwPos));
     }
     if ((line.m_pLineDevStatus = AllocRecord<LINEDEVSTATUS>(sizeof(LINEDEVSTATUS))) != nullptr)
         FillDevStatus(line.m_pLineDevStatus);
     if ((line.m_pLineAddressStatus = AllocRecord<LINEADDRESSSTATUS>(kAddressStatusBufferSize)) != nullptr)
         FillAddressStatus(line.m_pLineAddressStatus);
 
-    StrCopy(line.m_szDeviceNumber, g_Manager.GetFirstDeviceNumber(dwPos), kMaxAddressChars);
+    StrCopy(line.m_szDeviceNumber, g_LineDirectory.pfnFirstDeviceNumber(dwPos), kMaxAddressChars);
     line.m_dwPBXIndex = 0;
     UpdateLine(lPos);
     trace.Var(L"m_szName", L"%s", line.m_szName);

@@ -5,10 +5,10 @@
 
 #include "common/CallIdRanges.h"
 #include "log/Trace.h"
-#include "manager/ProviderState.h"
 #include "model/CallFeatures.h"
 #include "model/EventDelivery.h"
 #include "model/LineCaps.h"
+#include "model/ProviderState.h"
 #include "model/RetiredCalls.h"
 
 DWORD g_dwNextCallID = 0;

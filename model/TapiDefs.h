@@ -6,7 +6,8 @@
 
 #include <windows.h>
 
-#include "model/TapiConstants.h"
+#include "common/TapiConstants.h"
+#include "common/TapiErrorNames.h"
 
 typedef DWORD HLINE;
 typedef DWORD HCALL;
@@ -373,6 +374,3 @@ static_assert(sizeof(LINEADDRESSSTATUS) == 64, "LINEADDRESSSTATUS layout");
 static_assert(sizeof(VARSTRING) == 24, "VARSTRING layout");
 static_assert(sizeof(LINEEXTENSIONID) == 16, "LINEEXTENSIONID layout");
 static_assert(sizeof(LINECALLPARAMS) == 176, "LINECALLPARAMS layout");
-
-// "LINEERR_BADDEVICEID" for 0x80000002 and so on; a hex text for unknown codes.
-const wchar_t* TapiErrorName(LONG lResult);

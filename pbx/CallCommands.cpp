@@ -11,7 +11,7 @@ const wchar_t kBearerHeader[] = L"Accept:*.*\r\nContent-Type: application/json\r
 
 // Make-call and drop share the command client; one at a time, and the
 // summary of a command is read before the next one starts. Held across the
-// PBX request: first in the lock order (manager/ProviderLock.h).
+// PBX request: first in the lock order (model/ProviderLock.h).
 std::mutex& CommandMutex() {
     static std::mutex mutex;
     return mutex;

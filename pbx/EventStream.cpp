@@ -6,7 +6,7 @@
 #include "http/CHTTPContactEvent.h"
 #include "json/CJsonParserBase.h"
 #include "log/Trace.h"
-#include "manager/CGenericTSPIManager.h"
+#include "pbx/CallEventSink.h"
 #include "pbx/DeliveredEvents.h"
 #include "pbx/Session.h"
 
@@ -17,7 +17,7 @@ constexpr size_t kShortNumberChars = 6;
 constexpr size_t kMaxResumeIdChars = 256;
 
 std::wstring FormatEventNumber(const std::wstring& number) {
-    if (number.size() > kShortNumberChars && number[0] != L'#') return g_Manager.CreateFormattedNumber(number);
+    if (number.size() > kShortNumberChars && number[0] != L'#') return g_CallEventSink.pfnFormatNumber(number);
     return number;
 }
 
@@ -146,7 +146,7 @@ void ORVO_HandleMessage(const std::wstring& text, const std::wstring& eventId, b
     CFuncTrace trace(2, L"ORVO_HandleMessage", TracePrefix::Func, false);
     CallEvent event;
     if (!PrepareCallEvent(trace, text, eventId, bOwnId, event)) return;
-    g_Manager.DispatchEvents(event.uuid, event.extension, event.caller, event.callee, event.state, event.direction);
+    g_CallEventSink.pfnDispatch(event);
     Trace(2, L"Func.CGenericTSPIManager::APICALL < %s", text.c_str());
 }
 
@@ -154,6 +154,6 @@ void ORVO_QueueMessage(const std::wstring& text, const std::wstring& eventId, bo
     CFuncTrace trace(2, L"ORVO_HandleMessage", TracePrefix::Func, false);
     CallEvent event;
     if (!PrepareCallEvent(trace, text, eventId, bOwnId, event)) return;
-    g_Manager.PostEvents(event.uuid, event.extension, event.caller, event.callee, event.state, event.direction);
+    g_CallEventSink.pfnPost(event);
     Trace(2, L"Func.CGenericTSPIManager::APICALL < %s", text.c_str());
 }

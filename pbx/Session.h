@@ -20,7 +20,7 @@ extern LONG g_nTokenExpiry;               // "exp" claim, seconds since 1970; 0 
 // Logins, refreshes, token checks and the directory read run one at a time,
 // and readers of the tokens never see a half-written value. Recursive so that
 // a check may refresh while it holds the session. Held across PBX requests:
-// second in the lock order (manager/ProviderLock.h), after the command lock,
+// second in the lock order (model/ProviderLock.h), after the command lock,
 // never taken inside the ProviderLock.
 std::recursive_mutex& SessionMutex();
 using CSessionGuard = std::lock_guard<std::recursive_mutex>;

@@ -5,11 +5,11 @@
 #include <cwctype>
 
 #include "common/BoundedString.h"
-#include "config/Installation.h"
 #include "config/ProviderIdentity.h"
 #include "log/Trace.h"
 #include "manager/CGenericTSPIManager.h"
-#include "manager/ProviderState.h"
+#include "manager/Installation.h"
+#include "model/ProviderState.h"
 
 namespace {
 void RememberHostProcess() {

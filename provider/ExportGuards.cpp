@@ -3,9 +3,9 @@
 #include <cstring>
 #include <new>
 
-#include "manager/ProviderState.h"
 #include "model/CallFeatures.h"
 #include "model/LineTable.h"
+#include "model/ProviderState.h"
 
 LONG ExportExceptionResult(const wchar_t* pszExport, const ExportKind& kind) noexcept {
     LONG lResult = kind.lFailed;

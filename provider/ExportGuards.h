@@ -7,8 +7,8 @@
 #include <windows.h>
 
 #include "log/Trace.h"
-#include "manager/ProviderLock.h"
 #include "model/PhoneCall.h"
+#include "model/ProviderLock.h"
 #include "model/TapiDefs.h"
 
 // How an export is traced and which TAPI codes end it when its body throws.

@@ -4,9 +4,9 @@
 #include "manager/BackgroundThreads.h"
 #include "manager/CGenericTSPIManager.h"
 #include "manager/DeviceSet.h"
-#include "manager/ProviderLock.h"
-#include "manager/ProviderState.h"
 #include "model/LineCaps.h"
+#include "model/ProviderLock.h"
+#include "model/ProviderState.h"
 #include "provider/ExportGuards.h"
 #include "provider/TspiExports.h"
 

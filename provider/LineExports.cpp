@@ -7,10 +7,10 @@
 
 #include "common/BoundedString.h"
 #include "manager/CGenericTSPIManager.h"
-#include "manager/ProviderState.h"
 #include "model/CallFeatures.h"
 #include "model/LineCaps.h"
 #include "model/LineTable.h"
+#include "model/ProviderState.h"
 #include "provider/ExportGuards.h"
 #include "provider/TspiExports.h"
 

@@ -2,10 +2,10 @@
 // process of an application that configures, installs or removes it and
 // calls these there, outside the telephony service; installers call the
 // TUISPI_Dll* functions. None of them takes the provider lock.
-#include "config/Installation.h"
 #include "log/Trace.h"
 #include "manager/CGenericTSPIManager.h"
-#include "manager/ProviderState.h"
+#include "manager/Installation.h"
+#include "model/ProviderState.h"
 #include "provider/ExportGuards.h"
 #include "provider/TspiExports.h"
 

@@ -1,12 +1,12 @@
 #include "support/LineModelFixture.h"
 
-#include "config/ProviderSettings.h"
 #include "common/BoundedString.h"
-#include "manager/ProviderLock.h"
-#include "manager/ProviderState.h"
+#include "config/ProviderSettings.h"
 #include "model/CallFeatures.h"
 #include "model/EventDelivery.h"
 #include "model/LineCaps.h"
+#include "model/ProviderLock.h"
+#include "model/ProviderState.h"
 #include "pbx/ExtensionDirectory.h"
 #include "provider/TspiExports.h"
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "common/TapiConstants.h"
 #include "config/ProviderList.h"
-#include "model/TapiConstants.h"
 
 namespace {
 struct Provider {

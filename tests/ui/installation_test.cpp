@@ -8,8 +8,8 @@
 #include <optional>
 #include <sstream>
 
+#include "common/TapiConstants.h"
 #include "config/ProviderList.h"
-#include "model/TapiConstants.h"
 #include "support/ChildProcess.h"
 #include "support/RegistryFixture.h"
 #include "support/TestFiles.h"

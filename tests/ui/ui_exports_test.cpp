@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "common/BoundedString.h"
-#include "config/Installation.h"
 #include "config/ProviderIdentity.h"
 #include "config/ProviderList.h"
-#include "manager/ProviderState.h"
+#include "manager/Installation.h"
+#include "model/ProviderState.h"
 #include "provider/TspiExports.h"
 #include "support/RegistryFixture.h"
 #include "support/TestFiles.h"

@@ -10,9 +10,9 @@
 #include "manager/CGenericTSPIManager.h"
 #include "manager/CallEventScheduler.h"
 #include "manager/CallNumbers.h"
-#include "manager/ProviderLock.h"
 #include "manager/RequestThreads.h"
 #include "model/LineCaps.h"
+#include "model/ProviderLock.h"
 #include "provider/TspiExports.h"
 #include "support/LineModelFixture.h"
 

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "log/DiagnosticReports.h"
+#include "config/DiagnosticReports.h"
 #include "support/RegistryFixture.h"
 #include "support/TestFiles.h"
 #include "support/TraceCapture.h"

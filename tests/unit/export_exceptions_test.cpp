@@ -11,9 +11,9 @@
 
 #include "common/BoundedString.h"
 #include "manager/DeviceSet.h"
-#include "manager/ProviderLock.h"
-#include "manager/ProviderState.h"
 #include "model/LineTable.h"
+#include "model/ProviderLock.h"
+#include "model/ProviderState.h"
 #include "provider/ExportGuards.h"
 #include "provider/TspiExports.h"
 #include "support/LineModelFixture.h"

@@ -7,8 +7,8 @@
 #include "common/BoundedString.h"
 #include "config/ProviderSettings.h"
 #include "manager/CGenericTSPIManager.h"
-#include "manager/ProviderState.h"
 #include "model/LineCaps.h"
+#include "model/ProviderState.h"
 #include "pbx/ExtensionDirectory.h"
 #include "support/LineModelFixture.h"
 

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "common/BoundedString.h"
-#include "manager/ProviderLock.h"
-#include "manager/ProviderState.h"
 #include "model/CallFeatures.h"
 #include "model/LineCaps.h"
+#include "model/ProviderLock.h"
+#include "model/ProviderState.h"
 #include "provider/TspiExports.h"
 #include "support/LineModelFixture.h"
 #include "support/TraceCapture.h"

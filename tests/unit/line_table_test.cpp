@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "common/CallIdRanges.h"
-#include "manager/ProviderState.h"
 #include "model/CallFeatures.h"
 #include "model/EventDelivery.h"
 #include "model/LineCaps.h"
+#include "model/ProviderState.h"
 #include "model/RetiredCalls.h"
 #include "provider/TspiExports.h"
 #include "support/LineModelFixture.h"

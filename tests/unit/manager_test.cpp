@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "manager/CGenericTSPIManager.h"
-#include "manager/ProviderState.h"
+#include "model/ProviderState.h"
 #include "model/TapiDefs.h"
 #include "support/TraceCapture.h"
 

@@ -3,7 +3,7 @@
 
 #include <future>
 
-#include "manager/ProviderLock.h"
+#include "model/ProviderLock.h"
 #include "support/TraceCapture.h"
 
 namespace {

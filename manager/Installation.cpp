@@ -1,7 +1,7 @@
 // Installation and removal of the provider. Only TUISPI_providerInstall
 // reports failures to its caller; an installer that cannot copy, register or
 // reconfigure something gets no error, as before.
-#include "config/Installation.h"
+#include "manager/Installation.h"
 
 #include <cwctype>
 #include <memory>
@@ -13,7 +13,7 @@
 #include "config/resource.h"
 #include "log/Trace.h"
 #include "manager/CGenericTSPIManager.h"
-#include "manager/ProviderState.h"
+#include "model/ProviderState.h"
 
 HICON g_hIconTM = nullptr;
 

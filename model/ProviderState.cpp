@@ -1,6 +1,5 @@
-#include "manager/ProviderState.h"
+#include "model/ProviderState.h"
 
-CGenericTSPIManager* g_pManager = nullptr;
 DWORD g_dwPermanentProviderID = 0;
 DWORD g_dwLineDeviceIDBase = 0;
 ASYNC_COMPLETION g_pfnAsyncCompletion = nullptr;

@@ -1,4 +1,4 @@
-#include "log/DiagnosticReports.h"
+#include "config/DiagnosticReports.h"
 
 #include <windows.h>
 #include <psapi.h>

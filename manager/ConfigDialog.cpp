@@ -1,11 +1,10 @@
 // The configuration dialog and its connection test.
-#include "config/ConfigDialog.h"
+#include "manager/ConfigDialog.h"
 
 #include <shellapi.h>
 
 #include "common/BoundedString.h"
 #include "config/CVersionTool.h"
-#include "config/Installation.h"
 #include "config/ProviderSettings.h"
 #include "config/Settings.h"
 #include "config/UiLanguage.h"
@@ -13,7 +12,8 @@
 #include "log/CLoggingFileWithEvent.h"
 #include "log/Trace.h"
 #include "manager/CGenericTSPIManager.h"
-#include "manager/ProviderState.h"
+#include "manager/Installation.h"
+#include "model/ProviderState.h"
 #include "pbx/Session.h"
 
 

@@ -1,5 +1,7 @@
+#include "common/TapiErrorNames.h"
+
 #include "common/BoundedString.h"
-#include "model/TapiDefs.h"
+#include "common/TapiConstants.h"
 
 namespace {
 struct ErrorName {

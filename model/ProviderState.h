@@ -5,9 +5,6 @@
 
 #include "model/TapiDefs.h"
 
-class CGenericTSPIManager;
-
-extern CGenericTSPIManager* g_pManager;       // for threads started without an argument
 extern DWORD g_dwPermanentProviderID;
 extern DWORD g_dwLineDeviceIDBase;            // device identifier of the first line TAPI counted at start-up
 extern ASYNC_COMPLETION g_pfnAsyncCompletion;

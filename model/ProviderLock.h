@@ -13,7 +13,7 @@
 //   5. login-recovery lock   manager/LoginRecovery.cpp: the back-off of the
 //                            background login
 //   6. proxy lock            http/ProxySettings.cpp: the remembered proxy
-//   7. calls-heard lock     pbx/EventStream.cpp: the calls heard of on the
+//   7. calls-heard lock      pbx/EventStream.cpp: the calls heard of on the
 //                            current stream (nothing is taken inside it)
 //   8. log locks             log/CLoggingFile.h: one per log object, around a
 //                            whole write (every lock above may trace)

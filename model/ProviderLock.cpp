@@ -1,4 +1,4 @@
-#include "manager/ProviderLock.h"
+#include "model/ProviderLock.h"
 
 #include "log/Trace.h"
 

@@ -1,0 +1,7 @@
+// The names of the TAPI error codes, for trace lines.
+#pragma once
+
+#include "common/Types.h"
+
+// "LINEERR_BADDEVICEID" for 0x80000002 and so on; a hex text for unknown codes.
+const wchar_t* TapiErrorName(LONG lResult);

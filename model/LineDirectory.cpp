@@ -1,0 +1,3 @@
+#include "model/LineDirectory.h"
+
+LineDirectory g_LineDirectory;

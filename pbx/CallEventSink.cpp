@@ -1,0 +1,3 @@
+#include "pbx/CallEventSink.h"
+
+CallEventSink g_CallEventSink;
