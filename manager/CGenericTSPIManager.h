@@ -29,6 +29,11 @@
 // How far a login and directory read came.
 enum class DirectoryRead { LoginFailed, DirectoryFailed, Read };
 
+// The permanent line numbers given so far are read again from the registry
+// at the next line that needs a new one (PermanentLineIDs.cpp): each start
+// of the provider begins with what the registry holds.
+void ForgetGivenPermanentLineNumbers();
+
 class CGenericTSPIManager : public CTspiManager, public CRegTool {
 public:
     CGenericTSPIManager();

@@ -6,6 +6,7 @@
 // bits of its permanent line ID; the high 16 bits are the provider's
 // permanent ID). Entries are never deleted, so a number, once given, never
 // goes to another extension.
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -41,6 +42,21 @@ std::set<DWORD> NumbersGiven(HKEY hKey) {
     return numbers;
 }
 
+// The numbers given so far, read from the key once per provider start and
+// kept up to date here: reading the key again for every new line would make a
+// start with thousands of extensions quadratic.
+std::mutex g_GivenLock;
+bool g_bGivenRead = false;
+std::set<DWORD> g_Given;
+
+std::set<DWORD>& GivenNumbers(HKEY hKey) {
+    if (!g_bGivenRead) {
+        g_Given = NumbersGiven(hKey);
+        g_bGivenRead = true;
+    }
+    return g_Given;
+}
+
 // A number no extension ever had: the preferred one when it is free (a line
 // keeps the ID it had before IDs were remembered), else the next above all given.
 DWORD NewNumber(const std::set<DWORD>& given, DWORD dwPreferred) {
@@ -66,6 +82,7 @@ DWORD CGenericTSPIManager::GetPermanentLineNumber(DWORD dwDeviceIndex, DWORD dwP
         trace.Warning(L"Key %s not opened", szKey);
         return trace.End(0);
     }
+    std::lock_guard<std::mutex> given(g_GivenLock);
     DWORD dwNumber = 0;
     DWORD dwType = 0;
     DWORD cbNumber = sizeof(dwNumber);
@@ -73,15 +90,23 @@ DWORD CGenericTSPIManager::GetPermanentLineNumber(DWORD dwDeviceIndex, DWORD dwP
         RegQueryValueExW(hKey, name.c_str(), nullptr, &dwType, reinterpret_cast<BYTE*>(&dwNumber), &cbNumber);
     if (lRead != ERROR_SUCCESS || dwType != REG_DWORD || cbNumber != sizeof(dwNumber) || dwNumber == 0 ||
         dwNumber > kMaxLineNumber) {
-        dwNumber = NewNumber(NumbersGiven(hKey), dwPreferred);
+        std::set<DWORD>& numbers = GivenNumbers(hKey);
+        dwNumber = NewNumber(numbers, dwPreferred);
         if (dwNumber == 0 || RegSetValueExW(hKey, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwNumber),
                                             sizeof(dwNumber)) != ERROR_SUCCESS) {
             trace.Warning(L"No permanent line number remembered for %s", name.c_str());
             dwNumber = 0;
         } else {
+            numbers.insert(dwNumber);
             trace.Info(L"Permanent line number %u given to %s", dwNumber, name.c_str());
         }
     }
     RegCloseKey(hKey);
     return trace.End(dwNumber);
+}
+
+void ForgetGivenPermanentLineNumbers() {
+    std::lock_guard<std::mutex> given(g_GivenLock);
+    g_bGivenRead = false;
+    g_Given.clear();
 }

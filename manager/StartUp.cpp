@@ -191,6 +191,7 @@ void CGenericTSPIManager::RecordLoginSuccess(DWORD dwLinesInUse) {
 
 void CGenericTSPIManager::InitResource() {
     CFuncTrace trace(2, L"CGenericTSPIManager::InitResource");
+    ForgetGivenPermanentLineNumbers();
     // The PBX is asked without the lock; the lines change under it.
     std::vector<ExtensionInfo> directory;
     const DirectoryRead read = LogInAndReadDirectory(directory);
