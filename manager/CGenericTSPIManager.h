@@ -93,6 +93,10 @@ public:
     DirectoryRead LogInAndReadDirectory(std::vector<ExtensionInfo>& directory);
     // "Login successful", or "No TAPI devices present" without a line in use.
     void RecordLoginSuccess(DWORD dwLinesInUse);
+    // Logs in and reads the directory without any lock, then sets the lines
+    // under the lock (the whole set at start-up, or only the difference) and
+    // records the login state; dwLinesInUse the lines afterwards.
+    DirectoryRead LogInAndSetLines(DWORD dwOwnerCode, bool bApplyDifference, DWORD& dwLinesInUse);
     std::wstring ReadLastLoginState();
     // ConfigDialog.cpp: the dialog's connection test and status field.
     void CheckConnection();

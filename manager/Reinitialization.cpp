@@ -21,16 +21,8 @@ void CGenericTSPIManager::ReinitializeDevices() {
     try {
         const std::wstring userBefore = g_sUserName;
         const std::wstring customerBefore = CurrentCustomer();
-        // The PBX is asked without any lock; exports and the dispatcher go on meanwhile.
-        std::vector<ExtensionInfo> directory;
-        const DirectoryRead read = LogInAndReadDirectory(directory);
         DWORD dwLinesInUse = 0;
-        {
-            CProviderLockGuard lock(LockOwner::ReinitializeDevices);
-            if (read == DirectoryRead::Read) ApplyDirectory(directory);
-            dwLinesInUse = CountLinesInUse();
-        }
-        if (read != DirectoryRead::LoginFailed) RecordLoginSuccess(dwLinesInUse);
+        const DirectoryRead read = LogInAndSetLines(LockOwner::ReinitializeDevices, true, dwLinesInUse);
         if (read == DirectoryRead::LoginFailed || dwLinesInUse == 0) return trace.End();
 
         // The event stream belongs to the account it was opened for. The same

@@ -192,19 +192,28 @@ void CGenericTSPIManager::RecordLoginSuccess(DWORD dwLinesInUse) {
 void CGenericTSPIManager::InitResource() {
     CFuncTrace trace(2, L"CGenericTSPIManager::InitResource");
     ForgetGivenPermanentLineNumbers();
-    // The PBX is asked without the lock; the lines change under it.
+    DWORD dwLinesInUse = 0;
+    LogInAndSetLines(LockOwner::InitResource, false, dwLinesInUse);
+    trace.Var(L"g_dwDeviceCount", L"%u", g_dwDeviceCount);
+    trace.End();
+}
+
+DirectoryRead CGenericTSPIManager::LogInAndSetLines(DWORD dwOwnerCode, bool bApplyDifference, DWORD& dwLinesInUse) {
+    // The PBX is asked without any lock; exports and the dispatcher go on
+    // meanwhile, and the lines change under the lock in one step.
     std::vector<ExtensionInfo> directory;
     const DirectoryRead read = LogInAndReadDirectory(directory);
-    DWORD dwLinesInUse = 0;
     {
-        CProviderLockGuard lock(LockOwner::InitResource);
+        CProviderLockGuard lock(dwOwnerCode);
         // A failed login or directory read leaves the device set as it was.
-        if (read == DirectoryRead::Read) SetDeviceSet(directory);
+        if (read == DirectoryRead::Read) {
+            if (bApplyDifference) ApplyDirectory(directory);
+            else SetDeviceSet(directory);
+        }
         dwLinesInUse = CountLinesInUse();
-        trace.Var(L"g_dwDeviceCount", L"%u", g_dwDeviceCount);
     }
     if (read != DirectoryRead::LoginFailed) RecordLoginSuccess(dwLinesInUse);
-    trace.End();
+    return read;
 }
 
 void CGenericTSPIManager::ProviderInit() {
