@@ -4,11 +4,10 @@
 
 #include "http/CHTTPContactLog.h"
 #include "json/JsonEscape.h"
+#include "pbx/PbxRequest.h"
 #include "pbx/Session.h"
 
 namespace {
-const wchar_t kBearerHeader[] = L"Accept:*.*\r\nContent-Type: application/json\r\nAuthorization: Bearer %s\r\n\r\n";
-
 // Make-call and drop share the command client; one at a time, and the
 // summary of a command is read before the next one starts. Held across the
 // PBX request: first in the lock order (model/ProviderLock.h).
@@ -17,17 +16,13 @@ std::mutex& CommandMutex() {
     return mutex;
 }
 
-int RunCommand(const wchar_t* pszVerb, const std::wstring& url, const std::wstring& body, const wchar_t* pszLabel) {
-    PreparePbxClient(g_CommandClient, TRUE);
-    g_CommandClient.SetURLDirect(url.c_str());
-    g_CommandClient.SetSData(body.c_str());
-    g_CommandClient.SetSHeader(kBearerHeader, CurrentAccessToken().c_str());
-    int nResult = g_CommandClient.IsSuccessful(g_CommandClient.RunQuery(pszVerb, 1, 5000, TRUE, TRUE));
-    // A success status with an error member is still a refusal.
-    if (g_CommandClient.m_pszAnswer != nullptr && wcsstr(g_CommandClient.m_pszAnswer, L"\"error\":") != nullptr)
-        nResult = 0;
-    if (g_bSaveSequence) g_CommandClient.SaveSequence(pszLabel, 0, nullptr);
-    return nResult;
+// A success status with an error member is still a refusal.
+int RunCommand(const wchar_t* pszOperation, const wchar_t* pszVerb, const std::wstring& path,
+               const std::wstring& body) {
+    PbxRequest request{pszOperation, pszVerb, path, body, PbxCredential::AccessToken, kCommandAttempts,
+                       kCommandTimeoutMs, pszOperation};
+    request.bErrorMemberFails = true;
+    return RunPbxRequest(g_CommandClient, request);
 }
 }  // namespace
 
@@ -38,12 +33,12 @@ int ORVO_DoMakeCall(std::wstring extension, std::wstring callee) {
     const std::wstring body = L"{\"caller\":\"" + caller + L"\", \"caller_context\":\"" + customer +
                               L"\", \"callee\":\"" + JsonEscape(callee) + L"\", \"callee_context\":\"" + customer +
                               L"\", \"extension\":\"" + caller + L"\"}";
-    return RunCommand(L"POST", g_sBaseURL + L"/extensions/phone/calls", body, L"ORVO_DoMakeCall");
+    return RunCommand(L"ORVO_DoMakeCall", L"POST", L"/extensions/phone/calls", body);
 }
 
 int ORVO_DoDrop(std::wstring callId) {
     std::lock_guard<std::mutex> command(CommandMutex());
-    return RunCommand(L"DELETE", g_sBaseURL + L"/extensions/phone/calls/" + callId, L"", L"ORVO_DoDrop");
+    return RunCommand(L"ORVO_DoDrop", L"DELETE", L"/extensions/phone/calls/" + callId, L"");
 }
 
 std::wstring LastCommandSummary() {

@@ -8,6 +8,7 @@
 #include "log/Trace.h"
 #include "pbx/CallEventSink.h"
 #include "pbx/DeliveredEvents.h"
+#include "pbx/PbxRequest.h"
 #include "pbx/Session.h"
 
 namespace {
@@ -15,6 +16,7 @@ namespace {
 // shown in the user's number format.
 constexpr size_t kShortNumberChars = 6;
 constexpr size_t kMaxResumeIdChars = 256;
+constexpr DWORD kStreamAttempts = 1;
 
 std::wstring FormatEventNumber(const std::wstring& number) {
     if (number.size() > kShortNumberChars && number[0] != L'#') return g_CallEventSink.pfnFormatNumber(number);
@@ -62,8 +64,6 @@ void ForgetEventHistory() {
 }
 
 int ORVO_ActivateCallMonitoring(const std::function<void()>& onOpened) {
-    // The stream goes through the proxy like every other request.
-    PreparePbxClient(g_EventClient, TRUE);
     g_EventClient.m_bStreaming = TRUE;
     g_EventClient.SetMessageHandler(&ORVO_QueueMessage);
     g_EventClient.SetOpenedHandler([&onOpened] {
@@ -71,33 +71,21 @@ int ORVO_ActivateCallMonitoring(const std::function<void()>& onOpened) {
         if (onOpened) onOpened();
     });
     g_EventClient.BeginStream();
-    const std::wstring url = g_sBaseURL + L"/extensions/phone/calls";
-    g_EventClient.SetURLDirect(url.c_str());
-    g_EventClient.SetSData(nullptr);
+    // The stream goes through the proxy like every other request.
+    PbxRequest request{L"ORVO_ActivateCallMonitoring", L"GET", L"/extensions/phone/calls", L"",
+                       PbxCredential::AccessToken, kStreamAttempts, kNoTimeLimit, L"ActivateCallMonitoring"};
+    request.pszAcceptLine = L"Accept: text/event-stream";
     // A reconnection names the last event it has, so that the PBX can send
     // what came meanwhile. Framing ends an id at a line end, so it cannot
     // break out of its header line.
     // An id too long for the header buffer is not sent: it would push the
     // authorisation out of the request.
     const std::wstring lastEventId = g_EventClient.LastEventId();
-    const std::wstring resume = lastEventId.empty() || lastEventId.size() > kMaxResumeIdChars
-                                    ? std::wstring()
-                                    : L"Last-Event-ID: " + lastEventId + L"\r\n";
-    g_EventClient.SetSHeader(
-        L"Accept: text/event-stream\r\nContent-Type: application/json\r\n%sAuthorization: Bearer %s\r\n\r\n",
-        resume.c_str(), CurrentAccessToken().c_str());
-    int nResult = g_EventClient.IsSuccessful(g_EventClient.RunQuery(L"GET", 1, 0xFFFFFFFF, TRUE, TRUE));
+    if (!lastEventId.empty() && lastEventId.size() <= kMaxResumeIdChars)
+        request.sExtraHeaderLines = L"Last-Event-ID: " + lastEventId + L"\r\n";
+    request.bRefusalForgetsToken = true;
+    const int nResult = RunPbxRequest(g_EventClient, request);
     g_EventClient.SetOpenedHandler(nullptr);
-    // A stream given up because its thread is asked to stop or reconnect is
-    // not written out: masking a full answer buffer takes seconds, which a
-    // stop must not wait for.
-    if (g_bSaveSequence && g_EventClient.m_dwLastError != ERROR_WINHTTP_OPERATION_CANCELLED)
-        g_EventClient.SaveSequence(L"ActivateCallMonitoring", 0, nullptr);
-    if (g_EventClient.LastStatusCode() == 401) {
-        // A token the PBX no longer takes, however long it should still be valid.
-        Trace(2, L"Func.ORVO_ActivateCallMonitoring.Warning.Token refused");
-        ForgetAccessToken();
-    }
     return nResult;
 }
 

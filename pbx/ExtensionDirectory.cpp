@@ -7,6 +7,7 @@
 #include "common/TextBoundary.h"
 #include "http/CHTTPContactLog.h"
 #include "json/CJsonParserBase.h"
+#include "pbx/PbxRequest.h"
 #include "pbx/Session.h"
 
 namespace {
@@ -91,15 +92,12 @@ std::vector<ExtensionInfo> ParseExtensionDirectory(const wchar_t* pszAnswer) {
 bool ReadExtensionDirectory(std::vector<ExtensionInfo>& extensions) {
     ORVO_CheckAccessToken();
     CSessionGuard session(SessionMutex());
-    const std::wstring url = g_sBaseURL + L"/extensions/phone/data";
-    g_SessionClient.SetURLDirect(url.c_str());
-    g_SessionClient.SetSData(nullptr);
-    g_SessionClient.SetSHeader(L"Accept:*.*\r\nContent-Type: application/json\r\nAuthorization: Bearer %s\r\n\r\n",
-                               g_sAccessToken.c_str());
-    BOOL bResult = g_SessionClient.IsSuccessful(g_SessionClient.RunQuery(L"GET", 3, 10000, TRUE, TRUE));
-    if (g_bSaveSequence) g_SessionClient.SaveSequence(L"ReadExtensions", 0, nullptr);
-
-    if (!bResult || g_SessionClient.m_pszAnswer == nullptr) return false;
+    // Read after a login or a token check, on the session as that set it up.
+    PbxRequest request{L"ReadExtensionDirectory", L"GET", L"/extensions/phone/data", L"", PbxCredential::AccessToken,
+                       kSessionAttempts, kSessionTimeoutMs, L"ReadExtensions"};
+    request.setUp = PbxClientSetUp::AsLoggedIn;
+    const int nResult = RunPbxRequest(g_SessionClient, request);
+    if (nResult == 0 || g_SessionClient.m_pszAnswer == nullptr) return false;
     extensions = ParseExtensionDirectory(g_SessionClient.m_pszAnswer);
     for (const ExtensionInfo& info : extensions) g_ExtensionMap[info.extension_number] = info;
     return true;

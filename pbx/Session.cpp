@@ -10,6 +10,7 @@
 #include "json/JsonEscape.h"
 #include "log/Trace.h"
 #include "pbx/Base64.h"
+#include "pbx/PbxRequest.h"
 
 std::wstring g_sBaseURL;
 std::wstring g_sAccessToken;
@@ -18,23 +19,11 @@ std::wstring g_sCustomer;
 LONG g_nTokenExpiry = 0;
 
 namespace {
-constexpr DWORD kSecureProtocols = 0xA00;  // TLS 1.1 and TLS 1.2
 constexpr int kTokenMarginSeconds = 20;
 // A token goes into the Authorization line of every request, whose header
 // buffer must also hold the other lines; a longer token could only be sent
 // cut off, so it fails the login instead.
 constexpr size_t kMaxTokenChars = CHTTPContactBase::HeaderUnits - 512;
-
-const wchar_t kJsonHeader[] = L"Accept:*.*\r\nContent-Type: application/json\r\n\r\n";
-const wchar_t kBearerHeader[] = L"Accept:*.*\r\nContent-Type: application/json\r\nAuthorization: Bearer %s\r\n\r\n";
-
-// One session request, judged and, when exchanges are recorded, saved.
-int RunSessionQuery(const wchar_t* pszVerb, const wchar_t* pszLabel) {
-    BOOL bResult = g_SessionClient.RunQuery(pszVerb, 3, 10000, TRUE, TRUE);
-    bResult = g_SessionClient.IsSuccessful(bResult);
-    if (g_bSaveSequence) g_SessionClient.SaveSequence(pszLabel, 0, nullptr);
-    return bResult;
-}
 
 std::vector<std::wstring> SplitAtDots(const std::wstring& token) {
     std::vector<std::wstring> parts;
@@ -55,27 +44,16 @@ std::recursive_mutex& SessionMutex() {
     return mutex;
 }
 
-void PreparePbxClient(CHTTPContactBase& client, BOOL bDetectProxy) {
-    // The proxy before the session: WinHTTP takes it when the session opens.
-    if (bDetectProxy) client.CheckProxySettings(g_sBaseURL.c_str());
-    client.Init();
-    client.m_dwSecureProtocols = kSecureProtocols;
-    client.m_bIgnoreCertErrors = g_bIgnoreCertErrors ? TRUE : FALSE;
-}
-
 int Login() {
     CSessionGuard session(SessionMutex());
     CFuncTrace trace(2, L"Login");
     // No usable base URL: the credentials go nowhere.
     if (g_sBaseURL.empty()) return trace.End(0);
-    PreparePbxClient(g_SessionClient, TRUE);
-    const std::wstring url = g_sBaseURL + L"/login";
-    const std::wstring body = L"{\"username\":\"" + JsonEscape(g_sUserName) + L"\", \"password\":\"" +
-                              JsonEscape(g_sPassword) + L"\"}";
-    g_SessionClient.SetURLDirect(url.c_str());
-    g_SessionClient.SetSData(body.c_str());
-    g_SessionClient.SetSHeader(kJsonHeader);
-    int nResult = RunSessionQuery(L"POST", L"Login");
+    PbxRequest request{L"Login", L"POST", L"/login",
+                       L"{\"username\":\"" + JsonEscape(g_sUserName) + L"\", \"password\":\"" +
+                           JsonEscape(g_sPassword) + L"\"}",
+                       PbxCredential::None, kSessionAttempts, kSessionTimeoutMs, L"Login"};
+    int nResult = RunPbxRequest(g_SessionClient, request);
     if (nResult != 0) nResult = ReadTokens();
     trace.End(nResult);
     return nResult;
@@ -85,12 +63,10 @@ int RefreshToken() {
     CSessionGuard session(SessionMutex());
     CFuncTrace trace(2, L"RefreshToken");
     if (g_sBaseURL.empty()) return trace.End(0);
-    g_SessionClient.CheckProxySettings(g_sBaseURL.c_str());
-    const std::wstring url = g_sBaseURL + L"/login";
-    g_SessionClient.SetURLDirect(url.c_str());
-    g_SessionClient.SetSData(nullptr);
-    g_SessionClient.SetSHeader(kBearerHeader, g_sRefreshToken.c_str());
-    int nResult = RunSessionQuery(L"PUT", L"RefreshToken");
+    PbxRequest request{L"RefreshToken", L"PUT", L"/login", L"", PbxCredential::RefreshToken, kSessionAttempts,
+                       kSessionTimeoutMs, L"RefreshToken"};
+    request.setUp = PbxClientSetUp::ProxyOnly;
+    int nResult = RunPbxRequest(g_SessionClient, request);
     if (nResult != 0) nResult = ReadTokens();
     trace.End(nResult);
     return nResult;

@@ -8,8 +8,6 @@
 #include <mutex>
 #include <string>
 
-class CHTTPContactBase;
-
 // "https://<host>/v1": every request URL is this followed by a path.
 extern std::wstring g_sBaseURL;
 extern std::wstring g_sAccessToken;
@@ -44,7 +42,3 @@ int ReadTokenClaims();
 // Consistent copies for the request threads.
 std::wstring CurrentAccessToken();
 std::wstring CurrentCustomer();
-
-// Resets the client for a request to the PBX: TLS 1.1/1.2, certificate checks
-// as "IgnoreCertErrors" says, and the proxy (unless bDetectProxy is 0).
-void PreparePbxClient(CHTTPContactBase& client, BOOL bDetectProxy);

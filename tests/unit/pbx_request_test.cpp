@@ -1,0 +1,134 @@
+// The one request path of the PBX operations against the simulator: the
+// header lines each request sends, how an answer is judged, and what a
+// refused token does.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "config/Settings.h"
+#include "http/CHTTPContactLog.h"
+#include "pbx/PbxRequest.h"
+#include "pbx/Session.h"
+#include "support/PbxSim.h"
+#include "support/TestFiles.h"
+
+namespace {
+
+const wchar_t kDirectoryPath[] = L"/extensions/phone/data";
+
+class PbxRequestTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_sim = new PbxSim;
+        ASSERT_TRUE(s_sim->Start()) << ToUtf8(s_sim->Error());
+    }
+    static void TearDownTestSuite() { delete s_sim; }
+    void SetUp() override {
+        ASSERT_NE(s_sim, nullptr);
+        g_sBaseURL = s_sim->ApiBaseUrl();
+        g_sUserName = L"lena.muster";  // the simulator's demo account
+        g_sPassword = L"Demo-Pass-2024";
+        g_bIgnoreCertErrors = 0;
+        s_sim->ClearFaults();
+        s_sim->ClearRequests();
+    }
+
+    // The one request the simulator received since the last clearing.
+    static SimRequest OnlyRequest() {
+        const std::vector<SimRequest> requests = s_sim->Requests();
+        EXPECT_EQ(requests.size(), 1u);
+        return requests.empty() ? SimRequest{} : requests.front();
+    }
+
+    static PbxSim* s_sim;
+};
+PbxSim* PbxRequestTest::s_sim = nullptr;
+
+PbxRequest DirectoryRequest(PbxCredential credential) {
+    return PbxRequest{L"PbxRequestTest", L"GET", kDirectoryPath, L"", credential, 1, 5000, L"PbxRequestTest"};
+}
+
+// Each credential goes into its own Authorization line, sent as it is, even
+// with characters that a format would take for its own.
+TEST_F(PbxRequestTest, EachCredentialGoesIntoTheAuthorizationLineAsItIs) {
+    g_sAccessToken = L"access%s%n%%token";
+    g_sRefreshToken = L"refresh-token";
+    const struct {
+        const char* pszName;
+        PbxCredential credential;
+        std::vector<std::wstring> authorization;
+    } cases[] = {
+        {"none", PbxCredential::None, {}},
+        {"access token", PbxCredential::AccessToken, {L"Bearer access%s%n%%token"}},
+        {"refresh token", PbxCredential::RefreshToken, {L"Bearer refresh-token"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        ASSERT_TRUE(s_sim->ClearRequests());
+        RunPbxRequest(g_SessionClient, DirectoryRequest(c.credential));
+        const SimRequest request = OnlyRequest();
+        EXPECT_EQ(request.sMethod, L"GET");
+        EXPECT_EQ(request.sPath, L"/v1/extensions/phone/data");
+        EXPECT_EQ(request.HeaderValues(L"Authorization"), c.authorization);
+        EXPECT_EQ(request.HeaderValues(L"Accept"), std::vector<std::wstring>{L"*.*"});
+        EXPECT_EQ(request.HeaderValues(L"Content-Type"), std::vector<std::wstring>{L"application/json"});
+    }
+}
+
+// Extra lines go between the content type and the authorisation; the accept
+// line is the request's own.
+TEST_F(PbxRequestTest, ExtraHeaderLinesAndTheAcceptLineAreSent) {
+    ASSERT_GT(Login(), 0);
+    ASSERT_TRUE(s_sim->ClearRequests());
+    PbxRequest request = DirectoryRequest(PbxCredential::AccessToken);
+    request.pszAcceptLine = L"Accept: application/x-test";
+    request.sExtraHeaderLines = L"Last-Event-ID: 41\r\nX-Test: yes\r\n";
+    EXPECT_EQ(RunPbxRequest(g_SessionClient, request), 1);
+    const SimRequest sent = OnlyRequest();
+    EXPECT_EQ(sent.HeaderValues(L"Accept"), std::vector<std::wstring>{L"application/x-test"});
+    EXPECT_EQ(sent.HeaderValues(L"Last-Event-ID"), std::vector<std::wstring>{L"41"});
+    EXPECT_EQ(sent.HeaderValues(L"X-Test"), std::vector<std::wstring>{L"yes"});
+    EXPECT_EQ(sent.HeaderValues(L"Authorization"), std::vector<std::wstring>{L"Bearer " + g_sAccessToken});
+}
+
+// Only a success status counts, and, where the request asks for it, only
+// one without an error member; a token refused with 401 is forgotten only
+// where the request asks for it, so that the next check renews it.
+TEST_F(PbxRequestTest, AnswersAreJudgedAndARefusedTokenIsForgottenWhereAsked) {
+    const struct {
+        const char* pszName;
+        int nStatus;
+        const wchar_t* pszBody;
+        bool bErrorMemberFails;
+        bool bRefusalForgetsToken;
+        int nResult;
+        bool bTokenForgotten;
+    } cases[] = {
+        {"success", 200, L"[]", false, true, 1, false},
+        {"accepted without body", 202, L"", true, true, 1, false},
+        {"error member ignored", 200, L"{\"error\": \"busy\"}", false, false, 1, false},
+        {"error member fails", 200, L"{\"error\": \"busy\"}", true, false, 0, false},
+        {"refused, forgotten", 401, L"{}", false, true, 0, true},
+        {"refused, kept", 401, L"{}", false, false, 0, false},
+        {"forbidden, kept", 403, L"{}", false, true, 0, false},
+        {"server error, kept", 500, L"{}", false, true, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        ASSERT_GT(Login(), 0);
+        const LONG nExpiry = g_nTokenExpiry;
+        ASSERT_GT(nExpiry, static_cast<LONG>(time(nullptr)));
+        ASSERT_TRUE(s_sim->AddFault(L"{\"path\":\"/v1/extensions/phone/data\",\"status\":" +
+                                    std::to_wstring(c.nStatus) + L",\"body\":" + JsonQuote(c.pszBody) + L"}"));
+        PbxRequest request = DirectoryRequest(PbxCredential::AccessToken);
+        request.bErrorMemberFails = c.bErrorMemberFails;
+        request.bRefusalForgetsToken = c.bRefusalForgetsToken;
+        EXPECT_EQ(RunPbxRequest(g_SessionClient, request), c.nResult);
+        EXPECT_EQ(g_nTokenExpiry, c.bTokenForgotten ? 0 : nExpiry);
+        ASSERT_TRUE(s_sim->ClearFaults());
+    }
+}
+
+}  // namespace
