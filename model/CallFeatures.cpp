@@ -1,27 +1,19 @@
 #include "model/CallFeatures.h"
 
 #include "log/Trace.h"
+#include "model/CallStateGroups.h"
 #include "model/EventDelivery.h"
 #include "model/LineTable.h"
 #include "model/ProviderState.h"
 
 namespace {
-// State groups of the feature rules.
-constexpr DWORD kConferencing = LINECALLSTATE_CONFERENCED | LINECALLSTATE_ONHOLDPENDCONF;
-constexpr DWORD kBusyForAnswer = LINECALLSTATE_DIALTONE | LINECALLSTATE_DIALING | LINECALLSTATE_RINGBACK |
-                                 LINECALLSTATE_CONNECTED | LINECALLSTATE_PROCEEDING | LINECALLSTATE_CONFERENCED |
-                                 LINECALLSTATE_ONHOLDPENDCONF;
-constexpr DWORD kHeldOrPending = LINECALLSTATE_DIALTONE | LINECALLSTATE_ONHOLD | LINECALLSTATE_CONFERENCED |
-                                 LINECALLSTATE_ONHOLDPENDCONF | LINECALLSTATE_ONHOLDPENDTRANSFER;
+// State groups of the feature rules besides the shared ones.
 constexpr DWORD kHeldOrPendingOrOffered = kHeldOrPending | LINECALLSTATE_OFFERING;
 constexpr DWORD kPartnerHeld = LINECALLSTATE_ONHOLD | LINECALLSTATE_CONFERENCED | LINECALLSTATE_ONHOLDPENDCONF |
                                LINECALLSTATE_ONHOLDPENDTRANSFER;
-constexpr DWORD kAllButConference = 0xF6FF;
+constexpr DWORD kAllButConferencedOrConnected = kAllCallStates & ~(LINECALLSTATE_CONFERENCED | LINECALLSTATE_CONNECTED);
 constexpr DWORD kTransferable = LINECALLSTATE_CONNECTED | LINECALLSTATE_ONHOLD | LINECALLSTATE_ONHOLDPENDTRANSFER;
 constexpr DWORD kConsultActive = LINECALLSTATE_RINGBACK | LINECALLSTATE_CONNECTED | LINECALLSTATE_PROCEEDING;
-constexpr DWORD kHeld = LINECALLSTATE_ONHOLD | LINECALLSTATE_ONHOLDPENDTRANSFER;
-constexpr DWORD kActiveForUnhold = LINECALLSTATE_DIALING | LINECALLSTATE_RINGBACK | LINECALLSTATE_CONNECTED |
-                                   LINECALLSTATE_PROCEEDING;
 
 constexpr DWORD kIdleLineFeatures = LINEFEATURE_DEVSPECIFICFEAT | LINEFEATURE_FORWARD | LINEFEATURE_MAKECALL |
                                     LINEFEATURE_FORWARDFWD | LINEFEATURE_FORWARDDND;
@@ -52,7 +44,8 @@ DWORD ComputeCallFeatures(LONG L, LONG k, const PhoneCall& call) {
         F |= LINECALLFEATURE_SETUPTRANSFER;
     if (S == LINECALLSTATE_CONNECTED && N == 1 && (bNoPartner || countP(kPartnerHeld) == 0))
         F |= LINECALLFEATURE_SETUPCONF;
-    if (count(LINECALLSTATE_CONFERENCED) >= 2 && count(LINECALLSTATE_CONNECTED) == 1 && count(kAllButConference) == 0)
+    if (count(LINECALLSTATE_CONFERENCED) >= 2 && count(LINECALLSTATE_CONNECTED) == 1 &&
+        count(kAllButConferencedOrConnected) == 0)
         F |= LINECALLFEATURE_PREPAREADDCONF;
     if (S == LINECALLSTATE_CONFERENCED && N >= 3 && count(LINECALLSTATE_ONHOLDPENDCONF) == 0)
         F |= LINECALLFEATURE_REMOVEFROMCONF;

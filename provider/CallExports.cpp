@@ -4,6 +4,7 @@
 // their arguments and the call's state in full and then refuse.
 #include "common/BoundedString.h"
 #include "manager/CGenericTSPIManager.h"
+#include "model/CallStateGroups.h"
 #include "model/EventDelivery.h"
 #include "model/LineCaps.h"
 #include "model/LineTable.h"
@@ -13,13 +14,11 @@
 #include "provider/TspiExports.h"
 
 namespace {
-constexpr DWORD kConferencing = LINECALLSTATE_CONFERENCED | LINECALLSTATE_ONHOLDPENDCONF;
-constexpr DWORD kBusyForAnswer = 0x1B38;  // DIALTONE, DIALING, RINGBACK, CONNECTED, PROCEEDING, CONFERENCED, ONHOLDPENDCONF
-constexpr DWORD kBusyForHold = 0x3C08;    // DIALTONE, ONHOLD, CONFERENCED, ONHOLDPENDCONF, ONHOLDPENDTRANSFER
 constexpr DWORD kHeldStates = LINECALLSTATE_ONHOLD | LINECALLSTATE_ONHOLDPENDCONF | LINECALLSTATE_ONHOLDPENDTRANSFER;
-constexpr DWORD kActiveForUnhold = 0x330;  // DIALING, RINGBACK, CONNECTED, PROCEEDING
-constexpr DWORD kSwappable = LINECALLSTATE_ONHOLD | LINECALLSTATE_ONHOLDPENDTRANSFER;
-constexpr DWORD kBusyForSwap = 0xDAF9;  // every state but OFFERING, ACCEPTED, CONNECTED, ONHOLD, ONHOLDPENDTRANSFER
+// With the active call in one of these, a swap has nothing to swap with.
+constexpr DWORD kBusyForSwap = kAllCallStates & ~(LINECALLSTATE_OFFERING | LINECALLSTATE_ACCEPTED |
+                                                  LINECALLSTATE_CONNECTED | LINECALLSTATE_ONHOLD |
+                                                  LINECALLSTATE_ONHOLDPENDTRANSFER);
 constexpr LONG kCallSlotsFull = kCallSlots;
 
 bool Is(DWORD dwState, DWORD dwMask) { return (dwState & dwMask) != 0; }
@@ -249,7 +248,7 @@ LONG TSPIAPI TSPI_lineHold(DRV_REQUESTID dwRequestID, HDRVCALL hdCall) {
         if (GetCallCount(static_cast<DWORD>(checks.LinePos())) == 0) return trace.Abort(LINEERR_INVALCALLSTATE, 3);
         if (LONG lResult = checks.HasLine(4)) return lResult;
         if (LONG lResult = checks.InService(5)) return lResult;
-        if (CountInStates(checks.LinePos(), kBusyForHold) != 0) return trace.Abort(LINEERR_INVALCALLSTATE, 6);
+        if (CountInStates(checks.LinePos(), kHeldOrPending) != 0) return trace.Abort(LINEERR_INVALCALLSTATE, 6);
         if (LONG lResult = checks.InSlots(7)) return lResult;
         if (LONG lResult = checks.Feature(LINECALLFEATURE_HOLD)) return lResult;
         if (checks.State() != LINECALLSTATE_CONNECTED) return trace.Abort(LINEERR_INVALCALLSTATE, 8);
@@ -286,7 +285,7 @@ LONG TSPIAPI TSPI_lineSwapHold(DRV_REQUESTID dwRequestID, HDRVCALL hdActiveCall,
         if (LONG lResult = active.InSlots(5)) return lResult;
         if (active.State() != LINECALLSTATE_CONNECTED) return trace.Abort(LINEERR_INVALCALLSTATE, 6);
         if (LONG lResult = held.InSlotsOf(active.LinePos(), 7, LINEERR_INVALCALLSTATE)) return lResult;
-        if (!Is(held.State(), kSwappable)) return trace.Abort(LINEERR_INVALCALLSTATE, 8);
+        if (!Is(held.State(), kHeld)) return trace.Abort(LINEERR_INVALCALLSTATE, 8);
         if (hdActiveCall == hdHeldCall) return trace.Abort(LINEERR_INVALPARAM, 9);
         if (LONG lResult = held.Feature(LINECALLFEATURE_SWAPHOLD)) return lResult;
         if (LONG lResult = active.Feature(LINECALLFEATURE_SWAPHOLD)) return lResult;

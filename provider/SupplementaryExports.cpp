@@ -4,6 +4,7 @@
 // checks like a provider that could do it, and the ones that would create a
 // consultation or conference call build it and release it again, so that
 // TAPI sees the same events before the refusal.
+#include "model/CallStateGroups.h"
 #include "model/LineTable.h"
 #include "provider/Destination.h"
 #include "provider/ExportGuards.h"
@@ -11,10 +12,12 @@
 #include "provider/TspiExports.h"
 
 namespace {
-constexpr DWORD kBusyForTransfer = 0x3E38;  // DIALTONE, DIALING, RINGBACK, PROCEEDING, ONHOLD, CONFERENCED,
-                                            // ONHOLDPENDCONF, ONHOLDPENDTRANSFER
-constexpr DWORD kConferencing = LINECALLSTATE_CONFERENCED | LINECALLSTATE_ONHOLDPENDCONF;
-constexpr DWORD kConferenceParties = 0x1B60;  // RINGBACK, BUSY, CONNECTED, PROCEEDING, CONFERENCED, ONHOLDPENDCONF
+constexpr DWORD kBusyForTransfer = LINECALLSTATE_DIALTONE | LINECALLSTATE_DIALING | LINECALLSTATE_RINGBACK |
+                                   LINECALLSTATE_PROCEEDING | LINECALLSTATE_ONHOLD | LINECALLSTATE_CONFERENCED |
+                                   LINECALLSTATE_ONHOLDPENDCONF | LINECALLSTATE_ONHOLDPENDTRANSFER;
+constexpr DWORD kConferenceParties = LINECALLSTATE_RINGBACK | LINECALLSTATE_BUSY | LINECALLSTATE_CONNECTED |
+                                     LINECALLSTATE_PROCEEDING | LINECALLSTATE_CONFERENCED |
+                                     LINECALLSTATE_ONHOLDPENDCONF;
 constexpr DWORD kMinConferenceParties = 3;
 
 // The first fields of a LINEFORWARDLIST.
