@@ -31,7 +31,7 @@ CLoggingFile::CLoggingFile()
       m_szFileNamePattern{},
       m_dwDebugLevel(0),
       m_dwMaxFiles(10),
-      m_nMaxLogFileSize(50000000),
+      m_nMaxLogFileSize(kDefaultMaxLogFileSize),
       m_dwProcessId(GetCurrentProcessId()),
       m_hFile(INVALID_HANDLE_VALUE),
       m_dwLogFileNr(0) {

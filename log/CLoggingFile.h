@@ -4,6 +4,10 @@
 
 #include <windows.h>
 
+// The size in bytes beyond which a log goes on in a new file, until the
+// settings give another.
+constexpr LONGLONG kDefaultMaxLogFileSize = 50000000;
+
 class CLoggingFile {
 public:
     CLoggingFile();

@@ -21,7 +21,6 @@ constexpr DWORD kLoginStateCapacity = 511;
 constexpr size_t kMaxCredentialChars = 62;
 constexpr DWORD kDefaultMaxFiles = 5;
 constexpr DWORD kDefaultMaxLogFileMiB = 50;
-constexpr LONGLONG kWrappedMaxLogFileSize = 50000000;
 constexpr DWORD kMiB = 1048576;
 
 // Opens the settings key for reading and writing; when it cannot be opened,
@@ -46,12 +45,12 @@ DWORD ReadMaxFiles(CRegTool& key) {
 }
 
 // MiB, 0 meaning 50. The byte count is kept to 32 bits as it always was, so
-// 4096 MiB and more wrap; a wrap to 0 falls back to 50000000 bytes.
+// 4096 MiB and more wrap; a wrap to 0 falls back to the log's own default.
 LONGLONG ReadMaxLogFileSize(CRegTool& key) {
     DWORD dwMiB = ReadDecimal(key, L"MaxLogFileSize");
     if (dwMiB == 0) dwMiB = kDefaultMaxLogFileMiB;
     DWORD cbLimit = dwMiB * kMiB;
-    return cbLimit != 0 ? cbLimit : kWrappedMaxLogFileSize;
+    return cbLimit != 0 ? cbLimit : kDefaultMaxLogFileSize;
 }
 
 // A missing or empty "ApiBaseUrl" means the built-in one. One that is too
