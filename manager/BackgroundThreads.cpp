@@ -354,12 +354,7 @@ void StartReply(DWORD dwRequestID, LONG lResult, std::function<LONG()> command) 
     ReplyRequest* pRequest = new (std::nothrow)
         ReplyRequest{dwRequestID, lResult, std::move(command), nullptr, CurrentRequestGeneration()};
     if (pRequest == nullptr) return;
-    pRequest->hThread = CreateRequestThread(DelayedReplyThread, pRequest);
-    if (pRequest->hThread == nullptr) {
-        delete pRequest;
-        return;
-    }
-    ResumeThread(pRequest->hThread);
+    if (!StartRequestThread(DelayedReplyThread, pRequest, pRequest->hThread)) delete pRequest;
 }
 }  // namespace
 

@@ -7,11 +7,10 @@
 #include <vector>
 
 #include "log/Trace.h"
+#include "manager/LibraryThreads.h"
 #include "model/ProviderLock.h"
 
 namespace {
-constexpr SIZE_T kStackCommit = 64 * 1024;
-
 struct Job {
     LONG lLinePos;
     std::wstring uuid;
@@ -145,10 +144,7 @@ DWORD WINAPI DeliveryThread(LPVOID) {
         else WaitForSingleObject(g_hWake, dwWaitMs);
     }
     trace.End();
-    HMODULE hReference = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&DeliveryThread), &hReference);
-    FreeLibraryAndExitThread(hReference, 0);
+    ExitLibraryThread();
 }
 
 // With g_Mutex held. The thread holds a reference to the library, so that an
@@ -156,16 +152,13 @@ DWORD WINAPI DeliveryThread(LPVOID) {
 bool EnsureDeliveryThread() {
     if (g_hThread != nullptr) return true;
     if (g_hWake == nullptr) g_hWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    HMODULE hReference = nullptr;
-    if (g_hWake == nullptr || !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                                                  reinterpret_cast<LPCWSTR>(&DeliveryThread), &hReference))
-        return false;
-    g_hThread = CreateThread(nullptr, kStackCommit, DeliveryThread, nullptr, 0, nullptr);
+    if (g_hWake == nullptr) return false;
+    g_hThread = CreateLibraryThread(DeliveryThread, nullptr, nullptr);
     if (g_hThread == nullptr) {
         Trace(0, L"Func.CallEventScheduler.Error.CreateThread %u", GetLastError());
-        FreeLibrary(hReference);
         return false;
     }
+    ResumeThread(g_hThread);
     return true;
 }
 

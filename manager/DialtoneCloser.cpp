@@ -43,13 +43,9 @@ void StartDialtoneCloseRequest(DWORD dwLineID, DWORD dwWaitTime) {
     trace.Param(L"_dwWaitTime", L"%u", dwWaitTime);
     auto* pRequest = new (std::nothrow) DialtoneCloseRequest{dwWaitTime, dwLineID, nullptr, CurrentRequestGeneration()};
     if (pRequest == nullptr) return trace.Line(L"Abort.Error.No memory");
-    // Suspended until the request knows its thread's handle, which the thread closes itself.
-    HANDLE hThread = CreateRequestThread(AsyncCloseUnknownDialtoneThread, pRequest);
-    if (hThread == nullptr) {
+    if (!StartRequestThread(AsyncCloseUnknownDialtoneThread, pRequest, pRequest->m_hThread)) {
         delete pRequest;
         return trace.Line(L"Abort.Error.CreateThread %u", GetLastError());
     }
-    pRequest->m_hThread = hThread;
-    ResumeThread(hThread);
     trace.End();
 }

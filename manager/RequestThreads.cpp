@@ -20,10 +20,14 @@ HANDLE ShutdownEvent() {
 }
 }  // namespace
 
-HANDLE CreateRequestThread(LPTHREAD_START_ROUTINE pfnProc, void* pParam) {
+bool StartRequestThread(LPTHREAD_START_ROUTINE pfnProc, void* pParam, HANDLE& hOwnThread) {
+    // Suspended until the request knows its thread's handle, which the thread closes itself.
     HANDLE hThread = CreateLibraryThread(pfnProc, pParam, nullptr);
-    if (hThread != nullptr) InterlockedIncrement(&g_lRunning);
-    return hThread;
+    if (hThread == nullptr) return false;
+    InterlockedIncrement(&g_lRunning);
+    hOwnThread = hThread;
+    ResumeThread(hThread);
+    return true;
 }
 
 LONG CurrentRequestGeneration() { return g_lGeneration; }

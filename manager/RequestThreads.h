@@ -8,9 +8,13 @@
 
 #include <windows.h>
 
-// Creates a suspended request thread that holds a library reference; null
-// when it could not be created. The thread ends with EndRequestThread.
-HANDLE CreateRequestThread(LPTHREAD_START_ROUTINE pfnProc, void* pParam);
+// Starts pfnProc(pParam) on a request thread of its own, which holds a
+// library reference and is counted until it ends. hOwnThread (a field of the
+// request pParam points to) receives the thread's handle before the thread
+// runs; the thread hands it to EndRequestThread, its one way out. False when
+// no thread could be created (GetLastError tells why): pParam is then still
+// the caller's.
+bool StartRequestThread(LPTHREAD_START_ROUTINE pfnProc, void* pParam, HANDLE& hOwnThread);
 
 // Identifies the provider run a request belongs to.
 LONG CurrentRequestGeneration();
