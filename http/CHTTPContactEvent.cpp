@@ -34,6 +34,6 @@ void CHTTPContactEvent::OnData(wchar_t* pszChunk) {
 }
 
 void CHTTPContactEvent::OnHeaderRead() {
-    const int nStatus = LastStatusCode();
-    if ((nStatus == 200 || nStatus == 202) && m_pfnOpenedHandler) m_pfnOpenedHandler();
+    // Opened as the query will judge it.
+    if (IsSuccessful(TRUE) && m_pfnOpenedHandler) m_pfnOpenedHandler();
 }
