@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "common/UniqueHandle.h"
+
 class CLoggingFile {
 public:
     CLoggingFile();
@@ -38,7 +40,7 @@ public:
     DWORD m_dwMaxFiles;
     LONGLONG m_nMaxLogFileSize;
     DWORD m_dwProcessId;
-    HANDLE m_hFile;
+    UniqueFileHandle m_hFile;
     DWORD m_dwLogFileNr;
 
 private:
