@@ -33,7 +33,7 @@ bool WaitInRequest(DWORD dwMs, LONG lGeneration) {
 }
 
 void EndRequestThread(HANDLE hOwnThread) {
-    UniqueHandle(hOwnThread).reset();  // now: ExitLibraryThread does not return
+    UniqueHandle(hOwnThread).reset();  // closed here: ExitLibraryThread does not return
     InterlockedDecrement(&g_lRunning);
     ExitLibraryThread();
 }
