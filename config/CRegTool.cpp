@@ -9,52 +9,51 @@ CRegTool::~CRegTool() { Close(); }
 LONG CRegTool::Open(HKEY hRoot, const wchar_t* pszSubKey) {
     Close();
     m_hRoot = hRoot;
-    LONG lResult = RegOpenKeyExW(hRoot, pszSubKey, 0, KEY_ALL_ACCESS | m_dwExtraAccess, &m_hKey);
+    LONG lResult = RegOpenKeyExW(hRoot, pszSubKey, 0, KEY_ALL_ACCESS | m_dwExtraAccess, m_hKey.put());
     if (lResult != ERROR_SUCCESS)
         lResult = RegCreateKeyExW(hRoot, pszSubKey, 0, nullptr, 0, KEY_ALL_ACCESS | m_dwExtraAccess, nullptr,
-                                  &m_hKey, &m_dwDisposition);
+                                  m_hKey.put(), &m_dwDisposition);
     if (lResult != ERROR_SUCCESS)
-        lResult = RegOpenKeyExW(hRoot, pszSubKey, 0, KEY_READ | m_dwExtraAccess, &m_hKey);
-    if (lResult != ERROR_SUCCESS) m_hKey = nullptr;
+        lResult = RegOpenKeyExW(hRoot, pszSubKey, 0, KEY_READ | m_dwExtraAccess, m_hKey.put());
+    if (lResult != ERROR_SUCCESS) (void)m_hKey.release();  // a failed open leaves nothing to close
     return lResult;
 }
 
 LONG CRegTool::OpenExisting(HKEY hRoot, const wchar_t* pszSubKey) {
     Close();
     m_hRoot = hRoot;
-    LONG lResult = RegOpenKeyExW(hRoot, pszSubKey, 0, KEY_ALL_ACCESS | m_dwExtraAccess, &m_hKey);
+    LONG lResult = RegOpenKeyExW(hRoot, pszSubKey, 0, KEY_ALL_ACCESS | m_dwExtraAccess, m_hKey.put());
     if (lResult != ERROR_SUCCESS)
-        lResult = RegOpenKeyExW(hRoot, pszSubKey, 0, KEY_READ | m_dwExtraAccess, &m_hKey);
-    if (lResult != ERROR_SUCCESS) m_hKey = nullptr;
+        lResult = RegOpenKeyExW(hRoot, pszSubKey, 0, KEY_READ | m_dwExtraAccess, m_hKey.put());
+    if (lResult != ERROR_SUCCESS) (void)m_hKey.release();  // a failed open leaves nothing to close
     return lResult;
 }
 
 LONG CRegTool::OpenReadOnly(HKEY hRoot, const wchar_t* pszSubKey) {
     Close();
     m_hRoot = hRoot;
-    LONG lResult = RegOpenKeyExW(hRoot, pszSubKey, 0, KEY_READ | m_dwExtraAccess, &m_hKey);
-    if (lResult != ERROR_SUCCESS) m_hKey = nullptr;
+    LONG lResult = RegOpenKeyExW(hRoot, pszSubKey, 0, KEY_READ | m_dwExtraAccess, m_hKey.put());
+    if (lResult != ERROR_SUCCESS) (void)m_hKey.release();  // a failed open leaves nothing to close
     return lResult;
 }
 
 void CRegTool::Close() {
-    if (m_hKey == nullptr) return;
-    RegFlushKey(m_hKey);
-    RegCloseKey(m_hKey);
-    m_hKey = nullptr;
+    if (!m_hKey) return;
+    RegFlushKey(m_hKey.get());
+    m_hKey.reset();
 }
 
 bool CRegTool::HasValue(const wchar_t* pszName) const {
     DWORD cbData = 0;
-    return m_hKey != nullptr && RegQueryValueExW(m_hKey, pszName, nullptr, nullptr, nullptr, &cbData) == ERROR_SUCCESS;
+    return m_hKey && RegQueryValueExW(m_hKey.get(), pszName, nullptr, nullptr, nullptr, &cbData) == ERROR_SUCCESS;
 }
 
 int CRegTool::ReadDword(const wchar_t* pszName, DWORD* pdwValue, DWORD dwDefault) {
     DWORD dwValue = 0;
     DWORD cbValue = sizeof(dwValue);
     DWORD dwType = 0;
-    if (m_hKey == nullptr ||
-        RegQueryValueExW(m_hKey, pszName, nullptr, &dwType, reinterpret_cast<BYTE*>(&dwValue), &cbValue) !=
+    if (!m_hKey ||
+        RegQueryValueExW(m_hKey.get(), pszName, nullptr, &dwType, reinterpret_cast<BYTE*>(&dwValue), &cbValue) !=
             ERROR_SUCCESS ||
         cbValue != sizeof(dwValue)) {
         *pdwValue = dwDefault;
@@ -70,8 +69,8 @@ int CRegTool::ReadString(const wchar_t* pszName, wchar_t* pszBuffer, DWORD cchCa
     int nRead = 0;
     DWORD dwType = 0;
     DWORD cbData = cchCapacity * sizeof(wchar_t);
-    if (m_hKey != nullptr &&
-        RegQueryValueExW(m_hKey, pszName, nullptr, &dwType, reinterpret_cast<BYTE*>(pszBuffer), &cbData) ==
+    if (m_hKey &&
+        RegQueryValueExW(m_hKey.get(), pszName, nullptr, &dwType, reinterpret_cast<BYTE*>(pszBuffer), &cbData) ==
             ERROR_SUCCESS &&
         (dwType == REG_SZ || dwType == REG_EXPAND_SZ)) {
         // A value stored without its terminating zero fits only when there is
@@ -90,8 +89,8 @@ int CRegTool::ReadString(const wchar_t* pszName, wchar_t* pszBuffer, DWORD cchCa
 }
 
 LONG CRegTool::WriteDword(const wchar_t* pszName, DWORD dwValue) {
-    if (m_hKey == nullptr) return ERROR_INVALID_HANDLE;
-    return RegSetValueExW(m_hKey, pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), sizeof(dwValue));
+    if (!m_hKey) return ERROR_INVALID_HANDLE;
+    return RegSetValueExW(m_hKey.get(), pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), sizeof(dwValue));
 }
 
 LONG CRegTool::WriteInt(const wchar_t* pszName, int nValue) {
@@ -101,7 +100,7 @@ LONG CRegTool::WriteInt(const wchar_t* pszName, int nValue) {
 }
 
 LONG CRegTool::WriteString(const wchar_t* pszName, const wchar_t* pszText) {
-    if (m_hKey == nullptr) return ERROR_INVALID_HANDLE;
+    if (!m_hKey) return ERROR_INVALID_HANDLE;
     DWORD cbData = static_cast<DWORD>((wcslen(pszText) + 1) * sizeof(wchar_t));
-    return RegSetValueExW(m_hKey, pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(pszText), cbData);
+    return RegSetValueExW(m_hKey.get(), pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(pszText), cbData);
 }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "common/UniqueRegKey.h"
+
 class CRegTool {
 public:
     CRegTool() = default;
@@ -18,7 +20,7 @@ public:
     // Opens for reading only: for keys that belong to Windows.
     LONG OpenReadOnly(HKEY hRoot, const wchar_t* pszSubKey);
     void Close();
-    bool IsOpen() const { return m_hKey != nullptr; }
+    bool IsOpen() const { return static_cast<bool>(m_hKey); }
 
     // Whether the value exists, whatever its type and size.
     bool HasValue(const wchar_t* pszName) const;
@@ -33,7 +35,7 @@ public:
     LONG WriteString(const wchar_t* pszName, const wchar_t* pszText);
 
     HKEY m_hRoot = nullptr;
-    HKEY m_hKey = nullptr;
+    UniqueRegKey m_hKey;
     DWORD m_dwDisposition = 0;
     DWORD m_dwExtraAccess = 0;
 };

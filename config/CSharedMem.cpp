@@ -6,6 +6,7 @@
 #include <cwctype>
 
 #include "common/BoundedString.h"
+#include "common/UniqueLocalMemory.h"
 #include "config/CSimpleCRC.h"
 #include "config/ProviderIdentity.h"
 #include "log/ObjectSecurity.h"
@@ -40,16 +41,15 @@ void GetModuleFolder(wchar_t (&szFolder)[260]) {
 // service an account and a re-initialisation request.
 bool IsSectionSecured(HANDLE hMapping) {
     PACL pDacl = nullptr;
-    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+    UniqueLocalMemory<void> descriptor;
     if (GetSecurityInfo(hMapping, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &pDacl, nullptr,
-                        &pDescriptor) != ERROR_SUCCESS)
+                        descriptor.put()) != ERROR_SUCCESS)
         return false;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD dwRevision = 0;
-    const bool bPresent = GetSecurityDescriptorControl(pDescriptor, &control, &dwRevision) && (control & SE_DACL_PRESENT);
-    const bool bSecured = AdmitsOnlyServiceAccounts(bPresent, pDacl);
-    LocalFree(pDescriptor);
-    return bSecured;
+    const bool bPresent =
+        GetSecurityDescriptorControl(descriptor.get(), &control, &dwRevision) && (control & SE_DACL_PRESENT);
+    return AdmitsOnlyServiceAccounts(bPresent, pDacl);
 }
 }  // namespace
 
@@ -84,22 +84,21 @@ void CSharedMem::BuildName(const wchar_t* pszExtra) {
 bool CSharedMem::OpenOrCreateMapping() {
     constexpr DWORD kAccess = FILE_MAP_READ | FILE_MAP_WRITE | READ_CONTROL;
     SetLastError(0);
-    m_hMapping = OpenFileMappingW(kAccess, TRUE, m_szName);
+    m_hMapping.reset(OpenFileMappingW(kAccess, TRUE, m_szName));
     bool bCreated = false;
-    if (m_hMapping == nullptr) {
+    if (!m_hMapping) {
         // Only the service accounts may open it: the password is in it.
         CObjectSecurity security(SecuredObject::SharedSection);
         SetLastError(0);
         if (security.Attributes() != nullptr)
-            m_hMapping = CreateFileMappingW(INVALID_HANDLE_VALUE, security.Attributes(), PAGE_READWRITE, 0,
-                                            sizeof(ProviderSettings), m_szName);
+            m_hMapping.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, security.Attributes(), PAGE_READWRITE, 0,
+                                                sizeof(ProviderSettings), m_szName));
         // Another process may have created it since our open failed; its
         // record must not be wiped.
-        bCreated = m_hMapping != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
+        bCreated = m_hMapping && GetLastError() != ERROR_ALREADY_EXISTS;
     }
-    if (m_hMapping != nullptr && !bCreated && !IsSectionSecured(m_hMapping)) {
-        CloseHandle(m_hMapping);
-        m_hMapping = nullptr;
+    if (m_hMapping && !bCreated && !IsSectionSecured(m_hMapping.get())) {
+        m_hMapping.reset();
         m_bRefused = 1;
     }
     return bCreated;
@@ -109,8 +108,7 @@ void CSharedMem::Open(DWORD bPerUser, DWORD bPerModule, const wchar_t* pszExtra)
     CFuncTrace trace(3, L"CSharedMem::Open");
     if (!m_bPerUser) m_bPerUser = bPerUser;
     if (!m_bPerModule) m_bPerModule = bPerModule;
-    if (m_hMapping != nullptr) CloseHandle(m_hMapping);
-    m_hMapping = nullptr;
+    m_hMapping.reset();
     m_bMapped = 0;
     m_bRefused = 0;
     BuildName(pszExtra);
@@ -118,9 +116,9 @@ void CSharedMem::Open(DWORD bPerUser, DWORD bPerModule, const wchar_t* pszExtra)
 
     bool bCreated = OpenOrCreateMapping();
     void* pView = nullptr;
-    if (m_hMapping != nullptr) {
+    if (m_hMapping) {
         SetLastError(0);
-        pView = MapViewOfFile(m_hMapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
+        pView = MapViewOfFile(m_hMapping.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
     }
     if (pView != nullptr) {
         if (bCreated) ZeroMemory(pView, sizeof(ProviderSettings));
@@ -141,7 +139,6 @@ void CSharedMem::Close() {
     // Late readers (threads still winding down at unload) get the private
     // record rather than a null pointer.
     if (m_bMapped) g_pProviderSettings = &s_PrivateSettings;
-    if (m_hMapping != nullptr) CloseHandle(m_hMapping);
-    m_hMapping = nullptr;
+    m_hMapping.reset();
     m_bMapped = 0;
 }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "common/UniqueHandle.h"
 #include "config/ProviderSettings.h"
 
 #define SHARED_FILE_NAME L"Global\\SharedMemORVOAPITSP"
@@ -34,7 +35,7 @@ public:
     DWORD m_bMapped = 0;
     DWORD m_bPerUser = 0;
     DWORD m_bPerModule = 0;
-    HANDLE m_hMapping = nullptr;
+    UniqueHandle m_hMapping;
     wchar_t m_szSuffix[256] = {};
     wchar_t m_szName[512] = {};  // the full name of the last Open
     DWORD m_bRefused = 0;

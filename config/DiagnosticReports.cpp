@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "common/BoundedString.h"
+#include "common/UniqueHandle.h"
 #include "config/CRegTool.h"
 #include "config/CVersionTool.h"
 #include "log/Trace.h"
@@ -133,8 +134,9 @@ int CountTapiModules(HANDLE hProcess, DWORD dwFilter) {
 }
 
 void TraceTapiApp(const CFuncTrace& trace, DWORD dwProcessId) {
-    HANDLE hProcess = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, dwProcessId);
-    if (hProcess == nullptr) return;
+    const UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, dwProcessId));
+    if (!process) return;
+    const HANDLE hProcess = process.get();
     wchar_t szExe[260] = {};
     K32GetModuleFileNameExW(hProcess, nullptr, szExe, 260);
     UpperCase(szExe);
@@ -146,7 +148,6 @@ void TraceTapiApp(const CFuncTrace& trace, DWORD dwProcessId) {
         for (int n = CountTapiModules(hProcess, LIST_MODULES_64BIT); n > 0; --n)
             trace.Info(L"64Bit app %s", szExe);
     }
-    CloseHandle(hProcess);
 }
 }  // namespace
 

@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <vector>
 
+#include "common/UniqueLocalMemory.h"
+#include "common/UniqueRegKey.h"
 #include "config/ProviderIdentity.h"
 #include "log/Trace.h"
 
@@ -17,30 +19,31 @@ std::wstring ReadProtectedValue(const wchar_t* pszName) {
     CFuncTrace trace(3, L"ReadProtectedValue");
     trace.Param(L"pszName", L"%s", pszName);
     std::wstring text;
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, g_szLocalRegPath, 0, KEY_READ, &hKey) != ERROR_SUCCESS) {
+    UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, g_szLocalRegPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
         trace.Line(L"End.Result no key");
         return text;
     }
     DWORD dwType = 0;
     DWORD cbData = 0;
     std::vector<BYTE> blob;
-    if (RegQueryValueExW(hKey, pszName, nullptr, &dwType, nullptr, &cbData) == ERROR_SUCCESS && cbData > 0) {
+    if (RegQueryValueExW(key.get(), pszName, nullptr, &dwType, nullptr, &cbData) == ERROR_SUCCESS && cbData > 0) {
         blob.resize(cbData);
-        if (RegQueryValueExW(hKey, pszName, nullptr, &dwType, blob.data(), &cbData) != ERROR_SUCCESS) blob.clear();
+        if (RegQueryValueExW(key.get(), pszName, nullptr, &dwType, blob.data(), &cbData) != ERROR_SUCCESS)
+            blob.clear();
         blob.resize(blob.empty() ? 0 : cbData);
     }
-    RegCloseKey(hKey);
+    key.reset();
 
     DATA_BLOB in{static_cast<DWORD>(blob.size()), blob.data()};
     DATA_BLOB out{};
     if (!blob.empty() && CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, 0, &out)) {
         // The plain text need not be terminated: never read past its end.
-        const wchar_t* pszPlain = reinterpret_cast<const wchar_t*>(out.pbData);
+        UniqueLocalMemory<BYTE> plain(out.pbData);
+        const wchar_t* pszPlain = reinterpret_cast<const wchar_t*>(plain.get());
         size_t cchPlain = wcsnlen(pszPlain, out.cbData / sizeof(wchar_t));
         text.assign(pszPlain, cchPlain < kMaxProtectedChars ? cchPlain : kMaxProtectedChars);
-        SecureZeroMemory(out.pbData, out.cbData);
-        LocalFree(out.pbData);
+        SecureZeroMemory(plain.get(), out.cbData);
     } else {
         trace.Info(L"No readable value");
     }
@@ -60,14 +63,11 @@ long WriteProtectedValue(const wchar_t* pszText, const wchar_t* pszName) {
         trace.Warning(L"CryptProtectData failed %ld", lError);
         return lError != 0 ? lError : ERROR_INVALID_DATA;
     }
-    HKEY hKey = nullptr;
-    long lResult = RegCreateKeyExW(HKEY_LOCAL_MACHINE, g_szLocalRegPath, 0, nullptr, 0, KEY_WRITE, nullptr, &hKey,
+    UniqueLocalMemory<BYTE> sealed(out.pbData);
+    UniqueRegKey key;
+    long lResult = RegCreateKeyExW(HKEY_LOCAL_MACHINE, g_szLocalRegPath, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(),
                                    nullptr);
-    if (lResult == ERROR_SUCCESS) {
-        lResult = RegSetValueExW(hKey, pszName, 0, REG_BINARY, out.pbData, out.cbData);
-        RegCloseKey(hKey);
-    }
-    LocalFree(out.pbData);
+    if (lResult == ERROR_SUCCESS) lResult = RegSetValueExW(key.get(), pszName, 0, REG_BINARY, sealed.get(), out.cbData);
     trace.Line(L"End.Result %ld", lResult);
     return lResult;
 }

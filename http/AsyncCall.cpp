@@ -11,15 +11,11 @@ constexpr DWORD kCallbackLeaveWaitMs = 200;
 
 CAsyncCall::CAsyncCall() : hDone(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
-CAsyncCall::~CAsyncCall() {
-    if (hDone != nullptr) CloseHandle(hDone);
-}
-
 void CAsyncCall::Arm() {
     dwStatus = 0;
     dwValue = 0;
     dwError = 0;
-    ResetEvent(hDone);
+    ResetEvent(hDone.get());
 }
 
 void CAsyncCall::Note(DWORD dwNotified, LPVOID pInformation, DWORD dwInformationLength) {
@@ -41,11 +37,11 @@ void CAsyncCall::Note(DWORD dwNotified, LPVOID pInformation, DWORD dwInformation
             return;  // progress notifications complete nothing
     }
     dwStatus = dwNotified;
-    SetEvent(hDone);
+    SetEvent(hDone.get());
 }
 
 AsyncWaitEnd WaitForAsyncCall(CAsyncCall& call, DWORD dwTimeoutMs) {
-    HANDLE waits[3] = {call.hDone};
+    HANDLE waits[3] = {call.hDone.get()};
     HANDLE stops[2];
     const DWORD dwStops = CurrentStopEvents(stops);
     for (DWORD i = 0; i < dwStops; ++i) waits[1 + i] = stops[i];

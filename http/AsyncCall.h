@@ -20,9 +20,10 @@
 #include <string>
 #include <vector>
 
+#include "common/UniqueHandle.h"
+
 struct CAsyncCall {
     CAsyncCall();
-    ~CAsyncCall();
     CAsyncCall(const CAsyncCall&) = delete;
     CAsyncCall& operator=(const CAsyncCall&) = delete;
 
@@ -31,7 +32,7 @@ struct CAsyncCall {
     // Called by the status callback for every notification of the request.
     void Note(DWORD dwStatus, LPVOID pInformation, DWORD dwInformationLength);
 
-    HANDLE hDone;                 // auto-reset; set by a completion
+    UniqueHandle hDone;           // auto-reset; set by a completion
     volatile DWORD dwStatus = 0;  // WINHTTP_CALLBACK_STATUS_* of the last completion, 0 before it
     volatile DWORD dwValue = 0;   // bytes available or read
     volatile DWORD dwError = 0;   // error of a WINHTTP_CALLBACK_STATUS_REQUEST_ERROR

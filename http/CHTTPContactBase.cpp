@@ -28,11 +28,6 @@ constexpr DWORD IgnoredCertErrors = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_F
                                     SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
                                     SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
 
-void CloseInternetHandle(HINTERNET& h) {
-    if (h != nullptr) WinHttpCloseHandle(h);
-    h = nullptr;
-}
-
 // The status code of a raw response header ("HTTP/1.1 200 OK..."), 0 when
 // the first line is no status line.
 int StatusCode(const wchar_t* pszHeader) {
@@ -51,23 +46,20 @@ int StatusCode(const wchar_t* pszHeader) {
 }  // namespace
 
 CHTTPContactBase::CHTTPContactBase(DWORD dwAnswerSize)
-    : m_hSession(nullptr), m_hConnect(nullptr), m_hRequest(nullptr), m_nScheme(0), m_szURL{}, m_szHeader{},
+    : m_nScheme(0), m_szURL{}, m_szHeader{},
       m_szData{}, m_szDataA{}, m_szResponseHeader{}, m_pszAnswer(nullptr), m_szHostName{}, m_szUrlPath{},
       m_szVerb{}, m_szFileBase{}, m_bIgnoreCertErrors(FALSE), m_dwAnswerSize(dwAnswerSize), m_wPort(0),
       m_szLastError{}, m_dwLastError(0), m_wszProxy{}, m_wszProxyBypass{}, m_wRuntime(0),
       m_dwSecureProtocols(0), m_bStreaming(FALSE) {
-    m_pszAnswer = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, dwAnswerSize + 2));
+    m_answer = AllocateZeroedHeap<wchar_t>(dwAnswerSize + 2);
+    m_pszAnswer = m_answer.get();
     ResetVars();
     ClearLastError();
 }
 
-CHTTPContactBase::~CHTTPContactBase() {
-    Close();
-    if (m_pszAnswer != nullptr) HeapFree(GetProcessHeap(), 0, m_pszAnswer);
-}
+CHTTPContactBase::~CHTTPContactBase() { Close(); }
 
 void CHTTPContactBase::ResetVars() {
-    m_hSession = m_hConnect = m_hRequest = nullptr;
     m_wPort = 0;
     m_nScheme = 0;
     m_dwSecureProtocols = 0;
@@ -78,32 +70,31 @@ void CHTTPContactBase::ResetVars() {
 }
 
 BOOL CHTTPContactBase::Init() {
-    if (m_hSession != nullptr) return TRUE;
+    if (m_hSession) return TRUE;
     KeepWinHttpLoaded();
     const bool bProxy = m_wszProxy[0] != L'\0';
-    m_hSession = WinHttpOpen(g_szAgent, bProxy ? WINHTTP_ACCESS_TYPE_NAMED_PROXY : WINHTTP_ACCESS_TYPE_NO_PROXY,
-                             bProxy ? m_wszProxy : WINHTTP_NO_PROXY_NAME,
-                             bProxy ? m_wszProxyBypass : WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
-    Trace(3, L"Func.CHTTPContactBase::Init.Var.m_hSession %p", m_hSession);
-    return m_hSession != nullptr;
+    m_hSession.reset(WinHttpOpen(g_szAgent, bProxy ? WINHTTP_ACCESS_TYPE_NAMED_PROXY : WINHTTP_ACCESS_TYPE_NO_PROXY,
+                                 bProxy ? m_wszProxy : WINHTTP_NO_PROXY_NAME,
+                                 bProxy ? m_wszProxyBypass : WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+    Trace(3, L"Func.CHTTPContactBase::Init.Var.m_hSession %p", m_hSession.get());
+    return m_hSession ? TRUE : FALSE;
 }
 
 void CHTTPContactBase::Close() {
     CloseRequest();
     m_qwDeadline = 0;
-    CloseInternetHandle(m_hConnect);
-    CloseInternetHandle(m_hSession);
+    m_hConnect.reset();
+    m_hSession.reset();
     ResetVars();
 }
 
 void CHTTPContactBase::CloseRequest() {
-    if (m_hRequest == nullptr) return;
+    if (!m_hRequest) return;
     // Nothing is pending: once out of the callback, the record is ours alone.
-    WinHttpSetStatusCallback(m_hRequest, nullptr, 0, 0);
-    CloseInternetHandle(m_hRequest);
+    WinHttpSetStatusCallback(m_hRequest.get(), nullptr, 0, 0);
+    m_hRequest.reset();
     WaitForStatusCallbacksToLeave();
-    delete m_pCall;
-    m_pCall = nullptr;
+    m_pCall.reset();
 }
 
 void CHTTPContactBase::AbandonRequest(DWORD dwError) {
@@ -112,14 +103,13 @@ void CHTTPContactBase::AbandonRequest(DWORD dwError) {
     // Unhooked first: WinHTTP may finish the pending operation much later, on
     // its own thread, when this library may be gone. It may still read the
     // body or fill the read buffer then, so the record is left to it.
-    WinHttpSetStatusCallback(m_hRequest, nullptr, 0, 0);
-    CloseInternetHandle(m_hRequest);
+    WinHttpSetStatusCallback(m_hRequest.get(), nullptr, 0, 0);
+    m_hRequest.reset();
     WaitForStatusCallbacksToLeave();
-    if (m_pCall != nullptr) {
-        CloseHandle(m_pCall->hDone);
-        m_pCall->hDone = nullptr;
+    if (m_pCall) {
+        m_pCall->hDone.reset();
+        (void)m_pCall.release();  // deliberately never freed: WinHTTP may still write to it
     }
-    m_pCall = nullptr;
     SetLastError(dwError);
     StoreLastError();
 }
@@ -155,15 +145,15 @@ bool CHTTPContactBase::AwaitCompletion(DWORD dwExpected) {
 }
 
 BOOL CHTTPContactBase::Connect(const wchar_t* pszHost, WORD wPort) {
-    if (m_hSession == nullptr) return FALSE;
-    if (m_hConnect != nullptr) return TRUE;
+    if (!m_hSession) return FALSE;
+    if (m_hConnect) return TRUE;
     wchar_t szHost[512];
     StrCopy(szHost, pszHost != nullptr ? pszHost : m_szHostName);
     ClearLastError();
-    m_hConnect = WinHttpConnect(m_hSession, szHost, wPort != 0 ? wPort : m_wPort, 0);
+    m_hConnect.reset(WinHttpConnect(m_hSession.get(), szHost, wPort != 0 ? wPort : m_wPort, 0));
     StoreLastError();
-    Trace(3, L"Func.CHTTPContactBase::Connect.Var.m_hConnect %p %s", m_hConnect, m_szLastError);
-    return m_hConnect != nullptr;
+    Trace(3, L"Func.CHTTPContactBase::Connect.Var.m_hConnect %p %s", m_hConnect.get(), m_szLastError);
+    return m_hConnect ? TRUE : FALSE;
 }
 
 void CHTTPContactBase::SetURLDirect(const wchar_t* pszURL) {
@@ -177,7 +167,7 @@ void CHTTPContactBase::SetURLDirect(const wchar_t* pszURL) {
     // The connection is kept between requests to the same server only.
     if (m_wPort != wOldPort || wcscmp(szOldHost, m_szHostName) != 0) {
         CloseRequest();
-        CloseInternetHandle(m_hConnect);
+        m_hConnect.reset();
     }
     // m_szURL only feeds traces and exchange files: they show scheme and host
     // without the port.
@@ -250,9 +240,9 @@ void CHTTPContactBase::SetSData(const wchar_t* pszData) {
 }
 
 void CHTTPContactBase::SetTimeOut(DWORD dwMilliseconds) {
-    if (m_hSession == nullptr) return;
+    if (!m_hSession) return;
     const int nTimeout = static_cast<int>(dwMilliseconds);
-    WinHttpSetTimeouts(m_hSession, nTimeout, nTimeout, nTimeout, nTimeout);
+    WinHttpSetTimeouts(m_hSession.get(), nTimeout, nTimeout, nTimeout, nTimeout);
 }
 
 void CHTTPContactBase::CheckProxySettings(const wchar_t* pszURL) {
@@ -265,10 +255,10 @@ void CHTTPContactBase::CheckProxySettings(const wchar_t* pszURL) {
     StrCopy(m_wszProxyBypass, szBypass);
     // A session takes its proxy when it is opened: one opened with other
     // settings goes, and the next query opens one with these.
-    if (bChanged && m_hSession != nullptr) {
+    if (bChanged && m_hSession) {
         CloseRequest();
-        CloseInternetHandle(m_hConnect);
-        CloseInternetHandle(m_hSession);
+        m_hConnect.reset();
+        m_hSession.reset();
     }
     Trace(3, L"Func.CHTTPContactBase::CheckProxySettings.Var.m_wszProxy %s", m_wszProxy);
 }
@@ -302,7 +292,7 @@ BOOL CHTTPContactBase::RunQuery(const wchar_t* pszVerb, DWORD dwLoops, DWORD dwT
     SetTimeOut(dwTimeout);
     if (m_dwSecureProtocols != 0) {
         DWORD dwProtocols = m_dwSecureProtocols;
-        WinHttpSetOption(m_hSession, WINHTTP_OPTION_SECURE_PROTOCOLS, &dwProtocols, sizeof(dwProtocols));
+        WinHttpSetOption(m_hSession.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &dwProtocols, sizeof(dwProtocols));
         StoreLastError();
         if (m_dwLastError != 0) Trace(3, L"Func.CHTTPContactBase::RunQuery.Error.WinHttpSetOption %s", m_szLastError);
     }
@@ -319,14 +309,14 @@ BOOL CHTTPContactBase::RunQuery(const wchar_t* pszVerb, DWORD dwLoops, DWORD dwT
 void CHTTPContactBase::ApplySecurityFlags() {
     if (!m_bIgnoreCertErrors) return;
     DWORD dwFlags = IgnoredCertErrors;
-    WinHttpSetOption(m_hRequest, WINHTTP_OPTION_SECURITY_FLAGS, &dwFlags, sizeof(dwFlags));
+    WinHttpSetOption(m_hRequest.get(), WINHTTP_OPTION_SECURITY_FLAGS, &dwFlags, sizeof(dwFlags));
 }
 
 BOOL CHTTPContactBase::StartQuery(const wchar_t* pszVerb, const wchar_t* pszSubPath, int nMaxLoop,
                                   BOOL bCloseRequest) {
     if (pszVerb == nullptr || m_pszAnswer == nullptr) return FALSE;
     m_pszAnswer[0] = L'\0';
-    if (m_hSession == nullptr || m_hConnect == nullptr) return FALSE;
+    if (!m_hSession || !m_hConnect) return FALSE;
     StrCopy(m_szVerb, pszVerb, VerbUnits - 2);
     wchar_t szVerb[8], szPath[512];
     StrCopy(szVerb, pszVerb);
@@ -334,24 +324,23 @@ BOOL CHTTPContactBase::StartQuery(const wchar_t* pszVerb, const wchar_t* pszSubP
 
     DWORD dwFlags = WINHTTP_FLAG_NULL_CODEPAGE;
     if (m_nScheme == INTERNET_SCHEME_HTTPS) dwFlags |= WINHTTP_FLAG_SECURE;
-    if (m_hRequest == nullptr) {
-        m_hRequest = WinHttpOpenRequest(m_hConnect, szVerb, szPath, nullptr, WINHTTP_NO_REFERER,
-                                        WINHTTP_DEFAULT_ACCEPT_TYPES, dwFlags);
+    if (!m_hRequest) {
+        m_hRequest.reset(WinHttpOpenRequest(m_hConnect.get(), szVerb, szPath, nullptr, WINHTTP_NO_REFERER,
+                                            WINHTTP_DEFAULT_ACCEPT_TYPES, dwFlags));
         StoreLastError();
-        if (m_hRequest == nullptr) {
+        if (!m_hRequest) {
             Trace(3, L"Func.CHTTPContactBase::StartQuery.Error.WinHttpOpenRequest %s", m_szLastError);
             return FALSE;
         }
-        m_pCall = new (std::nothrow) CAsyncCall;
-        if (m_pCall == nullptr || m_pCall->hDone == nullptr) {
-            delete m_pCall;
-            m_pCall = nullptr;
-            CloseInternetHandle(m_hRequest);
+        m_pCall.reset(new (std::nothrow) CAsyncCall);
+        if (!m_pCall || !m_pCall->hDone) {
+            m_pCall.reset();
+            m_hRequest.reset();
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             StoreLastError();
             return FALSE;
         }
-        WinHttpSetStatusCallback(m_hRequest, HttpStatusCallback, kNotifications, 0);
+        WinHttpSetStatusCallback(m_hRequest.get(), HttpStatusCallback, kNotifications, 0);
     }
     // Authorisation travels in the callers' header text only; no WinHTTP credentials.
     ApplySecurityFlags();
@@ -361,14 +350,15 @@ BOOL CHTTPContactBase::StartQuery(const wchar_t* pszVerb, const wchar_t* pszSubP
     m_pCall->body.assign(m_szDataA);
     BOOL bResult = FALSE;
     // A request given up (stopped, out of time) ends the attempts.
-    for (int nLoop = 1; nLoop <= nMaxLoop && !bResult && m_hRequest != nullptr; ++nLoop) {
+    for (int nLoop = 1; nLoop <= nMaxLoop && !bResult && m_hRequest; ++nLoop) {
         const DWORD cbData = static_cast<DWORD>(m_pCall->body.size());
         LPVOID pData = cbData != 0 ? m_pCall->body.data() : WINHTTP_NO_REQUEST_DATA;
         ClearLastError();
         m_pCall->Arm();
-        BOOL bSent = WinHttpSendRequest(m_hRequest, szHeader[0] != L'\0' ? szHeader : WINHTTP_NO_ADDITIONAL_HEADERS,
+        BOOL bSent = WinHttpSendRequest(m_hRequest.get(),
+                                        szHeader[0] != L'\0' ? szHeader : WINHTTP_NO_ADDITIONAL_HEADERS,
                                         szHeader[0] != L'\0' ? static_cast<DWORD>(-1) : 0, pData, cbData, cbData,
-                                        reinterpret_cast<DWORD_PTR>(m_pCall));
+                                        reinterpret_cast<DWORD_PTR>(m_pCall.get()));
         if (!bSent) StoreLastError();
         if (bSent) bSent = AwaitCompletion(WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE);
         if (!bSent) {
@@ -377,7 +367,7 @@ BOOL CHTTPContactBase::StartQuery(const wchar_t* pszVerb, const wchar_t* pszSubP
             continue;
         }
         m_pCall->Arm();
-        BOOL bReceived = WinHttpReceiveResponse(m_hRequest, nullptr);
+        BOOL bReceived = WinHttpReceiveResponse(m_hRequest.get(), nullptr);
         if (!bReceived) StoreLastError();
         if (bReceived) bReceived = AwaitCompletion(WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE);
         if (!bReceived && m_dwLastError != ERROR_WINHTTP_REDIRECT_FAILED) {
@@ -385,7 +375,7 @@ BOOL CHTTPContactBase::StartQuery(const wchar_t* pszVerb, const wchar_t* pszSubP
                   m_szLastError);
             continue;
         }
-        if (m_hRequest != nullptr) bResult = ReadAnswer(m_hRequest);
+        if (m_hRequest) bResult = ReadAnswer(m_hRequest.get());
     }
     if (bCloseRequest) CloseRequest();
     return bResult;
@@ -418,7 +408,7 @@ BOOL CHTTPContactBase::ReadAnswer(HINTERNET hRequest) {
     // Until the server ends the answer, or the wait for more ends (stopped,
     // out of time, silent too long: the request is then given up and the
     // last error tells which).
-    while (m_hRequest != nullptr) {
+    while (m_hRequest) {
         m_pCall->Arm();
         if (!WinHttpQueryDataAvailable(hRequest, nullptr) ||
             !AwaitCompletion(WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE))
@@ -456,12 +446,15 @@ bool CHTTPContactBase::GrowAnswer(size_t cchNeeded) {
     DWORD cbNew = m_dwAnswerSize;
     while (cbNew / 2 - 2 < cchNeeded && cbNew < MaxAnswerBytes) cbNew = std::min<DWORD>(cbNew * 2, MaxAnswerBytes);
     if (cbNew <= m_dwAnswerSize) return false;
-    void* pGrown = HeapReAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, m_pszAnswer, cbNew + 2);
+    void* pGrown = HeapReAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, m_answer.get(), cbNew + 2);
     if (pGrown == nullptr) {
         Trace(1, L"Func.CHTTPContactBase::GrowAnswer.Warning.No memory for %u bytes", cbNew);
         return false;
     }
-    m_pszAnswer = static_cast<wchar_t*>(pGrown);
+    // A successful reallocation has given the old block back already.
+    (void)m_answer.release();
+    m_answer.reset(static_cast<wchar_t*>(pGrown));
+    m_pszAnswer = m_answer.get();
     m_dwAnswerSize = cbNew;
     return true;
 }

@@ -13,6 +13,10 @@
 #include <winhttp.h>
 
 #include <cstdio>
+#include <memory>
+
+#include "common/UniqueHeapMemory.h"
+#include "http/UniqueInternetHandle.h"
 
 struct CAsyncCall;
 
@@ -89,16 +93,16 @@ public:
     // the credentials masked. A null label writes nothing.
     void SaveSequence(const wchar_t* pszFileBase, BOOL bCounter, const wchar_t* pszSubFolder);
 
-    HINTERNET m_hSession;
-    HINTERNET m_hConnect;
-    HINTERNET m_hRequest;
+    UniqueInternetHandle m_hSession;
+    UniqueInternetHandle m_hConnect;
+    UniqueInternetHandle m_hRequest;
     DWORD m_nScheme;
     wchar_t m_szURL[UrlUnits];
     wchar_t m_szHeader[HeaderUnits];
     wchar_t m_szData[DataUnits];
     char m_szDataA[DataUnits];
     wchar_t m_szResponseHeader[HeaderUnits];
-    wchar_t* m_pszAnswer;
+    wchar_t* m_pszAnswer;  // the text in m_answer, which owns it
     wchar_t m_szHostName[HostUnits];
     wchar_t m_szUrlPath[PathUnits];
     wchar_t m_szVerb[VerbUnits];
@@ -136,7 +140,8 @@ private:
     // Gives up the open request while an operation of it may be pending.
     void AbandonRequest(DWORD dwError);
 
-    CAsyncCall* m_pCall = nullptr;  // completion record of m_hRequest
+    UniqueHeapMemory<wchar_t> m_answer;      // m_dwAnswerSize + 2 bytes
+    std::unique_ptr<CAsyncCall> m_pCall;     // completion record of m_hRequest
     ULONGLONG m_qwDeadline = 0;     // tick count at which the running query gives up; 0: none
 };
 

@@ -4,6 +4,7 @@
 
 #include "common/BoundedString.h"
 #include "http/CHTTPContactBase.h"
+#include "http/UniqueInternetHandle.h"
 
 namespace {
 
@@ -15,13 +16,6 @@ struct GlobalText {
     }
     std::wstring Cut(size_t cchMax) const {
         return psz == nullptr ? std::wstring() : std::wstring(psz).substr(0, cchMax);
-    }
-};
-
-struct InternetHandle {
-    HINTERNET h = nullptr;
-    ~InternetHandle() {
-        if (h != nullptr) WinHttpCloseHandle(h);
     }
 };
 
@@ -67,13 +61,12 @@ ProxySettings DetectProxySettings(const wchar_t* pszURL) {
             options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
         }
         options.fAutoLogonIfChallenged = TRUE;
-        InternetHandle probe;
-        probe.h = WinHttpOpen(L"AutoProxy Test", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                              WINHTTP_NO_PROXY_BYPASS, 0);
-        if (probe.h != nullptr) {
+        const UniqueInternetHandle probe(WinHttpOpen(L"AutoProxy Test", WINHTTP_ACCESS_TYPE_NO_PROXY,
+                                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+        if (probe) {
             wchar_t szURL[256];
             StrCopy(szURL, pszURL);
-            bAutoProxy = WinHttpGetProxyForUrl(probe.h, szURL, &options, &info) != FALSE;
+            bAutoProxy = WinHttpGetProxyForUrl(probe.get(), szURL, &options, &info) != FALSE;
             detectedProxy.psz = info.lpszProxy;
             detectedBypass.psz = info.lpszProxyBypass;
         }

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "common/BoundedString.h"
+#include "common/UniqueHandle.h"
+#include "common/UniqueHeapMemory.h"
 #include "http/CHTTPContactBase.h"
 #include "http/MaskSecrets.h"
 #include "log/CLoggingFileWithEvent.h"
@@ -63,26 +65,15 @@ void WriteSection(const CHTTPContactBase& client, FILE* pFile, const wchar_t* ps
 // there had; null when it cannot be had safely.
 FILE* CreateExchangeFile(const wchar_t* pszPath) {
     if (!RemoveProtectedFile(pszPath)) return nullptr;
-    HANDLE hFile = OpenProtectedFile(pszPath, CREATE_NEW);
-    if (hFile == INVALID_HANDLE_VALUE) return nullptr;
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(hFile), _O_WRONLY | _O_BINARY);
-    if (fd == -1) {
-        CloseHandle(hFile);
-        return nullptr;
-    }
+    UniqueFileHandle file(OpenProtectedFile(pszPath, CREATE_NEW));
+    if (!file) return nullptr;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_WRONLY | _O_BINARY);
+    if (fd == -1) return nullptr;
+    (void)file.release();  // the descriptor owns it now, and closes it with _close or fclose
     FILE* pFile = _fdopen(fd, "wb");
     if (pFile == nullptr) _close(fd);
     return pFile;
 }
-
-struct HeapText {
-    wchar_t* psz;
-    explicit HeapText(size_t cch)
-        : psz(static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cch * sizeof(wchar_t)))) {}
-    ~HeapText() {
-        if (psz != nullptr) HeapFree(GetProcessHeap(), 0, psz);
-    }
-};
 
 }  // namespace
 
@@ -97,21 +88,23 @@ void AppendMaskedLine(const CHTTPContactBase& client, wchar_t* pszOutput, const 
 }
 
 void WriteMaskedText(const CHTTPContactBase& client, const wchar_t* pszText, FILE* pFile) {
-    HeapText output(client.m_dwAnswerSize), line(client.m_dwAnswerSize);
-    if (output.psz == nullptr || line.psz == nullptr || pszText == nullptr || *pszText == L'\0') return;
+    const size_t cbText = client.m_dwAnswerSize * sizeof(wchar_t);
+    const UniqueHeapMemory<wchar_t> output = AllocateZeroedHeap<wchar_t>(cbText);
+    const UniqueHeapMemory<wchar_t> line = AllocateZeroedHeap<wchar_t>(cbText);
+    if (!output || !line || pszText == nullptr || *pszText == L'\0') return;
     const size_t cchLineMax = client.m_dwAnswerSize - 1;
     size_t cchLine = 0;
     for (const wchar_t* p = pszText;; ++p) {
         if (*p == L'\n' || *p == L'\0') {
-            line.psz[cchLine] = L'\0';
-            AppendMaskedLine(client, output.psz, line.psz);
+            line.get()[cchLine] = L'\0';
+            AppendMaskedLine(client, output.get(), line.get());
             cchLine = 0;
             if (*p == L'\0') break;
         } else if (*p != L'\r' && cchLine < cchLineMax) {
-            line.psz[cchLine++] = *p;
+            line.get()[cchLine++] = *p;
         }
     }
-    WriteText(pFile, output.psz, wcslen(output.psz));
+    WriteText(pFile, output.get(), wcslen(output.get()));
 }
 
 void CHTTPContactBase::SaveSequence(const wchar_t* pszFileBase, BOOL bCounter, const wchar_t* pszSubFolder) {

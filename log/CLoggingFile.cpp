@@ -33,7 +33,6 @@ CLoggingFile::CLoggingFile()
       m_dwMaxFiles(10),
       m_nMaxLogFileSize(kDefaultMaxLogFileSize),
       m_dwProcessId(GetCurrentProcessId()),
-      m_hFile(INVALID_HANDLE_VALUE),
       m_dwLogFileNr(0) {
     InitializeCriticalSection(&m_cs);
 }
@@ -72,10 +71,10 @@ int CLoggingFile::WriteV(DWORD dwLevel, const wchar_t* pszFormat, va_list args) 
 
     EnterCriticalSection(&m_cs);
     int nResult = 0;
-    if (m_hFile != INVALID_HANDLE_VALUE) {
+    if (m_hFile) {
         LARGE_INTEGER size{};
         LARGE_INTEGER zero{};
-        SetFilePointerEx(m_hFile, zero, &size, FILE_END);
+        SetFilePointerEx(m_hFile.get(), zero, &size, FILE_END);
         if (size.QuadPart > m_nMaxLogFileSize) {
             CloseCurrentFile();
             nResult = 1;
@@ -88,10 +87,10 @@ int CLoggingFile::WriteV(DWORD dwLevel, const wchar_t* pszFormat, va_list args) 
     } else {
         BuildFileName();
         OpenCurrentFile(OPEN_ALWAYS);
-        if (m_hFile != INVALID_HANDLE_VALUE) SetFilePointer(m_hFile, 0, nullptr, FILE_END);
+        if (m_hFile) SetFilePointer(m_hFile.get(), 0, nullptr, FILE_END);
     }
 
-    if (m_hFile != INVALID_HANDLE_VALUE) {
+    if (m_hFile) {
         SYSTEMTIME now;
         GetSystemTime(&now);
         DWORD dwThreadId = GetCurrentThreadId();
@@ -137,14 +136,13 @@ void CLoggingFile::BuildFileName() {
 
 // No pattern (no usable log folder) means no file.
 void CLoggingFile::OpenCurrentFile(DWORD dwDisposition) {
-    m_hFile = m_szFileName[0] != L'\0' ? OpenProtectedFile(m_szFileName, dwDisposition) : INVALID_HANDLE_VALUE;
+    m_hFile.reset(m_szFileName[0] != L'\0' ? OpenProtectedFile(m_szFileName, dwDisposition) : INVALID_HANDLE_VALUE);
 }
 
 void CLoggingFile::CloseCurrentFile() {
-    if (m_hFile == INVALID_HANDLE_VALUE) return;
-    FlushFileBuffers(m_hFile);
-    CloseHandle(m_hFile);
-    m_hFile = INVALID_HANDLE_VALUE;
+    if (!m_hFile) return;
+    FlushFileBuffers(m_hFile.get());
+    m_hFile.reset();
 }
 
 void CLoggingFile::WriteText(const wchar_t* pszText) {
@@ -154,5 +152,5 @@ void CLoggingFile::WriteText(const wchar_t* pszText) {
     int cb = WideCharToMultiByte(CP_UTF8, 0, pszText, cch, szUtf8, kUtf8Bytes - 1, nullptr, nullptr);
     if (cb <= 0) return;
     DWORD dwWritten = 0;
-    WriteFile(m_hFile, szUtf8, static_cast<DWORD>(cb), &dwWritten, nullptr);
+    WriteFile(m_hFile.get(), szUtf8, static_cast<DWORD>(cb), &dwWritten, nullptr);
 }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "common/UniqueHandle.h"
+
 // The size in bytes beyond which a log goes on in a new file, until the
 // settings give another.
 constexpr LONGLONG kDefaultMaxLogFileSize = 50000000;
@@ -42,7 +44,7 @@ public:
     DWORD m_dwMaxFiles;
     LONGLONG m_nMaxLogFileSize;
     DWORD m_dwProcessId;
-    HANDLE m_hFile;
+    UniqueFileHandle m_hFile;
     DWORD m_dwLogFileNr;
 
 private:

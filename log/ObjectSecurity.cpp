@@ -2,6 +2,8 @@
 
 #include <initializer_list>
 
+#include "common/UniqueHandle.h"
+
 namespace {
 
 // A SID held in a buffer of its own, built from its authority and sub-authorities.
@@ -57,16 +59,15 @@ std::vector<Ace> ServiceAccountAces(ACCESS_MASK mask, BYTE flags) {
 // it cannot be read.
 std::vector<Ace> CreatorAces(ACCESS_MASK mask) {
     std::vector<Ace> aces;
-    HANDLE hToken = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken)) return aces;
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return aces;
     DWORD cb = 0;
-    GetTokenInformation(hToken, TokenUser, nullptr, 0, &cb);
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &cb);
     std::vector<BYTE> user(cb);
-    if (cb != 0 && GetTokenInformation(hToken, TokenUser, user.data(), cb, &cb)) {
+    if (cb != 0 && GetTokenInformation(token.get(), TokenUser, user.data(), cb, &cb)) {
         PSID pUser = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
         if (!IsServiceAccountSid(pUser)) aces.push_back({CSid(pUser), mask, 0});
     }
-    CloseHandle(hToken);
     return aces;
 }
 

@@ -5,6 +5,8 @@
 #include <cwchar>
 #include <vector>
 
+#include "common/UniqueHandle.h"
+#include "common/UniqueLocalMemory.h"
 #include "log/ObjectSecurity.h"
 
 namespace {
@@ -43,37 +45,32 @@ bool SamePath(const std::wstring& a, const std::wstring& b) { return !a.empty() 
 
 // The folder at pszPath, followed to wherever it leads; empty when it cannot be opened.
 std::wstring FinalFolderPath(const wchar_t* pszPath) {
-    HANDLE h = CreateFileW(pszPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return L"";
-    std::wstring path = FinalPath(h);
-    CloseHandle(h);
-    return path;
+    const UniqueFileHandle folder(CreateFileW(pszPath, FILE_READ_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder) return L"";
+    return FinalPath(folder.get());
 }
 
 bool IsTokenUser(PSID pSid) {
-    HANDLE hToken = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken)) return false;
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
     DWORD cb = 0;
-    GetTokenInformation(hToken, TokenUser, nullptr, 0, &cb);
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &cb);
     std::vector<BYTE> user(cb);
-    bool bSame = cb != 0 && GetTokenInformation(hToken, TokenUser, user.data(), cb, &cb) &&
-                 EqualSid(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, pSid);
-    CloseHandle(hToken);
-    return bSame;
+    return cb != 0 && GetTokenInformation(token.get(), TokenUser, user.data(), cb, &cb) &&
+           EqualSid(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, pSid);
 }
 
 // A file someone else owns is not written to: a user could have put it in
 // the folder to read what the service writes.
 bool IsOwnedByUsOrTheServiceAccounts(HANDLE h) {
     PSID pOwner = nullptr;
-    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+    UniqueLocalMemory<void> descriptor;  // pOwner points into it
     if (GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &pOwner, nullptr, nullptr, nullptr,
-                        &pDescriptor) != ERROR_SUCCESS)
+                        descriptor.put()) != ERROR_SUCCESS)
         return false;
-    bool bOurs = IsServiceAccountSid(pOwner) || IsTokenUser(pOwner);
-    LocalFree(pDescriptor);
-    return bOurs;
+    return IsServiceAccountSid(pOwner) || IsTokenUser(pOwner);
 }
 
 bool IsPlainFileAt(HANDLE h, const wchar_t* pszPath) {
@@ -135,13 +132,11 @@ bool PrepareProtectedFolder(const wchar_t* pszBase, const wchar_t* pszRelative, 
 
 bool RemoveProtectedFile(const wchar_t* pszPath) {
     if (pszPath == nullptr || *pszPath == L'\0') return false;
-    HANDLE h = CreateFileW(pszPath, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
-    const bool bRemoved = IsPlainFileAt(h, pszPath) && DeleteByHandle(h);
-    CloseHandle(h);
-    return bRemoved;
+    const UniqueFileHandle file(CreateFileW(pszPath, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    return IsPlainFileAt(file.get(), pszPath) && DeleteByHandle(file.get());
 }
 
 HANDLE OpenProtectedFile(const wchar_t* pszPath, DWORD dwDisposition) {
@@ -150,14 +145,12 @@ HANDLE OpenProtectedFile(const wchar_t* pszPath, DWORD dwDisposition) {
     if (dwDisposition != OPEN_ALWAYS && dwDisposition != CREATE_NEW) return INVALID_HANDLE_VALUE;
     CObjectSecurity security(SecuredObject::ProviderFile);
     if (security.Attributes() == nullptr) return INVALID_HANDLE_VALUE;
-    HANDLE h = CreateFileW(pszPath, GENERIC_WRITE | DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           security.Attributes(), dwDisposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE) return h;
+    UniqueFileHandle file(CreateFileW(pszPath, GENERIC_WRITE | DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, security.Attributes(), dwDisposition,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) return INVALID_HANDLE_VALUE;
     const bool bCreated = dwDisposition == CREATE_NEW || GetLastError() != ERROR_ALREADY_EXISTS;
-    if (IsPlainFileAt(h, pszPath)) return h;
-    if (bCreated) DeleteByHandle(h);
-    CloseHandle(h);
+    if (IsPlainFileAt(file.get(), pszPath)) return file.release();
+    if (bCreated) DeleteByHandle(file.get());
     return INVALID_HANDLE_VALUE;
 }

@@ -2,6 +2,7 @@
 
 #include <iphlpapi.h>
 
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "common/Backoff.h"
+#include "common/UniqueHandle.h"
 #include "config/CSharedMem.h"
 #include "config/ProviderSettings.h"
 #include "config/Settings.h"
@@ -81,17 +83,16 @@ CThreadSlot* const g_Slots[] = {&g_Monitor, &g_KeepAlive, &g_Observer};
 // never held while waiting for a thread or the PBX.
 std::mutex g_SlotLock;
 using CSlotLockGuard = std::lock_guard<std::mutex>;
-// Threads asked to stop and not yet seen to end (under g_SlotLock).
+// Threads asked to stop and not yet seen to end (under g_SlotLock). The slots
+// and this list stay plain handles, with nothing to destroy at unload; the
+// handles are closed by the owners of whoever takes them out
+// (WaitForBackgroundThreads, ~CNwObserve).
 HANDLE g_hStopping[3] = {};
 DWORD g_dwStopping = 0;
 
 HANDLE StopEvent() {
-    struct CEvent {
-        HANDLE h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        ~CEvent() { CloseHandle(h); }
-    };
-    static const CEvent event;
-    return event.h;
+    static const UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    return event.get();
 }
 
 bool ProviderStopping() { return WaitForSingleObject(StopEvent(), 0) == WAIT_OBJECT_0; }
@@ -239,19 +240,22 @@ DWORD WINAPI KeepAliveThread(LPVOID) {
 }
 
 DWORD WINAPI NetworkObserverThread(LPVOID) {
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    HANDLE hNotify = nullptr;
-    const HANDLE waits[] = {g_Observer.hWake, overlapped.hEvent};
-    NotifyAddrChange(&hNotify, &overlapped);
-    g_Observer.Pause(1000);
-    while (g_Observer.Running()) {
-        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) break;
+    {
+        // Closed at the end of this block: ExitLibraryThread does not return.
+        const UniqueHandle changed(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = changed.get();
+        HANDLE hNotify = nullptr;
+        const HANDLE waits[] = {g_Observer.hWake, overlapped.hEvent};
         NotifyAddrChange(&hNotify, &overlapped);
-        InterlockedExchange(&g_lNetworkChanged, 1);
+        g_Observer.Pause(1000);
+        while (g_Observer.Running()) {
+            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) break;
+            NotifyAddrChange(&hNotify, &overlapped);
+            InterlockedExchange(&g_lNetworkChanged, 1);
+        }
+        CancelIPChangeNotify(&overlapped);
     }
-    CancelIPChangeNotify(&overlapped);
-    CloseHandle(overlapped.hEvent);
     ExitLibraryThread();
 }
 
@@ -264,7 +268,8 @@ struct ReplyRequest {
 };
 
 DWORD WINAPI DelayedReplyThread(LPVOID pParam) {
-    ReplyRequest* pRequest = static_cast<ReplyRequest*>(pParam);
+    std::unique_ptr<ReplyRequest> request(static_cast<ReplyRequest*>(pParam));
+    ReplyRequest* pRequest = request.get();
     const ULONGLONG qwStart = GetTickCount64();
     // The PBX is asked here, without any lock, while the export has long returned.
     if (pRequest->command) pRequest->lResult = pRequest->command();
@@ -274,7 +279,7 @@ DWORD WINAPI DelayedReplyThread(LPVOID pParam) {
         g_pManager->SendReply(pRequest->dwRequestID, pRequest->lResult);
     WaitInRequest(kReplyDelayMs, pRequest->lGeneration);
     HANDLE hThread = pRequest->hThread;
-    delete pRequest;
+    request.reset();  // EndRequestThread does not return: nothing is destroyed after it
     EndRequestThread(hThread);
 }
 }  // namespace
@@ -322,28 +327,23 @@ void AskBackgroundThreadsToStop() {
 }
 
 void WaitForBackgroundThreads(DWORD dwTimeoutMs) {
-    HANDLE handles[3];
+    UniqueHandle stopping[3];
     DWORD dwCount = 0;
     {
         CSlotLockGuard slots(g_SlotLock);
         dwCount = g_dwStopping;
-        for (DWORD i = 0; i < dwCount; ++i) handles[i] = g_hStopping[i];
+        for (DWORD i = 0; i < dwCount; ++i) stopping[i].reset(g_hStopping[i]);
         g_dwStopping = 0;
     }
     if (dwCount == 0) return;
     // A thread never waits for itself: the keep-alive thread may be the one
     // that stops the monitor.
+    HANDLE others[3];
     DWORD dwOthers = 0;
-    for (DWORD i = 0; i < dwCount; ++i) {
-        if (GetThreadId(handles[i]) == GetCurrentThreadId()) {
-            CloseHandle(handles[i]);
-        } else {
-            handles[dwOthers++] = handles[i];
-        }
-    }
-    if (dwOthers != 0 && WaitForMultipleObjects(dwOthers, handles, TRUE, dwTimeoutMs) == WAIT_TIMEOUT)
+    for (DWORD i = 0; i < dwCount; ++i)
+        if (GetThreadId(stopping[i].get()) != GetCurrentThreadId()) others[dwOthers++] = stopping[i].get();
+    if (dwOthers != 0 && WaitForMultipleObjects(dwOthers, others, TRUE, dwTimeoutMs) == WAIT_TIMEOUT)
         Trace(0, L"Func.CGenericTSPIManager::ProviderShutdown.Warning.A thread did not end in %u ms", dwTimeoutMs);
-    for (DWORD i = 0; i < dwOthers; ++i) CloseHandle(handles[i]);
 }
 
 HANDLE EventMonitorHandle() { return g_Monitor.hThread; }
@@ -351,10 +351,11 @@ HANDLE KeepAliveHandle() { return g_KeepAlive.hThread; }
 
 namespace {
 void StartReply(DWORD dwRequestID, LONG lResult, std::function<LONG()> command) {
-    ReplyRequest* pRequest = new (std::nothrow)
-        ReplyRequest{dwRequestID, lResult, std::move(command), nullptr, CurrentRequestGeneration()};
-    if (pRequest == nullptr) return;
-    if (!StartRequestThread(DelayedReplyThread, pRequest, pRequest->hThread)) delete pRequest;
+    std::unique_ptr<ReplyRequest> pRequest(new (std::nothrow)
+        ReplyRequest{dwRequestID, lResult, std::move(command), nullptr, CurrentRequestGeneration()});
+    if (!pRequest) return;
+    if (StartRequestThread(DelayedReplyThread, pRequest.get(), pRequest->hThread))
+        pRequest.release();  // the thread owns the request from here on and frees it
 }
 }  // namespace
 
@@ -370,6 +371,6 @@ CNwObserve::~CNwObserve() {
     // process exit, which ends every other thread before the libraries are
     // unloaded. Under the loader lock there is nothing to wait for.
     g_Observer.lRun = 0;
-    if (g_Observer.hThread != nullptr) CloseHandle(g_Observer.hThread);
+    const UniqueHandle observer(g_Observer.hThread);
     g_Observer.hThread = nullptr;
 }

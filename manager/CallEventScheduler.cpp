@@ -1,11 +1,13 @@
 #include "manager/CallEventScheduler.h"
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <queue>
 #include <unordered_map>
 #include <vector>
 
+#include "common/UniqueHandle.h"
 #include "log/Trace.h"
 #include "manager/LibraryThreads.h"
 #include "model/ProviderLock.h"
@@ -37,6 +39,8 @@ using CSchedulerGuard = std::lock_guard<std::mutex>;
 std::unordered_map<LONG, std::deque<Job*>> g_LineQueues;
 std::unordered_map<std::wstring, std::deque<Job*>> g_CallQueues;
 std::priority_queue<DueJob, std::vector<DueJob>, std::greater<>> g_Due;
+// Owns every event not yet over, by sequence number; the queues point into it.
+std::unordered_map<ULONGLONG, std::unique_ptr<Job>> g_Jobs;
 ULONGLONG g_qwNextSeq = 0;
 HANDLE g_hThread = nullptr;
 HANDLE g_hWake = nullptr;  // auto-reset: something was queued, or a stop
@@ -82,7 +86,7 @@ void RemoveFront(std::unordered_map<Key, std::deque<Job*>>& queues, const Key& k
 
 void Release(Job* pJob) {
     if (pJob->hDone != nullptr) SetEvent(pJob->hDone);
-    delete pJob;
+    g_Jobs.erase(pJob->qwSeq);
 }
 
 // With g_Mutex held: the event is over; the next ones of its line and call may start.
@@ -170,7 +174,9 @@ void Post(LONG lLinePos, const std::wstring& uuid, CEventSteps::Step first, HAND
             if (hDone != nullptr) SetEvent(hDone);
             return;
         }
-        auto* pJob = new Job{lLinePos, uuid, {}, hDone, g_qwNextSeq++};
+        std::unique_ptr<Job>& owned = g_Jobs[g_qwNextSeq];
+        owned.reset(new Job{lLinePos, uuid, {}, hDone, g_qwNextSeq++});
+        Job* pJob = owned.get();
         pJob->steps.Then(std::move(first));
         g_LineQueues[lLinePos].push_back(pJob);
         g_CallQueues[uuid].push_back(pJob);
@@ -204,27 +210,26 @@ void RunCallEvent(LONG lLinePos, const std::wstring& uuid, CEventSteps::Step fir
         }
         return;
     }
-    HANDLE hDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (hDone == nullptr) return Trace(0, L"Func.RunCallEvent.Error.CreateEvent %u", GetLastError());
-    Post(lLinePos, uuid, std::move(first), hDone);
-    WaitForSingleObject(hDone, INFINITE);
-    CloseHandle(hDone);
+    const UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!done) return Trace(0, L"Func.RunCallEvent.Error.CreateEvent %u", GetLastError());
+    Post(lLinePos, uuid, std::move(first), done.get());
+    WaitForSingleObject(done.get(), INFINITE);
 }
 
 void StopCallEventScheduler() {
     CFuncTrace trace(2, L"StopCallEventScheduler");
-    HANDLE hThread = nullptr;
+    UniqueHandle thread;
     {
         CSchedulerGuard guard(g_Mutex);
-        hThread = g_hThread;
+        thread.reset(g_hThread);
         g_hThread = nullptr;
         InterlockedExchange(&g_lStop, 1);
     }
-    if (hThread != nullptr) {
+    if (thread) {
         SetEvent(g_hWake);
         // It leaves between two steps; a step is never cut short.
-        if (GetThreadId(hThread) != GetCurrentThreadId()) WaitForSingleObject(hThread, INFINITE);
-        CloseHandle(hThread);
+        if (GetThreadId(thread.get()) != GetCurrentThreadId()) WaitForSingleObject(thread.get(), INFINITE);
+        thread.reset();
     }
     CSchedulerGuard guard(g_Mutex);
     size_t nDropped = 0;

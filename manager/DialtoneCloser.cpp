@@ -1,5 +1,6 @@
 #include "manager/DialtoneCloser.h"
 
+#include <memory>
 #include <new>
 
 #include "log/Trace.h"
@@ -14,7 +15,8 @@ constexpr DWORD kLeftInDialtone = LINECALLSTATE_UNKNOWN | LINECALLSTATE_DIALTONE
 }  // namespace
 
 DWORD WINAPI AsyncCloseUnknownDialtoneThread(LPVOID pParam) {
-    auto* pRequest = static_cast<DialtoneCloseRequest*>(pParam);
+    std::unique_ptr<DialtoneCloseRequest> request(static_cast<DialtoneCloseRequest*>(pParam));
+    DialtoneCloseRequest* pRequest = request.get();
     CFuncTrace trace(5, L"AsyncCloseUnknownDialtoneThread", TracePrefix::None);
     trace.Param(L"m_dwLineID", L"%u", pRequest->m_dwLineID);
     trace.Param(L"m_dwWaitTime", L"%u", pRequest->m_dwWaitTime);
@@ -32,7 +34,7 @@ DWORD WINAPI AsyncCloseUnknownDialtoneThread(LPVOID pParam) {
         }
     }
     HANDLE hThread = pRequest->m_hThread;
-    delete pRequest;
+    request.reset();  // EndRequestThread does not return: nothing is destroyed after it
     trace.End();
     EndRequestThread(hThread);
 }
@@ -41,11 +43,11 @@ void StartDialtoneCloseRequest(DWORD dwLineID, DWORD dwWaitTime) {
     CFuncTrace trace(5, L"StartDialtoneCloseRequest", TracePrefix::None);
     trace.Param(L"_dwLineID", L"%u", dwLineID);
     trace.Param(L"_dwWaitTime", L"%u", dwWaitTime);
-    auto* pRequest = new (std::nothrow) DialtoneCloseRequest{dwWaitTime, dwLineID, nullptr, CurrentRequestGeneration()};
-    if (pRequest == nullptr) return trace.Line(L"Abort.Error.No memory");
-    if (!StartRequestThread(AsyncCloseUnknownDialtoneThread, pRequest, pRequest->m_hThread)) {
-        delete pRequest;
+    std::unique_ptr<DialtoneCloseRequest> pRequest(
+        new (std::nothrow) DialtoneCloseRequest{dwWaitTime, dwLineID, nullptr, CurrentRequestGeneration()});
+    if (!pRequest) return trace.Line(L"Abort.Error.No memory");
+    if (!StartRequestThread(AsyncCloseUnknownDialtoneThread, pRequest.get(), pRequest->m_hThread))
         return trace.Line(L"Abort.Error.CreateThread %u", GetLastError());
-    }
+    pRequest.release();  // the thread owns the request from here on and frees it
     trace.End();
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/BoundedString.h"
+#include "common/UniqueRegKey.h"
 #include "config/ProviderIdentity.h"
 #include "log/Trace.h"
 #include "manager/CGenericTSPIManager.h"
@@ -76,12 +77,13 @@ DWORD CGenericTSPIManager::GetPermanentLineNumber(DWORD dwDeviceIndex, DWORD dwP
     const std::wstring name = ValueName(g_Extensions[dwDeviceIndex]);
     wchar_t szKey[300];
     StrFormat(szKey, L"%s\\%s", g_szLocalRegPath, kPermanentLineIDsKey);
-    HKEY hKey = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, szKey, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &hKey,
+    UniqueRegKey key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, szKey, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, key.put(),
                         nullptr) != ERROR_SUCCESS) {
         trace.Warning(L"Key %s not opened", szKey);
         return trace.End(0);
     }
+    const HKEY hKey = key.get();
     std::lock_guard<std::mutex> given(g_GivenLock);
     DWORD dwNumber = 0;
     DWORD dwType = 0;
@@ -101,7 +103,6 @@ DWORD CGenericTSPIManager::GetPermanentLineNumber(DWORD dwDeviceIndex, DWORD dwP
             trace.Info(L"Permanent line number %u given to %s", dwNumber, name.c_str());
         }
     }
-    RegCloseKey(hKey);
     return trace.End(dwNumber);
 }
 

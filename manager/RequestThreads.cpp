@@ -1,5 +1,6 @@
 #include "manager/RequestThreads.h"
 
+#include "common/UniqueHandle.h"
 #include "manager/LibraryThreads.h"
 
 namespace {
@@ -11,12 +12,8 @@ volatile LONG g_lGeneration = 0;  // raised by every provider shutdown
 // Set while a shutdown ends the request threads; manual-reset. Closed at
 // unload, when no request thread can be left: each holds the library.
 HANDLE ShutdownEvent() {
-    struct CEvent {
-        HANDLE h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        ~CEvent() { CloseHandle(h); }
-    };
-    static const CEvent event;
-    return event.h;
+    static const UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    return event.get();
 }
 }  // namespace
 
@@ -40,7 +37,7 @@ bool WaitInRequest(DWORD dwMs, LONG lGeneration) {
 }
 
 void EndRequestThread(HANDLE hOwnThread) {
-    CloseHandle(hOwnThread);
+    UniqueHandle(hOwnThread).reset();  // closed here: ExitLibraryThread does not return
     InterlockedDecrement(&g_lRunning);
     ExitLibraryThread();
 }

@@ -7,8 +7,7 @@
 namespace {
 void CloseLogFile() {
     EnterCriticalSection(&TraceLog.m_cs);
-    if (TraceLog.m_hFile != INVALID_HANDLE_VALUE) CloseHandle(TraceLog.m_hFile);
-    TraceLog.m_hFile = INVALID_HANDLE_VALUE;
+    TraceLog.m_hFile.reset();
     LeaveCriticalSection(&TraceLog.m_cs);
 }
 }  // namespace

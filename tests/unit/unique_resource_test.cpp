@@ -1,0 +1,151 @@
+// The resource owners: each value is given back exactly once, a moved-from
+// or released owner gives back nothing, a reset gives back the old value at
+// once; and the real owners really close what they hold.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "common/UniqueHandle.h"
+#include "common/UniqueRegKey.h"
+#include "common/UniqueResource.h"
+#include "http/UniqueInternetHandle.h"
+
+namespace {
+
+// Values given back, in order. 0 and -1 both hold nothing, as null and
+// INVALID_HANDLE_VALUE do for kernel handles.
+std::vector<int> g_released;
+
+struct CountedTraits {
+    static int Empty() { return 0; }
+    static bool IsEmpty(int n) { return n == 0 || n == -1; }
+    static void Release(int n) { g_released.push_back(n); }
+};
+using Owner = UniqueResource<int, CountedTraits>;
+
+TEST(UniqueResourceTest, EachValueIsGivenBackOnceAndOnlyByItsLastOwner) {
+    const struct {
+        const char* pszName;
+        std::function<void()> run;
+        std::vector<int> released;
+    } cases[] = {
+        {"destroyed owner", [] { Owner a(1); }, {1}},
+        {"empty owner", [] { Owner a; }, {}},
+        {"second spelling of empty", [] { Owner a(-1); }, {}},
+        {"moved-from owner gives back nothing", [] { Owner a(1); Owner b(std::move(a)); }, {1}},
+        {"move onto a holding owner gives back its old value first",
+         [] {
+             Owner a(1);
+             Owner b(2);
+             b = std::move(a);
+             g_released.push_back(100);  // marks the end of the scope
+         },
+         {2, 100, 1}},
+        {"self move keeps the value", [] { Owner a(1); a = std::move(*&a); g_released.push_back(100); }, {100, 1}},
+        {"reset gives back the old value at once",
+         [] { Owner a(1); a.reset(2); g_released.push_back(100); }, {1, 100, 2}},
+        {"reset to the value held gives back nothing twice", [] { Owner a(1); a.reset(1); }, {1}},
+        {"reset twice", [] { Owner a(1); a.reset(); a.reset(); }, {1}},
+        {"released value is the caller's", [] { Owner a(1); EXPECT_EQ(1, a.release()); }, {}},
+        {"put gives back the old value and takes the new one",
+         [] { Owner a(1); *a.put() = 2; g_released.push_back(100); }, {1, 100, 2}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        g_released.clear();
+        c.run();
+        EXPECT_EQ(c.released, g_released);
+    }
+}
+
+TEST(UniqueResourceTest, HoldsAndComparesLikeTheValue) {
+    Owner a(7);
+    EXPECT_TRUE(static_cast<bool>(a));
+    EXPECT_EQ(7, a.get());
+    EXPECT_TRUE(a == 7);
+    const Owner empty;
+    EXPECT_FALSE(static_cast<bool>(empty));
+    EXPECT_TRUE(empty == 0);
+    EXPECT_EQ(nullptr, UniqueHandle());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, UniqueFileHandle());
+    EXPECT_FALSE(static_cast<bool>(UniqueFileHandle()));
+    EXPECT_FALSE(static_cast<bool>(UniqueHandle(INVALID_HANDLE_VALUE)));
+}
+
+bool KernelHandleOpen(HANDLE h) {
+    DWORD dwFlags = 0;
+    return GetHandleInformation(h, &dwFlags) != FALSE;
+}
+
+bool RegKeyOpen(HKEY hKey) {
+    DWORD cValues = 0;
+    return RegQueryInfoKeyW(hKey, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &cValues, nullptr, nullptr,
+                            nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+bool InternetHandleOpen(HINTERNET h) {
+    DWORD dwTimeout = 0;
+    DWORD cb = sizeof(dwTimeout);
+    return WinHttpQueryOption(h, WINHTTP_OPTION_CONNECT_TIMEOUT, &dwTimeout, &cb) != FALSE;
+}
+
+// The real owners close for real: by going, by reset, and not when moved from.
+template <typename OwnerType, typename Open, typename IsOpen>
+void CheckClosesForReal(Open open, IsOpen isOpen) {
+    auto raw = open();
+    ASSERT_TRUE(isOpen(raw));
+    {
+        OwnerType first(raw);
+        OwnerType second(std::move(first));
+        EXPECT_FALSE(static_cast<bool>(first));
+        {
+            OwnerType moved(std::move(first));  // an empty owner going: nothing to close
+        }
+        EXPECT_TRUE(isOpen(raw)) << "the moved-from owner closed it";
+        second.reset();
+        EXPECT_FALSE(isOpen(raw)) << "reset did not close it";
+    }
+    auto kept = open();
+    ASSERT_TRUE(isOpen(kept));
+    {
+        OwnerType owner(kept);
+        EXPECT_EQ(kept, owner.release());
+    }
+    EXPECT_TRUE(isOpen(kept)) << "released, yet closed";
+    OwnerType(kept).reset();
+    EXPECT_FALSE(isOpen(kept));
+}
+
+TEST(UniqueResourceTest, RealOwnersCloseWhatTheyHold) {
+    {
+        SCOPED_TRACE("kernel handle");
+        CheckClosesForReal<UniqueHandle>([] { return CreateEventW(nullptr, TRUE, FALSE, nullptr); },
+                                         KernelHandleOpen);
+    }
+    {
+        SCOPED_TRACE("registry key");
+        CheckClosesForReal<UniqueRegKey>(
+            [] {
+                HKEY hKey = nullptr;
+                RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &hKey);
+                return hKey;
+            },
+            RegKeyOpen);
+    }
+    {
+        SCOPED_TRACE("internet handle");
+        CheckClosesForReal<UniqueInternetHandle>(
+            [] {
+                return WinHttpOpen(L"owner test", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                   WINHTTP_NO_PROXY_BYPASS, 0);
+            },
+            InternetHandleOpen);
+    }
+}
+
+}  // namespace
