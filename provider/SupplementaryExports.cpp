@@ -4,6 +4,7 @@
 // checks like a provider that could do it, and the ones that would create a
 // consultation or conference call build it and release it again, so that
 // TAPI sees the same events before the refusal.
+#include "model/EventDelivery.h"
 #include "model/LineTable.h"
 #include "provider/Destination.h"
 #include "provider/ExportGuards.h"
