@@ -8,7 +8,6 @@
 #include "log/ExeName.h"
 
 wchar_t g_szLogPath[260] = {};
-std::vector<std::wstring> g_LogFileList;
 
 void CLoggingFileWithEvent::OnRotate() {
     CollectLogFiles();

@@ -2,7 +2,6 @@
 
 #include "log/Trace.h"
 #include "model/CallStateGroups.h"
-#include "model/EventDelivery.h"
 #include "model/LineTable.h"
 #include "model/ProviderState.h"
 
@@ -72,60 +71,16 @@ DWORD ComputeCallFeatures(LONG L, LONG k, const PhoneCall& call) {
 }
 }  // namespace
 
-void UpdateCall(LONG lLinePos, LONG lCallPos, BOOL bSendEvent) {
-    CFuncTrace trace(4, L"UpdateCall", TracePrefix::Func, false);
-    PhoneLine* pLine = GetPhoneLine(lLinePos);
-    if (pLine == nullptr) {
-        trace.Line(L"Abort.Warning.Bad line pos %d", lLinePos);
-        return;
-    }
-    if (lCallPos < 0 || lCallPos >= kCallSlots) {
-        trace.Line(L"Abort.Warning.Bad call pos %d", lCallPos);
-        return;
-    }
-    PhoneCall* pCall = pLine->m_pPhoneCall[lCallPos];
-    if (pCall == nullptr) {
-        trace.Line(L"Abort.No call pointer");
-        return;
-    }
-    if (pCall->m_pLineCallStatus == nullptr || pCall->m_pLineCallInfo == nullptr) {
-        trace.Line(L"Abort.Warning.Bad pointer");
-        return;
-    }
-
-    DWORD F = ComputeCallFeatures(lLinePos, lCallPos, *pCall);
+ULONGLONG StoreCallFeatures(LONG lLinePos, LONG lCallPos, PhoneCall& call) {
+    const PhoneLine* pLine = GetPhoneLine(lLinePos);
+    DWORD F = ComputeCallFeatures(lLinePos, lCallPos, call);
     DWORD F2 = 0;
-    const LINEADDRESSCAPS* pCaps = pLine->m_pLineAddressCaps;
+    const LINEADDRESSCAPS* pCaps = pLine != nullptr ? pLine->m_pLineAddressCaps : nullptr;
     F &= pCaps != nullptr ? pCaps->dwCallFeatures : 0;
     F2 &= pCaps != nullptr ? pCaps->dwCallFeatures2 : 0;
-    pCall->m_pLineCallStatus->dwCallFeatures = F;
-    pCall->m_pLineCallStatus->dwCallFeatures2 = F2;
-
-    ULONGLONG qwFeatures = (static_cast<ULONGLONG>(F) << 32) | F2;
-    if (bSendEvent && qwFeatures != pCall->m_qwReportedFeatures) {
-        // Recorded before the event: the updates that event runs find nothing new, which ends the recursion.
-        pCall->m_qwReportedFeatures = qwFeatures;
-        trace.Info(L"Line %d call %d features 0x%08X", lLinePos, lCallPos, F);
-        RaiseCallMsg(lLinePos, lCallPos, LINE_CALLINFO, LINECALLINFOSTATE_OTHER, 0, 0);
-    }
-}
-
-void UpdateAllFeatures(LONG lLinePos, BOOL bSendEvent) {
-    if (lLinePos < 0) {
-        Trace(4, L"Func.UpdateAllFeatures.Abort.No valid line index");
-        return;
-    }
-    for (LONG k = 0; k < kCallSlots; ++k) UpdateCall(lLinePos, k, bSendEvent);
-    UpdateLine(lLinePos);
-}
-
-void UpdatePartners(LONG lLinePos, BOOL bSendEvent) {
-    if (lLinePos < 0) {
-        Trace(4, L"Func.UpdatePartners.Abort.Warning.Bad line index");
-        return;
-    }
-    for (LONG k = 0; k < kCallSlots; ++k)
-        if (PhoneCall* pCall = GetPhoneCall(lLinePos, k)) UpdateAllFeatures(pCall->m_lPartnerID, bSendEvent);
+    call.m_pLineCallStatus->dwCallFeatures = F;
+    call.m_pLineCallStatus->dwCallFeatures2 = F2;
+    return (static_cast<ULONGLONG>(F) << 32) | F2;
 }
 
 void UpdateLine(LONG lLinePos) {

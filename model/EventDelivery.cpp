@@ -1,7 +1,10 @@
 #include "model/EventDelivery.h"
 
+#include "common/CallIdRanges.h"
 #include "log/Trace.h"
 #include "model/CallFeatures.h"
+#include "model/CallRecord.h"
+#include "model/LineCaps.h"
 #include "model/LineTable.h"
 #include "model/ProviderLock.h"
 #include "model/ProviderState.h"
@@ -19,6 +22,17 @@ void UpdateAround(LONG lLinePos, LONG lPartner, BOOL bSendEvent) {
 
 bool IsIdleState(DWORD dwMessage, DWORD_PTR dwParam1) {
     return dwMessage == LINE_CALLSTATE && dwParam1 == LINECALLSTATE_IDLE;
+}
+
+// The origins whose line is the called party; an outbound call's line is the caller.
+LONG OwnAddressSlot(DWORD dwOrigin) {
+    switch (dwOrigin) {
+        case LINECALLORIGIN_OUTBOUND: return kNumberCaller;
+        case LINECALLORIGIN_INTERNAL:
+        case LINECALLORIGIN_EXTERNAL:
+        case LINECALLORIGIN_INBOUND: return kNumberCalled;
+        default: return -1;
+    }
 }
 }  // namespace
 
@@ -147,6 +161,147 @@ void SendIdleState(LONG lPosActor, LONG lCallPosActor) {
     RaiseCallMsg(lPosActor, lCallPosActor, LINE_CALLSTATE, LINECALLSTATE_IDLE, 0, 0);
     SendLineAddressStateMessage(lPosActor);
     trace.End();
+}
+
+void UpdateCall(LONG lLinePos, LONG lCallPos, BOOL bSendEvent) {
+    CFuncTrace trace(4, L"UpdateCall", TracePrefix::Func, false);
+    PhoneLine* pLine = GetPhoneLine(lLinePos);
+    if (pLine == nullptr) {
+        trace.Line(L"Abort.Warning.Bad line pos %d", lLinePos);
+        return;
+    }
+    if (lCallPos < 0 || lCallPos >= kCallSlots) {
+        trace.Line(L"Abort.Warning.Bad call pos %d", lCallPos);
+        return;
+    }
+    PhoneCall* pCall = pLine->m_pPhoneCall[lCallPos];
+    if (pCall == nullptr) {
+        trace.Line(L"Abort.No call pointer");
+        return;
+    }
+    if (pCall->m_pLineCallStatus == nullptr || pCall->m_pLineCallInfo == nullptr) {
+        trace.Line(L"Abort.Warning.Bad pointer");
+        return;
+    }
+
+    const ULONGLONG qwFeatures = StoreCallFeatures(lLinePos, lCallPos, *pCall);
+    if (bSendEvent && qwFeatures != pCall->m_qwReportedFeatures) {
+        // Recorded before the event: the updates that event runs find nothing new, which ends the recursion.
+        pCall->m_qwReportedFeatures = qwFeatures;
+        trace.Info(L"Line %d call %d features 0x%08X", lLinePos, lCallPos, static_cast<DWORD>(qwFeatures >> 32));
+        RaiseCallMsg(lLinePos, lCallPos, LINE_CALLINFO, LINECALLINFOSTATE_OTHER, 0, 0);
+    }
+}
+
+void UpdateAllFeatures(LONG lLinePos, BOOL bSendEvent) {
+    if (lLinePos < 0) {
+        Trace(4, L"Func.UpdateAllFeatures.Abort.No valid line index");
+        return;
+    }
+    for (LONG k = 0; k < kCallSlots; ++k) UpdateCall(lLinePos, k, bSendEvent);
+    UpdateLine(lLinePos);
+}
+
+void UpdatePartners(LONG lLinePos, BOOL bSendEvent) {
+    if (lLinePos < 0) {
+        Trace(4, L"Func.UpdatePartners.Abort.Warning.Bad line index");
+        return;
+    }
+    for (LONG k = 0; k < kCallSlots; ++k)
+        if (PhoneCall* pCall = GetPhoneCall(lLinePos, k)) UpdateAllFeatures(pCall->m_lPartnerID, bSendEvent);
+}
+
+LONG GenerateNewCall(DWORD dwLinePos, HTAPICALL htCall, DWORD dwOrigin, DWORD dwPBXCall, DWORD dwCallID,
+                     LONG lPartnerID) {
+    CFuncTrace trace(3, L"GenerateNewCall");
+    trace.Param(L"_dwLinePos", L"%u", dwLinePos);
+    trace.Param(L"_htCall", L"%p", htCall);
+    trace.Param(L"_dwOrigin", L"0x%08X", dwOrigin);
+    trace.Param(L"_dwPBXCall", L"%u", dwPBXCall);
+    trace.Param(L"_dwCallID", L"%u", dwCallID);
+    trace.Param(L"_lPartnerID", L"%d", lPartnerID);
+    PhoneLine* pLine = GetPhoneLine(static_cast<LONG>(dwLinePos));
+    if (pLine == nullptr) {
+        trace.Line(L"Abort.Warning.Bad line pos %u", dwLinePos);
+        return -1;
+    }
+
+    PhoneCall* pCall = NewPhoneCall();
+    if (pCall == nullptr) {
+        trace.Line(L"Abort.Error.Malloc failed");
+        return -1;
+    }
+    LINECALLINFO* pInfo = pCall->m_pLineCallInfo;
+    LINECALLSTATUS* pStatus = pCall->m_pLineCallStatus;
+    pCall->m_pPhoneLine = pLine;
+    pCall->m_htCall = htCall;
+    pCall->m_dwPBXCall = dwPBXCall;
+    pCall->m_lPartnerID = lPartnerID;
+
+    // Ids the provider invents stay out of the PBX's call-number range.
+    if (dwCallID == 0) dwCallID = LocalCallId(++g_dwNextCallID);
+    FillNewCallInfo(pInfo, *pLine, dwOrigin, dwCallID);
+    LONG lOwnSlot = OwnAddressSlot(dwOrigin);
+    if (lOwnSlot >= 0) InsertNumberToCallInfo(pCall, static_cast<DWORD>(lOwnSlot), pLine->m_szAddress, 1);
+    FillNewCallStatus(pStatus);
+
+    LONG lCallPos = InsertLineCallPointer(pLine, pCall);
+    if (lCallPos >= 0) {
+        // A call TAPI did not ask for is announced, and TAPI writes its handle into m_htCall.
+        if (htCall == nullptr)
+            RaiseLineMsg(static_cast<LONG>(dwLinePos), LINE_NEWCALL, reinterpret_cast<DWORD_PTR>(pCall),
+                         reinterpret_cast<DWORD_PTR>(&pCall->m_htCall), 0);
+        RaiseCallMsg(static_cast<LONG>(dwLinePos), lCallPos, LINE_CALLINFO, kNewCallInfoStates, 0, 0);
+    }
+    ++g_dwPBXCallCounter;
+
+    if (lCallPos < 0) {
+        DeletePhoneCall(pCall);
+        trace.Line(L"Abort.Warning.No free call slot");
+        return -1;
+    }
+    trace.Var(L"dwCallID", L"%u", dwCallID);
+    trace.Line(L"End.Result %d", lCallPos);
+    return lCallPos;
+}
+
+void RemovePhoneCall(PhoneCall* pPhoneCall) {
+    CFuncTrace trace(3, L"RemovePhoneCall");
+    trace.Param(L"_pPhoneCall", L"%p", pPhoneCall);
+    LONG lLinePos = GetLinePosFromPPCall(pPhoneCall);
+    if (lLinePos < 0) {
+        trace.Line(L"Abort");
+        return;
+    }
+    RemovePhoneCallSilent(pPhoneCall);
+    // The remaining calls may now offer more; tell TAPI.
+    UpdateAllFeatures(lLinePos, 1);
+    UpdatePartners(lLinePos, 1);
+    trace.End();
+}
+
+DWORD DeadCallTest(LONG lPos) {
+    CFuncTrace trace(3, L"DeadCallTest");
+    trace.Param(L"_lPos", L"%d", lPos);
+    DWORD dwActed = 0;
+    if (PhoneCall* pCall = GetPhoneCall(lPos, 1)) {
+        if (pCall->m_dwLastState == LINECALLSTATE_IDLE) {
+            RemovePhoneCall(pCall);
+            dwActed = 1;
+        } else if (pCall->m_dwLastState == LINECALLSTATE_UNKNOWN) {
+            // Idles it towards TAPI; removed at once when nobody can close it any more.
+            RaiseCallMsg(lPos, 1, LINE_CALLSTATE, LINECALLSTATE_IDLE, 0, LINECALLPRIVILEGE_OWNER);
+            dwActed = 1;
+        }
+    }
+    if (PhoneCall* pCall = GetPhoneCall(lPos, 0)) {
+        if (pCall->m_dwLastState == LINECALLSTATE_IDLE || pCall->m_dwLastState == LINECALLSTATE_UNKNOWN) {
+            RemovePhoneCall(pCall);
+            dwActed = 1;
+        }
+    }
+    trace.Line(L"End.Result %u", dwActed);
+    return dwActed;
 }
 
 void SetCallStatusIdle(LINECALLSTATUS* lpCallStatus) {

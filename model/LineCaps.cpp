@@ -1,7 +1,7 @@
 #include "model/LineCaps.h"
 
 #include <cstddef>
-#include <cstdlib>
+#include <new>
 #include <cstring>
 
 #include "common/BoundedString.h"
@@ -30,9 +30,16 @@ constexpr size_t kNumberSlotFields[kCallInfoSlots] = {
 
 DWORD NumberSlotOffset(DWORD dwIndex) { return sizeof(LINECALLINFO) + dwIndex * kCallInfoSlotBytes; }
 
+// The line's four records, one after the other in the block it owns.
+constexpr DWORD kLineRecordsSize =
+    kDevCapsBufferSize + kAddressCapsBufferSize + sizeof(LINEDEVSTATUS) + kAddressStatusBufferSize;
+
 template <typename T>
-T* AllocRecord(DWORD cbBuffer) {
-    return static_cast<T*>(std::calloc(1, cbBuffer));
+T* NextRecord(BYTE* pBlock, DWORD* pdwOffset, DWORD cbBuffer) {
+    if (pBlock == nullptr) return nullptr;
+    T* pRecord = reinterpret_cast<T*>(pBlock + *pdwOffset);
+    *pdwOffset += cbBuffer;
+    return pRecord;
 }
 
 // Appends one string of the variable part at *pdwOffset, fills its size and
@@ -109,16 +116,6 @@ void FillAddressStatus(LINEADDRESSSTATUS* pStatus) {
     pStatus->dwTotalSize = pStatus->dwNeededSize = pStatus->dwUsedSize = kAddressStatusBufferSize;
 }
 
-void ReleaseLineRecords(PhoneLine& line) {
-    std::free(line.m_pLineDevCaps);
-    std::free(line.m_pLineAddressCaps);
-    std::free(line.m_pLineDevStatus);
-    std::free(line.m_pLineAddressStatus);
-    line.m_pLineDevCaps = nullptr;
-    line.m_pLineAddressCaps = nullptr;
-    line.m_pLineDevStatus = nullptr;
-    line.m_pLineAddressStatus = nullptr;
-}
 }  // namespace
 
 void LineCapsInit() {
@@ -138,25 +135,29 @@ void LineCapsInitLine(LONG lPos) {
     DWORD dwPos = static_cast<DWORD>(lPos);
     EnsureLineRecords(dwPos + 1);
     PhoneLine& line = g_PhoneLines[dwPos];
-    ReleaseLineRecords(line);
+    // The earlier records go with the record they belonged to.
     line = PhoneLine{};
     line.m_dwLinePos = dwPos;
     line.m_dwDeviceID = dwPos + g_dwLineDeviceIDBase;
+    line.m_pRecordMemory.reset(new (std::nothrow) BYTE[kLineRecordsSize]());
+    BYTE* pBlock = line.m_pRecordMemory.get();
+    DWORD dwOffset = 0;
 
-    if ((line.m_pLineDevCaps = AllocRecord<LINEDEVCAPS>(kDevCapsBufferSize)) != nullptr) {
+    if ((line.m_pLineDevCaps = NextRecord<LINEDEVCAPS>(pBlock, &dwOffset, kDevCapsBufferSize)) != nullptr) {
         line.m_dwAddressStates = LINEADDRESSSTATE_OTHER | LINEADDRESSSTATE_NUMCALLS;
         line.m_dwLineStates = kDefaultLineStates;
         FillDevCaps(line.m_pLineDevCaps, dwPos, line.m_dwDeviceID);
         ChangeLineName(dwPos, L"", g_LineDirectory.pfnFirstName(dwPos));
     }
-    if ((line.m_pLineAddressCaps = AllocRecord<LINEADDRESSCAPS>(kAddressCapsBufferSize)) != nullptr) {
+    line.m_pLineAddressCaps = NextRecord<LINEADDRESSCAPS>(pBlock, &dwOffset, kAddressCapsBufferSize);
+    if (line.m_pLineAddressCaps != nullptr) {
         FillAddressCaps(line.m_pLineAddressCaps, line.m_dwDeviceID);
         ChangeLineAddress(dwPos, g_LineDirectory.pfnFirstAddress(dwPos));
     }
-    if ((line.m_pLineDevStatus = AllocRecord<LINEDEVSTATUS>(sizeof(LINEDEVSTATUS))) != nullptr)
-        FillDevStatus(line.m_pLineDevStatus);
-    if ((line.m_pLineAddressStatus = AllocRecord<LINEADDRESSSTATUS>(kAddressStatusBufferSize)) != nullptr)
-        FillAddressStatus(line.m_pLineAddressStatus);
+    line.m_pLineDevStatus = NextRecord<LINEDEVSTATUS>(pBlock, &dwOffset, sizeof(LINEDEVSTATUS));
+    if (line.m_pLineDevStatus != nullptr) FillDevStatus(line.m_pLineDevStatus);
+    line.m_pLineAddressStatus = NextRecord<LINEADDRESSSTATUS>(pBlock, &dwOffset, kAddressStatusBufferSize);
+    if (line.m_pLineAddressStatus != nullptr) FillAddressStatus(line.m_pLineAddressStatus);
 
     StrCopy(line.m_szDeviceNumber, g_LineDirectory.pfnFirstDeviceNumber(dwPos), kMaxAddressChars);
     line.m_dwPBXIndex = 0;
@@ -167,10 +168,8 @@ void LineCapsInitLine(LONG lPos) {
 
 void LineCapsDelete() {
     CFuncTrace trace(3, L"LineCapsDelete");
-    for (PhoneLine& line : g_PhoneLines) {
-        ReleaseLineRecords(line);
-        line = PhoneLine{};
-    }
+    // Clearing a record releases its records' memory.
+    for (PhoneLine& line : g_PhoneLines) line = PhoneLine{};
     LineAddressesChanged();
     // TAPI holds no call handle of a provider that has shut down.
     ReleaseRetiredCalls(nullptr);

@@ -1,13 +1,9 @@
 #include "model/LineTable.h"
 
-#include <cstdlib>
 #include <cstring>
 
-#include "common/CallIdRanges.h"
 #include "log/Trace.h"
-#include "model/CallFeatures.h"
-#include "model/EventDelivery.h"
-#include "model/LineCaps.h"
+#include "model/CallRecord.h"
 #include "model/ProviderState.h"
 #include "model/RetiredCalls.h"
 
@@ -65,23 +61,6 @@ DWORD CurrentState(const PhoneCall& call) {
 
 DWORD CallID(const PhoneCall& call) { return call.m_pLineCallInfo != nullptr ? call.m_pLineCallInfo->dwCallID : 0; }
 
-void FreeCall(PhoneCall* pCall) {
-    if (pCall == nullptr) return;
-    std::free(pCall->m_pLineCallInfo);
-    std::free(pCall->m_pLineCallStatus);
-    std::free(pCall);
-}
-
-// The origins whose line is the called party; an outbound call's line is the caller.
-LONG OwnAddressSlot(DWORD dwOrigin) {
-    switch (dwOrigin) {
-        case LINECALLORIGIN_OUTBOUND: return kNumberCaller;
-        case LINECALLORIGIN_INTERNAL:
-        case LINECALLORIGIN_EXTERNAL:
-        case LINECALLORIGIN_INBOUND: return kNumberCalled;
-        default: return -1;
-    }
-}
 }  // namespace
 
 void EnsureLineRecords(DWORD dwCount) {
@@ -120,65 +99,6 @@ LONG GetPosFromDeviceID(DWORD dwDeviceID) {
 }
 
 bool IsLineOpenToTapi(const PhoneLine& line) { return line.m_htLine != nullptr && !line.m_bRemoved; }
-
-LONG GenerateNewCall(DWORD dwLinePos, HTAPICALL htCall, DWORD dwOrigin, DWORD dwPBXCall, DWORD dwCallID,
-                     LONG lPartnerID) {
-    CFuncTrace trace(3, L"GenerateNewCall");
-    trace.Param(L"_dwLinePos", L"%u", dwLinePos);
-    trace.Param(L"_htCall", L"%p", htCall);
-    trace.Param(L"_dwOrigin", L"0x%08X", dwOrigin);
-    trace.Param(L"_dwPBXCall", L"%u", dwPBXCall);
-    trace.Param(L"_dwCallID", L"%u", dwCallID);
-    trace.Param(L"_lPartnerID", L"%d", lPartnerID);
-    PhoneLine* pLine = GetPhoneLine(static_cast<LONG>(dwLinePos));
-    if (pLine == nullptr) {
-        trace.Line(L"Abort.Warning.Bad line pos %u", dwLinePos);
-        return -1;
-    }
-
-    auto* pCall = static_cast<PhoneCall*>(std::calloc(1, sizeof(PhoneCall)));
-    auto* pInfo = static_cast<LINECALLINFO*>(std::calloc(1, kCallInfoBufferSize));
-    auto* pStatus = static_cast<LINECALLSTATUS*>(std::calloc(1, sizeof(LINECALLSTATUS)));
-    if (pCall == nullptr || pInfo == nullptr || pStatus == nullptr) {
-        std::free(pCall);
-        std::free(pInfo);
-        std::free(pStatus);
-        trace.Line(L"Abort.Error.Malloc failed");
-        return -1;
-    }
-    pCall->m_pPhoneLine = pLine;
-    pCall->m_htCall = htCall;
-    pCall->m_dwPBXCall = dwPBXCall;
-    pCall->m_lPartnerID = lPartnerID;
-    pCall->m_pLineCallInfo = pInfo;
-    pCall->m_pLineCallStatus = pStatus;
-
-    // Ids the provider invents stay out of the PBX's call-number range.
-    if (dwCallID == 0) dwCallID = LocalCallId(++g_dwNextCallID);
-    FillNewCallInfo(pInfo, *pLine, dwOrigin, dwCallID);
-    LONG lOwnSlot = OwnAddressSlot(dwOrigin);
-    if (lOwnSlot >= 0) InsertNumberToCallInfo(pCall, static_cast<DWORD>(lOwnSlot), pLine->m_szAddress, 1);
-    FillNewCallStatus(pStatus);
-
-    LONG lCallPos = InsertLineCallPointer(pLine, pCall);
-    if (lCallPos >= 0) {
-        // A call TAPI did not ask for is announced, and TAPI writes its handle into m_htCall.
-        if (htCall == nullptr)
-            RaiseLineMsg(static_cast<LONG>(dwLinePos), LINE_NEWCALL, reinterpret_cast<DWORD_PTR>(pCall),
-                         reinterpret_cast<DWORD_PTR>(&pCall->m_htCall), 0);
-        RaiseCallMsg(static_cast<LONG>(dwLinePos), lCallPos, LINE_CALLINFO, kNewCallInfoStates, 0, 0);
-    }
-    ++g_dwPBXCallCounter;
-
-    if (lCallPos < 0) {
-        FreeCall(pCall);
-        trace.Line(L"Abort.Warning.No free call slot");
-        return -1;
-    }
-    trace.Var(L"dwCallID", L"%u", dwCallID);
-    trace.Line(L"End.Result %d", lCallPos);
-    return lCallPos;
-}
 
 LONG InsertLineCallPointer(PhoneLine* pPhoneLine, PhoneCall* pPhoneCall) {
     CFuncTrace trace(3, L"InsertLineCallPointer");
@@ -235,47 +155,8 @@ void RemovePhoneCallSilent(PhoneCall* pPhoneCall) {
     }
     pPhoneCall->m_htCall = nullptr;
     pPhoneCall->m_pPhoneLine = nullptr;
-    FreeCall(pPhoneCall);
+    DeletePhoneCall(pPhoneCall);
     trace.End();
-}
-
-void RemovePhoneCall(PhoneCall* pPhoneCall) {
-    CFuncTrace trace(3, L"RemovePhoneCall");
-    trace.Param(L"_pPhoneCall", L"%p", pPhoneCall);
-    LONG lLinePos = GetLinePosFromPPCall(pPhoneCall);
-    if (lLinePos < 0) {
-        trace.Line(L"Abort");
-        return;
-    }
-    RemovePhoneCallSilent(pPhoneCall);
-    // The remaining calls may now offer more; tell TAPI.
-    UpdateAllFeatures(lLinePos, 1);
-    UpdatePartners(lLinePos, 1);
-    trace.End();
-}
-
-DWORD DeadCallTest(LONG lPos) {
-    CFuncTrace trace(3, L"DeadCallTest");
-    trace.Param(L"_lPos", L"%d", lPos);
-    DWORD dwActed = 0;
-    if (PhoneCall* pCall = GetPhoneCall(lPos, 1)) {
-        if (pCall->m_dwLastState == LINECALLSTATE_IDLE) {
-            RemovePhoneCall(pCall);
-            dwActed = 1;
-        } else if (pCall->m_dwLastState == LINECALLSTATE_UNKNOWN) {
-            // Idles it towards TAPI; removed at once when nobody can close it any more.
-            RaiseCallMsg(lPos, 1, LINE_CALLSTATE, LINECALLSTATE_IDLE, 0, LINECALLPRIVILEGE_OWNER);
-            dwActed = 1;
-        }
-    }
-    if (PhoneCall* pCall = GetPhoneCall(lPos, 0)) {
-        if (pCall->m_dwLastState == LINECALLSTATE_IDLE || pCall->m_dwLastState == LINECALLSTATE_UNKNOWN) {
-            RemovePhoneCall(pCall);
-            dwActed = 1;
-        }
-    }
-    trace.Line(L"End.Result %u", dwActed);
-    return dwActed;
 }
 
 LONG GetPosFromHtLine(HTAPILINE htLine) {

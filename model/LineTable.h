@@ -1,5 +1,7 @@
-// The line table and its calls: creation, removal and every lookup. None of
-// these take the ProviderLock; their callers hold it.
+// The line table and its calls: the records, their slots and every lookup.
+// The table only stores: nothing here tells TAPI anything (a new call is
+// announced, a removed one followed by feature updates, in EventDelivery.h).
+// None of these take the ProviderLock; their callers hold it.
 #pragma once
 
 #include <windows.h>
@@ -37,14 +39,12 @@ LONG GetPosFromDeviceID(DWORD dwDeviceID);
 // was not removed.
 bool IsLineOpenToTapi(const PhoneLine& line);
 
-// Call creation and removal.
-LONG GenerateNewCall(DWORD dwLinePos, HTAPICALL htCall, DWORD dwOrigin, DWORD dwPBXCall, DWORD dwCallID,
-                     LONG lPartnerID);
+// A call's slot: taken (the first free one; -1 when none), given up (the
+// calls behind move down), or given up with the record freed or, while TAPI
+// may still hold its handle, retired (RetiredCalls.h).
 LONG InsertLineCallPointer(PhoneLine* pPhoneLine, PhoneCall* pPhoneCall);
 void RemoveLineCallPointer(PhoneCall* pPhoneCall);
 void RemovePhoneCallSilent(PhoneCall* pPhoneCall);
-void RemovePhoneCall(PhoneCall* pPhoneCall);
-DWORD DeadCallTest(LONG lPos);
 
 // Lookups: slots are scanned 0, 1, 2 and the first match wins. Lines are
 // found by TAPI handle or address only while they were not removed.

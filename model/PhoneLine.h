@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "model/TapiDefs.h"
 
 struct PhoneCall;
@@ -25,6 +27,9 @@ struct PhoneLine {
     LINEADDRESSCAPS* m_pLineAddressCaps;      // 268-byte buffer
     LINEDEVSTATUS* m_pLineDevStatus;          // 88 bytes
     LINEADDRESSSTATUS* m_pLineAddressStatus;  // 128-byte buffer
+    // The memory of the four records above, which point into it: they go
+    // when the record is cleared or replaced.
+    std::unique_ptr<BYTE[]> m_pRecordMemory;
     DWORD m_dwPBXIndex;
     // TAPI's device identifier of the line: the identifier base plus the
     // position for the lines TAPI counted at start-up; for a line created

@@ -1,10 +1,10 @@
 #include "model/RetiredCalls.h"
 
-#include <cstdlib>
 #include <map>
 #include <new>
 
 #include "log/Trace.h"
+#include "model/CallRecord.h"
 
 namespace {
 // Retired record -> the line it was on.
@@ -23,8 +23,7 @@ void RetireCall(PhoneCall* pCall) {
     CFuncTrace trace(3, L"RetireCall");
     trace.Param(L"_pCall", L"%p", pCall);
     const PhoneLine* pLine = pCall->m_pPhoneLine;
-    std::free(pCall->m_pLineCallInfo);
-    std::free(pCall->m_pLineCallStatus);
+    // Its records go with it (CallRecord.h); until then nothing reaches them.
     pCall->m_pLineCallInfo = nullptr;
     pCall->m_pLineCallStatus = nullptr;
     // Without a line the handle fails every check of a live call.
@@ -34,7 +33,7 @@ void RetireCall(PhoneCall* pCall) {
         Retired().emplace(pCall, pLine);
     } catch (const std::bad_alloc&) {
         // Not kept: the handle may then be given out again, which is the lesser harm.
-        std::free(pCall);
+        DeletePhoneCall(pCall);
         trace.Warning(L"Out of memory, record freed");
         return;
     }
@@ -45,7 +44,7 @@ bool ReleaseRetiredCall(const void* hdCall) {
     auto& retired = Retired();
     const auto entry = retired.find(static_cast<PhoneCall*>(const_cast<void*>(hdCall)));
     if (entry == retired.end()) return false;
-    std::free(entry->first);
+    DeletePhoneCall(entry->first);
     retired.erase(entry);
     return true;
 }
@@ -57,7 +56,7 @@ void ReleaseRetiredCalls(const PhoneLine* pLine) {
             ++entry;
             continue;
         }
-        std::free(entry->first);
+        DeletePhoneCall(entry->first);
         entry = retired.erase(entry);
     }
 }

@@ -15,8 +15,8 @@
 // Whether TAPI may still use the call's handle: it has learnt the handle
 // (m_htCall is set), the line is open and TAPI has not closed the call.
 bool TapiMayHoldCall(const PhoneCall& call);
-// Keeps a record taken out of its line: its records are freed, its line
-// cleared; the record itself waits for ReleaseRetiredCall.
+// Keeps a record taken out of its line: its records are cut off, its line
+// cleared; the record waits for ReleaseRetiredCall.
 void RetireCall(PhoneCall* pCall);
 // Frees the record when the handle names a retired call; true then.
 bool ReleaseRetiredCall(const void* hdCall);

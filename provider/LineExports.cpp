@@ -8,6 +8,7 @@
 #include "common/BoundedString.h"
 #include "manager/CGenericTSPIManager.h"
 #include "model/CallFeatures.h"
+#include "model/EventDelivery.h"
 #include "model/LineCaps.h"
 #include "model/LineTable.h"
 #include "model/ProviderState.h"

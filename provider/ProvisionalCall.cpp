@@ -1,5 +1,6 @@
 #include "provider/ProvisionalCall.h"
 
+#include "model/EventDelivery.h"
 #include "model/LineTable.h"
 
 CProvisionalCall::CProvisionalCall(LONG lLinePos, HTAPICALL htCall, DWORD dwOrigin, DWORD dwCallID) {

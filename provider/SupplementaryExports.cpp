@@ -5,6 +5,7 @@
 // consultation or conference call build it and release it again, so that
 // TAPI sees the same events before the refusal.
 #include "model/CallStateGroups.h"
+#include "model/EventDelivery.h"
 #include "model/LineTable.h"
 #include "provider/Destination.h"
 #include "provider/ExportGuards.h"

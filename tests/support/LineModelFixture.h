@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "model/EventDelivery.h"
 #include "model/LineTable.h"
 #include "model/TapiDefs.h"
 
