@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/TimerScale.h"
 #include "config/Settings.h"
 #include "http/CHTTPContactLog.h"
 #include "json/CJsonParserBase.h"
@@ -20,6 +21,10 @@ LONG g_nTokenExpiry = 0;
 namespace {
 constexpr DWORD kSecureProtocols = 0xA00;  // TLS 1.1 and TLS 1.2
 constexpr int kTokenMarginSeconds = 20;
+// A login or token request that gets no answer in this time is given up: the
+// telephony service, which waits for the enumeration, is never held longer.
+constexpr DWORD kSessionAnswerWaitMs = 10000;
+constexpr DWORD kMinSessionAnswerWaitMs = 2000;  // shortened for tests, still far beyond an answer
 // A token goes into the Authorization line of every request, whose header
 // buffer must also hold the other lines; a longer token could only be sent
 // cut off, so it fails the login instead.
@@ -30,7 +35,7 @@ const wchar_t kBearerHeader[] = L"Accept:*.*\r\nContent-Type: application/json\r
 
 // One session request, judged and, when exchanges are recorded, saved.
 int RunSessionQuery(const wchar_t* pszVerb, const wchar_t* pszLabel) {
-    BOOL bResult = g_SessionClient.RunQuery(pszVerb, 3, 10000, TRUE, TRUE);
+    BOOL bResult = g_SessionClient.RunQuery(pszVerb, 3, ScaledMs(kSessionAnswerWaitMs, kMinSessionAnswerWaitMs), TRUE, TRUE);
     bResult = g_SessionClient.IsSuccessful(bResult);
     if (g_bSaveSequence) g_SessionClient.SaveSequence(pszLabel, 0, nullptr);
     return bResult;
