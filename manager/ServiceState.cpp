@@ -134,7 +134,7 @@ void NoteStreamDown() {
 
 void CheckServiceState() {
     const ULONGLONG qwDownSince = g_qwDownSince;
-    if (qwDownSince != 0 && NowMs() - qwDownSince >= ScaledMs(kOutOfServiceGraceMs)) {
+    if (qwDownSince != 0 && NowMs() - qwDownSince >= ScaledMs(kOutOfServiceGraceMs, kMinScaledGraceMs)) {
         if (!g_bLinesOutOfService.exchange(true))
             Trace(2, L"CGenericTSPIManager::ServiceState.Warning.PBX not reachable for %llu ms, lines out of service",
                   NowMs() - qwDownSince);

@@ -65,7 +65,7 @@ TEST_F(ServiceStateTest, QuickReconnectShowsNothing) {
     // A two-second cut: the stream is reopened, and past the grace period no line has heard a word.
     ASSERT_TRUE(Down(ScaledMs(2000)));
     ASSERT_TRUE(WaitForRequestsAcrossOutage(2, kWatchdogMs)) << "stream not reopened";
-    Sleep(ScaledMs(kOutOfServiceGraceMs) + ScaledMs(3000));
+    Sleep(ScaledMs(kOutOfServiceGraceMs, kMinScaledGraceMs) + ScaledMs(3000));
     for (DWORD dwLine = 0; dwLine < 3; ++dwLine) {
         EXPECT_EQ(LineStateMessages(dwLine, LINEDEVSTATE_OUTOFSERVICE), 0u) << "line " << dwLine;
         EXPECT_EQ(LineStateMessages(dwLine, LINEDEVSTATE_INSERVICE), 0u) << "line " << dwLine;
@@ -80,7 +80,7 @@ TEST_F(ServiceStateTest, AnOutageTakesEveryLineOutOfServiceAndBack) {
     // The PBX away well past the grace period (15 s at the production timers,
     // at least 2 s more when shortened): every open line goes out of service
     // and refuses calls.
-    const DWORD dwOutageMs = ScaledMs(kOutOfServiceGraceMs) + ScaledMs(5000, 2000);
+    const DWORD dwOutageMs = ScaledMs(kOutOfServiceGraceMs, kMinScaledGraceMs) + ScaledMs(5000, 2000);
     ASSERT_TRUE(Down(dwOutageMs));
     for (DWORD dwLine = 0; dwLine < 3; ++dwLine)
         ASSERT_TRUE(WaitForLineState(dwLine, LINEDEVSTATE_OUTOFSERVICE, kWatchdogMs)) << "line " << dwLine;
