@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/Backoff.h"
+#include "common/TimerScale.h"
 #include "common/UniqueHandle.h"
 #include "config/CSharedMem.h"
 #include "config/ProviderSettings.h"
@@ -41,8 +42,10 @@ constexpr DWORD kReplyDelayMs = 100;
 // one that held kHealthyStreamMs is reopened at once and clears the count.
 constexpr DWORD kFirstRetryMs = 1000;
 constexpr DWORD kMaxRetryMs = 30000;
-constexpr ULONGLONG kShortStreamMs = 5000;
-constexpr ULONGLONG kHealthyStreamMs = 60000;
+constexpr DWORD kShortStreamMs = 5000;
+constexpr DWORD kHealthyStreamMs = 60000;
+// Shortened for tests, the idle limit stays long enough for a loaded machine.
+constexpr DWORD kMinIdleTimeoutMs = 1000;
 
 // Set by the network observer, cleared by the keep-alive thread.
 volatile LONG g_lNetworkChanged = 0;
@@ -135,7 +138,7 @@ DWORD WINAPI EventMonitorThread(LPVOID) {
     SetThreadStopEvent(g_Monitor.hWake);
     {
         CFuncTrace trace(2, L"CGenericTSPIManager::EventMonitorThread", TracePrefix::None);
-        CBackoff backoff(kFirstRetryMs, kMaxRetryMs, GetTickCount() ^ GetCurrentThreadId());
+        CBackoff backoff(ScaledMs(kFirstRetryMs), ScaledMs(kMaxRetryMs), GetTickCount() ^ GetCurrentThreadId());
         auto retryLater = [&](const wchar_t* pszWhat, ULONGLONG qwHeldMs) {
             const DWORD dwDelay = backoff.NextDelay();
             trace.Warning(L"%s after %llu ms, next try in %u ms", pszWhat, qwHeldMs, dwDelay);
@@ -150,7 +153,7 @@ DWORD WINAPI EventMonitorThread(LPVOID) {
                 trace.Info(L"Reconnect in %d ms", lPauseMs);
                 if (!g_Monitor.Pause(static_cast<DWORD>(lPauseMs))) break;
             }
-            g_EventClient.m_dwIdleTimeoutMs = g_dwStreamIdleTimeout * 1000;
+            g_EventClient.m_dwIdleTimeoutMs = ScaledMs(g_dwStreamIdleTimeout * 1000, kMinIdleTimeoutMs);
             const ULONGLONG qwStart = GetTickCount64();
             if (!HaveAccessToken()) {
                 NoteStreamDown();
@@ -163,10 +166,10 @@ DWORD WINAPI EventMonitorThread(LPVOID) {
             if (EndedByUs(g_EventClient)) continue;
             if (!nOpened) {
                 retryLater(L"Stream not opened", qwHeldMs);
-            } else if (qwHeldMs < kShortStreamMs) {
+            } else if (qwHeldMs < ScaledMs(kShortStreamMs)) {
                 retryLater(L"Stream ended", qwHeldMs);
             } else {
-                if (qwHeldMs >= kHealthyStreamMs) backoff.Reset();
+                if (qwHeldMs >= ScaledMs(kHealthyStreamMs)) backoff.Reset();
                 trace.Info(L"Stream ended after %llu ms, reopened at once", qwHeldMs);
             }
         }
@@ -204,7 +207,7 @@ void ClearCallsOfOfflineExtensions() {
 bool DirectoryRefreshDue(ULONGLONG& qwLastRead) {
     if (g_dwDirectoryRefreshSeconds == 0) return false;
     const ULONGLONG qwNow = GetTickCount64();
-    if (qwNow - qwLastRead < static_cast<ULONGLONG>(g_dwDirectoryRefreshSeconds) * 1000) return false;
+    if (qwNow - qwLastRead < ScaledMs(g_dwDirectoryRefreshSeconds * 1000)) return false;
     qwLastRead = qwNow;
     return true;
 }
@@ -214,11 +217,11 @@ DWORD WINAPI KeepAliveThread(LPVOID) {
     // A re-initialisation's login and directory read give up on a stop.
     SetThreadStopEvent(g_KeepAlive.hWake);
     ULONGLONG qwLastDirectoryRead = GetTickCount64();
-    while (g_KeepAlive.Pause(kKeepAliveTickMs)) {
+    while (g_KeepAlive.Pause(ScaledMs(kKeepAliveTickMs))) {
         if (InterlockedExchange(&g_lNetworkChanged, 0) != 0) {
             Trace(2, L"CGenericTSPIManager::KeepAliveThread.Info.Reinit");
             ForgetProxySettings();
-            ReconnectEventMonitor(kNetworkChangePauseMs);
+            ReconnectEventMonitor(ScaledMs(kNetworkChangePauseMs));
         }
         if (InterlockedExchange(reinterpret_cast<volatile LONG*>(&g_pProviderSettings->ReinitRequested), 0) != 0) {
             Trace(2, L"CGenericTSPIManager::KeepAliveThread.Info.Reinit by config dialog");
@@ -274,10 +277,11 @@ DWORD WINAPI DelayedReplyThread(LPVOID pParam) {
     // The PBX is asked here, without any lock, while the export has long returned.
     if (pRequest->command) pRequest->lResult = pRequest->command();
     const ULONGLONG qwSpent = GetTickCount64() - qwStart;
-    const DWORD dwRest = qwSpent < kReplyDelayMs ? static_cast<DWORD>(kReplyDelayMs - qwSpent) : 0;
+    const DWORD dwReplyDelayMs = ScaledMs(kReplyDelayMs);
+    const DWORD dwRest = qwSpent < dwReplyDelayMs ? static_cast<DWORD>(dwReplyDelayMs - qwSpent) : 0;
     if (WaitInRequest(dwRest, pRequest->lGeneration) && g_pManager != nullptr)
         g_pManager->SendReply(pRequest->dwRequestID, pRequest->lResult);
-    WaitInRequest(kReplyDelayMs, pRequest->lGeneration);
+    WaitInRequest(dwReplyDelayMs, pRequest->lGeneration);
     HANDLE hThread = pRequest->hThread;
     request.reset();  // EndRequestThread does not return: nothing is destroyed after it
     EndRequestThread(hThread);

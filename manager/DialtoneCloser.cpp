@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "common/TimerScale.h"
 #include "log/Trace.h"
 #include "manager/RequestThreads.h"
 #include "model/EventDelivery.h"
@@ -20,7 +21,7 @@ DWORD WINAPI AsyncCloseUnknownDialtoneThread(LPVOID pParam) {
     CFuncTrace trace(5, L"AsyncCloseUnknownDialtoneThread", TracePrefix::None);
     trace.Param(L"m_dwLineID", L"%u", pRequest->m_dwLineID);
     trace.Param(L"m_dwWaitTime", L"%u", pRequest->m_dwWaitTime);
-    if (WaitInRequest(pRequest->m_dwWaitTime + kExtraWaitMs, pRequest->m_lGeneration)) {
+    if (WaitInRequest(pRequest->m_dwWaitTime + ScaledMs(kExtraWaitMs), pRequest->m_lGeneration)) {
         CProviderLockGuard lock(LockOwner::AsyncCloseUnknownDialtoneThread);
         const DWORD dwLinePos = pRequest->m_dwLineID;
         // A shutdown that came while this thread waited for the lock voids the request too.

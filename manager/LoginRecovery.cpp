@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "common/Backoff.h"
+#include "common/TimerScale.h"
 
 namespace {
 constexpr DWORD kFirstRetryMs = 1000;
@@ -12,7 +13,7 @@ struct CLoginRecovery {
     // Fifth in the lock order (model/ProviderLock.h): nothing else is taken
     // while it is held.
     std::mutex lock;
-    CBackoff backoff{kFirstRetryMs, kMaxRetryMs, GetTickCount() ^ GetCurrentProcessId()};
+    CBackoff backoff{ScaledMs(kFirstRetryMs), ScaledMs(kMaxRetryMs), GetTickCount() ^ GetCurrentProcessId()};
     ULONGLONG qwDue = 0;  // tick count of the next try; 0: none pending
 };
 

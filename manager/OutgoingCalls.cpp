@@ -1,6 +1,7 @@
 // TAPI's make-call and drop carried to the PBX. The PBX's answer only decides
 // the completion of the request; call states follow from its call events.
 #include "common/CallIdRanges.h"
+#include "common/TimerScale.h"
 #include "log/Trace.h"
 #include "manager/BackgroundThreads.h"
 #include "manager/CGenericTSPIManager.h"
@@ -33,7 +34,7 @@ LONG CGenericTSPIManager::LineMakeCall(PhoneLine* pLine, DWORD dwRequestID, cons
         TraceCommand();
         return nAccepted != 0 ? 0 : LINEERR_OPERATIONFAILED;
     });
-    StartDialtoneCloseRequest(pLine->m_dwLinePos, kMakeCallDialtoneWaitMs);
+    StartDialtoneCloseRequest(pLine->m_dwLinePos, ScaledMs(kMakeCallDialtoneWaitMs));
     return trace.End(static_cast<LONG>(dwRequestID));
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/TimerScale.h"
 #include "log/Trace.h"
 #include "manager/CallNumbers.h"
 #include "model/EventDelivery.h"
@@ -84,7 +85,7 @@ void ClearStaleCalls() {
     // nothing and is tried again after another settle period.
     std::vector<ExtensionInfo> directory;
     if (!ReadExtensionDirectory(directory)) {
-        g_qwStaleCheckDue = NowMs() + kStaleCallSettleMs;
+        g_qwStaleCheckDue = NowMs() + ScaledMs(kStaleCallSettleMs);
         return trace.Warning(L"Directory not read, stale calls checked later");
     }
     CProviderLockGuard lock(LockOwner::ClearStaleCalls);
@@ -118,7 +119,7 @@ void NoteStreamOpened() {
     g_qwDownSince = 0;
     {
         CProviderLockGuard lock(LockOwner::ServiceState);
-        if (AnyCall()) g_qwStaleCheckDue = NowMs() + kStaleCallSettleMs;
+        if (AnyCall()) g_qwStaleCheckDue = NowMs() + ScaledMs(kStaleCallSettleMs);
     }
     if (g_bLinesOutOfService.exchange(false)) {
         Trace(2, L"CGenericTSPIManager::ServiceState.Info.PBX reachable again, lines in service");
@@ -133,7 +134,7 @@ void NoteStreamDown() {
 
 void CheckServiceState() {
     const ULONGLONG qwDownSince = g_qwDownSince;
-    if (qwDownSince != 0 && NowMs() - qwDownSince >= kOutOfServiceGraceMs) {
+    if (qwDownSince != 0 && NowMs() - qwDownSince >= ScaledMs(kOutOfServiceGraceMs, kMinScaledGraceMs)) {
         if (!g_bLinesOutOfService.exchange(true))
             Trace(2, L"CGenericTSPIManager::ServiceState.Warning.PBX not reachable for %llu ms, lines out of service",
                   NowMs() - qwDownSince);

@@ -15,6 +15,9 @@
 #include <windows.h>
 
 constexpr DWORD kOutOfServiceGraceMs = 10000;
+// Shortened for tests (common/TimerScale.h), the grace still leaves a
+// reconnect time to finish: its connection and login do not get shorter.
+constexpr DWORD kMinScaledGraceMs = 2000;
 constexpr DWORD kStaleCallSettleMs = 10000;
 
 // A new run of the provider: the PBX counts as reachable, nothing pending.

@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "common/BoundedString.h"
+#include "common/TimerScale.h"
 #include "config/ApiBaseUrl.h"
 #include "config/ProtectedValue.h"
 #include "config/ProviderIdentity.h"
@@ -91,6 +92,10 @@ void ReadPbxConnection(CRegTool& key) {
     DWORD dwRefresh = kDefaultDirectoryRefreshSeconds;
     key.ReadDword(L"DirectoryRefreshSeconds", &dwRefresh, kDefaultDirectoryRefreshSeconds);
     g_dwDirectoryRefreshSeconds = dwRefresh < kMaxDirectoryRefreshSeconds ? dwRefresh : kMaxDirectoryRefreshSeconds;
+    // Test systems only: divides the provider's timers (missing, 0 or 1: none).
+    DWORD dwDivisor = 1;
+    key.ReadDword(L"TestTimeDivisor", &dwDivisor, 1);
+    SetTimerDivisor(dwDivisor);
 }
 }  // namespace
 

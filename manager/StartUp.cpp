@@ -5,6 +5,7 @@
 #include <cwctype>
 
 #include "common/BoundedString.h"
+#include "common/TimerScale.h"
 #include "config/CSharedMem.h"
 #include "config/CVersionTool.h"
 #include "config/DiagnosticReports.h"
@@ -108,6 +109,7 @@ void TraceStartUpBanner(const wchar_t* pszFileDescription, const CVersionTool& v
     trace.Var(L"IgnoreCertErrors", L"%u", g_bIgnoreCertErrors);
     trace.Var(L"StreamIdleTimeout", L"%u", g_dwStreamIdleTimeout);
     trace.Var(L"DirectoryRefreshSeconds", L"%u", g_dwDirectoryRefreshSeconds);
+    if (TimerDivisor() != 1) trace.Warning(L"TestTimeDivisor %u: every timer is shortened, for tests only", TimerDivisor());
     trace.Var(L"ProductVersion", L"%s", version.m_szProductVersion);
     trace.Var(L"FileVersion", L"%s", version.m_szFileVersion);
     trace.Info(L"SHARED_FILE_NAME %s", g_SharedMem.Name());

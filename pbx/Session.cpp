@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/TimerScale.h"
 #include "config/Settings.h"
 #include "http/CHTTPContactLog.h"
 #include "json/CJsonParserBase.h"
@@ -20,6 +21,11 @@ LONG g_nTokenExpiry = 0;
 
 namespace {
 constexpr int kTokenMarginSeconds = 20;
+// A login or token request that gets no answer in kSessionTimeoutMs is given
+// up: the telephony service, which waits for the enumeration, is never held
+// longer. Shortened for tests, the wait stays far beyond an answer.
+constexpr DWORD kMinSessionAnswerWaitMs = 2000;
+DWORD SessionAnswerWaitMs() { return ScaledMs(kSessionTimeoutMs, kMinSessionAnswerWaitMs); }
 // A token goes into the Authorization line of every request, whose header
 // buffer must also hold the other lines; a longer token could only be sent
 // cut off, so it fails the login instead.
@@ -52,7 +58,7 @@ int Login() {
     PbxRequest request{L"Login", L"POST", L"/login",
                        L"{\"username\":\"" + JsonEscape(g_sUserName) + L"\", \"password\":\"" +
                            JsonEscape(g_sPassword) + L"\"}",
-                       PbxCredential::None, kSessionAttempts, kSessionTimeoutMs, L"Login"};
+                       PbxCredential::None, kSessionAttempts, SessionAnswerWaitMs(), L"Login"};
     int nResult = RunPbxRequest(g_SessionClient, request);
     if (nResult != 0) nResult = ReadTokens();
     trace.End(nResult);
@@ -64,7 +70,7 @@ int RefreshToken() {
     CFuncTrace trace(2, L"RefreshToken");
     if (g_sBaseURL.empty()) return trace.End(0);
     PbxRequest request{L"RefreshToken", L"PUT", L"/login", L"", PbxCredential::RefreshToken, kSessionAttempts,
-                       kSessionTimeoutMs, L"RefreshToken"};
+                       SessionAnswerWaitMs(), L"RefreshToken"};
     request.setUp = PbxClientSetUp::ProxyOnly;
     int nResult = RunPbxRequest(g_SessionClient, request);
     if (nResult != 0) nResult = ReadTokens();

@@ -15,6 +15,7 @@
 #include "support/PbxSim.h"
 #include "support/RegistryFixture.h"
 #include "support/TestFiles.h"
+#include "support/TestTimers.h"
 #include "tools/tapihost/ProviderSetup.h"
 #include "tools/tapihost/TapiHost.h"
 
@@ -41,6 +42,7 @@ protected:
         ASSERT_EQ(m_sim.Control(L"POST", L"extensions", L"{\"count\":" + std::to_wstring(kLines) + L"}").dwStatus,
                   200u);
         ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"ApiBaseUrl", m_sim.ApiBaseUrl()));
+        ASSERT_TRUE(ApplyTestTimeDivisor(kProviderSettingsKey));
         // Numbers as the PBX sends them.
         ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"NumberFormat", L"1"));
         ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"DebugLevel", L"5"));

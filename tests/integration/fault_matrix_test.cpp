@@ -22,6 +22,7 @@
 #include "support/ProviderThreads.h"
 #include "support/RegistryFixture.h"
 #include "support/TestFiles.h"
+#include "support/TestTimers.h"
 #include "tools/tapihost/ProviderSetup.h"
 #include "tools/tapihost/TapiHost.h"
 
@@ -58,6 +59,7 @@ public:
     void SetUp() override {
         ASSERT_TRUE(m_sim.Start()) << ToUtf8(m_sim.Error());
         ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"ApiBaseUrl", m_sim.ApiBaseUrl()));
+        ASSERT_TRUE(ApplyTestTimeDivisor(kProviderSettingsKey));
         ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"NumberFormat", L"0"));
         ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"DebugLevel", L"5"));
         ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Name", L"lena.muster"));
@@ -231,9 +233,9 @@ const FaultRow kRows[] = {
          ASSERT_TRUE(t.AddFault(Fault(kCalls, L"GET", L"\"stream\":\"close\",\"count\":100000")));
          ASSERT_TRUE(t.m_sim.ClearRequests());
          ASSERT_EQ(t.m_sim.Control(L"POST", L"streams/close", L"{\"mode\":\"end\"}").dwStatus, 200u);
-         // The measured window: reopened with growing pauses, a handful of
-         // times, not hundreds.
-         Sleep(10000);
+         // The measured window (10 s at the production timers): reopened
+         // with growing pauses, a handful of times, not hundreds.
+         Sleep(ScaledMs(10000, 2000));
          const size_t nReopened = t.CountRequests(L"GET", kCalls);
          EXPECT_GE(nReopened, 2u);
          EXPECT_LE(nReopened, 20u);
@@ -318,22 +320,25 @@ const FaultRow kRows[] = {
     {"ServerStallsFortySecondsInTheMiddleOfAnEvent",
      [](FaultMatrixTest& t) {
          ASSERT_NO_FATAL_FAILURE(t.StartWithLines());
+         // 40 s with the production timers, longer than WinHTTP's own receive time-out.
          const std::wstring event =
              L"{\"event\":{\"uuid\":\"stalled-1\",\"extension\":\"23\",\"caller\":\"4930123456\",\"callee\":\"23\","
-             L"\"state\":\"ring\",\"direction\":\"inbound\"},\"stall_ms\":40000}";
+             L"\"state\":\"ring\",\"direction\":\"inbound\"},\"stall_ms\":" + std::to_wstring(ScaledMs(40000)) + L"}";
          ASSERT_EQ(t.m_sim.Control(L"POST", L"emit", event).dwStatus, 200u);
          ASSERT_TRUE(t.WaitForOffering(2, 70000));
          EXPECT_EQ(t.CallerOfNewCall(2), L"+4930123456");
      }},
     {"ConnectionFallsSilentPastTheIdleLimit",
      [](FaultMatrixTest& t) {
-         // A healthy stream says something every second; silence for 3 s is death.
+         // A healthy stream says something every second; silence for 3 s is
+         // death (at the production timers; the provider's idle limit is
+         // shortened to no less than 1 s).
          ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"StreamIdleTimeout", 3));
-         ASSERT_TRUE(t.Settings(L"{\"heartbeat_ms\":1000}"));
+         ASSERT_TRUE(t.Settings(L"{\"heartbeat_ms\":" + std::to_wstring(ScaledMs(1000, 250)) + L"}"));
          ASSERT_NO_FATAL_FAILURE(t.StartWithLines());
          ASSERT_TRUE(t.m_sim.ClearRequests());
-         // The heartbeats keep the stream: nothing is reopened.
-         Sleep(5000);
+         // The heartbeats keep the stream over more than the idle limit: nothing is reopened.
+         Sleep(ScaledMs(5000, 2000));
          EXPECT_EQ(t.CountRequests(L"GET", kCalls), 0u);
          ASSERT_EQ(t.m_sim.Control(L"POST", L"streams/close", L"{\"mode\":\"silence\"}").dwStatus, 200u);
          ASSERT_TRUE(t.WaitFor(1, 1, L"GET", kCalls, kWatchdogMs));

@@ -15,6 +15,7 @@
 #include "support/PbxSim.h"
 #include "support/RegistryFixture.h"
 #include "support/TestFiles.h"
+#include "support/TestTimers.h"
 #include "tools/tapihost/ProviderSetup.h"
 #include "tools/tapihost/TapiHost.h"
 
@@ -51,6 +52,7 @@ protected:
         ASSERT_TRUE(WriteFileBytes(m_dir.File(L"account.json"), kRuntimeAccount));
         ASSERT_TRUE(m_sim.Start({false, m_dir.File(L"account.json")})) << ToUtf8(m_sim.Error());
         ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"ApiBaseUrl", m_sim.ApiBaseUrl()));
+        ASSERT_TRUE(ApplyTestTimeDivisor(kProviderSettingsKey));
         ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"NumberFormat", L"0"));
         // The full log a customer's debug setting gives: it shows a failure's course.
         ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"DebugLevel", L"5"));

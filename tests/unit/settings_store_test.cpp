@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/BoundedString.h"
+#include "common/TimerScale.h"
 #include "config/ProtectedValue.h"
 #include "config/ProviderIdentity.h"
 #include "config/ProviderSettings.h"
@@ -144,6 +145,38 @@ TEST_F(SettingsStoreTest, DirectoryRefreshPeriod) {
         g_Manager.ReadRegistrySettings();
         EXPECT_EQ(g_dwDirectoryRefreshSeconds, row.dwExpected);
     }
+}
+
+// The test-only timer divisor: missing, 0 and 1 leave the timers alone,
+// anything above 100 is 100; and each timer follows it.
+TEST_F(SettingsStoreTest, TestTimeDivisorShortensEveryTimer) {
+    const struct {
+        const char* pszWhat;
+        std::optional<DWORD> value;
+        DWORD dwDivisor, dwKeepAliveMs, dwGraceMs, dwReplyMs, dwLoginWaitMs;
+    } rows[] = {
+        {"missing", std::nullopt, 1, 1000, 10000, 100, 10000},
+        {"0", 0u, 1, 1000, 10000, 100, 10000},
+        {"1", 1u, 1, 1000, 10000, 100, 10000},
+        {"10", 10u, 10, 100, 1000, 10, 2000},
+        {"1000", 1000u, 100, 10, 100, 10, 2000},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.pszWhat);
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKey.c_str(), L"TestTimeDivisor");
+        if (row.value) ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kKey, L"TestTimeDivisor", *row.value));
+        SetTimerDivisor(7);
+        g_Manager.ReadRegistrySettings();
+        EXPECT_EQ(TimerDivisor(), row.dwDivisor);
+        EXPECT_EQ(ScaledMs(1000), row.dwKeepAliveMs);
+        EXPECT_EQ(ScaledMs(10000), row.dwGraceMs);
+        EXPECT_EQ(ScaledMs(100), row.dwReplyMs);
+        EXPECT_EQ(ScaledMs(10000, 2000), row.dwLoginWaitMs);
+        // A timer already below the floor keeps its length.
+        EXPECT_EQ(ScaledMs(5), 5u);
+    }
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKey.c_str(), L"TestTimeDivisor");
+    SetTimerDivisor(1);
 }
 
 // Each extension keeps its permanent line number, whatever its place and
