@@ -79,18 +79,37 @@ protected:
     }
 
     // The three lines started, opened and watched by the event stream.
+    // The start's own stream is waited for: one of an earlier start in this
+    // process may still be held open (Wine's WinHTTP keeps the socket of an
+    // abandoned read), and a ring sent before the new one is there would be lost.
     void StartAndOpenLines() {
+        const int nOpenedBefore = StreamsOpened();
         ASSERT_NO_FATAL_FAILURE(StartProvider(3));
         for (DWORD dwLine = 0; dwLine < 3; ++dwLine) {
             HDRVLINE hdLine = nullptr;
             ASSERT_EQ(m_host.OpenLine(dwLine, LineHandle(dwLine), &hdLine), 0);
             m_lines.push_back(hdLine);
         }
-        ASSERT_TRUE(WaitForStreams(1));
+        ASSERT_TRUE(WaitForStreamsOpened(nOpenedBefore + 1));
     }
 
     static std::wstring Localized(const wchar_t* pszEnglish, const wchar_t* pszGerman) {
         return GetUserDefaultUILanguage() == 1031 ? pszGerman : pszEnglish;
+    }
+
+    // How many event streams the simulator has ever opened; -1 when it did not answer.
+    int StreamsOpened() const {
+        CJsonParserBase answer;
+        return answer.Parse(m_sim.Control(L"POST", L"wait", L"{\"timeout_ms\":0}").sBody.c_str())
+                   ? static_cast<int>(answer.GetInt(L"opened"))
+                   : -1;
+    }
+    // Waits until the simulator has opened at least nOpened streams, one of them still open.
+    bool WaitForStreamsOpened(int nOpened, DWORD dwTimeoutMs = kEventWaitMs) const {
+        const std::wstring body = L"{\"streams\":1,\"opened\":" + std::to_wstring(nOpened) +
+                                  L",\"timeout_ms\":" + std::to_wstring(dwTimeoutMs) + L"}";
+        CJsonParserBase answer;
+        return answer.Parse(m_sim.Control(L"POST", L"wait", body).sBody.c_str()) && answer.GetBool(L"ok");
     }
 
     // Waits until the simulator holds at least nStreams event streams.

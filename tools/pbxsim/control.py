@@ -214,19 +214,22 @@ def burst(sim, request):
 
 
 def wait(sim, request):
-    """Blocks until the stream count is in [streams, max_streams] and enough
-    requests (optionally of one path and method) arrived, or the time-out."""
+    """Blocks until the stream count is in [streams, max_streams], at least
+    "opened" streams were ever opened and enough requests (optionally of one
+    path and method) arrived, or the time-out."""
     body = _body(request)
     streams = _int(body, "streams", 0, 0, 1000)
     max_streams = _int(body, "max_streams", 1000, 0, 1000)
+    opened = _int(body, "opened", 0, 0, 1000000)
     count = _int(body, "requests", 0, 0, 1000000)
     path = _string(body, "path", required=False)
     method = _string(body, "method", required=False)
     timeout_ms = _int(body, "timeout_ms", 10000, 0, MAX_WAIT_MS)
     reached = sim.wait_until(
-        lambda: streams <= sim.hub.count() <= max_streams and sim.requests.count(method, path) >= count,
+        lambda: streams <= sim.hub.count() <= max_streams and sim.hub.opened() >= opened
+        and sim.requests.count(method, path) >= count,
         timeout_ms / 1000.0)
-    return json_response(200, {"ok": reached, "streams": sim.hub.count(),
+    return json_response(200, {"ok": reached, "streams": sim.hub.count(), "opened": sim.hub.opened(),
                                "requests": sim.requests.count(method, path)})
 
 

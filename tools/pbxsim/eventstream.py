@@ -177,6 +177,12 @@ class EventHub:
         with self._lock:
             return len(self._streams)
 
+    def opened(self):
+        """How many streams were ever opened: a client that waits for its own
+        new stream cannot be fooled by an old one still held open."""
+        with self._lock:
+            return self._next_stream_id - 1
+
     def history(self):
         with self._lock:
             return [dict(e, written=list(e["written"])) if "written" in e else dict(e)

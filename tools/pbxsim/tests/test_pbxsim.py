@@ -450,6 +450,20 @@ class CallEventTest(SimulatorCase):
         self.client.wait_for(max_streams=0, timeout=5)
         self.assertEqual(self.client.state()["streams"], [])
 
+    def test_opened_counts_every_stream_ever_opened_while_an_old_one_is_held(self):
+        before = self.client.control("POST", "wait", {"timeout_ms": 0})["opened"]
+        old = self.open_stream()
+        # A new stream beside the old one: the open count alone cannot tell them apart.
+        self.assertFalse(self.client.control("POST", "wait", {"opened": before + 2, "timeout_ms": 300})["ok"])
+        new = self.open_stream()
+        answer = self.client.control("POST", "wait", {"opened": before + 2, "timeout_ms": 5000})
+        self.assertTrue(answer["ok"])
+        self.assertEqual((answer["opened"], answer["streams"]), (before + 2, 2))
+        old.close()
+        new.close()
+        answer = self.client.wait_for(max_streams=0, timeout=5)
+        self.assertEqual(answer["opened"], before + 2)
+
     def test_reconnect_with_last_event_id_replays_what_was_missed(self):
         first = self.open_stream()
         uuid = self.client.ring("21", "0711")
