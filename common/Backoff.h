@@ -8,6 +8,11 @@
 
 #include "common/Types.h"
 
+// The steps of every retry against the PBX (the background login, the event
+// stream): about 1 s after the first failure, doubling up to 30 s.
+constexpr DWORD kPbxRetryFirstMs = 1000;
+constexpr DWORD kPbxRetryMaxMs = 30000;
+
 class CBackoff {
 public:
     CBackoff(DWORD dwFirstMs, DWORD dwMaxMs, uint32_t uSeed)

@@ -37,11 +37,9 @@ constexpr DWORD kKeepAliveTickMs = 1000;
 constexpr DWORD kNetworkChangePauseMs = 5000;  // before the stream is reopened after a network change
 constexpr DWORD kTicksPerOfflineSweep = 60;     // about once a minute
 constexpr DWORD kReplyDelayMs = 100;
-// The event stream's retries: about 1 s after the first failure, doubling up
-// to 30 s. A stream that ends within kShortStreamMs of opening is a failure;
-// one that held kHealthyStreamMs is reopened at once and clears the count.
-constexpr DWORD kFirstRetryMs = 1000;
-constexpr DWORD kMaxRetryMs = 30000;
+// The event stream's retries step as every PBX retry (common/Backoff.h). A
+// stream that ends within kShortStreamMs of opening is a failure; one that
+// held kHealthyStreamMs is reopened at once and clears the count.
 constexpr DWORD kShortStreamMs = 5000;
 constexpr DWORD kHealthyStreamMs = 60000;
 // Shortened for tests, the idle limit stays long enough for a loaded machine.
@@ -138,7 +136,7 @@ DWORD WINAPI EventMonitorThread(LPVOID) {
     SetThreadStopEvent(g_Monitor.hWake);
     {
         CFuncTrace trace(2, L"CGenericTSPIManager::EventMonitorThread", TracePrefix::None);
-        CBackoff backoff(ScaledMs(kFirstRetryMs), ScaledMs(kMaxRetryMs), GetTickCount() ^ GetCurrentThreadId());
+        CBackoff backoff(ScaledMs(kPbxRetryFirstMs), ScaledMs(kPbxRetryMaxMs), GetTickCount() ^ GetCurrentThreadId());
         auto retryLater = [&](const wchar_t* pszWhat, ULONGLONG qwHeldMs) {
             const DWORD dwDelay = backoff.NextDelay();
             trace.Warning(L"%s after %llu ms, next try in %u ms", pszWhat, qwHeldMs, dwDelay);

@@ -6,14 +6,11 @@
 #include "common/TimerScale.h"
 
 namespace {
-constexpr DWORD kFirstRetryMs = 1000;
-constexpr DWORD kMaxRetryMs = 30000;
-
 struct CLoginRecovery {
     // Fifth in the lock order (model/ProviderLock.h): nothing else is taken
     // while it is held.
     std::mutex lock;
-    CBackoff backoff{ScaledMs(kFirstRetryMs), ScaledMs(kMaxRetryMs), GetTickCount() ^ GetCurrentProcessId()};
+    CBackoff backoff{ScaledMs(kPbxRetryFirstMs), ScaledMs(kPbxRetryMaxMs), GetTickCount() ^ GetCurrentProcessId()};
     ULONGLONG qwDue = 0;  // tick count of the next try; 0: none pending
 };
 
