@@ -11,11 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "json/CJsonParserBase.h"
 #include "support/PbxSim.h"
-#include "support/RegistryFixture.h"
+#include "support/ProviderRuntimeFixture.h"
 #include "support/TestFiles.h"
-#include "support/TestTimers.h"
 #include "tools/tapihost/ProviderSetup.h"
 #include "tools/tapihost/TapiHost.h"
 
@@ -31,47 +29,21 @@ const wchar_t kCaller[] = L"4930123456";
 // A watchdog, not a speed requirement: the burst only has to end.
 constexpr auto kBurstDeadline = std::chrono::seconds(120);
 
-HTAPILINE LineHandle(DWORD dwLine) { return reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(dwLine + 1)); }
-
 std::wstring Extension(DWORD dwLine) { return std::to_wstring(kFirstExtension + dwLine); }
 
-class EventBurstTest : public testing::Test {
+// The simulator's demo user with a generated directory of kLines extensions.
+class EventBurstTest : public ProviderRuntimeFixture {
 protected:
     void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(ProviderRuntimeFixture::SetUp());
+        // Numbers as the PBX sends them.
+        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"NumberFormat", L"1"));
+    }
+
+    void StartSimulator() override {
         ASSERT_TRUE(m_sim.Start()) << ToUtf8(m_sim.Error());
         ASSERT_EQ(m_sim.Control(L"POST", L"extensions", L"{\"count\":" + std::to_wstring(kLines) + L"}").dwStatus,
                   200u);
-        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"ApiBaseUrl", m_sim.ApiBaseUrl()));
-        ASSERT_TRUE(ApplyTestTimeDivisor(kProviderSettingsKey));
-        // Numbers as the PBX sends them.
-        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"NumberFormat", L"1"));
-        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"DebugLevel", L"5"));
-        ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Name", L"lena.muster"));
-        ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Password", L"Demo-Pass-2024"));
-    }
-    void TearDown() override {
-        if (m_bStarted) m_host.Shutdown();
-        m_host.Unload();
-    }
-
-    // Every line started and opened, and the event stream held.
-    void StartAndOpenLines() {
-        ASSERT_NO_FATAL_FAILURE(StartLines(kLines));
-        for (DWORD dwLine = 0; dwLine < kLines; ++dwLine) {
-            HDRVLINE hdLine = nullptr;
-            ASSERT_EQ(m_host.OpenLine(dwLine, LineHandle(dwLine), &hdLine), 0) << dwLine;
-        }
-        const SimReply waited = m_sim.Control(L"POST", L"wait", L"{\"streams\":1,\"timeout_ms\":10000}");
-        CJsonParserBase answer;
-        ASSERT_TRUE(answer.Parse(waited.sBody.c_str()) && answer.GetBool(L"ok")) << ToUtf8(waited.sBody);
-    }
-
-    void StartLines(DWORD dwExpectedLines) {
-        ASSERT_TRUE(m_host.Load(GetEnv(L"ORVO_TSP_PATH")));
-        DWORD dwLines = 0;
-        ASSERT_EQ(m_host.Start(&dwLines), 0);
-        m_bStarted = true;
-        ASSERT_EQ(dwLines, dwExpectedLines);
     }
 
     size_t CountStates(DWORD dwState) const {
@@ -90,15 +62,10 @@ protected:
         }
         return true;
     }
-
-    PbxSim m_sim;
-    CRegistrySnapshot m_snapshot{HKEY_LOCAL_MACHINE, kProviderSettingsKey};
-    CTapiHost m_host;
-    bool m_bStarted = false;
 };
 
 TEST_F(EventBurstTest, EveryCallOfABurstReachesItsOwnLineWholeOnceAndInOrder) {
-    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines(kLines));
     std::wstring extensions;
     for (DWORD dwLine = 0; dwLine < kLines; ++dwLine)
         extensions += (dwLine == 0 ? L"\"" : L",\"") + Extension(dwLine) + L"\"";
@@ -143,7 +110,7 @@ TEST_F(EventBurstTest, EveryExtensionOfALargeDirectoryIsALineWithItsNameAndAddre
               200u);
     // Line names as "<user> <number>: <name>", so that the directory's names show.
     ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"LineFormat", L"2"));
-    ASSERT_NO_FATAL_FAILURE(StartLines(kLargeDirectory));
+    ASSERT_NO_FATAL_FAILURE(StartProvider(kLargeDirectory));
     for (DWORD dwLine = 0; dwLine < kLargeDirectory; ++dwLine) {
         SCOPED_TRACE("line " + std::to_string(dwLine));
         const std::wstring number = Extension(dwLine);

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <shlobj.h>
-
 #include <algorithm>
 #include <chrono>
 #include <optional>
@@ -15,6 +13,7 @@
 #include "json/JsonEscape.h"
 #include "support/ChildProcess.h"
 #include "support/Permissions.h"
+#include "support/ProviderFolders.h"
 #include "support/ProviderRuntimeFixture.h"
 #include "support/ProviderThreads.h"
 
@@ -23,7 +22,22 @@ namespace {
 // Threads of this process that started in the module's code: the provider's own.
 DWORD ProviderThreadCount(HMODULE hModule) { return ThreadsStartedIn(RangeOf(hModule)); }
 
-class PbxRuntimeTest : public ProviderRuntimeFixture {};
+class PbxRuntimeTest : public ProviderRuntimeFixture {
+protected:
+    // A call placed on the line to an outside number, connected, dropped and
+    // gone idle; the make-call's request ID is dwRequestID and the drop's the next.
+    void PlaceAndDropCall(DWORD dwLine, DWORD dwRequestID) {
+        HDRVCALL hdCall = nullptr;
+        ASSERT_EQ(m_host.MakeCall(dwRequestID, m_lines[dwLine], reinterpret_cast<HTAPICALL>(ULONG_PTR{dwRequestID}),
+                                  &hdCall, L"0301234567"),
+                  static_cast<LONG>(dwRequestID));
+        ASSERT_EQ(WaitForCompletion(dwRequestID).lResult, 0);
+        ASSERT_TRUE(WaitForState(dwLine, LINECALLSTATE_CONNECTED));
+        ASSERT_EQ(m_host.Drop(dwRequestID + 1, hdCall), static_cast<LONG>(dwRequestID + 1));
+        ASSERT_EQ(WaitForCompletion(dwRequestID + 1).lResult, 0);
+        ASSERT_TRUE(WaitForState(dwLine, LINECALLSTATE_IDLE));
+    }
+};
 
 TEST_F(PbxRuntimeTest, AccountExtensionsBecomeLinesNamedByTheLineFormat) {
     // Line format, then the names of the first and the last line.
@@ -289,14 +303,6 @@ TEST_F(PbxRuntimeTest, ReinitializationLogsInWithTheDialogsCredentialsAndDeliver
     ASSERT_TRUE(WaitForState(2, LINECALLSTATE_IDLE));
 }
 
-// The provider's files and folders below the common application-data folder.
-std::wstring OrvoDataFolder() {
-    wchar_t szFolder[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, szFolder);
-    return std::wstring(szFolder) + L"\\ORVO";
-}
-std::wstring LogFolder() { return OrvoDataFolder() + L"\\ORVO TAPI"; }
-
 // A test that looks at the provider's files starts from none: what an
 // earlier build or test left there would be judged in its stead.
 class PbxRuntimeFilesTest : public PbxRuntimeTest {
@@ -316,13 +322,7 @@ protected:
         ASSERT_TRUE(WaitForState(0, LINECALLSTATE_CONNECTED));
         m_sim.Control(L"POST", L"hangup", L"{\"uuid\":" + JsonQuote(uuid) + L"}");
         ASSERT_TRUE(WaitForState(0, LINECALLSTATE_IDLE));
-        HDRVCALL hdCall = nullptr;
-        ASSERT_EQ(m_host.MakeCall(501, m_lines[1], reinterpret_cast<HTAPICALL>(0x501), &hdCall, L"0301234567"), 501);
-        ASSERT_EQ(WaitForCompletion(501).lResult, 0);
-        ASSERT_TRUE(WaitForState(1, LINECALLSTATE_CONNECTED));
-        ASSERT_EQ(m_host.Drop(502, hdCall), 502);
-        ASSERT_EQ(WaitForCompletion(502).lResult, 0);
-        ASSERT_TRUE(WaitForState(1, LINECALLSTATE_IDLE));
+        ASSERT_NO_FATAL_FAILURE(PlaceAndDropCall(1, 501));
     }
 };
 
@@ -341,10 +341,10 @@ TEST_F(PbxRuntimeFilesTest, NoLocalUserMayChangeTheFolderItsFilesOrTheSectionNor
         std::optional<std::wstring> path;  // none: the section
         bool bExchange;
     };
-    std::vector<Checked> checked = {{L"ORVO folder", OrvoDataFolder(), false}, {L"log folder", LogFolder(), false},
+    std::vector<Checked> checked = {{L"ORVO folder", OrvoDataFolder(), false}, {L"log folder", OrvoLogFolder(), false},
                                     {L"shared section", std::nullopt, false}};
-    for (const std::wstring& name : ListFiles(LogFolder()))
-        checked.push_back({name, LogFolder() + L"\\" + name, name.find(L"_SEQUENCE.TXT") != std::wstring::npos});
+    for (const std::wstring& name : ListFiles(OrvoLogFolder()))
+        checked.push_back({name, OrvoLogFolder() + L"\\" + name, name.find(L"_SEQUENCE.TXT") != std::wstring::npos});
     ASSERT_TRUE(std::any_of(checked.begin(), checked.end(), [](const Checked& c) { return c.bExchange; }));
     ASSERT_TRUE(std::any_of(checked.begin(), checked.end(),
                             [](const Checked& c) { return c.what.find(L".LOG") != std::wstring::npos; }));
@@ -421,7 +421,7 @@ TEST_F(PbxRuntimeFilesTest, NoPieceOfThePasswordOrOfAnIssuedTokenIsInAnyFileTheP
     files.emplace_back(L"registry export", ToUtf8(std::wstring(reinterpret_cast<const wchar_t*>(regBytes.data() + 2),
                                                                (regBytes.size() - 2) / sizeof(wchar_t))));
     ASSERT_NE(files.back().second.find("ORVO"), std::string::npos) << files.back().second;
-    for (const std::wstring& name : ListFiles(LogFolder())) files.emplace_back(name, ReadFileBytes(LogFolder() + L"\\" + name));
+    for (const std::wstring& name : ListFiles(OrvoLogFolder())) files.emplace_back(name, ReadFileBytes(OrvoLogFolder() + L"\\" + name));
     ASSERT_TRUE(std::any_of(files.begin(), files.end(), [](const auto& f) { return f.first == L"Login_SEQUENCE.TXT"; }));
     ASSERT_TRUE(std::any_of(files.begin(), files.end(), [](const auto& f) { return f.first == L"RefreshToken_SEQUENCE.TXT"; }));
 
@@ -460,13 +460,7 @@ TEST_F(PbxRuntimeTest, EveryRequestAndTheEventStreamGoThroughTheUsersProxy) {
     ASSERT_TRUE(WaitForState(1, LINECALLSTATE_OFFERING));
     m_sim.Control(L"POST", L"hangup", L"{\"uuid\":" + JsonQuote(uuid) + L"}");
     ASSERT_TRUE(WaitForState(1, LINECALLSTATE_IDLE));
-    HDRVCALL hdCall = nullptr;
-    ASSERT_EQ(m_host.MakeCall(601, m_lines[0], reinterpret_cast<HTAPICALL>(0x601), &hdCall, L"0301234567"), 601);
-    ASSERT_EQ(WaitForCompletion(601).lResult, 0);
-    ASSERT_TRUE(WaitForState(0, LINECALLSTATE_CONNECTED));
-    ASSERT_EQ(m_host.Drop(602, hdCall), 602);
-    ASSERT_EQ(WaitForCompletion(602).lResult, 0);
-    ASSERT_TRUE(WaitForState(0, LINECALLSTATE_IDLE));
+    ASSERT_NO_FATAL_FAILURE(PlaceAndDropCall(0, 601));
 
     const std::vector<SimRequest> requests = m_sim.Requests();
     for (const auto& [pszMethod, pszPath] : {std::pair{L"POST", L"/v1/login"}, {L"GET", L"/v1/extensions/phone/data"},

@@ -6,7 +6,6 @@
 // ctest-lock: registry
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <shlobj.h>
 
 #include <algorithm>
 #include <string>
@@ -15,6 +14,7 @@
 #include "config/ProviderSettings.h"
 #include "support/ChildProcess.h"
 #include "support/Permissions.h"
+#include "support/ProviderFolders.h"
 #include "support/RegistryFixture.h"
 #include "support/TestFiles.h"
 #include "support/TraceCapture.h"
@@ -22,20 +22,6 @@
 #include "tools/tapihost/TapiHost.h"
 
 namespace {
-
-std::wstring OrvoDataFolder() {
-    wchar_t szFolder[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, szFolder);
-    return std::wstring(szFolder) + L"\\ORVO";
-}
-
-std::wstring ExeBaseName() {
-    wchar_t szExe[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, szExe, MAX_PATH);
-    wchar_t szName[MAX_PATH] = {};
-    _wsplitpath_s(szExe, nullptr, 0, nullptr, 0, szName, MAX_PATH, nullptr, 0);
-    return szName;
-}
 
 bool HasMessageStartingWith(const std::vector<std::wstring>& messages, const std::wstring& start) {
     return std::any_of(messages.begin(), messages.end(), [&](const std::wstring& m) { return m.rfind(start, 0) == 0; });
@@ -156,7 +142,7 @@ TEST(PlantedObjectsTest, PercentInTheExecutablesNameIsPartOfTheLogName) {
     GetModuleFileNameW(nullptr, szExe, MAX_PATH);
     const std::wstring name = L"orvo%s%n%x%03d", exe = dir.File(name + L".exe");
     ASSERT_TRUE(CopyFileW(szExe, exe.c_str(), FALSE));
-    const std::wstring folder = OrvoDataFolder() + L"\\ORVO TAPI";
+    const std::wstring folder = OrvoLogFolder();
     for (const std::wstring& old : ListFiles(folder, L"ORVOTSPorvo*")) DeleteFileW((folder + L"\\" + old).c_str());
 
     ASSERT_EQ(RunChildRoleAs(exe, L"load-provider", L"", 60000), 0);

@@ -3,7 +3,6 @@
 // banner at DebugLevel 0, and the log values saved at shutdown.
 // ctest-lock: registry
 #include <gtest/gtest.h>
-#include <shlobj.h>
 
 #include <algorithm>
 #include <optional>
@@ -12,6 +11,7 @@
 #include "config/ProtectedValue.h"
 #include "config/ProviderIdentity.h"
 #include "config/ProviderSettings.h"
+#include "support/ProviderFolders.h"
 #include "support/RegistryFixture.h"
 #include "support/TestFiles.h"
 #include "support/TraceCapture.h"
@@ -19,20 +19,6 @@
 
 namespace {
 const wchar_t kAttach[] = L"Func.CGenericTSPIManager::AttachInstance.";
-
-std::wstring CommonAppData() {
-    wchar_t szDir[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, szDir);
-    return szDir;
-}
-
-std::wstring ExeBaseName() {
-    wchar_t szExe[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, szExe, MAX_PATH);
-    wchar_t szName[MAX_PATH] = {};
-    _wsplitpath_s(szExe, nullptr, 0, nullptr, 0, szName, MAX_PATH, nullptr, 0);
-    return szName;
-}
 
 // The record in a provider's section, as another process sees it; nothing when there is none.
 std::optional<ProviderSettings> ReadSection(const std::wstring& name) {
@@ -88,7 +74,7 @@ protected:
     }
 
     std::wstring LogFile() const {
-        return CommonAppData() + L"\\ORVO\\" + GetParam().pszLogFolder + L"\\ORVOTSP" + ExeBaseName() + L"_000.LOG";
+        return OrvoDataFolder() + L"\\" + GetParam().pszLogFolder + L"\\ORVOTSP" + ExeBaseName() + L"_000.LOG";
     }
 
     std::optional<CRegistrySnapshot> m_snapshot;

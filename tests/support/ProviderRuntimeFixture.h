@@ -1,6 +1,7 @@
 // The built provider in a TAPI host against the PBX simulator, for the
-// integration tests: the demo account with a second user in the simulator,
-// the provider's settings pointing at it, and the host's view of the lines.
+// integration tests: the demo account with a second user in the simulator
+// (a fixture may start the simulator with another account), the provider's
+// settings pointing at it, and the host's view of the lines.
 // Tests that use it hold the registry lock ("// ctest-lock: registry").
 #pragma once
 
@@ -24,6 +25,8 @@ extern const char kRuntimeAccount[];
 // A watchdog, not a promise: a wait returns as soon as its event is there,
 // and a loaded machine running the suite in parallel may take seconds.
 constexpr DWORD kEventWaitMs = 20000;
+// A watchdog for the provider's start: its event stream may take a while on a loaded machine.
+constexpr DWORD kStartWatchdogMs = 30000;
 constexpr LONG kNoCompletion = 0x7FFFFFFF;
 
 // The host's handle of the line with that device ID.
@@ -48,11 +51,11 @@ private:
     ProviderSettings* m_pSettings = nullptr;
 };
 
+// Public: a table of cases plays each row through the fixture's helpers.
 class ProviderRuntimeFixture : public testing::Test {
-protected:
+public:
     void SetUp() override {
-        ASSERT_TRUE(WriteFileBytes(m_dir.File(L"account.json"), kRuntimeAccount));
-        ASSERT_TRUE(m_sim.Start({false, m_dir.File(L"account.json")})) << ToUtf8(m_sim.Error());
+        ASSERT_NO_FATAL_FAILURE(StartSimulator());
         ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"ApiBaseUrl", m_sim.ApiBaseUrl()));
         ASSERT_TRUE(ApplyTestTimeDivisor(kProviderSettingsKey));
         ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"NumberFormat", L"0"));
@@ -64,6 +67,12 @@ protected:
     void TearDown() override {
         if (m_bStarted) m_host.Shutdown();
         m_host.Unload();
+    }
+
+    // The simulator the provider is pointed at: the runtime account.
+    virtual void StartSimulator() {
+        ASSERT_TRUE(WriteFileBytes(m_dir.File(L"account.json"), kRuntimeAccount));
+        ASSERT_TRUE(m_sim.Start({false, m_dir.File(L"account.json")})) << ToUtf8(m_sim.Error());
     }
 
     void StartProvider(DWORD dwExpectedLines) {
@@ -80,19 +89,25 @@ protected:
         m_host.Unload();
     }
 
-    // The three lines started, opened and watched by the event stream.
+    // The lines (the runtime account's three by default) started, opened and
+    // watched by the event stream.
     // The start's own stream is waited for: one of an earlier start in this
     // process may still be held open (Wine's WinHTTP keeps the socket of an
     // abandoned read), and a ring sent before the new one is there would be lost.
-    void StartAndOpenLines() {
+    void StartAndOpenLines(DWORD dwLines = 3) {
         const int nOpenedBefore = StreamsOpened();
-        ASSERT_NO_FATAL_FAILURE(StartProvider(3));
-        for (DWORD dwLine = 0; dwLine < 3; ++dwLine) {
+        ASSERT_NO_FATAL_FAILURE(StartProvider(dwLines));
+        ASSERT_NO_FATAL_FAILURE(OpenLines(0, dwLines));
+        ASSERT_TRUE(WaitForStreamsOpened(nOpenedBefore + 1, kStartWatchdogMs));
+    }
+
+    // Opens the lines with these device IDs; their handles are added to m_lines.
+    void OpenLines(DWORD dwFirstDeviceID, DWORD dwCount) {
+        for (DWORD dwID = dwFirstDeviceID; dwID < dwFirstDeviceID + dwCount; ++dwID) {
             HDRVLINE hdLine = nullptr;
-            ASSERT_EQ(m_host.OpenLine(dwLine, LineHandle(dwLine), &hdLine), 0);
+            ASSERT_EQ(m_host.OpenLine(dwID, LineHandle(dwID), &hdLine), 0) << dwID;
             m_lines.push_back(hdLine);
         }
-        ASSERT_TRUE(WaitForStreamsOpened(nOpenedBefore + 1));
     }
 
     static std::wstring Localized(const wchar_t* pszEnglish, const wchar_t* pszGerman) {

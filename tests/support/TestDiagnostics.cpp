@@ -7,9 +7,8 @@
 #include "support/TestDiagnostics.h"
 
 #include <gtest/gtest.h>
-#include <shlobj.h>
-#include <tlhelp32.h>
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -19,6 +18,7 @@
 
 #include "log/ExeName.h"
 #include "support/ChildProcess.h"
+#include "support/ProviderFolders.h"
 #include "support/TestFiles.h"
 
 namespace {
@@ -89,9 +89,7 @@ std::vector<std::wstring> SubFolders(const std::wstring& folder) {
 // The provider's log of this program that was written last, below the common
 // application-data folder, when that was after the given time.
 void PrintNewestProviderLog(FILETIME newestTime = {}) {
-    wchar_t szData[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, szData);
-    const std::wstring root = std::wstring(szData) + L"\\ORVO";
+    const std::wstring root = OrvoDataFolder();
     std::wstring newest;
     const std::wstring pattern = L"*" + std::wstring(GetExeName()) + L"_*.LOG";
     for (const std::wstring& folder : SubFolders(root)) {

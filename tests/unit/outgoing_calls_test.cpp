@@ -24,6 +24,7 @@
 #include "provider/TspiExports.h"
 #include "support/LineModelFixture.h"
 #include "support/PbxSim.h"
+#include "support/SuiteSimulatorFixture.h"
 
 namespace {
 
@@ -60,21 +61,10 @@ std::mutex CCompletions::s_mutex;
 std::condition_variable CCompletions::s_arrived;
 std::vector<std::pair<DWORD, LONG>> CCompletions::s_results;
 
-class OutgoingCallsTest : public LineModelFixture {
+class OutgoingCallsTest : public SuiteSimulatorFixture<LineModelFixture> {
 protected:
-    static void SetUpTestSuite() {
-        s_sim = new PbxSim;
-        ASSERT_TRUE(s_sim->Start()) << ToUtf8(s_sim->Error());
-    }
-    static void TearDownTestSuite() { delete s_sim; }
-
     void SetUp() override {
-        LineModelFixture::SetUp();
-        ASSERT_NE(s_sim, nullptr);
-        g_sBaseURL = s_sim->ApiBaseUrl();
-        g_sUserName = L"lena.muster";
-        g_sPassword = L"Demo-Pass-2024";
-        g_bIgnoreCertErrors = 0;
+        ASSERT_NO_FATAL_FAILURE(SuiteSimulatorFixture::SetUp());
         ASSERT_GT(Login(), 0);
         // Make-calls produce no events: the tests play the PBX's events themselves.
         ASSERT_EQ(s_sim->Control(L"POST", L"settings", L"{\"make_call\":{\"outcome\":\"silent\"}}").dwStatus, 200u);
@@ -138,10 +128,7 @@ protected:
         }
         return {};
     }
-
-    static PbxSim* s_sim;
 };
-PbxSim* OutgoingCallsTest::s_sim = nullptr;
 
 // Before the PBX names a call placed through TAPI, a drop of it sends
 // nothing, even while a PBX call rings whose number the old shared counter

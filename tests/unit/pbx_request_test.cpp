@@ -12,25 +12,17 @@
 #include "pbx/PbxRequest.h"
 #include "pbx/Session.h"
 #include "support/PbxSim.h"
+#include "support/SuiteSimulatorFixture.h"
 #include "support/TestFiles.h"
 
 namespace {
 
 const wchar_t kDirectoryPath[] = L"/extensions/phone/data";
 
-class PbxRequestTest : public testing::Test {
+class PbxRequestTest : public SuiteSimulatorFixture<testing::Test> {
 protected:
-    static void SetUpTestSuite() {
-        s_sim = new PbxSim;
-        ASSERT_TRUE(s_sim->Start()) << ToUtf8(s_sim->Error());
-    }
-    static void TearDownTestSuite() { delete s_sim; }
     void SetUp() override {
-        ASSERT_NE(s_sim, nullptr);
-        g_sBaseURL = s_sim->ApiBaseUrl();
-        g_sUserName = L"lena.muster";  // the simulator's demo account
-        g_sPassword = L"Demo-Pass-2024";
-        g_bIgnoreCertErrors = 0;
+        ASSERT_NO_FATAL_FAILURE(SuiteSimulatorFixture::SetUp());
         s_sim->ClearFaults();
         s_sim->ClearRequests();
     }
@@ -41,10 +33,7 @@ protected:
         EXPECT_EQ(requests.size(), 1u);
         return requests.empty() ? SimRequest{} : requests.front();
     }
-
-    static PbxSim* s_sim;
 };
-PbxSim* PbxRequestTest::s_sim = nullptr;
 
 PbxRequest DirectoryRequest(PbxCredential credential) {
     return PbxRequest{L"PbxRequestTest", L"GET", kDirectoryPath, L"", credential, 1, 5000, L"PbxRequestTest"};
