@@ -5,7 +5,7 @@
 // takes only locks further down the list, never one above it:
 //   1. CommandMutex          pbx/CallCommands.cpp: make-call and drop on the
 //                            command client (they read the token inside it)
-//   2. SessionMutex          pbx/Session.h: logins, refreshes, token checks and
+//   2. SessionMutex          pbx/SessionState.h: logins, refreshes, token checks and
 //                            the directory read, one at a time
 //   3. ProviderLock          this file: lines, calls and their TAPI records
 //   4. slot lock             manager/BackgroundThreads.cpp: starting and

@@ -5,7 +5,7 @@
 #include "config/Settings.h"
 #include "http/CHTTPContactBase.h"
 #include "log/Trace.h"
-#include "pbx/Session.h"
+#include "pbx/SessionState.h"
 
 namespace {
 constexpr DWORD kSecureProtocols = 0xA00;  // TLS 1.1 and TLS 1.2
@@ -22,12 +22,11 @@ void SetUpClient(CHTTPContactBase& client, PbxClientSetUp setUp) {
 }
 
 std::wstring TokenOf(PbxCredential credential) {
-    CSessionGuard session(SessionMutex());
     switch (credential) {
         case PbxCredential::AccessToken:
-            return g_sAccessToken;
+            return CurrentAccessToken();
         case PbxCredential::RefreshToken:
-            return g_sRefreshToken;
+            return CurrentRefreshToken();
         case PbxCredential::None:
             break;
     }

@@ -13,12 +13,6 @@
 #include "pbx/Base64.h"
 #include "pbx/PbxRequest.h"
 
-std::wstring g_sBaseURL;
-std::wstring g_sAccessToken;
-std::wstring g_sRefreshToken;
-std::wstring g_sCustomer;
-LONG g_nTokenExpiry = 0;
-
 namespace {
 constexpr int kTokenMarginSeconds = 20;
 // A login or token request that gets no answer in kSessionTimeoutMs is given
@@ -44,11 +38,6 @@ std::vector<std::wstring> SplitAtDots(const std::wstring& token) {
     return parts;
 }
 }  // namespace
-
-std::recursive_mutex& SessionMutex() {
-    static std::recursive_mutex mutex;
-    return mutex;
-}
 
 int Login() {
     CSessionGuard session(SessionMutex());
@@ -94,11 +83,6 @@ int ORVO_CheckAccessToken() {
     return nResult;
 }
 
-void ForgetAccessToken() {
-    CSessionGuard session(SessionMutex());
-    g_nTokenExpiry = 0;
-}
-
 int ReadTokens() {
     CSessionGuard session(SessionMutex());
     CJsonParserBase answer;
@@ -136,12 +120,3 @@ int ReadTokenClaims() {
     return static_cast<int>(g_sCustomer.size());
 }
 
-std::wstring CurrentAccessToken() {
-    CSessionGuard session(SessionMutex());
-    return g_sAccessToken;
-}
-
-std::wstring CurrentCustomer() {
-    CSessionGuard session(SessionMutex());
-    return g_sCustomer;
-}
