@@ -128,20 +128,22 @@ bool PrepareCallEvent(const CFuncTrace& trace, const std::wstring& text, const s
     event.callee = FormatEventNumber(event.callee);
     return true;
 }
+
+// Parses the message and hands the event to the sink's step given.
+void HandOn(const std::wstring& text, const std::wstring& eventId, bool bOwnId,
+            void (*pfnHandOn)(const CallEvent& event)) {
+    CFuncTrace trace(2, L"ORVO_HandleMessage", TracePrefix::Func, false);
+    CallEvent event;
+    if (!PrepareCallEvent(trace, text, eventId, bOwnId, event)) return;
+    pfnHandOn(event);
+    Trace(2, L"Func.CGenericTSPIManager::APICALL < %s", text.c_str());
+}
 }  // namespace
 
 void ORVO_HandleMessage(const std::wstring& text, const std::wstring& eventId, bool bOwnId) {
-    CFuncTrace trace(2, L"ORVO_HandleMessage", TracePrefix::Func, false);
-    CallEvent event;
-    if (!PrepareCallEvent(trace, text, eventId, bOwnId, event)) return;
-    g_CallEventSink.pfnDispatch(event);
-    Trace(2, L"Func.CGenericTSPIManager::APICALL < %s", text.c_str());
+    HandOn(text, eventId, bOwnId, g_CallEventSink.pfnDispatch);
 }
 
 void ORVO_QueueMessage(const std::wstring& text, const std::wstring& eventId, bool bOwnId) {
-    CFuncTrace trace(2, L"ORVO_HandleMessage", TracePrefix::Func, false);
-    CallEvent event;
-    if (!PrepareCallEvent(trace, text, eventId, bOwnId, event)) return;
-    g_CallEventSink.pfnPost(event);
-    Trace(2, L"Func.CGenericTSPIManager::APICALL < %s", text.c_str());
+    HandOn(text, eventId, bOwnId, g_CallEventSink.pfnPost);
 }
