@@ -22,8 +22,8 @@
 #include "manager/CGenericTSPIManager.h"
 #include "manager/LibraryThreads.h"
 #include "manager/LoginRecovery.h"
-#include "manager/RequestThreads.h"
 #include "manager/ServiceState.h"
+#include "manager/ThreadRun.h"
 #include "model/EventDelivery.h"
 #include "model/LineTable.h"
 #include "model/ProviderLock.h"
@@ -36,7 +36,6 @@ namespace {
 constexpr DWORD kKeepAliveTickMs = 1000;
 constexpr DWORD kNetworkChangePauseMs = 5000;  // before the stream is reopened after a network change
 constexpr DWORD kTicksPerOfflineSweep = 60;     // about once a minute
-constexpr DWORD kReplyDelayMs = 100;
 // The event stream's retries step as every PBX retry (common/Backoff.h). A
 // stream that ends within kShortStreamMs of opening is a failure; one that
 // held kHealthyStreamMs is reopened at once and clears the count.
@@ -51,32 +50,33 @@ DWORD g_dwKeepAliveTicks = 0;
 // Pause the monitor takes before it reopens its stream; -1: no reconnect asked.
 volatile LONG g_lReconnectPauseMs = -1;
 
-// One long-running thread. The run flag is not 0 while the thread is to go
-// on; a stop sets it to 0 and the wake event, which every wait of the thread
-// (its PBX requests too) watches. The monitor's wake event also carries a
-// reconnect request, told apart by g_lReconnectPauseMs.
+// One long-running thread. Each start gets a control block of its own
+// (ThreadRun.h); the slot holds the current one while the thread is to run.
+// A stop asks the block, and the thread's handle moves to the earlier
+// threads, which are waited for and may outlive the wait (a PBX request that
+// would not give up): they end by themselves, acting on nothing, since their
+// block stays stopped. The event monitor alone never starts beside an
+// earlier one, which would share its event client: its start waits, and the
+// keep-alive tick tries it again.
 struct CThreadSlot {
     const wchar_t* pszName;
-    LPTHREAD_START_ROUTINE pfnProc;
-    HANDLE hThread = nullptr;
-    volatile LONG lRun = 0;
-    HANDLE hWake = nullptr;  // manual-reset
+    void (*pfnBody)(CThreadRun&);
+    bool bAlone;  // never beside an earlier thread of the slot
+    std::shared_ptr<CThreadRun> run;
+    UniqueHandle thread;
+    std::vector<UniqueHandle> earlier;
+    bool bStartWaiting = false;
 
-    bool Running() const { return lRun != 0; }
-    // Waits dwMs or until woken; whether the thread is still to go on.
-    bool Pause(DWORD dwMs) const {
-        WaitForSingleObject(hWake, dwMs);
-        return Running();
-    }
+    HANDLE Wake() const { return run ? run->Wake() : nullptr; }
 };
 
-DWORD WINAPI EventMonitorThread(LPVOID);
-DWORD WINAPI KeepAliveThread(LPVOID);
-DWORD WINAPI NetworkObserverThread(LPVOID);
+void EventMonitorBody(CThreadRun& run);
+void KeepAliveBody(CThreadRun& run);
+void NetworkObserverBody(CThreadRun& run);
 
-CThreadSlot g_Monitor{L"EventMonitorThread", EventMonitorThread};
-CThreadSlot g_KeepAlive{L"KeepAliveThread", KeepAliveThread};
-CThreadSlot g_Observer{L"NetworkObserverThread", NetworkObserverThread};
+CThreadSlot g_Monitor{L"EventMonitorThread", EventMonitorBody, true};
+CThreadSlot g_KeepAlive{L"KeepAliveThread", KeepAliveBody, false};
+CThreadSlot g_Observer{L"NetworkObserverThread", NetworkObserverBody, false};
 CThreadSlot* const g_Slots[] = {&g_Monitor, &g_KeepAlive, &g_Observer};
 
 // Serialises starting and stopping between tapisrv and the keep-alive thread.
@@ -84,12 +84,6 @@ CThreadSlot* const g_Slots[] = {&g_Monitor, &g_KeepAlive, &g_Observer};
 // never held while waiting for a thread or the PBX.
 std::mutex g_SlotLock;
 using CSlotLockGuard = std::lock_guard<std::mutex>;
-// Threads asked to stop and not yet seen to end (under g_SlotLock). The slots
-// and this list stay plain handles, with nothing to destroy at unload; the
-// handles are closed by the owners of whoever takes them out
-// (WaitForBackgroundThreads, ~CNwObserve).
-HANDLE g_hStopping[3] = {};
-DWORD g_dwStopping = 0;
 
 HANDLE StopEvent() {
     static const UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -98,29 +92,51 @@ HANDLE StopEvent() {
 
 bool ProviderStopping() { return WaitForSingleObject(StopEvent(), 0) == WAIT_OBJECT_0; }
 
-// Under g_SlotLock. Nothing starts while the provider stops.
+// Under g_SlotLock: the earlier threads that have ended are let go of.
+void ForgetEndedThreads(CThreadSlot& slot) {
+    std::erase_if(slot.earlier, [](const UniqueHandle& thread) {
+        return WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0;
+    });
+}
+
+// Under g_SlotLock. Nothing starts while the provider stops, nor on behalf
+// of a thread whose own run is over.
 void StartSlot(CThreadSlot& slot) {
-    if (slot.hThread != nullptr || ProviderStopping()) return;
-    if (slot.hWake == nullptr) slot.hWake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ResetEvent(slot.hWake);
-    // Suspended until the run flag is set: the thread must find it so.
-    HANDLE hThread = CreateLibraryThread(slot.pfnProc, nullptr, nullptr);
+    if (slot.thread || ProviderStopping()) return;
+    if (!CurrentThreadMayAct()) {
+        Trace(2, L"Func.CGenericTSPIManager::Start %s.Warning.Asked by a stopped thread", slot.pszName);
+        return;
+    }
+    ForgetEndedThreads(slot);
+    if (slot.bAlone && !slot.earlier.empty()) {
+        if (!slot.bStartWaiting)
+            Trace(0, L"Func.CGenericTSPIManager::Start %s.Warning.An earlier one still ends, the start waits", slot.pszName);
+        slot.bStartWaiting = true;
+        return;
+    }
+    std::shared_ptr<CThreadRun> run = CThreadRun::Create(slot.pszName);
+    HANDLE hThread = run ? StartRunThread(run, slot.pfnBody) : nullptr;
     if (hThread == nullptr) {
         Trace(0, L"Func.CGenericTSPIManager::Start %s.Error.CreateThread %u", slot.pszName, GetLastError());
         return;
     }
-    slot.hThread = hThread;
-    slot.lRun = 1;
-    ResumeThread(hThread);
+    slot.run = std::move(run);
+    slot.thread.reset(hThread);
+    slot.bStartWaiting = false;
 }
 
 // Under g_SlotLock: the thread is asked to leave and will be waited for.
 void AskToStop(CThreadSlot& slot) {
-    slot.lRun = 0;
-    if (slot.hWake != nullptr) SetEvent(slot.hWake);
-    if (slot.hThread == nullptr) return;
-    g_hStopping[g_dwStopping++] = slot.hThread;
-    slot.hThread = nullptr;
+    slot.bStartWaiting = false;
+    if (!slot.run) return;
+    slot.run->AskToStop();
+    slot.run.reset();
+    try {
+        slot.earlier.push_back(std::move(slot.thread));
+    } catch (const std::bad_alloc&) {
+        // Not waited for: it still ends by itself, and holds the library meanwhile.
+        slot.thread.reset();
+    }
 }
 
 // The monitor's PBX session: a token that is valid, renewed or had by a fresh login.
@@ -131,49 +147,54 @@ bool EndedByUs(const CHTTPContactBase& client) {
     return client.m_dwLastError == ERROR_WINHTTP_OPERATION_CANCELLED;
 }
 
-DWORD WINAPI EventMonitorThread(LPVOID) {
+// What the stream tells of the PBX's reach counts only for the current run.
+void NoteOpenedForRun() {
+    if (CurrentThreadMayAct()) NoteStreamOpened();
+}
+
+void NoteDownForRun() {
+    if (CurrentThreadMayAct()) NoteStreamDown();
+}
+
+void EventMonitorBody(CThreadRun& run) {
     // Its PBX requests give up when the monitor is asked to stop or reconnect.
-    SetThreadStopEvent(g_Monitor.hWake);
-    {
-        CFuncTrace trace(2, L"CGenericTSPIManager::EventMonitorThread", TracePrefix::None);
-        CBackoff backoff(ScaledMs(kPbxRetryFirstMs), ScaledMs(kPbxRetryMaxMs), GetTickCount() ^ GetCurrentThreadId());
-        auto retryLater = [&](const wchar_t* pszWhat, ULONGLONG qwHeldMs) {
-            const DWORD dwDelay = backoff.NextDelay();
-            trace.Warning(L"%s after %llu ms, next try in %u ms", pszWhat, qwHeldMs, dwDelay);
-            g_Monitor.Pause(dwDelay);
-        };
-        for (;;) {
-            // Every wake is a stop or a reconnect; both are looked at here.
-            ResetEvent(g_Monitor.hWake);
-            if (!g_Monitor.Running()) break;
-            const LONG lPauseMs = InterlockedExchange(&g_lReconnectPauseMs, -1);
-            if (lPauseMs > 0) {
-                trace.Info(L"Reconnect in %d ms", lPauseMs);
-                if (!g_Monitor.Pause(static_cast<DWORD>(lPauseMs))) break;
-            }
-            g_EventClient.m_dwIdleTimeoutMs = ScaledMs(g_dwStreamIdleTimeout * 1000, kMinIdleTimeoutMs);
-            const ULONGLONG qwStart = GetTickCount64();
-            if (!HaveAccessToken()) {
-                NoteStreamDown();
-                if (!EndedByUs(g_SessionClient)) retryLater(L"No valid token", GetTickCount64() - qwStart);
-                continue;
-            }
-            const int nOpened = ORVO_ActivateCallMonitoring(&NoteStreamOpened);
-            const ULONGLONG qwHeldMs = GetTickCount64() - qwStart;
-            NoteStreamDown();
-            if (EndedByUs(g_EventClient)) continue;
-            if (!nOpened) {
-                retryLater(L"Stream not opened", qwHeldMs);
-            } else if (qwHeldMs < ScaledMs(kShortStreamMs)) {
-                retryLater(L"Stream ended", qwHeldMs);
-            } else {
-                if (qwHeldMs >= ScaledMs(kHealthyStreamMs)) backoff.Reset();
-                trace.Info(L"Stream ended after %llu ms, reopened at once", qwHeldMs);
-            }
+    CFuncTrace trace(2, L"CGenericTSPIManager::EventMonitorThread", TracePrefix::None);
+    CBackoff backoff(ScaledMs(kPbxRetryFirstMs), ScaledMs(kPbxRetryMaxMs), GetTickCount() ^ GetCurrentThreadId());
+    auto retryLater = [&](const wchar_t* pszWhat, ULONGLONG qwHeldMs) {
+        const DWORD dwDelay = backoff.NextDelay();
+        trace.Warning(L"%s after %llu ms, next try in %u ms", pszWhat, qwHeldMs, dwDelay);
+        run.Pause(dwDelay);
+    };
+    for (;;) {
+        // Every wake is a stop or a reconnect; both are looked at here.
+        ResetEvent(run.Wake());
+        if (!run.Running()) break;
+        const LONG lPauseMs = InterlockedExchange(&g_lReconnectPauseMs, -1);
+        if (lPauseMs > 0) {
+            trace.Info(L"Reconnect in %d ms", lPauseMs);
+            if (!run.Pause(static_cast<DWORD>(lPauseMs))) break;
         }
-        trace.End();
+        g_EventClient.m_dwIdleTimeoutMs = ScaledMs(g_dwStreamIdleTimeout * 1000, kMinIdleTimeoutMs);
+        const ULONGLONG qwStart = GetTickCount64();
+        if (!HaveAccessToken()) {
+            NoteDownForRun();
+            if (!EndedByUs(g_SessionClient)) retryLater(L"No valid token", GetTickCount64() - qwStart);
+            continue;
+        }
+        const int nOpened = ORVO_ActivateCallMonitoring(&NoteOpenedForRun);
+        const ULONGLONG qwHeldMs = GetTickCount64() - qwStart;
+        NoteDownForRun();
+        if (EndedByUs(g_EventClient)) continue;
+        if (!nOpened) {
+            retryLater(L"Stream not opened", qwHeldMs);
+        } else if (qwHeldMs < ScaledMs(kShortStreamMs)) {
+            retryLater(L"Stream ended", qwHeldMs);
+        } else {
+            if (qwHeldMs >= ScaledMs(kHealthyStreamMs)) backoff.Reset();
+            trace.Info(L"Stream ended after %llu ms, reopened at once", qwHeldMs);
+        }
     }
-    ExitLibraryThread();
+    trace.End();
 }
 
 // Calls still shown on lines whose extension the PBX reports offline or idle go idle.
@@ -192,6 +213,7 @@ void ClearCallsOfOfflineExtensions() {
     for (const std::wstring& address : addresses) {
         if (!IsExtensionOffline(address.c_str())) continue;
         CProviderLockGuard lock(LockOwner::ClearCallsOfOfflineExtensions);
+        if (!CurrentThreadMayAct()) return;
         // The line is looked up again: it may have gone meanwhile.
         const LONG lLinePos = GetPosFromAddress(address.c_str());
         if (lLinePos < 0) continue;
@@ -210,17 +232,22 @@ bool DirectoryRefreshDue(ULONGLONG& qwLastRead) {
     return true;
 }
 
-// Login, directory and lines anew, as after the dialog's OK.
-DWORD WINAPI KeepAliveThread(LPVOID) {
-    // A re-initialisation's login and directory read give up on a stop.
-    SetThreadStopEvent(g_KeepAlive.hWake);
+void StartWaitingMonitor();
+
+// The one-second tick. Before each of its steps it makes sure that its run
+// goes on, so that a keep-alive that outlived its run leaves the next one
+// alone: it takes none of its requests and starts none of its threads.
+void KeepAliveBody(CThreadRun& run) {
     ULONGLONG qwLastDirectoryRead = GetTickCount64();
-    while (g_KeepAlive.Pause(ScaledMs(kKeepAliveTickMs))) {
+    while (run.Pause(ScaledMs(kKeepAliveTickMs))) {
+        StartWaitingMonitor();
         if (InterlockedExchange(&g_lNetworkChanged, 0) != 0) {
             Trace(2, L"CGenericTSPIManager::KeepAliveThread.Info.Reinit");
             ForgetProxySettings();
             ReconnectEventMonitor(ScaledMs(kNetworkChangePauseMs));
         }
+        if (!run.Running()) break;
+        // Login, directory and lines anew, as after the dialog's OK.
         if (InterlockedExchange(reinterpret_cast<volatile LONG*>(&g_pProviderSettings->ReinitRequested), 0) != 0) {
             Trace(2, L"CGenericTSPIManager::KeepAliveThread.Info.Reinit by config dialog");
             g_pManager->ReinitializeDevices();
@@ -233,56 +260,26 @@ DWORD WINAPI KeepAliveThread(LPVOID) {
             Trace(2, L"CGenericTSPIManager::KeepAliveThread.Info.Directory refresh");
             g_pManager->RefreshDirectory();
         }
-        if (!g_KeepAlive.Running()) break;
+        if (!run.Running()) break;
         CheckServiceState();
         if (++g_dwKeepAliveTicks % kTicksPerOfflineSweep == 0) ClearCallsOfOfflineExtensions();
     }
-    ExitLibraryThread();
 }
 
-DWORD WINAPI NetworkObserverThread(LPVOID) {
-    {
-        // Closed at the end of this block: ExitLibraryThread does not return.
-        const UniqueHandle changed(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-        OVERLAPPED overlapped = {};
-        overlapped.hEvent = changed.get();
-        HANDLE hNotify = nullptr;
-        const HANDLE waits[] = {g_Observer.hWake, overlapped.hEvent};
+void NetworkObserverBody(CThreadRun& run) {
+    const UniqueHandle changed(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = changed.get();
+    HANDLE hNotify = nullptr;
+    const HANDLE waits[] = {run.Wake(), overlapped.hEvent};
+    NotifyAddrChange(&hNotify, &overlapped);
+    run.Pause(1000);
+    while (run.Running()) {
+        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) break;
         NotifyAddrChange(&hNotify, &overlapped);
-        g_Observer.Pause(1000);
-        while (g_Observer.Running()) {
-            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) break;
-            NotifyAddrChange(&hNotify, &overlapped);
-            InterlockedExchange(&g_lNetworkChanged, 1);
-        }
-        CancelIPChangeNotify(&overlapped);
+        if (run.Running()) InterlockedExchange(&g_lNetworkChanged, 1);
     }
-    ExitLibraryThread();
-}
-
-struct ReplyRequest {
-    DWORD dwRequestID;
-    LONG lResult;
-    std::function<LONG()> command;
-    HANDLE hThread;
-    LONG lGeneration;
-};
-
-DWORD WINAPI DelayedReplyThread(LPVOID pParam) {
-    std::unique_ptr<ReplyRequest> request(static_cast<ReplyRequest*>(pParam));
-    ReplyRequest* pRequest = request.get();
-    const ULONGLONG qwStart = GetTickCount64();
-    // The PBX is asked here, without any lock, while the export has long returned.
-    if (pRequest->command) pRequest->lResult = pRequest->command();
-    const ULONGLONG qwSpent = GetTickCount64() - qwStart;
-    const DWORD dwReplyDelayMs = ScaledMs(kReplyDelayMs);
-    const DWORD dwRest = qwSpent < dwReplyDelayMs ? static_cast<DWORD>(dwReplyDelayMs - qwSpent) : 0;
-    if (WaitInRequest(dwRest, pRequest->lGeneration) && g_pManager != nullptr)
-        g_pManager->SendReply(pRequest->dwRequestID, pRequest->lResult);
-    WaitInRequest(dwReplyDelayMs, pRequest->lGeneration);
-    HANDLE hThread = pRequest->hThread;
-    request.reset();  // EndRequestThread does not return: nothing is destroyed after it
-    EndRequestThread(hThread);
+    CancelIPChangeNotify(&overlapped);
 }
 }  // namespace
 
@@ -296,20 +293,31 @@ void BeginProviderRun() {
 
 void StartEventMonitor() {
     CSlotLockGuard slots(g_SlotLock);
-    if (g_Monitor.hThread == nullptr) {
+    if (!g_Monitor.thread) {
         // A reconnect asked of an earlier monitor is nothing to a new one.
         InterlockedExchange(&g_lReconnectPauseMs, -1);
         return StartSlot(g_Monitor);
     }
+    if (!CurrentThreadMayAct()) return;
     InterlockedExchange(&g_lReconnectPauseMs, 0);
-    SetEvent(g_Monitor.hWake);
+    SetEvent(g_Monitor.Wake());
 }
+
+namespace {
+// A monitor start that waited for an earlier monitor to end, now that it has.
+void StartWaitingMonitor() {
+    CSlotLockGuard slots(g_SlotLock);
+    if (!g_Monitor.bStartWaiting) return;
+    InterlockedExchange(&g_lReconnectPauseMs, -1);
+    StartSlot(g_Monitor);
+}
+}  // namespace
 
 void ReconnectEventMonitor(DWORD dwPauseMs) {
     CSlotLockGuard slots(g_SlotLock);
-    if (g_Monitor.hThread == nullptr) return;
+    if (!g_Monitor.thread || !CurrentThreadMayAct()) return;
     InterlockedExchange(&g_lReconnectPauseMs, static_cast<LONG>(dwPauseMs));
-    SetEvent(g_Monitor.hWake);
+    SetEvent(g_Monitor.Wake());
 }
 
 void StartKeepAlive() {
@@ -329,50 +337,36 @@ void AskBackgroundThreadsToStop() {
 }
 
 void WaitForBackgroundThreads(DWORD dwTimeoutMs) {
-    UniqueHandle stopping[3];
-    DWORD dwCount = 0;
+    // Copies of the handles, so that the wait needs no lock.
+    std::vector<UniqueHandle> waits;
     {
         CSlotLockGuard slots(g_SlotLock);
-        dwCount = g_dwStopping;
-        for (DWORD i = 0; i < dwCount; ++i) stopping[i].reset(g_hStopping[i]);
-        g_dwStopping = 0;
+        for (CThreadSlot* pSlot : g_Slots) {
+            for (const UniqueHandle& thread : pSlot->earlier) {
+                // A thread never waits for itself: the keep-alive thread may be the one that stops the monitor.
+                if (GetThreadId(thread.get()) == GetCurrentThreadId()) continue;
+                HANDLE hCopy = nullptr;
+                if (DuplicateHandle(GetCurrentProcess(), thread.get(), GetCurrentProcess(), &hCopy, SYNCHRONIZE,
+                                    FALSE, 0))
+                    waits.emplace_back(hCopy);
+            }
+        }
     }
-    if (dwCount == 0) return;
-    // A thread never waits for itself: the keep-alive thread may be the one
-    // that stops the monitor.
-    HANDLE others[3];
-    DWORD dwOthers = 0;
-    for (DWORD i = 0; i < dwCount; ++i)
-        if (GetThreadId(stopping[i].get()) != GetCurrentThreadId()) others[dwOthers++] = stopping[i].get();
-    if (dwOthers != 0 && WaitForMultipleObjects(dwOthers, others, TRUE, dwTimeoutMs) == WAIT_TIMEOUT)
+    std::vector<HANDLE> handles;
+    for (const UniqueHandle& wait : waits) handles.push_back(wait.get());
+    if (!handles.empty() &&
+        WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, dwTimeoutMs) == WAIT_TIMEOUT)
         Trace(0, L"Func.CGenericTSPIManager::ProviderShutdown.Warning.A thread did not end in %u ms", dwTimeoutMs);
+    CSlotLockGuard slots(g_SlotLock);
+    for (CThreadSlot* pSlot : g_Slots) ForgetEndedThreads(*pSlot);
 }
 
-HANDLE EventMonitorHandle() { return g_Monitor.hThread; }
-HANDLE KeepAliveHandle() { return g_KeepAlive.hThread; }
-
-namespace {
-void StartReply(DWORD dwRequestID, LONG lResult, std::function<LONG()> command) {
-    std::unique_ptr<ReplyRequest> pRequest(new (std::nothrow)
-        ReplyRequest{dwRequestID, lResult, std::move(command), nullptr, CurrentRequestGeneration()});
-    if (!pRequest) return;
-    if (StartRequestThread(DelayedReplyThread, pRequest.get(), pRequest->hThread))
-        pRequest.release();  // the thread owns the request from here on and frees it
-}
-}  // namespace
-
-void StartReplyRequest(DWORD dwRequestID, LONG lResult) { StartReply(dwRequestID, lResult, {}); }
-
-void StartReplyRequest(DWORD dwRequestID, std::function<LONG()> command) {
-    StartReply(dwRequestID, 0, std::move(command));
-}
+HANDLE EventMonitorHandle() { return g_Monitor.thread.get(); }
+HANDLE KeepAliveHandle() { return g_KeepAlive.thread.get(); }
 
 CNwObserve::~CNwObserve() {
-    // The observer holds a reference to the library while it runs, so an
-    // unload finds it ended: by the provider's shutdown, or by the system at
-    // process exit, which ends every other thread before the libraries are
-    // unloaded. Under the loader lock there is nothing to wait for.
-    g_Observer.lRun = 0;
-    const UniqueHandle observer(g_Observer.hThread);
-    g_Observer.hThread = nullptr;
+    // Every thread holds a reference to the library while it runs, so an
+    // unload finds them ended: by the provider's shutdown, or by the system
+    // at process exit, which ends every other thread before the libraries
+    // are unloaded. The slots let go of their handles and events themselves.
 }

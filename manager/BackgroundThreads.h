@@ -1,4 +1,4 @@
-// The provider's long-running threads and the short-lived request threads:
+// The provider's long-running threads:
 //   event monitor   holds the PBX call event stream open (one at a time),
 //                   reopening it with back-off when it fails or ends early
 //   keep-alive      one-second tick: reconnects the monitor after a network
@@ -6,19 +6,27 @@
 //                   retry a failed login, and once a minute clears calls of
 //                   extensions the PBX reports offline
 //   network observer  raises a flag when the IP address table changes
-//   reply request   carries a TAPI request to the PBX and completes it
+// (The request thread, for completions and dial-tone closers, is in
+// RequestThreads.h.)
 //
-// Every one of them is stopped by asking: a stop sets its run flag to 0 and
-// wakes each of its waits, its PBX requests included (http/RequestStop.h), so
-// that it leaves within moments. Each holds a reference to the library while
-// it runs (LibraryThreads.h). Starting and stopping is serialised by the slot
-// lock, which is taken after the ProviderLock and never held while waiting
-// for a thread (model/ProviderLock.h gives the whole order).
+// A run owns its threads: every start gives the thread a control block of
+// its own (ThreadRun.h), which no later start reuses. A stop asks that block:
+// its run flag goes to 0 and its wake event, which every wait of the thread
+// and its PBX requests watch (http/RequestStop.h), is set, so that the thread
+// leaves within moments. One that does not (a PBX request that would not give
+// up) still acts on nothing: it looks at its own block before it touches
+// lines, takes a request of the dialog or starts a thread, and a new event
+// monitor waits until the earlier one has ended. Each thread holds a
+// reference to the library while it runs (LibraryThreads.h). Starting and
+// stopping is serialised by the slot lock, which is taken after the
+// ProviderLock and never held while waiting for a thread
+// (model/ProviderLock.h gives the whole order).
 #pragma once
 
 #include <windows.h>
 
-#include <functional>
+// Completions of TAPI requests have a header of their own; it comes along.
+#include "manager/DelayedReply.h"
 
 // The event that tells every waiting PBX request of the provider to give up;
 // set from the moment the provider stops until it is started again.
@@ -27,7 +35,8 @@ HANDLE ProviderStopEvent();
 void BeginProviderRun();
 
 // Starts the event monitor; one that runs already reopens its stream at once,
-// with the token and settings of now.
+// with the token and settings of now. While a monitor of an earlier start
+// still ends, the new one waits for it (the keep-alive tick starts it).
 void StartEventMonitor();
 // Makes the running monitor drop its stream, wait dwPauseMs and reopen it.
 void ReconnectEventMonitor(DWORD dwPauseMs);
@@ -42,18 +51,12 @@ void StartNetworkObserver();
 // BeginProviderRun.
 void AskBackgroundThreadsToStop();
 // Waits until every thread asked to stop has ended (at most dwTimeoutMs; one
-// that has not is traced and left to end by itself, never killed).
+// that has not is traced and left to end by itself, never killed, and is
+// looked at again by the next start of its kind).
 void WaitForBackgroundThreads(DWORD dwTimeoutMs);
 
 HANDLE EventMonitorHandle();
 HANDLE KeepAliveHandle();
-
-// Completes TAPI request dwRequestID on a thread of its own, about 100 ms
-// from now at the earliest, so that the completion follows the export's
-// return. The command, when there is one, runs first on that thread, outside
-// every lock, and its result is the request's; without one it is lResult.
-void StartReplyRequest(DWORD dwRequestID, LONG lResult);
-void StartReplyRequest(DWORD dwRequestID, std::function<LONG()> command);
 
 // The network observer's owner at unload. The observer is stopped with the
 // other threads at provider shutdown; at unload there is nothing left to stop.

@@ -2,6 +2,7 @@
 
 #include "config/CSharedMem.h"
 #include "log/Trace.h"
+#include "manager/ThreadRun.h"
 #include "model/LineDirectory.h"
 #include "model/ProviderState.h"
 #include "model/TapiDefs.h"
@@ -19,12 +20,15 @@ CGenericTSPIManager::CGenericTSPIManager() {
                        [](DWORD dwDeviceIndex, DWORD dwPreferred) {
                            return g_pManager->GetPermanentLineNumber(dwDeviceIndex, dwPreferred);
                        }};
+    // A monitor that outlived its run hands nothing on to the next one.
     g_CallEventSink = {[](const std::wstring& number) { return g_pManager->CreateFormattedNumber(number); },
                        [](const CallEvent& e) {
-                           g_pManager->DispatchEvents(e.uuid, e.extension, e.caller, e.callee, e.state, e.direction);
+                           if (CurrentThreadMayAct())
+                               g_pManager->DispatchEvents(e.uuid, e.extension, e.caller, e.callee, e.state, e.direction);
                        },
                        [](const CallEvent& e) {
-                           g_pManager->PostEvents(e.uuid, e.extension, e.caller, e.callee, e.state, e.direction);
+                           if (CurrentThreadMayAct())
+                               g_pManager->PostEvents(e.uuid, e.extension, e.caller, e.callee, e.state, e.direction);
                        }};
 }
 

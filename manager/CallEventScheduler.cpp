@@ -155,6 +155,9 @@ DWORD WINAPI DeliveryThread(LPVOID) {
 // unload without a provider shutdown never takes its code away.
 bool EnsureDeliveryThread() {
     if (g_hThread != nullptr) return true;
+    // A stop under way: a thread started now would end at once and leave
+    // its handle behind as the scheduler's thread.
+    if (g_lStop != 0) return false;
     if (g_hWake == nullptr) g_hWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (g_hWake == nullptr) return false;
     g_hThread = CreateLibraryThread(DeliveryThread, nullptr, nullptr);

@@ -1,11 +1,11 @@
 #include "manager/DialtoneCloser.h"
 
-#include <memory>
-#include <new>
+#include <vector>
 
 #include "common/TimerScale.h"
 #include "log/Trace.h"
 #include "manager/RequestThreads.h"
+#include "manager/ThreadRun.h"
 #include "model/EventDelivery.h"
 #include "model/LineTable.h"
 #include "model/ProviderLock.h"
@@ -13,42 +13,49 @@
 namespace {
 constexpr DWORD kExtraWaitMs = 100;
 constexpr DWORD kLeftInDialtone = LINECALLSTATE_UNKNOWN | LINECALLSTATE_DIALTONE;
-}  // namespace
 
-DWORD WINAPI AsyncCloseUnknownDialtoneThread(LPVOID pParam) {
-    std::unique_ptr<DialtoneCloseRequest> request(static_cast<DialtoneCloseRequest*>(pParam));
-    DialtoneCloseRequest* pRequest = request.get();
+// One call as it was when the closer started. The record is only compared,
+// never read, until it is found on the line again with the same serial.
+struct CallIdentity {
+    const PhoneCall* pCall;
+    DWORD dwSerial;
+};
+
+void CloseCallsLeftInDialtone(DWORD dwLinePos, const std::vector<CallIdentity>& calls) {
     CFuncTrace trace(5, L"AsyncCloseUnknownDialtoneThread", TracePrefix::None);
-    trace.Param(L"m_dwLineID", L"%u", pRequest->m_dwLineID);
-    trace.Param(L"m_dwWaitTime", L"%u", pRequest->m_dwWaitTime);
-    if (WaitInRequest(pRequest->m_dwWaitTime + ScaledMs(kExtraWaitMs), pRequest->m_lGeneration)) {
-        CProviderLockGuard lock(LockOwner::AsyncCloseUnknownDialtoneThread);
-        const DWORD dwLinePos = pRequest->m_dwLineID;
-        // A shutdown that came while this thread waited for the lock voids the request too.
-        const bool bValid = RequestStillValid(pRequest->m_lGeneration);
-        const LONG lCallPos = bValid ? GetFirstCallPosWithState(dwLinePos, kLeftInDialtone) : -1;
+    trace.Param(L"m_dwLineID", L"%u", dwLinePos);
+    CProviderLockGuard lock(LockOwner::AsyncCloseUnknownDialtoneThread);
+    // A shutdown that came while the closer waited for the lock voids it too.
+    if (!CurrentThreadMayAct()) return trace.End();
+    const LONG lLinePos = static_cast<LONG>(dwLinePos);
+    for (const CallIdentity& call : calls) {
+        const LONG lCallPos = GetCallPosition(dwLinePos, call.pCall);
+        const PhoneCall* pNow = GetPhoneCall(lLinePos, lCallPos);
+        // Gone, another call in its record, or moved on: not this closer's to end.
+        if (pNow == nullptr || pNow->m_dwSerial != call.dwSerial || (GetCallState(lLinePos, lCallPos) & kLeftInDialtone) == 0)
+            continue;
         trace.Var(L"lCallPos", L"%d", lCallPos);
-        if (lCallPos >= 0) {
-            RaiseCallMsg(static_cast<LONG>(dwLinePos), lCallPos, LINE_CALLSTATE, LINECALLSTATE_IDLE, 0,
-                         LINEMEDIAMODE_INTERACTIVEVOICE);
-            SendLineAddressStateMessage(static_cast<LONG>(dwLinePos));
-        }
+        RaiseCallMsg(lLinePos, lCallPos, LINE_CALLSTATE, LINECALLSTATE_IDLE, 0, LINEMEDIAMODE_INTERACTIVEVOICE);
+        SendLineAddressStateMessage(lLinePos);
     }
-    HANDLE hThread = pRequest->m_hThread;
-    request.reset();  // EndRequestThread does not return: nothing is destroyed after it
     trace.End();
-    EndRequestThread(hThread);
 }
+}  // namespace
 
 void StartDialtoneCloseRequest(DWORD dwLineID, DWORD dwWaitTime) {
     CFuncTrace trace(5, L"StartDialtoneCloseRequest", TracePrefix::None);
     trace.Param(L"_dwLineID", L"%u", dwLineID);
     trace.Param(L"_dwWaitTime", L"%u", dwWaitTime);
-    std::unique_ptr<DialtoneCloseRequest> pRequest(
-        new (std::nothrow) DialtoneCloseRequest{dwWaitTime, dwLineID, nullptr, CurrentRequestGeneration()});
-    if (!pRequest) return trace.Line(L"Abort.Error.No memory");
-    if (!StartRequestThread(AsyncCloseUnknownDialtoneThread, pRequest.get(), pRequest->m_hThread))
-        return trace.Line(L"Abort.Error.CreateThread %u", GetLastError());
-    pRequest.release();  // the thread owns the request from here on and frees it
+    std::vector<CallIdentity> calls;
+    for (LONG lCallPos = 0; lCallPos < kCallSlots; ++lCallPos) {
+        const PhoneCall* pCall = GetPhoneCall(static_cast<LONG>(dwLineID), lCallPos);
+        if (pCall != nullptr && (GetCallState(static_cast<LONG>(dwLineID), lCallPos) & kLeftInDialtone) != 0)
+            calls.push_back(CallIdentity{pCall, pCall->m_dwSerial});
+    }
+    if (calls.empty()) return trace.Line(L"End.No call in dial tone");
+    const RequestQueued queued = QueueRequest(dwWaitTime + ScaledMs(kExtraWaitMs), [dwLineID, calls] {
+        CloseCallsLeftInDialtone(dwLineID, calls);
+    });
+    if (queued != RequestQueued::Yes) return trace.Line(L"Abort.Error.Not queued %d", static_cast<int>(queued));
     trace.End();
 }

@@ -1,22 +1,15 @@
-// Idles a call that is left in dial tone (or still unknown) on a line: an
-// outgoing call that no PBX event moved on, or what remains of one after
-// another call of the line was answered. Each request has a thread of its
-// own, which waits, then takes the ProviderLock. A provider shutdown voids
-// the waiting requests.
+// Idles a call left in dial tone (or still unknown): an outgoing call that no
+// PBX event moved on within its wait, or what remains of one after another
+// call of the line was answered. A closer belongs to the calls it was
+// started for, named by record and serial: when it falls due it idles those
+// of them still on the line in dial tone or unknown state, and leaves every
+// other call alone, a call placed later on the same line included. Closers
+// wait on the request thread (RequestThreads.h); a provider shutdown drops them.
 #pragma once
 
 #include <windows.h>
 
-struct DialtoneCloseRequest {
-    DWORD m_dwWaitTime;  // milliseconds before the line is looked at (plus 100)
-    DWORD m_dwLineID;    // line index
-    HANDLE m_hThread;    // the thread serving the request; it closes the handle itself
-    LONG m_lGeneration;  // the provider run it belongs to (RequestThreads.h)
-};
-
-// Serves one request and frees it.
-DWORD WINAPI AsyncCloseUnknownDialtoneThread(LPVOID pParam);
-
-// Starts a request for a line. Nothing starts when the request cannot be
-// allocated or its thread cannot be created.
+// For the calls of line dwLineID in dial tone or unknown state now (after a
+// make-call: the call just made, the only one the line may have). The wait
+// is dwWaitTime plus 100 ms. The caller holds the ProviderLock.
 void StartDialtoneCloseRequest(DWORD dwLineID, DWORD dwWaitTime);

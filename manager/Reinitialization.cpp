@@ -11,6 +11,7 @@
 #include "manager/BackgroundThreads.h"
 #include "manager/CGenericTSPIManager.h"
 #include "manager/DeviceSet.h"
+#include "manager/ThreadRun.h"
 #include "model/ProviderLock.h"
 #include "pbx/ExtensionDirectory.h"
 #include "pbx/Session.h"
@@ -54,6 +55,7 @@ void CGenericTSPIManager::RefreshDirectory() {
         DeviceSetChanges changes;
         {
             CProviderLockGuard lock(LockOwner::RefreshDirectory);
+            if (!CurrentThreadMayAct()) return trace.End();
             changes = ApplyDirectory(directory);
             dwLinesInUse = CountLinesInUse();
         }

@@ -1,53 +1,151 @@
 #include "manager/RequestThreads.h"
 
+#include <memory>
+#include <mutex>
+#include <new>
+#include <queue>
+#include <utility>
+#include <vector>
+
 #include "common/UniqueHandle.h"
-#include "manager/LibraryThreads.h"
+#include "log/Trace.h"
+#include "manager/BackgroundThreads.h"
+#include "manager/ThreadRun.h"
 
 namespace {
 constexpr DWORD kEndWaitMs = 1000;
 
-volatile LONG g_lRunning = 0;     // request threads alive
-volatile LONG g_lGeneration = 0;  // raised by every provider shutdown
+struct Entry {
+    ULONGLONG qwDue;
+    ULONGLONG qwSeq;
+    std::function<void()> action;
+};
 
-// Set while a shutdown ends the request threads; manual-reset. Closed at
-// unload, when no request thread can be left: each holds the library.
-HANDLE ShutdownEvent() {
-    static const UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    return event.get();
-}
-}  // namespace
+// Earliest first; requests due at the same time keep the order they came in.
+struct DueLater {
+    bool operator()(const Entry& a, const Entry& b) const {
+        return a.qwDue != b.qwDue ? a.qwDue > b.qwDue : a.qwSeq > b.qwSeq;
+    }
+};
 
-bool StartRequestThread(LPTHREAD_START_ROUTINE pfnProc, void* pParam, HANDLE& hOwnThread) {
-    // Suspended until the request knows its thread's handle, which the thread closes itself.
-    HANDLE hThread = CreateLibraryThread(pfnProc, pParam, nullptr);
-    if (hThread == nullptr) return false;
-    InterlockedIncrement(&g_lRunning);
-    hOwnThread = hThread;
-    ResumeThread(hThread);
+// What one start of the request thread serves. A later start has its own:
+// a thread that outlived its run finds only its own queue, dropped.
+struct CRequestRun {
+    std::shared_ptr<CThreadRun> run;
+    UniqueHandle queued;  // auto-reset: a request came in
+    UniqueHandle thread;
+    std::mutex lock;      // the entries; nothing is taken inside it
+    std::priority_queue<Entry, std::vector<Entry>, DueLater> entries;
+    ULONGLONG qwNextSeq = 0;
+};
+
+// Guards the current request run and the earlier threads; a run's own lock
+// (its queue) is taken inside it. Fifth in the lock order
+// (model/ProviderLock.h), after the ProviderLock; held briefly.
+std::mutex g_RunLock;
+std::shared_ptr<CRequestRun> g_Current;
+std::vector<UniqueHandle> g_Earlier;
+
+bool ProviderStopping() { return WaitForSingleObject(ProviderStopEvent(), 0) == WAIT_OBJECT_0; }
+
+// The next entry once it is due; else how long to wait for it.
+bool TakeDue(CRequestRun& requests, std::function<void()>& action, DWORD& dwWaitMs) {
+    std::lock_guard<std::mutex> guard(requests.lock);
+    dwWaitMs = INFINITE;
+    if (requests.entries.empty()) return false;
+    const ULONGLONG qwNow = GetTickCount64();
+    const ULONGLONG qwDue = requests.entries.top().qwDue;
+    if (qwDue > qwNow) {
+        dwWaitMs = static_cast<DWORD>(qwDue - qwNow);
+        return false;
+    }
+    // top() is const: the entry is copied out before it goes.
+    action = requests.entries.top().action;
+    requests.entries.pop();
     return true;
 }
 
-LONG CurrentRequestGeneration() { return g_lGeneration; }
-
-bool RequestStillValid(LONG lGeneration) { return lGeneration == g_lGeneration; }
-
-bool WaitInRequest(DWORD dwMs, LONG lGeneration) {
-    WaitForSingleObject(ShutdownEvent(), dwMs);
-    return RequestStillValid(lGeneration);
+void ServeRequests(const std::shared_ptr<CRequestRun>& requests, CThreadRun& run) {
+    CFuncTrace trace(5, L"RequestThread", TracePrefix::None);
+    const HANDLE waits[] = {run.Wake(), requests->queued.get()};
+    while (run.Running()) {
+        std::function<void()> action;
+        DWORD dwWaitMs = INFINITE;
+        if (TakeDue(*requests, action, dwWaitMs)) {
+            action();
+            continue;
+        }
+        WaitForMultipleObjects(2, waits, FALSE, dwWaitMs);
+    }
+    trace.End();
 }
 
-void EndRequestThread(HANDLE hOwnThread) {
-    UniqueHandle(hOwnThread).reset();  // closed here: ExitLibraryThread does not return
-    InterlockedDecrement(&g_lRunning);
-    ExitLibraryThread();
+// Under g_RunLock: the current run, started if there is none.
+CRequestRun* CurrentRun(RequestQueued& failure) {
+    if (g_Current) return g_Current.get();
+    std::erase_if(g_Earlier, [](const UniqueHandle& thread) { return WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0; });
+    std::shared_ptr<CRequestRun> requests(new (std::nothrow) CRequestRun);
+    if (!requests) {
+        failure = RequestQueued::NoMemory;
+        return nullptr;
+    }
+    requests->run = CThreadRun::Create(L"RequestThread");
+    requests->queued.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    HANDLE hThread = requests->run && requests->queued
+                         ? StartRunThread(requests->run, [requests](CThreadRun& run) { ServeRequests(requests, run); })
+                         : nullptr;
+    if (hThread == nullptr) {
+        Trace(0, L"Func.RequestThread.Error.CreateThread %u", GetLastError());
+        failure = RequestQueued::NoThread;
+        return nullptr;
+    }
+    requests->thread.reset(hThread);
+    g_Current = std::move(requests);
+    return g_Current.get();
+}
+}  // namespace
+
+RequestQueued QueueRequest(DWORD dwDelayMs, std::function<void()> action) {
+    std::lock_guard<std::mutex> guard(g_RunLock);
+    if (ProviderStopping() || !CurrentThreadMayAct()) return RequestQueued::Stopping;
+    RequestQueued failure = RequestQueued::Yes;
+    CRequestRun* pRequests = CurrentRun(failure);
+    if (pRequests == nullptr) return failure;
+    try {
+        std::lock_guard<std::mutex> entries(pRequests->lock);
+        pRequests->entries.push(Entry{GetTickCount64() + dwDelayMs, pRequests->qwNextSeq++, std::move(action)});
+    } catch (const std::bad_alloc&) {
+        return RequestQueued::NoMemory;
+    }
+    SetEvent(pRequests->queued.get());
+    return RequestQueued::Yes;
 }
 
 void EndRequestThreads() {
-    InterlockedIncrement(&g_lGeneration);
-    SetEvent(ShutdownEvent());
-    // A dial-tone closer that waits for the ProviderLock ends without acting
-    // once it gets the lock; a reply that waits for the PBX gives up, since
-    // the provider's stop is set by now.
-    for (DWORD dwWaited = 0; g_lRunning != 0 && dwWaited < kEndWaitMs; dwWaited += 10) Sleep(10);
-    ResetEvent(ShutdownEvent());
+    std::shared_ptr<CRequestRun> ended;
+    HANDLE hWait = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(g_RunLock);
+        ended = std::move(g_Current);
+        g_Current.reset();
+        if (ended) {
+            ended->run->AskToStop();
+            // A thread never waits for itself.
+            if (GetThreadId(ended->thread.get()) != GetCurrentThreadId()) hWait = ended->thread.get();
+        }
+    }
+    if (!ended) return;
+    {
+        // Dropped now: what a request holds goes with it, also while the thread ends.
+        std::lock_guard<std::mutex> entries(ended->lock);
+        ended->entries = {};
+    }
+    if (hWait != nullptr && WaitForSingleObject(hWait, kEndWaitMs) == WAIT_TIMEOUT)
+        Trace(0, L"Func.EndRequestThreads.Warning.The request thread did not end in %u ms", kEndWaitMs);
+    std::lock_guard<std::mutex> guard(g_RunLock);
+    try {
+        g_Earlier.push_back(std::move(ended->thread));
+    } catch (const std::bad_alloc&) {
+        // Not kept: it still ends by itself, and holds the library meanwhile.
+    }
 }

@@ -1,31 +1,25 @@
-// The short-lived request threads: delayed replies and dial-tone closers.
-// They run code of this library after the export that started them has
-// returned, a dial-tone closer for half a minute. Each one holds a reference
-// to the library, so that an unload never takes the code from under it. A
-// provider shutdown voids the requests of the stopped provider: their waits
-// end at once and they leave without acting.
+// The provider's one request thread. It serves every request that outlives
+// the export that made it, in the order they fall due: the delayed
+// completions of TAPI requests with their PBX commands (DelayedReply.h), and
+// the dial-tone closers (DialtoneCloser.h). One thread for all of them, so
+// that a burst of calls starts no thread per call. It is started with the
+// first request of a run and ended by the provider's shutdown, its queue
+// dropped: nothing queued acts after the shutdown. Like every thread of the
+// provider it has a control block of its own (ThreadRun.h) and holds a
+// reference to the library while it runs.
 #pragma once
 
 #include <windows.h>
 
-// Starts pfnProc(pParam) on a request thread of its own, which holds a
-// library reference and is counted until it ends. hOwnThread (a field of the
-// request pParam points to) receives the thread's handle before the thread
-// runs; the thread hands it to EndRequestThread, its one way out. False when
-// no thread could be created (GetLastError tells why): pParam is then still
-// the caller's.
-bool StartRequestThread(LPTHREAD_START_ROUTINE pfnProc, void* pParam, HANDLE& hOwnThread);
+#include <functional>
 
-// Identifies the provider run a request belongs to.
-LONG CurrentRequestGeneration();
-// Waits dwMs unless the provider shuts down first. True while the request's
-// provider run goes on.
-bool WaitInRequest(DWORD dwMs, LONG lGeneration);
-bool RequestStillValid(LONG lGeneration);
+enum class RequestQueued { Yes, NoMemory, NoThread, Stopping };
 
-// Closes the thread's own handle and releases its library reference.
-[[noreturn]] void EndRequestThread(HANDLE hOwnThread);
+// Runs action on the request thread, dwDelayMs from now at the earliest,
+// with no lock held. Anything but Yes: the action is dropped (Stopping: the
+// provider stops, or the caller's own run is over).
+RequestQueued QueueRequest(DWORD dwDelayMs, std::function<void()> action);
 
-// At provider shutdown: voids the running requests, wakes their waits and
-// gives their threads up to a second to end.
+// At provider shutdown: drops what is queued, asks the request thread to stop
+// and gives it up to a second to end (a PBX command it runs gives up at once).
 void EndRequestThreads();

@@ -24,6 +24,7 @@
 #include "manager/DeviceSet.h"
 #include "manager/LoginRecovery.h"
 #include "manager/RequestThreads.h"
+#include "manager/ThreadRun.h"
 #include "model/LineCaps.h"
 #include "model/LineTable.h"
 #include "model/ProviderLock.h"
@@ -207,8 +208,9 @@ DirectoryRead CGenericTSPIManager::LogInAndSetLines(DWORD dwOwnerCode, bool bApp
     const DirectoryRead read = LogInAndReadDirectory(directory);
     {
         CProviderLockGuard lock(dwOwnerCode);
-        // A failed login or directory read leaves the device set as it was.
-        if (read == DirectoryRead::Read) {
+        // A failed login or directory read leaves the device set as it was,
+        // and a keep-alive that outlived its run leaves the next run's alone.
+        if (read == DirectoryRead::Read && CurrentThreadMayAct()) {
             if (bApplyDifference) ApplyDirectory(directory);
             else SetDeviceSet(directory);
         }

@@ -15,6 +15,8 @@ static_assert(std::is_standard_layout_v<CallBlock> && offsetof(CallBlock, call) 
               "a record's address is its block's");
 
 using CallBlockOwner = std::unique_ptr<CallBlock>;
+
+volatile LONG g_lLastSerial = 0;
 }  // namespace
 
 PhoneCall* NewPhoneCall() {
@@ -22,6 +24,7 @@ PhoneCall* NewPhoneCall() {
     if (block == nullptr) return nullptr;
     block->call.m_pLineCallInfo = reinterpret_cast<LINECALLINFO*>(block->info);
     block->call.m_pLineCallStatus = &block->status;
+    block->call.m_dwSerial = static_cast<DWORD>(InterlockedIncrement(&g_lLastSerial));
     return &block.release()->call;
 }
 

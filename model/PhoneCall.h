@@ -22,6 +22,9 @@ struct PhoneCall {
     DWORD m_dwLastState;                // last LINECALLSTATE_* delivered to TAPI
     ULONGLONG m_qwReportedFeatures;     // dwCallFeatures << 32 | dwCallFeatures2, as last announced
     DWORD m_dwCloseFlags;
+    // Tells this record from an earlier one at the same address: a request
+    // that outlives its call (a dial-tone closer) names the call by both.
+    DWORD m_dwSerial;
 };
 
 static_assert(offsetof(PhoneCall, m_htCall) == 0, "TAPI writes its handle at the record's address");

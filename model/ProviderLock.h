@@ -10,12 +10,14 @@
 //   3. ProviderLock          this file: lines, calls and their TAPI records
 //   4. slot lock             manager/BackgroundThreads.cpp: starting and
 //                            stopping the background threads
-//   5. login-recovery lock   manager/LoginRecovery.cpp: the back-off of the
+//   5. request locks         manager/RequestThreads.cpp: the current
+//                            request thread, then its queue
+//   6. login-recovery lock   manager/LoginRecovery.cpp: the back-off of the
 //                            background login
-//   6. proxy lock            http/ProxySettings.cpp: the remembered proxy
-//   7. calls-heard lock      pbx/EventStream.cpp: the calls heard of on the
+//   7. proxy lock            http/ProxySettings.cpp: the remembered proxy
+//   8. calls-heard lock      pbx/EventStream.cpp: the calls heard of on the
 //                            current stream (nothing is taken inside it)
-//   8. log locks             log/CLoggingFile.h: one per log object, around a
+//   9. log locks             log/CLoggingFile.h: one per log object, around a
 //                            whole write (every lock above may trace)
 // The locks 1 and 2 are held across PBX requests; everything below them
 // is held briefly. So the ProviderLock is never held while waiting for the
