@@ -7,11 +7,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "support/PbxSim.h"
+#include "support/ProviderThreads.h"
 #include "support/ProviderRuntimeFixture.h"
 #include "support/TestFiles.h"
 #include "tools/tapihost/ProviderSetup.h"
@@ -53,15 +56,27 @@ protected:
         return nCount;
     }
 
-    // Waits until nCount calls went idle; false at the deadline.
-    bool WaitForIdleCalls(size_t nCount) const {
+    // Waits until nCount events are there; false at the deadline. The most
+    // threads the provider had meanwhile go to m_dwMostThreads.
+    bool WaitForEvents(const std::function<bool(const HostEvent&)>& predicate, size_t nCount) {
         const auto deadline = std::chrono::steady_clock::now() + kBurstDeadline;
-        while (CountStates(LINECALLSTATE_IDLE) < nCount) {
+        const ModuleRange range = RangeOf(m_host.Module());
+        for (;;) {
+            m_dwMostThreads = std::max(m_dwMostThreads, ThreadsStartedIn(range));
+            if (m_host.CountEvents(predicate) >= nCount) return true;
             if (std::chrono::steady_clock::now() >= deadline) return false;
-            m_host.WaitForEventCount(m_host.EventCount() + 1, 1000);
+            m_host.WaitForEventCount(m_host.EventCount() + 1, 100);
         }
-        return true;
     }
+    bool WaitForIdleCalls(size_t nCount) {
+        return WaitForEvents([](const HostEvent& e) { return e.dwMsg == LINE_CALLSTATE && e.dwParam1 == LINECALLSTATE_IDLE; },
+                             nCount);
+    }
+
+    // The monitor, keep-alive and network observer, the event delivery
+    // thread and the one request thread: however many calls a burst brings.
+    static constexpr DWORD kThreadsAtMost = 5;
+    DWORD m_dwMostThreads = 0;
 };
 
 TEST_F(EventBurstTest, EveryCallOfABurstReachesItsOwnLineWholeOnceAndInOrder) {
@@ -74,6 +89,7 @@ TEST_F(EventBurstTest, EveryCallOfABurstReachesItsOwnLineWholeOnceAndInOrder) {
         L"POST", L"burst", L"{\"extensions\":[" + extensions + L"],\"caller\":" + JsonQuote(kCaller) + L"}");
     ASSERT_EQ(burst.dwStatus, 200u) << ToUtf8(burst.sBody);
     ASSERT_TRUE(WaitForIdleCalls(kLines)) << CountStates(LINECALLSTATE_IDLE) << " of " << kLines << " calls idle";
+    EXPECT_LE(m_dwMostThreads, kThreadsAtMost) << "a thread per call";
 
     const std::vector<HostEvent> events = m_host.LineEvents();
     for (DWORD dwLine = 0; dwLine < kLines; ++dwLine) {
@@ -103,6 +119,30 @@ TEST_F(EventBurstTest, EveryCallOfABurstReachesItsOwnLineWholeOnceAndInOrder) {
         EXPECT_EQ(RecordText(info, pInfo->dwCalledIDSize, pInfo->dwCalledIDOffset), Extension(dwLine));
         EXPECT_EQ(RecordText(info, pInfo->dwCallerIDSize, pInfo->dwCallerIDOffset), kCaller);
     }
+}
+
+// A dialer's burst: a call placed on every line at once. Each has its PBX
+// command, its completion and its dial-tone closer, all served by the one
+// request thread; a shutdown with every closer still waiting is prompt and
+// leaves no thread behind.
+TEST_F(EventBurstTest, PlacedCallsOfABurstStartNoThreadEachAndStopWithTheProvider) {
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines(kLines));
+    std::vector<HDRVCALL> calls(kLines);
+    for (DWORD dwLine = 0; dwLine < kLines; ++dwLine)
+        ASSERT_EQ(m_host.MakeCall(100 + dwLine, m_lines[dwLine], reinterpret_cast<HTAPICALL>(ULONG_PTR{100 + dwLine}),
+                                  &calls[dwLine], L"0301234567"),
+                  static_cast<LONG>(100 + dwLine));
+    ASSERT_TRUE(WaitForEvents([](const HostEvent& e) { return e.kind == HostEvent::Completion && e.lResult == 0; }, kLines));
+    ASSERT_TRUE(WaitForEvents(
+        [](const HostEvent& e) { return e.dwMsg == LINE_CALLSTATE && e.dwParam1 == LINECALLSTATE_CONNECTED; }, kLines));
+    EXPECT_LE(m_dwMostThreads, kThreadsAtMost) << "a thread per call";
+
+    const ModuleRange range = RangeOf(m_host.Module());
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(m_host.Shutdown(), 0);
+    m_bStarted = false;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10)) << "watchdog";
+    EXPECT_EQ(SettledThreadsStartedIn(range, 0), 0u);
 }
 
 TEST_F(EventBurstTest, EveryExtensionOfALargeDirectoryIsALineWithItsNameAndAddress) {

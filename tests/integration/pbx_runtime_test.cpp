@@ -8,6 +8,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "json/JsonEscape.h"
@@ -181,22 +182,43 @@ TEST_F(PbxRuntimeTest, MakeCallAndDropGoToThePbxAndCompleteAfterTheExportReturne
     EXPECT_TRUE(RequestsTo(L"DELETE", L"").empty());
 }
 
-TEST_F(PbxRuntimeTest, MakeCallWithoutPbxEventsGoesIdleAfterThirtySeconds) {
-    m_sim.Control(L"POST", L"settings", L"{\"make_call\":{\"outcome\":\"silent\"}}");
+// A dialer places a call every 30 s on one line. Each make-call's dial-tone
+// closer belongs to its own call: the first call's, falling due just after
+// the next call was placed, leaves that call alone; the next call, which no
+// PBX event moves on, is idled by its own closer 30 s after it was placed.
+TEST_F(PbxRuntimeTest, EachMakeCallsDialtoneCloserEndsOnlyItsOwnCall) {
     ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
-    HDRVCALL hdCall = nullptr;
-    const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(m_host.MakeCall(701, m_lines[2], reinterpret_cast<HTAPICALL>(0x701), &hdCall, L"100"), 701);
-    // The provider says nothing about the call until the dial-tone closer
-    // gives up: after 30 s at the production timers, with the same slack
-    // either side when they are shortened.
     const DWORD dwCloserMs = ScaledMs(30000);
-    EXPECT_FALSE(WaitForState(2, LINECALLSTATE_IDLE, dwCloserMs - 1000));
+    const auto first = std::chrono::steady_clock::now();
+    HDRVCALL hdFirst = nullptr;
+    ASSERT_EQ(m_host.MakeCall(701, m_lines[2], reinterpret_cast<HTAPICALL>(0x701), &hdFirst, L"0301234567"), 701);
+    ASSERT_EQ(WaitForCompletion(701).lResult, 0);
+    ASSERT_TRUE(WaitForState(2, LINECALLSTATE_CONNECTED));
+    ASSERT_EQ(m_host.Drop(702, hdFirst), 702);
     ASSERT_TRUE(WaitForState(2, LINECALLSTATE_IDLE));
-    const auto elapsed = std::chrono::steady_clock::now() - started;
-    EXPECT_GE(elapsed, std::chrono::milliseconds(dwCloserMs));
-    // Idle is the one state the call ever showed: the closer, not an event, ended it.
-    EXPECT_EQ(CallStates(2), std::vector<DWORD>{LINECALLSTATE_IDLE});
+    // TAPI lets go of the first call: the next call's record may take its place.
+    ASSERT_EQ(m_host.CloseCall(hdFirst), 0);
+    m_sim.Control(L"POST", L"settings", L"{\"make_call\":{\"outcome\":\"silent\"}}");
+    std::this_thread::sleep_until(first + std::chrono::milliseconds(dwCloserMs - ScaledMs(1000)));
+    const HTAPICALL htNext = reinterpret_cast<HTAPICALL>(ULONG_PTR{0x703});
+    HDRVCALL hdNext = nullptr;
+    const auto placed = std::chrono::steady_clock::now();
+    ASSERT_EQ(m_host.MakeCall(703, m_lines[2], htNext, &hdNext, L"100"), 703);
+    auto nextStates = [&] {
+        std::vector<DWORD> states;
+        for (const HostEvent& event : m_host.LineEvents())
+            if (event.htCall == htNext && event.dwMsg == LINE_CALLSTATE) states.push_back(static_cast<DWORD>(event.dwParam1));
+        return states;
+    };
+    auto nextIdle = [&](const HostEvent& event) {
+        return event.htCall == htNext && event.dwMsg == LINE_CALLSTATE && event.dwParam1 == LINECALLSTATE_IDLE;
+    };
+    // The first call's closer falls due a second into this wait.
+    EXPECT_FALSE(m_host.WaitForEvent(nextIdle, dwCloserMs - ScaledMs(1000))) << "another call's closer ended it";
+    ASSERT_TRUE(m_host.WaitForEvent(nextIdle, kEventWaitMs));
+    EXPECT_GE(std::chrono::steady_clock::now() - placed, std::chrono::milliseconds(dwCloserMs));
+    // Idle is the one state the call ever showed: its closer, not an event, ended it.
+    EXPECT_EQ(nextStates(), std::vector<DWORD>{LINECALLSTATE_IDLE});
 }
 
 TEST_F(PbxRuntimeTest, TokenAboutToExpireIsRefreshedBeforeTheNextCommand) {

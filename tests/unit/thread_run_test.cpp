@@ -1,0 +1,116 @@
+// A run owns its threads: a thread that outlives its run (a PBX request that
+// would not give up in time) must not act for the next one, and the next
+// run's threads must not wait for it.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "common/UniqueHandle.h"
+#include "manager/DelayedReply.h"
+#include "manager/RequestThreads.h"
+#include "manager/ThreadRun.h"
+#include "model/ProviderState.h"
+#include "support/ProviderThreads.h"
+
+namespace {
+
+constexpr DWORD kWatchdogMs = 10000;
+
+UniqueHandle NewEvent() { return UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr)); }
+
+// The completions TAPI receives.
+std::mutex g_CompletionLock;
+std::vector<std::pair<DWORD, LONG>> g_Completions;
+void CALLBACK RecordCompletion(DRV_REQUESTID dwRequestID, LONG lResult) {
+    std::lock_guard<std::mutex> lock(g_CompletionLock);
+    g_Completions.emplace_back(dwRequestID, lResult);
+}
+bool Completed(DWORD dwRequestID, LONG* plResult = nullptr) {
+    std::lock_guard<std::mutex> lock(g_CompletionLock);
+    for (const auto& [dwID, lResult] : g_Completions)
+        if (dwID == dwRequestID) return plResult != nullptr ? (*plResult = lResult, true) : true;
+    return false;
+}
+bool WaitForCompletion(DWORD dwRequestID, LONG& lResult) {
+    for (DWORD dwWaited = 0; dwWaited < kWatchdogMs; dwWaited += 10) {
+        if (Completed(dwRequestID, &lResult)) return true;
+        Sleep(10);
+    }
+    return false;
+}
+
+// What a run thread saw once its stuck step was over.
+struct StuckThread {
+    UniqueHandle release = NewEvent();
+    UniqueHandle seen = NewEvent();
+    std::atomic<bool> bMayAct{true};
+};
+
+TEST(ThreadRunTest, AThreadThatOutlivesItsRunNeverActsForTheNextOne) {
+    auto earlier = CThreadRun::Create(L"earlier");
+    ASSERT_TRUE(earlier);
+    auto stuck = std::make_shared<StuckThread>();
+    const UniqueHandle earlierThread(StartRunThread(earlier, [stuck](CThreadRun&) {
+        // Waits for something other than its own wake event, as a request that does not give up.
+        WaitForSingleObject(stuck->release.get(), INFINITE);
+        stuck->bMayAct = CurrentThreadMayAct();
+        SetEvent(stuck->seen.get());
+    }));
+    ASSERT_TRUE(earlierThread);
+    earlier->AskToStop();
+
+    // The next run starts beside it, with a block of its own.
+    auto next = CThreadRun::Create(L"next");
+    ASSERT_TRUE(next);
+    EXPECT_NE(next->Wake(), earlier->Wake());
+    std::atomic<bool> bNextMayAct{false};
+    const UniqueHandle nextThread(StartRunThread(next, [&](CThreadRun& run) {
+        bNextMayAct = CurrentThreadMayAct() && run.Running();
+    }));
+    ASSERT_EQ(WaitForSingleObject(nextThread.get(), kWatchdogMs), WAIT_OBJECT_0);
+    EXPECT_TRUE(bNextMayAct);
+
+    SetEvent(stuck->release.get());
+    ASSERT_EQ(WaitForSingleObject(stuck->seen.get(), kWatchdogMs), WAIT_OBJECT_0);
+    EXPECT_FALSE(stuck->bMayAct) << "the earlier run's thread still acts";
+    EXPECT_FALSE(earlier->Running());
+    EXPECT_TRUE(next->Running());
+    EXPECT_TRUE(CurrentThreadMayAct()) << "a thread of tapisrv always may";
+    ASSERT_EQ(WaitForSingleObject(earlierThread.get(), kWatchdogMs), WAIT_OBJECT_0);
+}
+
+// A shutdown while a make-call's command hangs: the command's completion
+// belongs to the stopped run and is never sent; the next run's requests are
+// served meanwhile by a request thread of their own.
+TEST(ThreadRunTest, ACompletionOfAStoppedRunIsNeverSentAndTheNextRunIsServedMeanwhile) {
+    g_pfnAsyncCompletion = &RecordCompletion;
+    const ModuleRange range = RangeOf(GetModuleHandleW(nullptr));
+    const DWORD dwBefore = ThreadsStartedIn(range);
+    auto stuck = std::make_shared<StuckThread>();
+    StartReplyRequest(1, [stuck]() -> LONG {
+        SetEvent(stuck->seen.get());
+        WaitForSingleObject(stuck->release.get(), INFINITE);
+        return 0;
+    });
+    ASSERT_EQ(WaitForSingleObject(stuck->seen.get(), kWatchdogMs), WAIT_OBJECT_0);
+    EndRequestThreads();
+
+    LONG lResult = -1;
+    StartReplyRequest(2, LINEERR_OPERATIONFAILED);
+    ASSERT_TRUE(WaitForCompletion(2, lResult)) << "the next run waits for the stopped one";
+    EXPECT_EQ(lResult, LINEERR_OPERATIONFAILED);
+
+    // The stuck command returns; its thread ends without a word to TAPI.
+    SetEvent(stuck->release.get());
+    EXPECT_EQ(SettledThreadsStartedIn(range, dwBefore + 1), dwBefore + 1);
+    EndRequestThreads();
+    EXPECT_EQ(SettledThreadsStartedIn(range, dwBefore), dwBefore);
+    EXPECT_FALSE(Completed(1));
+    g_pfnAsyncCompletion = nullptr;
+}
+
+}  // namespace
