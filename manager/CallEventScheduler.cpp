@@ -158,7 +158,9 @@ bool EnsureDeliveryThread() {
     // A stop under way: a thread started now would end at once and leave
     // its handle behind as the scheduler's thread.
     if (g_lStop != 0) return false;
-    if (g_hWake == nullptr) g_hWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    // Made once and closed at unload: a reload of the library makes its own.
+    static const UniqueHandle wake(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    g_hWake = wake.get();
     if (g_hWake == nullptr) return false;
     g_hThread = CreateLibraryThread(DeliveryThread, nullptr, nullptr);
     if (g_hThread == nullptr) {

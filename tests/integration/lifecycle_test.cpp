@@ -1,7 +1,8 @@
 // The provider as tapisrv starts, identifies and stops it, through tapihost.
 // ctest-lock: registry
 #include <gtest/gtest.h>
-
+#include <windows.h>
+// After windows.h, which it needs.
 #include <psapi.h>
 
 #include <cstring>
