@@ -2,6 +2,7 @@
 
 #include "config/CSharedMem.h"
 #include "log/Trace.h"
+#include "model/CallEndNotice.h"
 #include "model/LineDirectory.h"
 #include "model/ProviderState.h"
 #include "model/TapiDefs.h"
@@ -19,6 +20,7 @@ CGenericTSPIManager::CGenericTSPIManager() {
                        [](DWORD dwDeviceIndex, DWORD dwPreferred) {
                            return g_pManager->GetPermanentLineNumber(dwDeviceIndex, dwPreferred);
                        }};
+    g_pfnCallEnded = &CGenericTSPIManager::CallEnded;
     g_CallEventSink = {[](const std::wstring& number) { return g_pManager->CreateFormattedNumber(number); },
                        [](const CallEvent& e) {
                            g_pManager->DispatchEvents(e.uuid, e.extension, e.caller, e.callee, e.state, e.direction);
