@@ -3,6 +3,7 @@
 #include "config/CSharedMem.h"
 #include "log/Trace.h"
 #include "manager/ThreadRun.h"
+#include "model/CallEndNotice.h"
 #include "model/LineDirectory.h"
 #include "model/ProviderState.h"
 #include "model/TapiDefs.h"
@@ -20,6 +21,7 @@ CGenericTSPIManager::CGenericTSPIManager() {
                        [](DWORD dwDeviceIndex, DWORD dwPreferred) {
                            return g_pManager->GetPermanentLineNumber(dwDeviceIndex, dwPreferred);
                        }};
+    g_pfnCallEnded = &CGenericTSPIManager::CallEnded;
     // A monitor that outlived its run hands nothing on to the next one.
     g_CallEventSink = {[](const std::wstring& number) { return g_pManager->CreateFormattedNumber(number); },
                        [](const CallEvent& e) {

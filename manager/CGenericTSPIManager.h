@@ -14,7 +14,7 @@
 //   FormattedNumber.cpp      CreateFormattedNumber
 //   ConfigDialog.cpp         ShowInfoDialog, CheckConnection, ShowLastLoginState
 //   Installation.cpp         UpdateTSPFile, AfterProviderRemove
-//   CallEventDispatcher.cpp  DispatchEvents, DropAllOtherCalls
+//   CallEventDispatcher.cpp  DispatchEvents, DropAllOtherCalls, CallEnded
 //   (CallNumbers.cpp and DialtoneCloser.cpp hold the dispatcher's call numbers
 //   and its dial-tone closer thread)
 #pragma once
@@ -120,6 +120,9 @@ public:
     void PostEvents(std::wstring uuid, std::wstring extension, std::wstring caller, std::wstring callee,
                     std::wstring state, std::wstring direction);
     void DropAllOtherCalls(DWORD dwCallNumber, std::wstring extension);
+    // A call ended towards TAPI, whatever ended it: its PBX call number is
+    // forgotten once no line shows that PBX call any more.
+    static void CallEnded(DWORD dwCallNumber);
 
     wchar_t m_szFileDescription[256] = {};  // of the library's version resource
 

@@ -120,6 +120,10 @@ bool NumberInUse(DWORD dwNumber) {
     return false;
 }
 
+void ForgetNumberUnlessInUse(DWORD dwNumber) {
+    if (!NumberInUse(dwNumber)) ForgetCallNumber(dwNumber);
+}
+
 // Whether an event without a direction is about a call coming in: the
 // connected number of an "answer" is then the caller's. Told by the call.
 bool CallCameIn(const PhoneCall* pCall) {
@@ -132,7 +136,11 @@ BranchAbort CallerDial(const LineEvent& e, CEventSteps&) {
     if (LookUpCallNumber(e.uuid) != 0) return L"Call ID already exist";
     const DWORD dwNumber = AssignCallNumber(e.uuid);
     LONG lCallPos = OutgoingCallPos(e.lLinePos, dwNumber);
-    if (lCallPos < 0) return nullptr;
+    // No call took the number: it is given up again, unless another line shows the call.
+    if (lCallPos < 0) {
+        ForgetNumberUnlessInUse(dwNumber);
+        return nullptr;
+    }
     const DWORD dwLastState = GetCallState(e.lLinePos, lCallPos);
     SendLineAddressStateMessage(e.lLinePos);
     WriteCallNumbers(e.lLinePos, lCallPos, e.extension, e.callee, dwNumber);
@@ -148,7 +156,11 @@ BranchAbort Dial(const LineEvent& e, CEventSteps& steps) {
     DWORD dwNumber = LookUpCallNumber(e.uuid);
     if (dwNumber == 0) dwNumber = AssignCallNumber(e.uuid);
     LONG lCallPos = OutgoingCallPos(e.lLinePos, dwNumber);
-    if (lCallPos < 0) return nullptr;
+    // No call took the number: it is given up again, unless another line shows the call.
+    if (lCallPos < 0) {
+        ForgetNumberUnlessInUse(dwNumber);
+        return nullptr;
+    }
     const bool bProceeding = e.callee.size() >= kProceedingCalleeChars;
     SendLineAddressStateMessage(e.lLinePos);
     WriteCallNumbers(e.lLinePos, lCallPos, e.extension, e.callee, dwNumber);
@@ -183,7 +195,11 @@ BranchAbort Ring(const LineEvent& e, CEventSteps& steps) {
     // A CRM tells a colleague's call from a customer's by its origin.
     LONG lCallPos = GenerateNewCall(static_cast<DWORD>(e.lLinePos), nullptr, InboundCallOrigin(e.caller),
                                     g_dwPBXCallCounter, dwNumber, -1);
-    if (lCallPos < 0) return nullptr;
+    // No call took the number: it is given up again, unless another line shows the call.
+    if (lCallPos < 0) {
+        ForgetNumberUnlessInUse(dwNumber);
+        return nullptr;
+    }
     SendLineAddressStateMessage(e.lLinePos);
     WriteCallNumbers(e.lLinePos, lCallPos, e.caller, e.callee, dwNumber);
     RaiseState(e.lLinePos, lCallPos, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE);
@@ -230,7 +246,7 @@ BranchAbort Hangup(CGenericTSPIManager& manager, const LineEvent& e) {
         RaiseState(e.lLinePos, lCallPos, LINECALLSTATE_IDLE, 0);
         SendLineAddressStateMessage(e.lLinePos);
     }
-    if (!NumberInUse(dwNumber)) ForgetCallNumber(e.uuid, dwNumber);
+    ForgetNumberUnlessInUse(dwNumber);
     return nullptr;
 }
 
@@ -296,6 +312,12 @@ void CGenericTSPIManager::DispatchEvents(std::wstring uuid, std::wstring extensi
 void CGenericTSPIManager::PostEvents(std::wstring uuid, std::wstring extension, std::wstring caller,
                                      std::wstring callee, std::wstring state, std::wstring direction) {
     QueueEvent(uuid, extension, caller, callee, state, direction, false);
+}
+
+void CGenericTSPIManager::CallEnded(DWORD dwCallNumber) {
+    // Calls ended by other rules than their hangup, and those whose hangup
+    // never came, leave no number behind.
+    if (IsPbxCallNumber(dwCallNumber)) ForgetNumberUnlessInUse(dwCallNumber);
 }
 
 void CGenericTSPIManager::DropAllOtherCalls(DWORD dwCallNumber, std::wstring extension) {

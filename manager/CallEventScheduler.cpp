@@ -1,5 +1,6 @@
 #include "manager/CallEventScheduler.h"
 
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include "common/UniqueHandle.h"
 #include "log/Trace.h"
 #include "manager/LibraryThreads.h"
+#include "model/EventOutbox.h"
 #include "model/ProviderLock.h"
 
 namespace {
@@ -33,13 +35,17 @@ struct DueJob {
 };
 
 std::mutex g_Mutex;
-using CSchedulerGuard = std::lock_guard<std::mutex>;
+using CSchedulerGuard = std::unique_lock<std::mutex>;
+std::condition_variable g_Room;  // an event is over, or a stop
 // Per line and per PBX call, the events not yet over in posting order; an
-// event runs when it is first in both.
+// event runs when it is first in both. Each holds only events of g_Jobs, and
+// an empty queue is erased.
 std::unordered_map<LONG, std::deque<Job*>> g_LineQueues;
 std::unordered_map<std::wstring, std::deque<Job*>> g_CallQueues;
+// The started events, at most one entry each.
 std::priority_queue<DueJob, std::vector<DueJob>, std::greater<>> g_Due;
-// Owns every event not yet over, by sequence number; the queues point into it.
+// Owns every event not yet over, by sequence number; the queues point into
+// it. At most kMaxCallEvents (CallEventScheduler.h).
 std::unordered_map<ULONGLONG, std::unique_ptr<Job>> g_Jobs;
 ULONGLONG g_qwNextSeq = 0;
 HANDLE g_hThread = nullptr;
@@ -87,6 +93,7 @@ void RemoveFront(std::unordered_map<Key, std::deque<Job*>>& queues, const Key& k
 void Release(Job* pJob) {
     if (pJob->hDone != nullptr) SetEvent(pJob->hDone);
     g_Jobs.erase(pJob->qwSeq);
+    g_Room.notify_all();
 }
 
 // With g_Mutex held: the event is over; the next ones of its line and call may start.
@@ -115,6 +122,9 @@ bool EnterProviderLockUnlessStopped() {
 // when that pause is over, or finishes it.
 void Serve(Job* pJob) {
     if (!pJob->steps.Empty() && pJob->steps.PauseInFront() == 0) {
+        // While TAPI is far behind with the messages raised so far, no more are raised.
+        while (g_lStop == 0 && !WaitForMessageBacklog(100)) {
+        }
         if (!EnterProviderLockUnlessStopped()) return;
         while (!pJob->steps.Empty() && pJob->steps.PauseInFront() == 0) pJob->steps.TakeFront()(pJob->steps);
         LeaveProviderLock(LockOwner::DispatchEvents);
@@ -171,9 +181,23 @@ bool EnsureDeliveryThread() {
     return true;
 }
 
+// With g_Mutex held: waits for room unless the caller holds the ProviderLock.
+void WaitForRoom(CSchedulerGuard& guard) {
+    if (g_Jobs.size() < kMaxCallEvents) return;
+    if (ProviderLockHeldBy(GetCurrentThreadId())) {
+        Trace(0, L"Func.CallEventScheduler.Warning.%u events waiting, one more queued inside the lock",
+              static_cast<DWORD>(g_Jobs.size()));
+        return;
+    }
+    Trace(0, L"Func.CallEventScheduler.Warning.%u events waiting, the poster waits for room",
+          static_cast<DWORD>(g_Jobs.size()));
+    g_Room.wait(guard, [] { return g_Jobs.size() < kMaxCallEvents || g_lStop != 0; });
+}
+
 void Post(LONG lLinePos, const std::wstring& uuid, CEventSteps::Step first, HANDLE hDone) {
     {
         CSchedulerGuard guard(g_Mutex);
+        WaitForRoom(guard);
         if (!EnsureDeliveryThread()) {
             Trace(0, L"Func.CallEventScheduler.Error.Event dropped, no delivery thread");
             if (hDone != nullptr) SetEvent(hDone);
@@ -195,6 +219,11 @@ CEventSteps::Step CEventSteps::TakeFront() {
     Step step = std::move(m_entries.front().step);
     m_entries.pop_front();
     return step;
+}
+
+size_t CallEventsNotOver() {
+    CSchedulerGuard guard(g_Mutex);
+    return g_Jobs.size();
 }
 
 void PostCallEvent(LONG lLinePos, const std::wstring& uuid, CEventSteps::Step first) {
@@ -229,6 +258,7 @@ void StopCallEventScheduler() {
         thread.reset(g_hThread);
         g_hThread = nullptr;
         InterlockedExchange(&g_lStop, 1);
+        g_Room.notify_all();
     }
     if (thread) {
         SetEvent(g_hWake);

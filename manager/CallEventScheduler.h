@@ -51,7 +51,14 @@ private:
     std::deque<Entry> m_entries;
 };
 
-// Queues an event for a line and a PBX call; returns at once.
+// Events not yet over, at most: three times a burst of 10,000 lines with
+// three events each. A poster finding that many waits for room (the event
+// stream is then read more slowly, nothing is lost); one that holds the
+// ProviderLock cannot wait for the delivery thread and goes over it.
+constexpr size_t kMaxCallEvents = 3 * 10000 * 3;
+size_t CallEventsNotOver();
+
+// Queues an event for a line and a PBX call; returns at once, unless it waits for room.
 void PostCallEvent(LONG lLinePos, const std::wstring& uuid, CEventSteps::Step first);
 // Queues it and returns when its last step and pause are over (or the
 // provider shut down meanwhile).

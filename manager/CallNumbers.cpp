@@ -7,8 +7,8 @@
 DWORD g_dwNextCallNumber = 1;
 std::map<std::wstring, DWORD> g_mapCallNumber;
 std::map<DWORD, std::wstring> g_mapCallUuid;
-std::map<std::wstring, DWORD> g_mapRingSeen;
 std::map<DWORD, std::set<DWORD>> g_mapCallLines;
+CRingsSeen g_RingsSeen;
 
 DWORD LookUpCallNumber(const std::wstring& uuid) {
     const auto entry = g_mapCallNumber.find(uuid);
@@ -24,9 +24,14 @@ DWORD AssignCallNumber(const std::wstring& uuid) {
     return dwNumber;
 }
 
-void ForgetCallNumber(const std::wstring& uuid, DWORD dwNumber) {
-    g_mapCallNumber.erase(uuid);
-    g_mapCallUuid.erase(dwNumber);
+void ForgetCallNumber(DWORD dwNumber) {
+    const auto entry = g_mapCallUuid.find(dwNumber);
+    if (entry != g_mapCallUuid.end()) {
+        // The uuid may have been numbered anew meanwhile; that number stays.
+        const auto number = g_mapCallNumber.find(entry->second);
+        if (number != g_mapCallNumber.end() && number->second == dwNumber) g_mapCallNumber.erase(number);
+        g_mapCallUuid.erase(entry);
+    }
     g_mapCallLines.erase(dwNumber);
 }
 
@@ -37,9 +42,4 @@ std::set<DWORD> CallLines(DWORD dwNumber) {
     return entry != g_mapCallLines.end() ? entry->second : std::set<DWORD>();
 }
 
-bool MarkRingSeen(const std::wstring& uuid, const std::wstring& extension) {
-    DWORD& dwSeen = g_mapRingSeen[uuid + L"_" + extension];
-    if (dwSeen != 0) return false;
-    dwSeen = 1;
-    return true;
-}
+bool MarkRingSeen(const std::wstring& uuid, const std::wstring& extension) { return g_RingsSeen.Mark(uuid, extension); }

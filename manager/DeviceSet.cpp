@@ -9,6 +9,7 @@
 #include "model/LineCaps.h"
 #include "model/LineTable.h"
 #include "model/ProviderState.h"
+#include "model/RetiredCalls.h"
 
 namespace {
 // The same extension of the PBX: by uuid when both records have one (its
@@ -58,15 +59,31 @@ void RemoveLine(DWORD dwPos) {
     if (line.m_dwDeviceID != kNoDeviceID) RaiseLineMsg(static_cast<LONG>(dwPos), LINE_REMOVE, line.m_dwDeviceID, 0, 0);
 }
 
-// A line for a new extension at the end of the table, with all its records.
-// Its position is the temporary identifier of its LINE_CREATE.
+// A removed line whose place a new line may take: TAPI was told it is gone
+// (it has its device ID, which TAPI never gives again), has it closed, and
+// holds no handle of its calls. -1 when there is none.
+LONG ReusablePosition() {
+    for (DWORD dwPos = 0; dwPos < g_dwDeviceCount && dwPos < g_PhoneLines.size(); ++dwPos) {
+        const PhoneLine& line = g_PhoneLines[dwPos];
+        if (line.m_bRemoved && line.m_dwDeviceID != kNoDeviceID && line.m_htLine == nullptr &&
+            line.m_pPhoneCall[0] == nullptr && !HasRetiredCalls(&line))
+            return static_cast<LONG>(dwPos);
+    }
+    return -1;
+}
+
+// A line for a new extension, with all its records: in the place of a
+// removed line when there is one, so that the table stays as long as the
+// most lines the account had at once, else at the end. Its position is the
+// temporary identifier of its LINE_CREATE; TAPI gives it a new device ID.
 void AddLine(const ExtensionInfo& entry) {
-    const DWORD dwPos = g_dwDeviceCount;
+    const LONG lReusable = ReusablePosition();
+    const DWORD dwPos = lReusable >= 0 ? static_cast<DWORD>(lReusable) : g_dwDeviceCount;
     // What can fail comes first, while the device count still leaves the new place unused.
     if (g_Extensions.size() <= dwPos) g_Extensions.resize(dwPos + 1);
     g_Extensions[dwPos] = entry;
     EnsureLineRecords(dwPos + 1);
-    g_dwDeviceCount = dwPos + 1;
+    if (dwPos == g_dwDeviceCount) g_dwDeviceCount = dwPos + 1;
     LineCapsInitLine(static_cast<LONG>(dwPos));
     SetLineDeviceID(dwPos, kNoDeviceID);
     Trace(2, L"Func.ApplyDirectory.Info.Line %u created: %s", dwPos, g_PhoneLines[dwPos].m_szAddress);

@@ -5,6 +5,8 @@
 #include <new>
 #include <type_traits>
 
+#include "model/EventOutbox.h"
+
 namespace {
 struct CallBlock {
     PhoneCall call;
@@ -29,6 +31,8 @@ PhoneCall* NewPhoneCall() {
 }
 
 void DeletePhoneCall(PhoneCall* pCall) {
+    if (pCall == nullptr) return;
+    ForgetCallRecord(pCall);
     // The record is its block's first member: its address is the block's.
     CallBlockOwner owner(reinterpret_cast<CallBlock*>(pCall));
 }

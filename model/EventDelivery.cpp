@@ -2,8 +2,10 @@
 
 #include "common/CallIdRanges.h"
 #include "log/Trace.h"
+#include "model/CallEndNotice.h"
 #include "model/CallFeatures.h"
 #include "model/CallRecord.h"
+#include "model/EventOutbox.h"
 #include "model/LineCaps.h"
 #include "model/LineTable.h"
 #include "model/ProviderLock.h"
@@ -40,11 +42,10 @@ void RaiseAsyncCompletion(DWORD dwRequestID, LONG lResult) {
     CFuncTrace trace(4, L"RaiseAsyncCompletion");
     trace.Param(L"_dwRequestID", L"%u", dwRequestID);
     trace.Param(L"_lResult", L"0x%08X", static_cast<DWORD>(lResult));
-    if (g_pfnAsyncCompletion == nullptr) {
-        trace.Line(L"Abort.Warning.No completion procedure");
-        return;
-    }
-    g_pfnAsyncCompletion(dwRequestID, lResult);
+    if (g_pfnAsyncCompletion == nullptr) trace.Line(L"Abort.Warning.No completion procedure");
+    // Told after any lock is left; marks the completion told, which lets the
+    // messages of the call it placed follow.
+    QueueCompletion(g_pfnAsyncCompletion, dwRequestID, lResult);
     trace.End();
 }
 
@@ -65,8 +66,9 @@ void RaiseCallMsg(LONG lLinePos, LONG lCallPos, DWORD dwMessage, DWORD_PTR dwPar
     PhoneCall* pCall = GetPhoneCall(lLinePos, lCallPos);
     if (pCall == nullptr || IsBadWritePtr(pCall, sizeof(PhoneCall))) return trace.Line(L"Abort.Warning.Bad call pointer");
 
-    // The record may be gone after this event; its partner is needed afterwards.
+    // The record may be gone after this event; its partner and id are needed afterwards.
     const LONG lPartner = pCall->m_lPartnerID;
+    const DWORD dwCallID = pCall->m_pLineCallInfo != nullptr ? pCall->m_pLineCallInfo->dwCallID : 0;
     LINECALLSTATUS* pStatus = pCall->m_pLineCallStatus;
     if (dwMessage == LINE_CALLSTATE && pStatus != nullptr) {
         pCall->m_dwLastState = static_cast<DWORD>(dwParam1);
@@ -78,8 +80,9 @@ void RaiseCallMsg(LONG lLinePos, LONG lCallPos, DWORD dwMessage, DWORD_PTR dwPar
     if (pLine->m_htLine != nullptr) {
         UpdateAround(lLinePos, lPartner, 0);
         // A removed line that TAPI has not closed yet still holds its calls, but tells TAPI nothing more.
-        if (g_pLineEventProc != nullptr && pStatus != nullptr && IsLineOpenToTapi(*pLine))
-            g_pLineEventProc(pLine->m_htLine, pCall->m_htCall, dwMessage, dwParam1, dwParam2, pStatus->dwCallPrivilege);
+        if (pStatus != nullptr && IsLineOpenToTapi(*pLine))
+            QueueLineEvent(g_pLineEventProc, pLine->m_htLine, pCall, dwMessage, dwParam1, dwParam2,
+                           pStatus->dwCallPrivilege);
         if (IsIdleState(dwMessage, dwParam1) && (pCall->m_dwCloseFlags & kCallClosedByTapi) != 0) {
             trace.Info(L"CloseCall remove idle call");
             RemovePhoneCall(pCall);
@@ -89,6 +92,7 @@ void RaiseCallMsg(LONG lLinePos, LONG lCallPos, DWORD dwMessage, DWORD_PTR dwPar
         RemovePhoneCall(pCall);
     }
     UpdateAround(lLinePos, lPartner, 1);
+    if (IsIdleState(dwMessage, dwParam1)) NoteCallEnded(dwCallID);
     trace.End();
 }
 
@@ -109,23 +113,25 @@ void RaiseLineMsg(LONG lLinePos, DWORD dwMessage, DWORD_PTR dwParam1, DWORD_PTR 
             if (dwParam1 == LINEDEVSTATE_INSERVICE) pLine->m_bOutOfService = FALSE;
             if (g_pLineEventProc != nullptr && bOpen) {
                 if (dwParam1 == LINEDEVSTATE_OUTOFSERVICE) pLine->m_bOutOfService = TRUE;
-                g_pLineEventProc(pLine->m_htLine, nullptr, dwMessage, dwParam1, dwParam2, dwParam3);
+                QueueLineEvent(g_pLineEventProc, pLine->m_htLine, nullptr, dwMessage, dwParam1, dwParam2, dwParam3);
             }
             break;
         case LINE_CREATE:
-            if (g_pfnLineCreateProc != nullptr)
-                g_pfnLineCreateProc(pLine->m_htLine, nullptr, dwMessage, dwParam1, dwParam2, dwParam3);
+            QueueLineEvent(g_pfnLineCreateProc, pLine->m_htLine, nullptr, dwMessage, dwParam1, dwParam2, dwParam3);
             break;
         case LINE_REMOVE: {
             // Also for a line nobody opened: then no line's event procedure may be known yet, and
             // the one TAPI gave for new lines takes the message.
             LINEEVENT pfnEventProc = g_pLineEventProc != nullptr ? g_pLineEventProc : g_pfnLineCreateProc;
-            if (pfnEventProc != nullptr) pfnEventProc(pLine->m_htLine, nullptr, dwMessage, dwParam1, 0, 0);
+            QueueLineEvent(pfnEventProc, pLine->m_htLine, nullptr, dwMessage, dwParam1, 0, 0);
             break;
         }
+        case LINE_NEWCALL:
+            // TAPI answers with its handle of the call, which the record takes (EventOutbox.h).
+            if (bOpen) QueueNewCall(g_pLineEventProc, pLine->m_htLine, reinterpret_cast<PhoneCall*>(dwParam1));
+            break;
         default:
-            if (g_pLineEventProc != nullptr && bOpen)
-                g_pLineEventProc(pLine->m_htLine, nullptr, dwMessage, dwParam1, dwParam2, dwParam3);
+            if (bOpen) QueueLineEvent(g_pLineEventProc, pLine->m_htLine, nullptr, dwMessage, dwParam1, dwParam2, dwParam3);
             break;
     }
     trace.End();
@@ -155,8 +161,9 @@ void SendIdleState(LONG lPosActor, LONG lCallPosActor) {
 
     if (pCall->m_dwLastState == LINECALLSTATE_CONNECTED || pCall->m_dwLastState == LINECALLSTATE_ONHOLD) {
         RaiseCallMsg(lPosActor, lCallPosActor, LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL, 0);
-        // Applications show the disconnected state before the call vanishes.
-        Sleep(kDisconnectPauseMs);
+        // Applications show the disconnected state before the call vanishes;
+        // the pause is TAPI's, not the lock's.
+        QueuePause(pCall, kDisconnectPauseMs);
     }
     RaiseCallMsg(lPosActor, lCallPosActor, LINE_CALLSTATE, LINECALLSTATE_IDLE, 0, 0);
     SendLineAddressStateMessage(lPosActor);

@@ -7,6 +7,7 @@
 #include "common/BoundedString.h"
 #include "log/Trace.h"
 #include "model/CallFeatures.h"
+#include "model/EventOutbox.h"
 #include "model/LineDirectory.h"
 #include "model/LineTable.h"
 #include "model/NumberText.h"
@@ -171,8 +172,9 @@ void LineCapsDelete() {
     // Clearing a record releases its records' memory.
     for (PhoneLine& line : g_PhoneLines) line = PhoneLine{};
     LineAddressesChanged();
-    // TAPI holds no call handle of a provider that has shut down.
+    // TAPI holds no call handle of a provider that has shut down, and hears nothing more of its lines.
     ReleaseRetiredCalls(nullptr);
+    DiscardQueuedMessages();
     trace.End();
 }
 

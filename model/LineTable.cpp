@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "log/Trace.h"
+#include "model/CallEndNotice.h"
 #include "model/CallRecord.h"
+#include "model/EventOutbox.h"
 #include "model/ProviderState.h"
 #include "model/RetiredCalls.h"
 
@@ -11,9 +13,10 @@ DWORD g_dwNextCallID = 0;
 DWORD g_dwPBXCallCounter = 1;
 
 namespace {
-// Record address -> position, for every record the table ever held: records never move.
+// Record address -> position, for every record the table ever held: records
+// never move, and the table only grows by new records (so, as it, bounded).
 std::unordered_map<const void*, DWORD> g_mapLineRecordPos;
-// Address -> first position with it, below g_dwDeviceCount; rebuilt when
+// Address -> first position with it, below g_dwDeviceCount (one per line); rebuilt when
 // addresses or the device count changed since it was built.
 std::unordered_map<std::wstring, DWORD> g_mapAddressPos;
 // The event monitor looks up addresses without the ProviderLock: the index has a lock of its own.
@@ -148,8 +151,14 @@ void RemovePhoneCallSilent(PhoneCall* pPhoneCall) {
         trace.Line(L"Abort.Warning.Nullpointer");
         return;
     }
+    // A call taken away before it was idle has ended too (an idle one said so already).
+    if (pPhoneCall->m_dwLastState != LINECALLSTATE_IDLE && pPhoneCall->m_pLineCallInfo != nullptr)
+        NoteCallEnded(pPhoneCall->m_pLineCallInfo->dwCallID);
     // A handle TAPI may still use is never given to another call.
-    if (TapiMayHoldCall(*pPhoneCall)) {
+    const bool bTapiMayHold = TapiMayHoldCall(*pPhoneCall);
+    // Nothing told to TAPI from now on writes into the record.
+    ForgetCallRecord(pPhoneCall);
+    if (bTapiMayHold) {
         RetireCall(pPhoneCall);
         return trace.End();
     }

@@ -14,7 +14,9 @@
 #include "model/PhoneLine.h"
 
 // A deque: records handed to TAPI as line handles stay where they are when a
-// re-initialisation appends lines.
+// re-initialisation appends lines. Bounded by the most lines the account had
+// at once, plus removed lines TAPI still has open: a new line takes the place
+// of a removed one TAPI is done with (manager/DeviceSet.cpp).
 extern std::deque<PhoneLine> g_PhoneLines;
 extern DWORD g_dwNextCallID;      // count of call ids the provider invented (see common/CallIdRanges.h)
 extern DWORD g_dwPBXCallCounter;  // running number of generated calls, starts at 1

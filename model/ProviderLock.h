@@ -17,13 +17,43 @@
 //   7. proxy lock            http/ProxySettings.cpp: the remembered proxy
 //   8. calls-heard lock      pbx/EventStream.cpp: the calls heard of on the
 //                            current stream (nothing is taken inside it)
-//   9. log locks             log/CLoggingFile.h: one per log object, around a
+//   9. outbox lock           model/EventOutbox.cpp: the messages queued for
+//                            TAPI; never held during a callback
+//  10. log locks             log/CLoggingFile.h: one per log object, around a
 //                            whole write (every lock above may trace)
 // The locks 1 and 2 are held across PBX requests; everything below them
 // is held briefly. So the ProviderLock is never held while waiting for the
 // PBX: no PBX request is made inside it (a request made there is traced as an
 // error by the HTTP client), and no thread waits inside it for a background
 // thread to end, since such a thread may need the lock to leave.
+//
+// No TAPI callback runs inside the ProviderLock. TAPI handles some messages
+// (LINE_NEWCALL) synchronously, and may then wait for one of its threads that
+// is inside an export waiting for this lock: both would hang. So what the
+// model tells TAPI (model/EventOutbox.h) is queued while the lock is held and
+// told after it is released:
+//   - A holder's messages are kept aside while it holds the lock. When it
+//     leaves its outermost hold, still inside the lock, they join the one
+//     queue of due messages; so holds are queued in the order they end, and
+//     the messages of a line or a call keep the order they were raised in.
+//   - Once the lock is free, the thread that left it tells the due messages,
+//     unless another thread is telling already: then that one tells them
+//     too. One teller at a time keeps the order; a thread never waits for
+//     another's callbacks, which could be the very wait that hangs.
+//   - LINE_NEWCALL: TAPI writes its handle of the new call into a place the
+//     queued message owns (not into the record, which may be gone by then).
+//     Messages of that call queued before TAPI answered carry that place and
+//     are told with the handle TAPI wrote there; once TAPI has answered, the
+//     teller copies the handle into the record's m_htCall, unless the record
+//     went meanwhile. Until then the record counts as known to TAPI.
+//   - A call placed by TSPI_lineMakeCall is not heard of before the
+//     request's completion: its messages wait in a hold until the
+//     completion has been told (RaiseAsyncCompletion marks it), then follow
+//     it; a failed make-call drops them, since TAPI has no such call.
+//   - A pause between two messages (an application shows "disconnected"
+//     before "idle") is waited by the teller, not inside the lock.
+//   - A thread that raises messages without holding the lock (a completion
+//     on a reply thread) queues and tells them at once.
 #pragma once
 
 #include <windows.h>

@@ -5,9 +5,11 @@
 
 #include "log/Trace.h"
 #include "model/CallRecord.h"
+#include "model/EventOutbox.h"
 
 namespace {
-// Retired record -> the line it was on.
+// Retired record -> the line it was on. Bounded by the handles TAPI holds:
+// a record goes when TAPI closes the call or its line, or the provider shuts down.
 std::map<PhoneCall*, const PhoneLine*>& Retired() {
     static std::map<PhoneCall*, const PhoneLine*> retired;
     return retired;
@@ -15,14 +17,15 @@ std::map<PhoneCall*, const PhoneLine*>& Retired() {
 }  // namespace
 
 bool TapiMayHoldCall(const PhoneCall& call) {
-    return call.m_htCall != nullptr && (call.m_dwCloseFlags & kCallClosedByTapi) == 0 && call.m_pPhoneLine != nullptr &&
-           call.m_pPhoneLine->m_htLine != nullptr;
+    return (call.m_dwCloseFlags & kCallClosedByTapi) == 0 && call.m_pPhoneLine != nullptr &&
+           call.m_pPhoneLine->m_htLine != nullptr && TapiKnowsCall(call);
 }
 
 void RetireCall(PhoneCall* pCall) {
     CFuncTrace trace(3, L"RetireCall");
     trace.Param(L"_pCall", L"%p", pCall);
     const PhoneLine* pLine = pCall->m_pPhoneLine;
+    ForgetCallRecord(pCall);
     // Its records go with it (CallRecord.h); until then nothing reaches them.
     pCall->m_pLineCallInfo = nullptr;
     pCall->m_pLineCallStatus = nullptr;
@@ -62,3 +65,9 @@ void ReleaseRetiredCalls(const PhoneLine* pLine) {
 }
 
 size_t RetiredCallCount() { return Retired().size(); }
+
+bool HasRetiredCalls(const PhoneLine* pLine) {
+    for (const auto& [pCall, pOwner] : Retired())
+        if (pOwner == pLine) return true;
+    return false;
+}

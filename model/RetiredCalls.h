@@ -13,7 +13,8 @@
 #include "model/PhoneLine.h"
 
 // Whether TAPI may still use the call's handle: it has learnt the handle
-// (m_htCall is set), the line is open and TAPI has not closed the call.
+// or is about to (EventOutbox.h), the line is open and TAPI has not closed
+// the call.
 bool TapiMayHoldCall(const PhoneCall& call);
 // Keeps a record taken out of its line: its records are cut off, its line
 // cleared; the record waits for ReleaseRetiredCall.
@@ -25,3 +26,5 @@ bool ReleaseRetiredCall(const void* hdCall);
 void ReleaseRetiredCalls(const PhoneLine* pLine);
 // How many records wait.
 size_t RetiredCallCount();
+// Whether records of the line wait.
+bool HasRetiredCalls(const PhoneLine* pLine);

@@ -1,17 +1,5 @@
 #include "pbx/DeliveredEvents.h"
 
-bool CDeliveredEvents::FirstDelivery(const std::wstring& sId) {
-    if (sId.empty()) return true;
-    if (!m_ids.insert(sId).second) return false;
-    m_order.push_back(sId);
-    if (m_order.size() > kRemembered) {
-        m_ids.erase(m_order.front());
-        m_order.pop_front();
-    }
-    return true;
-}
+bool CDeliveredEvents::FirstDelivery(const std::wstring& sId) { return sId.empty() || m_ids.Insert(sId); }
 
-void CDeliveredEvents::Forget() {
-    m_order.clear();
-    m_ids.clear();
-}
+void CDeliveredEvents::Forget() { m_ids.Clear(); }

@@ -6,6 +6,7 @@
 #include "manager/CGenericTSPIManager.h"
 #include "model/CallStateGroups.h"
 #include "model/EventDelivery.h"
+#include "model/EventOutbox.h"
 #include "model/LineCaps.h"
 #include "model/LineTable.h"
 #include "model/RetiredCalls.h"
@@ -65,10 +66,13 @@ LONG TSPIAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, HTAPI
         PhoneCall* pCall = GetPhoneCall(lLinePos, lCallPos);
         *lphdCall = reinterpret_cast<HDRVCALL>(pCall);
         InsertNumberToCallInfo(pCall, kNumberCalled, destination.szNumber, 1);
+        // TAPI hears of the call only after the request's completion.
+        HoldCallMessages(pCall, dwRequestID);
 
         LONG lResult = g_Manager.LineMakeCall(pLine, dwRequestID, destination.szNumber);
         if (lResult < 0) {
             // TAPI does not keep the handle of a make-call that failed at once.
+            CompletionTold(dwRequestID, lResult);
             pCall->m_htCall = nullptr;
             RemovePhoneCall(pCall);
             *lphdCall = nullptr;

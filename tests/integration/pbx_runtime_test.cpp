@@ -20,6 +20,8 @@
 
 namespace {
 
+HTAPICALL CallHandle(ULONG_PTR nHandle) { return reinterpret_cast<HTAPICALL>(nHandle); }
+
 // Threads of this process that started in the module's code: the provider's own.
 DWORD ProviderThreadCount(HMODULE hModule) { return ThreadsStartedIn(RangeOf(hModule)); }
 
@@ -156,6 +158,18 @@ TEST_F(PbxRuntimeTest, MakeCallAndDropGoToThePbxAndCompleteAfterTheExportReturne
     EXPECT_EQ(CallStates(0), (std::vector<DWORD>{LINECALLSTATE_DIALTONE, LINECALLSTATE_DIALING,
                                                  LINECALLSTATE_PROCEEDING, LINECALLSTATE_RINGBACK,
                                                  LINECALLSTATE_CONNECTED}));
+    // TAPI hears of the placed call only after the completion (its states were
+    // raised as soon as the PBX's events came, the completion 100 ms after the request).
+    const std::vector<HostEvent> events = m_host.Events();
+    const auto completed = std::find_if(events.begin(), events.end(), [](const HostEvent& e) {
+        return e.kind == HostEvent::Completion && e.dwRequestID == 501;
+    });
+    const auto firstOfCall = std::find_if(events.begin(), events.end(),
+                                          [](const HostEvent& e) { return e.htCall == CallHandle(0x501); });
+    ASSERT_NE(completed, events.end());
+    ASSERT_NE(firstOfCall, events.end());
+    EXPECT_LT(completed - events.begin(), firstOfCall - events.begin());
+    EXPECT_LE(completed->time, firstOfCall->time);
 
     ASSERT_EQ(m_host.Drop(502, hdCall), 502);
     EXPECT_EQ(WaitForCompletion(502).lResult, 0);
@@ -180,6 +194,8 @@ TEST_F(PbxRuntimeTest, MakeCallAndDropGoToThePbxAndCompleteAfterTheExportReturne
     ASSERT_EQ(m_host.Drop(602, hdCall), 602);
     EXPECT_EQ(WaitForCompletion(602).lResult, 0);
     EXPECT_TRUE(RequestsTo(L"DELETE", L"").empty());
+    // TAPI has no such call: it hears nothing of it.
+    EXPECT_EQ(m_host.CountEvents([](const HostEvent& e) { return e.htCall == CallHandle(0x601); }), 0u);
 }
 
 // A dialer places a call every 30 s on one line. Each make-call's dial-tone

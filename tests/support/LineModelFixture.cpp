@@ -13,32 +13,51 @@
 std::vector<RecordedEvent> CEventRecorder::s_events;
 std::vector<std::pair<DWORD, LONG>> CEventRecorder::s_completions;
 std::vector<RecordedEvent> CEventRecorder::s_lineCreates;
+std::vector<std::pair<DWORD, DWORD_PTR>> CEventRecorder::s_arrivals;
 ULONG_PTR CEventRecorder::s_nextCallHandle = 0x5000;
+size_t CEventRecorder::s_callbacksInsideLock = 0;
+std::recursive_mutex CEventRecorder::s_mutex;
+
+namespace {
+void NoteArrival(DWORD dwMsg, DWORD_PTR dwParam1) {
+    CEventRecorder::s_arrivals.emplace_back(dwMsg, dwParam1);
+    if (ProviderLockHeldBy(GetCurrentThreadId())) ++CEventRecorder::s_callbacksInsideLock;
+}
+}  // namespace
 
 void CEventRecorder::Reset() {
+    std::lock_guard<std::recursive_mutex> guard(s_mutex);
     s_events.clear();
     s_completions.clear();
     s_lineCreates.clear();
+    s_arrivals.clear();
 }
 
 void CALLBACK CEventRecorder::LineEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD dwMsg, DWORD_PTR dwParam1,
                                         DWORD_PTR dwParam2, DWORD_PTR dwParam3) {
+    std::lock_guard<std::recursive_mutex> guard(s_mutex);
+    NoteArrival(dwMsg, dwParam1);
     s_events.push_back({htLine, htCall, dwMsg, dwParam1, dwParam2, dwParam3});
     if (dwMsg == LINE_NEWCALL) *reinterpret_cast<HTAPICALL*>(dwParam2) = reinterpret_cast<HTAPICALL>(++s_nextCallHandle);
 }
 
 void CALLBACK CEventRecorder::SecondLineEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD dwMsg, DWORD_PTR dwParam1,
                                               DWORD_PTR dwParam2, DWORD_PTR dwParam3) {
+    std::lock_guard<std::recursive_mutex> guard(s_mutex);
     LineEvent(htLine, htCall, dwMsg, dwParam1, dwParam2, dwParam3);
     s_events.back().dwMsg |= kSecondProc;
 }
 
 void CALLBACK CEventRecorder::LineCreate(HTAPILINE htLine, HTAPICALL htCall, DWORD dwMsg, DWORD_PTR dwParam1,
                                          DWORD_PTR dwParam2, DWORD_PTR dwParam3) {
+    std::lock_guard<std::recursive_mutex> guard(s_mutex);
+    NoteArrival(dwMsg, dwParam1);
     s_lineCreates.push_back({htLine, htCall, dwMsg, dwParam1, dwParam2, dwParam3});
 }
 
 void CALLBACK CEventRecorder::Completion(DRV_REQUESTID dwRequestID, LONG lResult) {
+    std::lock_guard<std::recursive_mutex> guard(s_mutex);
+    NoteArrival(kCompletion, dwRequestID);
     s_completions.emplace_back(dwRequestID, lResult);
 }
 
@@ -60,9 +79,11 @@ void LineModelFixture::SetUp() {
     StrCopy(g_pProviderSettings->LineFormat, L"0");
     BuildLines({L"21", L"22", L"23"});
     CEventRecorder::Reset();
+    CEventRecorder::s_callbacksInsideLock = 0;
 }
 
 void LineModelFixture::TearDown() {
+    EXPECT_EQ(CEventRecorder::s_callbacksInsideLock, 0u) << "TAPI was called back inside the ProviderLock";
     RemoveAllCalls();
     LineCapsDelete();
     g_dwDeviceCount = 0;

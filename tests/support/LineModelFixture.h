@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,13 +23,23 @@ struct RecordedEvent {
 };
 
 // Events of every kind in arrival order; LINE_NEWCALL is answered as TAPI
-// does, by writing a fresh call handle where dwParam2 points.
+// does, by writing a fresh call handle where dwParam2 points. Every callback
+// that runs while its thread holds the ProviderLock is counted: the fixture
+// fails a test that lets one happen.
 class CEventRecorder {
 public:
     static std::vector<RecordedEvent> s_events;
     static std::vector<std::pair<DWORD, LONG>> s_completions;
     static std::vector<RecordedEvent> s_lineCreates;
+    // Every callback in arrival order: the message (kCompletion for a
+    // completion) and its first parameter (the request ID for a completion).
+    static std::vector<std::pair<DWORD, DWORD_PTR>> s_arrivals;
     static ULONG_PTR s_nextCallHandle;
+    static size_t s_callbacksInsideLock;
+    // Held while a callback records; TAPI is called back outside the
+    // ProviderLock, so a test reading what another thread records takes it.
+    static std::recursive_mutex s_mutex;
+    static constexpr DWORD kCompletion = 0xC0000000;
 
     static void Reset();
     static void CALLBACK LineEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD dwMsg, DWORD_PTR dwParam1,

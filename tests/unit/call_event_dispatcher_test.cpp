@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -49,7 +50,8 @@ protected:
         g_dwNextCallNumber = 1;
         g_mapCallNumber.clear();
         g_mapCallUuid.clear();
-        g_mapRingSeen.clear();
+        g_mapCallLines.clear();
+        g_RingsSeen.Clear();
     }
     // A dial-tone closer an "answer" started must not run into the next test.
     void TearDown() override {
@@ -225,7 +227,7 @@ TEST_F(CallEventDispatcherTest, EventsOfAnUnknownCallTouchNoOtherCall) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszName);
-        g_mapRingSeen.clear();
+        g_RingsSeen.Clear();
         HTAPILINE htLine = OpenLine(0);
         Event(L"ended", L"21", L"ring", L"inbound");
         Event(L"ended", L"21", L"hangup", L"inbound");
@@ -405,6 +407,58 @@ TEST_F(CallEventDispatcherTest, EventsThatChangeNothing) {
         }
     }
     EXPECT_EQ(GetCallCount(0), 1u);
+}
+
+// However a call ends, its call number goes once no line shows the PBX call:
+// idled by presence or by a drop the PBX answered with 404 (both end it with
+// SendIdleState), idled by its dial-tone closer, its line closed, its record
+// taken away; and a number no call took is not kept either.
+TEST_F(CallEventDispatcherTest, EveryEndOfACallLeavesNoCallNumberBehind) {
+    struct Case {
+        const char* pszName;
+        std::function<void()> end;
+    };
+    const Case cases[] = {
+        {"presence or drop 404", [] { CProviderLockGuard lock(LockOwner::ClearStaleCalls); SendIdleState(0, 0); }},
+        {"dial-tone closer",
+         [] {
+             CProviderLockGuard lock(LockOwner::AsyncCloseUnknownDialtoneThread);
+             RaiseCallMsg(0, 0, LINE_CALLSTATE, LINECALLSTATE_IDLE, 0, 0);
+         }},
+        {"line closed", [] { ASSERT_EQ(TSPI_lineClose(reinterpret_cast<HDRVLINE>(&g_PhoneLines[0])), 0); }},
+        {"record taken away", [] { CProviderLockGuard lock(LockOwner::ReinitializeDevices); RemovePhoneCallSilent(g_PhoneLines[0].m_pPhoneCall[0]); }},
+        {"no free call slot",
+         [this] {
+             RemoveAllCalls();
+             for (int i = 0; i < kCallSlots; ++i) AddCall(0, LINECALLSTATE_CONNECTED);
+             const DWORD dwCallID = CallID(Call(0, 0));
+             Event(L"full", L"21", L"ring", L"inbound");
+             ASSERT_EQ(CallID(Call(0, 0)), dwCallID);
+         }},
+    };
+    int nCall = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        OpenLine(0);
+        const std::wstring uuid = L"ended-" + std::to_wstring(++nCall);
+        Event(uuid.c_str(), L"21", L"ring", L"inbound");
+        Event(uuid.c_str(), L"21", L"answer", L"inbound");
+        ASSERT_EQ(g_mapCallNumber.size(), 1u);
+        c.end();
+        EXPECT_TRUE(g_mapCallNumber.empty());
+        EXPECT_TRUE(g_mapCallUuid.empty());
+        EXPECT_TRUE(g_mapCallLines.empty());
+        RemoveAllCalls();
+    }
+}
+
+// Rings are remembered (a replayed one offers no second call), the latest of them only.
+TEST_F(CallEventDispatcherTest, OnlyTheLatestRingsAreRemembered) {
+    for (int i = 0; i < 100000; ++i) ASSERT_TRUE(MarkRingSeen(L"r" + std::to_wstring(i), L"21"));
+    EXPECT_EQ(g_RingsSeen.Size(), CRingsSeen::kRingsRemembered);
+    EXPECT_FALSE(MarkRingSeen(L"r99999", L"21"));
+    EXPECT_FALSE(MarkRingSeen(std::to_wstring(100000 - CRingsSeen::kRingsRemembered).insert(0, L"r"), L"21"));
+    EXPECT_TRUE(MarkRingSeen(L"r0", L"21"));
 }
 
 TEST_F(CallEventDispatcherTest, DialtoneCloserIdlesACallLeftInDialtoneAfterItsWait) {

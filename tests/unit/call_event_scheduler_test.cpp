@@ -29,7 +29,7 @@ protected:
         LineModelFixture::SetUp();
         g_mapCallNumber.clear();
         g_mapCallUuid.clear();
-        g_mapRingSeen.clear();
+        g_RingsSeen.Clear();
     }
     void TearDown() override {
         SetCallEventClock(nullptr);
@@ -39,18 +39,16 @@ protected:
         LineModelFixture::TearDown();
     }
 
-    // What TAPI received so far, read under the ProviderLock, under which the
-    // delivery thread records it. A lock held through a pause fails the test
+    // What TAPI received so far. A lock held through a pause fails the test
     // here instead of hanging it.
     static std::vector<RecordedEvent> Received() {
-        std::vector<RecordedEvent> events;
         if (!TryEnterProviderLock(LockOwner::lineGetCallStatus, kWatchdogMs)) {
             ADD_FAILURE() << "the ProviderLock stayed held";
-            return events;
+            return {};
         }
-        events = CEventRecorder::s_events;
         LeaveProviderLock(LockOwner::lineGetCallStatus);
-        return events;
+        std::lock_guard<std::recursive_mutex> guard(CEventRecorder::s_mutex);
+        return CEventRecorder::s_events;
     }
 
     // The call states a line received so far.
@@ -61,10 +59,10 @@ protected:
         return states;
     }
 
-    static bool WaitFor(const std::function<bool()>& condition) {
+    static bool WaitFor(const std::function<bool()>& condition, DWORD dwWatchdogMs = kWatchdogMs) {
         const DWORD dwStart = GetTickCount();
         while (!condition()) {
-            if (GetTickCount() - dwStart > kWatchdogMs || testing::Test::HasFailure()) return false;
+            if (GetTickCount() - dwStart > dwWatchdogMs || testing::Test::HasFailure()) return false;
             Sleep(5);
         }
         return true;
@@ -198,6 +196,33 @@ TEST_F(CallEventSchedulerTest, ShutdownDropsWaitingEventsAndLetsWaitersGo) {
     CloseHandle(hWaiter);
     EXPECT_TRUE(bReturned);
     EXPECT_EQ(States(ht21), std::vector<DWORD>{LINECALLSTATE_OFFERING}) << "a dropped event still acted";
+}
+
+// Beyond the bound a poster waits for room, and no event is lost: here the
+// delivery thread waits for the ProviderLock while one poster posts more.
+TEST_F(CallEventSchedulerTest, PosterWaitsForRoomAndNoEventIsLost) {
+    static volatile LONG s_lRun = 0;
+    s_lRun = 0;
+    constexpr size_t nEvents = kMaxCallEvents + 10;
+    HANDLE hPoster = nullptr;
+    {
+        CProviderLockGuard lock(LockOwner::lineGetCallStatus);
+        hPoster = CreateThread(
+            nullptr, 0,
+            [](LPVOID) -> DWORD {
+                for (size_t i = 0; i < nEvents; ++i)
+                    PostCallEvent(0, L"bound", [](CEventSteps&) { InterlockedIncrement(&s_lRun); });
+                return 0;
+            },
+            nullptr, 0, nullptr);
+        ASSERT_NE(hPoster, nullptr);
+        ASSERT_TRUE(WaitFor([] { return CallEventsNotOver() >= kMaxCallEvents; }, 120000));
+        EXPECT_EQ(CallEventsNotOver(), kMaxCallEvents);
+        EXPECT_EQ(WaitForSingleObject(hPoster, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "posted beyond the bound";
+    }
+    EXPECT_EQ(WaitForSingleObject(hPoster, 120000), WAIT_OBJECT_0);
+    CloseHandle(hPoster);
+    EXPECT_TRUE(WaitFor([] { return static_cast<size_t>(s_lRun) == nEvents; }, 120000)) << s_lRun << " events ran";
 }
 
 }  // namespace

@@ -48,6 +48,16 @@ TEST(DeliveredEventsTest, OnlyTheLatestIdsAreRememberedAndEmptyIdsNeverRepeat) {
     EXPECT_TRUE(delivered.FirstDelivery(L""));
     delivered.Forget();
     EXPECT_TRUE(delivered.FirstDelivery(L"id-5"));
+
+    // Long ids are remembered as far as their characters fit the budget, the newest always.
+    const std::wstring longId(CDeliveredEvents::kRememberedChars / 4, L'x');
+    for (wchar_t c = L'a'; c <= L'h'; ++c) ASSERT_TRUE(delivered.FirstDelivery(c + longId));
+    EXPECT_FALSE(delivered.FirstDelivery(L'h' + longId));
+    EXPECT_FALSE(delivered.FirstDelivery(L'f' + longId));
+    EXPECT_TRUE(delivered.FirstDelivery(L'a' + longId)) << "more than the budget was kept";
+    const std::wstring hugeId(2 * CDeliveredEvents::kRememberedChars, L'y');
+    EXPECT_TRUE(delivered.FirstDelivery(hugeId));
+    EXPECT_FALSE(delivered.FirstDelivery(hugeId));
 }
 
 }  // namespace

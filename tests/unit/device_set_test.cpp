@@ -179,6 +179,33 @@ TEST_F(DeviceSetTest, ExtensionThatLeavesGoesWhileTheOthersKeepTheirCallsAndNewO
     EXPECT_EQ(EventsOf(LINE_NEWCALL)[0].htLine, reinterpret_cast<HTAPILINE>(0x2400));
 }
 
+// A removed line TAPI is done with (told it is gone, closed) gives its place
+// to the next new line, which TAPI numbers anew: an extension that leaves and
+// comes back a thousand times leaves the table as long as before.
+TEST_F(DeviceSetTest, LineRemovedAndCreatedAgainAThousandTimesLeavesTheTableBounded) {
+    OpenLine(2);
+    const size_t nRecords = g_PhoneLines.size();
+    DWORD dwDeviceID = kDeviceIDBase + 3;
+    for (int i = 0; i < 1000; ++i) {
+        CEventRecorder::Reset();
+        Apply(Directory({L"21", L"22"}));
+        ASSERT_EQ(Removed(), std::vector<DWORD>{g_PhoneLines[2].m_dwDeviceID});
+        if (i == 0) ASSERT_EQ(TSPI_lineClose(Handle(2)), 0);
+        Apply(Directory({L"21", L"22", L"23"}));
+        ASSERT_EQ(Created(), std::vector<DWORD>{2});
+        ASSERT_EQ(TSPI_providerCreateLineDevice(2, dwDeviceID), 0);
+        ASSERT_EQ(g_PhoneLines[2].m_dwDeviceID, dwDeviceID++);
+    }
+    EXPECT_EQ(g_dwDeviceCount, 3u);
+    EXPECT_EQ(g_PhoneLines.size(), nRecords);
+    EXPECT_EQ(CountLinesInUse(), 3u);
+    // A device ID TAPI was told is gone names no line any more.
+    HDRVLINE hdLine = nullptr;
+    EXPECT_EQ(TSPI_lineOpen(kDeviceIDBase + 2, reinterpret_cast<HTAPILINE>(0x77), &hdLine, 0x00020002,
+                            &CEventRecorder::LineEvent),
+              LINEERR_BADDEVICEID);
+}
+
 TEST_F(DeviceSetTest, RenamedExtensionIsRenamedInPlaceAndTapiHearsItsCapabilitiesChanged) {
     const HTAPILINE htLine = OpenLine(1);
     AddCall(1, LINECALLSTATE_CONNECTED);

@@ -1,8 +1,12 @@
 // Events towards TAPI: order, parameters, and the model kept consistent around them.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "model/CallFeatures.h"
 #include "model/EventDelivery.h"
+#include "model/EventOutbox.h"
+#include "model/ProviderLock.h"
 #include "support/LineModelFixture.h"
 #include "support/TraceCapture.h"
 
@@ -143,6 +147,96 @@ TEST_F(EventDeliveryTest, OutOfServiceFollowsDeliveredLineStates) {
     RaiseLineMsg(0, LINE_LINEDEVSTATE, LINEDEVSTATE_INSERVICE, 0, 0);
     EXPECT_FALSE(Line(0).m_bOutOfService);  // cleared even on a closed line
     EXPECT_EQ(Events().size(), 1u);
+}
+
+// What is raised inside the ProviderLock reaches TAPI once the outermost
+// hold of it ends, never before, and no callback runs inside the lock (the
+// fixture checks every test for that).
+TEST_F(EventDeliveryTest, MessagesRaisedInsideTheLockReachTapiAfterItIsLeft) {
+    OpenLine(0);
+    struct Case {
+        const char* pszName;
+        std::function<void()> raise;
+        std::vector<DWORD> messages;  // the first ones to arrive
+    };
+    const Case cases[] = {
+        {"new call", [] { GenerateNewCall(0, nullptr, LINECALLORIGIN_INBOUND, 0, 0, -1); }, {LINE_NEWCALL, LINE_CALLINFO}},
+        {"call state", [] { RaiseCallMsg(0, 0, LINE_CALLSTATE, LINECALLSTATE_OFFERING, 0, 0); }, {LINE_CALLSTATE}},
+        {"call info", [] { RaiseCallMsg(0, 0, LINE_CALLINFO, LINECALLINFOSTATE_CALLERID, 0, 0); }, {LINE_CALLINFO}},
+        {"line state", [] { RaiseLineMsg(0, LINE_LINEDEVSTATE, LINEDEVSTATE_OUTOFSERVICE, 0, 0); }, {LINE_LINEDEVSTATE}},
+        {"line created", [] { RaiseLineMsg(1, LINE_CREATE, 0, 1, 0); }, {LINE_CREATE}},
+        {"line removed", [] { RaiseLineMsg(2, LINE_REMOVE, kDeviceIDBase + 2, 0, 0); }, {LINE_REMOVE}},
+        {"completion", [] { RaiseAsyncCompletion(41, 0); }, {CEventRecorder::kCompletion}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        CEventRecorder::Reset();
+        {
+            CProviderLockGuard outer(LockOwner::DispatchEvents);
+            {
+                CProviderLockGuard inner(LockOwner::RaiseCallMsg);
+                c.raise();
+            }
+            EXPECT_TRUE(CEventRecorder::s_arrivals.empty()) << "told inside the lock";
+        }
+        ASSERT_GE(CEventRecorder::s_arrivals.size(), c.messages.size());
+        for (size_t i = 0; i < c.messages.size(); ++i) EXPECT_EQ(CEventRecorder::s_arrivals[i].first, c.messages[i]);
+    }
+    EXPECT_EQ(QueuedMessageCount(), 0u);
+}
+
+// TAPI learns a call of its own before the record takes its handle: the
+// messages raised meanwhile carry that handle too.
+TEST_F(EventDeliveryTest, MessagesQueuedBeforeTapiAnsweredTheNewCallCarryItsHandle) {
+    OpenLine(0);
+    {
+        CProviderLockGuard lock(LockOwner::DispatchEvents);
+        const LONG lCallPos = GenerateNewCall(0, nullptr, LINECALLORIGIN_INBOUND, 0, 0, -1);
+        RaiseCallMsg(0, lCallPos, LINE_CALLSTATE, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE, 0);
+        EXPECT_EQ(Call(0, lCallPos)->m_htCall, nullptr);
+    }
+    ASSERT_GE(Events().size(), 3u);
+    const HTAPICALL htCall = reinterpret_cast<HTAPICALL>(CEventRecorder::s_nextCallHandle);
+    EXPECT_EQ(Events()[0].dwMsg, static_cast<DWORD>(LINE_NEWCALL));
+    EXPECT_EQ(Events()[0].dwParam1, reinterpret_cast<DWORD_PTR>(Call(0, 0)));
+    for (size_t i = 1; i < Events().size(); ++i) EXPECT_EQ(Events()[i].htCall, htCall) << "event " << i;
+    EXPECT_EQ(Call(0, 0)->m_htCall, htCall);
+}
+
+// A call TAPI placed is heard of only after the make-call's completion; after
+// a failed one not at all, since TAPI has no such call.
+TEST_F(EventDeliveryTest, PlacedCallIsHeardOfOnlyAfterItsCompletion) {
+    OpenLine(0);
+    struct Case {
+        LONG lResult;
+        std::vector<std::pair<DWORD, DWORD_PTR>> states;  // completions and call states, in arrival order
+    };
+    const DWORD kDone = CEventRecorder::kCompletion;
+    const Case cases[] = {
+        {0, {{kDone, 61}, {LINE_CALLSTATE, LINECALLSTATE_DIALTONE}, {LINE_CALLSTATE, LINECALLSTATE_DIALING}}},
+        {LINEERR_OPERATIONFAILED, {{kDone, 61}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lResult);
+        CEventRecorder::Reset();
+        LONG lCallPos = -1;
+        {
+            CProviderLockGuard lock(LockOwner::lineMakeCall);
+            lCallPos = GenerateNewCall(0, reinterpret_cast<HTAPICALL>(0x61), LINECALLORIGIN_OUTBOUND, 0, 0, -1);
+            HoldCallMessages(Call(0, lCallPos), 61);
+        }
+        SetState(0, lCallPos, LINECALLSTATE_DIALTONE);
+        EXPECT_TRUE(CEventRecorder::s_arrivals.empty());
+        RaiseAsyncCompletion(61, c.lResult);
+        SetState(0, lCallPos, LINECALLSTATE_DIALING);
+        std::vector<std::pair<DWORD, DWORD_PTR>> states;
+        for (const auto& arrival : CEventRecorder::s_arrivals)
+            if (arrival.first == kDone || arrival.first == LINE_CALLSTATE) states.push_back(arrival);
+        EXPECT_EQ(states, c.states);
+        EXPECT_EQ(CEventRecorder::s_arrivals.front().first, kDone);
+        RemoveAllCalls();
+        EXPECT_EQ(QueuedMessageCount(), 0u);
+    }
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ protected:
         CCompletions::Clear();
         g_mapCallNumber.clear();
         g_mapCallUuid.clear();
-        g_mapRingSeen.clear();
+        g_RingsSeen.Clear();
     }
     void TearDown() override {
         // The make-call's dial-tone closer would wait half a minute.
