@@ -212,7 +212,11 @@ TEST_F(ServiceStateTest, RefusedCredentialsAreTriedOnceUntilTheDialogAsksAgain) 
         for (const SimRequest& request : RequestsTo(L"POST", kLogin)) statuses.push_back(request.nStatus);
         ASSERT_GE(statuses.size(), 2u);
         EXPECT_EQ(std::vector<int>(statuses.begin(), statuses.begin() + 2), (std::vector<int>{nStatus, 200}));
-        EXPECT_EQ(LastLoginState(), Localized(L"Login successful", L"Anmelden erfolgreich"));
+        // Written once the re-initialisation has applied the directory, which may come after the stream.
+        const std::wstring successful = Localized(L"Login successful", L"Anmelden erfolgreich");
+        const ULONGLONG qwWatchdog = GetTickCount64() + kWatchdogMs;
+        while (LastLoginState() != successful && GetTickCount64() < qwWatchdog) Sleep(50);
+        EXPECT_EQ(LastLoginState(), successful);
         StopProvider();
         m_lines.clear();
         m_host.ClearEvents();
