@@ -12,6 +12,10 @@ inline const wchar_t* Localized(const wchar_t* pszEnglish, const wchar_t* pszGer
 // The login states recorded in "LastLoginState" and shown by the dialog.
 inline const wchar_t* LoginSuccessfulText() { return Localized(L"Login successful", L"Anmelden erfolgreich"); }
 inline const wchar_t* LoginFailedText() { return Localized(L"Login failed", L"Anmelden fehlgeschlagen"); }
+// The PBX refused the credentials (401 or 403): no login is tried until they are set again.
+inline const wchar_t* CredentialsRefusedText() {
+    return Localized(L"User name or password wrong", L"Benutzername oder Passwort falsch");
+}
 inline const wchar_t* NoDevicesText() {
     return Localized(L"No TAPI devices present", L"Keine TAPI Leitungen vorhanden");
 }

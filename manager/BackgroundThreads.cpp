@@ -7,7 +7,6 @@
 #include <new>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "common/Backoff.h"
 #include "common/TimerScale.h"
@@ -29,13 +28,11 @@
 #include "model/ProviderLock.h"
 #include "model/ProviderState.h"
 #include "pbx/EventStream.h"
-#include "pbx/ExtensionDirectory.h"
 #include "pbx/Session.h"
 
 namespace {
 constexpr DWORD kKeepAliveTickMs = 1000;
 constexpr DWORD kNetworkChangePauseMs = 5000;  // before the stream is reopened after a network change
-constexpr DWORD kTicksPerOfflineSweep = 60;     // about once a minute
 // The event stream's retries step as every PBX retry (common/Backoff.h). A
 // stream that ends within kShortStreamMs of opening is a failure; one that
 // held kHealthyStreamMs is reopened at once and clears the count.
@@ -46,7 +43,6 @@ constexpr DWORD kMinIdleTimeoutMs = 1000;
 
 // Set by the network observer, cleared by the keep-alive thread.
 volatile LONG g_lNetworkChanged = 0;
-DWORD g_dwKeepAliveTicks = 0;
 // Pause the monitor takes before it reopens its stream; -1: no reconnect asked.
 volatile LONG g_lReconnectPauseMs = -1;
 
@@ -197,31 +193,6 @@ void EventMonitorBody(CThreadRun& run) {
     trace.End();
 }
 
-// Calls still shown on lines whose extension the PBX reports offline or idle go idle.
-void ClearCallsOfOfflineExtensions() {
-    // The presence is asked without the ProviderLock: it waits for the session,
-    // which a login may hold for as long as the PBX takes to answer.
-    std::vector<std::wstring> addresses;
-    {
-        CProviderLockGuard lock(LockOwner::ClearCallsOfOfflineExtensions);
-        for (DWORD dwLinePos = 0; dwLinePos < g_dwDeviceCount; ++dwLinePos) {
-            PhoneLine* pLine = GetPhoneLine(static_cast<LONG>(dwLinePos));
-            if (pLine != nullptr && !pLine->m_bRemoved && GetCallCount(dwLinePos) != 0)
-                addresses.emplace_back(pLine->m_szAddress);
-        }
-    }
-    for (const std::wstring& address : addresses) {
-        if (!IsExtensionOffline(address.c_str())) continue;
-        CProviderLockGuard lock(LockOwner::ClearCallsOfOfflineExtensions);
-        if (!CurrentThreadMayAct()) return;
-        // The line is looked up again: it may have gone meanwhile.
-        const LONG lLinePos = GetPosFromAddress(address.c_str());
-        if (lLinePos < 0) continue;
-        Trace(2, L"CGenericTSPIManager::KeepAliveThread.Warning.Remove calls at Device %s", address.c_str());
-        for (LONG lCallPos = kCallSlots - 1; lCallPos >= 0; --lCallPos) SendIdleState(lLinePos, lCallPos);
-    }
-}
-
 // Whether the periodic directory read is due (keep-alive thread only). The
 // period counts from the last read of the directory, a re-initialisation's included.
 bool DirectoryRefreshDue(ULONGLONG& qwLastRead) {
@@ -250,7 +221,7 @@ void KeepAliveBody(CThreadRun& run) {
         // Login, directory and lines anew, as after the dialog's OK.
         if (InterlockedExchange(reinterpret_cast<volatile LONG*>(&g_pProviderSettings->ReinitRequested), 0) != 0) {
             Trace(2, L"CGenericTSPIManager::KeepAliveThread.Info.Reinit by config dialog");
-            g_pManager->ReinitializeDevices();
+            g_pManager->ReinitializeDevices(true);
             qwLastDirectoryRead = GetTickCount64();
         } else if (LoginRetryDue()) {
             Trace(2, L"CGenericTSPIManager::KeepAliveThread.Info.Reinit after failed login");
@@ -262,7 +233,6 @@ void KeepAliveBody(CThreadRun& run) {
         }
         if (!run.Running()) break;
         CheckServiceState();
-        if (++g_dwKeepAliveTicks % kTicksPerOfflineSweep == 0) ClearCallsOfOfflineExtensions();
     }
 }
 

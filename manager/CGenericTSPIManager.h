@@ -59,11 +59,14 @@ public:
     // lock, then brings the lines in line with it in one step under the
     // ProviderLock (run by the keep-alive thread when a re-initialisation is
     // requested). A failed login or directory read changes no line.
-    void ReinitializeDevices();
+    // bSettingsChanged: the dialog asked for it (its OK), so a login that
+    // refused credentials held back is sent again.
+    void ReinitializeDevices(bool bSettingsChanged = false);
     // Reinitialization.cpp: the periodic directory read (keep-alive thread):
     // the directory read without any lock and without a new login (the token
     // is renewed only when it needs it), applied like a re-initialisation's.
-    // A failed read changes no line; the event stream is left running.
+    // A failed read changes no line; the event stream is left running. Calls
+    // shown before the read whose extension it shows "idle" or "offline" end.
     void RefreshDirectory();
     void ProviderInstall() override;
     void ProviderRemove() override;

@@ -164,16 +164,19 @@ void CGenericTSPIManager::CheckConnection() {
     wchar_t szPassword[kCredentialBuffer] = {};
     GetDlgItemTextW(g_hDlg, IDC_USERNAME, szName, kCredentialBuffer);
     GetDlgItemTextW(g_hDlg, IDC_PASSWORD, szPassword, kCredentialBuffer);
-    g_sUserName = szName;
-    g_sPassword = szPassword;
+    SetCredentials(szName, szPassword);
     SecureZeroMemory(szPassword, sizeof(szPassword));
+    // The user asks: a login is sent even where the PBX refused these before.
+    AllowLoginAgain();
 
     bool bLoggedIn = Login() != 0;
     trace.Var(L"bLoggedIn", L"%d", bLoggedIn ? 1 : 0);
     if (g_sBaseURL.empty())
         SetLastLoginState(InvalidApiBaseUrlText());
+    else if (bLoggedIn)
+        SetLastLoginState(LoginSuccessfulText());
     else
-        SetLastLoginState(bLoggedIn ? LoginSuccessfulText() : LoginFailedText());
+        SetLastLoginState(LoginHeldBack() ? CredentialsRefusedText() : LoginFailedText());
     ShowLastLoginState();
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));
     trace.End();

@@ -33,6 +33,9 @@ DWORD NoteLoginOutcome(bool bLoggedIn) {
     return dwDelay;
 }
 
+// As after a success, nothing is pending, and a later failure starts at the first pause.
+void NoteLoginRefused() { NoteLoginOutcome(true); }
+
 bool LoginRetryDue() {
     CLoginRecovery& recovery = Recovery();
     std::lock_guard<std::mutex> guard(recovery.lock);

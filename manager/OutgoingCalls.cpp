@@ -5,6 +5,7 @@
 #include "log/Trace.h"
 #include "manager/BackgroundThreads.h"
 #include "manager/CGenericTSPIManager.h"
+#include "manager/CallEvidence.h"
 #include "manager/CallNumbers.h"
 #include "manager/DialtoneCloser.h"
 #include "model/PhoneCall.h"
@@ -54,9 +55,13 @@ LONG CGenericTSPIManager::LineDrop(PhoneCall* pCall, DWORD dwRequestID) {
     // As for a make-call: the PBX is asked outside the export's ProviderLock.
     StartReplyRequest(dwRequestID, [callId]() -> LONG {
         ORVO_CheckAccessToken();
-        const int nDropped = ORVO_DoDrop(callId);
+        const DropAnswer answer = ORVO_DoDrop(callId);
         TraceCommand();
-        return nDropped != 0 ? 0 : LINEERR_OPERATIONFAILED;
+        if (answer == DropAnswer::Failed) return LINEERR_OPERATIONFAILED;
+        // The PBX has no such call: its hangup was missed, and the drop is
+        // done. The call ends now, before the completion goes out.
+        if (answer == DropAnswer::NoSuchCall) EndCallUnknownToPbx(callId);
+        return 0;
     });
     return trace.End(static_cast<LONG>(dwRequestID));
 }

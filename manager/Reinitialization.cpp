@@ -6,21 +6,22 @@
 #include <string>
 
 #include "config/DiagnosticReports.h"
-#include "config/Settings.h"
 #include "log/Trace.h"
 #include "manager/BackgroundThreads.h"
 #include "manager/CGenericTSPIManager.h"
+#include "manager/CallEvidence.h"
 #include "manager/DeviceSet.h"
 #include "manager/ThreadRun.h"
 #include "model/ProviderLock.h"
 #include "pbx/ExtensionDirectory.h"
 #include "pbx/Session.h"
 
-void CGenericTSPIManager::ReinitializeDevices() {
+void CGenericTSPIManager::ReinitializeDevices(bool bSettingsChanged) {
     CFuncTrace trace(2, L"CGenericTSPIManager::ReinitializeDevices");
     // Runs on the keep-alive thread: nothing may end it.
     try {
-        const std::wstring userBefore = g_sUserName;
+        if (bSettingsChanged) AllowLoginAgain();
+        const std::wstring userBefore = CurrentUserName();
         const std::wstring customerBefore = CurrentCustomer();
         DWORD dwLinesInUse = 0;
         const DirectoryRead read = LogInAndSetLines(LockOwner::ReinitializeDevices, true, dwLinesInUse);
@@ -29,7 +30,7 @@ void CGenericTSPIManager::ReinitializeDevices() {
         // The event stream belongs to the account it was opened for. The same
         // account keeps its running stream, so that no call event falls into
         // the gap of a reconnection; another account gets a stream of its own.
-        const bool bOtherAccount = g_sUserName != userBefore || CurrentCustomer() != customerBefore;
+        const bool bOtherAccount = CurrentUserName() != userBefore || CurrentCustomer() != customerBefore;
         if (EventMonitorHandle() == nullptr || bOtherAccount) StartEventMonitor();
         StartKeepAlive();
         PrintTAPIApps();
@@ -45,6 +46,12 @@ void CGenericTSPIManager::RefreshDirectory() {
     // Runs on the keep-alive thread: nothing may end it.
     try {
         if (g_sBaseURL.empty()) return trace.End();
+        // The calls before the read: the presences it brings speak of them only.
+        std::vector<ShownCall> callsBefore;
+        {
+            CProviderLockGuard lock(LockOwner::RefreshDirectory);
+            callsBefore = FindShownCalls(ShownCalls::All);
+        }
         // Read without any lock; the token is renewed only when it needs it.
         std::vector<ExtensionInfo> directory;
         if (!ReadExtensionDirectory(directory)) {
@@ -61,6 +68,7 @@ void CGenericTSPIManager::RefreshDirectory() {
         }
         trace.Var(L"changes", L"created %u removed %u renamed %u", changes.dwCreated, changes.dwRemoved,
                   changes.dwRenamed);
+        EndCallsShownWithoutCall(callsBefore, directory, ShownCalls::All);
         // The first lines of an account that had none need the event stream.
         if (dwLinesInUse != 0 && EventMonitorHandle() == nullptr) StartEventMonitor();
     } catch (...) {

@@ -2,14 +2,18 @@
 // decides: while it is open the lines are in service; once it has been down
 // (not reopened, or no token to reopen it with) for longer than a short grace
 // period, every line goes out of service, until a stream is answered again.
-// A quick reconnect shows nothing.
+// A quick reconnect shows nothing. Credentials the PBX refused put the lines
+// out of service at once, until a login succeeds again, and the login state
+// says so.
 //
 // Calls left over from before a reconnection: the PBX is asked to send what
 // was missed ("Last-Event-ID"), but one that cannot may have ended calls
 // meanwhile. A call that was on a line when the stream opened again, and of
 // which the new stream has said nothing for kStaleCallSettleMs, is ended
-// (disconnected, then idle) when a directory read made after that time does
-// not show its extension "busy". A failed read ends nothing.
+// (disconnected, then idle) only when a directory read made after that time
+// shows its extension's presence "idle" or "offline". Any other presence, or
+// none, keeps it: silence is no evidence that a call ended (its drop, which
+// the PBX answers 404, ends it then). A failed read ends nothing.
 #pragma once
 
 #include <windows.h>
@@ -27,6 +31,7 @@ void NoteStreamOpened();
 // The event monitor: the stream ended or could not be opened.
 void NoteStreamDown();
 // The keep-alive tick: puts the lines out of service once the grace period
-// has passed, and ends stale calls once they are due. Takes the ProviderLock
-// only for the lines, never around a PBX request.
+// has passed or the credentials were refused, and checks calls left over from
+// before a reconnection once they are due. Takes the ProviderLock only for
+// the lines, never around a PBX request.
 void CheckServiceState();

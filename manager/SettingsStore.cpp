@@ -14,6 +14,7 @@
 #include "http/CHTTPContactBase.h"
 #include "log/Trace.h"
 #include "manager/CGenericTSPIManager.h"
+#include "pbx/SessionState.h"
 
 namespace {
 constexpr DWORD kFieldCapacity = 15;  // DebugLevel, NumberFormat, LineFormat: 14 characters
@@ -118,8 +119,7 @@ void CGenericTSPIManager::ReadRegistrySettings() {
     DWORD dwDebugLevel = static_cast<DWORD>(_wtoi(settings.DebugLevel));
     TraceLog.m_dwDebugLevel = dwDebugLevel;
     g_bSaveSequence = dwDebugLevel;
-    g_sUserName = settings.Name;
-    g_sPassword = settings.Password;
+    SetCredentials(settings.Name, settings.Password);
     ReadPbxConnection(key);
     key.Close();
     trace.End();

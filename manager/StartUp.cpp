@@ -154,8 +154,7 @@ DirectoryRead CGenericTSPIManager::LogInAndReadDirectory(std::vector<ExtensionIn
     StartNetworkObserver();
     // The account as the shared record holds it: the registry's at start-up,
     // or what the configuration dialog entered before it asked for a new login.
-    g_sUserName = g_pProviderSettings->Name;
-    g_sPassword = g_pProviderSettings->Password;
+    SetCredentials(g_pProviderSettings->Name, g_pProviderSettings->Password);
     if (g_sBaseURL.empty()) {
         SetLastLoginState(InvalidApiBaseUrlText());
         trace.Line(L"Error.Invalid API base URL");
@@ -166,6 +165,14 @@ DirectoryRead CGenericTSPIManager::LogInAndReadDirectory(std::vector<ExtensionIn
         // Given up because the provider stops: no verdict on the account.
         if (g_SessionClient.m_dwLastError == ERROR_WINHTTP_OPERATION_CANCELLED) {
             trace.Warning(L"Login abandoned, the provider stops");
+            trace.End();
+            return DirectoryRead::LoginFailed;
+        }
+        if (LoginHeldBack()) {
+            // Not tried again on its own: a PBX locks an account after a few of these.
+            SetLastLoginState(CredentialsRefusedText());
+            trace.Line(L"Error.Credentials refused");
+            NoteLoginRefused();
             trace.End();
             return DirectoryRead::LoginFailed;
         }
@@ -195,6 +202,8 @@ void CGenericTSPIManager::RecordLoginSuccess(DWORD dwLinesInUse) {
 void CGenericTSPIManager::InitResource() {
     CFuncTrace trace(2, L"CGenericTSPIManager::InitResource");
     ForgetGivenPermanentLineNumbers();
+    // A start decides anew: credentials refused in an earlier run are tried once more.
+    AllowLoginAgain();
     DWORD dwLinesInUse = 0;
     LogInAndSetLines(LockOwner::InitResource, false, dwLinesInUse);
     trace.Var(L"g_dwDeviceCount", L"%u", g_dwDeviceCount);

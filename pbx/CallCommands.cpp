@@ -8,6 +8,10 @@
 #include "pbx/Session.h"
 
 namespace {
+// A drop answered with one of these is of a call the PBX does not have (any more).
+constexpr int kNotFound = 404;
+constexpr int kGone = 410;
+
 // Make-call and drop share the command client; one at a time, and the
 // summary of a command is read before the next one starts. Held across the
 // PBX request: first in the lock order (model/ProviderLock.h).
@@ -36,9 +40,12 @@ int ORVO_DoMakeCall(std::wstring extension, std::wstring callee) {
     return RunCommand(L"ORVO_DoMakeCall", L"POST", L"/extensions/phone/calls", body);
 }
 
-int ORVO_DoDrop(std::wstring callId) {
+DropAnswer ORVO_DoDrop(std::wstring callId) {
     std::lock_guard<std::mutex> command(CommandMutex());
-    return RunCommand(L"ORVO_DoDrop", L"DELETE", L"/extensions/phone/calls/" + callId, L"");
+    if (RunCommand(L"ORVO_DoDrop", L"DELETE", L"/extensions/phone/calls/" + callId, L"") != 0)
+        return DropAnswer::Accepted;
+    const int nStatus = g_CommandClient.LastStatusCode();
+    return nStatus == kNotFound || nStatus == kGone ? DropAnswer::NoSuchCall : DropAnswer::Failed;
 }
 
 std::wstring LastCommandSummary() {

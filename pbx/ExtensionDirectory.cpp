@@ -51,6 +51,7 @@ bool ReadRecord(const std::wstring& objectText, ExtensionInfo& info) {
     if (info.extension_number.empty()) return false;
     info.uuid = parser.GetString(L"uuid");
     info.name = RedecodeName(parser.GetString(L"name"));
+    info.presence = parser.GetString(L"presence");
     return true;
 }
 }  // namespace
@@ -99,12 +100,7 @@ bool ReadExtensionDirectory(std::vector<ExtensionInfo>& extensions) {
     const int nResult = RunPbxRequest(g_SessionClient, request);
     if (nResult == 0 || g_SessionClient.m_pszAnswer == nullptr) return false;
     extensions = ParseExtensionDirectory(g_SessionClient.m_pszAnswer);
-    for (const ExtensionInfo& info : extensions) g_ExtensionMap[info.extension_number] = info;
     return true;
 }
 
-DWORD IsExtensionOffline(const wchar_t* pszExtensionNumber) {
-    CSessionGuard directory(SessionMutex());
-    const ExtensionInfo& entry = g_ExtensionMap[pszExtensionNumber != nullptr ? pszExtensionNumber : L""];
-    return entry.presence == L"offline" || entry.presence == L"idle" ? 1 : 0;
-}
+bool ShowsNoCall(const std::wstring& presence) { return presence == L"idle" || presence == L"offline"; }

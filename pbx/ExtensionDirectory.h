@@ -3,7 +3,6 @@
 
 #include <windows.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -11,6 +10,7 @@ struct ExtensionInfo {
     std::wstring uuid;
     std::wstring extension_number;
     std::wstring name;
+    // "presence" as the PBX sent it at the read; empty when it sent none.
     std::wstring presence;
 };
 
@@ -18,20 +18,19 @@ struct ExtensionInfo {
 // under the ProviderLock (a line keeps its extension, in whatever place the
 // directory lists it); its size is the number of lines.
 extern std::vector<ExtensionInfo> g_Extensions;
-// By extension_number; only grows, so numbers that left the directory stay.
-extern std::map<std::wstring, ExtensionInfo> g_ExtensionMap;
 
 // Reads the account's phone extensions from the PBX directory, in directory
-// order, into extensions, and adds them to g_ExtensionMap. False, with
-// extensions left as they were, when the PBX gave no directory: a failed read
-// is not an account without extensions. Runs under the session lock, which
-// also guards g_ExtensionMap.
+// order, into extensions. False, with extensions left as they were, when the
+// PBX gave no directory: a failed read is not an account without extensions.
+// Runs under the session lock.
 bool ReadExtensionDirectory(std::vector<ExtensionInfo>& extensions);
 // The records of a directory answer, in answer order: every object with a
 // non-empty string "extension_number" that does not stand inside another
 // record, whatever objects or arrays wrap it. "name" is decoded as the UTF-8
-// the PBX sent and kept to 254 bytes of it, cut between two characters.
+// the PBX sent and kept to 254 bytes of it, cut between two characters;
+// "presence" is taken as the JSON gives it.
 std::vector<ExtensionInfo> ParseExtensionDirectory(const wchar_t* pszAnswer);
-// 1 when the extension's presence is "offline" or "idle". An unknown number
-// gets an empty entry.
-DWORD IsExtensionOffline(const wchar_t* pszExtensionNumber);
+// A presence that says the extension was in no call when the directory was
+// read: "idle" or "offline". A presence is evidence of that moment only; it
+// is never kept to judge a call that may have begun since.
+bool ShowsNoCall(const std::wstring& presence);

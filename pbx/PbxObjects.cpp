@@ -3,4 +3,3 @@
 #include "pbx/ExtensionDirectory.h"
 
 std::vector<ExtensionInfo> g_Extensions ORVO_BUILT_IN_ORDER(ORVO_ORDER_PBX);
-std::map<std::wstring, ExtensionInfo> g_ExtensionMap ORVO_BUILT_IN_ORDER(ORVO_ORDER_PBX);

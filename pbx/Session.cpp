@@ -15,6 +15,9 @@
 
 namespace {
 constexpr int kTokenMarginSeconds = 20;
+// A login answered with one of these was refused: the credentials are wrong.
+constexpr int kUnauthorized = 401;
+constexpr int kForbidden = 403;
 // A login or token request that gets no answer in kSessionTimeoutMs is given
 // up: the telephony service, which waits for the enumeration, is never held
 // longer. Shortened for tests, the wait stays far beyond an answer.
@@ -44,12 +47,23 @@ int Login() {
     CFuncTrace trace(2, L"Login");
     // No usable base URL: the credentials go nowhere.
     if (g_sBaseURL.empty()) return trace.End(0);
+    if (LoginHeldBack()) {
+        trace.Warning(L"The PBX refused these credentials: no login until they are set again");
+        return trace.End(0);
+    }
     PbxRequest request{L"Login", L"POST", L"/login",
                        L"{\"username\":\"" + JsonEscape(g_sUserName) + L"\", \"password\":\"" +
                            JsonEscape(g_sPassword) + L"\"}",
                        PbxCredential::None, kSessionAttempts, SessionAnswerWaitMs(), L"Login"};
     int nResult = RunPbxRequest(g_SessionClient, request);
+    const int nStatus = g_SessionClient.LastStatusCode();
+    if (nResult == 0 && (nStatus == kUnauthorized || nStatus == kForbidden)) {
+        // Trying the same again would only bring the account nearer its lock-out.
+        trace.Warning(L"Credentials refused (%d)", nStatus);
+        NoteCredentialsRefused();
+    }
     if (nResult != 0) nResult = ReadTokens();
+    if (nResult != 0) NoteCredentialsAccepted();
     trace.End(nResult);
     return nResult;
 }

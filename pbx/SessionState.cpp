@@ -1,10 +1,20 @@
 #include "pbx/SessionState.h"
 
+#include <atomic>
+
+#include "config/Settings.h"
+
 std::wstring g_sBaseURL;
 std::wstring g_sAccessToken;
 std::wstring g_sRefreshToken;
 std::wstring g_sCustomer;
 LONG g_nTokenExpiry = 0;
+
+namespace {
+std::atomic<bool> g_bCredentialsRefused{false};
+// Set by a refusal, cleared by a new decision about the account.
+std::atomic<bool> g_bLoginHeldBack{false};
+}  // namespace
 
 std::recursive_mutex& SessionMutex() {
     static std::recursive_mutex mutex;
@@ -30,3 +40,29 @@ std::wstring CurrentCustomer() {
     CSessionGuard session(SessionMutex());
     return g_sCustomer;
 }
+
+void SetCredentials(const std::wstring& userName, const std::wstring& password) {
+    CSessionGuard session(SessionMutex());
+    if (userName == g_sUserName && password == g_sPassword) return;
+    g_sUserName = userName;
+    g_sPassword = password;
+    AllowLoginAgain();
+}
+
+std::wstring CurrentUserName() {
+    CSessionGuard session(SessionMutex());
+    return g_sUserName;
+}
+
+void NoteCredentialsRefused() {
+    g_bCredentialsRefused = true;
+    g_bLoginHeldBack = true;
+}
+
+void NoteCredentialsAccepted() { g_bCredentialsRefused = false; }
+
+void AllowLoginAgain() { g_bLoginHeldBack = false; }
+
+bool LoginHeldBack() { return g_bLoginHeldBack; }
+
+bool CredentialsRefused() { return g_bCredentialsRefused; }

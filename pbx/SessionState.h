@@ -26,6 +26,29 @@ using CSessionGuard = std::lock_guard<std::recursive_mutex>;
 // The access token counts as expired from now on: the next check renews it.
 void ForgetAccessToken();
 
+// The account's credentials (config/Settings.h), set under the session lock
+// so that a login never sends half an old and half a new account. Changed
+// values are a new decision about the account: a refusal of the earlier ones
+// no longer holds logins back.
+void SetCredentials(const std::wstring& userName, const std::wstring& password);
+std::wstring CurrentUserName();
+
+// Refused credentials: once the PBX refused the stored credentials (401 or
+// 403 to a login), no login is sent until the user or a start decides anew
+// (AllowLoginAgain, or new credentials): PBXs lock an account after a few
+// failed logins, and with it every phone of the customer. Lock-free, so that
+// the service state may ask under the ProviderLock.
+void NoteCredentialsRefused();
+// A login was accepted: the credentials are good.
+void NoteCredentialsAccepted();
+// The dialog's OK or test, a re-initialisation it asked for, a start of the
+// provider: the next login is sent, whatever the last one was told.
+void AllowLoginAgain();
+// The last login was refused and nothing has decided anew since: logins are held back.
+bool LoginHeldBack();
+// The last login was refused (also once a new try is allowed, until a login succeeds).
+bool CredentialsRefused();
+
 // Consistent copies for the request threads.
 std::wstring CurrentAccessToken();
 std::wstring CurrentRefreshToken();

@@ -67,15 +67,6 @@ public:
             EXPECT_EQ(ReadFileBytes(path).find("Request inside the ProviderLock"), std::string::npos) << ToUtf8(path);
     }
 
-    // The log files this program's provider wrote (each start begins a new set).
-    static std::vector<std::wstring> ProviderLogs() {
-        const std::wstring folder = OrvoLogFolder();
-        const std::wstring pattern = L"ORVOTSP" + ExeBaseName() + L"_*.LOG";
-        std::vector<std::wstring> paths;
-        for (const std::wstring& name : ListFiles(folder, pattern.c_str())) paths.push_back(folder + L"\\" + name);
-        return paths;
-    }
-
     bool Settings(const std::wstring& json) const {
         return m_sim.Control(L"POST", L"settings", json).dwStatus == 200;
     }

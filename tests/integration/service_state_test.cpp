@@ -1,6 +1,7 @@
 // Lines that tell the truth about the PBX: out of service while it cannot be
-// reached (and not for a quick reconnect), and no call left connected because
-// its hangup came while the event stream was down. Deadlines are watchdogs.
+// reached (and not for a quick reconnect) or refuses the credentials, and a
+// call ended after a stream cut only on evidence that it ended. Deadlines are
+// watchdogs.
 // ctest-lock: registry
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -46,12 +47,6 @@ protected:
             Sleep(200);
         }
         return true;
-    }
-    std::vector<HostEvent> CallStateEvents(DWORD dwLine) const {
-        std::vector<HostEvent> events;
-        for (const HostEvent& e : m_host.LineEvents())
-            if (e.htLine == LineHandle(dwLine) && e.dwMsg == LINE_CALLSTATE) events.push_back(e);
-        return events;
     }
 };
 
@@ -103,18 +98,39 @@ TEST_F(ServiceStateTest, AnOutageTakesEveryLineOutOfServiceAndBack) {
     EXPECT_TRUE(WaitForState(1, LINECALLSTATE_OFFERING, kWatchdogMs));
 }
 
-// A connected call, the stream cut and kept from reopening, the hangup sent
-// meanwhile, the stream back: the call ends, by the replayed hangup or,
-// from a PBX that cannot replay, by the stale-call rule.
-TEST_F(ServiceStateTest, HangupWhileTheStreamIsDownEndsTheCall) {
+// A connected call, the stream cut and kept from reopening, maybe its hangup
+// sent meanwhile, the stream back. The replayed hangup ends it; from a PBX
+// that cannot replay, only a presence of "idle" or "offline" does. Any other
+// presence keeps the call, and the application's drop, which such a PBX
+// answers 404, ends it then.
+TEST_F(ServiceStateTest, ACallEndsAfterAStreamCutOnlyOnEvidence) {
     struct Row {
+        const char* pszName;
         bool bReplay;
+        const wchar_t* pszPresence;  // of extension 21 as JSON; null: the simulator's ("busy" during a call)
+        bool bHangup;                // the call ends at the PBX while the stream is down
+        bool bEndsOnItsOwn;
     };
-    for (const Row& row : {Row{true}, Row{false}}) {
-        SCOPED_TRACE(row.bReplay ? "with replay" : "without replay");
+    const Row rows[] = {
+        {"replayed hangup", true, nullptr, true, true},
+        {"no replay, presence idle", false, L"\"idle\"", true, true},
+        {"no replay, presence offline", false, L"\"offline\"", true, true},
+        {"no replay, no presence", false, L"null", true, false},
+        {"no replay, the call goes on (busy)", false, nullptr, false, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.pszName);
         ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
         ASSERT_EQ(m_sim.Control(L"POST", L"settings", row.bReplay ? L"{\"replay\":true}" : L"{\"replay\":false}").dwStatus,
                   200u);
+        if (row.pszPresence != nullptr)
+            ASSERT_EQ(m_sim.Control(L"POST", L"extensions",
+                                    L"{\"extensions\":[{\"extension_number\":\"21\",\"name\":\"Office\",\"presence\":" +
+                                        std::wstring(row.pszPresence) +
+                                        L"},{\"extension_number\":\"22\",\"name\":\"Reception\"},"
+                                        L"{\"extension_number\":\"23\",\"name\":\"Lab\"}]}")
+                          .dwStatus,
+                      200u);
         const std::wstring uuid = Ring(L"[\"21\"]", L"4930123456");
         ASSERT_FALSE(uuid.empty());
         ASSERT_TRUE(WaitForState(0, LINECALLSTATE_OFFERING));
@@ -125,24 +141,82 @@ TEST_F(ServiceStateTest, HangupWhileTheStreamIsDownEndsTheCall) {
         ASSERT_TRUE(m_sim.AddFault(L"{\"path\":\"/v1/extensions/phone/calls\",\"method\":\"GET\",\"status\":503,\"count\":100000}"));
         ASSERT_EQ(m_sim.Control(L"POST", L"streams/close", L"{\"mode\":\"abort\"}").dwStatus, 200u);
         ASSERT_TRUE(WaitForRequests(L"GET", kCalls, static_cast<int>(nStreamsBefore) + 1, 0, kWatchdogMs));
-        ASSERT_EQ(m_sim.Control(L"POST", L"hangup", L"{\"uuid\":" + JsonQuote(uuid.c_str()) + L"}").dwStatus, 200u);
+        if (row.bHangup)
+            ASSERT_EQ(m_sim.Control(L"POST", L"hangup", L"{\"uuid\":" + JsonQuote(uuid.c_str()) + L"}").dwStatus, 200u);
         ASSERT_TRUE(m_sim.ClearFaults());
 
+        if (!row.bEndsOnItsOwn) {
+            // The stale-call check has read the directory and kept the call.
+            ASSERT_TRUE(WaitForLogText("Call " + ToUtf8(uuid) + " on 21 kept", kWatchdogMs + kStaleCallSettleMs));
+            EXPECT_EQ(CallStates(0), (std::vector<DWORD>{LINECALLSTATE_OFFERING, LINECALLSTATE_CONNECTED}));
+            HDRVCALL hdCall = nullptr;
+            for (const HostEvent& e : m_host.LineEvents())
+                if (e.htLine == LineHandle(0) && e.dwMsg == LINE_NEWCALL) hdCall = reinterpret_cast<HDRVCALL>(e.dwParam1);
+            ASSERT_NE(hdCall, nullptr);
+            ASSERT_EQ(m_host.Drop(91, hdCall), 91);
+            EXPECT_EQ(WaitForCompletion(91).lResult, 0);
+        }
         ASSERT_TRUE(WaitForState(0, LINECALLSTATE_IDLE, kWatchdogMs + kStaleCallSettleMs));
-        const std::vector<HostEvent> states = CallStateEvents(0);
-        ASSERT_GE(states.size(), 3u);
-        EXPECT_EQ(states[states.size() - 2].dwParam1, static_cast<DWORD_PTR>(LINECALLSTATE_DISCONNECTED));
-        EXPECT_EQ(states.back().dwParam1, static_cast<DWORD_PTR>(LINECALLSTATE_IDLE));
         // Offering, connected, disconnected, idle: no state twice.
-        EXPECT_EQ(states.size(), 4u);
+        EXPECT_EQ(CallStates(0), (std::vector<DWORD>{LINECALLSTATE_OFFERING, LINECALLSTATE_CONNECTED,
+                                                     LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}));
 
         // The reconnection named the last event the provider had.
-        const std::vector<SimRequest> streams = RequestsTo(L"GET", kCalls);
         bool bResumed = false;
-        for (const SimRequest& request : streams)
+        for (const SimRequest& request : RequestsTo(L"GET", kCalls))
             for (const auto& header : request.headers)
                 if (_wcsicmp(header.first.c_str(), L"Last-Event-ID") == 0 && !header.second.empty()) bResumed = true;
         EXPECT_TRUE(bResumed);
+        StopProvider();
+        m_lines.clear();
+        m_host.ClearEvents();
+        ASSERT_EQ(m_sim.Control(L"POST", L"reset").dwStatus, 200u);
+    }
+}
+
+// The PBX refuses the stored credentials once they are needed again: one
+// login, then none until the dialog's OK asks for a new one; meanwhile every
+// line is out of service and the login state says why. Both loops that log
+// in (the stream's token renewal and the background login) hold back.
+TEST_F(ServiceStateTest, RefusedCredentialsAreTriedOnceUntilTheDialogAsksAgain) {
+    const wchar_t kLogin[] = L"/v1/login";
+    for (int nStatus : {401, 403}) {
+        SCOPED_TRACE(nStatus);
+        ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
+        ASSERT_TRUE(m_sim.ClearRequests());
+        // The password was changed at the PBX: logins are refused, and every token ends.
+        ASSERT_TRUE(m_sim.AddFault(L"{\"path\":\"/v1/login\",\"method\":\"POST\",\"status\":" + std::to_wstring(nStatus) +
+                                   L",\"count\":100000}"));
+        ASSERT_EQ(m_sim.Control(L"POST", L"revoke-tokens").dwStatus, 200u);
+        ASSERT_EQ(m_sim.Control(L"POST", L"streams/close", L"{\"mode\":\"end\"}").dwStatus, 200u);
+
+        for (DWORD dwLine = 0; dwLine < 3; ++dwLine)
+            ASSERT_TRUE(WaitForLineState(dwLine, LINEDEVSTATE_OUTOFSERVICE, kWatchdogMs)) << "line " << dwLine;
+        // The stream's loop goes on renewing its token, without a login.
+        ASSERT_TRUE(WaitForRequests(L"PUT", kLogin, 4, 0, kWatchdogMs));
+        EXPECT_EQ(RequestsTo(L"POST", kLogin).size(), 1u);
+        EXPECT_EQ(LastLoginState(), Localized(L"User name or password wrong", L"Benutzername oder Passwort falsch"));
+        for (DWORD dwLine = 0; dwLine < 3; ++dwLine)
+            EXPECT_EQ(DevStatusFlags(dwLine), static_cast<DWORD>(LINEDEVSTATUSFLAGS_CONNECTED)) << "line " << dwLine;
+
+        // The dialog's OK after the password was put right: one login, and the lines are back.
+        ASSERT_TRUE(m_sim.ClearFaults());
+        {
+            CSharedSettingsView shared;
+            ASSERT_NE(shared.Get(), nullptr);
+            shared->ReinitRequested = 1;
+        }
+        for (DWORD dwLine = 0; dwLine < 3; ++dwLine)
+            ASSERT_TRUE(WaitForLineState(dwLine, LINEDEVSTATE_INSERVICE, kWatchdogMs)) << "line " << dwLine;
+        std::vector<int> statuses;
+        for (const SimRequest& request : RequestsTo(L"POST", kLogin)) statuses.push_back(request.nStatus);
+        ASSERT_GE(statuses.size(), 2u);
+        EXPECT_EQ(std::vector<int>(statuses.begin(), statuses.begin() + 2), (std::vector<int>{nStatus, 200}));
+        // Written once the re-initialisation has applied the directory, which may come after the stream.
+        const std::wstring successful = Localized(L"Login successful", L"Anmelden erfolgreich");
+        const ULONGLONG qwWatchdog = GetTickCount64() + kWatchdogMs;
+        while (LastLoginState() != successful && GetTickCount64() < qwWatchdog) Sleep(50);
+        EXPECT_EQ(LastLoginState(), successful);
         StopProvider();
         m_lines.clear();
         m_host.ClearEvents();

@@ -14,6 +14,7 @@
 #include "config/ProviderSettings.h"
 #include "json/CJsonParserBase.h"
 #include "support/PbxSim.h"
+#include "support/ProviderFolders.h"
 #include "support/RegistryFixture.h"
 #include "support/TestFiles.h"
 #include "support/TestTimers.h"
@@ -208,6 +209,25 @@ public:
         for (const SimRequest& request : m_sim.Requests())
             if (request.sMethod == pszMethod && (path.empty() || request.sPath == path)) matching.push_back(request);
         return matching;
+    }
+
+    // The log files this program's provider wrote (each start begins a new set).
+    static std::vector<std::wstring> ProviderLogs() {
+        const std::wstring folder = OrvoLogFolder();
+        const std::wstring pattern = L"ORVOTSP" + ExeBaseName() + L"_*.LOG";
+        std::vector<std::wstring> paths;
+        for (const std::wstring& name : ListFiles(folder, pattern.c_str())) paths.push_back(folder + L"\\" + name);
+        return paths;
+    }
+    // Waits until a log of the provider holds the text (UTF-8).
+    static bool WaitForLogText(const std::string& text, DWORD dwTimeoutMs = kEventWaitMs) {
+        const ULONGLONG qwDeadline = GetTickCount64() + dwTimeoutMs;
+        for (;;) {
+            for (const std::wstring& path : ProviderLogs())
+                if (ReadFileBytes(path).find(text) != std::string::npos) return true;
+            if (GetTickCount64() >= qwDeadline) return false;
+            Sleep(100);
+        }
     }
 
     std::wstring LastLoginState() const {

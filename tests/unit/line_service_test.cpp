@@ -1,9 +1,15 @@
 // In and out of service: the line's own state always follows, TAPI hears of
-// it on an open line whose status-message mask asks for it, and only once.
+// it on an open line whose status-message mask asks for it, and only once;
+// the provider's service state puts every line in or out without a race.
 #include <gtest/gtest.h>
 
+#include <thread>
+
+#include "common/TimerScale.h"
+#include "manager/ServiceState.h"
 #include "model/LineCaps.h"
 #include "model/LineService.h"
+#include "model/ProviderLock.h"
 #include "support/LineModelFixture.h"
 
 namespace {
@@ -50,6 +56,32 @@ TEST_F(LineServiceTest, StateFollowsAndTheMaskDecidesWhatTapiHears) {
         for (const RecordedEvent& event : EventsOf(LINE_LINEDEVSTATE))
             EXPECT_EQ(event.dwParam1, static_cast<DWORD_PTR>(LINEDEVSTATE_INSERVICE));
     }
+}
+
+// The stream reopens while the keep-alive tick, the grace period over, is
+// putting the lines out of service: whichever of the two applies last, the
+// lines end as the stream is, in service, and TAPI hears nothing. The tick is
+// held at the lock that guards the lines until the stream has opened.
+TEST_F(LineServiceTest, AStreamOpeningWhileTheTickTakesTheLinesOutLeavesThemInService) {
+    BuildLines({L"21", L"22"});
+    OpenLine(0);
+    ResetServiceState();
+    NoteStreamDown();
+    const ULONGLONG qwPastGrace = GetTickCount64() + ScaledMs(kOutOfServiceGraceMs, kMinScaledGraceMs) + 100;
+    while (GetTickCount64() < qwPastGrace) Sleep(50);
+    CEventRecorder::Reset();
+    std::thread tick;
+    {
+        CProviderLockGuard lock(LockOwner::ServiceState);
+        tick = std::thread(CheckServiceState);
+        // Under Wine a thread waiting for a held critical section counts in LockCount.
+        const ULONGLONG qwWatchdog = GetTickCount64() + 10000;
+        while (ProviderLock.LockCount < 1 && GetTickCount64() < qwWatchdog) Sleep(10);
+        NoteStreamOpened();
+    }
+    tick.join();
+    for (LONG lLine = 0; lLine < 2; ++lLine) EXPECT_FALSE(Line(lLine).m_bOutOfService) << lLine;
+    EXPECT_TRUE(EventsOf(LINE_LINEDEVSTATE).empty());
 }
 
 }  // namespace

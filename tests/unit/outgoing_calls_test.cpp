@@ -165,6 +165,48 @@ TEST_F(OutgoingCallsTest, DropReachesOnlyThePbxCallOfItsOwnCall) {
     EXPECT_EQ(SimCallFrom(L"0301234567"), L"ringing-22") << "the ringing call is still there";
 }
 
+// A drop the PBX answers 404 or 410 is of a call whose hangup was missed: the
+// drop succeeds, and the call ends (disconnected, idle) before its completion.
+// Any other refusal fails the drop and leaves the call as it is.
+TEST_F(OutgoingCallsTest, DropOfACallThePbxNoLongerHasEndsIt) {
+    const struct {
+        const char* pszName;
+        const wchar_t* pszFault;  // null: the simulator's own answer (it knows no such call: 404)
+        LONG lResult;
+        std::vector<DWORD> states;
+    } cases[] = {
+        {"404", nullptr, 0, {LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}},
+        {"410", L"{\"path\":\"/v1/extensions/phone/calls/*\",\"method\":\"DELETE\",\"status\":410}", 0,
+         {LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}},
+        {"500", L"{\"path\":\"/v1/extensions/phone/calls/*\",\"method\":\"DELETE\",\"status\":500}",
+         LINEERR_OPERATIONFAILED, {}},
+    };
+    OpenLine(0);
+    DWORD dwRequestID = 40;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        const std::wstring uuid = std::wstring(L"missed-") + FromUtf8(c.pszName);
+        Event(uuid.c_str(), L"21", L"ring", L"inbound", L"0301234567", L"21");
+        Event(uuid.c_str(), L"21", L"answer", L"inbound", L"0301234567", L"21");
+        ASSERT_EQ(Call(0, 0)->m_dwLastState, static_cast<DWORD>(LINECALLSTATE_CONNECTED));
+        if (c.pszFault != nullptr) ASSERT_TRUE(s_sim->AddFault(c.pszFault));
+        CEventRecorder::Reset();
+        ++dwRequestID;
+        ASSERT_EQ(TSPI_lineDrop(dwRequestID, reinterpret_cast<HDRVCALL>(Call(0, 0)), nullptr, 0),
+                  static_cast<LONG>(dwRequestID));
+        LONG lResult = -1;
+        ASSERT_TRUE(CCompletions::WaitFor(dwRequestID, lResult)) << "no completion";
+        EXPECT_EQ(lResult, c.lResult);
+        std::vector<DWORD> states;
+        for (const RecordedEvent& event : EventsOf(LINE_CALLSTATE)) states.push_back(static_cast<DWORD>(event.dwParam1));
+        EXPECT_EQ(states, c.states);
+        // The call is over either way before the next one.
+        Event(uuid.c_str(), L"21", L"hangup", L"inbound", L"0301234567", L"21");
+        RemoveAllCalls();
+        ASSERT_TRUE(s_sim->ClearFaults());
+    }
+}
+
 // The dead-call test clears a finished call TAPI has not closed yet, and the
 // make-call that ran it gets a new call; TAPI's late close of the old handle
 // leaves the new call in place, round after round. (Whether a freed record

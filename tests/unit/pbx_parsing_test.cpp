@@ -1,8 +1,8 @@
 // What the provider reads out of the PBX's texts where they hold what once
 // broke the reading: event values with "data: ", "id: " or braces, an
-// extension name with braces or longer than the name limit, a token with a
-// large payload. Each row reads one text the way the provider receives it
-// and lists the fields that must come out.
+// extension name with braces or longer than the name limit, a presence that
+// is no word, a token with a large payload. Each row reads one text the way
+// the provider receives it and lists the fields that must come out.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -52,6 +52,7 @@ Fields FromDirectory(const std::string& utf8Answer) {
     for (size_t i = 0; i < records.size(); ++i) {
         fields[std::to_wstring(i) + L".number"] = records[i].extension_number;
         fields[std::to_wstring(i) + L".name"] = records[i].name;
+        fields[std::to_wstring(i) + L".presence"] = records[i].presence;
     }
     return fields;
 }
@@ -148,6 +149,12 @@ TEST(PbxParsing, TextsThatOnceBrokeTheReadingAreReadWhole) {
                                   R"({"extension_number":"22","name":"B"}])");
          },
          {{L"records", L"2"}, {L"0.number", L"21"}, {L"0.name", L"A"}, {L"1.number", L"22"}, {L"1.name", L"B"}}},
+        {"presence as sent; none when missing or not a string",
+         [] {
+             return FromDirectory(R"([{"extension_number":"21","presence":"idle"},{"extension_number":"22"},)"
+                                  R"({"extension_number":"23","presence":{"state":"busy"}}])");
+         },
+         {{L"records", L"3"}, {L"0.presence", L"idle"}, {L"1.presence", L""}, {L"2.presence", L""}}},
         {"long name in umlauts, cut between two characters",
          [&] { return FromDirectory(R"([{"extension_number":"21","name":")" + ToUtf8(umlautName) + "\"}]"); },
          {{L"records", L"1"}, {L"0.number", L"21"}, {L"0.name", FirstUtf8Bytes(umlautName, 254)}}},
