@@ -165,15 +165,13 @@ bool CGenericTSPIManager::GetSaveGUISettings(DWORD bDebugLog, const wchar_t* psz
     trace.Var(L"Name", L"%s", saved.Name);
 
     // A user without write access to the key may still have opened it for
-    // reading: every write is checked.
-    const LONG results[] = {
-        key.WriteString(L"DebugLevel", saved.DebugLevel),     key.WriteString(L"NumberFormat", saved.NumberFormat),
-        key.WriteString(L"LineFormat", saved.LineFormat),
-        WriteStoredCredentials(saved.Name, saved.Password),
-    };
+    // reading: every write is checked, and the first that fails ends the
+    // save, so that a user's OK changes nothing (the credentials go last).
+    const bool bSaved = key.WriteString(L"DebugLevel", saved.DebugLevel) == ERROR_SUCCESS &&
+                        key.WriteString(L"NumberFormat", saved.NumberFormat) == ERROR_SUCCESS &&
+                        key.WriteString(L"LineFormat", saved.LineFormat) == ERROR_SUCCESS &&
+                        WriteStoredCredentials(saved.Name, saved.Password) == ERROR_SUCCESS;
     key.Close();
-    bool bSaved = true;
-    for (LONG lResult : results) bSaved = bSaved && lResult == ERROR_SUCCESS;
     if (bSaved) {
         // Only what is saved reaches the service.
         ProviderSettings& settings = *g_pProviderSettings;

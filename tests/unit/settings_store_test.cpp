@@ -42,8 +42,7 @@ std::wstring StoredPassword() {
     return password;
 }
 
-// Gives an existing key the owner and DACL of the SDDL text; it may then
-// refuse this process. The key's owner may always set them back.
+// Gives an existing key the owner and DACL of the SDDL text.
 bool SetKeySecurity(const std::wstring& path, const wchar_t* pszSddl) {
     PSECURITY_DESCRIPTOR pDescriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(pszSddl, SDDL_REVISION_1, &pDescriptor, nullptr))
@@ -343,13 +342,15 @@ TEST_F(SettingsStoreTest, CredentialsKeyOfAnotherOwnerOrOpenToOthersIsRefused) {
 // nothing of the credentials, and cannot save new ones.
 TEST_F(SettingsStoreTest, CredentialsKeyThisAccountMayNotOpenLeavesThemUnknown) {
     ASSERT_EQ(ERROR_SUCCESS, WriteStoredCredentials(L"K-admin", L"admin-secret"));
-    ASSERT_TRUE(SetKeySecurity(kCredentialsKey, L"O:BAD:P(A;;KA;;;SY)"));
-    g_Manager.ReadRegistrySettings();
-    EXPECT_TRUE(g_bCredentialsUnknown);
-    EXPECT_STREQ(L"", g_pProviderSettings->Name);
-    EXPECT_STREQ(L"", g_pProviderSettings->Password);
-    EXPECT_FALSE(g_Manager.GetSaveGUISettings(0, L"K-user", L"user-secret", L"0", L"0"));
-    ASSERT_TRUE(SetKeySecurity(kCredentialsKey, L"O:BAD:P(A;;KA;;;SY)(A;;KA;;;BA)"));
+    {
+        CReadOnlyKey closed(HKEY_LOCAL_MACHINE, kCredentialsKey, 0);
+        ASSERT_TRUE(closed.Applied());
+        g_Manager.ReadRegistrySettings();
+        EXPECT_TRUE(g_bCredentialsUnknown);
+        EXPECT_STREQ(L"", g_pProviderSettings->Name);
+        EXPECT_STREQ(L"", g_pProviderSettings->Password);
+        EXPECT_FALSE(g_Manager.GetSaveGUISettings(0, L"K-user", L"user-secret", L"0", L"0"));
+    }
     g_Manager.ReadRegistrySettings();
     EXPECT_FALSE(g_bCredentialsUnknown);
     EXPECT_STREQ(L"K-admin", g_pProviderSettings->Name);
