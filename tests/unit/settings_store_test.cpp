@@ -321,7 +321,9 @@ TEST_F(SettingsStoreTest, CredentialsKeyOfAnotherOwnerOrOpenToOthersIsRefused) {
         ASSERT_EQ(ERROR_SUCCESS, WriteStoredCredentials(L"K-planted", L"planted-secret"));
         ASSERT_TRUE(SetKeySecurity(kCredentialsKey, c.pszSddl));
         for (const bool bOldCopies : {false, true}) {
-            if (bOldCopies) ASSERT_TRUE(WriteProtectedSetting(kKey, L"Password", L"old-secret"));
+            if (bOldCopies) {
+                ASSERT_TRUE(WriteProtectedSetting(kKey, L"Password", L"old-secret"));
+            }
             CTraceCapture capture(0);
             g_Manager.ReadRegistrySettings();
             EXPECT_STREQ(L"", g_pProviderSettings->Name);
