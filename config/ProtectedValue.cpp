@@ -106,6 +106,9 @@ bool MoveOldCopies(HKEY hSettings, HKEY hCredentials) {
     for (const wchar_t* pszName : kCredentialNames) {
         std::vector<BYTE> blob = ReadBlob(hSettings, pszName);
         CSecretWiper<std::vector<BYTE>> wipe(blob);
+        // Only what is there: a value written anew in the old place (by a
+        // script, say) replaces its own counterpart, not both.
+        if (blob.empty()) continue;
         if (RegSetValueExW(hCredentials, pszName, 0, REG_BINARY, blob.data(), static_cast<DWORD>(blob.size())) !=
             ERROR_SUCCESS)
             return false;

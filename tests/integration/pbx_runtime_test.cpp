@@ -19,6 +19,7 @@
 #include "support/ProviderFolders.h"
 #include "support/ProviderRuntimeFixture.h"
 #include "support/ProviderThreads.h"
+#include "support/TraceCapture.h"
 
 namespace {
 
@@ -482,9 +483,10 @@ TEST_F(PbxRuntimeTest, EveryRequestAndTheEventStreamGoThroughTheProxySetForTheSe
     for (const auto& c : cases) {
         SCOPED_TRACE(ToUtf8(c.pszWhat));
         RegDeleteTreeW(HKEY_CURRENT_USER, kAccountConnections);
-        if (c.accountFlags)
+        if (c.accountFlags) {
             ASSERT_TRUE(SetRegBinary(HKEY_CURRENT_USER, kAccountConnections, L"DefaultConnectionSettings",
                                      AccountProxySettings(*c.accountFlags, *c.accountFlags == 2 ? proxy : "", "")));
+        }
         WINHTTP_PROXY_INFO machineWide{WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr};
         const std::wstring machineProxy = L"127.0.0.1:" + port;
         if (c.bMachineWide) machineWide = {WINHTTP_ACCESS_TYPE_NAMED_PROXY, const_cast<LPWSTR>(machineProxy.c_str()), nullptr};

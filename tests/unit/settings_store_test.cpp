@@ -297,10 +297,13 @@ TEST_F(SettingsStoreTest, OldCredentialsMoveToTheProtectedKeyAndLeaveNoCopy) {
     const wchar_t* pszWhy = L"";
     EXPECT_TRUE(IsSecuredAsMadeByProvider(hKey, SE_REGISTRY_KEY, &pszWhy)) << ToUtf8(pszWhy);
     RegCloseKey(hKey);
-    // The next start finds them there.
+    // The next start finds them there; one value written anew in the old
+    // place replaces its counterpart alone.
     *g_pProviderSettings = ProviderSettings{};
+    ASSERT_TRUE(WriteProtectedSetting(kKey, L"Password", L"new-secret"));
     g_Manager.ReadRegistrySettings();
     EXPECT_STREQ(L"K-old", g_pProviderSettings->Name);
+    EXPECT_EQ(L"new-secret", g_sPassword);
 }
 
 // A credentials key that someone else made or opened up is not used (nor
