@@ -1,12 +1,10 @@
 #include "config/CSharedMem.h"
 
-#include <aclapi.h>
-
 #include <cwchar>
 #include <cwctype>
 
 #include "common/BoundedString.h"
-#include "common/UniqueLocalMemory.h"
+#include "common/SecretWipe.h"
 #include "config/CSimpleCRC.h"
 #include "config/ProviderIdentity.h"
 #include "log/ObjectSecurity.h"
@@ -36,21 +34,6 @@ void GetModuleFolder(wchar_t (&szFolder)[260]) {
     for (wchar_t* p = szFolder; *p != L'\0'; ++p) *p = static_cast<wchar_t>(towupper(*p));
 }
 
-// A section that anyone but the service accounts may open was not made by a
-// provider: another account planted it to read the password or to hand the
-// service an account and a re-initialisation request.
-bool IsSectionSecured(HANDLE hMapping) {
-    PACL pDacl = nullptr;
-    UniqueLocalMemory<void> descriptor;
-    if (GetSecurityInfo(hMapping, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &pDacl, nullptr,
-                        descriptor.put()) != ERROR_SUCCESS)
-        return false;
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD dwRevision = 0;
-    const bool bPresent =
-        GetSecurityDescriptorControl(descriptor.get(), &control, &dwRevision) && (control & SE_DACL_PRESENT);
-    return AdmitsOnlyServiceAccounts(bPresent, pDacl);
-}
 }  // namespace
 
 ProviderSettings* g_pProviderSettings = &s_PrivateSettings;
@@ -84,7 +67,8 @@ void CSharedMem::BuildName(const wchar_t* pszExtra) {
 bool CSharedMem::OpenOrCreateMapping() {
     constexpr DWORD kAccess = FILE_MAP_READ | FILE_MAP_WRITE | READ_CONTROL;
     SetLastError(0);
-    m_hMapping.reset(OpenFileMappingW(kAccess, TRUE, m_szName));
+    // Not inherited: a child process of the service must not get the password.
+    m_hMapping.reset(OpenFileMappingW(kAccess, FALSE, m_szName));
     bool bCreated = false;
     if (!m_hMapping) {
         // Only the service accounts may open it: the password is in it.
@@ -97,7 +81,10 @@ bool CSharedMem::OpenOrCreateMapping() {
         // record must not be wiped.
         bCreated = m_hMapping && GetLastError() != ERROR_ALREADY_EXISTS;
     }
-    if (m_hMapping && !bCreated && !IsSectionSecured(m_hMapping.get())) {
+    // One that exists was made by whoever came first: a section another
+    // account owns, or that others may open, was planted to read the
+    // password or to hand the service an account and a re-initialisation.
+    if (m_hMapping && !bCreated && !IsSecuredAsMadeByProvider(m_hMapping.get(), SE_KERNEL_OBJECT, &m_pszRefusal)) {
         m_hMapping.reset();
         m_bRefused = 1;
     }
@@ -108,26 +95,25 @@ void CSharedMem::Open(DWORD bPerUser, DWORD bPerModule, const wchar_t* pszExtra)
     CFuncTrace trace(3, L"CSharedMem::Open");
     if (!m_bPerUser) m_bPerUser = bPerUser;
     if (!m_bPerModule) m_bPerModule = bPerModule;
-    m_hMapping.reset();
-    m_bMapped = 0;
+    Close();
     m_bRefused = 0;
+    m_pszRefusal = L"";
     BuildName(pszExtra);
     trace.Var(L"m_szName", L"%s", m_szName);
 
     bool bCreated = OpenOrCreateMapping();
-    void* pView = nullptr;
     if (m_hMapping) {
         SetLastError(0);
-        pView = MapViewOfFile(m_hMapping.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
+        m_view.reset(MapViewOfFile(m_hMapping.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
     }
-    if (pView != nullptr) {
-        if (bCreated) ZeroMemory(pView, sizeof(ProviderSettings));
-        g_pProviderSettings = static_cast<ProviderSettings*>(pView);
+    if (m_view) {
+        if (bCreated) ZeroMemory(m_view.get(), sizeof(ProviderSettings));
+        g_pProviderSettings = static_cast<ProviderSettings*>(m_view.get());
         m_bMapped = 1;
     } else {
         g_pProviderSettings = &s_PrivateSettings;
         if (m_bRefused)
-            trace.Warning(L"Section refused: others than the service accounts may open it; private settings record");
+            trace.Warning(L"Section refused, %s: private settings record", m_pszRefusal);
         else
             trace.Warning(L"Private settings record, error %u", GetLastError());
     }
@@ -136,9 +122,11 @@ void CSharedMem::Open(DWORD bPerUser, DWORD bPerModule, const wchar_t* pszExtra)
 }
 
 void CSharedMem::Close() {
-    // Late readers (threads still winding down at unload) get the private
-    // record rather than a null pointer.
+    // Readers after this (nothing of the provider runs any more at unload)
+    // get the private record rather than an unmapped view.
     if (m_bMapped) g_pProviderSettings = &s_PrivateSettings;
+    m_view.reset();
     m_hMapping.reset();
     m_bMapped = 0;
+    WipeSecret(s_PrivateSettings.Password);
 }

@@ -8,7 +8,10 @@
 #include <string>
 
 extern std::wstring g_sUserName;      // PBX account user name
-extern std::wstring g_sPassword;      // PBX account password
+extern std::wstring g_sPassword;      // PBX account password (AssignSecret, WipeSecret)
+// The credentials are kept where this process's account may not read them
+// (a user's dialog): the dialog shows the user name as unknown.
+extern bool g_bCredentialsUnknown;
 // "ApiBaseUrl": the PBX API base, up to and including "/v1"; empty when the
 // registry's value was refused (too long, not an http(s) URL).
 extern wchar_t g_szApiBaseUrl[512];

@@ -28,3 +28,11 @@ inline const wchar_t* SettingsNotSavedText() {
     return Localized(L"Settings could not be saved: administrator rights are needed",
                      L"Die Einstellungen konnten nicht gespeichert werden: Administratorrechte sind erforderlich");
 }
+// Added to the login state when the process writes no log file (its log
+// folder was refused or could not be made).
+inline const wchar_t* NoLogFileText() {
+    return Localized(L" (no log file: the log folder cannot be used safely)",
+                     L" (keine Logdatei: der Log-Ordner kann nicht sicher verwendet werden)");
+}
+// The dialog's user name when this account may not read the stored one.
+inline const wchar_t* UnknownUserNameText() { return Localized(L"(unknown)", L"(unbekannt)"); }

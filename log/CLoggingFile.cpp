@@ -8,6 +8,8 @@ DWORD g_dwLastLogThreadId = 0;
 namespace {
 constexpr size_t kMessageUnits = 8191;
 constexpr size_t kUtf8Bytes = 8191;
+// Names tried after a taken one before the line is given up.
+constexpr int kMaxSkippedNames = 9;
 
 // Number of UTF-16 units of pszText whose UTF-8 form fits into cbMax bytes,
 // never splitting a surrogate pair. Long lines are cut rather than dropped.
@@ -81,8 +83,10 @@ int CLoggingFile::WriteV(DWORD dwLevel, const wchar_t* pszFormat, va_list args) 
             NextFileNumber();
             OnRotate();
             BuildFileName();
-            // A link planted there stays, and then no file is opened.
-            if (RemoveProtectedFile(m_szFileName)) OpenCurrentFile(CREATE_NEW);
+            // A link or another account's file planted there stays; the
+            // log then goes on under the next free name.
+            RemoveProtectedFile(m_szFileName);
+            OpenCurrentFile(CREATE_NEW);
         }
     } else {
         BuildFileName();
@@ -134,9 +138,34 @@ void CLoggingFile::BuildFileName() {
     StrAppend(m_szFileName, pszNumber + 4);
 }
 
-// No pattern (no usable log folder) means no file.
+// No pattern (no usable log folder) means no file. A name someone else took
+// beforehand (another account's file, a link) is skipped for the next free
+// one, "..._000-1.LOG" and so on, which the next shift takes into the series:
+// a planted file must not stop the log.
 void CLoggingFile::OpenCurrentFile(DWORD dwDisposition) {
-    m_hFile.reset(m_szFileName[0] != L'\0' ? OpenProtectedFile(m_szFileName, dwDisposition) : INVALID_HANDLE_VALUE);
+    m_hFile.reset();
+    if (m_szFileName[0] == L'\0') return;
+    wchar_t szName[512];
+    StrCopy(szName, m_szFileName);
+    const wchar_t* pszSlash = wcsrchr(m_szFileName, L'\\');
+    const wchar_t* pszDot = wcsrchr(pszSlash != nullptr ? pszSlash : m_szFileName, L'.');
+    const size_t cchStem = pszDot != nullptr ? static_cast<size_t>(pszDot - m_szFileName) : wcslen(m_szFileName);
+    for (int nSkipped = 0; nSkipped <= kMaxSkippedNames; ++nSkipped) {
+        if (nSkipped > 0) {
+            StrCopy(szName, m_szFileName, cchStem);
+            wchar_t szSuffix[16];
+            StrFormat(szSuffix, L"-%d", nSkipped);
+            StrAppend(szName, szSuffix);
+            if (pszDot != nullptr) StrAppend(szName, pszDot);
+        }
+        m_hFile.reset(OpenProtectedFile(szName, dwDisposition));
+        if (m_hFile) {
+            StrCopy(m_szFileName, szName);
+            return;
+        }
+        // Nothing there: the name is free, the failure is of another kind.
+        if (GetFileAttributesW(szName) == INVALID_FILE_ATTRIBUTES) return;
+    }
 }
 
 void CLoggingFile::CloseCurrentFile() {

@@ -3,6 +3,7 @@
 #include <initializer_list>
 
 #include "common/UniqueHandle.h"
+#include "common/UniqueLocalMemory.h"
 
 namespace {
 
@@ -28,8 +29,10 @@ constexpr BYTE kCreatorAuthority = 3;
 
 CSid SystemSid() { return CSid(kNtAuthority, {SECURITY_LOCAL_SYSTEM_RID}); }
 CSid AdministratorsSid() { return CSid(kNtAuthority, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}); }
-CSid LocalServiceSid() { return CSid(kNtAuthority, {SECURITY_LOCAL_SERVICE_RID}); }
-CSid NetworkServiceSid() { return CSid(kNtAuthority, {SECURITY_NETWORK_SERVICE_RID}); }
+// NT SERVICE\TrustedInstaller, owner of what Windows itself installs.
+CSid TrustedInstallerSid() {
+    return CSid(kNtAuthority, {80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464});
+}
 CSid UsersSid() { return CSid(kNtAuthority, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS}); }
 CSid CreatorOwnerSid() { return CSid(kCreatorAuthority, {SECURITY_CREATOR_OWNER_RID}); }
 // OWNER RIGHTS: what the owner may do beyond the ACEs; without it an owner
@@ -50,8 +53,7 @@ constexpr ACCESS_MASK kUsersFolderAccess =
 
 std::vector<Ace> ServiceAccountAces(ACCESS_MASK mask, BYTE flags) {
     std::vector<Ace> aces;
-    for (CSid sid : {SystemSid(), AdministratorsSid(), LocalServiceSid(), NetworkServiceSid()})
-        aces.push_back({sid, mask, flags});
+    for (CSid sid : {SystemSid(), AdministratorsSid()}) aces.push_back({sid, mask, flags});
     return aces;
 }
 
@@ -59,15 +61,8 @@ std::vector<Ace> ServiceAccountAces(ACCESS_MASK mask, BYTE flags) {
 // it cannot be read.
 std::vector<Ace> CreatorAces(ACCESS_MASK mask) {
     std::vector<Ace> aces;
-    UniqueHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return aces;
-    DWORD cb = 0;
-    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &cb);
-    std::vector<BYTE> user(cb);
-    if (cb != 0 && GetTokenInformation(token.get(), TokenUser, user.data(), cb, &cb)) {
-        PSID pUser = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
-        if (!IsServiceAccountSid(pUser)) aces.push_back({CSid(pUser), mask, 0});
-    }
+    std::vector<BYTE> user = ProcessUserSid();
+    if (!user.empty() && !IsServiceAccountSid(user.data())) aces.push_back({CSid(user.data()), mask, 0});
     return aces;
 }
 
@@ -88,6 +83,8 @@ std::vector<Ace> AcesFor(SecuredObject kind) {
         }
         case SecuredObject::SharedSection:
             return ServiceAccountAces(SECTION_ALL_ACCESS, 0);
+        case SecuredObject::CredentialsKey:
+            return ServiceAccountAces(KEY_ALL_ACCESS, 0);
     }
     return {};
 }
@@ -107,6 +104,14 @@ CObjectSecurity::CObjectSecurity(SecuredObject kind) {
     m_bValid = bBuilt && InitializeSecurityDescriptor(&m_descriptor, SECURITY_DESCRIPTOR_REVISION) &&
                SetSecurityDescriptorDacl(&m_descriptor, TRUE, pAcl, FALSE) &&
                SetSecurityDescriptorControl(&m_descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    // What others judge by the owner is owned by Administrators, not by
+    // whatever the creating token names as default owner. An account that
+    // may not give that owner cannot create it, which is as it should be.
+    if (kind == SecuredObject::SharedSection || kind == SecuredObject::CredentialsKey) {
+        CSid owner = AdministratorsSid();
+        m_owner.assign(static_cast<BYTE*>(owner.Get()), static_cast<BYTE*>(owner.Get()) + GetLengthSid(owner.Get()));
+        m_bValid = m_bValid && SetSecurityDescriptorOwner(&m_descriptor, m_owner.data(), FALSE);
+    }
     m_attributes.nLength = sizeof(m_attributes);
     m_attributes.lpSecurityDescriptor = &m_descriptor;
     m_attributes.bInheritHandle = FALSE;
@@ -114,9 +119,51 @@ CObjectSecurity::CObjectSecurity(SecuredObject kind) {
 
 bool IsServiceAccountSid(PSID pSid) {
     if (pSid == nullptr || !IsValidSid(pSid)) return false;
-    for (CSid sid : {SystemSid(), AdministratorsSid(), LocalServiceSid(), NetworkServiceSid()})
+    for (CSid sid : {SystemSid(), AdministratorsSid()})
         if (EqualSid(pSid, sid.Get())) return true;
     return false;
+}
+
+bool IsTrustedFolderOwner(PSID pOwner, PSID pProcessUser) {
+    if (pOwner == nullptr || !IsValidSid(pOwner)) return false;
+    if (IsServiceAccountSid(pOwner) || EqualSid(pOwner, TrustedInstallerSid().Get())) return true;
+    return pProcessUser != nullptr && IsValidSid(pProcessUser) && EqualSid(pOwner, pProcessUser);
+}
+
+std::vector<BYTE> ProcessUserSid() {
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};
+    DWORD cb = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &cb);
+    std::vector<BYTE> user(cb);
+    if (cb == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), cb, &cb)) return {};
+    PSID pUser = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+    return std::vector<BYTE>(static_cast<BYTE*>(pUser), static_cast<BYTE*>(pUser) + GetLengthSid(pUser));
+}
+
+bool IsSecuredAsMadeByProvider(HANDLE hObject, SE_OBJECT_TYPE type, const wchar_t** ppszWhy) {
+    PSID pOwner = nullptr;
+    PACL pDacl = nullptr;
+    UniqueLocalMemory<void> descriptor;  // pOwner and pDacl point into it
+    if (GetSecurityInfo(hObject, type, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &pOwner, nullptr,
+                        &pDacl, nullptr, descriptor.put()) != ERROR_SUCCESS) {
+        *ppszWhy = L"its permissions cannot be read";
+        return false;
+    }
+    if (!IsServiceAccountSid(pOwner)) {
+        *ppszWhy = L"another account owns it";
+        return false;
+    }
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD dwRevision = 0;
+    const bool bPresent =
+        GetSecurityDescriptorControl(descriptor.get(), &control, &dwRevision) && (control & SE_DACL_PRESENT);
+    if (!AdmitsOnlyServiceAccounts(bPresent, pDacl)) {
+        *ppszWhy = L"others than the service accounts may open it";
+        return false;
+    }
+    *ppszWhy = L"";
+    return true;
 }
 
 bool AdmitsOnlyServiceAccounts(BOOL bPresent, const ACL* pDacl) {

@@ -53,13 +53,25 @@ std::wstring FinalFolderPath(const wchar_t* pszPath) {
 }
 
 bool IsTokenUser(PSID pSid) {
-    UniqueHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-    DWORD cb = 0;
-    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &cb);
-    std::vector<BYTE> user(cb);
-    return cb != 0 && GetTokenInformation(token.get(), TokenUser, user.data(), cb, &cb) &&
-           EqualSid(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, pSid);
+    std::vector<BYTE> user = ProcessUserSid();
+    return !user.empty() && EqualSid(user.data(), pSid);
+}
+
+// A folder someone else made is not used: its owner could read and replace
+// what the service writes there, whatever the DACL says today.
+bool HasTrustedOwner(const std::wstring& folder) {
+    const UniqueFileHandle handle(CreateFileW(folder.c_str(), READ_CONTROL,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                              nullptr));
+    if (!handle) return false;
+    PSID pOwner = nullptr;
+    UniqueLocalMemory<void> descriptor;  // pOwner points into it
+    if (GetSecurityInfo(handle.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &pOwner, nullptr, nullptr, nullptr,
+                        descriptor.put()) != ERROR_SUCCESS)
+        return false;
+    std::vector<BYTE> user = ProcessUserSid();
+    return IsTrustedFolderOwner(pOwner, user.empty() ? nullptr : user.data());
 }
 
 // A file someone else owns is not written to: a user could have put it in
@@ -116,6 +128,10 @@ bool PrepareProtectedFolder(const wchar_t* pszBase, const wchar_t* pszRelative, 
         }
         if (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
             *pWhy = L"junction or link: " + folder;
+            return false;
+        }
+        if (!HasTrustedOwner(folder)) {
+            *pWhy = L"owned by another account: " + folder;
             return false;
         }
     }

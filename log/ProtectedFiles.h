@@ -13,7 +13,9 @@
 // missing one with the log folder's protected DACL; folders that exist keep
 // theirs. Fails, with the reason in *pWhy, when a folder cannot be had or
 // one of them is a junction or symbolic link or leads somewhere else; the
-// caller then goes without it. On success *pFolder is base\relative.
+// caller then goes without it; so does a folder that exists and belongs to
+// an account other than SYSTEM, Administrators, TrustedInstaller or the
+// account of this process. On success *pFolder is base\relative.
 bool PrepareProtectedFolder(const wchar_t* pszBase, const wchar_t* pszRelative, std::wstring* pFolder,
                             std::wstring* pWhy);
 

@@ -4,11 +4,13 @@
 #include <shellapi.h>
 
 #include "common/BoundedString.h"
+#include "common/SecretWipe.h"
 #include "config/CVersionTool.h"
 #include "config/ProviderSettings.h"
 #include "config/Settings.h"
 #include "config/UiLanguage.h"
 #include "config/resource.h"
+#include "http/ProxySettings.h"
 #include "log/CLoggingFileWithEvent.h"
 #include "log/Trace.h"
 #include "manager/CGenericTSPIManager.h"
@@ -48,8 +50,9 @@ void InitDialog(HWND hDlg) {
     SetWindowTextW(hDlg, szCaption);
     SetDlgItemTextW(hDlg, IDC_VERSION, version.m_szProductVersion);
 
-    SetDlgItemTextW(hDlg, IDC_USERNAME, settings.Name);
-    SetDlgItemTextW(hDlg, IDC_PASSWORD, settings.Password);
+    // An account that may not read the stored credentials sees neither.
+    SetDlgItemTextW(hDlg, IDC_USERNAME, g_bCredentialsUnknown ? UnknownUserNameText() : settings.Name);
+    SetDlgItemTextW(hDlg, IDC_PASSWORD, g_bCredentialsUnknown ? L"" : settings.Password);
     if (g_bDebugLog != 0) SendDlgItemMessageW(hDlg, IDC_DEBUG_LOG, BM_SETCHECK, BST_CHECKED, 0);
     CheckRadioButton(hDlg, IDC_NUMBER_INTERNATIONAL, IDC_NUMBER_PHONE_BOOK_INTERNATIONAL,
                      FormatButton(IDC_NUMBER_INTERNATIONAL, settings.NumberFormat, kNumberFormats));
@@ -76,7 +79,7 @@ void SaveAndClose(HWND hDlg) {
     GetDlgItemTextW(hDlg, IDC_PASSWORD, szPassword, kCredentialBuffer);
     const bool bSaved =
         g_Manager.GetSaveGUISettings(g_bDebugLog, szName, szPassword, g_szNumberFormatChoice, g_szLineFormatChoice);
-    SecureZeroMemory(szPassword, sizeof(szPassword));
+    WipeSecret(szPassword);
     if (!bSaved) {
         wchar_t szCaption[256] = {};
         GetWindowTextW(hDlg, szCaption, 256);
@@ -165,10 +168,11 @@ void CGenericTSPIManager::CheckConnection() {
     GetDlgItemTextW(g_hDlg, IDC_USERNAME, szName, kCredentialBuffer);
     GetDlgItemTextW(g_hDlg, IDC_PASSWORD, szPassword, kCredentialBuffer);
     SetCredentials(szName, szPassword);
-    SecureZeroMemory(szPassword, sizeof(szPassword));
+    WipeSecret(szPassword);
     // The user asks: a login is sent even where the PBX refused these before.
     AllowLoginAgain();
 
+    PrepareProxySettings(g_sBaseURL.c_str());
     bool bLoggedIn = Login() != 0;
     trace.Var(L"bLoggedIn", L"%d", bLoggedIn ? 1 : 0);
     if (g_sBaseURL.empty())

@@ -5,12 +5,15 @@
 #include <cwchar>
 
 #include "common/BoundedString.h"
+#include "common/SecretWipe.h"
 #include "common/TimerScale.h"
 #include "config/ApiBaseUrl.h"
 #include "config/ProtectedValue.h"
 #include "config/ProviderIdentity.h"
 #include "config/ProviderSettings.h"
 #include "config/Settings.h"
+#include "config/UiLanguage.h"
+#include "log/CLoggingFileWithEvent.h"
 #include "http/CHTTPContactBase.h"
 #include "log/Trace.h"
 #include "manager/CGenericTSPIManager.h"
@@ -79,6 +82,18 @@ void ReadApiBaseUrl(CRegTool& key) {
         StrCopy(g_szApiBaseUrl, szUrl);
 }
 
+// Into the record; a process that may not read them (a user's dialog) gets
+// empty texts and remembers that they are unknown to it.
+void ReadCredentials(ProviderSettings& settings) {
+    std::wstring name, password;
+    CSecretWiper<std::wstring> wipe(password);
+    const CredentialsRead read = ReadStoredCredentials(&name, &password);
+    g_bCredentialsUnknown = read == CredentialsRead::Unreadable;
+    StrCopy(settings.Name, name.c_str(), kMaxCredentialChars);
+    WipeSecret(settings.Password);
+    StrCopy(settings.Password, password.c_str(), kMaxCredentialChars);
+}
+
 void ReadPbxConnection(CRegTool& key) {
     ReadApiBaseUrl(key);
     DWORD dwIgnoreCertErrors = 0;
@@ -113,8 +128,7 @@ void CGenericTSPIManager::ReadRegistrySettings() {
     key.ReadString(L"LineFormat", settings.LineFormat, kFieldCapacity, L"0");
     TraceLog.m_dwMaxFiles = ReadMaxFiles(key);
     TraceLog.m_nMaxLogFileSize = ReadMaxLogFileSize(key);
-    StrCopy(settings.Name, ReadProtectedValue(L"Name").c_str(), kMaxCredentialChars);
-    StrCopy(settings.Password, ReadProtectedValue(L"Password").c_str(), kMaxCredentialChars);
+    ReadCredentials(settings);
 
     DWORD dwDebugLevel = static_cast<DWORD>(_wtoi(settings.DebugLevel));
     TraceLog.m_dwDebugLevel = dwDebugLevel;
@@ -151,15 +165,13 @@ bool CGenericTSPIManager::GetSaveGUISettings(DWORD bDebugLog, const wchar_t* psz
     trace.Var(L"Name", L"%s", saved.Name);
 
     // A user without write access to the key may still have opened it for
-    // reading: every write is checked.
-    const LONG results[] = {
-        key.WriteString(L"DebugLevel", saved.DebugLevel),     key.WriteString(L"NumberFormat", saved.NumberFormat),
-        key.WriteString(L"LineFormat", saved.LineFormat),     WriteProtectedValue(saved.Name, L"Name"),
-        WriteProtectedValue(saved.Password, L"Password"),
-    };
+    // reading: every write is checked, and the first that fails ends the
+    // save, so that a user's OK changes nothing (the credentials go last).
+    const bool bSaved = key.WriteString(L"DebugLevel", saved.DebugLevel) == ERROR_SUCCESS &&
+                        key.WriteString(L"NumberFormat", saved.NumberFormat) == ERROR_SUCCESS &&
+                        key.WriteString(L"LineFormat", saved.LineFormat) == ERROR_SUCCESS &&
+                        WriteStoredCredentials(saved.Name, saved.Password) == ERROR_SUCCESS;
     key.Close();
-    bool bSaved = true;
-    for (LONG lResult : results) bSaved = bSaved && lResult == ERROR_SUCCESS;
     if (bSaved) {
         // Only what is saved reaches the service.
         ProviderSettings& settings = *g_pProviderSettings;
@@ -167,11 +179,13 @@ bool CGenericTSPIManager::GetSaveGUISettings(DWORD bDebugLog, const wchar_t* psz
         StrCopy(settings.NumberFormat, saved.NumberFormat);
         StrCopy(settings.LineFormat, saved.LineFormat);
         StrCopy(settings.Name, saved.Name);
+        WipeSecret(settings.Password);
         StrCopy(settings.Password, saved.Password);
+        g_bCredentialsUnknown = false;
     } else {
         trace.Warning(L"Settings not saved");
     }
-    SecureZeroMemory(saved.Password, sizeof(saved.Password));
+    WipeSecret(saved.Password);
     trace.End(bSaved ? 1 : 0);
     return bSaved;
 }
@@ -179,8 +193,11 @@ bool CGenericTSPIManager::GetSaveGUISettings(DWORD bDebugLog, const wchar_t* psz
 void CGenericTSPIManager::SetLastLoginState(const wchar_t* pszText) {
     CFuncTrace trace(2, L"CGenericTSPIManager::SetLastLoginState");
     trace.Param(L"pszText", L"%s", pszText);
+    // Without a log folder this line is the only place that can say so.
+    std::wstring state = pszText;
+    if (!state.empty() && g_szLogPath[0] == L'\0') state += NoLogFileText();
     CRegTool key;
-    if (key.Open(HKEY_LOCAL_MACHINE, g_szLocalRegPath) == ERROR_SUCCESS) key.WriteString(L"LastLoginState", pszText);
+    if (key.Open(HKEY_LOCAL_MACHINE, g_szLocalRegPath) == ERROR_SUCCESS) key.WriteString(L"LastLoginState", state.c_str());
     key.Close();
     trace.End();
 }

@@ -5,6 +5,7 @@
 #include <cwctype>
 
 #include "common/BoundedString.h"
+#include "common/SecretWipe.h"
 #include "common/TimerScale.h"
 #include "config/CSharedMem.h"
 #include "config/CVersionTool.h"
@@ -14,6 +15,7 @@
 #include "config/Settings.h"
 #include "config/UiLanguage.h"
 #include "http/CHTTPContactLog.h"
+#include "http/ProxySettings.h"
 #include "http/RequestStop.h"
 #include "log/ExeName.h"
 #include "log/ProtectedFiles.h"
@@ -115,8 +117,8 @@ void TraceStartUpBanner(const wchar_t* pszFileDescription, const CVersionTool& v
     trace.Var(L"FileVersion", L"%s", version.m_szFileVersion);
     trace.Info(L"SHARED_FILE_NAME %s", g_SharedMem.Name());
     if (g_SharedMem.WasRefused())
-        trace.Warning(L"Shared section refused: it lets in others than the service accounts (planted); "
-                      L"this process keeps its settings to itself");
+        trace.Warning(L"Shared section refused, %s (planted); this process keeps its settings to itself",
+                      g_SharedMem.RefusalReason());
     trace.Var(L"g_szAgent", L"%s", g_szAgent);
     trace.End();
 }
@@ -161,6 +163,8 @@ DirectoryRead CGenericTSPIManager::LogInAndReadDirectory(std::vector<ExtensionIn
         trace.End();
         return DirectoryRead::LoginFailed;
     }
+    // Outside every lock: the login must not wait for a proxy detection.
+    PrepareProxySettings(g_sBaseURL.c_str());
     if (!Login()) {
         // Given up because the provider stops: no verdict on the account.
         if (g_SessionClient.m_dwLastError == ERROR_WINHTTP_OPERATION_CANCELLED) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/SecretWipe.h"
 #include "common/TimerScale.h"
 #include "config/Settings.h"
 #include "http/CHTTPContactLog.h"
@@ -51,11 +52,17 @@ int Login() {
         trace.Warning(L"The PBX refused these credentials: no login until they are set again");
         return trace.End(0);
     }
-    PbxRequest request{L"Login", L"POST", L"/login",
-                       L"{\"username\":\"" + JsonEscape(g_sUserName) + L"\", \"password\":\"" +
-                           JsonEscape(g_sPassword) + L"\"}",
-                       PbxCredential::None, kSessionAttempts, SessionAnswerWaitMs(), L"Login"};
+    // The body holds the password: built in one buffer, wiped once sent.
+    std::wstring password = JsonEscape(g_sPassword);
+    std::wstring body = L"{\"username\":\"" + JsonEscape(g_sUserName) + L"\", \"password\":\"";
+    body.reserve(body.size() + password.size() + 2);
+    body += password;
+    body += L"\"}";
+    WipeSecret(password);
+    PbxRequest request{L"Login", L"POST", L"/login", std::move(body), PbxCredential::None, kSessionAttempts,
+                       SessionAnswerWaitMs(), L"Login"};
     int nResult = RunPbxRequest(g_SessionClient, request);
+    WipeSecret(request.sBody);
     const int nStatus = g_SessionClient.LastStatusCode();
     if (nResult == 0 && (nStatus == kUnauthorized || nStatus == kForbidden)) {
         // Trying the same again would only bring the account nearer its lock-out.
@@ -102,8 +109,13 @@ int ReadTokens() {
     CJsonParserBase answer;
     if (g_SessionClient.m_pszAnswer == nullptr || !answer.Parse(g_SessionClient.m_pszAnswer)) return 0;
     // Read whole: a token cut to the length of an ordinary member would be useless.
-    g_sAccessToken = answer.GetString(L"access-token", kMaxTokenChars + 1);
-    g_sRefreshToken = answer.GetString(L"refresh-token", kMaxTokenChars + 1);
+    // Into the same buffers, the old tokens wiped; the copies read go wiped too.
+    std::wstring access = answer.GetString(L"access-token", kMaxTokenChars + 1);
+    std::wstring refresh = answer.GetString(L"refresh-token", kMaxTokenChars + 1);
+    AssignSecret(g_sAccessToken, access.c_str());
+    AssignSecret(g_sRefreshToken, refresh.c_str());
+    WipeSecret(access);
+    WipeSecret(refresh);
     if (g_sAccessToken.size() > kMaxTokenChars || g_sRefreshToken.size() > kMaxTokenChars) {
         Trace(2, L"Func.ReadTokens.Warning.Token longer than %u characters", static_cast<DWORD>(kMaxTokenChars));
         return 0;

@@ -2,11 +2,15 @@
 
 #include <atomic>
 
+#include "common/SecretWipe.h"
 #include "config/Settings.h"
 
 std::wstring g_sBaseURL;
 std::wstring g_sAccessToken;
 std::wstring g_sRefreshToken;
+// Wiped before the library lets go of them (destroyed before the tokens).
+static CSecretWiper<std::wstring> s_WipeAccessToken(g_sAccessToken);
+static CSecretWiper<std::wstring> s_WipeRefreshToken(g_sRefreshToken);
 std::wstring g_sCustomer;
 LONG g_nTokenExpiry = 0;
 
@@ -41,11 +45,11 @@ std::wstring CurrentCustomer() {
     return g_sCustomer;
 }
 
-void SetCredentials(const std::wstring& userName, const std::wstring& password) {
+void SetCredentials(const wchar_t* pszUserName, const wchar_t* pszPassword) {
     CSessionGuard session(SessionMutex());
-    if (userName == g_sUserName && password == g_sPassword) return;
-    g_sUserName = userName;
-    g_sPassword = password;
+    if (g_sUserName == pszUserName && g_sPassword == pszPassword) return;
+    g_sUserName = pszUserName;
+    AssignSecret(g_sPassword, pszPassword);
     AllowLoginAgain();
 }
 

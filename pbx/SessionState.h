@@ -30,7 +30,7 @@ void ForgetAccessToken();
 // so that a login never sends half an old and half a new account. Changed
 // values are a new decision about the account: a refusal of the earlier ones
 // no longer holds logins back.
-void SetCredentials(const std::wstring& userName, const std::wstring& password);
+void SetCredentials(const wchar_t* pszUserName, const wchar_t* pszPassword);
 std::wstring CurrentUserName();
 
 // Refused credentials: once the PBX refused the stored credentials (401 or

@@ -11,12 +11,16 @@
 #include <thread>
 #include <vector>
 
+#include <winhttp.h>
+#include <winsock2.h>
+
 #include "json/JsonEscape.h"
 #include "support/ChildProcess.h"
 #include "support/Permissions.h"
 #include "support/ProviderFolders.h"
 #include "support/ProviderRuntimeFixture.h"
 #include "support/ProviderThreads.h"
+#include "support/TraceCapture.h"
 
 namespace {
 
@@ -473,44 +477,118 @@ TEST_F(PbxRuntimeFilesTest, NoPieceOfThePasswordOrOfAnIssuedTokenIsInAnyFileTheP
     }
 }
 
-// A site that reaches the PBX only through a proxy: the user's proxy setting
-// names the simulator, and the API base URL a host that does not resolve, so
-// that nothing arrives unless it went through the proxy.
-TEST_F(PbxRuntimeTest, EveryRequestAndTheEventStreamGoThroughTheUsersProxy) {
+// The account's Internet settings as WinHTTP reads them: flags 1 direct, 2 a
+// fixed proxy, 4 a configuration script; no value at all asks for detection.
+std::vector<BYTE> AccountProxySettings(DWORD dwFlags, const std::string& proxy, const std::string& scriptUrl) {
+    std::vector<BYTE> settings(12, 0);
+    const DWORD header[] = {0x46, 1, dwFlags};  // version, counter, flags
+    memcpy(settings.data(), header, sizeof(header));
+    for (const std::string& text : {proxy, std::string(), scriptUrl}) {
+        const DWORD cb = static_cast<DWORD>(text.size());
+        settings.insert(settings.end(), reinterpret_cast<const BYTE*>(&cb), reinterpret_cast<const BYTE*>(&cb) + 4);
+        settings.insert(settings.end(), text.begin(), text.end());
+    }
+    settings.resize(settings.size() + 32, 0);
+    return settings;
+}
+
+constexpr wchar_t kAccountConnections[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+
+// A site that reaches the PBX only through a proxy, set the ways
+// administrators set it: the API base URL names a host that does not
+// resolve, so that nothing arrives unless it went through the proxy. The
+// telephony service's account usually has no proxy of its own, or asks for
+// detection that finds nothing: then the machine-wide WinHTTP setting
+// (`netsh winhttp set proxy`) is the one.
+TEST_F(PbxRuntimeTest, EveryRequestAndTheEventStreamGoThroughTheProxySetForTheService) {
     const std::wstring port = m_sim.BaseUrl().substr(m_sim.BaseUrl().rfind(L':') + 1);
     const std::wstring base = L"http://pbx.invalid:" + port + L"/v1";
     ASSERT_TRUE(m_sim.Control(L"POST", L"settings", L"{\"proxy\":true}").dwStatus == 200);
     ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"ApiBaseUrl", base));
-    // The user's Internet settings: a fixed proxy, no automatic detection.
-    const wchar_t kConnections[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
-    CRegistrySnapshot connections(HKEY_CURRENT_USER, kConnections);
     const std::string proxy = ToUtf8(L"127.0.0.1:" + port);
-    std::vector<BYTE> settings(12 + 4 + proxy.size() + 4 + 4 + 32, 0);
-    const DWORD header[] = {0x46, 1, 2};  // version, counter, "fixed proxy"
-    memcpy(settings.data(), header, sizeof(header));
-    const DWORD cbProxy = static_cast<DWORD>(proxy.size());
-    memcpy(settings.data() + 12, &cbProxy, 4);
-    memcpy(settings.data() + 16, proxy.data(), proxy.size());
-    ASSERT_TRUE(SetRegBinary(HKEY_CURRENT_USER, kConnections, L"DefaultConnectionSettings", settings));
+    CRegistrySnapshot account(HKEY_CURRENT_USER, kAccountConnections);
+    CRegistrySnapshot machine(HKEY_LOCAL_MACHINE, kAccountConnections);
+    const struct {
+        const wchar_t* pszWhat;
+        std::optional<DWORD> accountFlags;  // nullopt: no settings, detection
+        bool bMachineWide;
+    } cases[] = {
+        {L"the account's fixed proxy", 2, false},
+        {L"the machine-wide proxy, the account going direct", 1, true},
+        {L"the machine-wide proxy, the account's detection finding none", std::nullopt, true},
+    };
+    DWORD dwRequestID = 600;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.pszWhat));
+        RegDeleteTreeW(HKEY_CURRENT_USER, kAccountConnections);
+        if (c.accountFlags) {
+            ASSERT_TRUE(SetRegBinary(HKEY_CURRENT_USER, kAccountConnections, L"DefaultConnectionSettings",
+                                     AccountProxySettings(*c.accountFlags, *c.accountFlags == 2 ? proxy : "", "")));
+        }
+        WINHTTP_PROXY_INFO machineWide{WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr};
+        const std::wstring machineProxy = L"127.0.0.1:" + port;
+        if (c.bMachineWide) machineWide = {WINHTTP_ACCESS_TYPE_NAMED_PROXY, const_cast<LPWSTR>(machineProxy.c_str()), nullptr};
+        ASSERT_TRUE(WinHttpSetDefaultProxyConfiguration(&machineWide));
+        m_sim.ClearRequests();
+
+        ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
+        const std::wstring uuid = Ring(L"[\"22\"]", L"4930123456");
+        ASSERT_TRUE(WaitForState(1, LINECALLSTATE_OFFERING));
+        m_sim.Control(L"POST", L"hangup", L"{\"uuid\":" + JsonQuote(uuid) + L"}");
+        ASSERT_TRUE(WaitForState(1, LINECALLSTATE_IDLE));
+        ASSERT_NO_FATAL_FAILURE(PlaceAndDropCall(0, dwRequestID += 10));
+
+        const std::vector<SimRequest> requests = m_sim.Requests();
+        for (const auto& [pszMethod, pszPath] : {std::pair{L"POST", L"/v1/login"}, {L"GET", L"/v1/extensions/phone/data"},
+                                                {L"GET", L"/v1/extensions/phone/calls"},
+                                                {L"POST", L"/v1/extensions/phone/calls"}})
+            EXPECT_FALSE(RequestsTo(pszMethod, pszPath).empty()) << ToUtf8(pszMethod) << " " << ToUtf8(pszPath);
+        EXPECT_EQ(RequestsTo(L"DELETE", L"").size(), 1u);
+        for (const SimRequest& request : requests) {
+            SCOPED_TRACE(ToUtf8(request.sMethod + L" " + request.sTarget));
+            EXPECT_TRUE(request.bProxied);
+            EXPECT_EQ(request.sTarget, L"http://pbx.invalid:" + port + request.sPath);
+        }
+        StopProvider();
+        m_lines.clear();
+    }
+}
+
+// A configuration script that never comes (its server takes the connection
+// and says nothing): the start waits for it no longer than the detection's
+// limit, then logs in directly, and the lines and calls work meanwhile.
+TEST_F(PbxRuntimeTest, ProxyDetectionThatHangsDoesNotHoldUpTheStart) {
+    WSADATA wsa{};
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
+    SOCKET silent = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int cbAddress = sizeof(address);
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(listen(silent, 4), 0);
+    ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&address), &cbAddress), 0);
+    const std::string scriptUrl = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/proxy.pac";
+    CRegistrySnapshot account(HKEY_CURRENT_USER, kAccountConnections);
+    ASSERT_TRUE(SetRegBinary(HKEY_CURRENT_USER, kAccountConnections, L"DefaultConnectionSettings",
+                             AccountProxySettings(4, "", scriptUrl)));
 
     ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
     const std::wstring uuid = Ring(L"[\"22\"]", L"4930123456");
     ASSERT_TRUE(WaitForState(1, LINECALLSTATE_OFFERING));
-    m_sim.Control(L"POST", L"hangup", L"{\"uuid\":" + JsonQuote(uuid) + L"}");
-    ASSERT_TRUE(WaitForState(1, LINECALLSTATE_IDLE));
-    ASSERT_NO_FATAL_FAILURE(PlaceAndDropCall(0, 601));
-
-    const std::vector<SimRequest> requests = m_sim.Requests();
-    for (const auto& [pszMethod, pszPath] : {std::pair{L"POST", L"/v1/login"}, {L"GET", L"/v1/extensions/phone/data"},
-                                            {L"GET", L"/v1/extensions/phone/calls"},
-                                            {L"POST", L"/v1/extensions/phone/calls"}})
-        EXPECT_FALSE(RequestsTo(pszMethod, pszPath).empty()) << ToUtf8(pszMethod) << " " << ToUtf8(pszPath);
-    EXPECT_EQ(RequestsTo(L"DELETE", L"").size(), 1u);
-    for (const SimRequest& request : requests) {
-        SCOPED_TRACE(ToUtf8(request.sMethod + L" " + request.sTarget));
-        EXPECT_TRUE(request.bProxied);
-        EXPECT_EQ(request.sTarget, L"http://pbx.invalid:" + port + request.sPath);
-    }
+    const std::vector<std::wstring> messages =
+        LogMessages(ReadFileBytes(OrvoLogFolder() + L"\\ORVOTSP" + ExeBaseName() + L"_000.LOG"));
+    EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::wstring& m) {
+        return m.rfind(L"Func.PrepareProxySettings.Warning.Proxy detection took more than 5000 ms", 0) == 0;
+    }));
+    StopProvider();
+    // The detection holds the library until it gives up, which it does once
+    // its server goes; the next test must load the library afresh.
+    closesocket(silent);
+    WSACleanup();
+    const ULONGLONG qwWatchdog = GetTickCount64() + 60000;
+    while (GetModuleHandleW(L"ORVOTSP.TSP") != nullptr && GetTickCount64() < qwWatchdog) Sleep(20);
+    EXPECT_EQ(GetModuleHandleW(L"ORVOTSP.TSP"), nullptr);
 }
 
 // An "ApiBaseUrl" that would be cut short, or that is no http(s) URL, is

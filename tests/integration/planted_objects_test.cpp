@@ -52,6 +52,7 @@ public:
         host.Unload();
     }
     std::wstring LogFolder() const { return OrvoDataFolder() + L"\\" + m_extension; }
+    const std::wstring& Key() const { return m_key; }
     std::wstring SectionName() const { return L"Global\\SharedMemORVOAPITSPORVOTSP_" + m_extension; }
 
 private:
@@ -86,6 +87,11 @@ TEST(PlantedObjectsTest, JunctionAtTheLogFolderOrAboveItLeavesItsTargetAsItWas) 
             EXPECT_EQ(DaclText(target), targetDacl);
             EXPECT_EQ(ListFiles(target), std::vector<std::wstring>{L"keep.txt"});
             EXPECT_FALSE(FileExists(target + L"\\LINKED"));
+            // Without a log, the login state is the one place that tells.
+            std::wstring state;
+            EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, copy.Key(), L"LastLoginState", &state));
+            const bool bGerman = GetUserDefaultUILanguage() == 1031;
+            EXPECT_NE(state.find(bGerman ? L"(keine Logdatei: " : L"(no log file: "), std::wstring::npos) << ToUtf8(state);
         }
         if (bAbove) {
             ASSERT_TRUE(MoveFileW(dir.File(L"ORVO").c_str(), OrvoDataFolder().c_str()));

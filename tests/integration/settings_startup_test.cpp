@@ -65,8 +65,7 @@ protected:
         SetString(L"MaxLogFileSize", L"3");
         ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, identity.pszKey, L"LogFileNr", 4));
         StrCopy(g_szLocalRegPath, identity.pszKey);
-        ASSERT_EQ(ERROR_SUCCESS, WriteProtectedValue(m_name.c_str(), L"Name"));
-        ASSERT_EQ(ERROR_SUCCESS, WriteProtectedValue(m_password.c_str(), L"Password"));
+        ASSERT_EQ(ERROR_SUCCESS, WriteStoredCredentials(m_name.c_str(), m_password.c_str()));
     }
 
     void SetString(const wchar_t* pszName, const std::wstring& text) {

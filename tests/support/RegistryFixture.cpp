@@ -40,7 +40,7 @@ CRegistrySnapshot::~CRegistrySnapshot() {
     RegDeleteKeyW(HKEY_CURRENT_USER, kCopies);  // only once it is empty
 }
 
-CReadOnlyKey::CReadOnlyKey(HKEY hRoot, const std::wstring& path) {
+CReadOnlyKey::CReadOnlyKey(HKEY hRoot, const std::wstring& path, ACCESS_MASK everyone) {
     if (RegOpenKeyExW(hRoot, path.c_str(), 0, READ_CONTROL | WRITE_DAC, &m_hKey) != ERROR_SUCCESS) {
         m_hKey = nullptr;
         return;
@@ -51,13 +51,13 @@ CReadOnlyKey::CReadOnlyKey(HKEY hRoot, const std::wstring& path) {
     if (cbOriginal == 0 ||
         RegGetKeySecurity(m_hKey, DACL_SECURITY_INFORMATION, m_original.data(), &cbOriginal) != ERROR_SUCCESS)
         return;
-    BYTE everyone[SECURITY_MAX_SID_SIZE];
-    DWORD cbSid = sizeof(everyone);
+    BYTE everyoneSid[SECURITY_MAX_SID_SIZE];
+    DWORD cbSid = sizeof(everyoneSid);
     BYTE acl[64];
     SECURITY_DESCRIPTOR readOnly;
-    m_bApplied = CreateWellKnownSid(WinWorldSid, nullptr, everyone, &cbSid) &&
+    m_bApplied = CreateWellKnownSid(WinWorldSid, nullptr, everyoneSid, &cbSid) &&
                  InitializeAcl(reinterpret_cast<PACL>(acl), sizeof(acl), ACL_REVISION) &&
-                 AddAccessAllowedAce(reinterpret_cast<PACL>(acl), ACL_REVISION, KEY_READ, everyone) &&
+                 (everyone == 0 || AddAccessAllowedAce(reinterpret_cast<PACL>(acl), ACL_REVISION, everyone, everyoneSid)) &&
                  InitializeSecurityDescriptor(&readOnly, SECURITY_DESCRIPTOR_REVISION) &&
                  SetSecurityDescriptorDacl(&readOnly, TRUE, reinterpret_cast<PACL>(acl), FALSE) &&
                  SetSecurityDescriptorControl(&readOnly, SE_DACL_PROTECTED, SE_DACL_PROTECTED) &&

@@ -25,10 +25,11 @@ private:
 };
 
 // Makes an existing key readable, and writable by nobody, as HKLM is for a
-// user without administrator rights; puts its DACL back on destruction.
+// user without administrator rights; puts its DACL back on destruction. With
+// everyone 0 nobody may open it, as a user may not open the credentials key.
 class CReadOnlyKey {
 public:
-    CReadOnlyKey(HKEY hRoot, const std::wstring& path);
+    CReadOnlyKey(HKEY hRoot, const std::wstring& path, ACCESS_MASK everyone = KEY_READ);
     ~CReadOnlyKey();
     CReadOnlyKey(const CReadOnlyKey&) = delete;
     CReadOnlyKey& operator=(const CReadOnlyKey&) = delete;

@@ -111,7 +111,10 @@ std::wstring VersionString(const std::wstring& file, const wchar_t* pszName) {
     return pszValue;
 }
 
-// The stored settings in this order; Name and Password are kept protected.
+// The stored settings in this order; Name and Password are kept protected,
+// in the key that only SYSTEM and Administrators may open (the provider
+// moves them there from where Start writes them, as an earlier version did).
+const std::wstring kCredentialsKey = std::wstring(kSettingsKey) + L"\\Credentials";
 using StoredSettings = std::vector<std::wstring>;
 const wchar_t* const kSettingNames[] = {L"DebugLevel", L"NumberFormat", L"LineFormat",
                                         L"Name",       L"Password",     L"LastLoginState"};
@@ -146,7 +149,7 @@ protected:
     StoredSettings Stored() const {
         StoredSettings stored;
         for (size_t i = 0; i < std::size(kSettingNames); ++i) {
-            stored.push_back(IsProtected(i) ? ReadProtectedSetting(kSettingsKey, kSettingNames[i]) : L"(missing)");
+            stored.push_back(IsProtected(i) ? ReadProtectedSetting(kCredentialsKey, kSettingNames[i]) : L"(missing)");
             if (!IsProtected(i)) ReadRegString(HKEY_LOCAL_MACHINE, kSettingsKey, kSettingNames[i], &stored.back());
         }
         return stored;
@@ -340,6 +343,28 @@ TEST_F(ConfigDialogTest, OkWithoutTheRightToWriteTheSettingsSaysSoAndStaysOpen) 
                                          m_pShared->Password}),
               (std::vector<std::wstring>{kAccount[0], kAccount[1], kAccount[3], kAccount[4]}));
     EXPECT_EQ(m_pShared->ReinitRequested, 0u);
+}
+
+// A user who may open neither the credentials key nor write the settings:
+// the dialog shows the user name as unknown and no password, and OK says that
+// administrator rights are needed.
+TEST_F(ConfigDialogTest, UserWhoMayNotReadTheAccountSeesItUnknownAndCannotSave) {
+    ASSERT_NO_FATAL_FAILURE(Start(kAccount));
+    m_host.Unload();
+    {
+        CReadOnlyKey closed(HKEY_LOCAL_MACHINE, kCredentialsKey, 0);
+        CReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, kSettingsKey);
+        ASSERT_TRUE(closed.Applied() && readOnly.Applied());
+        ASSERT_TRUE(m_host.Load(m_tsp));
+        UseDialog([&](HWND hDlg) {
+            EXPECT_EQ(ItemText(hDlg, IDC_USERNAME), IsGermanRun() ? L"(unbekannt)" : L"(unknown)");
+            EXPECT_EQ(ItemText(hDlg, IDC_PASSWORD), L"");
+            EXPECT_NE(ClickAndAnswerMessageBox(hDlg, IDOK).find(IsGermanRun() ? L"Administratorrechte" : L"administrator rights"),
+                      std::wstring::npos);
+            Click(hDlg, IDCANCEL);
+        });
+    }
+    EXPECT_EQ(Stored(), kAccount);
 }
 
 }  // namespace

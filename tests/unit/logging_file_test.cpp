@@ -98,6 +98,20 @@ TEST_F(LoggingFileTest, SurplusFilesBeyondMaxFilesAreDeleted) {
     EXPECT_EQ(ReadFileBytes(LogFile(1)), "file 0");
 }
 
+// A name someone took beforehand (a second name of another file here; a
+// file of another account is refused alike) is skipped for the next free
+// one: the log goes on, and what was planted stays as it was.
+TEST_F(LoggingFileTest, LogFileNamesTakenBeforehandAreSkippedForTheNextFreeName) {
+    const std::wstring victim = m_dir.File(L"victim.txt");
+    ASSERT_TRUE(WriteFileBytes(victim, "victim"));
+    const std::wstring stem = L"ORVOTSP" + m_exe + L"_000";
+    for (const wchar_t* pszTaken : {L".LOG", L"-1.LOG"})
+        ASSERT_TRUE(CreateHardLinkW(m_dir.File(stem + pszTaken).c_str(), victim.c_str(), nullptr));
+    m_log.Write(0, L"still logged");
+    EXPECT_EQ(LogMessages(ReadFileBytes(m_dir.File(stem + L"-2.LOG"))), std::vector<std::wstring>{L"still logged"});
+    EXPECT_EQ(ReadFileBytes(victim), "victim");
+}
+
 // The pattern is a path, not a format: a "%" in the folder or the
 // executable's name is a character like any other; only the last "%03d"
 // takes the number. With no pattern nothing is written anywhere.

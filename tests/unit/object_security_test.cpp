@@ -22,17 +22,33 @@ constexpr ACCESS_MASK kRead = FILE_READ_DATA;
 constexpr ACCESS_MASK kWrite = FILE_WRITE_DATA | FILE_APPEND_DATA;
 constexpr ACCESS_MASK kChange = WRITE_DAC | WRITE_OWNER | DELETE;
 
-const wchar_t* const kServiceAccounts[] = {L"S-1-5-18", L"S-1-5-32-544", L"S-1-5-19", L"S-1-5-20"};
-// Everyone, Users, Authenticated Users, Interactive.
-const wchar_t* const kOtherAccounts[] = {L"S-1-1-0", L"S-1-5-32-545", L"S-1-5-11", L"S-1-5-4"};
+// SYSTEM (the telephony service's account) and Administrators.
+const wchar_t* const kServiceAccounts[] = {L"S-1-5-18", L"S-1-5-32-544"};
+// Everyone, Users, Authenticated Users, Interactive, LOCAL SERVICE, NETWORK SERVICE.
+const wchar_t* const kOtherAccounts[] = {L"S-1-1-0", L"S-1-5-32-545", L"S-1-5-11", L"S-1-5-4", L"S-1-5-19", L"S-1-5-20"};
+
+std::wstring OwnerOf(PSECURITY_DESCRIPTOR pDescriptor) {
+    PSID pOwner = nullptr;
+    BOOL bDefaulted = FALSE;
+    LPWSTR pszSid = nullptr;
+    if (!GetSecurityDescriptorOwner(pDescriptor, &pOwner, &bDefaulted) || pOwner == nullptr ||
+        !ConvertSidToStringSidW(pOwner, &pszSid))
+        return L"";
+    std::wstring sid = pszSid;
+    LocalFree(pszSid);
+    return sid;
+}
 
 TEST(ObjectSecurityTest, DescriptorsAreProtectedAndServiceAccountsHaveFullControl) {
     const struct {
         SecuredObject kind;
         ACCESS_MASK full;
-    } cases[] = {{SecuredObject::LogFolder, FILE_ALL_ACCESS},
-                 {SecuredObject::ProviderFile, FILE_ALL_ACCESS},
-                 {SecuredObject::SharedSection, SECTION_ALL_ACCESS}};
+        const wchar_t* pszOwner;  // empty: the creator's
+        bool bServiceAccountsAlone;
+    } cases[] = {{SecuredObject::LogFolder, FILE_ALL_ACCESS, L"", false},
+                 {SecuredObject::ProviderFile, FILE_ALL_ACCESS, L"", false},
+                 {SecuredObject::SharedSection, SECTION_ALL_ACCESS, L"S-1-5-32-544", true},
+                 {SecuredObject::CredentialsKey, KEY_ALL_ACCESS, L"S-1-5-32-544", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.kind));
         CObjectSecurity security(c.kind);
@@ -47,7 +63,8 @@ TEST(ObjectSecurityTest, DescriptorsAreProtectedAndServiceAccountsHaveFullContro
         ASSERT_NE(security.Dacl(), nullptr) << "a NULL DACL";
         for (const wchar_t* pszSid : kServiceAccounts)
             EXPECT_EQ(GrantsFor(security.Dacl(), pszSid).onObject & c.full, c.full) << ToUtf8(pszSid);
-        EXPECT_TRUE(AdmitsOnlyServiceAccounts(TRUE, security.Dacl()) == (c.kind == SecuredObject::SharedSection));
+        EXPECT_EQ(AdmitsOnlyServiceAccounts(TRUE, security.Dacl()), c.bServiceAccountsAlone);
+        EXPECT_EQ(OwnerOf(pAttributes->lpSecurityDescriptor), c.pszOwner);
     }
 }
 
@@ -55,7 +72,7 @@ TEST(ObjectSecurityTest, DescriptorsAreProtectedAndServiceAccountsHaveFullContro
 // provider creates, and with files they add to the folder themselves.
 TEST(ObjectSecurityTest, OtherAccountsMayAddTheirOwnLogsButNeitherReadNorChangeOthers) {
     CObjectSecurity folder(SecuredObject::LogFolder), file(SecuredObject::ProviderFile),
-        section(SecuredObject::SharedSection);
+        section(SecuredObject::SharedSection), credentials(SecuredObject::CredentialsKey);
     for (const wchar_t* pszSid : kOtherAccounts) {
         SCOPED_TRACE(ToUtf8(pszSid));
         const Grants onFolder = GrantsFor(folder.Dacl(), pszSid);
@@ -63,6 +80,7 @@ TEST(ObjectSecurityTest, OtherAccountsMayAddTheirOwnLogsButNeitherReadNorChangeO
         EXPECT_EQ(onFolder.toNewFiles, 0u) << "files in the folder are handed down to everybody";
         EXPECT_EQ(GrantsFor(file.Dacl(), pszSid).onObject, 0u) << "a provider file is open to others";
         EXPECT_EQ(GrantsFor(section.Dacl(), pszSid).onObject, 0u);
+        EXPECT_EQ(GrantsFor(credentials.Dacl(), pszSid).onObject, 0u) << "others may read the password";
     }
     // Users list the folder and add their files to it, as ProgramData allows.
     const ACCESS_MASK kAddFiles = FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_TRAVERSE;
@@ -107,7 +125,8 @@ TEST(ObjectSecurityTest, OnlyADaclForTheServiceAccountsAloneAdmitsOnlyThem) {
         const wchar_t* pszSddl;
         bool bOnlyServiceAccounts;
     } cases[] = {
-        {L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;LS)(A;;GA;;;NS)", true},
+        {L"D:(A;;GA;;;SY)(A;;GA;;;BA)", true},
+        {L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;LS)(A;;GA;;;NS)", false},
         {L"D:(A;;GA;;;SY)(A;;GR;;;BU)", false},
         {L"D:(A;;GA;;;SY)(A;;0x1;;;WD)", false},
         {L"D:(D;;GA;;;WD)(A;;GA;;;BA)", true},  // denying others is fine
@@ -121,6 +140,34 @@ TEST(ObjectSecurityTest, OnlyADaclForTheServiceAccountsAloneAdmitsOnlyThem) {
         const ACL* pDacl = acl.empty() ? nullptr : reinterpret_cast<const ACL*>(acl.data());
         EXPECT_EQ(AdmitsOnlyServiceAccounts(bPresent, pDacl), c.bOnlyServiceAccounts);
     }
+}
+
+// An existing log folder is used only when one the service may trust owns it.
+TEST(ObjectSecurityTest, LogFolderOwnersTheServiceTrusts) {
+    const wchar_t* const kProcessUser = L"S-1-5-21-1-2-3-1001";
+    const struct {
+        const wchar_t* pszOwner;
+        bool bTrusted;
+    } cases[] = {
+        {L"S-1-5-18", true},
+        {L"S-1-5-32-544", true},
+        {L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", true},  // TrustedInstaller
+        {kProcessUser, true},
+        {L"S-1-5-21-1-2-3-1002", false},  // another user
+        {L"S-1-5-32-545", false},         // Users
+        {L"S-1-5-19", false},             // LOCAL SERVICE
+        {L"S-1-1-0", false},              // Everyone
+    };
+    PSID pProcessUser = nullptr;
+    ASSERT_TRUE(ConvertStringSidToSidW(kProcessUser, &pProcessUser));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.pszOwner));
+        PSID pOwner = nullptr;
+        ASSERT_TRUE(ConvertStringSidToSidW(c.pszOwner, &pOwner));
+        EXPECT_EQ(IsTrustedFolderOwner(pOwner, pProcessUser), c.bTrusted);
+        LocalFree(pOwner);
+    }
+    LocalFree(pProcessUser);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // result and the provider's shutdown write it, and the protected values.
 // ctest-lock: registry
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <optional>
@@ -15,16 +17,45 @@
 #include "config/Settings.h"
 #include "http/CHTTPContactBase.h"
 #include "log/CLoggingFileWithEvent.h"
+#include "log/ObjectSecurity.h"
 #include "log/Trace.h"
 #include "manager/CGenericTSPIManager.h"
 #include "pbx/ExtensionDirectory.h"
 #include "support/RegistryFixture.h"
 #include "support/TestFiles.h"
 #include "support/TraceCapture.h"
+#include "tools/tapihost/ProviderSetup.h"
 
 namespace {
 // A provider copy of the tests' own, so that the real settings stay untouched.
 const std::wstring kKey = L"SOFTWARE\\ORVO\\UNITSETTINGS";
+const std::wstring kCredentialsKey = kKey + L"\\" + kCredentialsSubkey;
+
+std::wstring StoredName() {
+    std::wstring name, password;
+    ReadStoredCredentials(&name, &password);
+    return name;
+}
+std::wstring StoredPassword() {
+    std::wstring name, password;
+    ReadStoredCredentials(&name, &password);
+    return password;
+}
+
+// Gives an existing key the owner and DACL of the SDDL text.
+bool SetKeySecurity(const std::wstring& path, const wchar_t* pszSddl) {
+    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(pszSddl, SDDL_REVISION_1, &pDescriptor, nullptr))
+        return false;
+    HKEY hKey = nullptr;
+    LONG lResult = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC | WRITE_OWNER, &hKey);
+    if (lResult == ERROR_SUCCESS) {
+        lResult = RegSetKeySecurity(hKey, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, pDescriptor);
+        RegCloseKey(hKey);
+    }
+    LocalFree(pDescriptor);
+    return lResult == ERROR_SUCCESS;
+}
 
 class SettingsStoreTest : public testing::Test {
 protected:
@@ -58,8 +89,7 @@ protected:
 TEST_F(SettingsStoreTest, StartUpReadFillsRecordLogAndCopies) {
     SetString(L"DebugLevel", L"3");
     SetString(L"NumberFormat", L"2");
-    ASSERT_EQ(ERROR_SUCCESS, WriteProtectedValue(L"Lena Muster", L"Name"));
-    ASSERT_EQ(ERROR_SUCCESS, WriteProtectedValue(L"s3cr\"et\\pw", L"Password"));
+    ASSERT_EQ(ERROR_SUCCESS, WriteStoredCredentials(L"Lena Muster", L"s3cr\"et\\pw"));
     SetString(L"ApiBaseUrl", L"https://localhost:8443/v1");
     ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kKey, L"IgnoreCertErrors", 1));
 
@@ -228,21 +258,107 @@ TEST_F(SettingsStoreTest, PermanentLineNumbersBelongToExtensions) {
 
 TEST_F(SettingsStoreTest, ProtectedValuesAreNotPlainTextAndUnreadableOnesReadEmpty) {
     const std::wstring secret = L"Geheim-Passwort \u00e4\u00f6\u00fc";
-    ASSERT_EQ(ERROR_SUCCESS, WriteProtectedValue(secret.c_str(), L"Password"));
+    ASSERT_EQ(ERROR_SUCCESS, WriteStoredCredentials(L"K1", secret.c_str()));
     DWORD dwType = 0;
     std::vector<BYTE> blob;
-    ASSERT_TRUE(ReadRegValue(HKEY_LOCAL_MACHINE, kKey, L"Password", &dwType, &blob));
+    ASSERT_TRUE(ReadRegValue(HKEY_LOCAL_MACHINE, kCredentialsKey, L"Password", &dwType, &blob));
     EXPECT_EQ(static_cast<DWORD>(REG_BINARY), dwType);
     const BYTE* pPlain = reinterpret_cast<const BYTE*>(secret.c_str());
     EXPECT_EQ(blob.end(), std::search(blob.begin(), blob.end(), pPlain, pPlain + secret.size() * 2))
         << "the password is stored readable";
-    EXPECT_EQ(secret, ReadProtectedValue(L"Password"));
+    EXPECT_EQ(secret, StoredPassword());
 
-    SetString(L"Password", L"plain text");
-    EXPECT_EQ(L"", ReadProtectedValue(L"Password"));
+    ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, kCredentialsKey, L"Password", L"plain text"));
+    EXPECT_EQ(L"", StoredPassword());
     g_Manager.ReadRegistrySettings();
     EXPECT_STREQ(L"", g_pProviderSettings->Password);
     EXPECT_EQ(L"", g_sPassword);
+}
+
+// Credentials of an earlier version, in the settings key every user may
+// read, move at the first start to a key for SYSTEM and Administrators only;
+// the old copies go once the new ones are there.
+TEST_F(SettingsStoreTest, OldCredentialsMoveToTheProtectedKeyAndLeaveNoCopy) {
+    ASSERT_TRUE(WriteProtectedSetting(kKey, L"Name", L"K-old"));
+    ASSERT_TRUE(WriteProtectedSetting(kKey, L"Password", L"old-secret"));
+    g_Manager.ReadRegistrySettings();
+    EXPECT_STREQ(L"K-old", g_pProviderSettings->Name);
+    EXPECT_EQ(L"old-secret", g_sPassword);
+    for (const wchar_t* pszName : {L"Name", L"Password"}) {
+        DWORD dwType = 0;
+        std::vector<BYTE> data;
+        EXPECT_FALSE(ReadRegValue(HKEY_LOCAL_MACHINE, kKey, pszName, &dwType, &data)) << "old copy left";
+        EXPECT_TRUE(ReadRegValue(HKEY_LOCAL_MACHINE, kCredentialsKey, pszName, &dwType, &data));
+    }
+    EXPECT_EQ(L"old-secret", StoredPassword());
+    // The key as made: owned by Administrators, for SYSTEM and Administrators alone, nothing inherited.
+    HKEY hKey = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCredentialsKey.c_str(), 0, READ_CONTROL, &hKey));
+    const wchar_t* pszWhy = L"";
+    EXPECT_TRUE(IsSecuredAsMadeByProvider(hKey, SE_REGISTRY_KEY, &pszWhy)) << ToUtf8(pszWhy);
+    RegCloseKey(hKey);
+    // The next start finds them there; one value written anew in the old
+    // place replaces its counterpart alone.
+    *g_pProviderSettings = ProviderSettings{};
+    ASSERT_TRUE(WriteProtectedSetting(kKey, L"Password", L"new-secret"));
+    g_Manager.ReadRegistrySettings();
+    EXPECT_STREQ(L"K-old", g_pProviderSettings->Name);
+    EXPECT_EQ(L"new-secret", g_sPassword);
+}
+
+// A credentials key that someone else made or opened up is not used (nor
+// moved into): the start says so in the log, and works from the old place
+// while there is one.
+TEST_F(SettingsStoreTest, CredentialsKeyOfAnotherOwnerOrOpenToOthersIsRefused) {
+    const struct {
+        const wchar_t* pszWhat;
+        const wchar_t* pszSddl;
+        const wchar_t* pszWhy;
+    } cases[] = {
+        {L"Users may read", L"O:BAD:P(A;;KA;;;SY)(A;;KA;;;BA)(A;;KR;;;BU)", L"others than the service accounts may open it"},
+        {L"a user's key", L"O:S-1-5-21-1-2-3-1001D:P(A;;KA;;;SY)(A;;KA;;;BA)", L"another account owns it"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.pszWhat));
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey.c_str());
+        ASSERT_EQ(ERROR_SUCCESS, WriteStoredCredentials(L"K-planted", L"planted-secret"));
+        ASSERT_TRUE(SetKeySecurity(kCredentialsKey, c.pszSddl));
+        for (const bool bOldCopies : {false, true}) {
+            if (bOldCopies) {
+                ASSERT_TRUE(WriteProtectedSetting(kKey, L"Password", L"old-secret"));
+            }
+            CTraceCapture capture(0);
+            g_Manager.ReadRegistrySettings();
+            EXPECT_STREQ(L"", g_pProviderSettings->Name);
+            EXPECT_EQ(bOldCopies ? L"old-secret" : L"", g_sPassword);
+            const std::vector<std::wstring> messages = capture.Messages();
+            EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [&](const std::wstring& m) {
+                return m.find(std::wstring(L"Credentials key refused, ") + c.pszWhy) != std::wstring::npos;
+            }));
+        }
+        DWORD dwType = 0;
+        std::vector<BYTE> data;
+        EXPECT_TRUE(ReadRegValue(HKEY_LOCAL_MACHINE, kKey, L"Password", &dwType, &data)) << "moved into a refused key";
+        EXPECT_EQ(ERROR_ACCESS_DENIED, WriteStoredCredentials(L"K", L"pw"));
+    }
+}
+
+// A process whose account may not open the key (a user's dialog) knows
+// nothing of the credentials, and cannot save new ones.
+TEST_F(SettingsStoreTest, CredentialsKeyThisAccountMayNotOpenLeavesThemUnknown) {
+    ASSERT_EQ(ERROR_SUCCESS, WriteStoredCredentials(L"K-admin", L"admin-secret"));
+    {
+        CReadOnlyKey closed(HKEY_LOCAL_MACHINE, kCredentialsKey, 0);
+        ASSERT_TRUE(closed.Applied());
+        g_Manager.ReadRegistrySettings();
+        EXPECT_TRUE(g_bCredentialsUnknown);
+        EXPECT_STREQ(L"", g_pProviderSettings->Name);
+        EXPECT_STREQ(L"", g_pProviderSettings->Password);
+        EXPECT_FALSE(g_Manager.GetSaveGUISettings(0, L"K-user", L"user-secret", L"0", L"0"));
+    }
+    g_Manager.ReadRegistrySettings();
+    EXPECT_FALSE(g_bCredentialsUnknown);
+    EXPECT_STREQ(L"K-admin", g_pProviderSettings->Name);
 }
 
 TEST_F(SettingsStoreTest, DialogSaveWritesRegistryAndThenRecord) {
@@ -257,8 +373,8 @@ TEST_F(SettingsStoreTest, DialogSaveWritesRegistryAndThenRecord) {
     EXPECT_EQ(L"5", RegString(L"DebugLevel"));
     EXPECT_EQ(L"6", RegString(L"NumberFormat"));
     EXPECT_EQ(L"2", RegString(L"LineFormat"));
-    EXPECT_EQ(std::wstring(62, L'K'), ReadProtectedValue(L"Name"));
-    EXPECT_EQ(L"pw\"1", ReadProtectedValue(L"Password"));
+    EXPECT_EQ(std::wstring(62, L'K'), StoredName());
+    EXPECT_EQ(L"pw\"1", StoredPassword());
 }
 
 // A user who may only read the key (no administrator): nothing is saved,
@@ -277,7 +393,7 @@ TEST_F(SettingsStoreTest, DialogSaveToAKeyThatCanOnlyBeReadChangesNothing) {
     EXPECT_FALSE(bSaved);
     EXPECT_EQ(L"0", RegString(L"DebugLevel"));
     EXPECT_EQ(L"1", RegString(L"NumberFormat"));
-    EXPECT_EQ(L"", ReadProtectedValue(L"Name"));
+    EXPECT_EQ(L"", StoredName());
     EXPECT_STREQ(L"K-old", g_pProviderSettings->Name);
     EXPECT_STREQ(L"", g_pProviderSettings->Password);
     EXPECT_STREQ(L"1", g_pProviderSettings->NumberFormat);
@@ -330,7 +446,7 @@ TEST_F(SettingsStoreTest, NothingAboutThePasswordReachesTheLog) {
     ASSERT_EQ(47u, secret.size());
     CTraceCapture capture(6);
     SetString(L"DebugLevel", L"6");
-    ASSERT_EQ(ERROR_SUCCESS, WriteProtectedValue(secret.c_str(), L"Password"));
+    ASSERT_TRUE(WriteProtectedSetting(kKey, L"Password", secret));
     g_Manager.ReadRegistrySettings();
     ASSERT_EQ(6u, TraceLog.m_dwDebugLevel);
     ASSERT_TRUE(g_Manager.GetSaveGUISettings(1, L"K1", secret.c_str(), L"0", L"0"));

@@ -110,6 +110,7 @@ TEST(SharedMemTest, SectionAdmitsOnlyTheServiceAccountsAndAPlantedOneIsRefused) 
         {L"NULL DACL", nullptr},
         {L"Everyone may read", L"D:(A;;GA;;;BA)(A;;GR;;;WD)"},
         {L"Users may write", L"D:(A;;GA;;;BA)(A;;GA;;;BU)"},
+        {L"another account owns it", L"O:S-1-5-21-1-2-3-1001D:P(A;;GA;;;SY)(A;;GA;;;BA)"},
     };
     for (const auto& c : planted) {
         SCOPED_TRACE(ToUtf8(c.pszWhat));
@@ -140,6 +141,29 @@ TEST(SharedMemTest, SectionAdmitsOnlyTheServiceAccountsAndAPlantedOneIsRefused) 
         UnmapViewOfFile(pPlanted);
         CloseHandle(hPlanted);
     }
+}
+
+// Mapped views in this process, counted region by region.
+size_t MappedViews() {
+    size_t nViews = 0;
+    MEMORY_BASIC_INFORMATION info{};
+    for (BYTE* p = nullptr; VirtualQuery(p, &info, sizeof(info)) == sizeof(info);
+         p = static_cast<BYTE*>(info.BaseAddress) + info.RegionSize)
+        if (info.Type == MEM_MAPPED && info.BaseAddress == info.AllocationBase) ++nViews;
+    return nViews;
+}
+
+// Each load of the library opens the section and each unload closes it: a
+// view left mapped would pile up, one per reload, for the life of the host.
+TEST(SharedMemTest, CloseGivesTheViewBackSoThatReloadsLeaveViewsFlat) {
+    const std::wstring name = UniqueSuffix(L"VIEWS");
+    const size_t nBefore = MappedViews();
+    for (int i = 0; i < 100; ++i) {
+        CSharedMem mem;
+        ASSERT_NO_FATAL_FAILURE(Open(mem, name));
+        mem.Close();
+    }
+    EXPECT_EQ(MappedViews(), nBefore);
 }
 
 // Without a section the process works on a private record. A backslash names
