@@ -193,7 +193,7 @@ void CGenericTSPIManager::RecordLoginSuccess(DWORD dwLinesInUse) {
 
 void CGenericTSPIManager::InitResource() {
     CFuncTrace trace(2, L"CGenericTSPIManager::InitResource");
-    ForgetGivenPermanentLineNumbers();
+    SavePermanentLineNumbers();
     DWORD dwLinesInUse = 0;
     LogInAndSetLines(LockOwner::InitResource, false, dwLinesInUse);
     trace.Var(L"g_dwDeviceCount", L"%u", g_dwDeviceCount);
@@ -234,6 +234,8 @@ void CGenericTSPIManager::ProviderInit2() {
         trace.End();
         return;
     }
+    // The numbers LineCapsInit gave, saved before TAPI reads any capabilities.
+    SavePermanentLineNumbers();
     for (DWORD dwLinePos = 0; dwLinePos < g_dwDeviceCount && dwLinePos < g_Extensions.size(); ++dwLinePos) {
         const std::wstring& number = g_Extensions[dwLinePos].extension_number;
         if (!number.empty()) ChangeLineAddress(dwLinePos, number.c_str());

@@ -15,6 +15,8 @@
 //   6. proxy lock            http/ProxySettings.cpp: the remembered proxy
 //   7. calls-heard lock      pbx/EventStream.cpp: the calls heard of on the
 //                            current stream (nothing is taken inside it)
+//   7. line-number lock      manager/PermanentLineIDs.cpp: the permanent line
+//                            numbers of this start (only the log locks inside)
 //   8. log locks             log/CLoggingFile.h: one per log object, around a
 //                            whole write (every lock above may trace)
 // The locks 1 and 2 are held across PBX requests; everything below them
