@@ -1,6 +1,7 @@
 #include "model/EventDelivery.h"
 
 #include "common/CallIdRanges.h"
+#include "common/StageClock.h"
 #include "log/Trace.h"
 #include "model/CallFeatures.h"
 #include "model/CallRecord.h"
@@ -78,8 +79,11 @@ void RaiseCallMsg(LONG lLinePos, LONG lCallPos, DWORD dwMessage, DWORD_PTR dwPar
     if (pLine->m_htLine != nullptr) {
         UpdateAround(lLinePos, lPartner, 0);
         // A removed line that TAPI has not closed yet still holds its calls, but tells TAPI nothing more.
-        if (g_pLineEventProc != nullptr && pStatus != nullptr && IsLineOpenToTapi(*pLine))
+        if (g_pLineEventProc != nullptr && pStatus != nullptr && IsLineOpenToTapi(*pLine)) {
+            MarkStage(Stage::Delivering);
             g_pLineEventProc(pLine->m_htLine, pCall->m_htCall, dwMessage, dwParam1, dwParam2, pStatus->dwCallPrivilege);
+            EndStages(dwMessage, dwParam1);
+        }
         if (IsIdleState(dwMessage, dwParam1) && (pCall->m_dwCloseFlags & kCallClosedByTapi) != 0) {
             trace.Info(L"CloseCall remove idle call");
             RemovePhoneCall(pCall);
