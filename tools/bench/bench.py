@@ -554,7 +554,7 @@ def main():
         print_table(stage_rows, "Where the time of one ring goes (one call at a time; each stage from the one before)")
     print()
     misses = missed(rows)
-    print("Targets missed: " + ("none" if not misses else "; ".join(misses)))
+    print("Targets missed:" + (" none" if not misses else "".join(f"\n- {name}" for name in misses)))
     if args.json:
         with open(args.json, "w", encoding="utf-8") as handle:
             json.dump(dict(results, cores=cores), handle, indent=2)
