@@ -208,7 +208,7 @@ bool EnsureTableRead(NumberTable& table) {
     ParseTable(FromUtf8(ReadTableValue(key.get())), table);
     // Taken over and saved at once, so that the old subkey goes at the first start.
     if (ReadOldNumbers(key.get(), table)) {
-        Trace(2, L"Func.PermanentLineIDs.Info.%u numbers taken over from the subkey",
+        Trace(2, L"Func.PermanentLineIDs.Info.Subkey taken over, %u numbers in all",
               static_cast<DWORD>(table.numbers.size()));
         SaveTable(key.get(), table, true);
     }
