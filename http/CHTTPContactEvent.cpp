@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <new>
 
+#include "common/StageClock.h"
 #include "log/Trace.h"
 
 void CHTTPContactEvent::OnTrace(DWORD dwLevel, const wchar_t* pszText) {
@@ -11,6 +12,7 @@ void CHTTPContactEvent::OnTrace(DWORD dwLevel, const wchar_t* pszText) {
 
 void CHTTPContactEvent::OnData(wchar_t* pszChunk) {
     if (pszChunk == nullptr) return;
+    MarkStage(Stage::Read);
     CFuncTrace trace(5, L"CHTTPContactEvent::OnData", TracePrefix::Func, false);
     std::vector<StreamEvent> events;
     const DWORD dwOversizedBefore = m_Framing.OversizedEvents();
@@ -24,6 +26,7 @@ void CHTTPContactEvent::OnData(wchar_t* pszChunk) {
     }
     if (m_Framing.OversizedEvents() != dwOversizedBefore)
         trace.Warning(L"Event longer than %u characters dropped", static_cast<DWORD>(CEventStreamFraming::MaxEventUnits));
+    MarkStage(Stage::Framed);
     for (const StreamEvent& event : events) {
         if (m_pfnMessageHandler) {
             m_pfnMessageHandler(event.sData, event.sId, event.bOwnId);

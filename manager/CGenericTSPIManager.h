@@ -29,10 +29,11 @@
 // How far a login and directory read came.
 enum class DirectoryRead { LoginFailed, DirectoryFailed, Read };
 
-// The permanent line numbers given so far are read again from the registry
-// at the next line that needs a new one (PermanentLineIDs.cpp): each start
-// of the provider begins with what the registry holds.
-void ForgetGivenPermanentLineNumbers();
+// Writes the permanent line numbers given since the last save in one
+// registry write (none when nothing changed), and lets the next line that
+// needs its number read the registry again (PermanentLineIDs.cpp): each start
+// begins with what the registry holds, and a running provider keeps no copy.
+void SavePermanentLineNumbers();
 
 class CGenericTSPIManager : public CTspiManager, public CRegTool {
 public:
@@ -107,7 +108,8 @@ public:
     // PermanentLineIDs.cpp: the low 16 bits of the permanent line ID of the
     // extension at the device index, remembered per extension in the registry
     // (a new extension gets dwPreferred when no extension ever had it, else a
-    // number none ever had); 0 when none can be remembered.
+    // number none ever had; written by SavePermanentLineNumbers); 0 when none
+    // can be remembered.
     DWORD GetPermanentLineNumber(DWORD dwDeviceIndex, DWORD dwPreferred);
     // A number reported by the PBX in the user's chosen number format.
     std::wstring CreateFormattedNumber(const std::wstring& number);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/CallIdRanges.h"
+#include "common/StageClock.h"
 #include "log/Trace.h"
 #include "manager/CGenericTSPIManager.h"
 #include "manager/CallEventScheduler.h"
@@ -254,6 +255,7 @@ BranchAbort Hangup(CGenericTSPIManager& manager, const LineEvent& e) {
 // comes at once and appends the steps that follow a pause.
 void RunFirstStep(CGenericTSPIManager& manager, const LineEvent& event, const std::wstring& state, CEventSteps& steps) {
     CFuncTrace trace(5, L"CGenericTSPIManager::DispatchEvents", TracePrefix::None, false);
+    MarkStage(Stage::Dispatched);
     // The lines may have been rebuilt since the event was queued.
     const PhoneLine* pLine = GetPhoneLine(event.lLinePos);
     if (pLine == nullptr || pLine->m_bRemoved || event.extension != pLine->m_szAddress)

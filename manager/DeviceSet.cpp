@@ -120,6 +120,8 @@ DeviceSetChanges ApplyDirectory(const std::vector<ExtensionInfo>& directory) {
         AddLine(directory[i]);
         ++changes.dwCreated;
     }
+    // The new lines' permanent numbers, saved before TAPI reads their capabilities.
+    if (changes.dwCreated != 0) SavePermanentLineNumbers();
     trace.Var(L"changes", L"kept %u renamed %u created %u removed %u", changes.dwKept, changes.dwRenamed,
               changes.dwCreated, changes.dwRemoved);
     trace.End();

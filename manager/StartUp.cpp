@@ -205,7 +205,7 @@ void CGenericTSPIManager::RecordLoginSuccess(DWORD dwLinesInUse) {
 
 void CGenericTSPIManager::InitResource() {
     CFuncTrace trace(2, L"CGenericTSPIManager::InitResource");
-    ForgetGivenPermanentLineNumbers();
+    SavePermanentLineNumbers();
     // A start decides anew: credentials refused in an earlier run are tried once more.
     AllowLoginAgain();
     DWORD dwLinesInUse = 0;
@@ -249,6 +249,8 @@ void CGenericTSPIManager::ProviderInit2() {
         trace.End();
         return;
     }
+    // The numbers LineCapsInit gave, saved before TAPI reads any capabilities.
+    SavePermanentLineNumbers();
     for (DWORD dwLinePos = 0; dwLinePos < g_dwDeviceCount && dwLinePos < g_Extensions.size(); ++dwLinePos) {
         const std::wstring& number = g_Extensions[dwLinePos].extension_number;
         if (!number.empty()) ChangeLineAddress(dwLinePos, number.c_str());

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/ConstructionOrder.h"
+#include "common/StageClock.h"
 #include "log/Trace.h"
 #include "model/ProviderLock.h"
 
@@ -103,7 +104,9 @@ void Tell(const Message& message) {
     switch (message.kind) {
         case Message::Event: {
             const HTAPICALL htCall = message.tapiHandle ? *message.tapiHandle : message.htCall;
+            MarkStage(Stage::Delivering);
             message.pfnEvent(message.htLine, htCall, message.dwMsg, message.dwParam1, message.dwParam2, message.dwParam3);
+            EndStages(message.dwMsg, message.dwParam1);
             break;
         }
         case Message::NewCall:

@@ -17,9 +17,11 @@
 //   7. proxy lock            http/ProxySettings.cpp: the remembered proxy
 //   8. calls-heard lock      pbx/EventStream.cpp: the calls heard of on the
 //                            current stream (nothing is taken inside it)
-//   9. outbox lock           model/EventOutbox.cpp: the messages queued for
+//   9. line-number lock      manager/PermanentLineIDs.cpp: the permanent line
+//                            numbers of this start (only the log locks inside)
+//  10. outbox lock           model/EventOutbox.cpp: the messages queued for
 //                            TAPI; never held during a callback
-//  10. log locks             log/CLoggingFile.h: one per log object, around a
+//  11. log locks             log/CLoggingFile.h: one per log object, around a
 //                            whole write (every lock above may trace)
 // The locks 1 and 2 are held across PBX requests; everything below them
 // is held briefly. So the ProviderLock is never held while waiting for the

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <set>
 
+#include "common/StageClock.h"
 #include "http/CHTTPContactEvent.h"
 #include "json/CJsonParserBase.h"
 #include "log/Trace.h"
@@ -135,6 +136,7 @@ void HandOn(const std::wstring& text, const std::wstring& eventId, bool bOwnId,
     CFuncTrace trace(2, L"ORVO_HandleMessage", TracePrefix::Func, false);
     CallEvent event;
     if (!PrepareCallEvent(trace, text, eventId, bOwnId, event)) return;
+    MarkStage(Stage::Parsed);
     pfnHandOn(event);
     Trace(2, L"Func.CGenericTSPIManager::APICALL < %s", text.c_str());
 }

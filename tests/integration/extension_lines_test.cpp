@@ -110,18 +110,9 @@ TEST_F(ExtensionLinesTest, NewExtensionArrivesWithoutReinitializationAndEveryLin
     // The provider's permanent ID above the line's own number.
     for (const auto& [address, id] : withNew) EXPECT_EQ(id >> 16, CTapiHost::kPermanentProviderID);
 
-    // After a restart every line, the new one included, has the ID it had;
-    // the directory now lists 24 first, so positions differ from before.
+    // After a restart 24 has left and a different extension took its number:
+    // it gets an ID no extension ever had.
     ASSERT_NO_FATAL_FAILURE(StopProvider());
-    ASSERT_NO_FATAL_FAILURE(
-        SetDirectory({{L"7f000000-0000-4000-8000-000000000024", L"24", L"Store"}, {nullptr, L"21", L"Office"},
-                      {nullptr, L"22", L"Reception"}, {nullptr, L"23", L"Lab"}}));
-    ASSERT_NO_FATAL_FAILURE(StartProvider(4));
-    EXPECT_EQ(PermanentIDs(4), withNew);
-    ASSERT_NO_FATAL_FAILURE(StopProvider());
-
-    // 24 leaves and a different extension takes its number: it gets an ID no
-    // extension ever had.
     ASSERT_NO_FATAL_FAILURE(
         SetDirectory({{nullptr, L"21", L"Office"}, {nullptr, L"22", L"Reception"}, {nullptr, L"23", L"Lab"},
                       {L"7f000000-0000-4000-8000-000000000124", L"24", L"Garage"}}));
@@ -130,6 +121,50 @@ TEST_F(ExtensionLinesTest, NewExtensionArrivesWithoutReinitializationAndEveryLin
     ASSERT_EQ(afterSwap.size(), 4u);
     for (const wchar_t* pszNumber : {L"21", L"22", L"23"}) EXPECT_EQ(afterSwap[pszNumber], withNew[pszNumber]);
     for (const auto& [address, id] : withNew) EXPECT_NE(afterSwap[L"24"], id) << "ID of extension " << ToUtf8(address);
+}
+
+// A large account: after a restart every line is there with the ID it had,
+// whatever place the directory now gives its extension; the numbers of
+// extensions that left go to no newcomer.
+TEST_F(ExtensionLinesTest, PermanentIDsOfManyExtensionsSurviveRestartsAndAreNeverReused) {
+    constexpr DWORD kExtensions = 2500;
+    constexpr DWORD kLeaving = 100;
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"PermanentLineIDs");
+    auto numbered = [this](DWORD dwFirst) {
+        const std::wstring body =
+            L"{\"count\":" + std::to_wstring(kExtensions) + L",\"first\":" + std::to_wstring(dwFirst) + L"}";
+        ASSERT_EQ(m_sim.Control(L"POST", L"extensions", body).dwStatus, 200u);
+    };
+    ASSERT_NO_FATAL_FAILURE(numbered(10000));
+    ASSERT_NO_FATAL_FAILURE(StartProvider(kExtensions));
+    const std::map<std::wstring, DWORD> first = PermanentIDs(kExtensions);
+    ASSERT_EQ(first.size(), kExtensions);
+    std::set<DWORD> given;
+    for (const auto& [address, id] : first) given.insert(id);
+    EXPECT_EQ(given.size(), kExtensions);
+    ASSERT_NO_FATAL_FAILURE(StopProvider());
+
+    ASSERT_NO_FATAL_FAILURE(StartProvider(kExtensions));
+    EXPECT_EQ(PermanentIDs(kExtensions), first);
+    ASSERT_NO_FATAL_FAILURE(StopProvider());
+
+    // The first extensions leave and as many new ones come: every one that
+    // stays is now listed kLeaving places further up.
+    ASSERT_NO_FATAL_FAILURE(numbered(10000 + kLeaving));
+    ASSERT_NO_FATAL_FAILURE(StartProvider(kExtensions));
+    const std::map<std::wstring, DWORD> after = PermanentIDs(kExtensions);
+    ASSERT_EQ(after.size(), kExtensions);
+    size_t nNew = 0;
+    for (const auto& [address, id] : after) {
+        const auto before = first.find(address);
+        if (before != first.end()) {
+            EXPECT_EQ(id, before->second) << "extension " << ToUtf8(address);
+        } else {
+            ++nNew;
+            EXPECT_EQ(given.count(id), 0u) << "newcomer " << ToUtf8(address) << " got a given ID";
+        }
+    }
+    EXPECT_EQ(nNew, kLeaving);
 }
 
 TEST_F(ExtensionLinesTest, RefreshSetToZeroReadsTheDirectoryOnlyAtStart) {

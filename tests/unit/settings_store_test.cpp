@@ -211,46 +211,79 @@ TEST_F(SettingsStoreTest, TestTimeDivisorShortensEveryTimer) {
 
 // Each extension keeps its permanent line number, whatever its place and
 // wherever it comes back; a number once given goes to no other extension.
+// Numbers are saved in one value, and a restart (the next lookup after a
+// save) reads them from there; the one-value-per-extension subkey of earlier
+// versions is taken over with its numbers and removed.
 TEST_F(SettingsStoreTest, PermanentLineNumbersBelongToExtensions) {
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kKey + L"\\PermanentLineIDs").c_str());
+    const std::wstring oldKey = kKey + L"\\PermanentLineIDs";
     const std::vector<ExtensionInfo> saved = g_Extensions;
     auto numberOf = [](const wchar_t* pszUuid, const wchar_t* pszNumber, DWORD dwPreferred) {
         g_Extensions = {ExtensionInfo{L"someone-else", L"99", L"", L""}, ExtensionInfo{pszUuid, pszNumber, L"", L""}};
         return g_Manager.GetPermanentLineNumber(1, dwPreferred);
     };
-    const struct {
+    struct Row {
         const char* pszWhat;
         const wchar_t* pszUuid;
         const wchar_t* pszNumber;
         DWORD dwPreferred;
         DWORD dwExpected;
-    } rows[] = {
-        {"first extension takes its preferred number", L"uuid-a", L"21", 5, 5},
-        {"the same extension, another preference", L"uuid-a", L"21", 9, 5},
-        {"another extension wanting a taken number gets the next", L"uuid-b", L"22", 5, 6},
-        {"another extension with a free preference", L"uuid-c", L"23", 2, 2},
-        {"number 0 is never a preference", L"uuid-d", L"24", 0, 7},
-        {"a new extension with an old extension's number", L"uuid-e", L"21", 5, 8},
-        {"the old extension comes back", L"uuid-a", L"21", 1, 5},
-        {"without a uuid: by its number", L"", L"30", 30, 30},
-        {"without a uuid again", L"", L"30", 31, 30},
+        bool bRestartBefore;
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.pszWhat);
-        EXPECT_EQ(numberOf(row.pszUuid, row.pszNumber, row.dwPreferred), row.dwExpected);
+    const Row fresh[] = {
+        {"first extension takes its preferred number", L"uuid-a", L"21", 5, 5, false},
+        {"the same extension, another preference", L"uuid-a", L"21", 9, 5, false},
+        {"another extension wanting a taken number gets the next", L"uuid-b", L"22", 5, 6, false},
+        {"another extension with a free preference", L"uuid-c", L"23", 2, 2, false},
+        {"number 0 is never a preference", L"uuid-d", L"24", 0, 7, false},
+        {"a new extension with an old extension's number", L"uuid-e", L"21", 5, 8, false},
+        {"the old extension comes back", L"uuid-a", L"21", 1, 5, false},
+        {"without a uuid: by its number", L"", L"30", 30, 30, false},
+        {"without a uuid again", L"", L"30", 31, 30, false},
+        {"after a restart: the same number", L"uuid-b", L"22", 1, 6, true},
+        {"after a restart: a new extension gets none given before", L"uuid-f", L"25", 8, 31, true},
+        {"after a second restart: the number of the last start", L"uuid-f", L"25", 1, 31, true},
+    };
+    // Earlier versions' numbers beside a table that already holds some.
+    const Row migrated[] = {
+        {"a number from the old subkey", L"uuid-a", L"21", 1, 40, false},
+        {"the table's number wins over the subkey's", L"uuid-b", L"22", 1, 6, false},
+        {"a subkey number another extension holds in the table is not taken", L"uuid-g", L"26", 2, 41, false},
+        {"a new extension: none of either", L"uuid-h", L"27", 40, 42, false},
+        {"the subkey's other number of a table extension goes to no other", L"uuid-i", L"28", 12, 43, false},
+        {"after a restart: the old subkey's number stays", L"uuid-a", L"21", 1, 40, true},
+    };
+    for (bool bMigration : {false, true}) {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, oldKey.c_str());
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKey.c_str(), L"PermanentLineIDs");
+        if (bMigration) {
+            const std::string table = "6 uuid-b\n2 uuid-c\nnonsense\n";
+            ASSERT_TRUE(SetRegBinary(HKEY_LOCAL_MACHINE, kKey, L"PermanentLineIDs",
+                                     std::vector<BYTE>(table.begin(), table.end())));
+            ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, oldKey, L"uuid-a", 40));
+            ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, oldKey, L"uuid-b", 12));
+            ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, oldKey, L"uuid-g", 2));
+            ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, oldKey, L"uuid-x", L"50"));
+        }
+        // A start begins with what the registry holds.
+        SavePermanentLineNumbers();
+        for (const Row& row : bMigration ? std::vector<Row>(std::begin(migrated), std::end(migrated))
+                                          : std::vector<Row>(std::begin(fresh), std::end(fresh))) {
+            SCOPED_TRACE(row.pszWhat);
+            if (row.bRestartBefore) SavePermanentLineNumbers();
+            EXPECT_EQ(numberOf(row.pszUuid, row.pszNumber, row.dwPreferred), row.dwExpected);
+            // Taken over at the first lookup: the subkey is gone.
+            EXPECT_TRUE(!bMigration || !RegKeyExists(HKEY_LOCAL_MACHINE, oldKey));
+        }
+        SavePermanentLineNumbers();
+        DWORD dwType = 0;
+        std::vector<BYTE> table;
+        ASSERT_TRUE(ReadRegValue(HKEY_LOCAL_MACHINE, kKey, L"PermanentLineIDs", &dwType, &table));
+        EXPECT_EQ(dwType, static_cast<DWORD>(REG_BINARY));
+        const std::string text(table.begin(), table.end());
+        for (const char* pszEntry : bMigration ? std::vector<const char*>{"40 uuid-a\n", "6 uuid-b\n", "41 uuid-g\n", "43 uuid-i\n"}
+                                               : std::vector<const char*>{"6 uuid-b\n", "30 extension 30\n"})
+            EXPECT_NE(text.find(pszEntry), std::string::npos) << pszEntry << " in " << text;
     }
-    // The numbers are what the registry holds, so a restart finds them.
-    DWORD dwType = 0;
-    DWORD dwValue = 0;
-    DWORD cbValue = sizeof(dwValue);
-    HKEY hKey = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kKey + L"\\PermanentLineIDs").c_str(), 0, KEY_READ, &hKey),
-              ERROR_SUCCESS);
-    EXPECT_EQ(RegQueryValueExW(hKey, L"uuid-b", nullptr, &dwType, reinterpret_cast<BYTE*>(&dwValue), &cbValue),
-              ERROR_SUCCESS);
-    RegCloseKey(hKey);
-    EXPECT_EQ(dwType, static_cast<DWORD>(REG_DWORD));
-    EXPECT_EQ(dwValue, 6u);
     // Outside the directory there is no number to give.
     EXPECT_EQ(g_Manager.GetPermanentLineNumber(7, 3), 0u);
     g_Extensions = saved;

@@ -2,6 +2,9 @@
 // object on one line of standard output:
 //   start                  negotiate, enumerate, initialise
 //                          {"result", "lines", "enumerate_ms", "initialise_ms"}
+//   forget-ids             removes the permanent line IDs the provider
+//                          remembered, so that the next start gives every
+//                          extension a new one {"removed"}
 //   caps                   every line's device and address capabilities
 //                          {"caps_ms", "failed", "addresses": [address of line 0, ...]}
 //   open                   open every line {"open_ms", "failed"}
@@ -28,6 +31,7 @@
 #include <set>
 #include <sstream>
 
+#include "tools/tapihost/ProviderSetup.h"
 #include "tools/tapihost/TapiHost.h"
 #include "tools/tapihost/WallClock.h"
 
@@ -98,6 +102,7 @@ public:
         std::string command;
         words >> command;
         if (command == "start") Start();
+        else if (command == "forget-ids") ForgetPermanentLineIDs();
         else if (command == "caps") Caps();
         else if (command == "open") Open();
         else if (command == "memory") Memory();
@@ -138,6 +143,14 @@ private:
             .Add("enumerate_ms", Number(enumerateMs, 3))
             .Add("initialise_ms", Number(initialiseMs, 3))
             .Print();
+    }
+
+    // The table of today and the subkey of earlier versions alike.
+    static void ForgetPermanentLineIDs() {
+        const LONG lValue = RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"PermanentLineIDs");
+        const std::wstring oldKey = std::wstring(kProviderSettingsKey) + L"\\PermanentLineIDs";
+        const LONG lKey = RegDeleteTreeW(HKEY_LOCAL_MACHINE, oldKey.c_str());
+        CAnswer().Add("removed", lValue == ERROR_SUCCESS || lKey == ERROR_SUCCESS ? "true" : "false").Print();
     }
 
     void Caps() {
