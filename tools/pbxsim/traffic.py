@@ -55,17 +55,18 @@ def _play(calls, kind, number, rng, extensions, held):
 
 
 def play_batch(calls, seed, count, extensions, hold=0, first_number=0):
-    """Plays count calls on the extensions; {"kinds": {kind: n}, "held": [uuids]}."""
+    """Plays count calls on the extensions; {"kinds": {kind: n}, "numbers": {number: kind}, "held": [uuids]}."""
     if len(extensions) < 3:
         raise ValueError("traffic needs at least three extensions")
     rng = random.Random(seed)
     kinds = dict.fromkeys(KINDS, 0)
-    held = []
+    held, numbers = [], {}
     for index in range(count):
         kind = rng.choice(KINDS)
         kinds[kind] += 1
         number = "49%09d" % (first_number + index)
+        numbers[number] = kind
         uuids = _play(calls, kind, number, rng, extensions, index >= count - hold)
         if index >= count - hold:
             held += uuids
-    return {"kinds": kinds, "held": held}
+    return {"kinds": kinds, "numbers": numbers, "held": held}

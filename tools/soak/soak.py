@@ -42,16 +42,18 @@ MONTH = {"episodes": 500, "cut": 500, "directory": 100, "directory-fault": 60, "
 CALLS_PER_EPISODE = 100           # 500 episodes: 50,000 PBX calls, besides those placed through TAPI
 HELD = 6                          # calls of a batch left in progress over the episode's incidents
 FULL_MINUTES = 40                 # what the whole month takes, roughly; --minutes scales the month
-SETTLE_S = 8.0                    # a quiet point waits this long at most for TAPI to show the PBX's truth
+SETTLE_S = 5.0                    # a quiet point waits this long at most for TAPI to show the PBX's truth
 DIALER_PERIOD_S = 30 / DIVISOR
 STATES = {0x1: "idle", 0x2: "offering", 0x4: "accepted", 0x8: "dialtone", 0x10: "dialing", 0x20: "ringback",
           0x40: "busy", 0x100: "connected", 0x200: "proceeding", 0x4000: "disconnected", 0x8000: "unknown", 0: "-"}
-OFFERING, CONNECTED, IDLE = 0x2, 0x100, 0x1
+OFFERING = 0x2
 # TAPI states that show a PBX leg: (direction, leg state) -> states.
 SHOWN_AS = {("inbound", "ringing"): {0x2, 0x4}, ("inbound", "answered"): {0x100},
             ("outbound", "dialing"): {0, 0x8, 0x10, 0x200, 0x8000}, ("outbound", "ringing"): {0x10, 0x20, 0x200},
             ("outbound", "answered"): {0x100}}
-DIALECTS = [{"heartbeat_ms": 0}, {"heartbeat_ms": 1000}]  # completed below with the simulator's wire knobs
+# The PBX's wire dialects (pbxsim settings), each knob drawn at random for a while.
+DIALECT_KNOBS = {"ascii_json": (False, True), "pretty_json": (False, True), "bom": (False, True),
+                 "line_end": ("lf", "crlf"), "event_ids": (True, False), "heartbeat_ms": (0, 15000 // DIVISOR)}
 GROWTH_RULE = ("samples at zero load (no call in progress) after each episode; growth = median of the last "
                "quarter minus median of the second quarter, per 10,000 calls between them; limits per 10,000 "
                "calls: handles 20, threads 2, private 4 MiB, heap 1 MiB, each table 50 entries")
@@ -115,6 +117,8 @@ class Soak:
         self.counts = dict.fromkeys(("calls", "placed", "events", "cuts", "directory changes", "mismatches",
                                      "quiet points", "reloads"), 0)
         self.incidents, self.kinds = {}, {}
+        self.kind_of, self.kind_of_last = {}, {}  # number -> kind of call, of the latest batches
+        self.event_ids = True       # the dialect in effect gives event ids (without them nothing is replayed)
         self.excused = {}           # number of a call whose hangup was missed without replay -> uuid
         self.last_event = {}        # uuid -> (id, state) of the call's latest PBX event
         self.placed = []            # (tapi call, uuid-less number) placed through TAPI this episode
@@ -166,15 +170,20 @@ class Soak:
                     continue
                 tapi = ", ".join(f"call {c[0]} {STATES.get(c[1], c[1])} ({c[2]} -> {c[3]})" for c in candidates)
                 found.append(f"line {by_address[extension]['line']} ({extension}): PBX call {call['uuid']} "
-                             f"{call['direction']} {number} is {state} (last event {self.last_event.get(call['uuid'])}),"
+                             f"{self.kind(number, call['direction'])} {number} is {state} (last event {self.last_event.get(call['uuid'])}),"
                              f" TAPI shows {tapi or 'no call'}")
         for address, candidates in shown.items():
             for tapi_call, state, caller, called in candidates:
                 if caller in self.excused or called in self.excused:
                     continue
                 found.append(f"line {by_address[address]['line']} ({address}): TAPI call {tapi_call} is "
-                             f"{STATES.get(state, state)} ({caller} -> {called}), the PBX has no such call in progress")
+                             f"{STATES.get(state, state)} ({caller} -> {called}, "
+                             f"{self.kind(caller, '') or self.kind(called, 'placed')}), "
+                             f"the PBX has no such call in progress")
         return found, by_address
+
+    def kind(self, number, otherwise):
+        return self.kind_of.get(number) or ("dialer" if self.dialer and number == self.dialer[1] else otherwise)
 
     def quiet(self, what):
         """A quiet point: TAPI must show the PBX's truth within SETTLE_S."""
@@ -222,12 +231,12 @@ class Soak:
             data = entry.get("data")
             if not isinstance(data, dict):
                 continue
-            wanted = {"ring": OFFERING, "hangup": IDLE}.get(data["state"])
+            # A ring's OFFERING can be told from other calls' states on the line; a hangup's IDLE not always.
             line = line_numbers.get(data["extension"])
-            if wanted is None or line is None or not entry["written"]:
+            if data["state"] != "ring" or line is None or not entry["written"]:
                 continue
             written = min(w["time"] for w in entry["written"])
-            later = [s for s in seen.get((line, wanted), []) if s >= written - 0.001]
+            later = [s for s in seen.get((line, OFFERING), []) if s >= written - 0.001]
             if later and later[0] - written > self.longest_delay[0]:
                 self.longest_delay = (later[0] - written, f"{data['state']} of {data['uuid']} on {data['extension']}")
         if len(self.last_event) > 10000:
@@ -267,6 +276,8 @@ class Soak:
         self.counts["calls"] += CALLS_PER_EPISODE
         for kind, count in played["kinds"].items():
             self.kinds[kind] = self.kinds.get(kind, 0) + count
+        self.kind_of = dict(self.kind_of_last, **played["numbers"])  # this episode's and the last one's
+        self.kind_of_last = played["numbers"]
 
     def end_calls(self):
         for tapi_call in self.placed:
@@ -293,7 +304,7 @@ class Soak:
     def cut(self):
         """The stream cut (ended, reset or silent); the reconnection is held up a little, and what happens
         meanwhile is replayed, or missed when the PBX cannot replay: then only hangups happen."""
-        replay = self.rng.random() < 0.6
+        replay = self.rng.random() < 0.6 and self.event_ids
         mode = self.rng.choice(("end", "abort", "silence"))
         opened = self.opened()
         self.pbx.settings(replay=replay)
@@ -346,10 +357,11 @@ class Soak:
 
     def directory_fault(self):
         body = json.dumps({"extensions": self.directory[:5]})
-        fault = self.rng.choice(({"status": 200, "body": body, "truncate": True}, {"status": 500}, {"reset": True}))
+        fault = self.rng.choice(({"status": 200, "body": body, "truncate": True}, {"truncate": True},
+                                 {"truncate": True, "reset": True}, {"status": 500}, {"reset": True}))
         self.pbx.fault("/v1/extensions/phone/data", method="GET", **fault)
         self.wait_directory_read()
-        return "cut off" if fault.get("truncate") else "failed"
+        return ("cut off: " if fault.get("truncate") else "failed: ") + json.dumps(fault)[:60]
 
     def token_expiry(self):
         self.pbx.settings(token_lifetime=1)
@@ -388,9 +400,14 @@ class Soak:
         return f"{tries} login(s) with it"
 
     def dialect(self):
-        wanted = self.rng.choice(DIALECTS)
+        wanted = {knob: self.rng.choice(values) for knob, values in DIALECT_KNOBS.items()}
         opened = self.opened()
-        self.pbx.settings(**wanted)
+        try:
+            self.pbx.settings(**wanted)
+        except PbxSimError:  # a simulator without the dialect knobs
+            wanted = {"heartbeat_ms": wanted["heartbeat_ms"]}
+            self.pbx.settings(**wanted)
+        self.event_ids = wanted.get("event_ids", True)
         self.pbx.close_streams("end")  # the new stream speaks it
         self.wait_stream(opened + 1)
         return ", ".join(f"{k}={v}" for k, v in wanted.items())
@@ -451,8 +468,8 @@ class Soak:
         picks = {name: (lambda s, n=name: s[n], LIMITS[name]) for name in ("handles", "threads", "private", "heap")}
         for index, table in enumerate(TABLES):
             picks[table] = (lambda s, i=index: s["tables"][i] if i < len(s["tables"]) else 0, LIMITS["table"])
-        return {name: ((median(late, pick) - median(early, pick)) * 10000 / calls, limit)
-                for name, (pick, limit) in picks.items()}
+        return {name: ((median(late, pick) - median(early, pick)) * 10000 / calls, limit,
+                       pick(self.samples[0][1]), pick(self.samples[-1][1])) for name, (pick, limit) in picks.items()}
 
 
 def table(soak, seconds):
@@ -463,12 +480,13 @@ def table(soak, seconds):
             ("PBX calls by kind", ", ".join(f"{k} {v}" for k, v in sorted(soak.kinds.items()))),
             ("incidents", ", ".join(f"{k} {v}" for k, v in sorted(soak.incidents.items()))),
             ("quiet points compared", soak.counts["quiet points"]), ("mismatches", soak.counts["mismatches"]),
-            ("longest event delay (PBX write to TAPI)", f"{soak.longest_delay[0] * 1000:.0f} ms, "
+            ("longest event delay (PBX ring write to OFFERING)", f"{soak.longest_delay[0] * 1000:.0f} ms, "
                                                         f"{soak.longest_delay[1]}")]
     grown = []
-    for name, (value, limit) in growth.items():
+    for name, (value, limit, first, last) in growth.items():
         unit = " bytes" if name in ("private", "heap") else ""
-        rows.append((f"growth per 10,000 calls: {name}", f"{value:+.0f}{unit} (limit {limit}{unit})"))
+        rows.append((f"growth per 10,000 calls: {name}",
+                     f"{value:+.0f}{unit} (limit {limit}; first sample {first}, last {last})"))
         if value > limit:
             grown.append(name)
     print(f"\nORVOTSP soak: seed {soak.seed}, {soak.episodes} episodes, {seconds / 60:.1f} min, timers / {DIVISOR}")
