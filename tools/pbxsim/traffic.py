@@ -66,7 +66,10 @@ def play_batch(calls, seed, count, extensions, hold=0, first_number=0):
         kinds[kind] += 1
         number = "49%09d" % (first_number + index)
         numbers[number] = kind
-        uuids = _play(calls, kind, number, rng, extensions, index >= count - hold)
-        if index >= count - hold:
-            held += uuids
+        if index < count - hold:
+            _play(calls, kind, number, rng, extensions, False)
+            continue
+        # Held calls take extensions without a call, so that no line holds more calls than it shows.
+        free = [e for e in extensions if e not in calls.busy_extensions()]
+        held += _play(calls, kind, number, rng, free if len(free) >= 3 else extensions, True)
     return {"kinds": kinds, "numbers": numbers, "held": held}
