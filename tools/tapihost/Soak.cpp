@@ -47,6 +47,15 @@ std::wstring Wide(const std::string& text) {
     return wide;
 }
 
+// Wine answers GetProcessHandleCount with 0: the handles are counted by
+// probing the values handles take (multiples of 4, from the bottom).
+DWORD HandleCount() {
+    DWORD dwCount = 0, dwFlags = 0;
+    for (ULONG_PTR value = 4; value < 0x8000; value += 4)
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &dwFlags)) ++dwCount;
+    return dwCount;
+}
+
 DWORD ThreadCount() {
     HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (hSnapshot == INVALID_HANDLE_VALUE) return 0;
@@ -264,15 +273,13 @@ private:
     void Sample() {
         PROCESS_MEMORY_COUNTERS counters = {sizeof(counters)};
         GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
-        DWORD dwHandles = 0;
-        GetProcessHandleCount(GetCurrentProcess(), &dwHandles);
         std::string tables = "[";
         auto tableSizes = m_host.ExportAs<TableSizesFn>("ORVO_GetTableSizes");
         DWORD sizes[16] = {};
         const DWORD dwSizes = tableSizes != nullptr ? tableSizes(sizes, ARRAYSIZE(sizes)) : 0;
         for (DWORD i = 0; i < dwSizes && i < ARRAYSIZE(sizes); ++i) tables += (i ? "," : "") + Number(sizes[i]);
         CAnswer()
-            .Add("handles", Number(dwHandles))
+            .Add("handles", Number(HandleCount()))
             .Add("threads", Number(ThreadCount()))
             .Add("private", Number(counters.PagefileUsage))
             .Add("heap", Number(HeapBytesInUse()))
