@@ -138,4 +138,5 @@ constexpr DWORD ClearStaleCalls = 68;
 constexpr DWORD RefreshDirectory = 69;
 constexpr DWORD lineGetAddressID = 81;
 constexpr DWORD lineGetCallAddressID = 82;
+constexpr DWORD tableSizes = 83;  // ORVO_GetTableSizes, for the soak run
 }  // namespace LockOwner

@@ -188,6 +188,21 @@ class CallBook:
 
         later(0, step(DIALING, "caller-dial", DIALING, after_caller_dial))
 
+    # An outgoing call's steps: event -> (leg state before, leg state after).
+    _OUTGOING_STEPS = {"caller-dial": (DIALING, DIALING), "dial": (DIALING, RINGING), "answer": (RINGING, ANSWERED)}
+
+    def advance(self, uuid, state):
+        """Takes an outgoing call's next step at once ("caller-dial", "dial",
+        "answer"), for scripted traffic that does not wait for the flow's delays."""
+        with self._lock:
+            call = self._active_call(uuid)
+            before, after = self._OUTGOING_STEPS[state]
+            if call.direction != OUTBOUND or call.legs.get(call.caller) != before:
+                raise CallError(409, f"call {uuid} cannot take the step {state}")
+            call.legs[call.caller] = after
+            self._publish(call, call.caller, state)
+            return call
+
     def drop(self, uuid):
         """The REST drop: ends every active leg; False when the call is unknown."""
         try:

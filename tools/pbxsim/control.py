@@ -10,6 +10,7 @@ from .calls import BURST_STEPS, CallError
 from .eventstream import ABORT, END, SILENCE
 from .faults import parse_fault
 from .messages import error_response, json_response
+from .traffic import play_batch
 
 PREFIX = "/_control/"
 MAX_WAIT_MS = 60000
@@ -213,6 +214,18 @@ def burst(sim, request):
                                          for c in calls]})
 
 
+def traffic(sim, request):
+    """A seeded batch of calls of every kind, played at once (traffic.py)."""
+    body = _body(request)
+    try:
+        played = play_batch(sim.calls, body.get("seed", 0), _int(body, "calls", 100, 1, 100000),
+                            _string_list(body, "extensions"), _int(body, "hold", 0, 0, 100000),
+                            _int(body, "first_number", 0, 0, 10**9))
+    except ValueError as exc:
+        raise BadRequest(str(exc)) from exc
+    return json_response(200, played)
+
+
 def wait(sim, request):
     """Blocks until the stream count is in [streams, max_streams], at least
     "opened" streams were ever opened and enough requests (optionally of one
@@ -266,6 +279,7 @@ _ROUTES = {
     "requests": ({"GET", "DELETE"}, requests),
     "events": ({"GET", "DELETE"}, events),
     "extensions": ({"GET", "POST"}, extensions),
+    "traffic": ({"POST"}, traffic),
     "wait": ({"POST"}, wait),
     "down": ({"POST"}, down),
     "shutdown": ({"POST"}, shutdown),

@@ -31,6 +31,7 @@
 #include <set>
 #include <sstream>
 
+#include "tools/tapihost/JsonAnswer.h"
 #include "tools/tapihost/ProviderSetup.h"
 #include "tools/tapihost/TapiHost.h"
 #include "tools/tapihost/WallClock.h"
@@ -52,45 +53,6 @@ std::string Number(double value, int nDecimals) {
 }
 
 std::string Number(ULONGLONG value) { return std::to_string(value); }
-
-// A JSON string of the text, UTF-8.
-std::string JsonString(const std::wstring& text) {
-    std::string utf8(text.size() * 3, '\0');
-    const int cb = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(),
-                                       static_cast<int>(utf8.size()), nullptr, nullptr);
-    utf8.resize(cb > 0 ? static_cast<size_t>(cb) : 0);
-    std::string quoted = "\"";
-    for (char ch : utf8) {
-        if (ch == '"' || ch == '\\') {
-            quoted += '\\';
-            quoted += ch;
-        } else if (static_cast<unsigned char>(ch) < 0x20) {
-            char szEscape[8];
-            snprintf(szEscape, sizeof(szEscape), "\\u%04x", static_cast<unsigned>(ch));
-            quoted += szEscape;
-        } else {
-            quoted += ch;
-        }
-    }
-    return quoted + "\"";
-}
-
-// One answer line: members in the order they are added.
-class CAnswer {
-public:
-    CAnswer& Add(const char* pszName, const std::string& jsonValue) {
-        m_text += (m_text.empty() ? "{\"" : ",\"") + std::string(pszName) + "\":" + jsonValue;
-        return *this;
-    }
-    void Print() const {
-        const std::string line = (m_text.empty() ? "{" : m_text) + "}\n";
-        fwrite(line.data(), 1, line.size(), stdout);
-        fflush(stdout);
-    }
-
-private:
-    std::string m_text;
-};
 
 class CBench {
 public:
@@ -189,23 +151,6 @@ private:
                 ++dwFailed;
         }
         CAnswer().Add("open_ms", Number(MillisecondsSince(started), 3)).Add("failed", Number(dwFailed)).Print();
-    }
-
-    // What is allocated, not what the heaps keep resident: Wine's counters
-    // also hold freed pages and buffers of the moment, which hide a growth
-    // per line behind noise.
-    static ULONGLONG HeapBytesInUse() {
-        std::vector<HANDLE> heaps(GetProcessHeaps(0, nullptr) + 16);
-        heaps.resize(GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data()));
-        ULONGLONG qwBytes = 0;
-        for (HANDLE hHeap : heaps) {
-            if (!HeapLock(hHeap)) continue;
-            PROCESS_HEAP_ENTRY entry = {};
-            while (HeapWalk(hHeap, &entry))
-                if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) qwBytes += entry.cbData;
-            HeapUnlock(hHeap);
-        }
-        return qwBytes;
     }
 
     static void Memory() {

@@ -201,6 +201,13 @@ size_t CTapiHost::EventCount() const {
     return m_events.size();
 }
 
+std::vector<HostEvent> CTapiHost::TakeEvents() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<HostEvent> taken;
+    taken.swap(m_events);
+    return taken;
+}
+
 void CTapiHost::ClearEvents() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_events.clear();

@@ -104,6 +104,9 @@ public:
     // Only the line and call events, in arrival order.
     std::vector<HostEvent> LineEvents() const;
     void ClearEvents();
+    // The events recorded so far, which the host then forgets (a long run's
+    // memory stays flat).
+    std::vector<HostEvent> TakeEvents();
     // Waits until an event satisfies the predicate; false at the deadline.
     bool WaitForEvent(const std::function<bool(const HostEvent&)>& predicate, DWORD dwTimeoutMs) const;
 

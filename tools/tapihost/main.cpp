@@ -5,6 +5,8 @@
 //                                     (commands on standard input, see Watch.cpp)
 //   tapihost bench [PROVIDER.TSP]     timed steps and time-stamped call events in
 //                                     JSON lines, for tools/bench (see Bench.cpp)
+//   tapihost soak [PROVIDER.TSP]      every line watched for the soak run, commands
+//                                     and JSON answers as the bench's (see Soak.cpp)
 //   tapihost settings NAME=VALUE...   write the standard provider's settings;
 //                                     Name and Password as protected values,
 //                                     IgnoreCertErrors as a number
@@ -13,6 +15,7 @@
 
 #include "tools/tapihost/Bench.h"
 #include "tools/tapihost/ProviderSetup.h"
+#include "tools/tapihost/Soak.h"
 #include "tools/tapihost/TapiHost.h"
 #include "tools/tapihost/Watch.h"
 
@@ -37,7 +40,8 @@ int WriteSettings(int argc, wchar_t** argv) {
         bool bWritten = false;
         if (name == L"Name" || name == L"Password")
             bWritten = WriteProtectedSetting(kProviderSettingsKey, name.c_str(), value);
-        else if (name == L"IgnoreCertErrors" || name == L"StreamIdleTimeout" || name == L"DirectoryRefreshSeconds")
+        else if (name == L"IgnoreCertErrors" || name == L"StreamIdleTimeout" || name == L"DirectoryRefreshSeconds" ||
+                 name == L"TestTimeDivisor")
             bWritten = WriteDwordSetting(kProviderSettingsKey, name.c_str(), wcstoul(value.c_str(), nullptr, 10));
         else
             bWritten = WriteStringSetting(kProviderSettingsKey, name.c_str(), value);
@@ -55,6 +59,7 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"settings") return WriteSettings(argc, argv);
     if (command == L"watch") return RunWatch(argc > 2 ? argv[2] : DefaultProviderPath());
     if (command == L"bench") return RunBench(argc > 2 ? argv[2] : DefaultProviderPath());
+    if (command == L"soak") return RunSoak(argc > 2 ? argv[2] : DefaultProviderPath());
     std::wstring provider = argc > 1 ? argv[1] : DefaultProviderPath();
     CTapiHost host;
     Print(L"tapihost: loading %ls", provider.c_str());
