@@ -26,6 +26,9 @@ constexpr DWORD kLeftInDialtone = LINECALLSTATE_UNKNOWN | LINECALLSTATE_DIALTONE
 constexpr DWORD kAnswerable = LINECALLSTATE_OFFERING | LINECALLSTATE_RINGBACK | LINECALLSTATE_PROCEEDING |
                               LINECALLSTATE_ONHOLD | LINECALLSTATE_ONHOLDPENDTRANSFER;
 constexpr DWORD kOfferedElsewhere = LINECALLSTATE_OFFERING | LINECALLSTATE_ACCEPTED;
+// The line position of an event at an extension that has no line here (it
+// queues behind the events of its PBX call, in a line queue of its own).
+constexpr LONG kNoLineOfOurs = -1;
 constexpr DWORD kDialInfoStates = LINECALLINFOSTATE_CALLERID | LINECALLINFOSTATE_ORIGIN | LINECALLINFOSTATE_CALLID;
 constexpr DWORD kCalledInfoStates = LINECALLINFOSTATE_CALLEDID | LINECALLINFOSTATE_ORIGIN;
 constexpr DWORD kRingInfoStates =
@@ -256,6 +259,12 @@ BranchAbort Hangup(CGenericTSPIManager& manager, const LineEvent& e) {
 void RunFirstStep(CGenericTSPIManager& manager, const LineEvent& event, const std::wstring& state, CEventSteps& steps) {
     CFuncTrace trace(5, L"CGenericTSPIManager::DispatchEvents", TracePrefix::None, false);
     MarkStage(Stage::Dispatched);
+    if (event.lLinePos == kNoLineOfOurs) {
+        // A ring group member outside the directory took or ended the call:
+        // the copies still offered on our lines are over.
+        manager.DropAllOtherCalls(LookUpCallNumber(event.uuid), event.extension);
+        return trace.End();
+    }
     // The lines may have been rebuilt since the event was queued.
     const PhoneLine* pLine = GetPhoneLine(event.lLinePos);
     if (pLine == nullptr || pLine->m_bRemoved || event.extension != pLine->m_szAddress)
@@ -293,11 +302,14 @@ bool CGenericTSPIManager::QueueEvent(const std::wstring& uuid, const std::wstrin
         // remove lines at any time. A line keeps its position once it has one.
         CProviderLockGuard lock(LockOwner::DispatchEvents);
         lLinePos = GetPosFromAddress(extension.c_str());
-        if (lLinePos < 0) {
+        // Its number is looked up when the event runs, after the rings queued before it.
+        const bool bEndsOurCopies = state == L"answer" || state == L"hangup";
+        if (lLinePos < 0 && !bEndsOurCopies) {
             trace.Line(L"Abort.Wrong line pos");
             return false;
         }
-        trace.Var(L"m_htLine", L"%p", GetPhoneLine(lLinePos)->m_htLine);
+        if (lLinePos < 0) lLinePos = kNoLineOfOurs;
+        else trace.Var(L"m_htLine", L"%p", GetPhoneLine(lLinePos)->m_htLine);
     }
     LineEvent event{lLinePos, uuid, extension, caller, callee, direction, direction == L"inbound"};
     auto first = [this, event = std::move(event), state](CEventSteps& steps) { RunFirstStep(*this, event, state, steps); };

@@ -162,6 +162,22 @@ TEST_F(CallEventDispatcherTest, CallOfferedToTwoExtensionsIsIdledWhereItWasNotAn
     CloseAllCallsLeavesNone();
 }
 
+// A ring group member without a line here (not in the directory) takes the
+// call: no copy on our lines may stay offered, filling their call slots.
+TEST_F(CallEventDispatcherTest, CallAnsweredAtAnExtensionWithoutALineIsIdledOnEveryLine) {
+    const HTAPILINE ht21 = OpenLine(0), ht22 = OpenLine(1);
+    for (const wchar_t* pszState : {L"answer", L"hangup"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(pszState)));
+        const std::wstring uuid = std::wstring(L"g-") + pszState;
+        Event(uuid.c_str(), L"21", L"ring", L"inbound");
+        Event(uuid.c_str(), L"22", L"ring", L"inbound");
+        Step(uuid.c_str(), L"4711", pszState, L"inbound");
+        EXPECT_EQ(Messages(ht21), kIdled);
+        EXPECT_EQ(Messages(ht22), kIdled);
+        CloseAllCallsLeavesNone();
+    }
+}
+
 TEST_F(CallEventDispatcherTest, CallerHangingUpBeforeAnswerIdlesEachCopyOnce) {
     HTAPILINE ht21 = OpenLine(0);
     HTAPILINE ht22 = OpenLine(1);
