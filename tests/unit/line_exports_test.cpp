@@ -272,4 +272,15 @@ TEST_F(LineExportsTest, MonitorDigitsNeedsItsFeature) {
     EXPECT_TRUE(Call(0, 0)->m_bMonitorDigits);
 }
 
+// The extension ID is all zero (no extensions); only voice can be detected.
+TEST_F(LineExportsTest, ExtensionIdIsZeroedAndOnlyVoiceIsDetected) {
+    LINEEXTENSIONID id;
+    std::memset(&id, 0x55, sizeof(id));
+    EXPECT_EQ(TSPI_lineGetExtensionID(100, 0x00020002, &id), 0);
+    EXPECT_EQ(id.dwExtensionID0 | id.dwExtensionID1 | id.dwExtensionID2 | id.dwExtensionID3, 0u);
+    EXPECT_EQ(TSPI_lineSetDefaultMediaDetection(Handle(0), LINEMEDIAMODE_INTERACTIVEVOICE), 0);
+    EXPECT_EQ(TSPI_lineSetDefaultMediaDetection(Handle(0), LINEMEDIAMODE_INTERACTIVEVOICE | LINEMEDIAMODE_DATAMODEM),
+              LINEERR_INVALMEDIAMODE);
+}
+
 }  // namespace
