@@ -97,7 +97,7 @@ TEST_F(LineCapsTest, AddressCapsCarryTheAddressCutTo18Characters) {
     EXPECT_EQ(GetPosFromAddress(L"12345"), 0);
 }
 
-TEST_F(LineCapsTest, NewCallRecords) {
+TEST_F(LineCapsTest, NewInboundCallRecordsHaveTheirSizesLineAndCalledNumber) {
     HTAPILINE htLine = OpenLine(1);
     LONG k = GenerateNewCall(1, nullptr, LINECALLORIGIN_INBOUND, 3, 42, -1);
     const LINECALLINFO* pInfo = Call(1, k)->m_pLineCallInfo;

@@ -239,7 +239,7 @@ TEST_F(LineExportsTest, GetIdAnswersTheDeviceIdOfALineOrCall) {
     expectID(nullptr, CallHandle(2, 0), LINECALLSELECT_CALL, L"Tapi/Line", 102);
 }
 
-TEST_F(LineExportsTest, GetIdRefusals) {
+TEST_F(LineExportsTest, GetIdRefusesOtherClassesAndAnswersOnlyTheSizeToASmallBuffer) {
     std::vector<BYTE> buffer(64, 0xCC);
     auto* pVar = reinterpret_cast<VARSTRING*>(buffer.data());
     pVar->dwTotalSize = 64;
