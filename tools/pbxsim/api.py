@@ -2,7 +2,7 @@
 
 from urllib.parse import unquote
 
-from .messages import StreamStart, error_response, json_response
+from .messages import StreamStart, error_response, in_dialect, json_response
 from .tokens import ACCESS, REFRESH, TokenError
 
 LOGIN = "/v1/login"
@@ -123,7 +123,11 @@ _ROUTES = {
 
 
 def route(sim, request):
-    """The answer (Response or StreamStart) of one REST request."""
+    """The answer (Response or StreamStart) of one REST request, in the dialect set."""
+    return in_dialect(_answer(sim, request), sim.settings)
+
+
+def _answer(sim, request):
     methods = _ROUTES.get(request.path)
     if methods is not None:
         handler = methods.get(request.method)

@@ -130,6 +130,11 @@ class PbxSimClient:
     def set_chunked(self, chunked=True):
         return self.settings(chunked=chunked)
 
+    def set_dialect(self, **dialect):
+        """ascii_json, pretty_json, bom, event_ids (true/false), line_end
+        ("lf", "crlf", "cr"), heartbeat_ms, replay: how the PBX writes."""
+        return self.settings(**dialect)
+
     def ring(self, extensions, caller, callee=None, uuid=None):
         """Offers an incoming call to one or more extensions; returns its uuid."""
         body = {"extensions": [extensions] if isinstance(extensions, str) else list(extensions),
@@ -193,8 +198,10 @@ class PbxSimClient:
     def fault(self, path, status=None, count=1, **options):
         """Next `count` requests to path (exact, "prefix*" or "*") misbehave.
 
-        options: method, delay_ms, body, content_type, drop, reset, truncate,
-        hang (held until the faults are cleared), stream ("close" or "silent").
+        options: method, delay_ms, body, content_type, drop, reset, truncate
+        (without status: the real answer cut off in its body; with reset, a
+        TCP reset after the part), hang (held until the faults are cleared),
+        stream ("close" or "silent").
         """
         fields = dict(options, path=path, count=count)
         if status is not None:
@@ -286,7 +293,9 @@ class EventStream:
         self.eof = False        # connection closed by the server
         self.raw = b""          # everything received after the header
         self._wire = b""
-        self._body = b""
+        self._body = b""         # the body so far, line ends made LF, without a byte-order mark
+        self._held_cr = b""
+        self._bom_checked = False
 
     def __enter__(self):
         return self.open()
@@ -339,10 +348,22 @@ class EventStream:
         except socket.timeout as exc:
             raise TimeoutError("no data from the event stream in time") from exc
 
+    def _add_body(self, data):
+        # Any line end (LF, CR LF, CR) becomes LF and a leading byte-order
+        # mark goes, so that events split the same in every dialect.
+        data = self._held_cr + data
+        self._held_cr = b"\r" if data.endswith(b"\r") else b""
+        data = data[:len(data) - len(self._held_cr)].replace(b"\r\n", b"\n").replace(b"\r", b"\n")
+        if not self._bom_checked and len(self._body) + len(data) >= 3:
+            self._bom_checked = True
+            data = (self._body + data).removeprefix(b"\xef\xbb\xbf")
+            self._body = b""
+        self._body += data
+
     def _take(self, data):
         self.raw += data
         if not self.chunked:
-            self._body += data
+            self._add_body(data)
             return
         self._wire += data
         while not self.ended:
@@ -361,7 +382,7 @@ class EventStream:
             if rest[size:size + 2] != b"\r\n":
                 raise ValueError("chunk not followed by CRLF")
             self.chunks.append(rest[:size])
-            self._body += rest[:size]
+            self._add_body(rest[:size])
             self._wire = rest[size + 2:]
 
     def _fill(self, deadline):

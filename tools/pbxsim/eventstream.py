@@ -8,6 +8,11 @@ stream may fall silent while its connection stays open (a connection that a
 NAT or firewall dropped without a word). With a heartbeat set, an idle stream
 carries a comment line every so often, as real servers do.
 
+The settings' dialect shapes each frame as it is published: line ends LF,
+CR LF or CR; an "id:" line or none; the JSON compact or pretty-printed over
+several "data:" lines; non-ASCII raw or escaped. A byte-order mark, when set,
+goes out once, right after the header.
+
 A bounded record of the latest events lets a client that reconnects with
 "Last-Event-ID" get what it missed: the events after that id are written to
 its new stream before any new event (when replay is on; an unknown or too
@@ -35,7 +40,9 @@ ABORT = object()   # cut the connection without ending the body
 SILENCE = object() # send nothing more, keep the connection open
 
 PEER_POLL_SECONDS = 0.2
-HEARTBEAT = b": keep-alive\n\n"
+LINE_ENDS = {"lf": "\n", "crlf": "\r\n", "cr": "\r"}
+DIALECT_KEYS = ("ascii_json", "pretty_json", "line_end", "event_ids")
+PLAIN_DIALECT = {"ascii_json": False, "pretty_json": False, "line_end": "lf", "event_ids": True}
 REPLAY_EVENTS = 1000   # events kept for clients that reconnect
 
 
@@ -53,9 +60,20 @@ def event_members(uuid, extension, caller, callee, state, direction):
             "callee": callee, "state": state, "direction": direction}
 
 
-def frame_event(event_id, data):
-    text = json.dumps(data, ensure_ascii=False, separators=(",", ":"))
-    return f"id: {event_id}\ndata: {text}\n\n".encode("utf-8")
+def frame_event(event_id, data, dialect=PLAIN_DIALECT):
+    end = LINE_ENDS[dialect["line_end"]]
+    if dialect["pretty_json"]:
+        text = json.dumps(data, ensure_ascii=dialect["ascii_json"], indent=2)
+    else:
+        text = json.dumps(data, ensure_ascii=dialect["ascii_json"], separators=(",", ":"))
+    lines = [f"id: {event_id}"] if dialect["event_ids"] else []
+    lines += ["data: " + line for line in text.split("\n")]
+    return (end.join(lines) + end + end).encode("utf-8")
+
+
+def heartbeat_frame(line_end="lf"):
+    end = LINE_ENDS[line_end]
+    return f": keep-alive{end}{end}".encode("ascii")
 
 
 def frame_chunk(payload):
@@ -94,7 +112,9 @@ class Stream:
 
 
 class EventHub:
-    def __init__(self):
+    def __init__(self, dialect=lambda: PLAIN_DIALECT):
+        """dialect() gives the framing of the next event (DIALECT_KEYS)."""
+        self._dialect = dialect
         self._lock = threading.Lock()
         self._streams = {}
         self._next_stream_id = 1
@@ -140,7 +160,7 @@ class EventHub:
         with self._lock:
             event_id = self._next_event_id
             self._next_event_id += 1
-            frame = frame_event(event_id, data)
+            frame = frame_event(event_id, data, self._dialect())
             entry = {"id": event_id, "data": data, "streams": len(self._streams),
                      "published": wall_clock(), "written": []}
             self._history.append(entry)
@@ -233,16 +253,23 @@ def _pause(stream, seconds, sock):
     return True
 
 
-def pump(stream, sock, write, heartbeat_seconds=lambda: 0):
+def pump(stream, sock, write, heartbeat_seconds=lambda: 0, line_end=lambda: "lf", preamble=b""):
     """Writes the stream's events until it is ended; returns "end", "abort" or "gone".
 
-    heartbeat_seconds() gives the current heartbeat interval (0: none)."""
+    heartbeat_seconds() gives the current heartbeat interval (0: none),
+    line_end() the heartbeat's line ends; preamble (a byte-order mark) goes first."""
     last_write = time.monotonic()
 
     def send(payload):
         nonlocal last_write
         write(frame_chunk(payload) if stream.chunked else payload)
         last_write = time.monotonic()
+
+    if preamble:
+        try:
+            send(preamble)
+        except OSError:
+            return "gone"
 
     while True:
         if stream.deferred:
@@ -256,7 +283,7 @@ def pump(stream, sock, write, heartbeat_seconds=lambda: 0):
                 interval = heartbeat_seconds()
                 if interval and not stream.silent and time.monotonic() - last_write >= interval:
                     try:
-                        send(HEARTBEAT)
+                        send(heartbeat_frame(line_end()))
                     except OSError:
                         return "gone"
                 continue

@@ -3,7 +3,8 @@
 A fault may wait first (slow server), or hang (hold the request without a
 word until the faults are cleared or the client gives up), then either cut the
 connection (closed, or reset), answer with a chosen status and body instead of
-the real handler, or send only part of that answer. A fault with only a delay
+the real handler, or send only part of that answer (the chosen one, or the
+real one when no status is given). A fault with only a delay
 or a hang lets the request through to the normal handler afterwards. On the
 event stream a fault may also answer 200 and close at once ("close"), or answer
 200 and then never send anything ("silent").
@@ -73,8 +74,8 @@ def parse_fault(fields):
         raise ValueError('"body" must be a string')
     if fault.stream is not None and fault.stream not in STREAM_MODES:
         raise ValueError(f'"stream" must be one of {", ".join(STREAM_MODES)}')
-    if fault.truncate and fault.status is None:
-        raise ValueError('"truncate" needs a "status" whose answer is cut short')
+    if fault.truncate and (fault.drop or fault.stream is not None):
+        raise ValueError('"truncate" cuts an answer short: not with "drop" or "stream"')
     return fault
 
 

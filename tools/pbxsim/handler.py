@@ -10,7 +10,7 @@ from urllib.parse import urlsplit
 
 from . import api, control
 from .eventstream import END, peer_gone, pump
-from .messages import Request, Response, StreamStart, error_response
+from .messages import BOM, Request, Response, StreamStart, error_response
 
 MAX_BODY = 1 << 20
 
@@ -99,6 +99,10 @@ class PbxHandler(BaseHTTPRequestHandler):
         if isinstance(answer, StreamStart):
             self.sim.requests.set_outcome(entry, 200, fault=fault is not None)
             self._serve_stream(answer.chunked, last_event_id=answer.last_event_id)
+        elif fault is not None and fault.truncate:
+            # The real answer, announced whole and cut off in its body.
+            self.sim.requests.set_outcome(entry, answer.status, fault=True)
+            self._cut_off(answer, fault.reset)
         else:
             self.sim.requests.set_outcome(entry, answer.status, fault=fault is not None)
             self._answer(answer)
@@ -135,7 +139,9 @@ class PbxHandler(BaseHTTPRequestHandler):
             self.sim.requests.set_outcome(entry, 200, fault=True)
             self._serve_stream(self.sim.settings.get("chunked"), fault.stream)
             return True
-        if fault.reset or fault.drop:
+        if fault.truncate and fault.status is None:
+            return False   # the real answer follows, cut off
+        if (fault.reset and not fault.truncate) or fault.drop:
             self.sim.requests.set_outcome(entry, None, fault=True)
             self.close_connection = True
             if fault.reset:
@@ -149,13 +155,21 @@ class PbxHandler(BaseHTTPRequestHandler):
         self.sim.requests.set_outcome(entry, fault.status, fault=True)
         answer = Response(fault.status, body, content_type=fault.content_type)
         if fault.truncate:
-            # Announce the whole body, send half of it, then hang up.
-            self._write(answer, body_limit=len(body) // 2)
-            self.close_connection = True
-            self.connection.shutdown(socket.SHUT_RDWR)
+            self._cut_off(answer, fault.reset)
         else:
             self._answer(answer)
         return True
+
+    def _cut_off(self, answer, reset):
+        """Announces the whole body, sends half of it, then hangs up (with a
+        TCP reset when asked)."""
+        self.close_connection = True
+        self._write(answer, body_limit=len(answer.body) // 2)
+        self.wfile.flush()
+        if reset:
+            reset_connection(self.connection)
+        else:
+            self.connection.shutdown(socket.SHUT_RDWR)
 
     # -- writing ---------------------------------------------------------
     def _write(self, answer, body_limit=None):
@@ -194,8 +208,11 @@ class PbxHandler(BaseHTTPRequestHandler):
                 # No length and no chunking: the body ends when the connection does.
                 self.send_header("Connection", "close")
             self.end_headers()
+            settings = self.sim.settings
             outcome = pump(stream, self.connection, self.wfile.write,
-                           lambda: self.sim.settings.get("heartbeat_ms") / 1000.0)
+                           lambda: settings.get("heartbeat_ms") / 1000.0,
+                           lambda: settings.get("line_end"),
+                           preamble=BOM if settings.get("bom") else b"")
         except OSError:
             outcome = "gone"
         finally:

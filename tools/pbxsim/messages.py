@@ -30,12 +30,9 @@ class Request:
         return None
 
     def body_text(self):
-        # The provider sends its bodies in the Windows ANSI code page, so a
-        # non-ASCII password may arrive as cp1252 rather than UTF-8.
-        try:
-            return self.body.decode("utf-8")
-        except UnicodeDecodeError:
-            return self.body.decode("cp1252", errors="replace")
+        # JSON is UTF-8: a body in any other encoding loses its non-ASCII
+        # characters here, as it would at a real PBX (a password then fails).
+        return self.body.decode("utf-8", errors="replace")
 
     def json_object(self):
         """The body as a JSON object, or None when it is anything else."""
@@ -52,6 +49,9 @@ class Response:
     body: bytes = b""
     content_type: str = "application/json; charset=utf-8"
     headers: list = field(default_factory=list)
+    # The JSON value of the body, so that a PBX answer can be written again
+    # in the dialect set (see in_dialect).
+    value: object = None
     # Runs once the answer is on the wire, e.g. to start a call's events only
     # after the make-call request has been answered.
     after: object = None
@@ -64,14 +64,28 @@ class StreamStart:
     last_event_id: str = None   # events after it are replayed first (None: no replay)
 
 
-def encode_json(value):
-    # Raw UTF-8 on purpose: the provider re-decodes extension names from the
-    # bytes it received, which only works for unescaped UTF-8.
-    return json.dumps(value, ensure_ascii=False).encode("utf-8")
+BOM = b"\xef\xbb\xbf"
+
+
+def encode_json(value, ascii_only=False, pretty=False):
+    """UTF-8 JSON; ascii_only escapes every non-ASCII character ("\\u00fc"),
+    as the JSON encoders of Python, PHP and .NET do by default."""
+    return json.dumps(value, ensure_ascii=ascii_only, indent=2 if pretty else None).encode("utf-8")
 
 
 def json_response(status, value, **kwargs):
-    return Response(status, encode_json(value), **kwargs)
+    return Response(status, encode_json(value), value=value, **kwargs)
+
+
+def in_dialect(answer, settings):
+    """A JSON answer written again as the settings' dialect says: escaped or
+    raw non-ASCII, pretty-printed or not, with or without a byte-order mark."""
+    if not isinstance(answer, Response) or answer.value is None:
+        return answer
+    dialect = settings.pick("ascii_json", "pretty_json", "bom")
+    answer.body = (BOM if dialect["bom"] else b"") + encode_json(
+        answer.value, dialect["ascii_json"], dialect["pretty_json"])
+    return answer
 
 
 def error_response(status, text, **kwargs):

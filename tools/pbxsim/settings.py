@@ -4,6 +4,7 @@ import copy
 import threading
 
 OUTCOMES = ("answer", "hangup", "ringing", "silent", "reject")
+LINE_ENDS = {"lf": "\n", "crlf": "\r\n", "cr": "\r"}
 MAX_DELAY_MS = 120000
 
 DEFAULTS = {
@@ -14,6 +15,12 @@ DEFAULTS = {
     "heartbeat_ms": 0,                  # comment line on an idle stream this often (0: never)
     "proxy": False,                     # also act as an HTTP proxy for requests in absolute form
     "replay": True,                     # a stream opened with Last-Event-ID gets the events it missed
+    # The PBX's dialect: how its answers and its event stream are written.
+    "ascii_json": False,                # non-ASCII escaped ("M\\u00fcller") instead of raw UTF-8
+    "pretty_json": False,               # indented JSON; an event's data then spans several "data:" lines
+    "bom": False,                       # a UTF-8 byte-order mark before every JSON answer and the stream
+    "line_end": "lf",                   # the stream's line ends: "lf", "crlf" or "cr"
+    "event_ids": True,                  # every event carries an "id:" line
     "make_call": {
         "outcome": "answer",
         "status": 400,                  # status of a "reject" answer
@@ -54,9 +61,12 @@ def _check(patch):
         if key in ("token_lifetime", "refresh_token_lifetime"):
             # Zero or negative lifetimes hand out tokens that are already expired.
             _check_int(key, value, -86400, 10 * 365 * 86400)
-        elif key in ("chunked", "date_header", "proxy", "replay"):
+        elif key in ("chunked", "date_header", "proxy", "replay", "ascii_json", "pretty_json", "bom", "event_ids"):
             if not isinstance(value, bool):
                 raise ValueError(f'"{key}" must be true or false')
+        elif key == "line_end":
+            if value not in LINE_ENDS:
+                raise ValueError(f'"line_end" must be one of {", ".join(LINE_ENDS)}')
         elif key == "heartbeat_ms":
             _check_int(key, value, 0, MAX_DELAY_MS)
         elif key == "make_call":
@@ -92,6 +102,11 @@ class Settings:
     def get(self, key):
         with self._lock:
             return copy.deepcopy(self._values[key])
+
+    def pick(self, *keys):
+        """Several top-level values at once (plain values, not copied)."""
+        with self._lock:
+            return {key: self._values[key] for key in keys}
 
     def snapshot(self):
         with self._lock:

@@ -3,7 +3,7 @@
 import threading
 
 from .calls import CallBook
-from .eventstream import END, EventHub, event_members
+from .eventstream import DIALECT_KEYS, END, EventHub, event_members
 from .faults import FaultTable
 from .requestlog import RequestLog
 from .scheduler import Scheduler
@@ -17,7 +17,7 @@ class Simulator:
         self._start_extensions = list(account.extensions)
         self.settings = Settings(settings_overrides)
         self.tokens = TokenIssuer(account.customer)
-        self.hub = EventHub()
+        self.hub = EventHub(lambda: self.settings.pick(*DIALECT_KEYS))
         self.scheduler = Scheduler()
         self.calls = CallBook(self.hub, self.scheduler)
         self.faults = FaultTable()

@@ -105,7 +105,9 @@ class OracleSmokeTest(SimulatorCase):
         _, tokens = self.client.login(USER, PASSWORD)
         self.client.set_token_lifetime(0)
         expired = self.token()
+        cp1252 = ('{"username":"%s", "password":"%s"}' % (USER, PASSWORD)).encode("cp1252")
         cases = [("wrong password", "POST", LOGIN_PATH, '{"username":"%s", "password":"x"}' % USER, None),
+                 ("password not in UTF-8", "POST", LOGIN_PATH, cp1252, None),
                  ("expired access token", "GET", DIRECTORY_PATH, None, expired),
                  ("refresh token as access token", "GET", DIRECTORY_PATH, None, tokens["refresh-token"]),
                  ("access token as refresh token", "PUT", LOGIN_PATH, None, tokens["access-token"])]
