@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -128,29 +127,9 @@ TEST_F(DirectoryChangeTest, ExtensionThatLeavesIsRemovedNewOnesAreCreatedAndTheO
                   return e.htLine == LineHandle(0) && (e.dwMsg == LINE_NEWCALL || e.dwMsg == LINE_CALLSTATE);
               }),
               0u);
-
-    // Every request on 21's line is refused as TAPI refuses a removed device.
-    std::vector<BYTE> record;
-    HDRVLINE hdLine = nullptr;
-    HDRVCALL hdCall = nullptr;
-    const struct {
-        const char* pszName;
-        std::function<LONG()> run;
-    } requests[] = {
-        {"lineOpen", [&] { return m_host.OpenLine(0, LineHandle(0), &hdLine); }},
-        {"lineGetDevCaps", [&] { return m_host.GetDevCaps(0, 4096, &record); }},
-        {"lineGetAddressCaps", [&] { return m_host.GetAddressCaps(0, 0, 4096, &record); }},
-        {"lineGetLineDevStatus", [&] { return m_host.GetLineDevStatus(m_lines[0], 4096, &record); }},
-        {"lineGetAddressStatus", [&] { return m_host.GetAddressStatus(m_lines[0], 0, 4096, &record); }},
-        {"lineGetID", [&] { return m_host.GetLineID(m_lines[0], nullptr, LINECALLSELECT_LINE, L"tapi/line", 64, &record); }},
-        {"lineMakeCall", [&] { return m_host.MakeCall(901, m_lines[0], reinterpret_cast<HTAPICALL>(0x901), &hdCall, L"100"); }},
-    };
-    for (const auto& r : requests) {
-        SCOPED_TRACE(r.pszName);
-        EXPECT_EQ(r.run(), LINEERR_NODEVICE);
-    }
-    EXPECT_EQ(hdLine, nullptr);
-    EXPECT_EQ(hdCall, nullptr);
+    // What a removed line answers, request by request, is the device set's unit test.
+    HDRVLINE hdRemoved = nullptr;
+    EXPECT_EQ(m_host.OpenLine(0, LineHandle(0), &hdRemoved), LINEERR_NODEVICE);
 }
 
 TEST_F(DirectoryChangeTest, FailedDirectoryReadChangesNothing) {

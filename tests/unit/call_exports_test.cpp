@@ -119,7 +119,7 @@ TEST_F(CallExportsTest, RefusedTransferReleasesTheCallItBuilt) {
 
 // A call goes when it is idle; a disconnected one stays until its idle state,
 // which then removes it.
-TEST_F(CallExportsTest, CloseCallByState) {
+TEST_F(CallExportsTest, CloseCallRemovesAnIdleCallAndKeepsADisconnectedOneUntilIdle) {
     OpenLine(0);
     AddCall(0, LINECALLSTATE_IDLE);
     EXPECT_EQ(TSPI_lineCloseCall(CallHandle(0, 0)), 0);
@@ -133,7 +133,7 @@ TEST_F(CallExportsTest, CloseCallByState) {
     EXPECT_EQ(GetCallCount(0), 0u);
 }
 
-TEST_F(CallExportsTest, CallStatusAndInfo) {
+TEST_F(CallExportsTest, CallStatusAndInfoAnswerTheCallsRecordsOrOnlyTheNeededSize) {
     OpenLine(0);
     AddCall(0, LINECALLSTATE_OFFERING);
     std::vector<BYTE> buffer(1024, 0xCC);

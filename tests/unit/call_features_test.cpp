@@ -44,7 +44,7 @@ TEST_F(CallFeaturesTest, DisconnectAnnouncesTheLostDropOnceAndIdleNothingMore) {
 }
 
 // The rules of the feature table, every capability bit let through.
-TEST_F(CallFeaturesTest, FeatureTableWithAllCapabilities) {
+TEST_F(CallFeaturesTest, EachCallOffersTheFeaturesItsOwnAndItsNeighboursStatesAllow) {
     struct Case {
         const char* pszName;
         std::vector<DWORD> states;  // one call per slot
@@ -78,7 +78,7 @@ TEST_F(CallFeaturesTest, FeatureTableWithAllCapabilities) {
     }
 }
 
-TEST_F(CallFeaturesTest, LineCountsByState) {
+TEST_F(CallFeaturesTest, LineCountsHeldCallsAndOffersMakeCallOnlyWhenNoCallIsActive) {
     OpenLine(0);
     AddCall(0, LINECALLSTATE_ONHOLD);
     AddCall(0, LINECALLSTATE_ONHOLDPENDTRANSFER);

@@ -61,14 +61,39 @@ TEST_F(LineCapsTest, DevCapsOfAFourCharacterNameLayOutTheStrings) {
     EXPECT_EQ(pCaps->dwUsedSize, 396u);
 }
 
-// The fields TAPI and applications decide by; sizes are checked with the strings.
+// The fixed fields TAPI and applications decide by, as the TAPI records are
+// documented for this provider (numbers, not the code's constants); sizes are
+// checked with the strings.
 TEST_F(LineCapsTest, FixedPartsOfTheLineRecords) {
     const LINEDEVCAPS* pCaps = Line(1).m_pLineDevCaps;
+    const LINEADDRESSCAPS* pAddress = Line(1).m_pLineAddressCaps;
+    const LINEDEVSTATUS* pStatus = Line(1).m_pLineDevStatus;
     ExpectValues({
         {"dwPermanentLineID", pCaps->dwPermanentLineID, (7u << 16) | 101u},
-        {"dwMediaModes", pCaps->dwMediaModes, LINEMEDIAMODE_INTERACTIVEVOICE},
-        {"dwCallFeatures", Line(1).m_pLineAddressCaps->dwCallFeatures, LINECALLFEATURE_DROP},
-        {"dwDevStatusFlags", Line(1).m_pLineDevStatus->dwDevStatusFlags, LINEDEVSTATUSFLAGS_CONNECTED | LINEDEVSTATUSFLAGS_INSERVICE},
+        {"dwStringFormat", pCaps->dwStringFormat, 3},
+        {"dwAddressModes", pCaps->dwAddressModes, 2},
+        {"dwNumAddresses", pCaps->dwNumAddresses, 1},
+        {"dwBearerModes", pCaps->dwBearerModes, 3},
+        {"dwMaxRate", pCaps->dwMaxRate, 64000},
+        {"dwMediaModes", pCaps->dwMediaModes, 4},
+        {"dev dwMaxNumActiveCalls", pCaps->dwMaxNumActiveCalls, 3},
+        {"dwAnswerMode", pCaps->dwAnswerMode, 1},
+        // OTHER and NUMCALLS (0x801), and INSERVICE and OUTOFSERVICE, which the provider reports.
+        {"dwLineStates", pCaps->dwLineStates, 0x8C1},
+        {"dwNumTerminals", pCaps->dwNumTerminals, 1},
+        {"dwLineFeatures", pCaps->dwLineFeatures, 8},
+        {"dwLineDeviceID", pAddress->dwLineDeviceID, 101},
+        {"dwAddressSharing", pAddress->dwAddressSharing, 1},
+        {"dwAddressStates", pAddress->dwAddressStates, 0x21},
+        {"dwCallInfoStates", pAddress->dwCallInfoStates, 0x38140},
+        {"dwCallStates", pAddress->dwCallStates, 0xC33B},
+        {"address dwMaxNumActiveCalls", pAddress->dwMaxNumActiveCalls, 1},
+        {"dwAddrCapFlags", pAddress->dwAddrCapFlags, 0x20},
+        {"dwCallFeatures", pAddress->dwCallFeatures, 0x80},
+        {"dwAddressFeatures", pAddress->dwAddressFeatures, 2},
+        {"dwAvailableMediaModes", pAddress->dwAvailableMediaModes, 4},
+        {"dwRoamMode", pStatus->dwRoamMode, 4},
+        {"dwDevStatusFlags", pStatus->dwDevStatusFlags, 5},
     });
     // Provider and device ID keep their low 16 bits each.
     g_dwLineDeviceIDBase = 0x00012345;
@@ -97,7 +122,7 @@ TEST_F(LineCapsTest, AddressCapsCarryTheAddressCutTo18Characters) {
     EXPECT_EQ(GetPosFromAddress(L"12345"), 0);
 }
 
-TEST_F(LineCapsTest, NewCallRecords) {
+TEST_F(LineCapsTest, NewInboundCallRecordsHaveTheirSizesLineAndCalledNumber) {
     HTAPILINE htLine = OpenLine(1);
     LONG k = GenerateNewCall(1, nullptr, LINECALLORIGIN_INBOUND, 3, 42, -1);
     const LINECALLINFO* pInfo = Call(1, k)->m_pLineCallInfo;

@@ -239,7 +239,7 @@ TEST_F(LineExportsTest, GetIdAnswersTheDeviceIdOfALineOrCall) {
     expectID(nullptr, CallHandle(2, 0), LINECALLSELECT_CALL, L"Tapi/Line", 102);
 }
 
-TEST_F(LineExportsTest, GetIdRefusals) {
+TEST_F(LineExportsTest, GetIdRefusesOtherClassesAndAnswersOnlyTheSizeToASmallBuffer) {
     std::vector<BYTE> buffer(64, 0xCC);
     auto* pVar = reinterpret_cast<VARSTRING*>(buffer.data());
     pVar->dwTotalSize = 64;
@@ -270,6 +270,17 @@ TEST_F(LineExportsTest, MonitorDigitsNeedsItsFeature) {
     UpdateAllFeatures(0, 0);
     EXPECT_EQ(TSPI_lineMonitorDigits(hdCall, LINEDIGITMODE_DTMF), 0);
     EXPECT_TRUE(Call(0, 0)->m_bMonitorDigits);
+}
+
+// The extension ID is all zero (no extensions); only voice can be detected.
+TEST_F(LineExportsTest, ExtensionIdIsZeroedAndOnlyVoiceIsDetected) {
+    LINEEXTENSIONID id;
+    std::memset(&id, 0x55, sizeof(id));
+    EXPECT_EQ(TSPI_lineGetExtensionID(100, 0x00020002, &id), 0);
+    EXPECT_EQ(id.dwExtensionID0 | id.dwExtensionID1 | id.dwExtensionID2 | id.dwExtensionID3, 0u);
+    EXPECT_EQ(TSPI_lineSetDefaultMediaDetection(Handle(0), LINEMEDIAMODE_INTERACTIVEVOICE), 0);
+    EXPECT_EQ(TSPI_lineSetDefaultMediaDetection(Handle(0), LINEMEDIAMODE_INTERACTIVEVOICE | LINEMEDIAMODE_DATAMODEM),
+              LINEERR_INVALMEDIAMODE);
 }
 
 }  // namespace
