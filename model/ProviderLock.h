@@ -15,7 +15,10 @@
 //   6. proxy lock            http/ProxySettings.cpp: the remembered proxy
 //   7. calls-heard lock      pbx/EventStream.cpp: the calls heard of on the
 //                            current stream (nothing is taken inside it)
-//   8. log locks             log/CLoggingFile.h: one per log object, around a
+//   8. async-call registry   http/AsyncCall.cpp: the request records the
+//                            WinHTTP callback may still reach (nothing is
+//                            taken inside it)
+//   9. log locks             log/CLoggingFile.h: one per log object, around a
 //                            whole write (every lock above may trace)
 // The locks 1 and 2 are held across PBX requests; everything below them
 // is held briefly. So the ProviderLock is never held while waiting for the

@@ -37,7 +37,7 @@ Fields FromStream(const std::vector<std::wstring>& pieces) {
                   {L"caller", event.caller},                {L"callee", event.callee}, {L"state", event.state}};
     });
     client->BeginStream();
-    for (std::wstring piece : pieces) client->OnData(piece.data());
+    for (const std::wstring& piece : pieces) client->OnData(piece.data(), piece.size());
     return fields;
 }
 
