@@ -2,6 +2,10 @@
 
 #include <winhttp.h>
 
+#include <new>
+#include <set>
+#include <utility>
+
 #include "http/RequestStop.h"
 
 namespace {
@@ -9,7 +13,87 @@ volatile LONG g_lCallbacksInside = 0;
 constexpr DWORD kCallbackLeaveWaitMs = 200;
 }  // namespace
 
-CAsyncCall::CAsyncCall() : hDone(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+namespace {
+volatile LONG g_lRecords = 0;
+}  // namespace
+
+CAsyncCall::CAsyncCall() : hDone(CreateEventW(nullptr, FALSE, FALSE, nullptr)) { InterlockedIncrement(&g_lRecords); }
+
+CAsyncCall::~CAsyncCall() {
+    InterlockedDecrement(&g_lRecords);
+    if (!body.empty()) SecureZeroMemory(body.data(), body.size());
+    if (!buffer.empty()) SecureZeroMemory(buffer.data(), buffer.size());
+}
+
+namespace {
+// The records the callback may still reach; a leaf lock (nothing is taken inside it).
+SRWLOCK g_RegistryLock = SRWLOCK_INIT;
+
+std::set<const CAsyncCall*>& Registry() {
+    static std::set<const CAsyncCall*> registry;
+    return registry;
+}
+
+// Leaves a wiped buffer to WinHTTP, which may still write into it.
+void LeaveToWinHttp(std::vector<BYTE>& buffer) {
+    if (buffer.empty()) return;
+    SecureZeroMemory(buffer.data(), buffer.size());
+    // A moved vector keeps its storage, the block WinHTTP was given.
+    auto pLeft = std::make_unique<std::vector<BYTE>>(std::move(buffer));
+    (void)pLeft.release();  // deliberately never freed
+}
+}  // namespace
+
+CAsyncCall* NewAsyncCall() {
+    std::unique_ptr<CAsyncCall> pCall(new (std::nothrow) CAsyncCall);
+    if (!pCall || !pCall->hDone) return nullptr;
+    AcquireSRWLockExclusive(&g_RegistryLock);
+    bool bRegistered = false;
+    try {
+        bRegistered = Registry().insert(pCall.get()).second;
+    } catch (const std::bad_alloc&) {
+    }
+    ReleaseSRWLockExclusive(&g_RegistryLock);
+    return bRegistered ? pCall.release() : nullptr;
+}
+
+void RetireAsyncCall(CAsyncCall* pCall, DWORD dwPending) {
+    if (pCall == nullptr) return;
+    AcquireSRWLockExclusive(&g_RegistryLock);
+    Registry().erase(pCall);
+    ReleaseSRWLockExclusive(&g_RegistryLock);
+    switch (dwPending) {
+        case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+        case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+            // WinHTTP reads the body until the response has come: it stays,
+            // wiped, and with it the record, which no callback reaches any more.
+            if (!pCall->body.empty()) SecureZeroMemory(pCall->body.data(), pCall->body.size());
+            return;
+        case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+            LeaveToWinHttp(pCall->buffer);
+            break;
+        default:
+            break;
+    }
+    ReleaseAsyncCall(pCall);
+}
+
+CAsyncCall* AcquireAsyncCall(DWORD_PTR dwContext) {
+    auto* pCall = reinterpret_cast<CAsyncCall*>(dwContext);
+    if (pCall == nullptr) return nullptr;
+    AcquireSRWLockShared(&g_RegistryLock);
+    const bool bLive = Registry().count(pCall) != 0;
+    if (bLive) InterlockedIncrement(&pCall->lReferences);
+    ReleaseSRWLockShared(&g_RegistryLock);
+    return bLive ? pCall : nullptr;
+}
+
+void ReleaseAsyncCall(CAsyncCall* pCall) {
+    if (pCall != nullptr && InterlockedDecrement(&pCall->lReferences) == 0)
+        std::unique_ptr<CAsyncCall> owner(pCall);  // wipes and frees it
+}
+
+size_t LiveAsyncCalls() { return static_cast<size_t>(g_lRecords); }
 
 void CAsyncCall::Arm() {
     dwStatus = 0;

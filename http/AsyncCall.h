@@ -11,12 +11,20 @@
 // time-out the request is unusable. In asynchronous mode the waiting is ours.
 // A request given up while an operation is pending is unhooked from the
 // callback and closed; WinHTTP finishes it on a thread of its own (under Wine
-// only when the socket next wakes), so its record is never freed (see
-// CHTTPContactBase::AbandonRequest) and winhttp.dll is kept loaded.
+// only when the socket next wakes), and winhttp.dll is kept loaded for it.
+//
+// A record's life: the client holds one reference; the status callback takes
+// one for as long as it runs, and only while the record is registered, so a
+// callback that WinHTTP dispatched before the request was unhooked, but that
+// runs after, finds nothing and leaves. The record goes with its last
+// reference, its body and read buffer (a login's body holds the password)
+// wiped first. Only the buffer that a pending operation of a given-up request
+// may still use stays allocated, wiped, for WinHTTP.
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +32,7 @@
 
 struct CAsyncCall {
     CAsyncCall();
+    ~CAsyncCall();
     CAsyncCall(const CAsyncCall&) = delete;
     CAsyncCall& operator=(const CAsyncCall&) = delete;
 
@@ -38,7 +47,27 @@ struct CAsyncCall {
     volatile DWORD dwError = 0;   // error of a WINHTTP_CALLBACK_STATUS_REQUEST_ERROR
     std::string body;             // the body being sent: WinHTTP reads it until the send completes
     std::vector<BYTE> buffer;     // the read buffer: WinHTTP fills it until the read completes
+    volatile LONG lReferences = 1;
 };
+
+// A new registered record with the client's reference; null without memory.
+CAsyncCall* NewAsyncCall();
+// The client lets go of its record. dwPending is the completion it was still
+// waiting for when it gave the request up (0: none): the buffer that
+// operation uses is left to WinHTTP, wiped.
+void RetireAsyncCall(CAsyncCall* pCall, DWORD dwPending);
+// For the status callback: the record with a reference, or null when the
+// client has let go of it already.
+CAsyncCall* AcquireAsyncCall(DWORD_PTR dwContext);
+void ReleaseAsyncCall(CAsyncCall* pCall);
+// Records not freed yet, left to WinHTTP or not (tests: an abandoned request
+// frees what it holds).
+size_t LiveAsyncCalls();
+
+struct AsyncCallRetirer {
+    void operator()(CAsyncCall* pCall) const { RetireAsyncCall(pCall, 0); }
+};
+using UniqueAsyncCall = std::unique_ptr<CAsyncCall, AsyncCallRetirer>;
 
 enum class AsyncWaitEnd { Completed, Stopped, TimedOut };
 

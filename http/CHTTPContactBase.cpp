@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/BoundedString.h"
+#include "common/TextBoundary.h"
 #include "http/AnswerDecoder.h"
 #include "http/AsyncCall.h"
 #include "http/ProxySettings.h"
@@ -97,19 +98,17 @@ void CHTTPContactBase::CloseRequest() {
     m_pCall.reset();
 }
 
-void CHTTPContactBase::AbandonRequest(DWORD dwError) {
+void CHTTPContactBase::AbandonRequest(DWORD dwError, DWORD dwPending) {
     Trace(3, L"Func.CHTTPContactBase::AbandonRequest.Warning.%s %s %s",
           dwError == ERROR_WINHTTP_OPERATION_CANCELLED ? L"Stopped" : L"No answer in time", m_szVerb, m_szURL);
     // Unhooked first: WinHTTP may finish the pending operation much later, on
     // its own thread, when this library may be gone. It may still read the
-    // body or fill the read buffer then, so the record is left to it.
+    // body or fill the read buffer then: that buffer is left to it, wiped;
+    // the rest of the record goes (http/AsyncCall.h).
     WinHttpSetStatusCallback(m_hRequest.get(), nullptr, 0, 0);
     m_hRequest.reset();
     WaitForStatusCallbacksToLeave();
-    if (m_pCall) {
-        m_pCall->hDone.reset();
-        (void)m_pCall.release();  // deliberately never freed: WinHTTP may still write to it
-    }
+    RetireAsyncCall(m_pCall.release(), dwPending);
     SetLastError(dwError);
     StoreLastError();
 }
@@ -133,12 +132,12 @@ bool CHTTPContactBase::AwaitCompletion(DWORD dwExpected) {
             StoreLastError();
             return false;
         case AsyncWaitEnd::Stopped:
-            AbandonRequest(ERROR_WINHTTP_OPERATION_CANCELLED);
+            AbandonRequest(ERROR_WINHTTP_OPERATION_CANCELLED, dwExpected);
             return false;
         case AsyncWaitEnd::TimedOut:
             if (m_qwDeadline == 0 || GetTickCount64() < m_qwDeadline)
                 Trace(3, L"Func.CHTTPContactBase::AwaitCompletion.Warning.Server silent for %u ms", dwLimit);
-            AbandonRequest(ERROR_WINHTTP_TIMEOUT);
+            AbandonRequest(ERROR_WINHTTP_TIMEOUT, dwExpected);
             return false;
     }
     return false;
@@ -230,11 +229,12 @@ void CHTTPContactBase::SetSData(const wchar_t* pszData) {
     m_szDataA[0] = '\0';
     if (pszData == nullptr || *pszData == L'\0') return;
     StrCopy(m_szData, pszData, DataUnits - 2);
-    const int cb = WideCharToMultiByte(CP_ACP, 0, m_szData, -1, nullptr, 0, nullptr, nullptr);
+    // JSON goes as UTF-8 (a lone surrogate becomes U+FFFD), cut between two characters.
+    const int cb = WideCharToMultiByte(CP_UTF8, 0, m_szData, -1, nullptr, 0, nullptr, nullptr);
     if (cb <= 0) return;
     std::string sData(static_cast<size_t>(cb), '\0');
-    WideCharToMultiByte(CP_ACP, 0, m_szData, -1, sData.data(), cb, nullptr, nullptr);
-    const size_t cbCopy = std::min<size_t>(strlen(sData.c_str()), DataUnits - 2);
+    WideCharToMultiByte(CP_UTF8, 0, m_szData, -1, sData.data(), cb, nullptr, nullptr);
+    const size_t cbCopy = Utf8CutLength(sData.data(), strlen(sData.c_str()), DataUnits - 2);
     memcpy(m_szDataA, sData.data(), cbCopy);
     m_szDataA[cbCopy] = '\0';
 }
@@ -332,8 +332,8 @@ BOOL CHTTPContactBase::StartQuery(const wchar_t* pszVerb, const wchar_t* pszSubP
             Trace(3, L"Func.CHTTPContactBase::StartQuery.Error.WinHttpOpenRequest %s", m_szLastError);
             return FALSE;
         }
-        m_pCall.reset(new (std::nothrow) CAsyncCall);
-        if (!m_pCall || !m_pCall->hDone) {
+        m_pCall.reset(NewAsyncCall());
+        if (!m_pCall) {
             m_pCall.reset();
             m_hRequest.reset();
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -345,8 +345,6 @@ BOOL CHTTPContactBase::StartQuery(const wchar_t* pszVerb, const wchar_t* pszSubP
     // Authorisation travels in the callers' header text only; no WinHTTP credentials.
     ApplySecurityFlags();
 
-    wchar_t szHeader[SentHeaderChars + 1];
-    StrCopy(szHeader, m_szHeader);
     m_pCall->body.assign(m_szDataA);
     BOOL bResult = FALSE;
     // A request given up (stopped, out of time) ends the attempts.
@@ -355,9 +353,10 @@ BOOL CHTTPContactBase::StartQuery(const wchar_t* pszVerb, const wchar_t* pszSubP
         LPVOID pData = cbData != 0 ? m_pCall->body.data() : WINHTTP_NO_REQUEST_DATA;
         ClearLastError();
         m_pCall->Arm();
+        // The header goes whole, however long its token.
         BOOL bSent = WinHttpSendRequest(m_hRequest.get(),
-                                        szHeader[0] != L'\0' ? szHeader : WINHTTP_NO_ADDITIONAL_HEADERS,
-                                        szHeader[0] != L'\0' ? static_cast<DWORD>(-1) : 0, pData, cbData, cbData,
+                                        m_szHeader[0] != L'\0' ? m_szHeader : WINHTTP_NO_ADDITIONAL_HEADERS,
+                                        m_szHeader[0] != L'\0' ? static_cast<DWORD>(-1) : 0, pData, cbData, cbData,
                                         reinterpret_cast<DWORD_PTR>(m_pCall.get()));
         if (!bSent) StoreLastError();
         if (bSent) bSent = AwaitCompletion(WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE);
@@ -402,44 +401,80 @@ BOOL CHTTPContactBase::ReadHeader(HINTERNET hRequest, DWORD dwInfoLevel) {
 BOOL CHTTPContactBase::ReadAnswer(HINTERNET hRequest) {
     if (!ReadHeader(hRequest, WINHTTP_QUERY_RAW_HEADERS_CRLF)) return FALSE;
     if (m_bStreaming) OnHeaderRead();
+    // The length the server announced, when it did (a chunked or
+    // close-delimited body has none).
+    DWORD dwAnnounced = 0;
+    DWORD cbAnnounced = sizeof(dwAnnounced);
+    const bool bAnnounced = WinHttpQueryHeaders(hRequest, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                                                WINHTTP_HEADER_NAME_BY_INDEX, &dwAnnounced, &cbAnnounced,
+                                                WINHTTP_NO_HEADER_INDEX) != FALSE;
     CAnswerDecoder decoder;
     size_t cchAnswer = 0;
-    bool bCut = false;
+    ULONGLONG cbReceived = 0;
+    bool bWhole = true;   // nothing cut at the bound
+    bool bEnded = false;  // the server ended the body
     // Until the server ends the answer, or the wait for more ends (stopped,
     // out of time, silent too long: the request is then given up and the
-    // last error tells which).
+    // last error tells which), or WinHTTP reports an error (a reset).
     while (m_hRequest) {
         m_pCall->Arm();
-        if (!WinHttpQueryDataAvailable(hRequest, nullptr) ||
-            !AwaitCompletion(WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE))
+        if (!WinHttpQueryDataAvailable(hRequest, nullptr)) {
+            StoreLastError();
             break;
+        }
+        if (!AwaitCompletion(WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE)) break;
         // A streaming answer is handed on in pieces of a bounded size, so that
         // a stop is looked at between them even while events pour in.
         const DWORD cbAvailable = std::min<DWORD>(DWORD{m_pCall->dwValue}, kReadChunkBytes);
-        if (cbAvailable == 0) break;
+        if (cbAvailable == 0) {
+            bEnded = true;
+            break;
+        }
         std::vector<BYTE>& chunk = m_pCall->buffer;
         chunk.assign(static_cast<size_t>(cbAvailable) + 2, 0);
         m_pCall->Arm();
-        if (!WinHttpReadData(hRequest, chunk.data(), cbAvailable, nullptr) ||
-            !AwaitCompletion(WINHTTP_CALLBACK_STATUS_READ_COMPLETE))
-            continue;
-        std::wstring sText = decoder.Decode(chunk.data(), m_pCall->dwValue);
-        // An answer is kept whole (a directory of thousands of extensions),
-        // up to the sanity bound. A stream's text goes to OnData instead; its
-        // buffer keeps only the start. The rest of a cut answer is still read,
-        // so that the connection stays usable.
-        if (!m_bStreaming && cchAnswer + sText.size() > AnswerCapacity()) GrowAnswer(cchAnswer + sText.size());
-        const size_t cchTake = std::min(sText.size(), AnswerCapacity() - cchAnswer);
-        if (cchTake < sText.size() && !m_bStreaming && !bCut) {
-            bCut = true;
-            Trace(1, L"Func.CHTTPContactBase::ReadAnswer.Warning.Answer cut at %u bytes, the bound", m_dwAnswerSize);
+        if (!WinHttpReadData(hRequest, chunk.data(), cbAvailable, nullptr)) {
+            StoreLastError();
+            break;
         }
-        wmemcpy(m_pszAnswer + cchAnswer, sText.data(), cchTake);
-        cchAnswer += cchTake;
-        m_pszAnswer[cchAnswer] = L'\0';
-        if (m_bStreaming) OnData(sText.data());
+        if (!AwaitCompletion(WINHTTP_CALLBACK_STATUS_READ_COMPLETE)) break;
+        cbReceived += m_pCall->dwValue;
+        bWhole = TakeAnswerText(decoder.Decode(chunk.data(), m_pCall->dwValue), cchAnswer) && bWhole;
     }
-    return TRUE;
+    bWhole = TakeAnswerText(decoder.Finish(), cchAnswer) && bWhole;
+    if (m_bStreaming) return TRUE;
+    if (bEnded && bAnnounced && cbReceived != dwAnnounced) {
+        Trace(1, L"Func.CHTTPContactBase::ReadAnswer.Warning.Answer cut off: %llu of %lu bytes", cbReceived,
+              dwAnnounced);
+        bEnded = false;
+    }
+    if (bEnded && bWhole) return TRUE;
+    // What came stays for the exchange file, but counts for nothing.
+    if (m_dwLastError == 0) {
+        SetLastError(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
+        StoreLastError();
+    }
+    Trace(3, L"Func.CHTTPContactBase::ReadAnswer.Warning.Answer incomplete %s %s: %s", m_szVerb, m_szURL,
+          m_szLastError);
+    return FALSE;
+}
+
+bool CHTTPContactBase::TakeAnswerText(const std::wstring& sText, size_t& cchAnswer) {
+    if (sText.empty()) return true;
+    // An answer is kept whole (a directory of thousands of extensions), up
+    // to the sanity bound. A stream's text goes to OnData instead; its
+    // buffer keeps only the start. The rest of a cut answer is still read,
+    // so that the connection stays usable.
+    if (!m_bStreaming && cchAnswer + sText.size() > AnswerCapacity()) GrowAnswer(cchAnswer + sText.size());
+    const size_t cchTake = std::min(sText.size(), AnswerCapacity() - cchAnswer);
+    const bool bCut = cchTake < sText.size();
+    if (bCut && !m_bStreaming && cchAnswer < AnswerCapacity())
+        Trace(1, L"Func.CHTTPContactBase::ReadAnswer.Warning.Answer cut at %u bytes, the bound", m_dwAnswerSize);
+    wmemcpy(m_pszAnswer + cchAnswer, sText.data(), cchTake);
+    cchAnswer += cchTake;
+    m_pszAnswer[cchAnswer] = L'\0';
+    if (m_bStreaming) OnData(sText.data(), sText.size());
+    return !bCut || m_bStreaming;
 }
 
 bool CHTTPContactBase::GrowAnswer(size_t cchNeeded) {
@@ -518,8 +553,11 @@ void CALLBACK HttpStatusCallback(HINTERNET hInternet, DWORD_PTR dwContext, DWORD
         DebugOut(-2, L" _dwInternetStatus 0x%08X", _dwInternetStatus);
         DebugOut(-2, L" _lpvStatusInformation 0x%08X", dwFlags);
     }
-    // The request's completion record rides along as its context.
-    if (auto* pCall = reinterpret_cast<CAsyncCall*>(dwContext))
+    // The request's completion record rides along as its context; one its
+    // client has let go of is not touched.
+    if (CAsyncCall* pCall = AcquireAsyncCall(dwContext)) {
         pCall->Note(_dwInternetStatus, _lpvStatusInformation, dwStatusInformationLength);
+        ReleaseAsyncCall(pCall);
+    }
     LeaveStatusCallback();
 }

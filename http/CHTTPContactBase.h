@@ -14,11 +14,13 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "common/UniqueHeapMemory.h"
+#include "http/AsyncCall.h"
 #include "http/UniqueInternetHandle.h"
 
-struct CAsyncCall;
+struct ExchangeRecord;
 
 // Exchange files on or off; set at start-up from the settings.
 extern DWORD g_bSaveSequence;
@@ -27,9 +29,11 @@ extern wchar_t g_szAgent[256];
 
 class CHTTPContactBase {
 public:
-    // Buffer sizes in UTF-16 units (m_szDataA in bytes).
+    // Buffer sizes in UTF-16 units (m_szDataA in bytes). The request header
+    // holds a bearer token far longer than any PBX issues (tokens of 16 KiB
+    // and more) besides its other lines, and goes out whole.
     static constexpr size_t UrlUnits = 512;
-    static constexpr size_t HeaderUnits = 8192;
+    static constexpr size_t HeaderUnits = 20480;
     static constexpr size_t DataUnits = 65536;
     static constexpr size_t HostUnits = 1024;
     static constexpr size_t PathUnits = 1024;
@@ -38,10 +42,9 @@ public:
     static constexpr size_t LastErrorUnits = 256;
     static constexpr size_t ProxyUnits = 2048;
     // An answer is kept whole up to this many bytes of text; past it, what
-    // comes is read and dropped, and that is logged.
+    // comes is read and dropped, that is logged, and the query fails (a
+    // streamed answer's buffer keeps only its start, and that is no failure).
     static constexpr DWORD MaxAnswerBytes = 64u << 20;
-    // Only this much of m_szHeader ever goes out.
-    static constexpr size_t SentHeaderChars = 2047;
 
     explicit CHTTPContactBase(DWORD dwAnswerSize);
     virtual ~CHTTPContactBase();
@@ -52,9 +55,9 @@ public:
     virtual void Reserved() {}
     // Receives every trace line of the client; the base class keeps quiet.
     virtual void OnTrace(DWORD dwLevel, const wchar_t* pszText) {}
-    // Receives every answer chunk of a streaming client as a private copy
-    // that may be changed in place.
-    virtual void OnData(wchar_t* pszChunk) {}
+    // Receives the text of every answer chunk of a streaming client, cch
+    // units (a NUL among them is text like any other).
+    virtual void OnData(const wchar_t* pchText, size_t cch) {}
     // A streaming answer's header has been read; its body follows.
     virtual void OnHeaderRead() {}
 
@@ -75,10 +78,18 @@ public:
     // dwTimeout bounds the whole query, all its attempts together (0xFFFFFFFF:
     // no bound). A query that runs out of time or is stopped gives up its
     // request, makes no further attempt and fails with ERROR_WINHTTP_TIMEOUT or
-    // ERROR_WINHTTP_OPERATION_CANCELLED.
+    // ERROR_WINHTTP_OPERATION_CANCELLED. An attempt whose answer did not
+    // arrive whole fails too (see ReadAnswer), and the next attempt follows.
     BOOL RunQuery(const wchar_t* pszVerb, DWORD dwLoops, DWORD dwTimeout, BOOL bOpen, BOOL bCloseRequest);
     BOOL StartQuery(const wchar_t* pszVerb, const wchar_t* pszSubPath, int nMaxLoop, BOOL bCloseRequest);
     BOOL ReadHeader(HINTERNET hRequest, DWORD dwInfoLevel);
+    // Reads the body into m_pszAnswer (a streaming client also hands it to
+    // OnData). TRUE only when it arrived whole: the server ended it, with as
+    // many bytes as its Content-Length says, or with the last chunk of a
+    // chunked body, within MaxAnswerBytes. A stop, the time limit, a reset or
+    // a close in the middle fail it (ERROR_WINHTTP_INVALID_SERVER_RESPONSE
+    // when WinHTTP saw no error). A streaming client's answer is TRUE once
+    // its header was read: its events went on as they came.
     BOOL ReadAnswer(HINTERNET hRequest);
     // _bResult when the answer's status is 200 or 202, else 0.
     BOOL IsSuccessful(BOOL _bResult) const;
@@ -92,6 +103,8 @@ public:
     // Writes the last exchange to <folder>\<label>[_time]_SEQUENCE.TXT with
     // the credentials masked. A null label writes nothing.
     void SaveSequence(const wchar_t* pszFileBase, BOOL bCounter, const wchar_t* pszSubFolder);
+    // A copy of the last exchange for its file (http/ExchangeRecord.h).
+    ExchangeRecord CaptureExchange(const wchar_t* pszLabel) const;
 
     UniqueInternetHandle m_hSession;
     UniqueInternetHandle m_hConnect;
@@ -100,7 +113,7 @@ public:
     wchar_t m_szURL[UrlUnits];
     wchar_t m_szHeader[HeaderUnits];
     wchar_t m_szData[DataUnits];
-    char m_szDataA[DataUnits];
+    char m_szDataA[DataUnits];   // m_szData in UTF-8, as it is sent
     wchar_t m_szResponseHeader[HeaderUnits];
     wchar_t* m_pszAnswer;  // the text in m_answer, which owns it
     wchar_t m_szHostName[HostUnits];
@@ -129,6 +142,9 @@ private:
     // characters, or as many as the sanity bound allows; false when it could
     // not grow at all.
     bool GrowAnswer(size_t cchNeeded);
+    // Appends a piece of the answer's text to m_pszAnswer (and OnData);
+    // false when it had to be cut at the bound.
+    bool TakeAnswerText(const std::wstring& sText, size_t& cchAnswer);
     void ApplySecurityFlags();
     // How long the next wait may take: the idle limit, and no longer than
     // the query's deadline allows.
@@ -137,20 +153,21 @@ private:
     // dwExpected. A WinHTTP error is stored as the last error; a stop or the
     // time limit gives the request up.
     bool AwaitCompletion(DWORD dwExpected);
-    // Gives up the open request while an operation of it may be pending.
-    void AbandonRequest(DWORD dwError);
+    // Gives up the open request while the operation that completes with
+    // dwPending may still be pending.
+    void AbandonRequest(DWORD dwError, DWORD dwPending);
 
     UniqueHeapMemory<wchar_t> m_answer;      // m_dwAnswerSize + 2 bytes
-    std::unique_ptr<CAsyncCall> m_pCall;     // completion record of m_hRequest
+    UniqueAsyncCall m_pCall;                 // completion record of m_hRequest
     ULONGLONG m_qwDeadline = 0;     // tick count at which the running query gives up; 0: none
 };
 
-// Writes one section of an exchange file: the text's lines, masked, without
-// blank lines and without CRs.
-void WriteMaskedText(const CHTTPContactBase& client, const wchar_t* pszText, FILE* pFile);
-// Appends one line (empty lines are skipped) and a line feed to pszOutput,
-// which holds m_dwAnswerSize / 2 units, then masks the whole output.
-void AppendMaskedLine(const CHTTPContactBase& client, wchar_t* pszOutput, const wchar_t* pszLine);
+// One section of an exchange file: the text's lines without blank lines and
+// CRs, each ended by a line feed, masked in one pass (http/MaskSecrets.h).
+std::wstring MaskedExchangeText(const wchar_t* pszText);
+// Writes the exchange to <folder>\<label>[_time]_SEQUENCE.TXT with the
+// credentials masked.
+void WriteExchangeFile(const ExchangeRecord& record, BOOL bCounter, const wchar_t* pszSubFolder);
 
 // Sends "ORVOAPI TSP: <text>" to the debugger for levels below 1.
 void DebugOut(int nLevel, const wchar_t* pszFormat, ...);

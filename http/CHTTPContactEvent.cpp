@@ -10,14 +10,14 @@ void CHTTPContactEvent::OnTrace(DWORD dwLevel, const wchar_t* pszText) {
     TraceLog.Write(dwLevel, L"HTTPBASE.%s", pszText);
 }
 
-void CHTTPContactEvent::OnData(wchar_t* pszChunk) {
-    if (pszChunk == nullptr) return;
+void CHTTPContactEvent::OnData(const wchar_t* pchText, size_t cch) {
+    if (pchText == nullptr) return;
     MarkStage(Stage::Read);
     CFuncTrace trace(5, L"CHTTPContactEvent::OnData", TracePrefix::Func, false);
     std::vector<StreamEvent> events;
     const DWORD dwOversizedBefore = m_Framing.OversizedEvents();
     try {
-        events = m_Framing.Feed(pszChunk, wcslen(pszChunk));
+        events = m_Framing.Feed(pchText, cch);
     } catch (const std::bad_alloc&) {
         // The events this chunk completed are lost; the stream goes on with the next one.
         m_Framing.BeginStream();

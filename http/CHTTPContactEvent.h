@@ -21,7 +21,7 @@ public:
     void OnTrace(DWORD dwLevel, const wchar_t* pszText) override;
     // Hands every event the chunk completes to the handler, in stream order;
     // a chunk may end anywhere, even between the CR and LF of one line end.
-    void OnData(wchar_t* pszChunk) override;
+    void OnData(const wchar_t* pchText, size_t cch) override;
     void OnHeaderRead() override;
 
     // The PBX client installs its message handler before the first stream.

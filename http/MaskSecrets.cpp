@@ -118,7 +118,7 @@ void ReplaceAll(WCHAR* pszText, size_t cchCapacity, const WCHAR* pszSearch, cons
     if (pszText == nullptr || cchCapacity == 0 || pszSearch == nullptr || *pszSearch == L'\0') return;
     if (pszReplacement == nullptr) pszReplacement = L"";
     const size_t cchSearch = wcslen(pszSearch);
-    const size_t cchLimit = (cchCapacity < ReplaceAllBufferUnits ? cchCapacity : ReplaceAllBufferUnits) - 1;
+    const size_t cchLimit = cchCapacity - 1;
     try {
         std::wstring sResult;
         for (const WCHAR* p = pszText; *p != L'\0' && sResult.size() < cchLimit;) {

@@ -7,12 +7,9 @@
 
 #include "common/Types.h"
 
-// ReplaceAll builds its result in a buffer of this many units; longer results are cut.
-constexpr size_t ReplaceAllBufferUnits = 262144;
-
 // Replaces every occurrence of pszSearch by pszReplacement (exact comparison).
-// The result is cut to fit cchCapacity units including the terminator, and to
-// ReplaceAllBufferUnits - 1 characters; when memory is short the text stays as it is.
+// The result is cut to fit cchCapacity units including the terminator; when
+// memory is short the text stays as it is.
 void ReplaceAll(WCHAR* pszText, size_t cchCapacity, const WCHAR* pszSearch, const WCHAR* pszReplacement);
 
 // Overwrites with "X" the content of every occurrence of the tag ("<password>"):

@@ -30,6 +30,22 @@ bool MatchesWord(const WCHAR* psz, const wchar_t* pszLowerWord) {
     return true;
 }
 
+constexpr WCHAR kReplacement = 0xFFFD;
+
+bool IsHighSurrogate(unsigned nUnit) { return nUnit >= 0xD800 && nUnit <= 0xDBFF; }
+bool IsLowSurrogate(unsigned nUnit) { return nUnit >= 0xDC00 && nUnit <= 0xDFFF; }
+
+// The four hex digits of a "\\u" escape, advancing past them.
+bool ReadHexUnit(const WCHAR*& p, unsigned& nUnit) {
+    nUnit = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int nDigit = HexDigitValue(*p++);
+        if (nDigit < 0) return false;
+        nUnit = nUnit * 16 + static_cast<unsigned>(nDigit);
+    }
+    return true;
+}
+
 // Appends the character of the escape after a backslash.
 bool AppendEscape(const WCHAR*& p, std::wstring& sText) {
     const WCHAR c = *p++;
@@ -41,14 +57,23 @@ bool AppendEscape(const WCHAR*& p, std::wstring& sText) {
     case L'r': sText += L'\r'; return true;
     case L't': sText += L'\t'; return true;
     case L'u': {
-        // One UTF-16 unit per escape: a surrogate pair arrives as two escapes.
+        // A character beyond U+FFFF arrives as two escapes, its surrogate
+        // pair; a surrogate without its partner becomes U+FFFD, so that the
+        // text stays well-formed UTF-16.
         unsigned nUnit = 0;
-        for (int i = 0; i < 4; ++i) {
-            const int nDigit = HexDigitValue(*p++);
-            if (nDigit < 0) return false;
-            nUnit = nUnit * 16 + static_cast<unsigned>(nDigit);
+        if (!ReadHexUnit(p, nUnit)) return false;
+        if (IsHighSurrogate(nUnit) && p[0] == L'\\' && p[1] == L'u') {
+            const WCHAR* q = p + 2;
+            unsigned nLow = 0;
+            if (!ReadHexUnit(q, nLow)) return false;
+            if (IsLowSurrogate(nLow)) {
+                sText += static_cast<WCHAR>(nUnit);
+                sText += static_cast<WCHAR>(nLow);
+                p = q;
+                return true;
+            }
         }
-        sText += static_cast<WCHAR>(nUnit);
+        sText += IsHighSurrogate(nUnit) || IsLowSurrogate(nUnit) ? kReplacement : static_cast<WCHAR>(nUnit);
         return true;
     }
     default: return false;

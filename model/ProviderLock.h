@@ -17,11 +17,14 @@
 //   7. proxy lock            http/ProxySettings.cpp: the remembered proxy
 //   8. calls-heard lock      pbx/EventStream.cpp: the calls heard of on the
 //                            current stream (nothing is taken inside it)
-//   9. line-number lock      manager/PermanentLineIDs.cpp: the permanent line
+//   9. async-call registry   http/AsyncCall.cpp: the request records the
+//                            WinHTTP callback may still reach (nothing is
+//                            taken inside it)
+//  10. line-number lock      manager/PermanentLineIDs.cpp: the permanent line
 //                            numbers of this start (only the log locks inside)
-//  10. outbox lock           model/EventOutbox.cpp: the messages queued for
+//  11. outbox lock           model/EventOutbox.cpp: the messages queued for
 //                            TAPI; never held during a callback
-//  11. log locks             log/CLoggingFile.h: one per log object, around a
+//  12. log locks             log/CLoggingFile.h: one per log object, around a
 //                            whole write (every lock above may trace)
 // The locks 1 and 2 are held across PBX requests; everything below them
 // is held briefly. So the ProviderLock is never held while waiting for the

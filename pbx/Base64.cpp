@@ -4,14 +4,21 @@
 
 namespace {
 
-// The six-bit value of a Base64 character, -1 for anything outside the alphabet.
-int SextetValue(wchar_t c) {
+enum class Alphabet { Unknown, Standard, UrlSafe };
+
+// The six-bit value of a Base64 character, -1 for anything outside the
+// alphabets or in the other alphabet than the one the text started with.
+int SextetValue(wchar_t c, Alphabet& alphabet) {
     if (c >= L'A' && c <= L'Z') return c - L'A';
     if (c >= L'a' && c <= L'z') return c - L'a' + 26;
     if (c >= L'0' && c <= L'9') return c - L'0' + 52;
-    if (c == L'+') return 62;
-    if (c == L'/') return 63;
-    return -1;
+    const Alphabet own = (c == L'+' || c == L'/') ? Alphabet::Standard
+                         : (c == L'-' || c == L'_') ? Alphabet::UrlSafe
+                                                    : Alphabet::Unknown;
+    if (own == Alphabet::Unknown) return -1;
+    if (alphabet == Alphabet::Unknown) alphabet = own;
+    if (alphabet != own) return -1;
+    return (c == L'+' || c == L'-') ? 62 : 63;
 }
 
 // Number of "=" that end the text, at most two: a third is a misplaced one
@@ -26,16 +33,20 @@ size_t PaddingLength(const wchar_t* pszText, size_t cch) {
 
 bool Base64Decode(const wchar_t* pszText, size_t cch, std::string& sBytes) {
     sBytes.clear();
-    if (pszText == nullptr || cch % 4 != 0) return false;
+    if (pszText == nullptr) return false;
+    const size_t nPad = PaddingLength(pszText, cch);
+    // Padded: whole groups. Unpadded: a last group of two or three characters at most.
+    if (nPad != 0 ? cch % 4 != 0 : cch % 4 == 1) return false;
 
-    const size_t cchData = cch - PaddingLength(pszText, cch);
+    const size_t cchData = cch - nPad;
+    Alphabet alphabet = Alphabet::Unknown;
     try {
         std::string sDecoded;
         sDecoded.reserve(cchData / 4 * 3 + 2);
         unsigned nBits = 0;   // bits received but not yet given out as a byte
         int nBitCount = 0;
         for (size_t i = 0; i < cchData; ++i) {
-            const int nSextet = SextetValue(pszText[i]);
+            const int nSextet = SextetValue(pszText[i], alphabet);
             if (nSextet < 0) return false;
             nBits = (nBits << 6 | static_cast<unsigned>(nSextet)) & 0xFFFF;
             nBitCount += 6;

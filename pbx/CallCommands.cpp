@@ -5,6 +5,7 @@
 #include "http/CHTTPContactLog.h"
 #include "json/JsonEscape.h"
 #include "pbx/PbxRequest.h"
+#include "pbx/RequestLock.h"
 #include "pbx/Session.h"
 
 namespace {
@@ -26,12 +27,13 @@ int RunCommand(const wchar_t* pszOperation, const wchar_t* pszVerb, const std::w
     PbxRequest request{pszOperation, pszVerb, path, body, PbxCredential::AccessToken, kCommandAttempts,
                        kCommandTimeoutMs, pszOperation};
     request.bErrorMemberFails = true;
+    request.bEmptyAnswerCounts = true;
     return RunPbxRequest(g_CommandClient, request);
 }
 }  // namespace
 
 int ORVO_DoMakeCall(std::wstring extension, std::wstring callee) {
-    std::lock_guard<std::mutex> command(CommandMutex());
+    CRequestLockGuard<std::mutex> command(CommandMutex());
     const std::wstring customer = JsonEscape(CurrentCustomer());
     const std::wstring caller = JsonEscape(extension);
     const std::wstring body = L"{\"caller\":\"" + caller + L"\", \"caller_context\":\"" + customer +
@@ -41,7 +43,7 @@ int ORVO_DoMakeCall(std::wstring extension, std::wstring callee) {
 }
 
 DropAnswer ORVO_DoDrop(std::wstring callId) {
-    std::lock_guard<std::mutex> command(CommandMutex());
+    CRequestLockGuard<std::mutex> command(CommandMutex());
     if (RunCommand(L"ORVO_DoDrop", L"DELETE", L"/extensions/phone/calls/" + callId, L"") != 0)
         return DropAnswer::Accepted;
     const int nStatus = g_CommandClient.LastStatusCode();
@@ -49,7 +51,7 @@ DropAnswer ORVO_DoDrop(std::wstring callId) {
 }
 
 std::wstring LastCommandSummary() {
-    std::lock_guard<std::mutex> command(CommandMutex());
+    CRequestLockGuard<std::mutex> command(CommandMutex());
     std::wstring summary = L"> ";
     summary += g_CommandClient.m_szVerb;
     summary += L" ";

@@ -4,7 +4,6 @@
 #include <mutex>
 #include <new>
 
-#include "common/TextBoundary.h"
 #include "http/CHTTPContactLog.h"
 #include "json/CJsonParserBase.h"
 #include "pbx/PbxRequest.h"
@@ -14,22 +13,18 @@ namespace {
 // Names are kept to this many UTF-8 bytes, cut between two characters.
 constexpr size_t kNameBytes = 254;
 
-// The answer was widened byte by byte through the ANSI code page; going back
-// to those bytes and decoding them as UTF-8 gives the name the PBX sent.
-std::wstring RedecodeName(const std::wstring& name) {
-    if (name.empty()) return name;
-    const int cbAll = WideCharToMultiByte(CP_ACP, 0, name.c_str(), static_cast<int>(name.size()), nullptr, 0, nullptr,
-                                          nullptr);
-    if (cbAll <= 0) return std::wstring();
-    std::string bytes(static_cast<size_t>(cbAll), '\0');
-    WideCharToMultiByte(CP_ACP, 0, name.c_str(), static_cast<int>(name.size()), bytes.data(), cbAll, nullptr, nullptr);
-    bytes.resize(Utf8CutLength(bytes.data(), bytes.size(), kNameBytes));
-    if (bytes.empty()) return std::wstring();
-    const int cch = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    if (cch <= 0) return std::wstring();
-    std::wstring decoded(static_cast<size_t>(cch), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), decoded.data(), cch);
-    return decoded;
+// The name as the JSON gives it (the answer is decoded as UTF-8), kept to
+// kNameBytes bytes of UTF-8, cut between two characters.
+std::wstring CutName(const std::wstring& name) {
+    size_t cb = 0;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const wchar_t c = name[i];
+        const bool bPair = c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size();
+        cb += bPair ? 4 : c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+        if (cb > kNameBytes) return name.substr(0, i);
+        if (bPair) ++i;
+    }
+    return name;
 }
 
 // The end of the JSON object that starts at p, or null when none starts there.
@@ -50,7 +45,7 @@ bool ReadRecord(const std::wstring& objectText, ExtensionInfo& info) {
     info.extension_number = parser.GetString(L"extension_number");
     if (info.extension_number.empty()) return false;
     info.uuid = parser.GetString(L"uuid");
-    info.name = RedecodeName(parser.GetString(L"name"));
+    info.name = CutName(parser.GetString(L"name"));
     info.presence = parser.GetString(L"presence");
     return true;
 }

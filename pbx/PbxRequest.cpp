@@ -4,6 +4,9 @@
 
 #include "config/Settings.h"
 #include "http/CHTTPContactBase.h"
+#include "http/ExchangeDeferral.h"
+#include "http/ExchangeRecord.h"
+#include "json/CJsonParserBase.h"
 #include "log/Trace.h"
 #include "pbx/SessionState.h"
 
@@ -35,11 +38,18 @@ std::wstring TokenOf(PbxCredential credential) {
 
 std::wstring HeaderOf(const PbxRequest& request) {
     std::wstring header = request.pszAcceptLine;
-    header += L"\r\nContent-Type: application/json\r\n";
+    header += L"\r\nContent-Type: application/json; charset=utf-8\r\n";
     header += request.sExtraHeaderLines;
     if (request.credential != PbxCredential::None)
         header += L"Authorization: Bearer " + TokenOf(request.credential) + L"\r\n";
     return header + L"\r\n";
+}
+
+bool AnswerIsJson(const CHTTPContactBase& client, const PbxRequest& request) {
+    const wchar_t* pszAnswer = client.m_pszAnswer != nullptr ? client.m_pszAnswer : L"";
+    const wchar_t* p = pszAnswer;
+    if (!CJsonParserBase::SkipWhitespace(p)) return request.bEmptyAnswerCounts;
+    return CJsonParserBase::ParseText(pszAnswer) != nullptr;
 }
 
 // A stream given up because its thread is asked to stop or reconnect is not
@@ -59,10 +69,15 @@ int RunPbxRequest(CHTTPContactBase& client, const PbxRequest& request) {
     client.SetSHeader(L"%s", HeaderOf(request).c_str());
     const BOOL bAnswered = client.RunQuery(request.pszVerb, request.dwAttempts, request.dwTimeoutMs, TRUE, TRUE);
     int nResult = client.IsSuccessful(bAnswered);
+    if (nResult != 0 && !client.m_bStreaming && !AnswerIsJson(client, request)) {
+        Trace(2, L"Func.%s.Warning.Answer is no JSON text, not taken", request.pszOperation);
+        nResult = 0;
+    }
     if (request.bErrorMemberFails && client.m_pszAnswer != nullptr &&
         wcsstr(client.m_pszAnswer, L"\"error\":") != nullptr)
         nResult = 0;
-    if (g_bSaveSequence && ExchangeWorthSaving(client)) client.SaveSequence(request.pszExchangeLabel, 0, nullptr);
+    if (g_bSaveSequence && ExchangeWorthSaving(client) && request.pszExchangeLabel != nullptr)
+        WriteOrDeferExchange(client.CaptureExchange(request.pszExchangeLabel));
     if (request.bRefusalForgetsToken && client.LastStatusCode() == kTokenRefusedStatus) {
         Trace(2, L"Func.%s.Warning.Token refused", request.pszOperation);
         ForgetAccessToken();

@@ -3,11 +3,13 @@
 // token, the query run (it gives up when the provider or the calling thread
 // is asked to stop, http/RequestStop.h), the answer judged, the exchange
 // saved, and a refused token noted. The operations say only what differs:
-// verb, path, body, which token, attempts and time limit.
+// verb, path, body, which token, attempts and time limit. Bodies go as UTF-8
+// and say so; an answer counts only when it arrived whole and parses as JSON,
+// so that a cut-off answer changes nothing.
 //
 // No lock is taken here: the callers hold the lock their client needs (the
-// session lock for g_SessionClient, the command lock for g_CommandClient),
-// and never the ProviderLock.
+// session lock for g_SessionClient, the command lock for g_CommandClient,
+// both through CRequestLockGuard), and never the ProviderLock.
 #pragma once
 
 #include <windows.h>
@@ -60,12 +62,16 @@ struct PbxRequest {
     std::wstring sExtraHeaderLines;
     // A success status with an "error" member in the answer is a refusal.
     bool bErrorMemberFails = false;
+    // A success answer counts only when it is one whole JSON text; with this
+    // set an empty one counts too (commands are judged by their status).
+    bool bEmptyAnswerCounts = false;
     // A token refused with 401 makes the next token check renew it, however
     // long it should still be valid.
     bool bRefusalForgetsToken = false;
 };
 
-// Runs the request on the client: 1 when the PBX answered with success
-// (and, where asked, without an error member), else 0. The answer stays in
-// the client for the caller to read.
+// Runs the request on the client: 1 when the PBX answered with success, the
+// answer whole and JSON (and, where asked, without an error member), else 0.
+// The answer stays in the client for the caller to read. The exchange file
+// is written after the caller's request lock is released (pbx/RequestLock.h).
 int RunPbxRequest(CHTTPContactBase& client, const PbxRequest& request);

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 
+#include "pbx/RequestLock.h"
+
 // "https://<host>/v1": every request URL is this followed by a path.
 extern std::wstring g_sBaseURL;
 extern std::wstring g_sAccessToken;
@@ -21,7 +23,7 @@ extern LONG g_nTokenExpiry;               // "exp" claim, seconds since 1970; 0 
 // second in the lock order (model/ProviderLock.h), after the command lock,
 // never taken inside the ProviderLock.
 std::recursive_mutex& SessionMutex();
-using CSessionGuard = std::lock_guard<std::recursive_mutex>;
+using CSessionGuard = CRequestLockGuard<std::recursive_mutex>;
 
 // The access token counts as expired from now on: the next check renews it.
 void ForgetAccessToken();

@@ -313,4 +313,87 @@ TEST_F(CallPartyTest, ExtensionsOfTheAccountAreNamedAndInternalOutsideCallersAre
     EXPECT_EQ(pCaps->dwConnectedIDFlags, kNamed);
 }
 
+// An account whose names and password are not ASCII.
+const char kUmlautAccount[] = R"({"customer": "c-orvo-demo-4711",
+  "users": [{"name": "lena.muster", "password": "Demo-Pass-\u00dc"}],
+  "extensions": [{"extension_number": "21", "name": "Max M\u00fcller"},
+                 {"extension_number": "22", "name": "J\u00fcrgen \u00d6zt\u00fcrk"},
+                 {"extension_number": "23", "name": "Lab \ud83d\ude00"}]})";
+
+// PBXs write the same content in different ways: every way gives the same
+// lines, names and calls; an answer cut off in its body counts for nothing.
+class WireDialectTest : public CallPartyTest {
+protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(CallPartyTest::SetUp());
+        ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Password", L"Demo-Pass-\u00dc"));
+        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"LineFormat", L"2"));
+    }
+    void StartSimulator() override {
+        ASSERT_TRUE(WriteFileBytes(m_dir.File(L"account.json"), kUmlautAccount));
+        ASSERT_TRUE(m_sim.Start({false, m_dir.File(L"account.json")})) << ToUtf8(m_sim.Error());
+    }
+};
+
+TEST_F(WireDialectTest, EveryDialectGivesTheSameNamesAndCalls) {
+    const struct {
+        const char* pszName;
+        const wchar_t* pszSettings;
+    } dialects[] = {
+        {"raw UTF-8, compact, LF", L"{}"},
+        {"escaped, byte-order mark, CR LF, no ids", L"{\"ascii_json\":true,\"bom\":true,\"line_end\":\"crlf\",\"event_ids\":false}"},
+        {"pretty, CR, heartbeats, no replay", L"{\"pretty_json\":true,\"line_end\":\"cr\",\"heartbeat_ms\":200,\"replay\":false}"},
+        {"escaped, pretty, byte-order mark, chunked",
+         L"{\"ascii_json\":true,\"pretty_json\":true,\"bom\":true,\"chunked\":true,\"heartbeat_ms\":200}"},
+    };
+    int nCall = 0;
+    for (const auto& dialect : dialects) {
+        SCOPED_TRACE(dialect.pszName);
+        ASSERT_EQ(m_sim.Control(L"POST", L"reset").dwStatus, 200u);
+        ASSERT_EQ(m_sim.Control(L"POST", L"settings", dialect.pszSettings).dwStatus, 200u);
+        m_host.ClearEvents();
+        ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
+        // The password went as UTF-8 and was taken.
+        const std::vector<SimRequest> logins = RequestsTo(L"POST", L"/v1/login");
+        ASSERT_FALSE(logins.empty());
+        EXPECT_NE(logins[0].body.find("\"Demo-Pass-\xC3\x9C\""), std::string::npos) << logins[0].body;
+        EXPECT_EQ(LineName(0), L"ORVO lena.muster 21: Max M\u00fcller");
+        EXPECT_EQ(LineName(1), L"ORVO lena.muster 22: J\u00fcrgen \u00d6zt\u00fcrk");
+        EXPECT_EQ(LineName(2), L"ORVO lena.muster 23: Lab \xD83D\xDE00");
+        // 21 calls 22: both names in the call information, as the directory gave them.
+        const std::wstring uuid = L"dialect-" + std::to_wstring(++nCall);
+        ASSERT_NO_FATAL_FAILURE(Emit(uuid.c_str(), L"22", L"21", L"22", L"ring", L"inbound"));
+        ASSERT_TRUE(WaitForState(1, LINECALLSTATE_OFFERING));
+        const std::vector<BYTE> info = CallInfo(1);
+        ASSERT_GE(info.size(), 724u);
+        EXPECT_EQ(Party(info, kNumberCaller).name, L"Max M\u00fcller");
+        EXPECT_EQ(Party(info, kNumberCalled).name, L"J\u00fcrgen \u00d6zt\u00fcrk");
+        ASSERT_NO_FATAL_FAILURE(StopProvider());
+    }
+}
+
+// Every attempt of a periodic directory read cut off in its body, by a close
+// or a reset: the half that came would list only the first extension, and
+// no line may go for it.
+TEST_F(WireDialectTest, DirectoryCutOffInItsBodyChangesNoLine) {
+    ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"DirectoryRefreshSeconds", 1));
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
+    m_host.ClearEvents();
+    m_sim.ClearRequests();
+    const wchar_t kCut[] = L"{\"path\":\"/v1/extensions/phone/data\",\"truncate\":true,\"count\":3";
+    ASSERT_TRUE(m_sim.AddFault(std::wstring(kCut) + L"}"));
+    ASSERT_TRUE(m_sim.AddFault(std::wstring(kCut) + L",\"reset\":true}"));
+    // Six cut attempts, then a whole read.
+    const SimReply waited = m_sim.Control(
+        L"POST", L"wait", L"{\"requests\":7,\"path\":\"/v1/extensions/phone/data\",\"method\":\"GET\",\"timeout_ms\":60000}");
+    ASSERT_NE(waited.sBody.find(L"\"ok\": true"), std::wstring::npos) << ToUtf8(waited.sBody);
+    // A ring after the last read: the dispatcher has seen everything before it.
+    Ring(L"[\"23\"]", L"4930555");
+    ASSERT_TRUE(WaitForState(2, LINECALLSTATE_OFFERING));
+    EXPECT_EQ(m_host.CountEvents([](const HostEvent& e) { return e.dwMsg == LINE_REMOVE || e.dwMsg == LINE_CREATE; }),
+              0u);
+    EXPECT_EQ(LineName(1), L"ORVO lena.muster 22: J\u00fcrgen \u00d6zt\u00fcrk");
+    EXPECT_EQ(LineName(2), L"ORVO lena.muster 23: Lab \xD83D\xDE00");
+}
+
 }  // namespace

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "http/AsyncCall.h"
 #include "http/CHTTPContactLog.h"
 #include "http/RequestStop.h"
 #include "json/CJsonParserBase.h"
@@ -25,7 +26,7 @@ constexpr DWORD TimeoutMs = 10000;
 class CRecordingClient : public CHTTPContactBase {
 public:
     CRecordingClient() : CHTTPContactBase(ClientAnswerSize) {}
-    void OnData(wchar_t* pszChunk) override { m_sStreamed += pszChunk; }
+    void OnData(const wchar_t* pchText, size_t cch) override { m_sStreamed.append(pchText, cch); }
     std::wstring m_sStreamed;
 };
 
@@ -246,6 +247,7 @@ TEST_F(HttpClientTest, WaitsEndAtTheTimeLimitOnAStopAndWhenAStreamFallsSilent) {
         const bool bStream = wcsstr(c.pszFault, L"stream") != nullptr;
         const std::wstring path = bStream ? L"/silent" : L"/hung";
         ASSERT_TRUE(s_sim->AddFault(FaultJson(L"/v1" + path, c.pszFault)));
+        const size_t nRecordsBefore = LiveAsyncCalls();
         CHTTPContactLog client(ClientAnswerSize);
         client.m_bStreaming = bStream ? TRUE : FALSE;
         if (c.end == End::Silence) client.m_dwIdleTimeoutMs = 1500;
@@ -276,6 +278,9 @@ TEST_F(HttpClientTest, WaitsEndAtTheTimeLimitOnAStopAndWhenAStreamFallsSilent) {
         // Given up means given up: no further attempt, and the request is closed.
         EXPECT_EQ(RequestsTo(*s_sim, path).size(), 1u);
         EXPECT_EQ(client.m_hRequest, nullptr);
+        // A stream given up while it waited for data leaves nothing behind;
+        // one given up before its header leaves its (wiped) body to WinHTTP.
+        EXPECT_EQ(LiveAsyncCalls(), nRecordsBefore + (bStream ? 0 : 1));
         // The client serves the next request as if nothing had happened.
         ASSERT_TRUE(s_sim->ClearFaults());
         ASSERT_TRUE(s_sim->AddFault(Reply(L"/v1/after", 200, L"{\"next\":1}")));

@@ -85,6 +85,10 @@ TEST(JsonLookup, StringIntAndBoolOfTopLevelMembers) {
         {L"{\"k\":\"first\",\"k\":7}", L"k", L"", 7, FALSE},      // the last of a repeated key
         {L"{\"e\":\"\\\"\\\\\\/\\b\\f\\n\\r\\t\\u00e9\"}", L"e", L"\"\\/\b\f\n\r\t\u00e9", 0, FALSE},
         {L"{\"s\":\"x\"}", nullptr, L"", 0, FALSE},
+        // Escaped non-ASCII as the JSON encoders of Python, PHP and .NET write
+        // it: a surrogate pair gives its two units, a lone surrogate U+FFFD.
+        {L"{\"n\":\"Max M\\u00fcller \\ud83d\\uDE00\"}", L"n", L"Max M\u00fcller \xD83D\xDE00", 0, FALSE},
+        {L"{\"n\":\"a\\ud83db\\ude00c\\ud83d\\u0041\\ud83d\"}", L"n", L"a\xFFFD" L"b\xFFFD" L"c\xFFFD" L"A\xFFFD", 0, FALSE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszText);

@@ -37,7 +37,7 @@ Fields FromStream(const std::vector<std::wstring>& pieces) {
                   {L"caller", event.caller},                {L"callee", event.callee}, {L"state", event.state}};
     });
     client->BeginStream();
-    for (std::wstring piece : pieces) client->OnData(piece.data());
+    for (const std::wstring& piece : pieces) client->OnData(piece.data(), piece.size());
     return fields;
 }
 
@@ -115,7 +115,8 @@ TEST(PbxParsing, TextsThatOnceBrokeTheReadingAreReadWhole) {
     const std::wstring umlautName = L"Abteilung " + Repeat(L"M\u00fcller-L\u00fcdenscheidt ", 15);
     const std::wstring emojiName = L"a" + Repeat(L"\U0001F600", 70);
     const std::string pad2k(2048, 'p');
-    const std::string padBeyondHeader(6000, 'p');
+    const std::string pad12k(12288, 'p');  // a token of about 16 KiB
+    const std::string padBeyondHeader(16000, 'p');
     const struct {
         const char* pszName;
         std::function<Fields()> read;
@@ -164,6 +165,9 @@ TEST(PbxParsing, TextsThatOnceBrokeTheReadingAreReadWhole) {
         {"token with a 2 KB payload",
          [&] { return FromToken(R"({"customer":"c-2k","exp":1900000000,"pad":")" + pad2k + "\"}"); },
          {{L"result", L"4"}, {L"customer", L"c-2k"}, {L"exp", L"1900000000"}}},
+        {"token of 16 KiB, as some PBXs issue them",
+         [&] { return FromToken(R"({"customer":"c-16k","exp":1900000000,"pad":")" + pad12k + "\"}"); },
+         {{L"result", L"5"}, {L"customer", L"c-16k"}, {L"exp", L"1900000000"}}},
         {"token too long for a request header",
          [&] { return FromToken(R"({"customer":"c-6k","exp":1900000000,"pad":")" + padBeyondHeader + "\"}"); },
          {{L"result", L"0"}, {L"customer", L""}, {L"exp", L"0"}}},

@@ -39,22 +39,26 @@ PbxRequest DirectoryRequest(PbxCredential credential) {
     return PbxRequest{L"PbxRequestTest", L"GET", kDirectoryPath, L"", credential, 1, 5000, L"PbxRequestTest"};
 }
 
-// Each credential goes into its own Authorization line, sent as it is, even
-// with characters that a format would take for its own.
+// Each credential goes into its own Authorization line, sent as it is and
+// whole, even with characters that a format would take for its own, and
+// however long (a PBX may issue tokens of 16 KiB).
 TEST_F(PbxRequestTest, EachCredentialGoesIntoTheAuthorizationLineAsItIs) {
-    g_sAccessToken = L"access%s%n%%token";
     g_sRefreshToken = L"refresh-token";
+    const std::wstring longToken = L"eyJhbGciOiJIUzI1NiJ9." + std::wstring(16384, L'P') + L".c2ln";
     const struct {
         const char* pszName;
         PbxCredential credential;
+        std::wstring accessToken;
         std::vector<std::wstring> authorization;
     } cases[] = {
-        {"none", PbxCredential::None, {}},
-        {"access token", PbxCredential::AccessToken, {L"Bearer access%s%n%%token"}},
-        {"refresh token", PbxCredential::RefreshToken, {L"Bearer refresh-token"}},
+        {"none", PbxCredential::None, L"", {}},
+        {"access token", PbxCredential::AccessToken, L"access%s%n%%token", {L"Bearer access%s%n%%token"}},
+        {"refresh token", PbxCredential::RefreshToken, L"", {L"Bearer refresh-token"}},
+        {"16 KiB token", PbxCredential::AccessToken, longToken, {L"Bearer " + longToken}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszName);
+        g_sAccessToken = c.accessToken;
         ASSERT_TRUE(s_sim->ClearRequests());
         RunPbxRequest(g_SessionClient, DirectoryRequest(c.credential));
         const SimRequest request = OnlyRequest();
@@ -62,7 +66,7 @@ TEST_F(PbxRequestTest, EachCredentialGoesIntoTheAuthorizationLineAsItIs) {
         EXPECT_EQ(request.sPath, L"/v1/extensions/phone/data");
         EXPECT_EQ(request.HeaderValues(L"Authorization"), c.authorization);
         EXPECT_EQ(request.HeaderValues(L"Accept"), std::vector<std::wstring>{L"*.*"});
-        EXPECT_EQ(request.HeaderValues(L"Content-Type"), std::vector<std::wstring>{L"application/json"});
+        EXPECT_EQ(request.HeaderValues(L"Content-Type"), std::vector<std::wstring>{L"application/json; charset=utf-8"});
     }
 }
 
@@ -82,9 +86,10 @@ TEST_F(PbxRequestTest, ExtraHeaderLinesAndTheAcceptLineAreSent) {
     EXPECT_EQ(sent.HeaderValues(L"Authorization"), std::vector<std::wstring>{L"Bearer " + g_sAccessToken});
 }
 
-// Only a success status counts, and, where the request asks for it, only
-// one without an error member; a token refused with 401 is forgotten only
-// where the request asks for it, so that the next check renews it.
+// Only a success status with a whole JSON answer counts (an empty one only
+// where the request allows it), and, where the request asks for it, only one
+// without an error member; a token refused with 401 is forgotten only where
+// the request asks for it, so that the next check renews it.
 TEST_F(PbxRequestTest, AnswersAreJudgedAndARefusedTokenIsForgottenWhereAsked) {
     const struct {
         const char* pszName;
@@ -94,9 +99,15 @@ TEST_F(PbxRequestTest, AnswersAreJudgedAndARefusedTokenIsForgottenWhereAsked) {
         bool bRefusalForgetsToken;
         int nResult;
         bool bTokenForgotten;
+        bool bEmptyAnswerCounts = false;
+        bool bTruncate = false;
     } cases[] = {
         {"success", 200, L"[]", false, true, 1, false},
-        {"accepted without body", 202, L"", true, true, 1, false},
+        {"accepted without body", 202, L"", true, true, 1, false, true},
+        {"empty answer where one is read", 200, L" ", false, true, 0, false},
+        {"answer no JSON", 200, L"{\"extensions\":[{\"extension_number\":\"21\"}", false, true, 0, false},
+        {"answer cut off in its body", 200, L"{\"extensions\":[{\"extension_number\":\"21\"}]}", false, true, 0, false,
+         false, true},
         {"error member ignored", 200, L"{\"error\": \"busy\"}", false, false, 1, false},
         {"error member fails", 200, L"{\"error\": \"busy\"}", true, false, 0, false},
         {"refused, forgotten", 401, L"{}", false, true, 0, true},
@@ -110,9 +121,11 @@ TEST_F(PbxRequestTest, AnswersAreJudgedAndARefusedTokenIsForgottenWhereAsked) {
         const LONG nExpiry = g_nTokenExpiry;
         ASSERT_GT(nExpiry, static_cast<LONG>(time(nullptr)));
         ASSERT_TRUE(s_sim->AddFault(L"{\"path\":\"/v1/extensions/phone/data\",\"status\":" +
-                                    std::to_wstring(c.nStatus) + L",\"body\":" + JsonQuote(c.pszBody) + L"}"));
+                                    std::to_wstring(c.nStatus) + L",\"body\":" + JsonQuote(c.pszBody) +
+                                    (c.bTruncate ? L",\"truncate\":true}" : L"}")));
         PbxRequest request = DirectoryRequest(PbxCredential::AccessToken);
         request.bErrorMemberFails = c.bErrorMemberFails;
+        request.bEmptyAnswerCounts = c.bEmptyAnswerCounts;
         request.bRefusalForgetsToken = c.bRefusalForgetsToken;
         EXPECT_EQ(RunPbxRequest(g_SessionClient, request), c.nResult);
         EXPECT_EQ(g_nTokenExpiry, c.bTokenForgotten ? 0 : nExpiry);
