@@ -14,7 +14,7 @@
 extern "C" DWORD WINAPI ORVO_GetTableSizes(DWORD* pdwSizes, DWORD dwCount) {
     CProviderLockGuard lock(LockOwner::tableSizes);
     const size_t sizes[] = {g_PhoneLines.size(),  g_mapCallNumber.size(), g_mapCallUuid.size(),
-                            g_mapRingSeen.size(), g_mapCallLines.size(),  RetiredCallCount()};
+                            g_RingsSeen.Size(),   g_mapCallLines.size(),  RetiredCallCount()};
     constexpr DWORD kSizes = sizeof(sizes) / sizeof(sizes[0]);
     for (DWORD i = 0; pdwSizes != nullptr && i < dwCount && i < kSizes; ++i) pdwSizes[i] = static_cast<DWORD>(sizes[i]);
     return kSizes;
