@@ -57,9 +57,13 @@ DIALECT_KNOBS = {"ascii_json": (False, True), "pretty_json": (False, True), "bom
 GROWTH_RULE = ("samples at zero load (no call in progress) after each episode; in each run of the library with "
                "4 samples or more, growth = median of the last quarter minus median of the second quarter, per "
                "10,000 calls between them (or over them, when fewer); the largest counts; limits per 10,000 calls: "
-               "handles 20, threads 2, private 4 MiB, heap 1 MiB, each table 50 entries")
+               "handles 20, threads 2, private 4 MiB, heap 1 MiB, each table 50 entries; "
+               "a table the provider bounds itself (rings seen: 32,768) is held to its bound instead")
 LIMITS = {"handles": 20, "threads": 2, "private": 4 << 20, "heap": 1 << 20, "table": 50}
 TABLES = ("lines", "call numbers", "call uuids", "rings seen", "call lines", "retired calls")
+# Tables the provider keeps at a bound of its own (written beside them in the
+# code): they fill up to it by design, so they are held to the bound instead.
+BOUNDS = {"rings seen": 32768}
 
 
 def say(text):
@@ -494,9 +498,11 @@ def table(soak, seconds):
     grown = []
     for name, (value, limit, first, last) in growth.items():
         unit = " bytes" if name in ("private", "heap") else ""
+        bound = BOUNDS.get(name)
+        judged = f"bounded at {bound}" if bound else f"limit {limit}"
         rows.append((f"growth per 10,000 calls: {name}",
-                     f"{value:+.0f}{unit} (limit {limit}; first sample {first}, last {last})"))
-        if value > limit:
+                     f"{value:+.0f}{unit} ({judged}; first sample {first}, last {last})"))
+        if (last > bound) if bound else (value > limit):
             grown.append(name)
     print(f"\nORVOTSP soak: seed {soak.seed}, {soak.episodes} episodes, {seconds / 60:.1f} min, timers / {DIVISOR}")
     print(f"growth rule: {GROWTH_RULE}\n")
