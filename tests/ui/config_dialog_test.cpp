@@ -171,6 +171,7 @@ protected:
     ProviderSettings* m_pShared = nullptr;
     const wchar_t* m_pszSuccess = IsGermanRun() ? L"Anmelden erfolgreich" : L"Login successful";
     const wchar_t* m_pszFailed = IsGermanRun() ? L"Anmelden fehlgeschlagen" : L"Login failed";
+    const wchar_t* m_pszRefused = IsGermanRun() ? L"Benutzername oder Passwort falsch" : L"User name or password wrong";
 };
 
 const StoredSettings kAccount = {L"0", L"1", L"0", L"K1234-old", L"old-secret", L"Login successful"};
@@ -283,7 +284,7 @@ TEST_F(ConfigDialogTest, ConnectionTestLogsInToThePbxAndOkSavesTheAccount) {
         TypeText(hDlg, IDC_USERNAME, L"lena.muster");
         TypeText(hDlg, IDC_PASSWORD, L"wrong");
         Click(hDlg, IDC_CHECK_CONNECTION);
-        EXPECT_EQ(ItemText(hDlg, IDC_LOGIN_STATE), m_pszFailed);
+        EXPECT_EQ(ItemText(hDlg, IDC_LOGIN_STATE), m_pszRefused);
         TypeText(hDlg, IDC_PASSWORD, L"Demo-Pass-2024");
         Click(hDlg, IDC_CHECK_CONNECTION);
         EXPECT_EQ(ItemText(hDlg, IDC_LOGIN_STATE), m_pszSuccess);
