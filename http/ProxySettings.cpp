@@ -184,7 +184,7 @@ ProxySettings LookUpProxySettings(const wchar_t* pszURL) {
     return ChooseProxy(sources);
 }
 
-void PrepareProxySettings(const wchar_t* pszURL) {
+void PrepareProxySettings(const wchar_t* pszURL, DWORD dwWaitMs) {
     const std::wstring sURL = pszURL != nullptr ? pszURL : L"";
     const ProxySources sources = ReadSources();
     if (!sources.bDetectionWanted) return;
@@ -195,9 +195,9 @@ void PrepareProxySettings(const wchar_t* pszURL) {
         DuplicateHandle(GetCurrentProcess(), detection.hThread.get(), GetCurrentProcess(), hWait.put(), SYNCHRONIZE,
                         FALSE, 0);
     ReleaseSRWLockExclusive(&detection.lock);
-    if (hWait && WaitForSingleObject(hWait.get(), kProxyDetectionLimitMs) == WAIT_TIMEOUT)
+    if (hWait && dwWaitMs != 0 && WaitForSingleObject(hWait.get(), dwWaitMs) == WAIT_TIMEOUT)
         Trace(0, L"Func.PrepareProxySettings.Warning.Proxy detection took more than %u ms: requests go on without it",
-              kProxyDetectionLimitMs);
+              dwWaitMs);
 }
 
 void ForgetProxySettings() {

@@ -47,9 +47,11 @@ ProxySettings ChooseProxy(const ProxySources& sources);
 // locks held.
 ProxySettings LookUpProxySettings(const wchar_t* pszURL);
 
-// For a start: when the account asks for detection and none is fresh, starts
-// one and waits for it, at most kProxyDetectionLimitMs. Call with no lock held.
-void PrepareProxySettings(const wchar_t* pszURL);
+// When the account asks for detection and none is fresh, starts one and waits
+// for it at most dwWaitMs (the dialog's connection test waits, a provider
+// start does not: the telephony service is never held for a detection). Call
+// with no lock held.
+void PrepareProxySettings(const wchar_t* pszURL, DWORD dwWaitMs);
 
 // After a network change: the next lookup starts a new detection (the last
 // outcome is used until it ends).

@@ -172,7 +172,7 @@ void CGenericTSPIManager::CheckConnection() {
     // The user asks: a login is sent even where the PBX refused these before.
     AllowLoginAgain();
 
-    PrepareProxySettings(g_sBaseURL.c_str());
+    PrepareProxySettings(g_sBaseURL.c_str(), kProxyDetectionLimitMs);
     bool bLoggedIn = Login() != 0;
     trace.Var(L"bLoggedIn", L"%d", bLoggedIn ? 1 : 0);
     if (g_sBaseURL.empty())

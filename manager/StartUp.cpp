@@ -164,7 +164,7 @@ DirectoryRead CGenericTSPIManager::LogInAndReadDirectory(std::vector<ExtensionIn
         return DirectoryRead::LoginFailed;
     }
     // Outside every lock: the login must not wait for a proxy detection.
-    PrepareProxySettings(g_sBaseURL.c_str());
+    PrepareProxySettings(g_sBaseURL.c_str(), 0);
     if (!Login()) {
         // Given up because the provider stops: no verdict on the account.
         if (g_SessionClient.m_dwLastError == ERROR_WINHTTP_OPERATION_CANCELLED) {

@@ -555,8 +555,8 @@ TEST_F(PbxRuntimeTest, EveryRequestAndTheEventStreamGoThroughTheProxySetForTheSe
 }
 
 // A configuration script that never comes (its server takes the connection
-// and says nothing): the start waits for it no longer than the detection's
-// limit, then logs in directly, and the lines and calls work meanwhile.
+// and says nothing): the start does not wait for it but logs in directly,
+// and the lines and calls work meanwhile.
 TEST_F(PbxRuntimeTest, ProxyDetectionThatHangsDoesNotHoldUpTheStart) {
     WSADATA wsa{};
     ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
@@ -576,11 +576,6 @@ TEST_F(PbxRuntimeTest, ProxyDetectionThatHangsDoesNotHoldUpTheStart) {
     ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
     const std::wstring uuid = Ring(L"[\"22\"]", L"4930123456");
     ASSERT_TRUE(WaitForState(1, LINECALLSTATE_OFFERING));
-    const std::vector<std::wstring> messages =
-        LogMessages(ReadFileBytes(OrvoLogFolder() + L"\\ORVOTSP" + ExeBaseName() + L"_000.LOG"));
-    EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::wstring& m) {
-        return m.rfind(L"Func.PrepareProxySettings.Warning.Proxy detection took more than 5000 ms", 0) == 0;
-    }));
     StopProvider();
     // The detection holds the library until it gives up, which it does once
     // its server goes; the next test must load the library afresh.
