@@ -60,15 +60,17 @@ def say(text):
 
 
 class Host:
-    """`tapihost bench` under Wine: one command, one JSON answer line."""
+    """`tapihost bench` (or another of its driven modes, `soak`) under Wine:
+    one command, one JSON answer line."""
 
-    def __init__(self, build, stage_file=None):
+    def __init__(self, build, stage_file=None, mode="bench", answer_timeout=60.0):
         env = dict(os.environ)
         if stage_file:
             # Relative to the host's working folder, the build folder.
             env["ORVO_STAGE_CLOCK"] = stage_file
+        self.answer_timeout = answer_timeout
         self.process = subprocess.Popen(
-            ["wine", os.path.join(build, "tapihost.exe"), "bench"], cwd=build, text=True, bufsize=1,
+            ["wine", os.path.join(build, "tapihost.exe"), mode], cwd=build, text=True, bufsize=1, encoding="utf-8",
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
         self.lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
@@ -78,7 +80,8 @@ class Host:
             self.lines.put(line)
         self.lines.put(None)
 
-    def ask(self, command, timeout=60.0):
+    def ask(self, command, timeout=None):
+        timeout = timeout or self.answer_timeout
         self.process.stdin.write(command + "\n")
         self.process.stdin.flush()
         try:
@@ -89,19 +92,22 @@ class Host:
             raise RuntimeError(f"tapihost ended before answering {command!r}")
         answer = json.loads(line)
         if "error" in answer:
-            raise RuntimeError(f"tapihost: {answer['error']}")
+            raise RuntimeError(f"tapihost: {answer['error']} ({command})")
         return answer
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
+    def close(self):
         try:
             self.ask("quit", timeout=60)
             self.process.wait(timeout=30)
         except (OSError, TimeoutError, RuntimeError, subprocess.TimeoutExpired):
             self.process.kill()
             self.process.wait()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
 
 
 def percentile(values, share):

@@ -23,15 +23,15 @@ are sampled when no call is in progress; see GROWTH_RULE.
 import argparse
 import json
 import os
-import queue
 import random
 import subprocess
 import sys
-import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "bench"))
+from bench import Host  # noqa: E402
 from pbxsim.client import PbxSimError, start_pbxsim  # noqa: E402
 
 USER, PASSWORD = "lena.muster", "Demo-Pass-2024"
@@ -70,36 +70,6 @@ def say(text):
     print(f"soak: {text}", file=sys.stderr, flush=True)
 
 
-class Host:
-    """`tapihost soak` under Wine: one command, one JSON answer line."""
-
-    def __init__(self, build):
-        self.process = subprocess.Popen(["wine", os.path.join(build, "tapihost.exe"), "soak"], cwd=build, text=True,
-                                        bufsize=1, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL, encoding="utf-8")
-        self.lines = queue.Queue()
-        threading.Thread(target=lambda: [self.lines.put(l) for l in self.process.stdout] + [self.lines.put(None)],
-                         daemon=True).start()
-
-    def ask(self, command, timeout=120.0):
-        self.process.stdin.write(command + "\n")
-        self.process.stdin.flush()
-        line = self.lines.get(timeout=timeout)
-        if line is None:
-            raise RuntimeError(f"tapihost ended before answering {command!r}")
-        answer = json.loads(line)
-        if "error" in answer:
-            raise RuntimeError(f"tapihost: {answer['error']} ({command})")
-        return answer
-
-    def close(self):
-        try:
-            self.ask("quit", timeout=60)
-            self.process.wait(timeout=30)
-        except (OSError, RuntimeError, queue.Empty, subprocess.TimeoutExpired):
-            self.process.kill()
-
-
 def plan(episodes, rng):
     """Incidents per episode: each kind as often as its share of the month, at least once, spread at random."""
     share = episodes / MONTH["episodes"]
@@ -134,7 +104,7 @@ class Soak:
         self.run_number = 0
         self.longest_delay = (0.0, "")
         self.number = 0
-        self.host = Host(build)
+        self.host = Host(build, mode="soak", answer_timeout=120.0)
         self.episode = 0
         self.known_lines = {}       # address -> line at the last quiet point
 
