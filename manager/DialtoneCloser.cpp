@@ -14,13 +14,6 @@ namespace {
 constexpr DWORD kExtraWaitMs = 100;
 constexpr DWORD kLeftInDialtone = LINECALLSTATE_UNKNOWN | LINECALLSTATE_DIALTONE;
 
-// One call as it was when the closer started. The record is only compared,
-// never read, until it is found on the line again with the same serial.
-struct CallIdentity {
-    const PhoneCall* pCall;
-    DWORD dwSerial;
-};
-
 void CloseCallsLeftInDialtone(DWORD dwLinePos, const std::vector<CallIdentity>& calls) {
     CFuncTrace trace(5, L"AsyncCloseUnknownDialtoneThread", TracePrefix::None);
     trace.Param(L"m_dwLineID", L"%u", dwLinePos);
@@ -42,20 +35,28 @@ void CloseCallsLeftInDialtone(DWORD dwLinePos, const std::vector<CallIdentity>& 
 }
 }  // namespace
 
-void StartDialtoneCloseRequest(DWORD dwLineID, DWORD dwWaitTime) {
-    CFuncTrace trace(5, L"StartDialtoneCloseRequest", TracePrefix::None);
-    trace.Param(L"_dwLineID", L"%u", dwLineID);
-    trace.Param(L"_dwWaitTime", L"%u", dwWaitTime);
-    std::vector<CallIdentity> calls;
+DialtoneCalls DialtoneCallsOf(DWORD dwLineID) {
+    DialtoneCalls calls;
     for (LONG lCallPos = 0; lCallPos < kCallSlots; ++lCallPos) {
         const PhoneCall* pCall = GetPhoneCall(static_cast<LONG>(dwLineID), lCallPos);
         if (pCall != nullptr && (GetCallState(static_cast<LONG>(dwLineID), lCallPos) & kLeftInDialtone) != 0)
             calls.push_back(CallIdentity{pCall, pCall->m_dwSerial});
     }
+    return calls;
+}
+
+void StartDialtoneCloseRequest(DWORD dwLineID, DialtoneCalls calls, DWORD dwWaitTime) {
+    CFuncTrace trace(5, L"StartDialtoneCloseRequest", TracePrefix::None);
+    trace.Param(L"_dwLineID", L"%u", dwLineID);
+    trace.Param(L"_dwWaitTime", L"%u", dwWaitTime);
     if (calls.empty()) return trace.Line(L"End.No call in dial tone");
     const RequestQueued queued = QueueRequest(dwWaitTime + ScaledMs(kExtraWaitMs), [dwLineID, calls] {
         CloseCallsLeftInDialtone(dwLineID, calls);
     });
     if (queued != RequestQueued::Yes) return trace.Line(L"Abort.Error.Not queued %d", static_cast<int>(queued));
     trace.End();
+}
+
+void StartDialtoneCloseRequest(DWORD dwLineID, DWORD dwWaitTime) {
+    StartDialtoneCloseRequest(dwLineID, DialtoneCallsOf(dwLineID), dwWaitTime);
 }

@@ -9,7 +9,24 @@
 
 #include <windows.h>
 
-// For the calls of line dwLineID in dial tone or unknown state now (after a
-// make-call: the call just made, the only one the line may have). The wait
-// is dwWaitTime plus 100 ms. The caller holds the ProviderLock.
+#include <vector>
+
+struct PhoneCall;
+
+// One call as it was when the closer was set up. The record is only compared,
+// never read, until it is found on the line again with the same serial.
+struct CallIdentity {
+    const PhoneCall* pCall;
+    DWORD dwSerial;
+};
+using DialtoneCalls = std::vector<CallIdentity>;
+
+// The calls of line dwLineID in dial tone or unknown state now (after a
+// make-call: the call just made). The caller holds the ProviderLock.
+DialtoneCalls DialtoneCallsOf(DWORD dwLineID);
+// Their closer, due dwWaitTime plus 100 ms from now; no lock needed. A
+// make-call starts the wait once its command has reached the PBX, so that
+// commands queued behind others do not eat into it.
+void StartDialtoneCloseRequest(DWORD dwLineID, DialtoneCalls calls, DWORD dwWaitTime);
+// Both at once, for the calls of the line now. The caller holds the ProviderLock.
 void StartDialtoneCloseRequest(DWORD dwLineID, DWORD dwWaitTime);

@@ -28,14 +28,18 @@ LONG CGenericTSPIManager::LineMakeCall(PhoneLine* pLine, DWORD dwRequestID, cons
     // thread, with copies of what the request needs.
     const std::wstring extension = pLine->m_szAddress;
     const std::wstring destination = pszDestination != nullptr ? pszDestination : L"";
-    StartReplyRequest(dwRequestID, [extension, destination]() -> LONG {
+    // The call just made, for its dial-tone closer, whose wait starts once the
+    // PBX has the command: commands wait their turn on the request thread.
+    const DWORD dwLinePos = pLine->m_dwLinePos;
+    DialtoneCalls placed = DialtoneCallsOf(dwLinePos);
+    StartReplyRequest(dwRequestID, [extension, destination, dwLinePos, placed]() -> LONG {
         ORVO_CheckAccessToken();
         const int nAccepted = ORVO_DoMakeCall(extension, destination);
         Trace(2, L"Func.CGenericTSPIManager::LineMakeCall.Info.ORVO_DoMakeCall result %d", nAccepted);
         TraceCommand();
+        StartDialtoneCloseRequest(dwLinePos, placed, ScaledMs(kMakeCallDialtoneWaitMs));
         return nAccepted != 0 ? 0 : LINEERR_OPERATIONFAILED;
     });
-    StartDialtoneCloseRequest(pLine->m_dwLinePos, ScaledMs(kMakeCallDialtoneWaitMs));
     return trace.End(static_cast<LONG>(dwRequestID));
 }
 
