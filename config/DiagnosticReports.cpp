@@ -172,6 +172,9 @@ void PrintSystemInfoFile() {
 }
 
 void PrintTAPIApps() {
+    // Its findings are trace lines only: without them it would only cost time
+    // (it opens every process of the machine).
+    if (!TraceLog.IsEnabled(1)) return;
     CFuncTrace trace(1, L"PrintTAPIApps");
     time_t tNow = time(nullptr);
     if (tNow - g_tLastTAPIAppsReport < 2) {

@@ -49,7 +49,8 @@ int StatusCode(const wchar_t* pszHeader) {
 CHTTPContactBase::CHTTPContactBase(DWORD dwAnswerSize)
     : m_nScheme(0), m_szURL{}, m_szHeader{},
       m_szData{}, m_szDataA{}, m_szResponseHeader{}, m_pszAnswer(nullptr), m_szHostName{}, m_szUrlPath{},
-      m_szVerb{}, m_szFileBase{}, m_bIgnoreCertErrors(FALSE), m_dwAnswerSize(dwAnswerSize), m_wPort(0),
+      m_szVerb{}, m_szFileBase{}, m_bIgnoreCertErrors(FALSE), m_dwAnswerSize(dwAnswerSize),
+      m_dwFirstAnswerSize(dwAnswerSize), m_wPort(0),
       m_szLastError{}, m_dwLastError(0), m_wszProxy{}, m_wszProxyBypass{}, m_wRuntime(0),
       m_dwSecureProtocols(0), m_bStreaming(FALSE) {
     m_answer = AllocateZeroedHeap<wchar_t>(dwAnswerSize + 2);
@@ -492,6 +493,18 @@ bool CHTTPContactBase::GrowAnswer(size_t cchNeeded) {
     m_pszAnswer = m_answer.get();
     m_dwAnswerSize = cbNew;
     return true;
+}
+
+void CHTTPContactBase::ReleaseAnswer() {
+    if (m_dwAnswerSize > m_dwFirstAnswerSize) {
+        UniqueHeapMemory<wchar_t> first = AllocateZeroedHeap<wchar_t>(m_dwFirstAnswerSize + 2);
+        if (first) {
+            m_answer = std::move(first);
+            m_pszAnswer = m_answer.get();
+            m_dwAnswerSize = m_dwFirstAnswerSize;
+        }
+    }
+    if (m_pszAnswer != nullptr) m_pszAnswer[0] = L'\0';
 }
 
 BOOL CHTTPContactBase::IsSuccessful(BOOL _bResult) const {

@@ -91,6 +91,9 @@ public:
     // when WinHTTP saw no error). A streaming client's answer is TRUE once
     // its header was read: its events went on as they came.
     BOOL ReadAnswer(HINTERNET hRequest);
+    // Empties m_pszAnswer and gives back what it grew by beyond its first
+    // size: a large answer (the directory) is not kept once it was read.
+    void ReleaseAnswer();
     // _bResult when the answer's status is 200 or 202, else 0.
     BOOL IsSuccessful(BOOL _bResult) const;
     // The status code of the last answer's status line; 0 when none came.
@@ -122,6 +125,7 @@ public:
     wchar_t m_szFileBase[FileBaseUnits];
     BOOL m_bIgnoreCertErrors;
     DWORD m_dwAnswerSize;
+    DWORD m_dwFirstAnswerSize;  // the size it was made with
     WORD m_wPort;
     wchar_t m_szLastError[LastErrorUnits];
     DWORD m_dwLastError;

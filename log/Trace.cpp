@@ -13,16 +13,15 @@ void Trace(DWORD dwLevel, const wchar_t* pszFormat, ...) {
 }
 
 CFuncTrace::CFuncTrace(DWORD dwLevel, const wchar_t* pszName, TracePrefix prefix, bool bBegin)
-    : m_dwLevel(dwLevel), m_szPrefix{} {
-    StrFormat(m_szPrefix, prefix == TracePrefix::Func ? L"Func.%s" : L"%s", pszName);
+    : m_dwLevel(dwLevel), m_pszName(pszName), m_prefix(prefix) {
     if (bBegin) Line(L"Begin");
 }
 
 void CFuncTrace::WriteV(const wchar_t* pszKind, const wchar_t* pszFormat, va_list args) const {
-    if (!TraceLog.IsEnabled(m_dwLevel)) return;
+    if (!Enabled()) return;
     wchar_t szText[4096];
     BoundedFormatV(szText, 4096, pszFormat, args);
-    TraceLog.Write(m_dwLevel, L"%s.%s%s", m_szPrefix, pszKind, szText);
+    TraceLog.Write(m_dwLevel, m_prefix == TracePrefix::Func ? L"Func.%s.%s%s" : L"%s.%s%s", m_pszName, pszKind, szText);
 }
 
 #define ORVO_TRACE_KIND(kind, text)            \
@@ -36,12 +35,14 @@ void CFuncTrace::Warning(const wchar_t* pszFormat, ...) const { ORVO_TRACE_KIND(
 void CFuncTrace::Line(const wchar_t* pszSuffixFormat, ...) const { ORVO_TRACE_KIND(L"", pszSuffixFormat); }
 
 void CFuncTrace::Param(const wchar_t* pszParam, const wchar_t* pszValueFormat, ...) const {
+    if (!Enabled()) return;
     wchar_t szKind[160];
     StrFormat(szKind, L"Param.%s ", pszParam);
     ORVO_TRACE_KIND(szKind, pszValueFormat);
 }
 
 void CFuncTrace::Var(const wchar_t* pszVar, const wchar_t* pszValueFormat, ...) const {
+    if (!Enabled()) return;
     wchar_t szKind[160];
     StrFormat(szKind, L"Var.%s ", pszVar);
     ORVO_TRACE_KIND(szKind, pszValueFormat);
@@ -53,6 +54,7 @@ LONG CFuncTrace::Abort(LONG lError, int nCheck) const {
 }
 
 LONG CFuncTrace::Abort(LONG lError, int nCheck, const wchar_t* pszTextFormat, ...) const {
+    if (!Enabled()) return lError;
     wchar_t szKind[160];
     StrFormat(szKind, L"Abort.Error.%s.#%d.", TapiErrorName(lError), nCheck);
     ORVO_TRACE_KIND(szKind, pszTextFormat);

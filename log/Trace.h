@@ -21,7 +21,8 @@ enum class TracePrefix { Func, None };
 class CFuncTrace {
 public:
     // Writes the Begin line unless told not to. Thread procedures and a few
-    // manager lines go without the "Func." prefix.
+    // manager lines go without the "Func." prefix. The name is kept, not
+    // copied: a literal, or text that outlives the trace.
     CFuncTrace(DWORD dwLevel, const wchar_t* pszName, TracePrefix prefix = TracePrefix::Func, bool bBegin = true);
 
     void Param(const wchar_t* pszParam, const wchar_t* pszValueFormat, ...) const;
@@ -42,8 +43,11 @@ public:
     DWORD Level() const { return m_dwLevel; }
 
 private:
+    // Nothing is formatted for a line the log does not take.
+    bool Enabled() const { return TraceLog.IsEnabled(m_dwLevel); }
     void WriteV(const wchar_t* pszKind, const wchar_t* pszFormat, va_list args) const;
 
     DWORD m_dwLevel;
-    wchar_t m_szPrefix[128];
+    const wchar_t* m_pszName;
+    TracePrefix m_prefix;
 };

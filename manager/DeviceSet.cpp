@@ -91,10 +91,11 @@ void AddLine(const ExtensionInfo& entry) {
 }
 }  // namespace
 
-void SetDeviceSet(const std::vector<ExtensionInfo>& directory) {
-    g_Extensions = directory;
-    EnsureLineRecords(static_cast<DWORD>(directory.size()));
-    g_dwDeviceCount = static_cast<DWORD>(directory.size());
+void SetDeviceSet(std::vector<ExtensionInfo> directory) {
+    const DWORD dwCount = static_cast<DWORD>(directory.size());
+    g_Extensions = std::move(directory);
+    EnsureLineRecords(dwCount);
+    g_dwDeviceCount = dwCount;
 }
 
 DeviceSetChanges ApplyDirectory(const std::vector<ExtensionInfo>& directory) {

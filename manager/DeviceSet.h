@@ -24,7 +24,7 @@ struct DeviceSetChanges {
 
 // Start-up, before TAPI counts the lines: the lines are the directory's
 // extensions in directory order. Their records are built by LineCapsInit.
-void SetDeviceSet(const std::vector<ExtensionInfo>& directory);
+void SetDeviceSet(std::vector<ExtensionInfo> directory);
 
 // A re-initialisation: matches the lines to the directory's extensions (by
 // uuid, or by number where the PBX gives no uuid) and carries out the

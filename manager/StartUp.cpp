@@ -225,7 +225,7 @@ DirectoryRead CGenericTSPIManager::LogInAndSetLines(DWORD dwOwnerCode, bool bApp
         // and a keep-alive that outlived its run leaves the next run's alone.
         if (read == DirectoryRead::Read && CurrentThreadMayAct()) {
             if (bApplyDifference) ApplyDirectory(directory);
-            else SetDeviceSet(directory);
+            else SetDeviceSet(std::move(directory));
         }
         dwLinesInUse = CountLinesInUse();
     }

@@ -96,6 +96,10 @@ LONG GetPosFromLineRecord(const void* pLine) {
 
 LONG GetPosFromDeviceID(DWORD dwDeviceID) {
     if (dwDeviceID == kNoDeviceID) return -1;
+    // The lines TAPI counted at start-up have their place's identifier: no search.
+    const DWORD dwGuess = dwDeviceID - g_dwLineDeviceIDBase;
+    if (dwGuess < g_dwDeviceCount && dwGuess < g_PhoneLines.size() && g_PhoneLines[dwGuess].m_dwDeviceID == dwDeviceID)
+        return static_cast<LONG>(dwGuess);
     for (DWORD dwPos = 0; dwPos < g_dwDeviceCount && dwPos < g_PhoneLines.size(); ++dwPos)
         if (g_PhoneLines[dwPos].m_dwDeviceID == dwDeviceID) return static_cast<LONG>(dwPos);
     return -1;

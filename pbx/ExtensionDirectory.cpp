@@ -4,6 +4,7 @@
 #include <mutex>
 #include <new>
 
+#include "common/TextBoundary.h"
 #include "http/CHTTPContactLog.h"
 #include "json/CJsonParserBase.h"
 #include "pbx/PbxRequest.h"
@@ -27,26 +28,68 @@ std::wstring CutName(const std::wstring& name) {
     return name;
 }
 
-// The end of the JSON object that starts at p, or null when none starts there.
-const wchar_t* ObjectEnd(const wchar_t* p) {
-    const wchar_t* pEnd = p;
-    try {
-        std::unique_ptr<JsonValue> value = CJsonParserBase::ParseValue(pEnd, 0);
-        return value != nullptr && value->GetKind() == JsonValue::Object ? pEnd : nullptr;
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+constexpr const wchar_t* kNumberKey = L"extension_number";
+
+// The member's text as CJsonParserBase::GetString gives it: empty unless it
+// is a string, cut at the reader's bound.
+std::wstring MemberText(const JsonValue::ObjectMembers& members, const wchar_t* pszKey) {
+    const auto found = members.find(pszKey);
+    const std::wstring* psText = found != members.end() ? found->second->GetIf<JsonValue::String>() : nullptr;
+    if (psText == nullptr) return std::wstring();
+    return psText->substr(0, Utf16CutLength(psText->data(), psText->size(), CJsonParserBase::MaxStringLength));
 }
 
-// The record in the object text, when the object is one: it has a number.
-bool ReadRecord(const std::wstring& objectText, ExtensionInfo& info) {
-    CJsonParserBase parser;
-    if (!parser.Parse(objectText.c_str())) return false;
-    info.extension_number = parser.GetString(L"extension_number");
+// Whether the object that starts at p has a member of that name at its own
+// level, not inside one of its values. A look ahead without building
+// anything, so that the object wrapped around the whole directory is not
+// parsed as a whole; exact for a well-formed object (a malformed one is no
+// record anyway).
+bool NamesMemberAtTop(const wchar_t* p, const wchar_t* pszKey) {
+    int nDepth = 0;
+    bool bKeyNext = false;
+    for (; *p != L'\0'; ++p) {
+        if (*p == L'"') {
+            const wchar_t* q = p + 1;
+            if (nDepth == 1 && bKeyNext) {
+                std::wstring key;
+                if (!CJsonParserBase::ParseString(q, key)) return false;
+                if (key == pszKey) return true;
+            } else {
+                while (*q != L'"' && *q != L'\0') q += q[0] == L'\\' && q[1] != L'\0' ? 2 : 1;
+                if (*q == L'\0') return false;
+                ++q;
+            }
+            bKeyNext = false;
+            p = q - 1;
+        } else if (*p == L'{' || *p == L'[') {
+            bKeyNext = ++nDepth == 1;
+        } else if (*p == L'}' || *p == L']') {
+            if (--nDepth == 0) return false;
+        } else if (*p == L',') {
+            bKeyNext = nDepth == 1;
+        }
+    }
+    return false;
+}
+
+// The record of the object that starts at p, when the object is one (it has
+// a number); p is then past it. Each record is parsed once, in place.
+bool ReadRecordAt(const wchar_t*& p, ExtensionInfo& info) {
+    const wchar_t* pEnd = p;
+    std::unique_ptr<JsonValue> object;
+    try {
+        object = CJsonParserBase::ParseValue(pEnd, 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    const JsonValue::ObjectMembers* pMembers = object != nullptr ? object->GetIf<JsonValue::Object>() : nullptr;
+    if (pMembers == nullptr) return false;
+    info.extension_number = MemberText(*pMembers, kNumberKey);
     if (info.extension_number.empty()) return false;
-    info.uuid = parser.GetString(L"uuid");
-    info.name = CutName(parser.GetString(L"name"));
-    info.presence = parser.GetString(L"presence");
+    info.uuid = MemberText(*pMembers, L"uuid");
+    info.name = CutName(MemberText(*pMembers, L"name"));
+    info.presence = MemberText(*pMembers, L"presence");
+    p = pEnd;
     return true;
 }
 }  // namespace
@@ -71,12 +114,10 @@ std::vector<ExtensionInfo> ParseExtensionDirectory(const wchar_t* pszAnswer) {
         }
         if (*p == L'"') {
             bInString = true;
-        } else if (*p == L'{') {
-            const wchar_t* pEnd = ObjectEnd(p);
+        } else if (*p == L'{' && NamesMemberAtTop(p, kNumberKey)) {
             ExtensionInfo info;
-            if (pEnd != nullptr && ReadRecord(std::wstring(p, pEnd), info)) {
+            if (ReadRecordAt(p, info)) {
                 records.push_back(std::move(info));
-                p = pEnd;
                 continue;
             }
         }
@@ -95,6 +136,8 @@ bool ReadExtensionDirectory(std::vector<ExtensionInfo>& extensions) {
     const int nResult = RunPbxRequest(g_SessionClient, request);
     if (nResult == 0 || g_SessionClient.m_pszAnswer == nullptr) return false;
     extensions = ParseExtensionDirectory(g_SessionClient.m_pszAnswer);
+    // Thousands of extensions make megabytes of text, not needed any more.
+    g_SessionClient.ReleaseAnswer();
     return true;
 }
 
