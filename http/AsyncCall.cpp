@@ -125,15 +125,16 @@ void CAsyncCall::Note(DWORD dwNotified, LPVOID pInformation, DWORD dwInformation
 }
 
 AsyncWaitEnd WaitForAsyncCall(CAsyncCall& call, DWORD dwTimeoutMs) {
-    HANDLE waits[3] = {call.hDone.get()};
-    HANDLE stops[2];
+    HANDLE stops[2] = {};
     const DWORD dwStops = CurrentStopEvents(stops);
-    for (DWORD i = 0; i < dwStops; ++i) waits[1 + i] = stops[i];
-    // A stop that is already set wins over a completion that came with it.
-    if (dwStops != 0 && WaitForMultipleObjects(dwStops, stops, FALSE, 0) < WAIT_OBJECT_0 + dwStops)
-        return AsyncWaitEnd::Stopped;
+    HANDLE waits[3] = {stops[0], stops[1], nullptr};
+    waits[dwStops] = call.hDone.get();
+    // A stop that is already set wins over a completion that came with it:
+    // of several signalled handles the wait names the first, and the stops
+    // come first. One wait, not a look at the stops before it: every read of
+    // the event stream waits twice.
     const DWORD dwWait = WaitForMultipleObjects(1 + dwStops, waits, FALSE, dwTimeoutMs);
-    if (dwWait == WAIT_OBJECT_0) return AsyncWaitEnd::Completed;
+    if (dwWait == WAIT_OBJECT_0 + dwStops) return AsyncWaitEnd::Completed;
     if (dwWait == WAIT_TIMEOUT) return AsyncWaitEnd::TimedOut;
     return AsyncWaitEnd::Stopped;
 }

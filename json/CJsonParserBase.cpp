@@ -1,6 +1,7 @@
 #include "json/CJsonParserBase.h"
 
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "common/TextBoundary.h"
@@ -80,12 +81,28 @@ bool AppendEscape(const WCHAR*& p, std::wstring& sText) {
     }
 }
 
+// The grammar is written once for both of its uses: building the tree
+// (Node<true>, the value) and only checking a text (Node<false>, whether it
+// is one), which a large answer is checked with before it is read in pieces.
+template <bool bBuild>
+using Node = std::conditional_t<bBuild, std::unique_ptr<JsonValue>, bool>;
+
+template <bool bBuild, class... Args>
+Node<bBuild> MakeNode(Args&&... args) {
+    if constexpr (bBuild) return std::make_unique<JsonValue>(std::forward<Args>(args)...);
+    else return true;
+}
+
+template <bool bBuild>
+Node<bBuild> ReadValue(const WCHAR*& p, int nDepth);
+
 // Numbers are computed digit by digit in double precision, the way PBX answers
 // have always been read, rather than through the C runtime's conversion.
-std::unique_ptr<JsonValue> ParseNumber(const WCHAR*& p) {
+template <bool bBuild>
+Node<bBuild> ParseNumber(const WCHAR*& p) {
     const bool bNegative = *p == L'-';
     if (bNegative) ++p;
-    if (!IsDigit(*p)) return nullptr;
+    if (!IsDigit(*p)) return Node<bBuild>();
 
     double dValue = 0;
     if (*p == L'0') {
@@ -96,7 +113,7 @@ std::unique_ptr<JsonValue> ParseNumber(const WCHAR*& p) {
 
     if (*p == L'.') {
         ++p;
-        if (!IsDigit(*p)) return nullptr;
+        if (!IsDigit(*p)) return Node<bBuild>();
         for (double dPlace = 0.1; IsDigit(*p); dPlace *= 0.1) dValue += (*p++ - L'0') * dPlace;
     }
 
@@ -104,7 +121,7 @@ std::unique_ptr<JsonValue> ParseNumber(const WCHAR*& p) {
         ++p;
         const bool bNegativeExponent = *p == L'-';
         if (*p == L'-' || *p == L'+') ++p;
-        if (!IsDigit(*p)) return nullptr;
+        if (!IsDigit(*p)) return Node<bBuild>();
         unsigned nSteps = 0;
         while (IsDigit(*p)) {
             nSteps = nSteps * 10 + static_cast<unsigned>(*p++ - L'0');
@@ -113,7 +130,7 @@ std::unique_ptr<JsonValue> ParseNumber(const WCHAR*& p) {
         for (; nSteps > 0; --nSteps) dValue = bNegativeExponent ? dValue / 10 : dValue * 10;
     }
 
-    return std::make_unique<JsonValue>(bNegative ? -dValue : dValue);
+    return MakeNode<bBuild>(bNegative ? -dValue : dValue);
 }
 
 // Reads the elements of an array or the members of an object after the opening
@@ -133,18 +150,20 @@ bool ParseElements(const WCHAR*& p, WCHAR chClose, ReadElement readElement) {
     return true;
 }
 
-std::unique_ptr<JsonValue> ParseArray(const WCHAR*& p, int nDepth) {
+template <bool bBuild>
+Node<bBuild> ParseArray(const WCHAR*& p, int nDepth) {
     JsonValue::ArrayItems items;
     const bool bParsed = ParseElements(p, L']', [&](const WCHAR*& q) {
-        std::unique_ptr<JsonValue> pItem = CJsonParserBase::ParseValue(q, nDepth);
-        if (pItem == nullptr) return false;
-        items.push_back(std::move(pItem));
+        Node<bBuild> pItem = ReadValue<bBuild>(q, nDepth);
+        if (!pItem) return false;
+        if constexpr (bBuild) items.push_back(std::move(pItem));
         return true;
     });
-    return bParsed ? std::make_unique<JsonValue>(std::move(items)) : nullptr;
+    return bParsed ? MakeNode<bBuild>(std::move(items)) : Node<bBuild>();
 }
 
-std::unique_ptr<JsonValue> ParseObject(const WCHAR*& p, int nDepth) {
+template <bool bBuild>
+Node<bBuild> ParseObject(const WCHAR*& p, int nDepth) {
     JsonValue::ObjectMembers members;
     const bool bParsed = ParseElements(p, L'}', [&](const WCHAR*& q) {
         std::wstring sKey;
@@ -152,13 +171,58 @@ std::unique_ptr<JsonValue> ParseObject(const WCHAR*& p, int nDepth) {
         if (!CJsonParserBase::SkipWhitespace(q) || *q != L':') return false;
         ++q;
         if (!CJsonParserBase::SkipWhitespace(q)) return false;
-        std::unique_ptr<JsonValue> pValue = CJsonParserBase::ParseValue(q, nDepth);
-        if (pValue == nullptr) return false;
+        Node<bBuild> pValue = ReadValue<bBuild>(q, nDepth);
+        if (!pValue) return false;
         // A repeated key keeps its last value; the earlier one is released here.
-        members.insert_or_assign(std::move(sKey), std::move(pValue));
+        if constexpr (bBuild) members.insert_or_assign(std::move(sKey), std::move(pValue));
         return true;
     });
-    return bParsed ? std::make_unique<JsonValue>(std::move(members)) : nullptr;
+    return bParsed ? MakeNode<bBuild>(std::move(members)) : Node<bBuild>();
+}
+
+template <bool bBuild>
+Node<bBuild> ReadValue(const WCHAR*& p, int nDepth) {
+    const WCHAR c = *p;
+    if (c == L'"') {
+        std::wstring sText;
+        if (!CJsonParserBase::ParseString(++p, sText)) return Node<bBuild>();
+        return MakeNode<bBuild>(std::move(sText));
+    }
+    // Only the word is taken; a letter right after it is left for the caller to refuse.
+    if (MatchesWord(p, L"true")) {
+        p += 4;
+        return MakeNode<bBuild>(true);
+    }
+    if (MatchesWord(p, L"false")) {
+        p += 5;
+        return MakeNode<bBuild>(false);
+    }
+    if (MatchesWord(p, L"null")) {
+        p += 4;
+        return MakeNode<bBuild>();
+    }
+    if (c == L'-' || IsDigit(c)) return ParseNumber<bBuild>(p);
+    if (c == L'{' || c == L'[') {
+        if (nDepth >= CJsonParserBase::MaxNestingDepth) return Node<bBuild>();
+        ++p;
+        return c == L'{' ? ParseObject<bBuild>(p, nDepth + 1) : ParseArray<bBuild>(p, nDepth + 1);
+    }
+    return Node<bBuild>();
+}
+
+template <bool bBuild>
+Node<bBuild> ReadText(const WCHAR* pszText) {
+    if (pszText == nullptr) return Node<bBuild>();
+    try {
+        const WCHAR* p = pszText;
+        if (!CJsonParserBase::SkipWhitespace(p)) return Node<bBuild>();
+        Node<bBuild> pRoot = ReadValue<bBuild>(p, 0);
+        // Only white space may follow the root: the event framing relies on it.
+        if (!pRoot || CJsonParserBase::SkipWhitespace(p)) return Node<bBuild>();
+        return pRoot;
+    } catch (const std::bad_alloc&) {
+        return Node<bBuild>();
+    }
 }
 
 }  // namespace
@@ -215,47 +279,12 @@ BOOL CJsonParserBase::GetBool(const WCHAR* pszKey) const {
     return (pbValue != nullptr && *pbValue) ? TRUE : FALSE;
 }
 
-std::unique_ptr<JsonValue> CJsonParserBase::ParseText(const WCHAR* pszText) {
-    if (pszText == nullptr) return nullptr;
-    try {
-        const WCHAR* p = pszText;
-        if (!SkipWhitespace(p)) return nullptr;
-        std::unique_ptr<JsonValue> pRoot = ParseValue(p, 0);
-        // Only white space may follow the root: the event framing relies on it.
-        if (pRoot == nullptr || SkipWhitespace(p)) return nullptr;
-        return pRoot;
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
+std::unique_ptr<JsonValue> CJsonParserBase::ParseText(const WCHAR* pszText) { return ReadText<true>(pszText); }
+
+BOOL CJsonParserBase::IsJsonText(const WCHAR* pszText) { return ReadText<false>(pszText) ? TRUE : FALSE; }
 
 std::unique_ptr<JsonValue> CJsonParserBase::ParseValue(const WCHAR*& pszPos, int nDepth) {
-    const WCHAR c = *pszPos;
-    if (c == L'"') {
-        std::wstring sText;
-        if (!ParseString(++pszPos, sText)) return nullptr;
-        return std::make_unique<JsonValue>(std::move(sText));
-    }
-    // Only the word is taken; a letter right after it is left for the caller to refuse.
-    if (MatchesWord(pszPos, L"true")) {
-        pszPos += 4;
-        return std::make_unique<JsonValue>(true);
-    }
-    if (MatchesWord(pszPos, L"false")) {
-        pszPos += 5;
-        return std::make_unique<JsonValue>(false);
-    }
-    if (MatchesWord(pszPos, L"null")) {
-        pszPos += 4;
-        return std::make_unique<JsonValue>();
-    }
-    if (c == L'-' || IsDigit(c)) return ParseNumber(pszPos);
-    if (c == L'{' || c == L'[') {
-        if (nDepth >= MaxNestingDepth) return nullptr;
-        ++pszPos;
-        return c == L'{' ? ParseObject(pszPos, nDepth + 1) : ParseArray(pszPos, nDepth + 1);
-    }
-    return nullptr;
+    return ReadValue<true>(pszPos, nDepth);
 }
 
 BOOL CJsonParserBase::ParseString(const WCHAR*& pszPos, std::wstring& sText) {

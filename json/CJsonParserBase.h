@@ -45,6 +45,9 @@ public:
 
     // A whole text with a root of any kind, or null.
     static std::unique_ptr<JsonValue> ParseText(const WCHAR* pszText);
+    // Whether ParseText would give a tree, without building one: a large
+    // answer checked whole and then read in pieces.
+    static BOOL IsJsonText(const WCHAR* pszText);
     // The value at the position (no white space skipped), advancing past it.
     // nDepth counts the arrays and objects already open around it.
     static std::unique_ptr<JsonValue> ParseValue(const WCHAR*& pszPos, int nDepth);

@@ -50,6 +50,10 @@ std::unordered_map<ULONGLONG, std::unique_ptr<Job>> g_Jobs;
 ULONGLONG g_qwNextSeq = 0;
 HANDLE g_hThread = nullptr;
 HANDLE g_hWake = nullptr;  // auto-reset: something was queued, or a stop
+// Set while the delivery thread waits on g_hWake or is about to: only then
+// does a post wake it. A burst is posted while the thread is busy, and a
+// wake-up per event would cost a trip to the wine server each.
+bool g_bDeliveryWaits = false;
 volatile LONG g_lStop = 0;
 CallEventClock g_pfnClock = nullptr;
 
@@ -153,6 +157,7 @@ DWORD WINAPI DeliveryThread(LPVOID) {
                     dwWaitMs = static_cast<DWORD>(g_Due.top().qwDue - qwNow);
                 }
             }
+            g_bDeliveryWaits = pJob == nullptr;
         }
         if (pJob != nullptr) Serve(pJob);
         else WaitForSingleObject(g_hWake, dwWaitMs);
@@ -195,6 +200,7 @@ void WaitForRoom(CSchedulerGuard& guard) {
 }
 
 void Post(LONG lLinePos, const std::wstring& uuid, CEventSteps::Step first, HANDLE hDone) {
+    bool bWake = false;
     {
         CSchedulerGuard guard(g_Mutex);
         WaitForRoom(guard);
@@ -210,8 +216,10 @@ void Post(LONG lLinePos, const std::wstring& uuid, CEventSteps::Step first, HAND
         g_LineQueues[lLinePos].push_back(pJob);
         g_CallQueues[uuid].push_back(pJob);
         StartIfFirst(pJob);
+        bWake = g_bDeliveryWaits;
+        g_bDeliveryWaits = false;
     }
-    SetEvent(g_hWake);
+    if (bWake) SetEvent(g_hWake);
 }
 }  // namespace
 

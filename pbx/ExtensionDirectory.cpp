@@ -123,6 +123,8 @@ std::vector<ExtensionInfo> ParseExtensionDirectory(const wchar_t* pszAnswer) {
         }
         ++p;
     }
+    // Kept for the whole run as the lines' directory: no room to spare.
+    records.shrink_to_fit();
     return records;
 }
 

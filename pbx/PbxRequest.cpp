@@ -49,7 +49,7 @@ bool AnswerIsJson(const CHTTPContactBase& client, const PbxRequest& request) {
     const wchar_t* pszAnswer = client.m_pszAnswer != nullptr ? client.m_pszAnswer : L"";
     const wchar_t* p = pszAnswer;
     if (!CJsonParserBase::SkipWhitespace(p)) return request.bEmptyAnswerCounts;
-    return CJsonParserBase::ParseText(pszAnswer) != nullptr;
+    return CJsonParserBase::IsJsonText(pszAnswer) == TRUE;
 }
 
 // A stream given up because its thread is asked to stop or reconnect is not

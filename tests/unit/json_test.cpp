@@ -13,7 +13,9 @@ namespace {
 
 constexpr LONG OutOfRangeInt = -2147483647 - 1;
 
+// Also holds the check that builds nothing to the parse's verdict.
 bool Parses(const std::wstring& sText) {
+    EXPECT_EQ(CJsonParserBase::IsJsonText(sText.c_str()) == TRUE, CJsonParserBase::ParseText(sText.c_str()) != nullptr);
     CJsonParserBase parser;
     return parser.Parse(sText.c_str()) == TRUE;
 }

@@ -1,6 +1,6 @@
 // The JSON parser on any text, and the writer's escaping against the parser:
 // - a parse never reads or writes outside the text and never fails a sanitizer;
-// - Parse succeeds exactly when ParseText gives an object;
+// - Parse succeeds exactly when ParseText gives an object, IsJsonText when it gives anything;
 // - the lookups of the members the provider reads keep their limits;
 // - any text escaped with JsonEscape and put into a document reads back the same.
 #include <cstddef>
@@ -27,6 +27,8 @@ void CheckDocument(const std::wstring& sUnits) {
     const std::unique_ptr<JsonValue> pRoot = CJsonParserBase::ParseText(text.data());
     const bool bObject = pRoot != nullptr && pRoot->GetKind() == JsonValue::Object;
     if ((bParsed == TRUE) != bObject) FuzzFail("Parse succeeds exactly for an object root");
+    if ((CJsonParserBase::IsJsonText(text.data()) == TRUE) != (pRoot != nullptr))
+        FuzzFail("IsJsonText agrees with ParseText");
 
     for (const wchar_t* pszKey : kKeys) {
         if (parser.GetString(pszKey).size() > CJsonParserBase::MaxStringLength)
