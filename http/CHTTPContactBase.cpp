@@ -21,6 +21,7 @@ wchar_t g_szAgent[256] = L"WinHttpClient/1.0";
 namespace {
 
 constexpr DWORD kReadChunkBytes = 8192;
+constexpr DWORD kWholeAnswerReadBytes = 65536;
 
 // Completions the client waits for, certificate failures for the debugger.
 constexpr DWORD kNotifications = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_SECURE_FAILURE;
@@ -418,27 +419,38 @@ BOOL CHTTPContactBase::ReadAnswer(HINTERNET hRequest) {
     // out of time, silent too long: the request is then given up and the
     // last error tells which), or WinHTTP reports an error (a reset).
     while (m_hRequest) {
-        m_pCall->Arm();
-        if (!WinHttpQueryDataAvailable(hRequest, nullptr)) {
-            StoreLastError();
-            break;
-        }
-        if (!AwaitCompletion(WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE)) break;
-        // A streaming answer is handed on in pieces of a bounded size, so that
-        // a stop is looked at between them even while events pour in.
-        const DWORD cbAvailable = std::min<DWORD>(DWORD{m_pCall->dwValue}, kReadChunkBytes);
-        if (cbAvailable == 0) {
-            bEnded = true;
-            break;
+        // A stream is read as it comes: what is there, in pieces of a bounded
+        // size, so that a stop is looked at between them even while events
+        // pour in. Any other answer is read in large pieces, each filled
+        // before it completes: a directory of thousands of extensions would
+        // otherwise take hundreds of completions, two thread hand-overs each.
+        DWORD cbWanted = kWholeAnswerReadBytes;
+        if (m_bStreaming) {
+            m_pCall->Arm();
+            if (!WinHttpQueryDataAvailable(hRequest, nullptr)) {
+                StoreLastError();
+                break;
+            }
+            if (!AwaitCompletion(WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE)) break;
+            cbWanted = std::min<DWORD>(DWORD{m_pCall->dwValue}, kReadChunkBytes);
+            if (cbWanted == 0) {
+                bEnded = true;
+                break;
+            }
         }
         std::vector<BYTE>& chunk = m_pCall->buffer;
-        chunk.assign(static_cast<size_t>(cbAvailable) + 2, 0);
+        chunk.assign(static_cast<size_t>(cbWanted) + 2, 0);
         m_pCall->Arm();
-        if (!WinHttpReadData(hRequest, chunk.data(), cbAvailable, nullptr)) {
+        if (!WinHttpReadData(hRequest, chunk.data(), cbWanted, nullptr)) {
             StoreLastError();
             break;
         }
         if (!AwaitCompletion(WINHTTP_CALLBACK_STATUS_READ_COMPLETE)) break;
+        // Nothing more read: the answer has ended.
+        if (m_pCall->dwValue == 0) {
+            bEnded = true;
+            break;
+        }
         cbReceived += m_pCall->dwValue;
         bWhole = TakeAnswerText(decoder.Decode(chunk.data(), m_pCall->dwValue), cchAnswer) && bWhole;
     }
