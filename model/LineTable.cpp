@@ -1,6 +1,12 @@
 #include "model/LineTable.h"
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "log/Trace.h"
 #include "model/CallEndNotice.h"
@@ -13,26 +19,38 @@ DWORD g_dwNextCallID = 0;
 DWORD g_dwPBXCallCounter = 1;
 
 namespace {
-// Record address -> position, for every record the table ever held: records
-// never move, and the table only grows by new records (so, as it, bounded).
-std::unordered_map<const void*, DWORD> g_mapLineRecordPos;
-// Address -> first position with it, below g_dwDeviceCount (one per line); rebuilt when
-// addresses or the device count changed since it was built.
-std::unordered_map<std::wstring, DWORD> g_mapAddressPos;
+// Sorted vectors rather than hash maps: a few bytes a line instead of a node
+// each, with ten thousand lines kept for the whole run.
+using RecordPos = std::pair<const void*, DWORD>;
+using AddressPos = std::pair<std::wstring, DWORD>;
+// Record address -> position, sorted by address, for every record the table
+// ever held: records never move, and the table only grows by new records
+// (so, as it, bounded).
+std::vector<RecordPos> g_LineRecordPos;
+// Address -> first position with it, below g_dwDeviceCount (one per line),
+// sorted by address; rebuilt when addresses or the device count changed
+// since it was built.
+std::vector<AddressPos> g_AddressPos;
 // The event monitor looks up addresses without the ProviderLock: the index has a lock of its own.
 SRWLOCK g_AddressIndexLock = SRWLOCK_INIT;
 volatile LONG g_lAddressVersion = 1;
 LONG g_lIndexedVersion = 0;
 DWORD g_dwIndexedCount = 0;
 
+bool RecordBefore(const RecordPos& entry, const void* pRecord) { return std::less<const void*>()(entry.first, pRecord); }
+
 bool AddressIndexCurrent() { return g_lIndexedVersion == g_lAddressVersion && g_dwIndexedCount == g_dwDeviceCount; }
 
 // With the index lock held exclusively.
 void IndexAddresses() {
-    g_mapAddressPos.clear();
+    g_AddressPos.clear();
     // A removed line keeps its address, but its extension's events and calls belong to no line now.
     for (DWORD dwPos = 0; dwPos < g_dwDeviceCount && dwPos < g_PhoneLines.size(); ++dwPos)
-        if (!g_PhoneLines[dwPos].m_bRemoved) g_mapAddressPos.emplace(g_PhoneLines[dwPos].m_szAddress, dwPos);
+        if (!g_PhoneLines[dwPos].m_bRemoved) g_AddressPos.emplace_back(g_PhoneLines[dwPos].m_szAddress, dwPos);
+    // Stable: of two lines with one address, the first stays first.
+    std::stable_sort(g_AddressPos.begin(), g_AddressPos.end(),
+                     [](const AddressPos& a, const AddressPos& b) { return a.first < b.first; });
+    g_AddressPos.shrink_to_fit();
     g_lIndexedVersion = g_lAddressVersion;
     g_dwIndexedCount = g_dwDeviceCount;
 }
@@ -67,10 +85,14 @@ DWORD CallID(const PhoneCall& call) { return call.m_pLineCallInfo != nullptr ? c
 }  // namespace
 
 void EnsureLineRecords(DWORD dwCount) {
+    if (g_PhoneLines.size() >= dwCount) return;
+    g_LineRecordPos.reserve(dwCount);
     while (g_PhoneLines.size() < dwCount) {
         g_PhoneLines.push_back(PhoneLine{});
-        g_mapLineRecordPos.emplace(&g_PhoneLines.back(), static_cast<DWORD>(g_PhoneLines.size() - 1));
+        g_LineRecordPos.emplace_back(&g_PhoneLines.back(), static_cast<DWORD>(g_PhoneLines.size() - 1));
     }
+    std::sort(g_LineRecordPos.begin(), g_LineRecordPos.end(),
+              [](const RecordPos& a, const RecordPos& b) { return RecordBefore(a, b.first); });
 }
 
 void LineAddressesChanged() { InterlockedIncrement(&g_lAddressVersion); }
@@ -89,8 +111,8 @@ PhoneCall* GetPhoneCall(LONG lLinePos, LONG lCallPos) {
 
 LONG GetPosFromLineRecord(const void* pLine) {
     if (pLine == nullptr) return -1;
-    const auto entry = g_mapLineRecordPos.find(pLine);
-    if (entry == g_mapLineRecordPos.end() || entry->second >= g_dwDeviceCount) return -1;
+    const auto entry = std::lower_bound(g_LineRecordPos.begin(), g_LineRecordPos.end(), pLine, RecordBefore);
+    if (entry == g_LineRecordPos.end() || entry->first != pLine || entry->second >= g_dwDeviceCount) return -1;
     return static_cast<LONG>(entry->second);
 }
 
@@ -183,8 +205,10 @@ LONG GetPosFromAddress(const wchar_t* pszAddress) {
     // Found where the index says, and only if that line still has the
     // address; else the index is rebuilt once and asked again.
     auto find = [pszAddress]() -> LONG {
-        const auto entry = g_mapAddressPos.find(pszAddress);
-        if (entry == g_mapAddressPos.end()) return AddressIndexCurrent() ? -1 : -2;
+        const std::wstring_view address(pszAddress);
+        const auto entry = std::lower_bound(g_AddressPos.begin(), g_AddressPos.end(), address,
+                                            [](const AddressPos& e, std::wstring_view key) { return e.first < key; });
+        if (entry == g_AddressPos.end() || entry->first != address) return AddressIndexCurrent() ? -1 : -2;
         const DWORD dwPos = entry->second;
         const bool bHolds = dwPos < g_dwDeviceCount && dwPos < g_PhoneLines.size() &&
                             !g_PhoneLines[dwPos].m_bRemoved && wcscmp(g_PhoneLines[dwPos].m_szAddress, pszAddress) == 0;
