@@ -1,5 +1,7 @@
 #include "support/LineModelFixture.h"
 
+#include "support/TraceCapture.h"
+
 #include "common/BoundedString.h"
 #include "config/ProviderSettings.h"
 #include "model/CallFeatures.h"
@@ -149,4 +151,58 @@ bool LineModelFixture::LockIsFree() {
     GetExitCodeThread(hThread, &dwFree);
     CloseHandle(hThread);
     return dwFree == 1;
+}
+
+std::wstring AbortLine(const wchar_t* pszExport, const wchar_t* pszError, int nCheck, const wchar_t* pszText) {
+    std::wstring line = std::wstring(L"Func.") + pszExport + L".Abort.Error." + pszError + L".#" + std::to_wstring(nCheck);
+    if (pszText != nullptr) line += std::wstring(L".") + pszText;
+    return line;
+}
+
+std::wstring TextAt(const void* pRecord, DWORD dwOffset) {
+    return reinterpret_cast<const wchar_t*>(static_cast<const BYTE*>(pRecord) + dwOffset);
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD dwWatchdogMs) {
+    const ULONGLONG qwDeadline = GetTickCount64() + dwWatchdogMs;
+    while (!condition()) {
+        if (GetTickCount64() > qwDeadline || testing::Test::HasFailure()) return false;
+        Sleep(5);
+    }
+    return true;
+}
+
+std::vector<BYTE> LineModelFixture::Snapshot() {
+    std::vector<BYTE> bytes;
+    auto append = [&](const void* p, size_t cb) {
+        if (p != nullptr) bytes.insert(bytes.end(), static_cast<const BYTE*>(p), static_cast<const BYTE*>(p) + cb);
+    };
+    for (DWORD pos = 0; pos < g_dwDeviceCount; ++pos) {
+        const PhoneLine& line = g_PhoneLines[pos];
+        append(&line, sizeof(line));
+        append(line.m_pLineDevCaps, kDevCapsBufferSize);
+        append(line.m_pLineAddressCaps, kAddressCapsBufferSize);
+        append(line.m_pLineDevStatus, sizeof(LINEDEVSTATUS));
+        append(line.m_pLineAddressStatus, kAddressStatusBufferSize);
+        for (const PhoneCall* pCall : line.m_pPhoneCall) {
+            if (pCall == nullptr) continue;
+            append(pCall, sizeof(PhoneCall));
+            append(pCall->m_pLineCallInfo, kCallInfoBufferSize);
+            append(pCall->m_pLineCallStatus, sizeof(LINECALLSTATUS));
+        }
+    }
+    append(&g_pLineEventProc, sizeof(g_pLineEventProc));
+    return bytes;
+}
+
+void LineModelFixture::ExpectRefusals(const std::vector<Refusal>& refusals) {
+    for (const Refusal& r : refusals) {
+        SCOPED_TRACE(r.pszName);
+        const std::vector<BYTE> before = Snapshot();
+        CTraceCapture capture(6);
+        EXPECT_EQ(r.run(), r.lExpected);
+        EXPECT_TRUE(capture.Contains(r.abortLine)) << testing::PrintToString(r.abortLine);
+        EXPECT_TRUE(Snapshot() == before) << "the model changed";
+        EXPECT_TRUE(LockIsFree());
+    }
 }
