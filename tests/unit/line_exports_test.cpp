@@ -81,41 +81,105 @@ protected:
     }
 };
 
-// One row per kind of check; the other exports run the same kinds.
-TEST_F(ExportsTest, OpenRefusesInItsCheckOrder) {
+// One row per kind of check, in check order; the other exports run the same kinds.
+TEST_F(ExportsTest, ExportsRefuseInTheirCheckOrderAndChangeNothing) {
+    OpenLine(0);
+    OpenLine(1);
+    for (int k = 0; k < 3; ++k) AddCall(1, LINECALLSTATE_OFFERING);
+    const HTAPILINE htLine = reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(0x1234));
     HDRVLINE hdLine = nullptr;
-    HTAPILINE htLine = reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(0x1234));
+    HDRVCALL hdCall = nullptr;
     auto open = [&](DWORD dwDeviceID, HTAPILINE ht, HDRVLINE* phd) {
         return [=] { return TSPI_lineOpen(dwDeviceID, ht, phd, 0x00020002, &CEventRecorder::SecondLineEvent); };
     };
-    const wchar_t* e = L"TSPI_lineOpen";
+    auto make = [&](LONG lLinePos, const wchar_t* pszDest) {
+        return [=, &hdCall] { return TSPI_lineMakeCall(7, LineHandle(lLinePos), TapiCall(0x77), &hdCall, pszDest, 0, nullptr); };
+    };
+    std::vector<BYTE> buffer(1024, 0);
+    reinterpret_cast<DWORD*>(buffer.data())[0] = 1024;
     void* pReadOnly = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READONLY);
+    PhoneLine strayLine{};
+    const HDRVLINE hdStray = reinterpret_cast<HDRVLINE>(&strayLine);
+    const wchar_t *o = L"TSPI_lineOpen", *m = L"TSPI_lineMakeCall";
     ExpectRefusals({
-        {"null target and zero handle", open(100, nullptr, nullptr), LINEERR_INVALPOINTER, AbortLine(e, L"LINEERR_INVALPOINTER", 1)},
-        {"read-only target", open(100, htLine, static_cast<HDRVLINE*>(pReadOnly)), LINEERR_INVALPOINTER,
-         AbortLine(e, L"LINEERR_INVALPOINTER", 1)},
-        {"zero handle", open(100, nullptr, &hdLine), LINEERR_INVALLINEHANDLE, AbortLine(e, L"LINEERR_INVALLINEHANDLE", 2)},
-        {"past the lines", open(103, htLine, &hdLine), LINEERR_BADDEVICEID, AbortLine(e, L"LINEERR_BADDEVICEID", 3)},
+        {"open: null target and zero handle", open(100, nullptr, nullptr), LINEERR_INVALPOINTER, AbortLine(o, L"LINEERR_INVALPOINTER", 1)},
+        {"open: read-only target", open(100, htLine, static_cast<HDRVLINE*>(pReadOnly)), LINEERR_INVALPOINTER,
+         AbortLine(o, L"LINEERR_INVALPOINTER", 1)},
+        {"open: zero handle", open(100, nullptr, &hdLine), LINEERR_INVALLINEHANDLE, AbortLine(o, L"LINEERR_INVALLINEHANDLE", 2)},
+        {"open: past the lines", open(103, htLine, &hdLine), LINEERR_BADDEVICEID, AbortLine(o, L"LINEERR_BADDEVICEID", 3)},
+        {"close: not a line of the table", [&] { return TSPI_lineClose(hdStray); }, LINEERR_INVALLINEHANDLE,
+         AbortLine(L"TSPI_lineClose", L"LINEERR_INVALLINEHANDLE", 1)},
+        {"address caps: address 1 on a bad device",
+         [&] { return TSPI_lineGetAddressCaps(3, 1, 0, 0, reinterpret_cast<LINEADDRESSCAPS*>(buffer.data())); },
+         LINEERR_INVALADDRESSID, AbortLine(L"TSPI_lineGetAddressCaps", L"LINEERR_INVALADDRESSID", 1)},
+        {"line status: stray line", [&] { return TSPI_lineGetLineDevStatus(hdStray, reinterpret_cast<LINEDEVSTATUS*>(buffer.data())); },
+         LINEERR_INVALPOINTER, AbortLine(L"TSPI_lineGetLineDevStatus", L"LINEERR_INVALPOINTER", 3)},
+        {"get ID: wave class",
+         [&] { return TSPI_lineGetID(LineHandle(0), 0, nullptr, LINECALLSELECT_LINE, reinterpret_cast<VARSTRING*>(buffer.data()), L"wave/in", nullptr); },
+         LINEERR_INVALDEVICECLASS, L"Func.TSPI_lineGetID.Abort.Error.LINEERR_INVALDEVICECLASS wave/in"},
+        {"make call: null number", make(0, nullptr), LINEERR_INVALPOINTER, AbortLine(m, L"LINEERR_INVALPOINTER", 2)},
+        {"make call: line not open", make(2, L"22"), LINEERR_INVALLINEHANDLE, AbortLine(m, L"LINEERR_INVALLINEHANDLE", 3)},
+        {"make call: own number", make(0, L"T21"), LINEERR_INVALADDRESS, AbortLine(m, L"LINEERR_INVALADDRESS", 8, L"Call to own device")},
+        {"make call: target full", make(0, L"22"), LINEERR_OPERATIONFAILED,
+         AbortLine(m, L"LINEERR_OPERATIONFAILED", 9, L"Target has to much calls")},
+        {"blind transfer: null number before bad handle", [&] { return TSPI_lineBlindTransfer(1, nullptr, nullptr, 0); },
+         LINEERR_INVALADDRESS, AbortLine(L"TSPI_lineBlindTransfer", L"LINEERR_INVALADDRESS", 1)},
     });
     // A line whose records could not be allocated cannot be opened.
-    auto* pSaved = std::exchange(Line(1).m_pLineDevCaps, nullptr);
-    ExpectRefusals({{"missing record", open(101, htLine, &hdLine), LINEERR_NOMEM, AbortLine(e, L"LINEERR_NOMEM", 4)}});
-    Line(1).m_pLineDevCaps = pSaved;
-    EXPECT_EQ(hdLine, nullptr);
-    EXPECT_EQ(Line(1).m_htLine, nullptr);
+    auto* pSaved = std::exchange(Line(2).m_pLineDevCaps, nullptr);
+    ExpectRefusals({{"open: missing record", open(102, htLine, &hdLine), LINEERR_NOMEM, AbortLine(o, L"LINEERR_NOMEM", 4)}});
+    Line(2).m_pLineDevCaps = pSaved;
     VirtualFree(pReadOnly, 0, MEM_RELEASE);
+
+    AddCall(0, LINECALLSTATE_CONNECTED);
+    PhoneCall strayCall{};
+    strayCall.m_pPhoneLine = &Line(0);
+    const HDRVCALL hdConnected = CallHandle(0, 0), hdStrayCall = reinterpret_cast<HDRVCALL>(&strayCall);
+    wchar_t szFeatureCheck[64];
+    StrFormat(szFeatureCheck, L"FeatureCheck 0x%08X", static_cast<DWORD>(LINEERR_OPERATIONUNAVAIL));
+    ExpectRefusals({
+        {"make call: line busy", make(0, L"030"), LINEERR_INVALLINESTATE, AbortLine(m, L"LINEERR_INVALLINESTATE", 4, L"Call count=1")},
+        {"monitor digits: no such feature", [&] { return TSPI_lineMonitorDigits(hdConnected, 0); }, LINEERR_OPERATIONUNAVAIL,
+         std::wstring(L"Func.TSPI_lineMonitorDigits.Abort.Error.") + szFeatureCheck},
+        {"answer a connected call", [&] { return TSPI_lineAnswer(1, hdConnected, nullptr, 0); }, LINEERR_INVALCALLSTATE,
+         AbortLine(L"TSPI_lineAnswer", L"LINEERR_INVALCALLSTATE", 4)},
+        {"hold a call not in its line", [&] { return TSPI_lineHold(1, hdStrayCall); }, LINEERR_INVALCALLHANDLE,
+         AbortLine(L"TSPI_lineHold", L"LINEERR_INVALCALLHANDLE", 7)},
+        {"forward: line with a call", [&] { return TSPI_lineForward(1, LineHandle(0), 1, 0, nullptr, 0, nullptr, &hdCall, nullptr); },
+         LINEERR_INVALLINESTATE, AbortLine(L"TSPI_lineForward", L"LINEERR_INVALLINESTATE", 4)},
+        {"add to conference: too few parties", [&] { return TSPI_lineAddToConference(1, hdConnected, hdConnected); },
+         LINEERR_INVALCALLSTATE, AbortLine(L"TSPI_lineAddToConference", L"LINEERR_INVALCALLSTATE", 5, L"Call count 1")},
+    });
+    Line(0).m_bOutOfService = TRUE;
+    ExpectRefusals({{"drop on a line out of service", [&] { return TSPI_lineDrop(1, hdConnected, nullptr, 0); },
+                     LINEERR_OPERATIONUNAVAIL, AbortLine(L"TSPI_lineDrop", L"LINEERR_OPERATIONUNAVAIL", 3, L"Out of service")}});
+    EXPECT_EQ(hdLine, nullptr);
+    EXPECT_EQ(hdCall, nullptr);
+    EXPECT_EQ(Line(2).m_htLine, nullptr);
+
+    // With the feature the digits are monitored.
+    Line(0).m_bOutOfService = FALSE;
+    EnableAllCallFeatures(0);
+    UpdateAllFeatures(0, 0);
+    EXPECT_EQ(TSPI_lineMonitorDigits(hdConnected, LINEDIGITMODE_DTMF), 0);
+    EXPECT_TRUE(Call(0, 0)->m_bMonitorDigits);
 }
 
-// Closing ends the line's calls without telling TAPI about them.
+// Closing ends the line's calls without telling TAPI about them; the latest
+// open's event procedure receives the events of all lines.
 TEST_F(ExportsTest, OpenAndCloseALine) {
     HTAPILINE htLine = reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(0x4321));
     HDRVLINE hdLine = nullptr;
-    EXPECT_EQ(TSPI_lineOpen(102, htLine, &hdLine, 0x00020002, &CEventRecorder::LineEvent), 0);
+    ASSERT_EQ(TSPI_lineOpen(101, reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(1)), &hdLine, 0x00020002,
+                            &CEventRecorder::LineEvent), 0);
+    EXPECT_EQ(TSPI_lineOpen(102, htLine, &hdLine, 0x00020002, &CEventRecorder::SecondLineEvent), 0);
     EXPECT_EQ(hdLine, LineHandle(2));
     EXPECT_EQ(Line(2).m_htLine, htLine);
     EXPECT_EQ(Line(2).m_pLineDevStatus->dwNumOpens, 1u);
-    EXPECT_EQ(g_pLineEventProc, &CEventRecorder::LineEvent);
+    AddCall(1, LINECALLSTATE_OFFERING);
     AddCall(2, LINECALLSTATE_CONNECTED);
+    ASSERT_FALSE(Events().empty());
+    for (const RecordedEvent& event : Events()) EXPECT_NE(event.dwMsg & CEventRecorder::kSecondProc, 0u);
     CEventRecorder::Reset();
 
     EXPECT_EQ(TSPI_lineClose(hdLine), 0);
@@ -125,23 +189,6 @@ TEST_F(ExportsTest, OpenAndCloseALine) {
     EXPECT_EQ(GetCallCount(2), 0u);
     EXPECT_EQ(Line(2).m_pLineDevStatus->dwNumActiveCalls, 0u);
     EXPECT_TRUE(LockIsFree());
-
-    PhoneLine stray{};
-    ExpectRefusals({{"not a line of the table", [&] { return TSPI_lineClose(reinterpret_cast<HDRVLINE>(&stray)); },
-                     LINEERR_INVALLINEHANDLE, AbortLine(L"TSPI_lineClose", L"LINEERR_INVALLINEHANDLE", 1)}});
-}
-
-TEST_F(ExportsTest, TheLatestOpenReceivesTheEventsOfAllLines) {
-    HDRVLINE hdLine = nullptr;
-    ASSERT_EQ(TSPI_lineOpen(100, reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(1)), &hdLine, 0x00020002,
-                            &CEventRecorder::LineEvent), 0);
-    ASSERT_EQ(TSPI_lineOpen(101, reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(2)), &hdLine, 0x00020002,
-                            &CEventRecorder::SecondLineEvent), 0);
-    CEventRecorder::Reset();
-    AddCall(0, LINECALLSTATE_OFFERING);
-    AddCall(1, LINECALLSTATE_OFFERING);
-    ASSERT_FALSE(Events().empty());
-    for (const RecordedEvent& event : Events()) EXPECT_NE(event.dwMsg & CEventRecorder::kSecondProc, 0u);
 }
 
 // Capability records: whole when they fit, else the fixed part without its
@@ -198,74 +245,42 @@ TEST_F(ExportsTest, RecordsAnsweredInTheTapiManner) {
     EXPECT_EQ(Line(1).m_pLineDevStatus->dwNumActiveCalls, 1u);
 }
 
-// The kinds of check not already met when opening a line.
-TEST_F(ExportsTest, RecordQueriesRefuseInTheirCheckOrder) {
-    BYTE buffer[1024] = {};
-    reinterpret_cast<DWORD*>(buffer)[0] = sizeof(buffer);
-    PhoneLine stray{};
-    HDRVLINE hdStray = reinterpret_cast<HDRVLINE>(&stray);
-    ExpectRefusals({
-        {"addresscaps address 1 on a bad device",
-         [&] { return TSPI_lineGetAddressCaps(3, 1, 0, 0, reinterpret_cast<LINEADDRESSCAPS*>(buffer)); },
-         LINEERR_INVALADDRESSID, AbortLine(L"TSPI_lineGetAddressCaps", L"LINEERR_INVALADDRESSID", 1)},
-        {"line status stray line", [&] { return TSPI_lineGetLineDevStatus(hdStray, reinterpret_cast<LINEDEVSTATUS*>(buffer)); },
-         LINEERR_INVALPOINTER, AbortLine(L"TSPI_lineGetLineDevStatus", L"LINEERR_INVALPOINTER", 3)},
-    });
-}
-
+// The device ID as a binary string; a buffer too small gets the needed size alone.
 TEST_F(ExportsTest, GetIdAnswersTheDeviceIdOfALineOrCall) {
     AddCall(2, LINECALLSTATE_OFFERING);
-    auto expectID = [](HDRVLINE hdLine, HDRVCALL hdCall, DWORD dwSelect, const wchar_t* pszClass, DWORD dwExpected) {
+    const struct {
+        HDRVLINE hdLine;
+        HDRVCALL hdCall;
+        DWORD dwSelect, dwTotalSize;
+        const wchar_t* pszClass;
+        DWORD dwUsed, dwDeviceID;
+    } cases[] = {
+        {LineHandle(1), nullptr, LINECALLSELECT_LINE, 64, L"TAPI/LINE", 28, 101},
+        {nullptr, CallHandle(2, 0), LINECALLSELECT_CALL, 64, L"Tapi/Line", 28, 102},
+        {LineHandle(0), nullptr, LINECALLSELECT_LINE, 24, L"tapi/line", 0xCCCCCCCC, 0xCCCCCCCC},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.pszClass)));
         std::vector<BYTE> buffer(64, 0xCC);
         auto* pVar = reinterpret_cast<VARSTRING*>(buffer.data());
-        pVar->dwTotalSize = 64;
-        EXPECT_EQ(TSPI_lineGetID(hdLine, 0, hdCall, dwSelect, pVar, pszClass, nullptr), 0);
-        EXPECT_EQ(pVar->dwTotalSize, 64u);
+        pVar->dwTotalSize = c.dwTotalSize;
+        CTraceCapture capture(6);
+        EXPECT_EQ(TSPI_lineGetID(c.hdLine, 0, c.hdCall, c.dwSelect, pVar, c.pszClass, nullptr), 0);
+        EXPECT_EQ(pVar->dwTotalSize, c.dwTotalSize);
         EXPECT_EQ(pVar->dwNeededSize, 28u);
-        EXPECT_EQ(pVar->dwUsedSize, 28u);
+        EXPECT_EQ(pVar->dwUsedSize, c.dwUsed);
+        DWORD dwDeviceID;
+        std::memcpy(&dwDeviceID, buffer.data() + 24, 4);
+        EXPECT_EQ(dwDeviceID, c.dwDeviceID);
+        EXPECT_EQ(buffer[28], 0xCC);
+        if (c.dwUsed != 28) {
+            EXPECT_TRUE(capture.Contains(L"Func.TSPI_lineGetID.Abort.Error.LINEERR_STRUCTURETOOSMALL.#3"));
+            continue;
+        }
         EXPECT_EQ(pVar->dwStringFormat, static_cast<DWORD>(STRINGFORMAT_BINARY));
         EXPECT_EQ(pVar->dwStringSize, 4u);
         EXPECT_EQ(pVar->dwStringOffset, 24u);
-        DWORD dwDeviceID;
-        std::memcpy(&dwDeviceID, buffer.data() + 24, 4);
-        EXPECT_EQ(dwDeviceID, dwExpected);
-        EXPECT_EQ(buffer[28], 0xCC);
-    };
-    expectID(LineHandle(1), nullptr, LINECALLSELECT_LINE, L"TAPI/LINE", 101);
-    expectID(nullptr, CallHandle(2, 0), LINECALLSELECT_CALL, L"Tapi/Line", 102);
-}
-
-TEST_F(ExportsTest, GetIdRefusesOtherClassesAndAnswersOnlyTheSizeToASmallBuffer) {
-    std::vector<BYTE> buffer(64, 0xCC);
-    auto* pVar = reinterpret_cast<VARSTRING*>(buffer.data());
-    pVar->dwTotalSize = 64;
-    HDRVLINE hdLine = LineHandle(0);
-    const std::wstring id = L"Func.TSPI_lineGetID.Abort.Error.";
-    ExpectRefusals({{"wave class", [=] { return TSPI_lineGetID(hdLine, 0, nullptr, LINECALLSELECT_LINE, pVar, L"wave/in", nullptr); },
-                     LINEERR_INVALDEVICECLASS, id + L"LINEERR_INVALDEVICECLASS wave/in"}});
-    // Too small: success with the needed size alone.
-    pVar->dwTotalSize = 24;
-    CTraceCapture capture(6);
-    EXPECT_EQ(TSPI_lineGetID(hdLine, 0, nullptr, LINECALLSELECT_LINE, pVar, L"tapi/line", nullptr), 0);
-    EXPECT_EQ(pVar->dwNeededSize, 28u);
-    EXPECT_EQ(pVar->dwUsedSize, 0xCCCCCCCCu);
-    EXPECT_EQ(buffer[24], 0xCC);
-    EXPECT_TRUE(capture.Contains(id + L"LINEERR_STRUCTURETOOSMALL.#3"));
-}
-
-TEST_F(ExportsTest, MonitorDigitsNeedsItsFeature) {
-    AddCall(0, LINECALLSTATE_CONNECTED);
-    HDRVCALL hdCall = CallHandle(0, 0);
-    const std::wstring md = L"Func.TSPI_lineMonitorDigits.Abort.Error.";
-    wchar_t szFeatureCheck[64];
-    StrFormat(szFeatureCheck, L"FeatureCheck 0x%08X", static_cast<DWORD>(LINEERR_OPERATIONUNAVAIL));
-    ExpectRefusals(
-        {{"feature", [=] { return TSPI_lineMonitorDigits(hdCall, 0); }, LINEERR_OPERATIONUNAVAIL, md + szFeatureCheck}});
-
-    EnableAllCallFeatures(0);
-    UpdateAllFeatures(0, 0);
-    EXPECT_EQ(TSPI_lineMonitorDigits(hdCall, LINEDIGITMODE_DTMF), 0);
-    EXPECT_TRUE(Call(0, 0)->m_bMonitorDigits);
+    }
 }
 
 // The extension ID is all zero (no extensions); only voice can be detected.
@@ -277,60 +292,6 @@ TEST_F(ExportsTest, ExtensionIdIsZeroedAndOnlyVoiceIsDetected) {
     EXPECT_EQ(TSPI_lineSetDefaultMediaDetection(LineHandle(0), LINEMEDIAMODE_INTERACTIVEVOICE), 0);
     EXPECT_EQ(TSPI_lineSetDefaultMediaDetection(LineHandle(0), LINEMEDIAMODE_INTERACTIVEVOICE | LINEMEDIAMODE_DATAMODEM),
               LINEERR_INVALMEDIAMODE);
-}
-
-TEST_F(ExportsTest, MakeCallRefusesInItsCheckOrder) {
-    OpenLine(0);
-    OpenLine(1);
-    HDRVCALL hdCall = nullptr;
-    auto make = [&](HDRVLINE hdLine, const wchar_t* pszDest) {
-        return [=, &hdCall] { return TSPI_lineMakeCall(7, hdLine, TapiCall(0x77), &hdCall, pszDest, 0, nullptr); };
-    };
-    for (int k = 0; k < 3; ++k) AddCall(1, LINECALLSTATE_OFFERING);
-    const wchar_t* e = L"TSPI_lineMakeCall";
-    ExpectRefusals({
-        {"null number", make(LineHandle(0), nullptr), LINEERR_INVALPOINTER, AbortLine(e, L"LINEERR_INVALPOINTER", 2)},
-        {"line not open", make(LineHandle(2), L"22"), LINEERR_INVALLINEHANDLE, AbortLine(e, L"LINEERR_INVALLINEHANDLE", 3)},
-        {"own number", make(LineHandle(0), L"T21"), LINEERR_INVALADDRESS,
-         AbortLine(e, L"LINEERR_INVALADDRESS", 8, L"Call to own device")},
-        {"target full", make(LineHandle(0), L"22"), LINEERR_OPERATIONFAILED,
-         AbortLine(e, L"LINEERR_OPERATIONFAILED", 9, L"Target has to much calls")},
-    });
-    AddCall(0, LINECALLSTATE_CONNECTED);
-    ExpectRefusals({{"line busy", make(LineHandle(0), L"030"), LINEERR_INVALLINESTATE,
-                     AbortLine(e, L"LINEERR_INVALLINESTATE", 4, L"Call count=1")}});
-    EXPECT_EQ(hdCall, nullptr);
-    EXPECT_EQ(GetCallCount(0), 1u);
-}
-
-// One row per kind of check: bad handle, wrong state, out of service (a missing
-// feature: see the digit monitoring in line_exports_test).
-TEST_F(ExportsTest, CallOperationsRefuseInTheirCheckOrder) {
-    OpenLine(0);
-    AddCall(0, LINECALLSTATE_CONNECTED);
-    PhoneCall stray{};
-    stray.m_pPhoneLine = &Line(0);
-    const HDRVCALL hdConnected = CallHandle(0, 0);
-    const HDRVCALL hdStray = reinterpret_cast<HDRVCALL>(&stray);
-    HDRVCALL hdOut = nullptr;
-    ExpectRefusals({
-        {"answer a connected call", [&] { return TSPI_lineAnswer(1, hdConnected, nullptr, 0); }, LINEERR_INVALCALLSTATE,
-         AbortLine(L"TSPI_lineAnswer", L"LINEERR_INVALCALLSTATE", 4)},
-        {"hold a call not in its line", [&] { return TSPI_lineHold(1, hdStray); }, LINEERR_INVALCALLHANDLE,
-         AbortLine(L"TSPI_lineHold", L"LINEERR_INVALCALLHANDLE", 7)},
-        {"blind transfer: null number before bad handle", [&] { return TSPI_lineBlindTransfer(1, nullptr, nullptr, 0); },
-         LINEERR_INVALADDRESS, AbortLine(L"TSPI_lineBlindTransfer", L"LINEERR_INVALADDRESS", 1)},
-        {"forward: line with a call",
-         [&] { return TSPI_lineForward(1, LineHandle(0), 1, 0, nullptr, 0, nullptr, &hdOut, nullptr); },
-         LINEERR_INVALLINESTATE, AbortLine(L"TSPI_lineForward", L"LINEERR_INVALLINESTATE", 4)},
-        {"add to conference: too few parties", [&] { return TSPI_lineAddToConference(1, hdConnected, hdConnected); },
-         LINEERR_INVALCALLSTATE, AbortLine(L"TSPI_lineAddToConference", L"LINEERR_INVALCALLSTATE", 5, L"Call count 1")},
-    });
-    EXPECT_EQ(hdOut, nullptr);
-    EXPECT_EQ(GetCallCount(0), 1u) << "no call was made";
-    Line(0).m_bOutOfService = TRUE;
-    ExpectRefusals({{"drop on a line out of service", [&] { return TSPI_lineDrop(1, hdConnected, nullptr, 0); },
-                     LINEERR_OPERATIONUNAVAIL, AbortLine(L"TSPI_lineDrop", L"LINEERR_OPERATIONUNAVAIL", 3, L"Out of service")}});
 }
 
 TEST_F(ExportsTest, RefusedTransferReleasesTheCallItBuilt) {
@@ -470,7 +431,13 @@ TEST_F(ExportsTest, ACallbackThatThrowsIsToldOutsideTheExportAndLeavesTheLock) {
     }
 }
 
-TEST(PhoneExportsTest, RefusalsTraceBeginAndEndAtLevelFive) {
+// The phone exports refuse; an abort names its error and check number.
+TEST(PhoneExportsTest, RefusalsTraceBeginAndEndFromLevelFive) {
+    {
+        CTraceCapture capture(4);
+        EXPECT_EQ(TSPI_phoneClose(nullptr), PHONEERR_OPERATIONUNAVAIL);
+        EXPECT_TRUE(capture.Messages().empty());
+    }
     CTraceCapture capture(5);
     HDRVPHONE hdPhone = nullptr;
     EXPECT_EQ(TSPI_phoneOpen(0, nullptr, &hdPhone, 0x20002, nullptr), PHONEERR_OPERATIONUNAVAIL);
@@ -478,29 +445,17 @@ TEST(PhoneExportsTest, RefusalsTraceBeginAndEndAtLevelFive) {
     EXPECT_EQ(TSPI_phoneGetID(nullptr, nullptr, nullptr, nullptr), PHONEERR_OPERATIONUNAVAIL);
     EXPECT_EQ(TSPI_phoneGetIcon(0, L"tapi/phone", nullptr), PHONEERR_OPERATIONUNAVAIL);
     EXPECT_EQ(capture.Messages(), (std::vector<std::wstring>{
-                                      L"Func.TSPI_phoneOpen.Begin",
-                                      L"Func.TSPI_phoneOpen.End.Result 0x9000001D",
-                                      L"Func.TSPI_phoneGetID.Begin",
-                                      L"Func.TSPI_phoneGetID.Param._lpszDeviceClass NULL",
-                                      L"Func.TSPI_phoneGetID.End.Result 0x9000001D",
-                                      L"Func.TSPI_phoneGetIcon.Begin",
+                                      L"Func.TSPI_phoneOpen.Begin", L"Func.TSPI_phoneOpen.End.Result 0x9000001D",
+                                      L"Func.TSPI_phoneGetID.Begin", L"Func.TSPI_phoneGetID.Param._lpszDeviceClass NULL",
+                                      L"Func.TSPI_phoneGetID.End.Result 0x9000001D", L"Func.TSPI_phoneGetIcon.Begin",
                                       L"Func.TSPI_phoneGetIcon.Param._lpszDeviceClass tapi/phone",
                                       L"Func.TSPI_phoneGetIcon.End.Result 0x9000001D",
                                   }));
-}
-
-TEST(PhoneExportsTest, BelowLevelFiveNothingIsWritten) {
-    CTraceCapture capture(4);
-    EXPECT_EQ(TSPI_phoneClose(nullptr), PHONEERR_OPERATIONUNAVAIL);
-    EXPECT_TRUE(capture.Messages().empty());
-}
-
-TEST(PhoneExportsTest, NegotiationAbortNamesTheErrorAndCheckNumber) {
-    CTraceCapture capture(1);
+    CTraceCapture aborts(1);
     DWORD dwVersion = 0;
     EXPECT_EQ(TSPI_lineNegotiateTSPIVersion(0, 0x00030000, 0x00030000, &dwVersion), LINEERR_INCOMPATIBLEAPIVERSION);
-    EXPECT_TRUE(capture.Contains(L"Func.TSPI_lineNegotiateTSPIVersion.Abort.Error.LINEERR_INCOMPATIBLEAPIVERSION.#2"));
-    EXPECT_TRUE(capture.Contains(L"Func.TSPI_lineNegotiateTSPIVersion.End.Result 0x8000000C"));
+    EXPECT_TRUE(aborts.Contains(L"Func.TSPI_lineNegotiateTSPIVersion.Abort.Error.LINEERR_INCOMPATIBLEAPIVERSION.#2"));
+    EXPECT_TRUE(aborts.Contains(L"Func.TSPI_lineNegotiateTSPIVersion.End.Result 0x8000000C"));
 }
 
 }  // namespace
