@@ -1,12 +1,17 @@
-// Events towards TAPI: order, parameters, and the model kept consistent around them.
+// Events towards TAPI: order, parameters, the model kept consistent around
+// them, and the one lock they are raised under.
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <future>
+#include <thread>
 
+#include "manager/CGenericTSPIManager.h"
 #include "model/CallFeatures.h"
 #include "model/EventDelivery.h"
 #include "model/EventOutbox.h"
 #include "model/ProviderLock.h"
+#include "model/ProviderState.h"
 #include "support/LineModelFixture.h"
 #include "support/TraceCapture.h"
 
@@ -136,19 +141,6 @@ TEST_F(EventDeliveryTest, SendIdleStateDisconnectsTalkingCallsFirst) {
     }
 }
 
-TEST_F(EventDeliveryTest, OutOfServiceFollowsDeliveredLineStates) {
-    HTAPILINE htLine = OpenLine(0);
-    RaiseLineMsg(0, LINE_LINEDEVSTATE, LINEDEVSTATE_OUTOFSERVICE, 0, 0);
-    EXPECT_TRUE(Line(0).m_bOutOfService);
-    ExpectSequence(Events(), {{LINE_LINEDEVSTATE, LINEDEVSTATE_OUTOFSERVICE}});
-    EXPECT_EQ(Events()[0].htLine, htLine);
-
-    Line(0).m_htLine = nullptr;
-    RaiseLineMsg(0, LINE_LINEDEVSTATE, LINEDEVSTATE_INSERVICE, 0, 0);
-    EXPECT_FALSE(Line(0).m_bOutOfService);  // cleared even on a closed line
-    EXPECT_EQ(Events().size(), 1u);
-}
-
 // What is raised inside the ProviderLock reaches TAPI once the outermost
 // hold of it ends, never before, and no callback runs inside the lock (the
 // fixture checks every test for that).
@@ -185,22 +177,38 @@ TEST_F(EventDeliveryTest, MessagesRaisedInsideTheLockReachTapiAfterItIsLeft) {
     EXPECT_EQ(QueuedMessageCount(), 0u);
 }
 
-// TAPI learns a call of its own before the record takes its handle: the
-// messages raised meanwhile carry that handle too.
-TEST_F(EventDeliveryTest, MessagesQueuedBeforeTapiAnsweredTheNewCallCarryItsHandle) {
-    OpenLine(0);
+// A new call on an open line is announced with LINE_NEWCALL; TAPI writes
+// its handle where dwParam2 points, and the messages raised before TAPI
+// answered carry that handle too. A call on a closed line is not announced.
+TEST_F(EventDeliveryTest, NewCallIsAnnouncedAndItsMessagesCarryTheHandleTapiWrote) {
+    AddCall(1, 0);
+    EXPECT_TRUE(Events().empty());
+    EXPECT_EQ(Call(1, 0)->m_htCall, nullptr);
+    const HTAPILINE htLine = OpenLine(0);
     {
         CProviderLockGuard lock(LockOwner::DispatchEvents);
         const LONG lCallPos = GenerateNewCall(0, nullptr, LINECALLORIGIN_INBOUND, 0, 0, -1);
         RaiseCallMsg(0, lCallPos, LINE_CALLSTATE, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE, 0);
         EXPECT_EQ(Call(0, lCallPos)->m_htCall, nullptr);
     }
-    ASSERT_GE(Events().size(), 3u);
+    ExpectSequence(Events(), {{LINE_NEWCALL, reinterpret_cast<DWORD_PTR>(Call(0, 0))},
+                              {LINE_CALLINFO, 0x15D},
+                              {LINE_CALLINFO, LINECALLINFOSTATE_OTHER},
+                              {LINE_CALLSTATE, LINECALLSTATE_OFFERING}});
     const HTAPICALL htCall = reinterpret_cast<HTAPICALL>(CEventRecorder::s_nextCallHandle);
-    EXPECT_EQ(Events()[0].dwMsg, static_cast<DWORD>(LINE_NEWCALL));
-    EXPECT_EQ(Events()[0].dwParam1, reinterpret_cast<DWORD_PTR>(Call(0, 0)));
+    EXPECT_EQ(Events()[0].htLine, htLine);
     for (size_t i = 1; i < Events().size(); ++i) EXPECT_EQ(Events()[i].htCall, htCall) << "event " << i;
     EXPECT_EQ(Call(0, 0)->m_htCall, htCall);
+
+    // A call TAPI asked for is not announced as new; its messages carry TAPI's handle.
+    CEventRecorder::Reset();
+    const HTAPICALL htAsked = reinterpret_cast<HTAPICALL>(static_cast<ULONG_PTR>(0x777));
+    const LONG lAsked = GenerateNewCall(0, htAsked, LINECALLORIGIN_OUTBOUND, 0, 0, -1);
+    EXPECT_TRUE(EventsOf(LINE_NEWCALL).empty());
+    ASSERT_FALSE(Events().empty());
+    EXPECT_EQ(Events()[0].dwMsg, static_cast<DWORD>(LINE_CALLINFO));
+    EXPECT_EQ(Events()[0].htCall, htAsked);
+    EXPECT_EQ(Call(0, lAsked)->m_htCall, htAsked);
 }
 
 // A call TAPI placed is heard of only after the make-call's completion; after
@@ -237,6 +245,59 @@ TEST_F(EventDeliveryTest, PlacedCallIsHeardOfOnlyAfterItsCompletion) {
         RemoveAllCalls();
         EXPECT_EQ(QueuedMessageCount(), 0u);
     }
+}
+
+bool OtherThreadCanEnter() {
+    return std::async(std::launch::async, [] {
+               if (!TryEnterCriticalSection(&ProviderLock)) return false;
+               LeaveCriticalSection(&ProviderLock);
+               return true;
+           }).get();
+}
+
+// The lock is re-entrant for its holder and traced with owner codes.
+TEST(ProviderLockTest, NestedEntryNeitherBlocksNorLosesTheOuterHold) {
+    CTraceCapture capture(6);
+    {
+        CProviderLockGuard outer(LockOwner::lineMakeCall);
+        {
+            CProviderLockGuard inner(LockOwner::RaiseCallMsg);
+            EXPECT_EQ(g_dwLockOwner, LockOwner::RaiseCallMsg);
+        }
+        // The inner exit clears the owner code although the outer holder still holds the lock.
+        EXPECT_EQ(g_dwLockOwner, 0u);
+        EXPECT_FALSE(OtherThreadCanEnter()) << "the outer holder must still hold the lock";
+    }
+    EXPECT_TRUE(OtherThreadCanEnter()) << "the lock must be free after the outer exit";
+    EXPECT_EQ(capture.Messages(),
+              (std::vector<std::wstring>{L"CS_BEGIN 21 (0)", L"CS_BEGIN 51 (21)", L"CS_END 51 (51)", L"CS_END 21 (0)"}));
+}
+
+// The HTTP client asks this to report a PBX request made inside the lock.
+TEST(ProviderLockTest, NamesItsHolderOnly) {
+    std::promise<DWORD> entered;
+    std::promise<void> release;
+    std::thread holder([&] {
+        CProviderLockGuard lock(LockOwner::DispatchEvents);
+        entered.set_value(GetCurrentThreadId());
+        release.get_future().wait();
+    });
+    const DWORD dwHolder = entered.get_future().get();
+    EXPECT_TRUE(ProviderLockHeldBy(dwHolder));
+    EXPECT_FALSE(ProviderLockHeldBy(GetCurrentThreadId()));
+    release.set_value();
+    holder.join();
+    EXPECT_FALSE(ProviderLockHeldBy(dwHolder));
+}
+
+// The manager's reply reaches TAPI's completion procedure; without one it is only traced.
+TEST_F(EventDeliveryTest, SendReplyReachesTheCompletionProcedure) {
+    g_Manager.SendReply(17, LINEERR_OPERATIONFAILED);
+    g_pfnAsyncCompletion = nullptr;
+    CTraceCapture capture(6);
+    g_Manager.SendReply(5, 0);
+    EXPECT_EQ(CEventRecorder::s_completions, (std::vector<std::pair<DWORD, LONG>>{{17, LINEERR_OPERATIONFAILED}}));
+    EXPECT_TRUE(capture.Contains(L"Func.CTspiManager::SendReply.Param._dwRequestID 5"));
 }
 
 }  // namespace

@@ -76,41 +76,6 @@ TEST_F(LineTableTest, InventedCallIdsRunOnOutsideThePbxRangeAndGivenIdsLeaveTheC
     EXPECT_EQ(g_dwNextCallID, dwCounter);
 }
 
-TEST_F(LineTableTest, NewCallIsAnnouncedAndTapiWritesItsHandle) {
-    AddCall(1, 0);  // on a closed line: unannounced
-    EXPECT_TRUE(Events().empty());
-    EXPECT_EQ(Call(1, 0)->m_htCall, nullptr);
-
-    HTAPILINE htLine = OpenLine(0);
-    CEventRecorder::Reset();
-    LONG k = AddCall(0, 0);
-    PhoneCall* pCall = Call(0, k);
-
-    ASSERT_GE(Events().size(), 2u);
-    EXPECT_EQ(Events()[0].dwMsg, static_cast<DWORD>(LINE_NEWCALL));
-    EXPECT_EQ(Events()[0].htLine, htLine);
-    EXPECT_EQ(Events()[0].dwParam1, reinterpret_cast<DWORD_PTR>(pCall));
-    // TAPI writes its handle where dwParam2 points; the record takes it from there.
-    EXPECT_NE(Events()[0].dwParam2, 0u);
-    EXPECT_EQ(pCall->m_htCall, reinterpret_cast<HTAPICALL>(CEventRecorder::s_nextCallHandle));
-    EXPECT_EQ(Events()[1].dwMsg, static_cast<DWORD>(LINE_CALLINFO));
-    EXPECT_EQ(Events()[1].dwParam1, static_cast<DWORD_PTR>(0x15D));
-    EXPECT_EQ(Events()[1].htCall, pCall->m_htCall);
-}
-
-TEST_F(LineTableTest, CallTapiAskedForIsNotAnnouncedAsNew) {
-    OpenLine(0);
-    CEventRecorder::Reset();
-    HTAPICALL htCall = reinterpret_cast<HTAPICALL>(static_cast<ULONG_PTR>(0x777));
-    LONG k = GenerateNewCall(0, htCall, LINECALLORIGIN_OUTBOUND, 0, 0, -1);
-    ASSERT_EQ(k, 0);
-    EXPECT_TRUE(EventsOf(LINE_NEWCALL).empty());
-    ASSERT_FALSE(Events().empty());
-    EXPECT_EQ(Events()[0].dwMsg, static_cast<DWORD>(LINE_CALLINFO));
-    EXPECT_EQ(Events()[0].htCall, htCall);
-    EXPECT_EQ(Call(0, 0)->m_htCall, htCall);
-}
-
 TEST_F(LineTableTest, DeadCallTestRemovesIdleAndUnknownCalls) {
     // On a closed line an unknown second call is idled and removed at once.
     AddCall(1, LINECALLSTATE_CONNECTED);
