@@ -59,15 +59,6 @@ protected:
         return states;
     }
 
-    static bool WaitFor(const std::function<bool()>& condition) {
-        const DWORD dwStart = GetTickCount();
-        while (!condition()) {
-            if (GetTickCount() - dwStart > kWatchdogMs || testing::Test::HasFailure()) return false;
-            Sleep(5);
-        }
-        return true;
-    }
-
     static bool HasState(HTAPILINE htLine, DWORD dwState) {
         for (DWORD dw : States(htLine))
             if (dw == dwState) return true;
@@ -105,7 +96,7 @@ TEST_F(CallEventSchedulerTest, RequestsAndOtherLinesGoOnWhileADialPauses) {
     // From here on the dial's pauses do not end until time runs again.
     SetCallEventClock(&StillClock);
     g_Manager.PostEvents(L"out", L"21", L"21", L"0309876543", L"dial", L"outbound");
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         for (const RecordedEvent& e : Received())
             if (e.htLine == ht21 && e.dwMsg == LINE_CALLINFO && e.dwParam1 == 0x8140) return true;
         return false;
@@ -134,13 +125,13 @@ TEST_F(CallEventSchedulerTest, RequestsAndOtherLinesGoOnWhileADialPauses) {
 
     // A ring on a third line is offered while the dial still pauses.
     g_Manager.PostEvents(L"other", L"23", L"0301111111", L"23", L"ring", L"inbound");
-    EXPECT_TRUE(WaitFor([&] { return HasState(ht23, LINECALLSTATE_OFFERING); }))
+    EXPECT_TRUE(WaitUntil([&] { return HasState(ht23, LINECALLSTATE_OFFERING); }))
         << "the ring of another line waited for the dial's pause";
     EXPECT_EQ(States(ht21), std::vector<DWORD>{LINECALLSTATE_DIALTONE}) << "the dial went on while time stood still";
 
     // Time runs again: the dial ends as it always has.
     SetCallEventClock(nullptr);
-    ASSERT_TRUE(WaitFor([&] { return HasState(ht21, LINECALLSTATE_RINGBACK); }));
+    ASSERT_TRUE(WaitUntil([&] { return HasState(ht21, LINECALLSTATE_RINGBACK); }));
     EXPECT_EQ(States(ht21), (std::vector<DWORD>{LINECALLSTATE_DIALTONE, LINECALLSTATE_DIALING,
                                                  LINECALLSTATE_PROCEEDING, LINECALLSTATE_RINGBACK}));
 }
@@ -156,11 +147,11 @@ TEST_F(CallEventSchedulerTest, AnEventWaitsForTheEarlierEventsOfItsLineAndCall) 
     g_Manager.PostEvents(L"grp", L"22", L"0301234567", L"22", L"ring", L"inbound");
     g_Manager.PostEvents(L"grp", L"22", L"0301234567", L"22", L"answer", L"inbound");
     g_Manager.PostEvents(L"grp", L"22", L"0301234567", L"22", L"hangup", L"inbound");
-    ASSERT_TRUE(WaitFor([&] { return HasState(ht21, LINECALLSTATE_OFFERING); }));
+    ASSERT_TRUE(WaitUntil([&] { return HasState(ht21, LINECALLSTATE_OFFERING); }));
     EXPECT_TRUE(States(ht22).empty()) << "the ring at 22 did not wait for the ring of the same call at 21";
 
     SetCallEventClock(nullptr);
-    ASSERT_TRUE(WaitFor([&] { return HasState(ht22, LINECALLSTATE_IDLE); }));
+    ASSERT_TRUE(WaitUntil([&] { return HasState(ht22, LINECALLSTATE_IDLE); }));
     EXPECT_EQ(States(ht21), (std::vector<DWORD>{LINECALLSTATE_OFFERING, LINECALLSTATE_IDLE}));
     EXPECT_EQ(States(ht22), (std::vector<DWORD>{LINECALLSTATE_OFFERING, LINECALLSTATE_CONNECTED,
                                                  LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}));
@@ -185,7 +176,7 @@ TEST_F(CallEventSchedulerTest, ShutdownDropsWaitingEventsAndLetsWaitersGo) {
         },
         &context, 0, nullptr);
     ASSERT_NE(hWaiter, nullptr);
-    ASSERT_TRUE(WaitFor([&] { return HasState(ht21, LINECALLSTATE_OFFERING); }));
+    ASSERT_TRUE(WaitUntil([&] { return HasState(ht21, LINECALLSTATE_OFFERING); }));
     g_Manager.PostEvents(L"s", L"21", L"0301234567", L"21", L"hangup", L"inbound");
     {
         // As TSPI_providerShutdown does it: inside the ProviderLock.

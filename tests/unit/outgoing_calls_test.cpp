@@ -1,11 +1,8 @@
 // Calls placed and dropped through TAPI against the simulator: a drop only
-// ever ends the call it was asked for, and a call handle is not given to a
-// new call while TAPI may still use the old one.
+// ever ends the call it was asked for, and ends a call the PBX no longer has.
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,38 +25,15 @@
 
 namespace {
 
-constexpr DWORD kWaitMs = 10000;  // watchdog only
-
-// The completions TAPI receives, from the request threads.
-class CCompletions {
-public:
-    static void CALLBACK Record(DRV_REQUESTID dwRequestID, LONG lResult) {
-        std::lock_guard<std::mutex> lock(s_mutex);
-        s_results.emplace_back(dwRequestID, lResult);
-        s_arrived.notify_all();
-    }
-    // Waits for the request's completion; false when none came in time.
-    static bool WaitFor(DWORD dwRequestID, LONG& lResult) {
-        std::unique_lock<std::mutex> lock(s_mutex);
-        return s_arrived.wait_for(lock, std::chrono::milliseconds(kWaitMs), [&] {
-            for (const auto& [dwID, lValue] : s_results)
-                if (dwID == dwRequestID) return lResult = lValue, true;
-            return false;
-        });
-    }
-    static void Clear() {
-        std::lock_guard<std::mutex> lock(s_mutex);
-        s_results.clear();
-    }
-
-private:
-    static std::mutex s_mutex;
-    static std::condition_variable s_arrived;
-    static std::vector<std::pair<DWORD, LONG>> s_results;
-};
-std::mutex CCompletions::s_mutex;
-std::condition_variable CCompletions::s_arrived;
-std::vector<std::pair<DWORD, LONG>> CCompletions::s_results;
+// TAPI's completion of the request; false when none came within the watchdog.
+bool WaitForCompletion(DWORD dwRequestID, LONG& lResult) {
+    return WaitUntil([&] {
+        std::lock_guard<std::recursive_mutex> guard(CEventRecorder::s_mutex);
+        for (const auto& [dwID, lValue] : CEventRecorder::s_completions)
+            if (dwID == dwRequestID) return lResult = lValue, true;
+        return false;
+    });
+}
 
 class OutgoingCallsTest : public SuiteSimulatorFixture<LineModelFixture> {
 protected:
@@ -69,8 +43,6 @@ protected:
         // Make-calls produce no events: the tests play the PBX's events themselves.
         ASSERT_EQ(s_sim->Control(L"POST", L"settings", L"{\"make_call\":{\"outcome\":\"silent\"}}").dwStatus, 200u);
         ASSERT_TRUE(s_sim->ClearRequests());
-        g_pfnAsyncCompletion = &CCompletions::Record;
-        CCompletions::Clear();
         g_mapCallNumber.clear();
         g_mapCallUuid.clear();
         g_RingsSeen.Clear();
@@ -94,7 +66,7 @@ protected:
                                     0, nullptr),
                   static_cast<LONG>(dwRequestID));
         LONG lResult = -1;
-        EXPECT_TRUE(CCompletions::WaitFor(dwRequestID, lResult)) << "no completion";
+        EXPECT_TRUE(WaitForCompletion(dwRequestID, lResult)) << "no completion";
         EXPECT_EQ(lResult, 0);
         return hdCall;
     }
@@ -104,7 +76,7 @@ protected:
         EXPECT_TRUE(s_sim->ClearRequests());
         EXPECT_EQ(TSPI_lineDrop(dwRequestID, hdCall, nullptr, 0), static_cast<LONG>(dwRequestID));
         LONG lResult = -1;
-        EXPECT_TRUE(CCompletions::WaitFor(dwRequestID, lResult)) << "no completion";
+        EXPECT_TRUE(WaitForCompletion(dwRequestID, lResult)) << "no completion";
         EXPECT_EQ(lResult, 0);
         std::vector<std::wstring> paths;
         for (const SimRequest& request : s_sim->Requests())
@@ -195,7 +167,7 @@ TEST_F(OutgoingCallsTest, DropOfACallThePbxNoLongerHasEndsIt) {
         ASSERT_EQ(TSPI_lineDrop(dwRequestID, reinterpret_cast<HDRVCALL>(Call(0, 0)), nullptr, 0),
                   static_cast<LONG>(dwRequestID));
         LONG lResult = -1;
-        ASSERT_TRUE(CCompletions::WaitFor(dwRequestID, lResult)) << "no completion";
+        ASSERT_TRUE(WaitForCompletion(dwRequestID, lResult)) << "no completion";
         EXPECT_EQ(lResult, c.lResult);
         std::vector<DWORD> states;
         for (const RecordedEvent& event : EventsOf(LINE_CALLSTATE)) states.push_back(static_cast<DWORD>(event.dwParam1));
@@ -204,43 +176,6 @@ TEST_F(OutgoingCallsTest, DropOfACallThePbxNoLongerHasEndsIt) {
         Event(uuid.c_str(), L"21", L"hangup", L"inbound", L"0301234567", L"21");
         RemoveAllCalls();
         ASSERT_TRUE(s_sim->ClearFaults());
-    }
-}
-
-// The dead-call test clears a finished call TAPI has not closed yet, and the
-// make-call that ran it gets a new call; TAPI's late close of the old handle
-// leaves the new call in place, round after round. (Whether a freed record
-// is handed out again at once depends on the heap; the line table's own test
-// forces that case.)
-TEST_F(OutgoingCallsTest, LateCloseOfACallClearedByTheDeadCallTestLeavesTheNewCall) {
-    OpenLine(0);
-    for (DWORD dwRound = 0; dwRound < 4; ++dwRound) {
-        SCOPED_TRACE("round " + std::to_string(dwRound));
-        const std::wstring uuid = L"over-" + std::to_wstring(dwRound);
-        Event(uuid.c_str(), L"21", L"ring", L"inbound", L"0301234567", L"21");
-        Event(uuid.c_str(), L"21", L"hangup", L"inbound", L"0301234567", L"21");
-        ASSERT_EQ(GetCallCount(0), 1u);
-        const HDRVCALL hdOld = reinterpret_cast<HDRVCALL>(Call(0, 0));
-        ASSERT_EQ(Call(0, 0)->m_dwLastState, static_cast<DWORD>(LINECALLSTATE_IDLE));
-
-        const HDRVCALL hdNew = MakeCall(100 + dwRound, 0, L"0309876543");
-        ASSERT_NE(hdNew, nullptr);
-        EXPECT_NE(hdNew, hdOld) << "the handle TAPI still holds was given to the new call";
-        ASSERT_EQ(GetCallCount(0), 1u);
-        ASSERT_EQ(Call(0, 0), reinterpret_cast<PhoneCall*>(hdNew));
-
-        EXPECT_EQ(TSPI_lineCloseCall(hdOld), 0);
-        ASSERT_EQ(GetCallCount(0), 1u) << "the late close removed the new call";
-        EXPECT_EQ(Call(0, 0), reinterpret_cast<PhoneCall*>(hdNew));
-        LINECALLSTATUS status{};
-        status.dwTotalSize = sizeof(status);
-        EXPECT_EQ(TSPI_lineGetCallStatus(hdNew, &status), 0);
-        EXPECT_EQ(status.dwCallState, static_cast<DWORD>(LINECALLSTATE_UNKNOWN));
-
-        // The make-call ends before the next round; TAPI closes it.
-        SendIdleState(0, 0);
-        EXPECT_EQ(TSPI_lineCloseCall(hdNew), 0);
-        ASSERT_EQ(GetCallCount(0), 0u);
     }
 }
 
