@@ -83,8 +83,7 @@ protected:
     }
 
     static std::wstring Number(const PhoneCall* pCall, DWORD LINECALLINFO::*offsetField) {
-        const auto* pInfo = pCall->m_pLineCallInfo;
-        return reinterpret_cast<const wchar_t*>(reinterpret_cast<const BYTE*>(pInfo) + pInfo->*offsetField);
+        return TextAt(pCall->m_pLineCallInfo, pCall->m_pLineCallInfo->*offsetField);
     }
 
     static DWORD CallID(const PhoneCall* pCall) { return pCall->m_pLineCallInfo->dwCallID; }
@@ -104,13 +103,10 @@ protected:
     // Waits until the dial-tone closer started so far is done with the model
     // (an answer on a line without a call in dial tone starts none).
     static void WaitForCloser(const CTraceCapture& capture) {
-        const DWORD dwDeadline = GetTickCount() + 10000;
-        auto done = [&] {
+        ASSERT_TRUE(WaitUntil([&] {
             return capture.Contains(L"AsyncCloseUnknownDialtoneThread.End") ||
                    capture.Contains(L"StartDialtoneCloseRequest.End.No call in dial tone");
-        };
-        while (!done() && GetTickCount() < dwDeadline) Sleep(10);
-        ASSERT_TRUE(done()) << "the dial-tone closer did not finish";
+        })) << "the dial-tone closer did not finish";
     }
 };
 

@@ -18,6 +18,7 @@
 namespace {
 
 using EventDeliveryTest = LineModelFixture;
+using ProviderLockTest = LineModelFixture;
 
 struct Expected {
     DWORD dwMsg;
@@ -247,16 +248,8 @@ TEST_F(EventDeliveryTest, PlacedCallIsHeardOfOnlyAfterItsCompletion) {
     }
 }
 
-bool OtherThreadCanEnter() {
-    return std::async(std::launch::async, [] {
-               if (!TryEnterCriticalSection(&ProviderLock)) return false;
-               LeaveCriticalSection(&ProviderLock);
-               return true;
-           }).get();
-}
-
 // The lock is re-entrant for its holder and traced with owner codes.
-TEST(ProviderLockTest, NestedEntryNeitherBlocksNorLosesTheOuterHold) {
+TEST_F(ProviderLockTest, NestedEntryNeitherBlocksNorLosesTheOuterHold) {
     CTraceCapture capture(6);
     {
         CProviderLockGuard outer(LockOwner::lineMakeCall);
@@ -266,15 +259,15 @@ TEST(ProviderLockTest, NestedEntryNeitherBlocksNorLosesTheOuterHold) {
         }
         // The inner exit clears the owner code although the outer holder still holds the lock.
         EXPECT_EQ(g_dwLockOwner, 0u);
-        EXPECT_FALSE(OtherThreadCanEnter()) << "the outer holder must still hold the lock";
+        EXPECT_FALSE(LockIsFree()) << "the outer holder must still hold the lock";
     }
-    EXPECT_TRUE(OtherThreadCanEnter()) << "the lock must be free after the outer exit";
+    EXPECT_TRUE(LockIsFree()) << "the lock must be free after the outer exit";
     EXPECT_EQ(capture.Messages(),
               (std::vector<std::wstring>{L"CS_BEGIN 21 (0)", L"CS_BEGIN 51 (21)", L"CS_END 51 (51)", L"CS_END 21 (0)"}));
 }
 
 // The HTTP client asks this to report a PBX request made inside the lock.
-TEST(ProviderLockTest, NamesItsHolderOnly) {
+TEST_F(ProviderLockTest, NamesItsHolderOnly) {
     std::promise<DWORD> entered;
     std::promise<void> release;
     std::thread holder([&] {
