@@ -4,7 +4,11 @@
 // test needs, whatever the machine's speed.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
+#include <future>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include "manager/CGenericTSPIManager.h"
@@ -66,21 +70,12 @@ protected:
     }
 
     // Runs fn on a thread of its own; false when it did not return within the watchdog.
-    static bool CompletesOnItsOwn(std::function<void()> fn) {
-        struct Context {
-            std::function<void()> fn;
-        } context{std::move(fn)};
-        HANDLE hThread = CreateThread(
-            nullptr, 0, [](LPVOID p) -> DWORD { static_cast<Context*>(p)->fn(); return 0; }, &context, 0, nullptr);
-        if (hThread == nullptr) return false;
-        const bool bDone = WaitForSingleObject(hThread, kWatchdogMs) == WAIT_OBJECT_0;
+    static bool CompletesOnItsOwn(const std::function<void()>& fn) {
+        std::future<void> done = std::async(std::launch::async, fn);
+        if (done.wait_for(std::chrono::milliseconds(kWatchdogMs)) == std::future_status::ready) return true;
         // A request stuck behind the pause returns once time runs again.
-        if (!bDone) {
-            SetCallEventClock(nullptr);
-            WaitForSingleObject(hThread, INFINITE);
-        }
-        CloseHandle(hThread);
-        return bDone;
+        SetCallEventClock(nullptr);
+        return false;
     }
 };
 
@@ -162,20 +157,13 @@ TEST_F(CallEventSchedulerTest, AnEventWaitsForTheEarlierEventsOfItsLineAndCall) 
 TEST_F(CallEventSchedulerTest, ShutdownDropsWaitingEventsAndLetsWaitersGo) {
     HTAPILINE ht21 = OpenLine(0);
     SetCallEventClock(&StillClock);
-    bool bReturned = false;
-    HANDLE hWaiter = nullptr;
-    struct Context {
-        bool* pbReturned;
-    } context{&bReturned};
-    hWaiter = CreateThread(
-        nullptr, 0,
-        [](LPVOID p) -> DWORD {
-            g_Manager.DispatchEvents(L"s", L"21", L"0301234567", L"21", L"ring", L"inbound");
-            *static_cast<Context*>(p)->pbReturned = true;
-            return 0;
-        },
-        &context, 0, nullptr);
-    ASSERT_NE(hWaiter, nullptr);
+    // Detached: a caller that is never let go fails the test instead of hanging it.
+    auto returned = std::make_shared<std::promise<void>>();
+    std::future<void> waiter = returned->get_future();
+    std::thread([returned] {
+        g_Manager.DispatchEvents(L"s", L"21", L"0301234567", L"21", L"ring", L"inbound");
+        returned->set_value();
+    }).detach();
     ASSERT_TRUE(WaitUntil([&] { return HasState(ht21, LINECALLSTATE_OFFERING); }));
     g_Manager.PostEvents(L"s", L"21", L"0301234567", L"21", L"hangup", L"inbound");
     {
@@ -183,9 +171,8 @@ TEST_F(CallEventSchedulerTest, ShutdownDropsWaitingEventsAndLetsWaitersGo) {
         CProviderLockGuard lock(LockOwner::providerShutdown);
         StopCallEventScheduler();
     }
-    EXPECT_EQ(WaitForSingleObject(hWaiter, kWatchdogMs), WAIT_OBJECT_0) << "the waiting caller was not let go";
-    CloseHandle(hWaiter);
-    EXPECT_TRUE(bReturned);
+    EXPECT_EQ(waiter.wait_for(std::chrono::milliseconds(kWatchdogMs)), std::future_status::ready)
+        << "the waiting caller was not let go";
     EXPECT_EQ(States(ht21), std::vector<DWORD>{LINECALLSTATE_OFFERING}) << "a dropped event still acted";
 }
 

@@ -97,24 +97,6 @@ TEST_F(EventDeliveryTest, IdleOnAClosedLineRemovesTheCallAndPacksTheSlots) {
     EXPECT_EQ(pHeld->m_qwReportedFeatures, static_cast<ULONGLONG>(LINECALLFEATURE_UNHOLD | LINECALLFEATURE_DROP) << 32);
 }
 
-TEST_F(EventDeliveryTest, IdleOnAnOpenLineStaysUntilTapiClosesTheCall) {
-    OpenLine(0);
-    AddCall(0, LINECALLSTATE_CONNECTED);
-    PhoneCall* pCall = Call(0, 0);
-    CEventRecorder::Reset();
-    SetState(0, 0, LINECALLSTATE_IDLE);
-    EXPECT_EQ(Call(0, 0), pCall);
-    EXPECT_EQ(EventsOf(LINE_CALLSTATE).size(), 1u);
-
-    // Once TAPI has closed it, reaching idle removes it.
-    AddCall(0, LINECALLSTATE_DISCONNECTED);
-    Call(0, 1)->m_dwCloseFlags |= kCallClosedByTapi;
-    CTraceCapture capture(6);
-    SetState(0, 1, LINECALLSTATE_IDLE);
-    EXPECT_EQ(Call(0, 1), nullptr);
-    EXPECT_TRUE(capture.Contains(L"Func.RaiseCallMsg.Info.CloseCall remove idle call"));
-}
-
 TEST_F(EventDeliveryTest, SendIdleStateDisconnectsTalkingCallsFirst) {
     struct Case {
         DWORD dwState;

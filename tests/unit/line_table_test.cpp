@@ -1,6 +1,8 @@
 // The line table: call creation and removal, packed slots, call ids and lookups.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "common/CallIdRanges.h"
 #include "model/CallFeatures.h"
 #include "model/EventDelivery.h"
@@ -119,11 +121,13 @@ TEST_F(LineTableTest, RemovedCallKeepsItsHandleUntilTapiLetsGo) {
     PhoneCall* pNew = Call(0, 0);
     ASSERT_NE(pNew, pOld);
 
-    // TAPI still asks about the old call: it is gone, and idle.
-    LINECALLSTATUS status{};
+    // TAPI still asks about the old call: it is gone, idle, without features.
+    LINECALLSTATUS status;
+    std::memset(&status, 0xCC, sizeof(status));
     status.dwTotalSize = sizeof(status);
     EXPECT_EQ(TSPI_lineGetCallStatus(reinterpret_cast<HDRVCALL>(pOld), &status), LINEERR_INVALCALLHANDLE);
     EXPECT_EQ(status.dwCallState, static_cast<DWORD>(LINECALLSTATE_IDLE));
+    EXPECT_EQ(status.dwCallFeatures, 0u);
     EXPECT_EQ(TSPI_lineCloseCall(reinterpret_cast<HDRVCALL>(pOld)), 0);
     EXPECT_EQ(RetiredCallCount(), nRetiredBefore);
     EXPECT_EQ(Call(0, 0), pNew) << "closing the old handle left the new call alone";
