@@ -4,6 +4,9 @@
 
 #include "common/BoundedString.h"
 #include "config/ProviderSettings.h"
+#include "manager/CGenericTSPIManager.h"
+#include "manager/CallNumbers.h"
+#include "manager/RequestThreads.h"
 #include "model/CallFeatures.h"
 #include "model/EventDelivery.h"
 #include "model/LineCaps.h"
@@ -80,11 +83,18 @@ void LineModelFixture::SetUp() {
     StrCopy(g_pProviderSettings->Name, L"Lena Muster");
     StrCopy(g_pProviderSettings->LineFormat, L"0");
     BuildLines({L"21", L"22", L"23"});
+    g_dwNextCallNumber = 1;
+    g_mapCallNumber.clear();
+    g_mapCallUuid.clear();
+    g_mapCallLines.clear();
+    g_RingsSeen.Clear();
     CEventRecorder::Reset();
     CEventRecorder::s_callbacksInsideLock = 0;
 }
 
 void LineModelFixture::TearDown() {
+    // A dial-tone closer or drop a test started must not run into the next test.
+    EndRequestThreads();
     EXPECT_EQ(CEventRecorder::s_callbacksInsideLock, 0u) << "TAPI was called back inside the ProviderLock";
     RemoveAllCalls();
     LineCapsDelete();
@@ -104,6 +114,11 @@ void LineModelFixture::BuildLines(const std::vector<std::wstring>& numbers) {
     g_dwDeviceCount = static_cast<DWORD>(numbers.size());
     EnsureLineRecords(g_dwDeviceCount);
     LineCapsInit();
+}
+
+void LineModelFixture::Event(const wchar_t* uuid, const wchar_t* extension, const wchar_t* state,
+                             const wchar_t* direction, const wchar_t* caller, const wchar_t* callee) {
+    g_Manager.DispatchEvents(uuid, extension, caller, callee, state, direction);
 }
 
 HTAPILINE LineModelFixture::OpenLine(LONG lLinePos) {

@@ -1,6 +1,7 @@
 // A device set put in place directly, without a PBX: extensions in the
 // directory list, the device count, TAPI's identifiers, and lines built by
-// LineCapsInit; TAPI's event and completion callbacks record what they get.
+// LineCapsInit, with no call numbers given yet; TAPI's event and completion
+// callbacks record what they get.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -85,6 +86,9 @@ protected:
     // A new inbound call on a line, moved to dwState (skipped for 0); its slot.
     LONG AddCall(LONG lLinePos, DWORD dwState);
     void SetState(LONG lLinePos, LONG lCallPos, DWORD dwState);
+    // A PBX call event, handled at once.
+    static void Event(const wchar_t* uuid, const wchar_t* extension, const wchar_t* state, const wchar_t* direction,
+                      const wchar_t* caller = L"0301234567", const wchar_t* callee = L"21");
     // Lets every call feature through the line's address capabilities.
     void EnableAllCallFeatures(LONG lLinePos);
 

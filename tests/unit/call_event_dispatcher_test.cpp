@@ -45,24 +45,6 @@ const Msgs kHungUp = Seq({{State(LINECALLSTATE_DISCONNECTED)}, kIdled});
 
 class CallEventDispatcherTest : public LineModelFixture {
 protected:
-    void SetUp() override {
-        LineModelFixture::SetUp();
-        g_dwNextCallNumber = 1;
-        g_mapCallNumber.clear();
-        g_mapCallUuid.clear();
-        g_mapCallLines.clear();
-        g_RingsSeen.Clear();
-    }
-    // A dial-tone closer an "answer" started must not run into the next test.
-    void TearDown() override {
-        EndRequestThreads();
-        LineModelFixture::TearDown();
-    }
-
-    static void Event(const wchar_t* uuid, const wchar_t* extension, const wchar_t* state, const wchar_t* direction,
-                      const wchar_t* caller = L"0301234567", const wchar_t* callee = L"21") {
-        g_Manager.DispatchEvents(uuid, extension, caller, callee, state, direction);
-    }
     // An event after which only its own messages are recorded.
     static void Step(const wchar_t* uuid, const wchar_t* extension, const wchar_t* state, const wchar_t* direction,
                      const wchar_t* caller = L"0301234567", const wchar_t* callee = L"21") {

@@ -13,8 +13,6 @@
 
 #include "manager/CGenericTSPIManager.h"
 #include "manager/CallEventScheduler.h"
-#include "manager/CallNumbers.h"
-#include "manager/RequestThreads.h"
 #include "model/LineCaps.h"
 #include "model/ProviderLock.h"
 #include "provider/TspiExports.h"
@@ -29,17 +27,9 @@ ULONGLONG StillClock() { return g_qwStillTime; }
 
 class CallEventSchedulerTest : public LineModelFixture {
 protected:
-    void SetUp() override {
-        LineModelFixture::SetUp();
-        g_mapCallNumber.clear();
-        g_mapCallUuid.clear();
-        g_RingsSeen.Clear();
-    }
     void TearDown() override {
         SetCallEventClock(nullptr);
         StopCallEventScheduler();
-        // A dial-tone closer an "answer" started must not run into the next test.
-        EndRequestThreads();
         LineModelFixture::TearDown();
     }
 
@@ -83,8 +73,8 @@ TEST_F(CallEventSchedulerTest, RequestsAndOtherLinesGoOnWhileADialPauses) {
     HTAPILINE ht21 = OpenLine(0);
     HTAPILINE ht22 = OpenLine(1);
     HTAPILINE ht23 = OpenLine(2);
-    g_Manager.DispatchEvents(L"in", L"22", L"0301234567", L"22", L"ring", L"inbound");
-    g_Manager.DispatchEvents(L"out", L"21", L"21", L"0309876543", L"caller-dial", L"outbound");
+    Event(L"in", L"22", L"ring", L"inbound", L"0301234567", L"22");
+    Event(L"out", L"21", L"caller-dial", L"outbound", L"21", L"0309876543");
     ASSERT_EQ(States(ht22), std::vector<DWORD>{LINECALLSTATE_OFFERING});
     ASSERT_EQ(States(ht21), std::vector<DWORD>{LINECALLSTATE_DIALTONE});
 
@@ -161,7 +151,7 @@ TEST_F(CallEventSchedulerTest, ShutdownDropsWaitingEventsAndLetsWaitersGo) {
     auto returned = std::make_shared<std::promise<void>>();
     std::future<void> waiter = returned->get_future();
     std::thread([returned] {
-        g_Manager.DispatchEvents(L"s", L"21", L"0301234567", L"21", L"ring", L"inbound");
+        Event(L"s", L"21", L"ring", L"inbound");
         returned->set_value();
     }).detach();
     ASSERT_TRUE(WaitUntil([&] { return HasState(ht21, LINECALLSTATE_OFFERING); }));

@@ -7,9 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "manager/CGenericTSPIManager.h"
-#include "manager/CallNumbers.h"
-#include "manager/RequestThreads.h"
 #include "pbx/Session.h"
 #include "provider/TspiExports.h"
 #include "support/LineModelFixture.h"
@@ -18,34 +15,15 @@
 
 namespace {
 
-// TAPI's completion of the request; false when none came within the watchdog.
-bool WaitForCompletion(DWORD dwRequestID, LONG& lResult) {
-    return WaitUntil([&] {
-        std::lock_guard<std::recursive_mutex> guard(CEventRecorder::s_mutex);
-        for (const auto& [dwID, lValue] : CEventRecorder::s_completions)
-            if (dwID == dwRequestID) return lResult = lValue, true;
-        return false;
-    });
-}
-
 class OutgoingCallsTest : public SuiteSimulatorFixture<LineModelFixture> {
 protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(SuiteSimulatorFixture::SetUp());
         ASSERT_GT(Login(), 0);
-        g_mapCallNumber.clear();
-        g_mapCallUuid.clear();
-        g_RingsSeen.Clear();
     }
     void TearDown() override {
-        EndRequestThreads();
         s_sim->Control(L"POST", L"reset");
         LineModelFixture::TearDown();
-    }
-
-    static void Event(const wchar_t* uuid, const wchar_t* extension, const wchar_t* state, const wchar_t* direction,
-                      const wchar_t* caller, const wchar_t* callee) {
-        g_Manager.DispatchEvents(uuid, extension, caller, callee, state, direction);
     }
 };
 
@@ -70,22 +48,25 @@ TEST_F(OutgoingCallsTest, DropOfACallThePbxNoLongerHasEndsIt) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszName);
         const std::wstring uuid = std::wstring(L"missed-") + FromUtf8(c.pszName);
-        Event(uuid.c_str(), L"21", L"ring", L"inbound", L"0301234567", L"21");
-        Event(uuid.c_str(), L"21", L"answer", L"inbound", L"0301234567", L"21");
+        Event(uuid.c_str(), L"21", L"ring", L"inbound");
+        Event(uuid.c_str(), L"21", L"answer", L"inbound");
         ASSERT_EQ(Call(0, 0)->m_dwLastState, static_cast<DWORD>(LINECALLSTATE_CONNECTED));
         if (c.pszFault != nullptr) ASSERT_TRUE(s_sim->AddFault(c.pszFault));
         CEventRecorder::Reset();
         ++dwRequestID;
         ASSERT_EQ(TSPI_lineDrop(dwRequestID, reinterpret_cast<HDRVCALL>(Call(0, 0)), nullptr, 0),
                   static_cast<LONG>(dwRequestID));
-        LONG lResult = -1;
-        ASSERT_TRUE(WaitForCompletion(dwRequestID, lResult)) << "no completion";
-        EXPECT_EQ(lResult, c.lResult);
+        ASSERT_TRUE(WaitUntil([&] {
+            std::lock_guard<std::recursive_mutex> guard(CEventRecorder::s_mutex);
+            return !CEventRecorder::s_completions.empty();
+        })) << "no completion";
+        EXPECT_EQ(CEventRecorder::s_completions,
+                  (std::vector<std::pair<DWORD, LONG>>{{dwRequestID, c.lResult}}));
         std::vector<DWORD> states;
         for (const RecordedEvent& event : EventsOf(LINE_CALLSTATE)) states.push_back(static_cast<DWORD>(event.dwParam1));
         EXPECT_EQ(states, c.states);
         // The call is over either way before the next one.
-        Event(uuid.c_str(), L"21", L"hangup", L"inbound", L"0301234567", L"21");
+        Event(uuid.c_str(), L"21", L"hangup", L"inbound");
         RemoveAllCalls();
         ASSERT_TRUE(s_sim->ClearFaults());
     }
