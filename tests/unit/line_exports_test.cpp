@@ -67,18 +67,6 @@ protected:
         g_hProvider = nullptr;
         LineModelFixture::TearDown();
     }
-
-    // The result and the trace lines of one run; the lock must be free afterwards.
-    void ExpectCaught(const std::wstring& exportName, const std::function<LONG()>& run, LONG lExpected,
-                      const std::wstring& warning) {
-        CTraceCapture capture(6);
-        EXPECT_EQ(run(), lExpected);
-        EXPECT_TRUE(capture.Contains(L"Func." + exportName + L".Warning." + warning)) << "no warning traced";
-        wchar_t szEnd[64];
-        StrFormat(szEnd, L".End.Result 0x%08X", static_cast<DWORD>(lExpected));
-        EXPECT_TRUE(capture.Contains(L"Func." + exportName + szEnd)) << "no end line";
-        EXPECT_TRUE(LockIsFree());
-    }
 };
 
 // One row per kind of check, in check order; the other exports run the same kinds.
@@ -370,7 +358,14 @@ TEST_F(ExportsTest, TheExportRunsTurnEveryExceptionIntoTheFamilysResult) {
         EXPECT_EQ(r.run(Throw::Nothing), 42);
         for (const auto& e : kExceptions) {
             SCOPED_TRACE(e.pszName);
-            ExpectCaught(L"TestExport", [&] { return r.run(e.what); }, e.bNoMemory ? r.lNoMemory : r.lFailed, e.warning);
+            const LONG lExpected = e.bNoMemory ? r.lNoMemory : r.lFailed;
+            CTraceCapture capture(6);
+            EXPECT_EQ(r.run(e.what), lExpected);
+            EXPECT_TRUE(capture.Contains(L"Func.TestExport.Warning." + e.warning)) << "no warning traced";
+            wchar_t szEnd[64];
+            StrFormat(szEnd, L"Func.TestExport.End.Result 0x%08X", static_cast<DWORD>(lExpected));
+            EXPECT_TRUE(capture.Contains(szEnd)) << "no end line";
+            EXPECT_TRUE(LockIsFree());
         }
     }
 }

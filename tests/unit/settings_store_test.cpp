@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -33,15 +34,11 @@ namespace {
 const std::wstring kKey = L"SOFTWARE\\ORVO\\UNITSETTINGS";
 const std::wstring kCredentialsKey = kKey + L"\\" + kCredentialsSubkey;
 
-std::wstring StoredName() {
+// The stored credentials: name, then password.
+std::pair<std::wstring, std::wstring> Stored() {
     std::wstring name, password;
     ReadStoredCredentials(&name, &password);
-    return name;
-}
-std::wstring StoredPassword() {
-    std::wstring name, password;
-    ReadStoredCredentials(&name, &password);
-    return password;
+    return {name, password};
 }
 
 // Gives an existing key the owner and DACL of the SDDL text.
@@ -313,10 +310,10 @@ TEST_F(SettingsStoreTest, ProtectedValuesAreNotPlainTextAndUnreadableOnesReadEmp
     const BYTE* pPlain = reinterpret_cast<const BYTE*>(secret.c_str());
     EXPECT_EQ(blob.end(), std::search(blob.begin(), blob.end(), pPlain, pPlain + secret.size() * 2))
         << "the password is stored readable";
-    EXPECT_EQ(secret, StoredPassword());
+    EXPECT_EQ(secret, Stored().second);
 
     ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, kCredentialsKey, L"Password", L"plain text"));
-    EXPECT_EQ(L"", StoredPassword());
+    EXPECT_EQ(L"", Stored().second);
     g_Manager.ReadRegistrySettings();
     EXPECT_STREQ(L"", g_pProviderSettings->Password);
     EXPECT_EQ(L"", g_sPassword);
@@ -337,7 +334,7 @@ TEST_F(SettingsStoreTest, OldCredentialsMoveToTheProtectedKeyAndLeaveNoCopy) {
         EXPECT_FALSE(ReadRegValue(HKEY_LOCAL_MACHINE, kKey, pszName, &dwType, &data)) << "old copy left";
         EXPECT_TRUE(ReadRegValue(HKEY_LOCAL_MACHINE, kCredentialsKey, pszName, &dwType, &data));
     }
-    EXPECT_EQ(L"old-secret", StoredPassword());
+    EXPECT_EQ(L"old-secret", Stored().second);
     // The key as made: owned by Administrators, for SYSTEM and Administrators alone, nothing inherited.
     HKEY hKey = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCredentialsKey.c_str(), 0, READ_CONTROL, &hKey));
@@ -420,8 +417,8 @@ TEST_F(SettingsStoreTest, DialogSaveWritesRegistryAndThenRecord) {
     EXPECT_EQ(L"5", RegString(L"DebugLevel"));
     EXPECT_EQ(L"6", RegString(L"NumberFormat"));
     EXPECT_EQ(L"2", RegString(L"LineFormat"));
-    EXPECT_EQ(std::wstring(62, L'K'), StoredName());
-    EXPECT_EQ(L"pw\"1", StoredPassword());
+    EXPECT_EQ(std::wstring(62, L'K'), Stored().first);
+    EXPECT_EQ(L"pw\"1", Stored().second);
 }
 
 // A user who may only read the key (no administrator): nothing is saved,
@@ -440,7 +437,7 @@ TEST_F(SettingsStoreTest, DialogSaveToAKeyThatCanOnlyBeReadChangesNothing) {
     EXPECT_FALSE(bSaved);
     EXPECT_EQ(L"0", RegString(L"DebugLevel"));
     EXPECT_EQ(L"1", RegString(L"NumberFormat"));
-    EXPECT_EQ(L"", StoredName());
+    EXPECT_EQ(L"", Stored().first);
     EXPECT_STREQ(L"K-old", g_pProviderSettings->Name);
     EXPECT_STREQ(L"", g_pProviderSettings->Password);
     EXPECT_STREQ(L"1", g_pProviderSettings->NumberFormat);
