@@ -39,7 +39,7 @@ std::wstring DevCapsName(DWORD dwDeviceID) {
     auto* pCaps = reinterpret_cast<LINEDEVCAPS*>(buffer.data());
     pCaps->dwTotalSize = static_cast<DWORD>(buffer.size());
     if (TSPI_lineGetDevCaps(dwDeviceID, 0x00020002, 0, pCaps) != 0) return L"(no caps)";
-    return std::wstring(reinterpret_cast<const wchar_t*>(buffer.data() + pCaps->dwLineNameOffset));
+    return TextAt(pCaps, pCaps->dwLineNameOffset);
 }
 
 class DeviceSetTest : public LineModelFixture {
@@ -73,7 +73,6 @@ protected:
         }
         return ids;
     }
-    static HDRVLINE Handle(LONG lPos) { return reinterpret_cast<HDRVLINE>(&g_PhoneLines[lPos]); }
 };
 
 TEST_F(DeviceSetTest, LinesFollowTheirExtensionsWhateverPlaceTheDirectoryGivesThem) {
@@ -157,7 +156,7 @@ TEST_F(DeviceSetTest, LineRemovedAndCreatedAgainAThousandTimesLeavesTheTableBoun
         CEventRecorder::Reset();
         Apply(Directory({L"21", L"22"}));
         ASSERT_EQ(Removed(), std::vector<DWORD>{g_PhoneLines[2].m_dwDeviceID});
-        if (i == 0) ASSERT_EQ(TSPI_lineClose(Handle(2)), 0);
+        if (i == 0) ASSERT_EQ(TSPI_lineClose(LineHandle(2)), 0);
         Apply(Directory({L"21", L"22", L"23"}));
         ASSERT_EQ(Created(), std::vector<DWORD>{2});
         ASSERT_EQ(TSPI_providerCreateLineDevice(2, dwDeviceID), 0);
@@ -217,7 +216,7 @@ TEST_F(DeviceSetTest, RemovedLineEndsItsCallsThenAnswersEveryRequestButClosingAs
     EXPECT_EQ(EventsOf(LINE_REMOVE)[0].htLine, htLine);
     CEventRecorder::Reset();
 
-    const HDRVLINE hdLine = Handle(0);
+    const HDRVLINE hdLine = LineHandle(0);
     std::vector<BYTE> record(1024, 0);
     auto sized = [&](DWORD cb) {
         std::fill(record.begin(), record.end(), 0);
