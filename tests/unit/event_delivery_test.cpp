@@ -97,7 +97,7 @@ TEST_F(EventDeliveryTest, IdleOnAClosedLineRemovesTheCallAndPacksTheSlots) {
     EXPECT_EQ(pHeld->m_qwReportedFeatures, static_cast<ULONGLONG>(LINECALLFEATURE_UNHOLD | LINECALLFEATURE_DROP) << 32);
 }
 
-TEST_F(EventDeliveryTest, SendIdleStateDisconnectsTalkingCallsFirst) {
+TEST_F(EventDeliveryTest, SendIdleStateDisconnectsTalkingAndHeldCallsFirst) {
     struct Case {
         DWORD dwState;
         DWORD dwAddressStates, dwLineStates;
@@ -108,6 +108,7 @@ TEST_F(EventDeliveryTest, SendIdleStateDisconnectsTalkingCallsFirst) {
     // The filters decide which of the address and line state messages follow.
     const Case cases[] = {
         {LINECALLSTATE_CONNECTED, 0x21, 0x801, {disconnected, featuresLost, idle, {LINE_ADDRESSSTATE, 0}, numCalls}},
+        {LINECALLSTATE_ONHOLD, 0, 0x800, {disconnected, featuresLost, idle, numCalls}},
         {LINECALLSTATE_DIALTONE, 0, 0x800, {idle, featuresLost, numCalls}},
     };
     for (const Case& c : cases) {
