@@ -105,7 +105,8 @@ TEST_F(EventDeliveryTest, SendIdleStateDisconnectsTalkingAndHeldCallsFirst) {
     };
     const Expected disconnected = {LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED}, idle = {LINE_CALLSTATE, LINECALLSTATE_IDLE},
                    featuresLost = {LINE_CALLINFO, LINECALLINFOSTATE_OTHER}, numCalls = {LINE_LINEDEVSTATE, 0x801};
-    // The filters decide which of the address and line state messages follow.
+    // The lost drop is announced once, idle announces no features; the
+    // filters decide which of the address and line state messages follow.
     const Case cases[] = {
         {LINECALLSTATE_CONNECTED, 0x21, 0x801, {disconnected, featuresLost, idle, {LINE_ADDRESSSTATE, 0}, numCalls}},
         {LINECALLSTATE_ONHOLD, 0, 0x800, {disconnected, featuresLost, idle, numCalls}},
