@@ -16,6 +16,7 @@
 #include "http/RequestStop.h"
 #include "json/CJsonParserBase.h"
 #include "support/PbxSim.h"
+#include "support/SuiteSimulatorFixture.h"
 #include "support/TraceCapture.h"
 
 namespace {
@@ -55,29 +56,18 @@ std::vector<SimRequest> RequestsTo(const PbxSim& sim, const std::wstring& path) 
     return found;
 }
 
-class HttpClientTest : public testing::Test {
+class HttpClientTest : public SuiteSimulatorFixture<testing::Test> {
 protected:
-    static void SetUpTestSuite() {
-        s_sim = new PbxSim;
-        ASSERT_TRUE(s_sim->Start()) << s_sim->Error();
-    }
-    static void TearDownTestSuite() {
-        delete s_sim;
-        s_sim = nullptr;
-    }
     void SetUp() override {
-        ASSERT_NE(s_sim, nullptr);
+        ASSERT_NO_FATAL_FAILURE(SuiteSimulatorFixture::SetUp());
         ASSERT_TRUE(s_sim->ClearFaults());
         ASSERT_TRUE(s_sim->ClearRequests());
         m_client = std::make_unique<CHTTPContactLog>(ClientAnswerSize);
     }
     std::wstring Url(const std::wstring& path) const { return s_sim->ApiBaseUrl() + path; }
 
-    static PbxSim* s_sim;
     std::unique_ptr<CHTTPContactLog> m_client;
 };
-
-PbxSim* HttpClientTest::s_sim = nullptr;
 
 // A body goes with its length; a caller's host line and bearer token go as given.
 TEST_F(HttpClientTest, AssembledHeaderArrivesAsSent) {
