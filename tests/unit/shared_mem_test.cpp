@@ -1,6 +1,6 @@
 // Which settings key, log folder and shared section a copy of the library
-// uses, by its file name and host process; what a second process and a
-// second open of the section see, and the private record when none can be had.
+// uses, by its file name and host process; what a second open of the section
+// sees, and the private record when none can be had.
 // ctest-lock: registry
 #include <gtest/gtest.h>
 
@@ -11,25 +11,9 @@
 #include "config/CSharedMem.h"
 #include "config/ProviderIdentity.h"
 #include "support/TestFiles.h"
-#include "support/ChildProcess.h"
 #include "support/Permissions.h"
 
 namespace {
-constexpr DWORD kChildTimeoutMs = 60000;
-
-// The partner process: opens the standard provider's section, checks what the
-// parent wrote and answers in another field.
-int SharedMemPeer(const std::wstring& expectedNumberFormat) {
-    CSharedMem mem;
-    mem.SetName(L"ORVOTSP");
-    mem.Open(0, 0, nullptr);
-    if (!mem.IsMapped()) return 2;
-    if (expectedNumberFormat != g_pProviderSettings->NumberFormat) return 3;
-    StrCopy(g_pProviderSettings->LineFormat, L"2");
-    g_pProviderSettings->ReinitRequested = 1;
-    return 0;
-}
-const bool kPeerRegistered = RegisterChildRole(L"shared-mem-peer", SharedMemPeer);
 
 // A section name of this test process alone.
 std::wstring UniqueSuffix(const wchar_t* pszTag) {
@@ -43,21 +27,6 @@ void Open(CSharedMem& mem, const std::wstring& name) {
     mem.SetName(name.c_str());
     mem.Open(0, 0, nullptr);
     ASSERT_TRUE(mem.IsMapped());
-}
-
-TEST(SharedMemTest, TwoProcessesOfTheStandardProviderShareTheRecord) {
-    CSharedMem mem;
-    ASSERT_NO_FATAL_FAILURE(Open(mem, L"ORVOTSP"));
-    EXPECT_STREQ(L"Global\\SharedMemORVOAPITSPORVOTSP", mem.Name());
-    StrCopy(g_pProviderSettings->NumberFormat, L"3");
-    StrCopy(g_pProviderSettings->LineFormat, L"0");
-    g_pProviderSettings->ReinitRequested = 0;
-
-    ASSERT_EQ(0, RunChildRole(L"shared-mem-peer", L"3", kChildTimeoutMs));
-
-    EXPECT_STREQ(L"2", g_pProviderSettings->LineFormat);
-    EXPECT_EQ(1u, g_pProviderSettings->ReinitRequested);
-    g_pProviderSettings->ReinitRequested = 0;
 }
 
 // An open of the same name gets a view of its own on the same record; a
