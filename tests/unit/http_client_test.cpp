@@ -127,24 +127,29 @@ TEST_F(HttpClientTest, SendLoopRetriesDroppedConnectionsWithoutPause) {
     }
 }
 
-TEST_F(HttpClientTest, SuccessIsJudgedByTheStatusLine) {
-    const struct { int nStatus; size_t cbBody; bool bDateHeader; BOOL bExpected; } cases[] = {
-        {200, 0, false, TRUE},
-        {202, 0, true, TRUE},
+// An answer that ends before the length it announced is no answer.
+TEST_F(HttpClientTest, SuccessIsJudgedByTheStatusLineAndAWholeBody) {
+    const struct { int nStatus; size_t cbBody; bool bDateHeader; bool bCutOff; BOOL bExpected; } cases[] = {
+        {200, 0, false, false, TRUE},
+        {202, 0, true, false, TRUE},
         // " 200" in the content-length line, " 202" in the date line of this decade's years.
-        {404, 200, false, FALSE},
-        {201, 2, true, FALSE},
+        {404, 200, false, false, FALSE},
+        {201, 2, true, false, FALSE},
+        {200, 40, false, true, FALSE},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "status " << c.nStatus << ", body " << c.cbBody << ", date " << c.bDateHeader);
+        SCOPED_TRACE(testing::Message() << "status " << c.nStatus << ", body " << c.cbBody << ", date " << c.bDateHeader
+                                        << ", cut off " << c.bCutOff);
         ASSERT_EQ(200u, s_sim->Control(L"POST", L"settings",
                                        c.bDateHeader ? L"{\"date_header\":true}" : L"{\"date_header\":false}").dwStatus);
         const std::wstring body(c.cbBody, L'x');
-        ASSERT_TRUE(s_sim->AddFault(Reply(L"/v1/status", c.nStatus, body)));
+        ASSERT_TRUE(s_sim->AddFault(c.bCutOff ? FaultJson(L"/v1/status", L"\"status\":200,\"truncate\":true,\"body\":" +
+                                                                            JsonQuote(body))
+                                              : Reply(L"/v1/status", c.nStatus, body)));
         EXPECT_EQ(c.bExpected, Query(*m_client, Url(L"/status"))) << ToUtf8(m_client->m_szResponseHeader);
-        // The raw header is kept for the exchange file either way.
+        // The raw header is kept for the exchange file either way, and what came.
         EXPECT_EQ(0, wcsncmp(m_client->m_szResponseHeader, L"HTTP/1.1 ", 9));
-        EXPECT_EQ(body, m_client->m_pszAnswer);
+        EXPECT_EQ(c.bCutOff ? body.substr(0, c.cbBody / 2) : body, m_client->m_pszAnswer);
     }
     ASSERT_EQ(200u, s_sim->Control(L"POST", L"settings", L"{\"date_header\":true}").dwStatus);
     // A failed query never counts, whatever header an earlier one left.
