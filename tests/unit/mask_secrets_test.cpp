@@ -45,7 +45,7 @@ TEST(MaskSecrets, SecretValuesAreMaskedWhole) {
         {L"Proxy-Authorization: Negotiate abc\r\nAuthorization: secret\r\n",
          L"Proxy-Authorization: Negotiate XXX\r\nAuthorization: XXXXXX\r\n"},
         {L"Authorization: Bearer a,b+/==\r\nAuthorization: Bearer c=d\r\n",
-         L"Authorization: Bearer XXXXXXXX\r\nAuthorization: Bearer XXX\r\n"},
+         L"Authorization: Bearer XXXXXXX\r\nAuthorization: Bearer XXX\r\n"},
         // A form value ends at "&"; every parameter that holds a secret is masked.
         {L"user=alice&pwd=s3cret&lang=de", L"user=alice&pwd=XXXXXX&lang=de"},
         {L"AUTH_TOKEN=abc\tdef", L"AUTH_TOKEN=XXX\tdef"},
