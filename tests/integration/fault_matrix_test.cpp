@@ -104,8 +104,7 @@ public:
 // The production timers: the hanging request would hold a stop that waited
 // for it the session's full 10 s.
 void StopWhileReinitializationHangsAt(FaultMatrixTest& t, const wchar_t* pszMethod, const wchar_t* pszPath) {
-    ASSERT_EQ(RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"TestTimeDivisor"), ERROR_SUCCESS);
-    SetTimerDivisor(1);
+    ASSERT_NO_FATAL_FAILURE(t.UseProductionTimers());
     ASSERT_NO_FATAL_FAILURE(t.StartAndOpenLines());
     ASSERT_TRUE(t.m_sim.ClearRequests());
     ASSERT_TRUE(t.m_sim.AddFault(Fault(pszPath, pszMethod, L"\"hang\":true")));

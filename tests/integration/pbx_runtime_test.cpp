@@ -222,8 +222,7 @@ TEST_F(PbxRuntimeTest, StreamEndedByTheServerIsReopenedAndRetriedAfterItWasDown)
 TEST_F(PbxRuntimeTest, ShutdownIsPromptEndsEveryThreadAndLeavesTheLockFree) {
     // The production timers, so that a shutdown that waited out the closer
     // (30 s) or a stream read would overrun the watchdog by far.
-    ASSERT_EQ(RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"TestTimeDivisor"), ERROR_SUCCESS);
-    SetTimerDivisor(1);
+    ASSERT_NO_FATAL_FAILURE(UseProductionTimers());
     ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
     // Event monitor, keep-alive thread, network observer.
     EXPECT_EQ(ProviderThreadCount(m_host.Module(), 3), 3u);

@@ -40,12 +40,7 @@ protected:
     }
     // As WaitForRequests, asked again while the simulator's port is closed.
     bool WaitForRequestsAcrossOutage(int nCount, DWORD dwTimeoutMs) const {
-        const ULONGLONG qwDeadline = GetTickCount64() + dwTimeoutMs;
-        while (!WaitForRequests(L"GET", kCalls, nCount, 1, 2000)) {
-            if (GetTickCount64() >= qwDeadline) return false;
-            Sleep(200);
-        }
-        return true;
+        return WaitUntil([&] { return WaitForRequests(L"GET", kCalls, nCount, 1, 2000); }, dwTimeoutMs);
     }
 };
 

@@ -156,6 +156,15 @@ public:
         }
     }
 
+    // The production lengths of the timers for this test, whatever the run's
+    // divisor: a stop that waited out a hanging request or a 30 s timer then
+    // overruns a watchdog that the shortened timers would let it meet.
+    static void UseProductionTimers() {
+        const LSTATUS lStatus = RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"TestTimeDivisor");
+        ASSERT_TRUE(lStatus == ERROR_SUCCESS || lStatus == ERROR_FILE_NOT_FOUND) << lStatus;
+        SetTimerDivisor(1);
+    }
+
     // What the configuration dialog does to have the service log in again.
     static void RequestReinitialization() {
         CSharedSettingsView shared;
