@@ -4,7 +4,7 @@ file and line, on what they are there to find, and pass everything else; the
 link check names a library that needs a symbol of a layer above it, and only
 that (build.layers, build.release and build.link_layers run them on the product).
 
-    checks_test.py [LayersCheck | ReleaseCheck | LinkCheck]"""
+    test_checks.py [LayersCheck | ReleaseCheck | LinkCheck]"""
 
 import io
 import os
@@ -13,7 +13,7 @@ import tempfile
 import unittest
 from contextlib import redirect_stdout
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import layers_check  # noqa: E402
 import link_check  # noqa: E402
 import release_check  # noqa: E402
