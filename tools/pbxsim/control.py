@@ -181,7 +181,8 @@ def requests(sim, request):
 
 def events(sim, request):
     if request.method == "DELETE":
-        sim.hub.clear_history()
+        # Only the log: a client that reconnects later still gets what it missed, as from a real PBX.
+        sim.hub.clear_history(replay=False)
     return json_response(200, {"events": sim.hub.history()})
 
 

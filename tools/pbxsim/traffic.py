@@ -6,8 +6,14 @@ Every call gets a number of its own (the caller of an incoming call, the
 callee of an outgoing one), so that whoever compares the PBX's calls with a
 client's can tell them apart. The last `hold` calls stop before their end
 and stay in progress, ringing or answered, for the caller to end later.
+
+An extension rests for a while after a call: its next call comes only after
+calls on half the others. Back to back, one phone would get calls a few
+milliseconds apart, faster than any telephony service closes the ended ones,
+and a line holds three calls, ended ones not yet closed among them.
 """
 
+import collections
 import random
 
 KINDS = ("inbound", "missed", "group", "group-elsewhere", "outbound", "internal")
@@ -21,8 +27,8 @@ def _outgoing(calls, extension, callee, steps):
 
 
 def _play(calls, kind, number, rng, extensions, held):
-    """One call of the kind; returns its uuids. A held call stops before its end."""
-    first, second, third = rng.sample(extensions, 3)
+    """One call of the kind on (some of) three extensions; returns its uuids. A held call stops before its end."""
+    first, second, third = extensions
     if kind == "inbound":
         call = calls.ring([first], number)
         if not held or rng.random() < 0.5:  # held: ringing or answered, as chance has it
@@ -61,15 +67,18 @@ def play_batch(calls, seed, count, extensions, hold=0, first_number=0):
     rng = random.Random(seed)
     kinds = dict.fromkeys(KINDS, 0)
     held, numbers = [], {}
+    resting = collections.deque(maxlen=len(extensions) // 2)
     for index in range(count):
         kind = rng.choice(KINDS)
         kinds[kind] += 1
         number = "49%09d" % (first_number + index)
         numbers[number] = kind
-        if index < count - hold:
-            _play(calls, kind, number, rng, extensions, False)
-            continue
         # Held calls take extensions without a call, so that no line holds more calls than it shows.
-        free = [e for e in extensions if e not in calls.busy_extensions()]
-        held += _play(calls, kind, number, rng, free if len(free) >= 3 else extensions, True)
+        busy = calls.busy_extensions() if index >= count - hold else ()
+        ready = [e for e in extensions if e not in resting and e not in busy]
+        picked = rng.sample(ready if len(ready) >= 3 else extensions, 3)
+        resting.extend(picked)
+        uuids = _play(calls, kind, number, rng, picked, index >= count - hold)
+        if index >= count - hold:
+            held += uuids
     return {"kinds": kinds, "numbers": numbers, "held": held}
