@@ -174,31 +174,30 @@ class Soak:
         for entry in history:
             if isinstance(entry.get("data"), dict):
                 self.last_event[entry["data"]["uuid"]] = (entry["id"], entry["data"]["state"])
-        deadline = time.monotonic() + SETTLE_S
-        while True:
-            found, by_address = self.mismatches()
-            if not found or time.monotonic() > deadline:
-                break
-            time.sleep(0.1)
+        found, by_address = self.settle()
+        if self.excused:
+            # A call whose hangup was missed without replay: the application drops it, the PBX answers 404,
+            # and the drop ends it; compared again once the drops had their answer.
+            for line in by_address.values():
+                for tapi_call, _, caller, called in line["calls"]:
+                    if caller in self.excused or called in self.excused:
+                        self.host.ask(f"drop {tapi_call}")
+            self.excused.clear()
+            found, by_address = self.settle()
         self.known_lines = {address: line["line"] for address, line in by_address.items()}
         self.collect_events(history)
         self.counts["quiet points"] += 1
         self.counts["mismatches"] += len(found)
         for text in found:
             print(f"MISMATCH episode {self.episode} {what}: {text}", flush=True)
-        self.drop_excused()
 
-    def drop_excused(self):
-        """A call whose hangup was missed without replay: the application drops it, the PBX answers 404,
-        and from the next quiet point on it must be idle."""
-        if not self.excused:
-            return
-        lines = self.host.ask("lines")["lines"]
-        for line in lines:
-            for tapi_call, _, caller, called in line["calls"]:
-                if caller in self.excused or called in self.excused:
-                    self.host.ask(f"drop {tapi_call}")
-        self.excused.clear()
+    def settle(self):
+        deadline = time.monotonic() + SETTLE_S
+        while True:
+            found, by_address = self.mismatches()
+            if not found or time.monotonic() > deadline:
+                return found, by_address
+            time.sleep(0.05)
 
     def collect_events(self, history):
         """The PBX's events since the last quiet point against TAPI's call states: counts and delays."""
@@ -234,18 +233,28 @@ class Soak:
     def place(self, address, number=None):
         number = number or self.new_number()
         answer = self.host.ask(f"call {self.line_number(address)} {number}")
-        self.counts["placed"] += 1
-        return answer["call"] if int(answer["result"]) > 0 else None
+        placed = int(answer["result"]) > 0
+        self.counts["placed"] += placed
+        return answer["call"] if placed else None
 
     def dial(self):
-        """The dialer: every 30 s (scaled) its last call is dropped and the next one placed."""
+        """The dialer: every 30 s (scaled) its last call is dropped and, once it is idle (a line places a
+        call only when it has no other), the next one placed."""
         if time.monotonic() - self.dialed_at < DIALER_PERIOD_S:
             return
-        if self.dialer is not None:
-            self.host.ask(f"drop {self.dialer[0]}")
+        self.drop_dialer()
         number = self.new_number()
         self.dialer = (self.place(self.addresses()[0], number), number)
         self.dialed_at = time.monotonic()
+
+    def drop_dialer(self):
+        if self.dialer is not None and self.dialer[0] is not None:
+            self.host.ask(f"drop {self.dialer[0]}")
+            deadline = time.monotonic() + SETTLE_S
+            while any(l["calls"] for l in self.host.ask("lines")["lines"] if l["address"] == self.addresses()[0]) \
+                    and time.monotonic() < deadline:
+                time.sleep(0.02)
+        self.dialer = None
 
     def traffic(self):
         busy = set(self.addresses()[:3])  # the dialer's and the placed calls' lines
@@ -394,9 +403,7 @@ class Soak:
         return ", ".join(f"{k}={v}" for k, v in wanted.items())
 
     def reload(self):
-        if self.dialer is not None:
-            self.host.ask(f"drop {self.dialer[0]}")
-            self.dialer = None
+        self.drop_dialer()
         self.end_calls()
         self.quiet("before reload")
         opened = self.opened()
@@ -488,6 +495,8 @@ def main():
     parser.add_argument("--minutes", type=float, default=FULL_MINUTES,
                         help=f"share of the month to play: {FULL_MINUTES} is all of it")
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--debug-level", type=int, default=0,
+                        help="the provider's DebugLevel: its log in the soak prefix's ProgramData\\ORVO")
     args = parser.parse_args()
     episodes = max(1, round(MONTH["episodes"] * args.minutes / FULL_MINUTES))
     build = os.path.abspath(args.build)
@@ -496,7 +505,7 @@ def main():
         pbx = sim.client(timeout=60.0)
         pbx.set_make_call(dial_delay_ms=1000 // DIVISOR, answer_delay_ms=3000 // DIVISOR)
         settings = {"Name": USER, "Password": PASSWORD, "ApiBaseUrl": f"http://127.0.0.1:{sim.port}/v1",
-                    "NumberFormat": 1, "LineFormat": 2, "DebugLevel": 0, "TestTimeDivisor": DIVISOR,
+                    "NumberFormat": 1, "LineFormat": 2, "DebugLevel": args.debug_level, "TestTimeDivisor": DIVISOR,
                     "DirectoryRefreshSeconds": 40, "StreamIdleTimeout": 60}
         subprocess.run(["wine", os.path.join(build, "tapihost.exe"), "settings"] +
                        [f"{k}={v}" for k, v in settings.items()], cwd=build, check=True, timeout=120,
