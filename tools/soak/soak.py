@@ -40,6 +40,9 @@ EXTENSIONS = 40
 MONTH = {"episodes": 500, "cut": 500, "directory": 100, "directory-fault": 60, "token-expiry": 25,
          "refresh-refused": 25, "outage": 10, "wrong-password": 1, "dialect": 30, "reload": 10}
 CALLS_PER_EPISODE = 100           # 500 episodes: 50,000 PBX calls, besides those placed through TAPI
+# Calls of a batch start this far apart: a burst faster than the provider carries the calls out would
+# leave ring-group copies answered elsewhere offered on a line while its next calls ring.
+CALL_GAP_MS = 5
 HELD = 6                          # calls of a batch left in progress over the episode's incidents
 FULL_MINUTES = 40                 # what the whole month takes, roughly; --minutes scales the month
 SETTLE_S = 5.0                    # a quiet point waits this long at most for TAPI to show the PBX's truth
@@ -262,7 +265,7 @@ class Soak:
         extensions = [a for a in self.addresses() if a not in busy]
         played = self.pbx.control("POST", "traffic", {
             "seed": self.rng.randrange(1 << 30), "calls": CALLS_PER_EPISODE, "extensions": extensions,
-            "hold": HELD, "first_number": self.episode * CALLS_PER_EPISODE})
+            "hold": HELD, "first_number": self.episode * CALLS_PER_EPISODE, "gap_ms": CALL_GAP_MS})
         self.counts["calls"] += CALLS_PER_EPISODE
         for kind, count in played["kinds"].items():
             self.kinds[kind] = self.kinds.get(kind, 0) + count
