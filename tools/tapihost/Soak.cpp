@@ -2,8 +2,7 @@
 // every line open, lines the provider creates included, closes each call as
 // soon as it goes idle, as tapisrv does once the applications let go (on a
 // thread of its own, so that a burst never finds slots held by idle calls
-// nobody closed), and answers each
-// command on standard input with one JSON line:
+// nobody closed), and answers each command on standard input with one JSON line:
 //   start                   negotiate, enumerate, initialise, open every line {"result", "lines"}
 //   lines                   the open lines and their calls that are not idle:
 //                           {"lines": [{"line", "address", "name", "in_service",
