@@ -1,8 +1,6 @@
 // Many lines ringing at the same moment, as a hunt group or the start of a
 // shift gives: the PBX publishes the calls of fifty lines back to back, and
 // every call must reach TAPI whole, once, in its order and on its own line.
-// And a call centre's directory, larger than any fixed answer buffer: every
-// extension becomes a line with its own name and address.
 // ctest-lock: registry
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -23,9 +21,6 @@
 namespace {
 
 constexpr DWORD kLines = 50;
-// Its text (some 180 KB of JSON, twice that as UTF-16) is more than the
-// answer buffer a client starts with.
-constexpr DWORD kLargeDirectory = 2500;
 // The simulator numbers a generated directory from this extension on.
 constexpr DWORD kFirstExtension = 10000;
 const wchar_t kCaller[] = L"4930123456";
@@ -143,26 +138,6 @@ TEST_F(EventBurstTest, PlacedCallsOfABurstStartNoThreadEachAndStopWithTheProvide
     m_bStarted = false;
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10)) << "watchdog";
     EXPECT_EQ(SettledThreadsStartedIn(range, 0), 0u);
-}
-
-TEST_F(EventBurstTest, EveryExtensionOfALargeDirectoryIsALineWithItsNameAndAddress) {
-    ASSERT_EQ(m_sim.Control(L"POST", L"extensions", L"{\"count\":" + std::to_wstring(kLargeDirectory) + L"}").dwStatus,
-              200u);
-    // Line names as "<user> <number>: <name>", so that the directory's names show.
-    ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"LineFormat", L"2"));
-    ASSERT_NO_FATAL_FAILURE(StartProvider(kLargeDirectory));
-    for (DWORD dwLine = 0; dwLine < kLargeDirectory; ++dwLine) {
-        SCOPED_TRACE("line " + std::to_string(dwLine));
-        const std::wstring number = Extension(dwLine);
-        std::vector<BYTE> caps;
-        ASSERT_EQ(m_host.GetDevCaps(dwLine, 4096, &caps), 0);
-        const auto* pDevCaps = reinterpret_cast<const LINEDEVCAPS*>(caps.data());
-        ASSERT_EQ(RecordText(caps, pDevCaps->dwLineNameSize, pDevCaps->dwLineNameOffset),
-                  L"ORVO lena.muster " + number + L": Extension " + number);
-        ASSERT_EQ(m_host.GetAddressCaps(dwLine, 0, 4096, &caps), 0);
-        const auto* pAddressCaps = reinterpret_cast<const LINEADDRESSCAPS*>(caps.data());
-        ASSERT_EQ(RecordText(caps, pAddressCaps->dwAddressSize, pAddressCaps->dwAddressOffset), number);
-    }
 }
 
 }  // namespace

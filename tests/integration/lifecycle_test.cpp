@@ -1,5 +1,8 @@
 // The provider as tapisrv starts, identifies and stops it, through tapihost.
-// ctest-lock: registry
+// A copy under a name of its own has a settings key, log folder and shared
+// section of its own: its hundred loads run beside the standard provider's
+// tests in the same prefix (only the tests that move the ORVO folder wait).
+// ctest-lock: program-data
 #include <gtest/gtest.h>
 #include <windows.h>
 // After windows.h, which it needs.
@@ -17,13 +20,13 @@ namespace {
 class LifecycleTest : public testing::Test {
 protected:
     void SetUp() override {
-        m_path = GetEnv(L"ORVO_TSP_PATH");
-        ASSERT_FALSE(m_path.empty()) << "ORVO_TSP_PATH not set";
+        ASSERT_TRUE(CopyFileW(GetEnv(L"ORVO_TSP_PATH").c_str(), m_path.c_str(), FALSE)) << "ORVO_TSP_PATH";
         ASSERT_TRUE(m_host.Load(m_path)) << "cannot load " << ToUtf8(m_path);
     }
 
-    std::wstring m_path;
-    COfflineProviderSettings m_settings;
+    CTempDir m_dir{L"lifecycle"};
+    const std::wstring m_path = m_dir.File(L"ORVOTSP_LIFECYCLE.TSP");
+    COfflineProviderSettings m_settings{L"SOFTWARE\\ORVO\\LIFECYCLE"};
     CTapiHost m_host;
 };
 

@@ -4,6 +4,7 @@
 // with names of their own keep these apart from the standard provider's
 // folder and section.
 // ctest-lock: registry
+// ctest-lock: program-data
 #include <gtest/gtest.h>
 #include <windows.h>
 

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -19,17 +21,14 @@ constexpr DWORD kWatchdogMs = 60000;
 
 class ServiceStateTest : public ProviderRuntimeFixture {
 protected:
-    size_t LineStateMessages(DWORD dwLine, DWORD dwState) const {
-        return m_host.CountEvents([&](const HostEvent& e) {
+    static std::function<bool(const HostEvent&)> IsLineState(DWORD dwLine, DWORD dwState) {
+        return [=](const HostEvent& e) {
             return e.htLine == LineHandle(dwLine) && e.dwMsg == LINE_LINEDEVSTATE && e.dwParam1 == dwState;
-        });
+        };
     }
+    size_t LineStateMessages(DWORD dwLine, DWORD dwState) const { return m_host.CountEvents(IsLineState(dwLine, dwState)); }
     bool WaitForLineState(DWORD dwLine, DWORD dwState, DWORD dwTimeoutMs) const {
-        return m_host.WaitForEvent(
-            [&](const HostEvent& e) {
-                return e.htLine == LineHandle(dwLine) && e.dwMsg == LINE_LINEDEVSTATE && e.dwParam1 == dwState;
-            },
-            dwTimeoutMs);
+        return m_host.WaitForEvent(IsLineState(dwLine, dwState), dwTimeoutMs);
     }
     DWORD DevStatusFlags(DWORD dwLine) {
         std::vector<BYTE> status;
@@ -41,12 +40,7 @@ protected:
     }
     // As WaitForRequests, asked again while the simulator's port is closed.
     bool WaitForRequestsAcrossOutage(int nCount, DWORD dwTimeoutMs) const {
-        const ULONGLONG qwDeadline = GetTickCount64() + dwTimeoutMs;
-        while (!WaitForRequests(L"GET", kCalls, nCount, 1, 2000)) {
-            if (GetTickCount64() >= qwDeadline) return false;
-            Sleep(200);
-        }
-        return true;
+        return WaitUntil([&] { return WaitForRequests(L"GET", kCalls, nCount, 1, 2000); }, dwTimeoutMs);
     }
 };
 
@@ -100,79 +94,81 @@ TEST_F(ServiceStateTest, AnOutageTakesEveryLineOutOfServiceAndBack) {
 
 // A connected call, the stream cut and kept from reopening, maybe its hangup
 // sent meanwhile, the stream back. The replayed hangup ends it; from a PBX
-// that cannot replay, only a presence of "idle" or "offline" does. Any other
-// presence keeps the call, and the application's drop, which such a PBX
-// answers 404, ends it then.
-TEST_F(ServiceStateTest, ACallEndsAfterAStreamCutOnlyOnEvidence) {
-    struct Row {
-        const char* pszName;
-        bool bReplay;
-        const wchar_t* pszPresence;  // of extension 21 as JSON; null: the simulator's ("busy" during a call)
-        bool bHangup;                // the call ends at the PBX while the stream is down
-        bool bEndsOnItsOwn;
-    };
-    const Row rows[] = {
-        {"replayed hangup", true, nullptr, true, true},
-        {"no replay, presence idle", false, L"\"idle\"", true, true},
-        {"no replay, presence offline", false, L"\"offline\"", true, true},
-        {"no replay, no presence", false, L"null", true, false},
-        {"no replay, the call goes on (busy)", false, nullptr, false, false},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.pszName);
-        ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
-        ASSERT_EQ(m_sim.Control(L"POST", L"settings", row.bReplay ? L"{\"replay\":true}" : L"{\"replay\":false}").dwStatus,
+// that cannot replay, only a presence of "idle" or "offline" does, once the
+// stale-call settle has passed. Any other presence keeps the call, and the
+// application's drop, which such a PBX answers 404, ends it then.
+struct StreamCutRow {
+    const char* pszName;
+    bool bReplay;
+    const wchar_t* pszPresence;  // of extension 21 as JSON; null: the simulator's ("busy" during a call)
+    bool bHangup;                // the call ends at the PBX while the stream is down
+    bool bEndsOnItsOwn;
+};
+
+void PrintTo(const StreamCutRow& row, std::ostream* pStream) { *pStream << row.pszName; }
+
+class StreamCutTest : public ServiceStateTest, public testing::WithParamInterface<StreamCutRow> {};
+
+TEST_P(StreamCutTest, ACallEndsOnlyOnEvidence) {
+    const StreamCutRow& row = GetParam();
+    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
+    ASSERT_EQ(m_sim.Control(L"POST", L"settings", row.bReplay ? L"{\"replay\":true}" : L"{\"replay\":false}").dwStatus,
+              200u);
+    if (row.pszPresence != nullptr) {
+        ASSERT_EQ(m_sim.Control(L"POST", L"extensions",
+                                L"{\"extensions\":[{\"extension_number\":\"21\",\"name\":\"Office\",\"presence\":" +
+                                    std::wstring(row.pszPresence) +
+                                    L"},{\"extension_number\":\"22\",\"name\":\"Reception\"},"
+                                    L"{\"extension_number\":\"23\",\"name\":\"Lab\"}]}")
+                      .dwStatus,
                   200u);
-        if (row.pszPresence != nullptr)
-            ASSERT_EQ(m_sim.Control(L"POST", L"extensions",
-                                    L"{\"extensions\":[{\"extension_number\":\"21\",\"name\":\"Office\",\"presence\":" +
-                                        std::wstring(row.pszPresence) +
-                                        L"},{\"extension_number\":\"22\",\"name\":\"Reception\"},"
-                                        L"{\"extension_number\":\"23\",\"name\":\"Lab\"}]}")
-                          .dwStatus,
-                      200u);
-        const std::wstring uuid = Ring(L"[\"21\"]", L"4930123456");
-        ASSERT_FALSE(uuid.empty());
-        ASSERT_TRUE(WaitForState(0, LINECALLSTATE_OFFERING));
-        ASSERT_EQ(m_sim.Control(L"POST", L"answer", L"{\"uuid\":" + JsonQuote(uuid.c_str()) + L"}").dwStatus, 200u);
-        ASSERT_TRUE(WaitForState(0, LINECALLSTATE_CONNECTED));
-
-        const size_t nStreamsBefore = RequestsTo(L"GET", kCalls).size();
-        ASSERT_TRUE(m_sim.AddFault(L"{\"path\":\"/v1/extensions/phone/calls\",\"method\":\"GET\",\"status\":503,\"count\":100000}"));
-        ASSERT_EQ(m_sim.Control(L"POST", L"streams/close", L"{\"mode\":\"abort\"}").dwStatus, 200u);
-        ASSERT_TRUE(WaitForRequests(L"GET", kCalls, static_cast<int>(nStreamsBefore) + 1, 0, kWatchdogMs));
-        if (row.bHangup)
-            ASSERT_EQ(m_sim.Control(L"POST", L"hangup", L"{\"uuid\":" + JsonQuote(uuid.c_str()) + L"}").dwStatus, 200u);
-        ASSERT_TRUE(m_sim.ClearFaults());
-
-        if (!row.bEndsOnItsOwn) {
-            // The stale-call check has read the directory and kept the call.
-            ASSERT_TRUE(WaitForLogText("Call " + ToUtf8(uuid) + " on 21 kept", kWatchdogMs + kStaleCallSettleMs));
-            EXPECT_EQ(CallStates(0), (std::vector<DWORD>{LINECALLSTATE_OFFERING, LINECALLSTATE_CONNECTED}));
-            HDRVCALL hdCall = nullptr;
-            for (const HostEvent& e : m_host.LineEvents())
-                if (e.htLine == LineHandle(0) && e.dwMsg == LINE_NEWCALL) hdCall = reinterpret_cast<HDRVCALL>(e.dwParam1);
-            ASSERT_NE(hdCall, nullptr);
-            ASSERT_EQ(m_host.Drop(91, hdCall), 91);
-            EXPECT_EQ(WaitForCompletion(91).lResult, 0);
-        }
-        ASSERT_TRUE(WaitForState(0, LINECALLSTATE_IDLE, kWatchdogMs + kStaleCallSettleMs));
-        // Offering, connected, disconnected, idle: no state twice.
-        EXPECT_EQ(CallStates(0), (std::vector<DWORD>{LINECALLSTATE_OFFERING, LINECALLSTATE_CONNECTED,
-                                                     LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}));
-
-        // The reconnection named the last event the provider had.
-        bool bResumed = false;
-        for (const SimRequest& request : RequestsTo(L"GET", kCalls))
-            for (const auto& header : request.headers)
-                if (_wcsicmp(header.first.c_str(), L"Last-Event-ID") == 0 && !header.second.empty()) bResumed = true;
-        EXPECT_TRUE(bResumed);
-        StopProvider();
-        m_lines.clear();
-        m_host.ClearEvents();
-        ASSERT_EQ(m_sim.Control(L"POST", L"reset").dwStatus, 200u);
     }
+    const std::wstring uuid = Ring(L"[\"21\"]", L"4930123456");
+    ASSERT_FALSE(uuid.empty());
+    ASSERT_TRUE(WaitForState(0, LINECALLSTATE_OFFERING));
+    ASSERT_TRUE(Answer(uuid));
+    ASSERT_TRUE(WaitForState(0, LINECALLSTATE_CONNECTED));
+
+    const size_t nStreamsBefore = RequestsTo(L"GET", kCalls).size();
+    ASSERT_TRUE(m_sim.AddFault(L"{\"path\":\"/v1/extensions/phone/calls\",\"method\":\"GET\",\"status\":503,\"count\":100000}"));
+    ASSERT_EQ(m_sim.Control(L"POST", L"streams/close", L"{\"mode\":\"abort\"}").dwStatus, 200u);
+    ASSERT_TRUE(WaitForRequests(L"GET", kCalls, static_cast<int>(nStreamsBefore) + 1, 0, kWatchdogMs));
+    if (row.bHangup) {
+        ASSERT_TRUE(Hangup(uuid));
+    }
+    ASSERT_TRUE(m_sim.ClearFaults());
+
+    if (!row.bEndsOnItsOwn) {
+        // The stale-call check has read the directory and kept the call.
+        ASSERT_TRUE(WaitForLogText("Call " + ToUtf8(uuid) + " on 21 kept", kWatchdogMs + kStaleCallSettleMs));
+        EXPECT_EQ(CallStates(0), (std::vector<DWORD>{LINECALLSTATE_OFFERING, LINECALLSTATE_CONNECTED}));
+        HDRVCALL hdCall = nullptr;
+        for (const HostEvent& e : m_host.LineEvents())
+            if (e.htLine == LineHandle(0) && e.dwMsg == LINE_NEWCALL) hdCall = reinterpret_cast<HDRVCALL>(e.dwParam1);
+        ASSERT_NE(hdCall, nullptr);
+        ASSERT_EQ(m_host.Drop(91, hdCall), 91);
+        EXPECT_EQ(WaitForCompletion(91).lResult, 0);
+    }
+    ASSERT_TRUE(WaitForState(0, LINECALLSTATE_IDLE, kWatchdogMs + kStaleCallSettleMs));
+    // Offering, connected, disconnected, idle: no state twice.
+    EXPECT_EQ(CallStates(0), (std::vector<DWORD>{LINECALLSTATE_OFFERING, LINECALLSTATE_CONNECTED,
+                                                 LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}));
+
+    // The reconnection named the last event the provider had.
+    bool bResumed = false;
+    for (const SimRequest& request : RequestsTo(L"GET", kCalls))
+        for (const auto& header : request.headers)
+            if (_wcsicmp(header.first.c_str(), L"Last-Event-ID") == 0 && !header.second.empty()) bResumed = true;
+    EXPECT_TRUE(bResumed);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, StreamCutTest,
+                         testing::Values(StreamCutRow{"ReplayedHangup", true, nullptr, true, true},
+                                         StreamCutRow{"NoReplayPresenceIdle", false, L"\"idle\"", true, true},
+                                         StreamCutRow{"NoReplayPresenceOffline", false, L"\"offline\"", true, true},
+                                         StreamCutRow{"NoReplayNoPresence", false, L"null", true, false},
+                                         StreamCutRow{"NoReplayCallGoesOnBusy", false, nullptr, false, false}),
+                         [](const testing::TestParamInfo<StreamCutRow>& info) { return std::string(info.param.pszName); });
 
 // The PBX refuses the stored credentials once they are needed again: one
 // login, then none until the dialog's OK asks for a new one; meanwhile every
@@ -201,11 +197,7 @@ TEST_F(ServiceStateTest, RefusedCredentialsAreTriedOnceUntilTheDialogAsksAgain) 
 
         // The dialog's OK after the password was put right: one login, and the lines are back.
         ASSERT_TRUE(m_sim.ClearFaults());
-        {
-            CSharedSettingsView shared;
-            ASSERT_NE(shared.Get(), nullptr);
-            shared->ReinitRequested = 1;
-        }
+        ASSERT_NO_FATAL_FAILURE(RequestReinitialization());
         for (DWORD dwLine = 0; dwLine < 3; ++dwLine)
             ASSERT_TRUE(WaitForLineState(dwLine, LINEDEVSTATE_INSERVICE, kWatchdogMs)) << "line " << dwLine;
         std::vector<int> statuses;
@@ -214,9 +206,7 @@ TEST_F(ServiceStateTest, RefusedCredentialsAreTriedOnceUntilTheDialogAsksAgain) 
         EXPECT_EQ(std::vector<int>(statuses.begin(), statuses.begin() + 2), (std::vector<int>{nStatus, 200}));
         // Written once the re-initialisation has applied the directory, which may come after the stream.
         const std::wstring successful = Localized(L"Login successful", L"Anmelden erfolgreich");
-        const ULONGLONG qwWatchdog = GetTickCount64() + kWatchdogMs;
-        while (LastLoginState() != successful && GetTickCount64() < qwWatchdog) Sleep(50);
-        EXPECT_EQ(LastLoginState(), successful);
+        EXPECT_TRUE(WaitUntil([&] { return LastLoginState() == successful; }, kWatchdogMs)) << ToUtf8(LastLoginState());
         StopProvider();
         m_lines.clear();
         m_host.ClearEvents();

@@ -1,7 +1,12 @@
 #include "support/LineModelFixture.h"
 
+#include "support/TraceCapture.h"
+
 #include "common/BoundedString.h"
 #include "config/ProviderSettings.h"
+#include "manager/CGenericTSPIManager.h"
+#include "manager/CallNumbers.h"
+#include "manager/RequestThreads.h"
 #include "model/CallFeatures.h"
 #include "model/EventDelivery.h"
 #include "model/LineCaps.h"
@@ -78,11 +83,18 @@ void LineModelFixture::SetUp() {
     StrCopy(g_pProviderSettings->Name, L"Lena Muster");
     StrCopy(g_pProviderSettings->LineFormat, L"0");
     BuildLines({L"21", L"22", L"23"});
+    g_dwNextCallNumber = 1;
+    g_mapCallNumber.clear();
+    g_mapCallUuid.clear();
+    g_mapCallLines.clear();
+    g_RingsSeen.Clear();
     CEventRecorder::Reset();
     CEventRecorder::s_callbacksInsideLock = 0;
 }
 
 void LineModelFixture::TearDown() {
+    // A dial-tone closer or drop a test started must not run into the next test.
+    EndRequestThreads();
     EXPECT_EQ(CEventRecorder::s_callbacksInsideLock, 0u) << "TAPI was called back inside the ProviderLock";
     RemoveAllCalls();
     LineCapsDelete();
@@ -102,6 +114,11 @@ void LineModelFixture::BuildLines(const std::vector<std::wstring>& numbers) {
     g_dwDeviceCount = static_cast<DWORD>(numbers.size());
     EnsureLineRecords(g_dwDeviceCount);
     LineCapsInit();
+}
+
+void LineModelFixture::Event(const wchar_t* uuid, const wchar_t* extension, const wchar_t* state,
+                             const wchar_t* direction, const wchar_t* caller, const wchar_t* callee) {
+    g_Manager.DispatchEvents(uuid, extension, caller, callee, state, direction);
 }
 
 HTAPILINE LineModelFixture::OpenLine(LONG lLinePos) {
@@ -149,4 +166,58 @@ bool LineModelFixture::LockIsFree() {
     GetExitCodeThread(hThread, &dwFree);
     CloseHandle(hThread);
     return dwFree == 1;
+}
+
+std::wstring AbortLine(const wchar_t* pszExport, const wchar_t* pszError, int nCheck, const wchar_t* pszText) {
+    std::wstring line = std::wstring(L"Func.") + pszExport + L".Abort.Error." + pszError + L".#" + std::to_wstring(nCheck);
+    if (pszText != nullptr) line += std::wstring(L".") + pszText;
+    return line;
+}
+
+std::wstring TextAt(const void* pRecord, DWORD dwOffset) {
+    return reinterpret_cast<const wchar_t*>(static_cast<const BYTE*>(pRecord) + dwOffset);
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD dwWatchdogMs) {
+    const ULONGLONG qwDeadline = GetTickCount64() + dwWatchdogMs;
+    while (!condition()) {
+        if (GetTickCount64() > qwDeadline || testing::Test::HasFailure()) return false;
+        Sleep(5);
+    }
+    return true;
+}
+
+std::vector<BYTE> LineModelFixture::Snapshot() {
+    std::vector<BYTE> bytes;
+    auto append = [&](const void* p, size_t cb) {
+        if (p != nullptr) bytes.insert(bytes.end(), static_cast<const BYTE*>(p), static_cast<const BYTE*>(p) + cb);
+    };
+    for (DWORD pos = 0; pos < g_dwDeviceCount; ++pos) {
+        const PhoneLine& line = g_PhoneLines[pos];
+        append(&line, sizeof(line));
+        append(line.m_pLineDevCaps, kDevCapsBufferSize);
+        append(line.m_pLineAddressCaps, kAddressCapsBufferSize);
+        append(line.m_pLineDevStatus, sizeof(LINEDEVSTATUS));
+        append(line.m_pLineAddressStatus, kAddressStatusBufferSize);
+        for (const PhoneCall* pCall : line.m_pPhoneCall) {
+            if (pCall == nullptr) continue;
+            append(pCall, sizeof(PhoneCall));
+            append(pCall->m_pLineCallInfo, kCallInfoBufferSize);
+            append(pCall->m_pLineCallStatus, sizeof(LINECALLSTATUS));
+        }
+    }
+    append(&g_pLineEventProc, sizeof(g_pLineEventProc));
+    return bytes;
+}
+
+void LineModelFixture::ExpectRefusals(const std::vector<Refusal>& refusals) {
+    for (const Refusal& r : refusals) {
+        SCOPED_TRACE(r.pszName);
+        const std::vector<BYTE> before = Snapshot();
+        CTraceCapture capture(6);
+        EXPECT_EQ(r.run(), r.lExpected);
+        EXPECT_TRUE(capture.Contains(r.abortLine)) << testing::PrintToString(r.abortLine);
+        EXPECT_TRUE(Snapshot() == before) << "the model changed";
+        EXPECT_TRUE(LockIsFree());
+    }
 }

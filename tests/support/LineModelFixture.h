@@ -1,11 +1,13 @@
 // A device set put in place directly, without a PBX: extensions in the
 // directory list, the device count, TAPI's identifiers, and lines built by
-// LineCapsInit; TAPI's event and completion callbacks record what they get.
+// LineCapsInit, with no call numbers given yet; TAPI's event and completion
+// callbacks record what they get.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -53,6 +55,22 @@ public:
     static constexpr DWORD kSecondProc = 0x80000000;
 };
 
+// One refused request: its result and the trace line naming the check,
+// "Func.<export>.Abort.Error.<error>.#<check>[.<text>]".
+struct Refusal {
+    const char* pszName;
+    std::function<LONG()> run;
+    LONG lExpected;
+    std::wstring abortLine;
+};
+std::wstring AbortLine(const wchar_t* pszExport, const wchar_t* pszError, int nCheck, const wchar_t* pszText = nullptr);
+
+// The text a TAPI record holds at a byte offset.
+std::wstring TextAt(const void* pRecord, DWORD dwOffset);
+
+// Waits for the condition; false after a generous watchdog (a hang, not a slow machine).
+bool WaitUntil(const std::function<bool()>& condition, DWORD dwWatchdogMs = 10000);
+
 class LineModelFixture : public testing::Test {
 protected:
     static constexpr DWORD kDeviceIDBase = 100;
@@ -68,10 +86,19 @@ protected:
     // A new inbound call on a line, moved to dwState (skipped for 0); its slot.
     LONG AddCall(LONG lLinePos, DWORD dwState);
     void SetState(LONG lLinePos, LONG lCallPos, DWORD dwState);
+    // A PBX call event, handled at once.
+    static void Event(const wchar_t* uuid, const wchar_t* extension, const wchar_t* state, const wchar_t* direction,
+                      const wchar_t* caller = L"0301234567", const wchar_t* callee = L"21");
     // Lets every call feature through the line's address capabilities.
     void EnableAllCallFeatures(LONG lLinePos);
 
+    // Each refusal answers its result, traces its check, leaves the model
+    // as it was and the ProviderLock free.
+    static void ExpectRefusals(const std::vector<Refusal>& refusals);
+
     PhoneLine& Line(LONG lLinePos) { return g_PhoneLines[lLinePos]; }
+    static HDRVLINE LineHandle(LONG lLinePos) { return reinterpret_cast<HDRVLINE>(&g_PhoneLines[lLinePos]); }
+    HDRVCALL CallHandle(LONG lLinePos, LONG lCallPos) { return reinterpret_cast<HDRVCALL>(Call(lLinePos, lCallPos)); }
     PhoneCall* Call(LONG lLinePos, LONG lCallPos) { return g_PhoneLines[lLinePos].m_pPhoneCall[lCallPos]; }
     DWORD Features(LONG lLinePos, LONG lCallPos) { return Call(lLinePos, lCallPos)->m_pLineCallStatus->dwCallFeatures; }
     std::vector<RecordedEvent>& Events() { return CEventRecorder::s_events; }
@@ -79,6 +106,8 @@ protected:
     std::vector<RecordedEvent> EventsOf(DWORD dwMsg) const;
 
     static void RemoveAllCalls();
+    // Every byte the model keeps for the lines and their calls.
+    static std::vector<BYTE> Snapshot();
     // Whether another thread can take the ProviderLock now (it is re-entrant for this one).
     static bool LockIsFree();
 };

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -124,29 +125,83 @@ public:
     }
     // Waits until the simulator has opened at least nOpened streams, one of them still open.
     bool WaitForStreamsOpened(int nOpened, DWORD dwTimeoutMs = kEventWaitMs) const {
-        const std::wstring body = L"{\"streams\":1,\"opened\":" + std::to_wstring(nOpened) +
-                                  L",\"timeout_ms\":" + std::to_wstring(dwTimeoutMs) + L"}";
-        CJsonParserBase answer;
-        return answer.Parse(m_sim.Control(L"POST", L"wait", body).sBody.c_str()) && answer.GetBool(L"ok");
+        return SimWait(L"\"streams\":1,\"opened\":" + std::to_wstring(nOpened), dwTimeoutMs);
     }
-
     // Waits until the simulator holds at least nStreams event streams.
     bool WaitForStreams(int nStreams, DWORD dwTimeoutMs = kEventWaitMs) const {
-        const std::wstring body =
-            L"{\"streams\":" + std::to_wstring(nStreams) + L",\"timeout_ms\":" + std::to_wstring(dwTimeoutMs) + L"}";
-        CJsonParserBase answer;
-        return answer.Parse(m_sim.Control(L"POST", L"wait", body).sBody.c_str()) && answer.GetBool(L"ok");
+        return SimWait(L"\"streams\":" + std::to_wstring(nStreams), dwTimeoutMs);
     }
-
     // Waits until the simulator has seen nCount requests of the method to the
     // path and holds at least nStreams event streams.
     bool WaitForRequests(const wchar_t* pszMethod, const wchar_t* pszPath, int nCount, int nStreams = 0,
                          DWORD dwTimeoutMs = 20000) const {
-        const std::wstring body = L"{\"requests\":" + std::to_wstring(nCount) + L",\"method\":" + JsonQuote(pszMethod) +
-                                  L",\"path\":" + JsonQuote(pszPath) + L",\"streams\":" + std::to_wstring(nStreams) +
-                                  L",\"timeout_ms\":" + std::to_wstring(dwTimeoutMs) + L"}";
+        return SimWait(L"\"requests\":" + std::to_wstring(nCount) + L",\"method\":" + JsonQuote(pszMethod) +
+                           L",\"path\":" + JsonQuote(pszPath) + L",\"streams\":" + std::to_wstring(nStreams),
+                       dwTimeoutMs);
+    }
+    // The simulator's wait for the conditions (JSON members).
+    bool SimWait(const std::wstring& conditions, DWORD dwTimeoutMs) const {
         CJsonParserBase answer;
+        const std::wstring body = L"{" + conditions + L",\"timeout_ms\":" + std::to_wstring(dwTimeoutMs) + L"}";
         return answer.Parse(m_sim.Control(L"POST", L"wait", body).sBody.c_str()) && answer.GetBool(L"ok");
+    }
+
+    // Polls a condition until it holds or the watchdog runs out.
+    static bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs = kEventWaitMs) {
+        const ULONGLONG qwDeadline = GetTickCount64() + dwTimeoutMs;
+        for (;;) {
+            if (condition()) return true;
+            if (GetTickCount64() >= qwDeadline) return false;
+            Sleep(50);
+        }
+    }
+
+    // The production lengths of the timers for this test, whatever the run's
+    // divisor: a stop that waited out a hanging request or a 30 s timer then
+    // overruns a watchdog that the shortened timers would let it meet.
+    static void UseProductionTimers() {
+        const LSTATUS lStatus = RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"TestTimeDivisor");
+        ASSERT_TRUE(lStatus == ERROR_SUCCESS || lStatus == ERROR_FILE_NOT_FOUND) << lStatus;
+        SetTimerDivisor(1);
+    }
+
+    // What the configuration dialog does to have the service log in again.
+    static void RequestReinitialization() {
+        CSharedSettingsView shared;
+        ASSERT_NE(shared.Get(), nullptr);
+        shared->ReinitRequested = 1;
+    }
+
+    // The simulator's directory replaced: number, name and, when not null, uuid of each extension.
+    struct DirectoryEntry {
+        const wchar_t* pszNumber;
+        const wchar_t* pszName;
+        const wchar_t* pszUuid = nullptr;
+    };
+    void SetDirectory(const std::vector<DirectoryEntry>& extensions) const {
+        std::wstring body = L"{\"extensions\":[";
+        for (const DirectoryEntry& e : extensions) {
+            body += body.back() == L'[' ? L"{" : L",{";
+            if (e.pszUuid != nullptr) body += L"\"uuid\":" + JsonQuote(e.pszUuid) + L",";
+            body += L"\"extension_number\":" + JsonQuote(e.pszNumber) + L",\"name\":" + JsonQuote(e.pszName) + L"}";
+        }
+        ASSERT_EQ(m_sim.Control(L"POST", L"extensions", body + L"]}").dwStatus, 200u);
+    }
+
+    // The call answered (at the extension, when given) or hung up at the PBX; false when refused.
+    bool Answer(const std::wstring& uuid, const wchar_t* pszExtension = nullptr) const {
+        const std::wstring at = pszExtension != nullptr ? L",\"extension\":" + JsonQuote(pszExtension) : L"";
+        return m_sim.Control(L"POST", L"answer", L"{\"uuid\":" + JsonQuote(uuid) + at + L"}").dwStatus == 200;
+    }
+    bool Hangup(const std::wstring& uuid) const {
+        return m_sim.Control(L"POST", L"hangup", L"{\"uuid\":" + JsonQuote(uuid) + L"}").dwStatus == 200;
+    }
+
+    // How many line messages (LINE_CREATE included) of the kind the host has.
+    size_t CountMessages(DWORD dwMsg) const {
+        return m_host.CountEvents([&](const HostEvent& e) {
+            return (e.kind == HostEvent::LineEvent || e.kind == HostEvent::LineCreate) && e.dwMsg == dwMsg;
+        });
     }
 
     // Rings the extensions (a JSON array); the call's uuid.
@@ -221,13 +276,13 @@ public:
     }
     // Waits until a log of the provider holds the text (UTF-8).
     static bool WaitForLogText(const std::string& text, DWORD dwTimeoutMs = kEventWaitMs) {
-        const ULONGLONG qwDeadline = GetTickCount64() + dwTimeoutMs;
-        for (;;) {
-            for (const std::wstring& path : ProviderLogs())
-                if (ReadFileBytes(path).find(text) != std::string::npos) return true;
-            if (GetTickCount64() >= qwDeadline) return false;
-            Sleep(100);
-        }
+        return WaitUntil(
+            [&] {
+                for (const std::wstring& path : ProviderLogs())
+                    if (ReadFileBytes(path).find(text) != std::string::npos) return true;
+                return false;
+            },
+            dwTimeoutMs);
     }
 
     std::wstring LastLoginState() const {

@@ -136,6 +136,6 @@ ProviderList ReadProviderList() {
     return providers;
 }
 
-COfflineProviderSettings::COfflineProviderSettings() : m_snapshot(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ORVO\\TAPI") {
-    SetRegString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ORVO\\TAPI", L"ApiBaseUrl", L"http://127.0.0.1:9/v1");
+COfflineProviderSettings::COfflineProviderSettings(const std::wstring& key) : m_snapshot(HKEY_LOCAL_MACHINE, key) {
+    SetRegString(HKEY_LOCAL_MACHINE, key, L"ApiBaseUrl", L"http://127.0.0.1:9/v1");
 }

@@ -58,12 +58,13 @@ using ProviderList = std::vector<std::pair<std::wstring, DWORD>>;
 bool SetProviderList(const ProviderList& providers, DWORD dwNextID = 0);
 ProviderList ReadProviderList();
 
-// The standard provider's settings for the length of a test: cleared, and the
-// PBX address pointed at a closed local port, so that the provider's login
-// fails at once instead of reaching out to the network.
+// The provider's settings (the standard provider's unless the key names a
+// copy's) for the length of a test: cleared, and the PBX address pointed at a
+// closed local port, so that the provider's login fails at once instead of
+// reaching out to the network.
 class COfflineProviderSettings {
 public:
-    COfflineProviderSettings();
+    explicit COfflineProviderSettings(const std::wstring& key = L"SOFTWARE\\ORVO\\TAPI");
 
 private:
     CRegistrySnapshot m_snapshot;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "config/Settings.h"
+#include "pbx/SessionState.h"
 #include "support/PbxSim.h"
 #include "support/TestFiles.h"
 

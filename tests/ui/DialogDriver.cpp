@@ -37,7 +37,8 @@ void RunModalDialog(const std::function<void()>& show, const std::function<void(
     s_dwThreadId = GetCurrentThreadId();
     std::thread driver([&] {
         HWND hFound = nullptr;
-        if (!WaitUntil([&] { return (hFound = FindDialog(s_dwThreadId)) != nullptr; }, 20000)) {
+        // As long as the watchdog: a loaded machine may take that long to show it.
+        if (!WaitUntil([&] { return (hFound = FindDialog(s_dwThreadId)) != nullptr; }, dwTimeoutMs)) {
             ADD_FAILURE() << "the dialog did not open";
             return;
         }

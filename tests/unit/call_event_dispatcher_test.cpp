@@ -45,24 +45,6 @@ const Msgs kHungUp = Seq({{State(LINECALLSTATE_DISCONNECTED)}, kIdled});
 
 class CallEventDispatcherTest : public LineModelFixture {
 protected:
-    void SetUp() override {
-        LineModelFixture::SetUp();
-        g_dwNextCallNumber = 1;
-        g_mapCallNumber.clear();
-        g_mapCallUuid.clear();
-        g_mapCallLines.clear();
-        g_RingsSeen.Clear();
-    }
-    // A dial-tone closer an "answer" started must not run into the next test.
-    void TearDown() override {
-        EndRequestThreads();
-        LineModelFixture::TearDown();
-    }
-
-    static void Event(const wchar_t* uuid, const wchar_t* extension, const wchar_t* state, const wchar_t* direction,
-                      const wchar_t* caller = L"0301234567", const wchar_t* callee = L"21") {
-        g_Manager.DispatchEvents(uuid, extension, caller, callee, state, direction);
-    }
     // An event after which only its own messages are recorded.
     static void Step(const wchar_t* uuid, const wchar_t* extension, const wchar_t* state, const wchar_t* direction,
                      const wchar_t* caller = L"0301234567", const wchar_t* callee = L"21") {
@@ -83,8 +65,7 @@ protected:
     }
 
     static std::wstring Number(const PhoneCall* pCall, DWORD LINECALLINFO::*offsetField) {
-        const auto* pInfo = pCall->m_pLineCallInfo;
-        return reinterpret_cast<const wchar_t*>(reinterpret_cast<const BYTE*>(pInfo) + pInfo->*offsetField);
+        return TextAt(pCall->m_pLineCallInfo, pCall->m_pLineCallInfo->*offsetField);
     }
 
     static DWORD CallID(const PhoneCall* pCall) { return pCall->m_pLineCallInfo->dwCallID; }
@@ -104,124 +85,102 @@ protected:
     // Waits until the dial-tone closer started so far is done with the model
     // (an answer on a line without a call in dial tone starts none).
     static void WaitForCloser(const CTraceCapture& capture) {
-        const DWORD dwDeadline = GetTickCount() + 10000;
-        auto done = [&] {
+        ASSERT_TRUE(WaitUntil([&] {
             return capture.Contains(L"AsyncCloseUnknownDialtoneThread.End") ||
                    capture.Contains(L"StartDialtoneCloseRequest.End.No call in dial tone");
-        };
-        while (!done() && GetTickCount() < dwDeadline) Sleep(10);
-        ASSERT_TRUE(done()) << "the dial-tone closer did not finish";
+        })) << "the dial-tone closer did not finish";
     }
 };
 
-TEST_F(CallEventDispatcherTest, IncomingCallRingsIsAnsweredAndHungUp) {
-    CTraceCapture capture(5);
-    HTAPILINE htLine = OpenLine(0);
-    Event(L"u1", L"21", L"ring", L"inbound");
-    ASSERT_EQ(GetCallCount(0), 1u);
-    PhoneCall* pCall = Call(0, 0);
-    EXPECT_EQ(Messages(htLine), Seq({kNewCall, {State(LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE)}, kNumCalls,
-                                     {Info(0x18140)}}));
-    EXPECT_EQ(Number(pCall, &LINECALLINFO::dwCallerIDOffset), L"0301234567");
-    EXPECT_EQ(Number(pCall, &LINECALLINFO::dwCalledIDOffset), L"21");
-    EXPECT_EQ(CallID(pCall), 1u);
-    EXPECT_EQ(g_mapCallUuid[1], L"u1");
-
-    Step(L"u1", L"21", L"answer", L"inbound");
-    EXPECT_EQ(Messages(htLine), kConnected);
-    EXPECT_EQ(Number(pCall, &LINECALLINFO::dwConnectedIDOffset), L"0301234567");
-    WaitForCloser(capture);
-
-    Step(L"u1", L"21", L"hangup", L"inbound");
-    EXPECT_EQ(Messages(htLine), kHungUp);
-    EXPECT_EQ(g_mapCallNumber.count(L"u1"), 0u);
-    EXPECT_EQ(g_mapCallUuid.count(1), 0u);
-    CloseAllCallsLeavesNone();
+// One PBX event and what each of the lines 21 and 22 hears of it.
+struct EventStep {
+    const wchar_t *uuid, *extension, *state, *direction, *caller, *callee;
+    Msgs at21, at22;
+};
+EventStep In(const wchar_t* uuid, const wchar_t* extension, const wchar_t* state, Msgs at21, Msgs at22 = {}) {
+    return {uuid, extension, state, L"inbound", L"0301234567", extension, std::move(at21), std::move(at22)};
+}
+EventStep Out(const wchar_t* uuid, const wchar_t* callee, const wchar_t* state, Msgs at21) {
+    return {uuid, L"21", state, L"outbound", L"21", callee, std::move(at21), {}};
 }
 
-TEST_F(CallEventDispatcherTest, CallOfferedToTwoExtensionsIsIdledWhereItWasNotAnswered) {
-    CTraceCapture capture(5);
-    HTAPILINE ht21 = OpenLine(0);
-    HTAPILINE ht22 = OpenLine(1);
-    Event(L"u2", L"21", L"ring", L"inbound");
-    Event(L"u2", L"22", L"ring", L"inbound");
-    ASSERT_EQ(GetCallCount(0), 1u);
-    ASSERT_EQ(GetCallCount(1), 1u);
-    EXPECT_EQ(CallID(Call(0, 0)), CallID(Call(1, 0))) << "one PBX call, one number";
-
-    Step(L"u2", L"22", L"answer", L"inbound");
-    EXPECT_EQ(Messages(ht21), kIdled);
-    EXPECT_EQ(Messages(ht22), kConnected);
-    EXPECT_TRUE(capture.Contains(L"Drop call from ext 21"));
-    EXPECT_EQ(Number(Call(1, 0), &LINECALLINFO::dwConnectedIDOffset), L"0301234567");
-    WaitForCloser(capture);
-
-    Step(L"u2", L"22", L"hangup", L"inbound");
-    EXPECT_TRUE(Messages(ht21).empty()) << "the idled copy is not ended twice";
-    EXPECT_EQ(Messages(ht22), kHungUp);
-    CloseAllCallsLeavesNone();
+const Msgs kRing = Seq({kNewCall, {State(LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE)}, kNumCalls, {Info(0x18140)}});
+const Msgs kCallerDial = Seq({kNewCall, {State(LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_NORMAL)}, kNumCalls});
+// A callee of five digits or more is dialled with a proceeding state.
+Msgs Dial(bool bProceeding) {
+    Msgs dial = Seq({kNumCalls, {Info(0x8140), State(LINECALLSTATE_DIALING)}});
+    if (bProceeding) dial.push_back(State(LINECALLSTATE_PROCEEDING));
+    return Seq({dial, {Info(0x10100), State(LINECALLSTATE_RINGBACK)}, kNumCalls});
 }
 
-// A ring group member without a line here (not in the directory) takes the
-// call: no copy on our lines may stay offered, filling their call slots.
-TEST_F(CallEventDispatcherTest, CallAnsweredAtAnExtensionWithoutALineIsIdledOnEveryLine) {
+// Each call scenario as the PBX reports it, with the TAPI messages of every
+// step. After each step the call carries the event's numbers and the number
+// of its PBX call; at the end TAPI can let go of every call, and no call
+// number is left behind.
+TEST_F(CallEventDispatcherTest, CallScenariosGiveTapiTheirMessagesInOrder) {
+    const struct {
+        const char* pszName;
+        std::vector<EventStep> steps;
+    } scenarios[] = {
+        {"incoming call rings, is answered and hung up",
+         {In(L"u1", L"21", L"ring", kRing), In(L"u1", L"21", L"answer", kConnected), In(L"u1", L"21", L"hangup", kHungUp)}},
+        {"call offered to two extensions is idled where it was not answered",
+         {In(L"u2", L"21", L"ring", kRing), In(L"u2", L"22", L"ring", {}, kRing),
+          In(L"u2", L"22", L"answer", kIdled, kConnected), In(L"u2", L"22", L"hangup", {}, kHungUp)}},
+        // A ring group member without a line here takes the call: no copy on
+        // our lines may stay offered, filling their call slots.
+        {"call answered at an extension without a line is idled on every line",
+         {In(L"g1", L"21", L"ring", kRing), In(L"g1", L"22", L"ring", {}, kRing),
+          In(L"g1", L"4711", L"answer", kIdled, kIdled), In(L"g1", L"4711", L"hangup", {})}},
+        {"call hung up at an extension without a line is idled on every line",
+         {In(L"g2", L"21", L"ring", kRing), In(L"g2", L"22", L"ring", {}, kRing),
+          In(L"g2", L"4711", L"hangup", kIdled, kIdled)}},
+        {"caller hanging up before the answer idles each copy once",
+         {In(L"u3", L"21", L"ring", kRing), In(L"u3", L"22", L"ring", {}, kRing),
+          In(L"u3", L"21", L"hangup", kHungUp, kIdled), In(L"u3", L"22", L"hangup", {})}},
+        {"outgoing call from the phone to a short number",
+         {Out(L"o1", L"1234", L"caller-dial", kCallerDial), Out(L"o1", L"1234", L"dial", Dial(false)),
+          Out(L"o1", L"1234", L"answer", kConnected), Out(L"o1", L"1234", L"hangup", kHungUp)}},
+        {"outgoing call from the phone to a long number",
+         {Out(L"o2", L"12345", L"caller-dial", kCallerDial), Out(L"o2", L"12345", L"dial", Dial(true)),
+          Out(L"o2", L"12345", L"answer", kConnected), Out(L"o2", L"12345", L"hangup", kHungUp)}},
+        // One PBX call on two extensions: the end of one leg leaves the other
+        // leg's call and number alone until it ends too.
+        {"each leg of an internal call ends on its own hangup",
+         {Out(L"int", L"22", L"caller-dial", kCallerDial), Out(L"int", L"22", L"dial", Dial(false)),
+          {L"int", L"22", L"ring", L"inbound", L"21", L"22", {}, kRing},
+          {L"int", L"22", L"answer", L"inbound", L"21", L"22", {}, kConnected}, Out(L"int", L"22", L"answer", kConnected),
+          Out(L"int", L"22", L"hangup", kHungUp), {L"int", L"22", L"hangup", L"inbound", L"21", L"22", {}, kHungUp}}},
+    };
     const HTAPILINE ht21 = OpenLine(0), ht22 = OpenLine(1);
-    for (const wchar_t* pszState : {L"answer", L"hangup"}) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(pszState)));
-        const std::wstring uuid = std::wstring(L"g-") + pszState;
-        Event(uuid.c_str(), L"21", L"ring", L"inbound");
-        Event(uuid.c_str(), L"22", L"ring", L"inbound");
-        Step(uuid.c_str(), L"4711", pszState, L"inbound");
-        EXPECT_EQ(Messages(ht21), kIdled);
-        EXPECT_EQ(Messages(ht22), kIdled);
+    for (const auto& scenario : scenarios) {
+        SCOPED_TRACE(scenario.pszName);
+        const DWORD dwFirstNumber = g_dwNextCallNumber;
+        for (const EventStep& step : scenario.steps) {
+            SCOPED_TRACE(testing::PrintToString(std::wstring(step.extension) + L" " + step.state));
+            CTraceCapture capture(5);
+            Step(step.uuid, step.extension, step.state, step.direction, step.caller, step.callee);
+            const std::wstring state = step.state;
+            const LONG lLinePos = GetPosFromAddress(step.extension);
+            // An answer on a line starts a dial-tone closer, which must leave a talking call alone.
+            if (state == L"answer" && lLinePos >= 0) WaitForCloser(capture);
+            EXPECT_EQ(Messages(ht21), step.at21);
+            EXPECT_EQ(Messages(ht22), step.at22);
+            const PhoneCall* pCall = lLinePos < 0 ? nullptr : Call(lLinePos, 0);
+            if (pCall == nullptr || state == L"hangup") continue;
+            EXPECT_EQ(g_mapCallUuid[CallID(pCall)], step.uuid) << "the call carries the number of its PBX call";
+            if (state == L"answer")
+                EXPECT_EQ(Number(pCall, &LINECALLINFO::dwConnectedIDOffset),
+                          std::wstring(step.direction) == L"inbound" ? step.caller : step.callee);
+            else {
+                EXPECT_EQ(Number(pCall, &LINECALLINFO::dwCallerIDOffset), step.caller);
+                EXPECT_EQ(Number(pCall, &LINECALLINFO::dwCalledIDOffset), step.callee);
+            }
+        }
+        EXPECT_EQ(g_dwNextCallNumber, dwFirstNumber + 1) << "one PBX call, one number";
         CloseAllCallsLeavesNone();
-    }
-}
-
-TEST_F(CallEventDispatcherTest, CallerHangingUpBeforeAnswerIdlesEachCopyOnce) {
-    HTAPILINE ht21 = OpenLine(0);
-    HTAPILINE ht22 = OpenLine(1);
-    Event(L"u3", L"21", L"ring", L"inbound");
-    Event(L"u3", L"22", L"ring", L"inbound");
-    // The PBX reports the end of each ringing leg.
-    Step(L"u3", L"21", L"hangup", L"inbound");
-    Event(L"u3", L"22", L"hangup", L"inbound");
-    EXPECT_EQ(Messages(ht21), kHungUp);
-    EXPECT_EQ(Messages(ht22), kIdled);
-    CloseAllCallsLeavesNone();
-}
-
-TEST_F(CallEventDispatcherTest, OutgoingCallFromThePhone) {
-    // A callee of five digits or more is dialled with a proceeding state.
-    for (const auto& [callee, bProceeding] : {std::pair{L"1234", false}, std::pair{L"12345", true}}) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(callee)));
-        CTraceCapture capture(5);
-        HTAPILINE htLine = OpenLine(0);
-        const DWORD dwNumber = g_dwNextCallNumber;
-        Step(L"out", L"21", L"caller-dial", L"outbound", L"21", callee);
-        ASSERT_EQ(GetCallCount(0), 1u);
-        PhoneCall* pCall = Call(0, 0);
-        EXPECT_EQ(Messages(htLine), Seq({kNewCall, {State(LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_NORMAL)}, kNumCalls}));
-
-        Step(L"out", L"21", L"dial", L"outbound", L"21", callee);
-        Msgs expected = Seq({kNumCalls, {Info(0x8140), State(LINECALLSTATE_DIALING)}});
-        if (bProceeding) expected.push_back(State(LINECALLSTATE_PROCEEDING));
-        EXPECT_EQ(Messages(htLine), Seq({expected, {Info(0x10100), State(LINECALLSTATE_RINGBACK)}, kNumCalls}));
-        EXPECT_EQ(Call(0, 0), pCall) << "the dial reuses the call in dial tone";
-        EXPECT_EQ(CallID(pCall), dwNumber) << "the number of the caller-dial stays";
-        EXPECT_EQ(g_dwNextCallNumber, dwNumber + 1);
-        EXPECT_EQ(Number(pCall, &LINECALLINFO::dwCallerIDOffset), L"21");
-        EXPECT_EQ(Number(pCall, &LINECALLINFO::dwCalledIDOffset), callee);
-
-        Step(L"out", L"21", L"answer", L"outbound", L"21", callee);
-        EXPECT_EQ(Messages(htLine), kConnected);
-        EXPECT_EQ(Number(pCall, &LINECALLINFO::dwConnectedIDOffset), callee);
-        WaitForCloser(capture);
-        EXPECT_EQ(pCall->m_dwLastState, static_cast<DWORD>(LINECALLSTATE_CONNECTED)) << "the closer leaves a talking call";
-
-        Step(L"out", L"21", L"hangup", L"outbound", L"21", callee);
-        EXPECT_EQ(Messages(htLine), kHungUp);
-        CloseAllCallsLeavesNone();
+        EXPECT_TRUE(g_mapCallNumber.empty());
+        EXPECT_TRUE(g_mapCallUuid.empty());
     }
 }
 
@@ -265,35 +224,6 @@ TEST_F(CallEventDispatcherTest, EventsOfAnUnknownCallTouchNoOtherCall) {
         Event(L"current", L"21", L"hangup", L"inbound");
         CloseAllCallsLeavesNone();
     }
-}
-
-// One PBX call on two extensions (an internal call from 21 to 22): the end
-// of one leg leaves the other leg's call and number alone until it ends too.
-TEST_F(CallEventDispatcherTest, EachLegOfACallEndsOnItsOwnHangup) {
-    CTraceCapture capture(5);
-    HTAPILINE ht21 = OpenLine(0);
-    HTAPILINE ht22 = OpenLine(1);
-    Event(L"int", L"21", L"caller-dial", L"outbound", L"21", L"22");
-    Event(L"int", L"21", L"dial", L"outbound", L"21", L"22");
-    Event(L"int", L"22", L"ring", L"inbound", L"21", L"22");
-    Event(L"int", L"22", L"answer", L"inbound", L"21", L"22");
-    Event(L"int", L"21", L"answer", L"outbound", L"21", L"22");
-    WaitForCloser(capture);
-    ASSERT_EQ(Call(0, 0)->m_dwLastState, static_cast<DWORD>(LINECALLSTATE_CONNECTED));
-    ASSERT_EQ(Call(1, 0)->m_dwLastState, static_cast<DWORD>(LINECALLSTATE_CONNECTED));
-    const DWORD dwNumber = CallID(Call(0, 0));
-    EXPECT_EQ(CallID(Call(1, 0)), dwNumber);
-
-    Step(L"int", L"21", L"hangup", L"outbound", L"21", L"22");
-    EXPECT_EQ(Messages(ht21), kHungUp);
-    EXPECT_TRUE(Messages(ht22).empty()) << "the other leg talks on";
-    EXPECT_EQ(g_mapCallUuid[dwNumber], L"int");
-
-    Step(L"int", L"22", L"hangup", L"inbound", L"21", L"22");
-    EXPECT_EQ(Messages(ht22), kHungUp);
-    EXPECT_EQ(g_mapCallNumber.count(L"int"), 0u);
-    EXPECT_EQ(g_mapCallUuid.count(dwNumber), 0u);
-    CloseAllCallsLeavesNone();
 }
 
 // An event the PBX sends without "direction" is judged from its other

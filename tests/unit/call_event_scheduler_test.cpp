@@ -4,13 +4,15 @@
 // test needs, whatever the machine's speed.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
+#include <future>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include "manager/CGenericTSPIManager.h"
 #include "manager/CallEventScheduler.h"
-#include "manager/CallNumbers.h"
-#include "manager/RequestThreads.h"
 #include "model/LineCaps.h"
 #include "model/ProviderLock.h"
 #include "provider/TspiExports.h"
@@ -25,17 +27,9 @@ ULONGLONG StillClock() { return g_qwStillTime; }
 
 class CallEventSchedulerTest : public LineModelFixture {
 protected:
-    void SetUp() override {
-        LineModelFixture::SetUp();
-        g_mapCallNumber.clear();
-        g_mapCallUuid.clear();
-        g_RingsSeen.Clear();
-    }
     void TearDown() override {
         SetCallEventClock(nullptr);
         StopCallEventScheduler();
-        // A dial-tone closer an "answer" started must not run into the next test.
-        EndRequestThreads();
         LineModelFixture::TearDown();
     }
 
@@ -59,15 +53,6 @@ protected:
         return states;
     }
 
-    static bool WaitFor(const std::function<bool()>& condition) {
-        const DWORD dwStart = GetTickCount();
-        while (!condition()) {
-            if (GetTickCount() - dwStart > kWatchdogMs || testing::Test::HasFailure()) return false;
-            Sleep(5);
-        }
-        return true;
-    }
-
     static bool HasState(HTAPILINE htLine, DWORD dwState) {
         for (DWORD dw : States(htLine))
             if (dw == dwState) return true;
@@ -75,21 +60,12 @@ protected:
     }
 
     // Runs fn on a thread of its own; false when it did not return within the watchdog.
-    static bool CompletesOnItsOwn(std::function<void()> fn) {
-        struct Context {
-            std::function<void()> fn;
-        } context{std::move(fn)};
-        HANDLE hThread = CreateThread(
-            nullptr, 0, [](LPVOID p) -> DWORD { static_cast<Context*>(p)->fn(); return 0; }, &context, 0, nullptr);
-        if (hThread == nullptr) return false;
-        const bool bDone = WaitForSingleObject(hThread, kWatchdogMs) == WAIT_OBJECT_0;
+    static bool CompletesOnItsOwn(const std::function<void()>& fn) {
+        std::future<void> done = std::async(std::launch::async, fn);
+        if (done.wait_for(std::chrono::milliseconds(kWatchdogMs)) == std::future_status::ready) return true;
         // A request stuck behind the pause returns once time runs again.
-        if (!bDone) {
-            SetCallEventClock(nullptr);
-            WaitForSingleObject(hThread, INFINITE);
-        }
-        CloseHandle(hThread);
-        return bDone;
+        SetCallEventClock(nullptr);
+        return false;
     }
 };
 
@@ -97,15 +73,15 @@ TEST_F(CallEventSchedulerTest, RequestsAndOtherLinesGoOnWhileADialPauses) {
     HTAPILINE ht21 = OpenLine(0);
     HTAPILINE ht22 = OpenLine(1);
     HTAPILINE ht23 = OpenLine(2);
-    g_Manager.DispatchEvents(L"in", L"22", L"0301234567", L"22", L"ring", L"inbound");
-    g_Manager.DispatchEvents(L"out", L"21", L"21", L"0309876543", L"caller-dial", L"outbound");
+    Event(L"in", L"22", L"ring", L"inbound", L"0301234567", L"22");
+    Event(L"out", L"21", L"caller-dial", L"outbound", L"21", L"0309876543");
     ASSERT_EQ(States(ht22), std::vector<DWORD>{LINECALLSTATE_OFFERING});
     ASSERT_EQ(States(ht21), std::vector<DWORD>{LINECALLSTATE_DIALTONE});
 
     // From here on the dial's pauses do not end until time runs again.
     SetCallEventClock(&StillClock);
     g_Manager.PostEvents(L"out", L"21", L"21", L"0309876543", L"dial", L"outbound");
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         for (const RecordedEvent& e : Received())
             if (e.htLine == ht21 && e.dwMsg == LINE_CALLINFO && e.dwParam1 == 0x8140) return true;
         return false;
@@ -134,13 +110,13 @@ TEST_F(CallEventSchedulerTest, RequestsAndOtherLinesGoOnWhileADialPauses) {
 
     // A ring on a third line is offered while the dial still pauses.
     g_Manager.PostEvents(L"other", L"23", L"0301111111", L"23", L"ring", L"inbound");
-    EXPECT_TRUE(WaitFor([&] { return HasState(ht23, LINECALLSTATE_OFFERING); }))
+    EXPECT_TRUE(WaitUntil([&] { return HasState(ht23, LINECALLSTATE_OFFERING); }))
         << "the ring of another line waited for the dial's pause";
     EXPECT_EQ(States(ht21), std::vector<DWORD>{LINECALLSTATE_DIALTONE}) << "the dial went on while time stood still";
 
     // Time runs again: the dial ends as it always has.
     SetCallEventClock(nullptr);
-    ASSERT_TRUE(WaitFor([&] { return HasState(ht21, LINECALLSTATE_RINGBACK); }));
+    ASSERT_TRUE(WaitUntil([&] { return HasState(ht21, LINECALLSTATE_RINGBACK); }));
     EXPECT_EQ(States(ht21), (std::vector<DWORD>{LINECALLSTATE_DIALTONE, LINECALLSTATE_DIALING,
                                                  LINECALLSTATE_PROCEEDING, LINECALLSTATE_RINGBACK}));
 }
@@ -156,11 +132,11 @@ TEST_F(CallEventSchedulerTest, AnEventWaitsForTheEarlierEventsOfItsLineAndCall) 
     g_Manager.PostEvents(L"grp", L"22", L"0301234567", L"22", L"ring", L"inbound");
     g_Manager.PostEvents(L"grp", L"22", L"0301234567", L"22", L"answer", L"inbound");
     g_Manager.PostEvents(L"grp", L"22", L"0301234567", L"22", L"hangup", L"inbound");
-    ASSERT_TRUE(WaitFor([&] { return HasState(ht21, LINECALLSTATE_OFFERING); }));
+    ASSERT_TRUE(WaitUntil([&] { return HasState(ht21, LINECALLSTATE_OFFERING); }));
     EXPECT_TRUE(States(ht22).empty()) << "the ring at 22 did not wait for the ring of the same call at 21";
 
     SetCallEventClock(nullptr);
-    ASSERT_TRUE(WaitFor([&] { return HasState(ht22, LINECALLSTATE_IDLE); }));
+    ASSERT_TRUE(WaitUntil([&] { return HasState(ht22, LINECALLSTATE_IDLE); }));
     EXPECT_EQ(States(ht21), (std::vector<DWORD>{LINECALLSTATE_OFFERING, LINECALLSTATE_IDLE}));
     EXPECT_EQ(States(ht22), (std::vector<DWORD>{LINECALLSTATE_OFFERING, LINECALLSTATE_CONNECTED,
                                                  LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}));
@@ -171,30 +147,22 @@ TEST_F(CallEventSchedulerTest, AnEventWaitsForTheEarlierEventsOfItsLineAndCall) 
 TEST_F(CallEventSchedulerTest, ShutdownDropsWaitingEventsAndLetsWaitersGo) {
     HTAPILINE ht21 = OpenLine(0);
     SetCallEventClock(&StillClock);
-    bool bReturned = false;
-    HANDLE hWaiter = nullptr;
-    struct Context {
-        bool* pbReturned;
-    } context{&bReturned};
-    hWaiter = CreateThread(
-        nullptr, 0,
-        [](LPVOID p) -> DWORD {
-            g_Manager.DispatchEvents(L"s", L"21", L"0301234567", L"21", L"ring", L"inbound");
-            *static_cast<Context*>(p)->pbReturned = true;
-            return 0;
-        },
-        &context, 0, nullptr);
-    ASSERT_NE(hWaiter, nullptr);
-    ASSERT_TRUE(WaitFor([&] { return HasState(ht21, LINECALLSTATE_OFFERING); }));
+    // Detached: a caller that is never let go fails the test instead of hanging it.
+    auto returned = std::make_shared<std::promise<void>>();
+    std::future<void> waiter = returned->get_future();
+    std::thread([returned] {
+        Event(L"s", L"21", L"ring", L"inbound");
+        returned->set_value();
+    }).detach();
+    ASSERT_TRUE(WaitUntil([&] { return HasState(ht21, LINECALLSTATE_OFFERING); }));
     g_Manager.PostEvents(L"s", L"21", L"0301234567", L"21", L"hangup", L"inbound");
     {
         // As TSPI_providerShutdown does it: inside the ProviderLock.
         CProviderLockGuard lock(LockOwner::providerShutdown);
         StopCallEventScheduler();
     }
-    EXPECT_EQ(WaitForSingleObject(hWaiter, kWatchdogMs), WAIT_OBJECT_0) << "the waiting caller was not let go";
-    CloseHandle(hWaiter);
-    EXPECT_TRUE(bReturned);
+    EXPECT_EQ(waiter.wait_for(std::chrono::milliseconds(kWatchdogMs)), std::future_status::ready)
+        << "the waiting caller was not let go";
     EXPECT_EQ(States(ht21), std::vector<DWORD>{LINECALLSTATE_OFFERING}) << "a dropped event still acted";
 }
 

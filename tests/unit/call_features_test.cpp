@@ -26,23 +26,6 @@ TEST_F(CallFeaturesTest, NewCallCanOnlyBeDroppedAndTakesTheLineOutOfIdle) {
     EXPECT_EQ(Line(0).m_pLineAddressStatus->dwAddressFeatures, 0u);
 }
 
-TEST_F(CallFeaturesTest, DisconnectAnnouncesTheLostDropOnceAndIdleNothingMore) {
-    OpenLine(0);
-    AddCall(0, LINECALLSTATE_CONNECTED);
-    CEventRecorder::Reset();
-
-    SetState(0, 0, LINECALLSTATE_DISCONNECTED);
-    EXPECT_EQ(Features(0, 0), 0u);
-    std::vector<RecordedEvent> infos = EventsOf(LINE_CALLINFO);
-    ASSERT_EQ(infos.size(), 1u);
-    EXPECT_EQ(infos[0].dwParam1, static_cast<DWORD_PTR>(LINECALLINFOSTATE_OTHER));
-
-    CEventRecorder::Reset();
-    SetState(0, 0, LINECALLSTATE_IDLE);
-    EXPECT_TRUE(EventsOf(LINE_CALLINFO).empty());
-    EXPECT_EQ(EventsOf(LINE_CALLSTATE).size(), 1u);
-}
-
 // The rules of the feature table, every capability bit let through.
 TEST_F(CallFeaturesTest, EachCallOffersTheFeaturesItsOwnAndItsNeighboursStatesAllow) {
     struct Case {

@@ -39,7 +39,7 @@ std::wstring DevCapsName(DWORD dwDeviceID) {
     auto* pCaps = reinterpret_cast<LINEDEVCAPS*>(buffer.data());
     pCaps->dwTotalSize = static_cast<DWORD>(buffer.size());
     if (TSPI_lineGetDevCaps(dwDeviceID, 0x00020002, 0, pCaps) != 0) return L"(no caps)";
-    return std::wstring(reinterpret_cast<const wchar_t*>(buffer.data() + pCaps->dwLineNameOffset));
+    return TextAt(pCaps, pCaps->dwLineNameOffset);
 }
 
 class DeviceSetTest : public LineModelFixture {
@@ -73,7 +73,6 @@ protected:
         }
         return ids;
     }
-    static HDRVLINE Handle(LONG lPos) { return reinterpret_cast<HDRVLINE>(&g_PhoneLines[lPos]); }
 };
 
 TEST_F(DeviceSetTest, LinesFollowTheirExtensionsWhateverPlaceTheDirectoryGivesThem) {
@@ -131,52 +130,19 @@ TEST_F(DeviceSetTest, LinesFollowTheirExtensionsWhateverPlaceTheDirectoryGivesTh
             EXPECT_EQ(records[pos], &g_PhoneLines[pos]);
             EXPECT_EQ(g_PhoneLines[pos].m_dwDeviceID, kDeviceIDBase + pos);
         }
-        for (DWORD tempID : c.created) EXPECT_EQ(g_PhoneLines[tempID].m_dwDeviceID, kNoDeviceID);
         EXPECT_EQ(CountLinesInUse(), c.after.size());
+        // TAPI numbers the new lines as it likes, each temporary ID once; the records carry the number.
+        for (DWORD tempID : c.created) {
+            EXPECT_EQ(g_PhoneLines[tempID].m_dwDeviceID, kNoDeviceID);
+            EXPECT_EQ(TSPI_providerCreateLineDevice(tempID, 500 + tempID), 0);
+            EXPECT_EQ(TSPI_providerCreateLineDevice(tempID, 600), LINEERR_BADDEVICEID);
+            EXPECT_EQ(g_PhoneLines[tempID].m_pLineDevCaps->dwPermanentLineID, (kPermanentProviderID << 16) | (500 + tempID));
+            EXPECT_EQ(g_PhoneLines[tempID].m_pLineAddressCaps->dwLineDeviceID, 500 + tempID);
+            EXPECT_EQ(DevCapsName(500 + tempID), L"ORVO Lena Muster " + c.addresses[tempID]);
+        }
+        EXPECT_EQ(TSPI_providerCreateLineDevice(0, 600), LINEERR_BADDEVICEID) << "a line TAPI numbered";
+        EXPECT_EQ(TSPI_providerCreateLineDevice(99, 600), LINEERR_BADDEVICEID);
     }
-}
-
-TEST_F(DeviceSetTest, ExtensionThatLeavesGoesWhileTheOthersKeepTheirCallsAndNewOnesGetDeviceIDsFromTapi) {
-    for (LONG pos = 0; pos < 3; ++pos) OpenLine(pos);
-    const LONG lCallPos = AddCall(2, LINECALLSTATE_OFFERING);
-    ASSERT_EQ(lCallPos, 0);
-    PhoneCall* pCallOn23 = Call(2, 0);
-    const std::wstring name22 = DevCapsName(101);
-    CEventRecorder::Reset();
-
-    Apply(Directory({L"22", L"23", L"24", L"25"}));
-    // TAPI hears of nothing on the lines that stay.
-    for (const RecordedEvent& e : Events())
-        EXPECT_EQ(e.dwMsg, static_cast<DWORD>(LINE_REMOVE)) << "message " << e.dwMsg;
-    EXPECT_EQ(Call(2, 0), pCallOn23);
-    EXPECT_EQ(GetCallState(2, 0), static_cast<DWORD>(LINECALLSTATE_OFFERING));
-    EXPECT_EQ(DevCapsName(101), name22);
-    EXPECT_EQ(DevCapsName(102), L"ORVO Lena Muster 23");
-
-    // TAPI numbers the new lines as it likes; the records carry the number.
-    EXPECT_EQ(TSPI_providerCreateLineDevice(3, 500), 0);
-    EXPECT_EQ(TSPI_providerCreateLineDevice(4, 501), 0);
-    EXPECT_EQ(DevCapsName(500), L"ORVO Lena Muster 24");
-    EXPECT_EQ(DevCapsName(501), L"ORVO Lena Muster 25");
-    EXPECT_EQ(g_PhoneLines[3].m_pLineDevCaps->dwPermanentLineID, (kPermanentProviderID << 16) | 500u);
-    EXPECT_EQ(g_PhoneLines[4].m_pLineAddressCaps->dwLineDeviceID, 501u);
-    HDRVLINE hdLine = nullptr;
-    ASSERT_EQ(TSPI_lineOpen(500, reinterpret_cast<HTAPILINE>(0x2400), &hdLine, 0x00020002, &CEventRecorder::LineEvent), 0);
-    EXPECT_EQ(hdLine, Handle(3));
-    // A temporary ID is answered once, and only for a line waiting for its number.
-    EXPECT_EQ(TSPI_providerCreateLineDevice(3, 502), LINEERR_BADDEVICEID);
-    EXPECT_EQ(TSPI_providerCreateLineDevice(1, 503), LINEERR_BADDEVICEID);
-    EXPECT_EQ(TSPI_providerCreateLineDevice(99, 504), LINEERR_BADDEVICEID);
-
-    // The PBX's events find the lines by extension: 24's ring reaches the new line, 21's none.
-    CEventRecorder::Reset();
-    g_Manager.DispatchEvents(L"c-21", L"21", L"4930", L"21", L"ring", L"inbound");
-    EXPECT_TRUE(Events().empty());
-    EXPECT_EQ(GetCallCount(0), 0u) << "a call on the removed line";
-    g_Manager.DispatchEvents(L"c-24", L"24", L"4930", L"24", L"ring", L"inbound");
-    EXPECT_EQ(GetCallState(3, 0), static_cast<DWORD>(LINECALLSTATE_OFFERING));
-    ASSERT_FALSE(EventsOf(LINE_NEWCALL).empty());
-    EXPECT_EQ(EventsOf(LINE_NEWCALL)[0].htLine, reinterpret_cast<HTAPILINE>(0x2400));
 }
 
 // A removed line TAPI is done with (told it is gone, closed) gives its place
@@ -190,7 +156,7 @@ TEST_F(DeviceSetTest, LineRemovedAndCreatedAgainAThousandTimesLeavesTheTableBoun
         CEventRecorder::Reset();
         Apply(Directory({L"21", L"22"}));
         ASSERT_EQ(Removed(), std::vector<DWORD>{g_PhoneLines[2].m_dwDeviceID});
-        if (i == 0) ASSERT_EQ(TSPI_lineClose(Handle(2)), 0);
+        if (i == 0) ASSERT_EQ(TSPI_lineClose(LineHandle(2)), 0);
         Apply(Directory({L"21", L"22", L"23"}));
         ASSERT_EQ(Created(), std::vector<DWORD>{2});
         ASSERT_EQ(TSPI_providerCreateLineDevice(2, dwDeviceID), 0);
@@ -250,7 +216,7 @@ TEST_F(DeviceSetTest, RemovedLineEndsItsCallsThenAnswersEveryRequestButClosingAs
     EXPECT_EQ(EventsOf(LINE_REMOVE)[0].htLine, htLine);
     CEventRecorder::Reset();
 
-    const HDRVLINE hdLine = Handle(0);
+    const HDRVLINE hdLine = LineHandle(0);
     std::vector<BYTE> record(1024, 0);
     auto sized = [&](DWORD cb) {
         std::fill(record.begin(), record.end(), 0);

@@ -1,11 +1,13 @@
-// The start-up report with the installed telephony providers, and the report
-// of running TAPI applications with its 2-second guard.
+// The start-up report with the installed telephony providers and their
+// version resources, and the report of running TAPI applications with its
+// 2-second guard.
 // ctest-lock: registry
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <ctime>
 
+#include "config/CVersionTool.h"
 #include "config/DiagnosticReports.h"
 #include "support/RegistryFixture.h"
 #include "support/TestFiles.h"
@@ -68,6 +70,24 @@ TEST(DiagnosticReportsTest, SystemReportListsProvidersInTheSystemFolder) {
     EXPECT_EQ(expected, ProviderLines(messages));
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(kPrefix + L"End", messages.back());
+}
+
+// The rest of the resource the report's versions come from; a file without
+// one, or none at all, has empty texts.
+TEST(DiagnosticReportsTest, VersionResourceOfTheProviderAndOfFilesWithoutOne) {
+    CVersionTool version(GetEnv(L"ORVO_TSP_PATH").c_str());
+    EXPECT_EQ(static_cast<DWORD>(VFT_DRV), version.m_FixedInfo.dwFileType);
+    EXPECT_STREQ(L"ORVO Third Party TAPI  ", version.m_szFileDescription);
+    EXPECT_STREQ(L"ORVO TAPI ", version.m_szProductName);
+    EXPECT_STREQ(L"ORVOTSP.TSP", version.m_szOriginalFilename);
+    CTempDir dir(L"version");
+    ASSERT_TRUE(WriteFileBytes(dir.File(L"plain.txt"), "no resource here"));
+    for (const std::wstring& path : {dir.File(L"plain.txt"), dir.File(L"missing.dll")}) {
+        CVersionTool none(path.c_str());
+        EXPECT_EQ(std::wstring(none.m_szFileVersion) + none.m_szProductVersion + none.m_szFileDescription +
+                      none.m_szProductName + none.m_szOriginalFilename,
+                  L"");
+    }
 }
 
 TEST(DiagnosticReportsTest, TapiApplicationsAtMostEvery2Seconds) {

@@ -1,18 +1,24 @@
-// Events towards TAPI: order, parameters, and the model kept consistent around them.
+// Events towards TAPI: order, parameters, the model kept consistent around
+// them, and the one lock they are raised under.
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <future>
+#include <thread>
 
+#include "manager/CGenericTSPIManager.h"
 #include "model/CallFeatures.h"
 #include "model/EventDelivery.h"
 #include "model/EventOutbox.h"
 #include "model/ProviderLock.h"
+#include "model/ProviderState.h"
 #include "support/LineModelFixture.h"
 #include "support/TraceCapture.h"
 
 namespace {
 
 using EventDeliveryTest = LineModelFixture;
+using ProviderLockTest = LineModelFixture;
 
 struct Expected {
     DWORD dwMsg;
@@ -91,25 +97,7 @@ TEST_F(EventDeliveryTest, IdleOnAClosedLineRemovesTheCallAndPacksTheSlots) {
     EXPECT_EQ(pHeld->m_qwReportedFeatures, static_cast<ULONGLONG>(LINECALLFEATURE_UNHOLD | LINECALLFEATURE_DROP) << 32);
 }
 
-TEST_F(EventDeliveryTest, IdleOnAnOpenLineStaysUntilTapiClosesTheCall) {
-    OpenLine(0);
-    AddCall(0, LINECALLSTATE_CONNECTED);
-    PhoneCall* pCall = Call(0, 0);
-    CEventRecorder::Reset();
-    SetState(0, 0, LINECALLSTATE_IDLE);
-    EXPECT_EQ(Call(0, 0), pCall);
-    EXPECT_EQ(EventsOf(LINE_CALLSTATE).size(), 1u);
-
-    // Once TAPI has closed it, reaching idle removes it.
-    AddCall(0, LINECALLSTATE_DISCONNECTED);
-    Call(0, 1)->m_dwCloseFlags |= kCallClosedByTapi;
-    CTraceCapture capture(6);
-    SetState(0, 1, LINECALLSTATE_IDLE);
-    EXPECT_EQ(Call(0, 1), nullptr);
-    EXPECT_TRUE(capture.Contains(L"Func.RaiseCallMsg.Info.CloseCall remove idle call"));
-}
-
-TEST_F(EventDeliveryTest, SendIdleStateDisconnectsTalkingCallsFirst) {
+TEST_F(EventDeliveryTest, SendIdleStateDisconnectsTalkingAndHeldCallsFirst) {
     struct Case {
         DWORD dwState;
         DWORD dwAddressStates, dwLineStates;
@@ -117,9 +105,11 @@ TEST_F(EventDeliveryTest, SendIdleStateDisconnectsTalkingCallsFirst) {
     };
     const Expected disconnected = {LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED}, idle = {LINE_CALLSTATE, LINECALLSTATE_IDLE},
                    featuresLost = {LINE_CALLINFO, LINECALLINFOSTATE_OTHER}, numCalls = {LINE_LINEDEVSTATE, 0x801};
-    // The filters decide which of the address and line state messages follow.
+    // The lost drop is announced once, idle announces no features; the
+    // filters decide which of the address and line state messages follow.
     const Case cases[] = {
         {LINECALLSTATE_CONNECTED, 0x21, 0x801, {disconnected, featuresLost, idle, {LINE_ADDRESSSTATE, 0}, numCalls}},
+        {LINECALLSTATE_ONHOLD, 0, 0x800, {disconnected, featuresLost, idle, numCalls}},
         {LINECALLSTATE_DIALTONE, 0, 0x800, {idle, featuresLost, numCalls}},
     };
     for (const Case& c : cases) {
@@ -134,19 +124,6 @@ TEST_F(EventDeliveryTest, SendIdleStateDisconnectsTalkingCallsFirst) {
         for (const RecordedEvent& event : EventsOf(LINE_ADDRESSSTATE)) EXPECT_EQ(event.dwParam2, 0x21u);
         RemoveAllCalls();
     }
-}
-
-TEST_F(EventDeliveryTest, OutOfServiceFollowsDeliveredLineStates) {
-    HTAPILINE htLine = OpenLine(0);
-    RaiseLineMsg(0, LINE_LINEDEVSTATE, LINEDEVSTATE_OUTOFSERVICE, 0, 0);
-    EXPECT_TRUE(Line(0).m_bOutOfService);
-    ExpectSequence(Events(), {{LINE_LINEDEVSTATE, LINEDEVSTATE_OUTOFSERVICE}});
-    EXPECT_EQ(Events()[0].htLine, htLine);
-
-    Line(0).m_htLine = nullptr;
-    RaiseLineMsg(0, LINE_LINEDEVSTATE, LINEDEVSTATE_INSERVICE, 0, 0);
-    EXPECT_FALSE(Line(0).m_bOutOfService);  // cleared even on a closed line
-    EXPECT_EQ(Events().size(), 1u);
 }
 
 // What is raised inside the ProviderLock reaches TAPI once the outermost
@@ -207,22 +184,38 @@ TEST_F(EventDeliveryTest, HangupPauseGivesWayToOtherCallsMessages) {
     EXPECT_EQ(QueuedMessageCount(), 0u);
 }
 
-// TAPI learns a call of its own before the record takes its handle: the
-// messages raised meanwhile carry that handle too.
-TEST_F(EventDeliveryTest, MessagesQueuedBeforeTapiAnsweredTheNewCallCarryItsHandle) {
-    OpenLine(0);
+// A new call on an open line is announced with LINE_NEWCALL; TAPI writes
+// its handle where dwParam2 points, and the messages raised before TAPI
+// answered carry that handle too. A call on a closed line is not announced.
+TEST_F(EventDeliveryTest, NewCallIsAnnouncedAndItsMessagesCarryTheHandleTapiWrote) {
+    AddCall(1, 0);
+    EXPECT_TRUE(Events().empty());
+    EXPECT_EQ(Call(1, 0)->m_htCall, nullptr);
+    const HTAPILINE htLine = OpenLine(0);
     {
         CProviderLockGuard lock(LockOwner::DispatchEvents);
         const LONG lCallPos = GenerateNewCall(0, nullptr, LINECALLORIGIN_INBOUND, 0, 0, -1);
         RaiseCallMsg(0, lCallPos, LINE_CALLSTATE, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE, 0);
         EXPECT_EQ(Call(0, lCallPos)->m_htCall, nullptr);
     }
-    ASSERT_GE(Events().size(), 3u);
+    ExpectSequence(Events(), {{LINE_NEWCALL, reinterpret_cast<DWORD_PTR>(Call(0, 0))},
+                              {LINE_CALLINFO, 0x15D},
+                              {LINE_CALLINFO, LINECALLINFOSTATE_OTHER},
+                              {LINE_CALLSTATE, LINECALLSTATE_OFFERING}});
     const HTAPICALL htCall = reinterpret_cast<HTAPICALL>(CEventRecorder::s_nextCallHandle);
-    EXPECT_EQ(Events()[0].dwMsg, static_cast<DWORD>(LINE_NEWCALL));
-    EXPECT_EQ(Events()[0].dwParam1, reinterpret_cast<DWORD_PTR>(Call(0, 0)));
+    EXPECT_EQ(Events()[0].htLine, htLine);
     for (size_t i = 1; i < Events().size(); ++i) EXPECT_EQ(Events()[i].htCall, htCall) << "event " << i;
     EXPECT_EQ(Call(0, 0)->m_htCall, htCall);
+
+    // A call TAPI asked for is not announced as new; its messages carry TAPI's handle.
+    CEventRecorder::Reset();
+    const HTAPICALL htAsked = reinterpret_cast<HTAPICALL>(static_cast<ULONG_PTR>(0x777));
+    const LONG lAsked = GenerateNewCall(0, htAsked, LINECALLORIGIN_OUTBOUND, 0, 0, -1);
+    EXPECT_TRUE(EventsOf(LINE_NEWCALL).empty());
+    ASSERT_FALSE(Events().empty());
+    EXPECT_EQ(Events()[0].dwMsg, static_cast<DWORD>(LINE_CALLINFO));
+    EXPECT_EQ(Events()[0].htCall, htAsked);
+    EXPECT_EQ(Call(0, lAsked)->m_htCall, htAsked);
 }
 
 // A call TAPI placed is heard of only after the make-call's completion; after
@@ -259,6 +252,51 @@ TEST_F(EventDeliveryTest, PlacedCallIsHeardOfOnlyAfterItsCompletion) {
         RemoveAllCalls();
         EXPECT_EQ(QueuedMessageCount(), 0u);
     }
+}
+
+// The lock is re-entrant for its holder and traced with owner codes.
+TEST_F(ProviderLockTest, NestedEntryNeitherBlocksNorLosesTheOuterHold) {
+    CTraceCapture capture(6);
+    {
+        CProviderLockGuard outer(LockOwner::lineMakeCall);
+        {
+            CProviderLockGuard inner(LockOwner::RaiseCallMsg);
+            EXPECT_EQ(g_dwLockOwner, LockOwner::RaiseCallMsg);
+        }
+        // The inner exit clears the owner code although the outer holder still holds the lock.
+        EXPECT_EQ(g_dwLockOwner, 0u);
+        EXPECT_FALSE(LockIsFree()) << "the outer holder must still hold the lock";
+    }
+    EXPECT_TRUE(LockIsFree()) << "the lock must be free after the outer exit";
+    EXPECT_EQ(capture.Messages(),
+              (std::vector<std::wstring>{L"CS_BEGIN 21 (0)", L"CS_BEGIN 51 (21)", L"CS_END 51 (51)", L"CS_END 21 (0)"}));
+}
+
+// The HTTP client asks this to report a PBX request made inside the lock.
+TEST_F(ProviderLockTest, NamesItsHolderOnly) {
+    std::promise<DWORD> entered;
+    std::promise<void> release;
+    std::thread holder([&] {
+        CProviderLockGuard lock(LockOwner::DispatchEvents);
+        entered.set_value(GetCurrentThreadId());
+        release.get_future().wait();
+    });
+    const DWORD dwHolder = entered.get_future().get();
+    EXPECT_TRUE(ProviderLockHeldBy(dwHolder));
+    EXPECT_FALSE(ProviderLockHeldBy(GetCurrentThreadId()));
+    release.set_value();
+    holder.join();
+    EXPECT_FALSE(ProviderLockHeldBy(dwHolder));
+}
+
+// The manager's reply reaches TAPI's completion procedure; without one it is only traced.
+TEST_F(EventDeliveryTest, SendReplyReachesTheCompletionProcedure) {
+    g_Manager.SendReply(17, LINEERR_OPERATIONFAILED);
+    g_pfnAsyncCompletion = nullptr;
+    CTraceCapture capture(6);
+    g_Manager.SendReply(5, 0);
+    EXPECT_EQ(CEventRecorder::s_completions, (std::vector<std::pair<DWORD, LONG>>{{17, LINEERR_OPERATIONFAILED}}));
+    EXPECT_TRUE(capture.Contains(L"Func.CTspiManager::SendReply.Param._dwRequestID 5"));
 }
 
 }  // namespace

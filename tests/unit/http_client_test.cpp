@@ -16,6 +16,7 @@
 #include "http/RequestStop.h"
 #include "json/CJsonParserBase.h"
 #include "support/PbxSim.h"
+#include "support/SuiteSimulatorFixture.h"
 #include "support/TraceCapture.h"
 
 namespace {
@@ -55,29 +56,18 @@ std::vector<SimRequest> RequestsTo(const PbxSim& sim, const std::wstring& path) 
     return found;
 }
 
-class HttpClientTest : public testing::Test {
+class HttpClientTest : public SuiteSimulatorFixture<testing::Test> {
 protected:
-    static void SetUpTestSuite() {
-        s_sim = new PbxSim;
-        ASSERT_TRUE(s_sim->Start()) << s_sim->Error();
-    }
-    static void TearDownTestSuite() {
-        delete s_sim;
-        s_sim = nullptr;
-    }
     void SetUp() override {
-        ASSERT_NE(s_sim, nullptr);
+        ASSERT_NO_FATAL_FAILURE(SuiteSimulatorFixture::SetUp());
         ASSERT_TRUE(s_sim->ClearFaults());
         ASSERT_TRUE(s_sim->ClearRequests());
         m_client = std::make_unique<CHTTPContactLog>(ClientAnswerSize);
     }
     std::wstring Url(const std::wstring& path) const { return s_sim->ApiBaseUrl() + path; }
 
-    static PbxSim* s_sim;
     std::unique_ptr<CHTTPContactLog> m_client;
 };
-
-PbxSim* HttpClientTest::s_sim = nullptr;
 
 // A body goes with its length; a caller's host line and bearer token go as given.
 TEST_F(HttpClientTest, AssembledHeaderArrivesAsSent) {
@@ -137,53 +127,49 @@ TEST_F(HttpClientTest, SendLoopRetriesDroppedConnectionsWithoutPause) {
     }
 }
 
-TEST_F(HttpClientTest, SuccessIsJudgedByTheStatusLine) {
-    const struct { int nStatus; size_t cbBody; bool bDateHeader; BOOL bExpected; } cases[] = {
-        {200, 0, false, TRUE},
-        {202, 0, true, TRUE},
+// An answer that ends before the length it announced is no answer.
+TEST_F(HttpClientTest, SuccessIsJudgedByTheStatusLineAndAWholeBody) {
+    const struct { int nStatus; size_t cbBody; bool bDateHeader; bool bCutOff; BOOL bExpected; } cases[] = {
+        {200, 0, false, false, TRUE},
+        {202, 0, true, false, TRUE},
         // " 200" in the content-length line, " 202" in the date line of this decade's years.
-        {404, 200, false, FALSE},
-        {201, 2, true, FALSE},
+        {404, 200, false, false, FALSE},
+        {201, 2, true, false, FALSE},
+        {200, 40, false, true, FALSE},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "status " << c.nStatus << ", body " << c.cbBody << ", date " << c.bDateHeader);
+        SCOPED_TRACE(testing::Message() << "status " << c.nStatus << ", body " << c.cbBody << ", date " << c.bDateHeader
+                                        << ", cut off " << c.bCutOff);
         ASSERT_EQ(200u, s_sim->Control(L"POST", L"settings",
                                        c.bDateHeader ? L"{\"date_header\":true}" : L"{\"date_header\":false}").dwStatus);
         const std::wstring body(c.cbBody, L'x');
-        ASSERT_TRUE(s_sim->AddFault(Reply(L"/v1/status", c.nStatus, body)));
+        ASSERT_TRUE(s_sim->AddFault(c.bCutOff ? FaultJson(L"/v1/status", L"\"status\":200,\"truncate\":true,\"body\":" +
+                                                                            JsonQuote(body))
+                                              : Reply(L"/v1/status", c.nStatus, body)));
         EXPECT_EQ(c.bExpected, Query(*m_client, Url(L"/status"))) << ToUtf8(m_client->m_szResponseHeader);
-        // The raw header is kept for the exchange file either way.
+        // The raw header is kept for the exchange file either way, and what came.
         EXPECT_EQ(0, wcsncmp(m_client->m_szResponseHeader, L"HTTP/1.1 ", 9));
-        EXPECT_EQ(body, m_client->m_pszAnswer);
+        EXPECT_EQ(c.bCutOff ? body.substr(0, c.cbBody / 2) : body, m_client->m_pszAnswer);
     }
     ASSERT_EQ(200u, s_sim->Control(L"POST", L"settings", L"{\"date_header\":true}").dwStatus);
     // A failed query never counts, whatever header an earlier one left.
     EXPECT_EQ(FALSE, m_client->IsSuccessful(FALSE));
 }
 
-TEST_F(HttpClientTest, LongAnswerIsStoredTruncatedWhileStreamingSeesAll) {
+// An answer larger than the buffer a client starts with (a large directory)
+// is kept whole, twice in a row; a stream's buffer keeps only its start while
+// the stream sees all.
+TEST_F(HttpClientTest, LongAnswerIsKeptWholeWhileAStreamsBufferKeepsItsStart) {
     std::wstring body;
     for (int i = 0; body.size() < 300000; ++i) body += std::to_wstring(i) + L",";
-    ASSERT_TRUE(s_sim->AddFault(Reply(L"/v1/long", 200, body)));
-
     auto client = std::make_unique<CRecordingClient>();
-    client->m_bStreaming = TRUE;
-    EXPECT_EQ(TRUE, Query(*client, Url(L"/long")));
-    EXPECT_EQ(body.substr(0, ClientAnswerSize / 2 - 2), std::wstring(client->m_pszAnswer));
-    EXPECT_EQ(body, client->m_sStreamed);
-}
-
-// An answer larger than the buffer a client starts with (a large directory)
-// is kept whole, and the next one fits at once.
-TEST_F(HttpClientTest, LongAnswerIsKeptWhole) {
-    std::wstring body;
-    for (int i = 0; body.size() < 3 * ClientAnswerSize / 2; ++i) body += std::to_wstring(i) + L",";
-    auto client = std::make_unique<CRecordingClient>();
-    for (int nQuery = 1; nQuery <= 2; ++nQuery) {
-        SCOPED_TRACE(nQuery);
+    for (const BOOL bStreaming : {FALSE, FALSE, TRUE}) {
+        if (bStreaming) client = std::make_unique<CRecordingClient>();
+        client->m_bStreaming = bStreaming;
         ASSERT_TRUE(s_sim->AddFault(Reply(L"/v1/long", 200, body)));
         EXPECT_EQ(TRUE, Query(*client, Url(L"/long")));
-        EXPECT_EQ(body, std::wstring(client->m_pszAnswer));
+        EXPECT_EQ(bStreaming ? body.substr(0, ClientAnswerSize / 2 - 2) : body, std::wstring(client->m_pszAnswer));
+        EXPECT_EQ(bStreaming ? body : L"", client->m_sStreamed);
     }
 }
 

@@ -78,6 +78,9 @@ TEST(JsonLookup, StringIntAndBoolOfTopLevelMembers) {
         {L"{\"s\":\"15\"}", L"s", L"15", 0, FALSE},  // digits in a string are no number
         {L"{\"n\":-2.9}", L"n", L"", -2, FALSE},      // truncated toward zero
         {L"{\"n\":2147483648}", L"n", L"", OutOfRangeInt, FALSE},
+        {L"{\"n\":150E-1}", L"n", L"", 15, FALSE},
+        {L"{\"n\":123.456e1}", L"n", L"", 1234, FALSE},
+        {L"{\"n\":-0.000001}", L"n", L"", 0, FALSE},
         {L"{\"b\":tRuE}", L"b", L"", 0, TRUE},
         {L"{\"b\":1}", L"b", L"", 1, FALSE},  // a number is no bool
         {L"{\"o\":{\"inner\":\"x\"}}", L"inner", L"", 0, FALSE},  // only top-level members
@@ -149,41 +152,6 @@ TEST(JsonLookup, FailureClearAndReparseLeaveNoOldMembers) {
     ASSERT_TRUE(parser.Parse(L"{\"s\":\"two\"}"));
     EXPECT_EQ(parser.GetString(L"s"), L"two");
     EXPECT_EQ(parser.GetInt(L"n"), 0);
-}
-
-TEST(JsonTree, HoldsKindsValuesAndOrder) {
-    std::unique_ptr<JsonValue> pRoot = CJsonParserBase::ParseText(L" [\"s\", false, NULL, {\"z\":1,\"a\":2,\"z\":3}] ");
-    ASSERT_NE(pRoot, nullptr);
-    const JsonValue::ArrayItems* pItems = pRoot->GetIf<JsonValue::Array>();
-    ASSERT_NE(pItems, nullptr);
-    ASSERT_EQ(pItems->size(), 4u);
-    const JsonValue::ArrayItems& items = *pItems;
-    ASSERT_NE(items[0]->GetIf<JsonValue::String>(), nullptr);
-    EXPECT_EQ(*items[0]->GetIf<JsonValue::String>(), L"s");
-    EXPECT_EQ(items[0]->GetIf<JsonValue::Number>(), nullptr);  // a node answers only for its own kind
-    ASSERT_EQ(items[1]->GetKind(), JsonValue::Bool);
-    EXPECT_FALSE(*items[1]->GetIf<JsonValue::Bool>());
-    EXPECT_EQ(items[2]->GetKind(), JsonValue::Null);
-    const JsonValue::ObjectMembers* pMembers = items[3]->GetIf<JsonValue::Object>();
-    ASSERT_NE(pMembers, nullptr);
-    ASSERT_EQ(pMembers->size(), 2u);  // one entry per key, ordered by key
-    EXPECT_EQ(pMembers->begin()->first, L"a");
-    EXPECT_EQ(pMembers->rbegin()->first, L"z");
-    EXPECT_EQ(*pMembers->rbegin()->second->GetIf<JsonValue::Number>(), 3.0);
-}
-
-TEST(JsonTree, NumberValues) {
-    for (const auto& [pszText, dExpected] : {std::pair{L"-0", -0.0}, std::pair{L"150E-1", 15.0},
-                                             std::pair{L"123.456e1", 1234.56}, std::pair{L"0.000001", 1e-6}}) {
-        SCOPED_TRACE(pszText);
-        std::unique_ptr<JsonValue> pValue = CJsonParserBase::ParseText(pszText);
-        ASSERT_NE(pValue, nullptr);
-        ASSERT_EQ(pValue->GetKind(), JsonValue::Number);
-        const double dValue = *pValue->GetIf<JsonValue::Number>();
-        // Computed digit by digit: longer fractions are close, not exact.
-        EXPECT_NEAR(dValue, dExpected, 1e-12 * (1 + std::fabs(dExpected)));
-        EXPECT_EQ(std::signbit(dValue), std::signbit(dExpected));
-    }
 }
 
 // An exponent of billions must not cost billions of steps.

@@ -1,125 +1,173 @@
-// The line device exports, driven directly over a device set put in place.
+// The TSPI exports driven directly over a device set put in place: their
+// refusals in check order, the records they answer, the calls they close,
+// and that nothing thrown gets across one (an allocation failure ends it
+// with the NOMEM code of its family, anything else with OPERATIONFAILED).
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstring>
 #include <functional>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "common/BoundedString.h"
+#include "manager/DeviceSet.h"
 #include "model/CallFeatures.h"
+#include "model/EventDelivery.h"
 #include "model/LineCaps.h"
 #include "model/ProviderLock.h"
 #include "model/ProviderState.h"
+#include "provider/ExportGuards.h"
 #include "provider/TspiExports.h"
 #include "support/LineModelFixture.h"
 #include "support/TraceCapture.h"
 
 namespace {
 
-// One refusal: the result, the trace line naming its check, and an unchanged model.
-struct Refusal {
+HTAPICALL TapiCall(ULONG_PTR value) { return reinterpret_cast<HTAPICALL>(value); }
+
+enum class Throw { Nothing, BadAlloc, RuntimeError, Int };
+
+const struct {
     const char* pszName;
-    std::function<LONG()> run;
-    LONG lExpected;
-    std::wstring abortLine;
+    Throw what;
+    std::wstring warning;  // after "Func.<export>.Warning."
+    bool bNoMemory;
+} kExceptions[] = {
+    {"std::bad_alloc", Throw::BadAlloc, L"Exception.Out of memory", true},
+    {"std::runtime_error", Throw::RuntimeError, L"Exception", false},
+    {"int", Throw::Int, L"Exception", false},
 };
 
-class LineExportsTest : public LineModelFixture {
-protected:
-    void SetUp() override {
-        LineModelFixture::SetUp();
-        m_pReadOnly = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READONLY);
+void ThrowIt(Throw what) {
+    switch (what) {
+        case Throw::BadAlloc: throw std::bad_alloc();
+        case Throw::RuntimeError: throw std::runtime_error("broken");
+        case Throw::Int: throw 7;
+        case Throw::Nothing: break;
     }
-    void TearDown() override {
-        VirtualFree(m_pReadOnly, 0, MEM_RELEASE);
-        LineModelFixture::TearDown();
-    }
-
-    // Every byte the model keeps for the lines, to show that a refusal changed nothing.
-    static std::vector<BYTE> Snapshot() {
-        std::vector<BYTE> bytes;
-        auto append = [&](const void* p, size_t cb) {
-            if (p == nullptr) return;
-            const BYTE* pb = static_cast<const BYTE*>(p);
-            bytes.insert(bytes.end(), pb, pb + cb);
-        };
-        for (DWORD pos = 0; pos < g_dwDeviceCount; ++pos) {
-            const PhoneLine& line = g_PhoneLines[pos];
-            append(&line, sizeof(line));
-            append(line.m_pLineDevCaps, kDevCapsBufferSize);
-            append(line.m_pLineAddressCaps, kAddressCapsBufferSize);
-            append(line.m_pLineDevStatus, sizeof(LINEDEVSTATUS));
-            append(line.m_pLineAddressStatus, kAddressStatusBufferSize);
-            for (const PhoneCall* pCall : line.m_pPhoneCall) {
-                if (pCall == nullptr) continue;
-                append(pCall, sizeof(PhoneCall));
-                append(pCall->m_pLineCallInfo, kCallInfoBufferSize);
-                append(pCall->m_pLineCallStatus, sizeof(LINECALLSTATUS));
-            }
-        }
-        append(&g_pLineEventProc, sizeof(g_pLineEventProc));
-        return bytes;
-    }
-
-    HDRVLINE Handle(LONG pos) { return reinterpret_cast<HDRVLINE>(&Line(pos)); }
-    HDRVCALL CallHandle(LONG pos, LONG k) { return reinterpret_cast<HDRVCALL>(Call(pos, k)); }
-
-    void ExpectRefusals(const std::vector<Refusal>& refusals) {
-        for (const Refusal& r : refusals) {
-            SCOPED_TRACE(r.pszName);
-            std::vector<BYTE> before = Snapshot();
-            CTraceCapture capture(6);
-            EXPECT_EQ(r.run(), r.lExpected);
-            EXPECT_TRUE(capture.Contains(r.abortLine)) << testing::PrintToString(r.abortLine);
-            EXPECT_TRUE(Snapshot() == before) << "the model changed";
-            EXPECT_TRUE(LockIsFree());
-        }
-    }
-
-    void* m_pReadOnly = nullptr;
-};
-
-// The trace line of a refusal: "Func.<export>.Abort.Error.<error>.#<check>".
-std::wstring Abort(const wchar_t* pszExport, const wchar_t* pszError, int nCheck) {
-    return std::wstring(L"Func.") + pszExport + L".Abort.Error." + pszError + L".#" + std::to_wstring(nCheck);
 }
 
-// One row per kind of check; the other exports run the same kinds.
-TEST_F(LineExportsTest, OpenRefusesInItsCheckOrder) {
+// TAPI's line event procedure, throwing once when armed: an exception raised
+// deep inside an export's body, where an allocation could fail as well.
+Throw g_armed = Throw::Nothing;
+void CALLBACK ThrowingEventProc(HTAPILINE, HTAPICALL, DWORD, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
+    const Throw what = g_armed;
+    g_armed = Throw::Nothing;
+    ThrowIt(what);
+}
+
+class ExportsTest : public LineModelFixture {
+protected:
+    void TearDown() override {
+        g_armed = Throw::Nothing;
+        g_hProvider = nullptr;
+        LineModelFixture::TearDown();
+    }
+};
+
+// One row per kind of check, in check order; the other exports run the same kinds.
+TEST_F(ExportsTest, ExportsRefuseInTheirCheckOrderAndChangeNothing) {
+    OpenLine(0);
+    OpenLine(1);
+    for (int k = 0; k < 3; ++k) AddCall(1, LINECALLSTATE_OFFERING);
+    const HTAPILINE htLine = reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(0x1234));
     HDRVLINE hdLine = nullptr;
-    HTAPILINE htLine = reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(0x1234));
+    HDRVCALL hdCall = nullptr;
     auto open = [&](DWORD dwDeviceID, HTAPILINE ht, HDRVLINE* phd) {
         return [=] { return TSPI_lineOpen(dwDeviceID, ht, phd, 0x00020002, &CEventRecorder::SecondLineEvent); };
     };
-    const wchar_t* e = L"TSPI_lineOpen";
+    auto make = [&](LONG lLinePos, const wchar_t* pszDest) {
+        return [=, &hdCall] { return TSPI_lineMakeCall(7, LineHandle(lLinePos), TapiCall(0x77), &hdCall, pszDest, 0, nullptr); };
+    };
+    std::vector<BYTE> buffer(1024, 0);
+    reinterpret_cast<DWORD*>(buffer.data())[0] = 1024;
+    void* pReadOnly = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READONLY);
+    PhoneLine strayLine{};
+    const HDRVLINE hdStray = reinterpret_cast<HDRVLINE>(&strayLine);
+    const wchar_t *o = L"TSPI_lineOpen", *m = L"TSPI_lineMakeCall";
     ExpectRefusals({
-        {"null target and zero handle", open(100, nullptr, nullptr), LINEERR_INVALPOINTER, Abort(e, L"LINEERR_INVALPOINTER", 1)},
-        {"read-only target", open(100, htLine, static_cast<HDRVLINE*>(m_pReadOnly)), LINEERR_INVALPOINTER,
-         Abort(e, L"LINEERR_INVALPOINTER", 1)},
-        {"zero handle", open(100, nullptr, &hdLine), LINEERR_INVALLINEHANDLE, Abort(e, L"LINEERR_INVALLINEHANDLE", 2)},
-        {"past the lines", open(103, htLine, &hdLine), LINEERR_BADDEVICEID, Abort(e, L"LINEERR_BADDEVICEID", 3)},
+        {"open: null target and zero handle", open(100, nullptr, nullptr), LINEERR_INVALPOINTER, AbortLine(o, L"LINEERR_INVALPOINTER", 1)},
+        {"open: read-only target", open(100, htLine, static_cast<HDRVLINE*>(pReadOnly)), LINEERR_INVALPOINTER,
+         AbortLine(o, L"LINEERR_INVALPOINTER", 1)},
+        {"open: zero handle", open(100, nullptr, &hdLine), LINEERR_INVALLINEHANDLE, AbortLine(o, L"LINEERR_INVALLINEHANDLE", 2)},
+        {"open: past the lines", open(103, htLine, &hdLine), LINEERR_BADDEVICEID, AbortLine(o, L"LINEERR_BADDEVICEID", 3)},
+        {"close: not a line of the table", [&] { return TSPI_lineClose(hdStray); }, LINEERR_INVALLINEHANDLE,
+         AbortLine(L"TSPI_lineClose", L"LINEERR_INVALLINEHANDLE", 1)},
+        {"address caps: address 1 on a bad device",
+         [&] { return TSPI_lineGetAddressCaps(3, 1, 0, 0, reinterpret_cast<LINEADDRESSCAPS*>(buffer.data())); },
+         LINEERR_INVALADDRESSID, AbortLine(L"TSPI_lineGetAddressCaps", L"LINEERR_INVALADDRESSID", 1)},
+        {"line status: stray line", [&] { return TSPI_lineGetLineDevStatus(hdStray, reinterpret_cast<LINEDEVSTATUS*>(buffer.data())); },
+         LINEERR_INVALPOINTER, AbortLine(L"TSPI_lineGetLineDevStatus", L"LINEERR_INVALPOINTER", 3)},
+        {"get ID: wave class",
+         [&] { return TSPI_lineGetID(LineHandle(0), 0, nullptr, LINECALLSELECT_LINE, reinterpret_cast<VARSTRING*>(buffer.data()), L"wave/in", nullptr); },
+         LINEERR_INVALDEVICECLASS, L"Func.TSPI_lineGetID.Abort.Error.LINEERR_INVALDEVICECLASS wave/in"},
+        {"make call: null number", make(0, nullptr), LINEERR_INVALPOINTER, AbortLine(m, L"LINEERR_INVALPOINTER", 2)},
+        {"make call: line not open", make(2, L"22"), LINEERR_INVALLINEHANDLE, AbortLine(m, L"LINEERR_INVALLINEHANDLE", 3)},
+        {"make call: own number", make(0, L"T21"), LINEERR_INVALADDRESS, AbortLine(m, L"LINEERR_INVALADDRESS", 8, L"Call to own device")},
+        {"make call: target full", make(0, L"22"), LINEERR_OPERATIONFAILED,
+         AbortLine(m, L"LINEERR_OPERATIONFAILED", 9, L"Target has to much calls")},
+        {"blind transfer: null number before bad handle", [&] { return TSPI_lineBlindTransfer(1, nullptr, nullptr, 0); },
+         LINEERR_INVALADDRESS, AbortLine(L"TSPI_lineBlindTransfer", L"LINEERR_INVALADDRESS", 1)},
     });
     // A line whose records could not be allocated cannot be opened.
-    auto* pSaved = std::exchange(Line(1).m_pLineDevCaps, nullptr);
-    ExpectRefusals({{"missing record", open(101, htLine, &hdLine), LINEERR_NOMEM, Abort(e, L"LINEERR_NOMEM", 4)}});
-    Line(1).m_pLineDevCaps = pSaved;
+    auto* pSaved = std::exchange(Line(2).m_pLineDevCaps, nullptr);
+    ExpectRefusals({{"open: missing record", open(102, htLine, &hdLine), LINEERR_NOMEM, AbortLine(o, L"LINEERR_NOMEM", 4)}});
+    Line(2).m_pLineDevCaps = pSaved;
+    VirtualFree(pReadOnly, 0, MEM_RELEASE);
+
+    AddCall(0, LINECALLSTATE_CONNECTED);
+    PhoneCall strayCall{};
+    strayCall.m_pPhoneLine = &Line(0);
+    const HDRVCALL hdConnected = CallHandle(0, 0), hdStrayCall = reinterpret_cast<HDRVCALL>(&strayCall);
+    wchar_t szFeatureCheck[64];
+    StrFormat(szFeatureCheck, L"FeatureCheck 0x%08X", static_cast<DWORD>(LINEERR_OPERATIONUNAVAIL));
+    ExpectRefusals({
+        {"make call: line busy", make(0, L"030"), LINEERR_INVALLINESTATE, AbortLine(m, L"LINEERR_INVALLINESTATE", 4, L"Call count=1")},
+        {"monitor digits: no such feature", [&] { return TSPI_lineMonitorDigits(hdConnected, 0); }, LINEERR_OPERATIONUNAVAIL,
+         std::wstring(L"Func.TSPI_lineMonitorDigits.Abort.Error.") + szFeatureCheck},
+        {"answer a connected call", [&] { return TSPI_lineAnswer(1, hdConnected, nullptr, 0); }, LINEERR_INVALCALLSTATE,
+         AbortLine(L"TSPI_lineAnswer", L"LINEERR_INVALCALLSTATE", 4)},
+        {"hold a call not in its line", [&] { return TSPI_lineHold(1, hdStrayCall); }, LINEERR_INVALCALLHANDLE,
+         AbortLine(L"TSPI_lineHold", L"LINEERR_INVALCALLHANDLE", 7)},
+        {"forward: line with a call", [&] { return TSPI_lineForward(1, LineHandle(0), 1, 0, nullptr, 0, nullptr, &hdCall, nullptr); },
+         LINEERR_INVALLINESTATE, AbortLine(L"TSPI_lineForward", L"LINEERR_INVALLINESTATE", 4)},
+        {"add to conference: too few parties", [&] { return TSPI_lineAddToConference(1, hdConnected, hdConnected); },
+         LINEERR_INVALCALLSTATE, AbortLine(L"TSPI_lineAddToConference", L"LINEERR_INVALCALLSTATE", 5, L"Call count 1")},
+    });
+    Line(0).m_bOutOfService = TRUE;
+    ExpectRefusals({{"drop on a line out of service", [&] { return TSPI_lineDrop(1, hdConnected, nullptr, 0); },
+                     LINEERR_OPERATIONUNAVAIL, AbortLine(L"TSPI_lineDrop", L"LINEERR_OPERATIONUNAVAIL", 3, L"Out of service")}});
     EXPECT_EQ(hdLine, nullptr);
-    EXPECT_EQ(Line(1).m_htLine, nullptr);
+    EXPECT_EQ(hdCall, nullptr);
+    EXPECT_EQ(Line(2).m_htLine, nullptr);
+
+    // With the feature the digits are monitored.
+    Line(0).m_bOutOfService = FALSE;
+    EnableAllCallFeatures(0);
+    UpdateAllFeatures(0, 0);
+    EXPECT_EQ(TSPI_lineMonitorDigits(hdConnected, LINEDIGITMODE_DTMF), 0);
+    EXPECT_TRUE(Call(0, 0)->m_bMonitorDigits);
 }
 
-// Closing ends the line's calls without telling TAPI about them.
-TEST_F(LineExportsTest, OpenAndCloseALine) {
+// Closing ends the line's calls without telling TAPI about them; the latest
+// open's event procedure receives the events of all lines.
+TEST_F(ExportsTest, OpenAndCloseALine) {
     HTAPILINE htLine = reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(0x4321));
     HDRVLINE hdLine = nullptr;
-    EXPECT_EQ(TSPI_lineOpen(102, htLine, &hdLine, 0x00020002, &CEventRecorder::LineEvent), 0);
-    EXPECT_EQ(hdLine, Handle(2));
+    ASSERT_EQ(TSPI_lineOpen(101, reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(1)), &hdLine, 0x00020002,
+                            &CEventRecorder::LineEvent), 0);
+    EXPECT_EQ(TSPI_lineOpen(102, htLine, &hdLine, 0x00020002, &CEventRecorder::SecondLineEvent), 0);
+    EXPECT_EQ(hdLine, LineHandle(2));
     EXPECT_EQ(Line(2).m_htLine, htLine);
     EXPECT_EQ(Line(2).m_pLineDevStatus->dwNumOpens, 1u);
-    EXPECT_EQ(g_pLineEventProc, &CEventRecorder::LineEvent);
+    AddCall(1, LINECALLSTATE_OFFERING);
     AddCall(2, LINECALLSTATE_CONNECTED);
+    ASSERT_FALSE(Events().empty());
+    for (const RecordedEvent& event : Events()) EXPECT_NE(event.dwMsg & CEventRecorder::kSecondProc, 0u);
     CEventRecorder::Reset();
 
     EXPECT_EQ(TSPI_lineClose(hdLine), 0);
@@ -129,36 +177,19 @@ TEST_F(LineExportsTest, OpenAndCloseALine) {
     EXPECT_EQ(GetCallCount(2), 0u);
     EXPECT_EQ(Line(2).m_pLineDevStatus->dwNumActiveCalls, 0u);
     EXPECT_TRUE(LockIsFree());
-
-    PhoneLine stray{};
-    ExpectRefusals({{"not a line of the table", [&] { return TSPI_lineClose(reinterpret_cast<HDRVLINE>(&stray)); },
-                     LINEERR_INVALLINEHANDLE, Abort(L"TSPI_lineClose", L"LINEERR_INVALLINEHANDLE", 1)}});
-}
-
-TEST_F(LineExportsTest, TheLatestOpenReceivesTheEventsOfAllLines) {
-    HDRVLINE hdLine = nullptr;
-    ASSERT_EQ(TSPI_lineOpen(100, reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(1)), &hdLine, 0x00020002,
-                            &CEventRecorder::LineEvent), 0);
-    ASSERT_EQ(TSPI_lineOpen(101, reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(2)), &hdLine, 0x00020002,
-                            &CEventRecorder::SecondLineEvent), 0);
-    CEventRecorder::Reset();
-    AddCall(0, LINECALLSTATE_OFFERING);
-    AddCall(1, LINECALLSTATE_OFFERING);
-    ASSERT_FALSE(Events().empty());
-    for (const RecordedEvent& event : Events()) EXPECT_NE(event.dwMsg & CEventRecorder::kSecondProc, 0u);
 }
 
 // Capability records: whole when they fit, else the fixed part without its
 // string. Status records: whole when they fit, else only the needed size.
-TEST_F(LineExportsTest, RecordsAnsweredInTheTapiManner) {
+TEST_F(ExportsTest, RecordsAnsweredInTheTapiManner) {
     ChangeLineName(0, L"", L"Lena");
     AddCall(1, LINECALLSTATE_CONNECTED);
     constexpr DWORD kUntouched = 0xCCCCCCCC;
     using Query = std::function<LONG(void*)>;
     const Query devCaps = [](void* p) { return TSPI_lineGetDevCaps(100, 0x00020002, 0, static_cast<LINEDEVCAPS*>(p)); };
     const Query addressCaps = [](void* p) { return TSPI_lineGetAddressCaps(101, 0, 0x00020002, 0, static_cast<LINEADDRESSCAPS*>(p)); };
-    const Query devStatus = [&](void* p) { return TSPI_lineGetLineDevStatus(Handle(1), static_cast<LINEDEVSTATUS*>(p)); };
-    const Query addressStatus = [&](void* p) { return TSPI_lineGetAddressStatus(Handle(1), 0, static_cast<LINEADDRESSSTATUS*>(p)); };
+    const Query devStatus = [&](void* p) { return TSPI_lineGetLineDevStatus(LineHandle(1), static_cast<LINEDEVSTATUS*>(p)); };
+    const Query addressStatus = [&](void* p) { return TSPI_lineGetAddressStatus(LineHandle(1), 0, static_cast<LINEADDRESSSTATUS*>(p)); };
     struct Case {
         const char* pszName;
         Query query;
@@ -202,85 +233,216 @@ TEST_F(LineExportsTest, RecordsAnsweredInTheTapiManner) {
     EXPECT_EQ(Line(1).m_pLineDevStatus->dwNumActiveCalls, 1u);
 }
 
-// The kinds of check not already met when opening a line.
-TEST_F(LineExportsTest, RecordQueriesRefuseInTheirCheckOrder) {
-    BYTE buffer[1024] = {};
-    reinterpret_cast<DWORD*>(buffer)[0] = sizeof(buffer);
-    PhoneLine stray{};
-    HDRVLINE hdStray = reinterpret_cast<HDRVLINE>(&stray);
-    ExpectRefusals({
-        {"addresscaps address 1 on a bad device",
-         [&] { return TSPI_lineGetAddressCaps(3, 1, 0, 0, reinterpret_cast<LINEADDRESSCAPS*>(buffer)); },
-         LINEERR_INVALADDRESSID, Abort(L"TSPI_lineGetAddressCaps", L"LINEERR_INVALADDRESSID", 1)},
-        {"line status stray line", [&] { return TSPI_lineGetLineDevStatus(hdStray, reinterpret_cast<LINEDEVSTATUS*>(buffer)); },
-         LINEERR_INVALPOINTER, Abort(L"TSPI_lineGetLineDevStatus", L"LINEERR_INVALPOINTER", 3)},
-    });
-}
-
-TEST_F(LineExportsTest, GetIdAnswersTheDeviceIdOfALineOrCall) {
+// The device ID as a binary string; a buffer too small gets the needed size alone.
+TEST_F(ExportsTest, GetIdAnswersTheDeviceIdOfALineOrCall) {
     AddCall(2, LINECALLSTATE_OFFERING);
-    auto expectID = [](HDRVLINE hdLine, HDRVCALL hdCall, DWORD dwSelect, const wchar_t* pszClass, DWORD dwExpected) {
+    const struct {
+        HDRVLINE hdLine;
+        HDRVCALL hdCall;
+        DWORD dwSelect, dwTotalSize;
+        const wchar_t* pszClass;
+        DWORD dwUsed, dwDeviceID;
+    } cases[] = {
+        {LineHandle(1), nullptr, LINECALLSELECT_LINE, 64, L"TAPI/LINE", 28, 101},
+        {nullptr, CallHandle(2, 0), LINECALLSELECT_CALL, 64, L"Tapi/Line", 28, 102},
+        {LineHandle(0), nullptr, LINECALLSELECT_LINE, 24, L"tapi/line", 0xCCCCCCCC, 0xCCCCCCCC},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.pszClass)));
         std::vector<BYTE> buffer(64, 0xCC);
         auto* pVar = reinterpret_cast<VARSTRING*>(buffer.data());
-        pVar->dwTotalSize = 64;
-        EXPECT_EQ(TSPI_lineGetID(hdLine, 0, hdCall, dwSelect, pVar, pszClass, nullptr), 0);
-        EXPECT_EQ(pVar->dwTotalSize, 64u);
+        pVar->dwTotalSize = c.dwTotalSize;
+        CTraceCapture capture(6);
+        EXPECT_EQ(TSPI_lineGetID(c.hdLine, 0, c.hdCall, c.dwSelect, pVar, c.pszClass, nullptr), 0);
+        EXPECT_EQ(pVar->dwTotalSize, c.dwTotalSize);
         EXPECT_EQ(pVar->dwNeededSize, 28u);
-        EXPECT_EQ(pVar->dwUsedSize, 28u);
+        EXPECT_EQ(pVar->dwUsedSize, c.dwUsed);
+        DWORD dwDeviceID;
+        std::memcpy(&dwDeviceID, buffer.data() + 24, 4);
+        EXPECT_EQ(dwDeviceID, c.dwDeviceID);
+        EXPECT_EQ(buffer[28], 0xCC);
+        if (c.dwUsed != 28) {
+            EXPECT_TRUE(capture.Contains(L"Func.TSPI_lineGetID.Abort.Error.LINEERR_STRUCTURETOOSMALL.#3"));
+            continue;
+        }
         EXPECT_EQ(pVar->dwStringFormat, static_cast<DWORD>(STRINGFORMAT_BINARY));
         EXPECT_EQ(pVar->dwStringSize, 4u);
         EXPECT_EQ(pVar->dwStringOffset, 24u);
-        DWORD dwDeviceID;
-        std::memcpy(&dwDeviceID, buffer.data() + 24, 4);
-        EXPECT_EQ(dwDeviceID, dwExpected);
-        EXPECT_EQ(buffer[28], 0xCC);
-    };
-    expectID(Handle(1), nullptr, LINECALLSELECT_LINE, L"TAPI/LINE", 101);
-    expectID(nullptr, CallHandle(2, 0), LINECALLSELECT_CALL, L"Tapi/Line", 102);
-}
-
-TEST_F(LineExportsTest, GetIdRefusesOtherClassesAndAnswersOnlyTheSizeToASmallBuffer) {
-    std::vector<BYTE> buffer(64, 0xCC);
-    auto* pVar = reinterpret_cast<VARSTRING*>(buffer.data());
-    pVar->dwTotalSize = 64;
-    HDRVLINE hdLine = Handle(0);
-    const std::wstring id = L"Func.TSPI_lineGetID.Abort.Error.";
-    ExpectRefusals({{"wave class", [=] { return TSPI_lineGetID(hdLine, 0, nullptr, LINECALLSELECT_LINE, pVar, L"wave/in", nullptr); },
-                     LINEERR_INVALDEVICECLASS, id + L"LINEERR_INVALDEVICECLASS wave/in"}});
-    // Too small: success with the needed size alone.
-    pVar->dwTotalSize = 24;
-    CTraceCapture capture(6);
-    EXPECT_EQ(TSPI_lineGetID(hdLine, 0, nullptr, LINECALLSELECT_LINE, pVar, L"tapi/line", nullptr), 0);
-    EXPECT_EQ(pVar->dwNeededSize, 28u);
-    EXPECT_EQ(pVar->dwUsedSize, 0xCCCCCCCCu);
-    EXPECT_EQ(buffer[24], 0xCC);
-    EXPECT_TRUE(capture.Contains(id + L"LINEERR_STRUCTURETOOSMALL.#3"));
-}
-
-TEST_F(LineExportsTest, MonitorDigitsNeedsItsFeature) {
-    AddCall(0, LINECALLSTATE_CONNECTED);
-    HDRVCALL hdCall = CallHandle(0, 0);
-    const std::wstring md = L"Func.TSPI_lineMonitorDigits.Abort.Error.";
-    wchar_t szFeatureCheck[64];
-    StrFormat(szFeatureCheck, L"FeatureCheck 0x%08X", static_cast<DWORD>(LINEERR_OPERATIONUNAVAIL));
-    ExpectRefusals(
-        {{"feature", [=] { return TSPI_lineMonitorDigits(hdCall, 0); }, LINEERR_OPERATIONUNAVAIL, md + szFeatureCheck}});
-
-    EnableAllCallFeatures(0);
-    UpdateAllFeatures(0, 0);
-    EXPECT_EQ(TSPI_lineMonitorDigits(hdCall, LINEDIGITMODE_DTMF), 0);
-    EXPECT_TRUE(Call(0, 0)->m_bMonitorDigits);
+    }
 }
 
 // The extension ID is all zero (no extensions); only voice can be detected.
-TEST_F(LineExportsTest, ExtensionIdIsZeroedAndOnlyVoiceIsDetected) {
+TEST_F(ExportsTest, ExtensionIdIsZeroedAndOnlyVoiceIsDetected) {
     LINEEXTENSIONID id;
     std::memset(&id, 0x55, sizeof(id));
     EXPECT_EQ(TSPI_lineGetExtensionID(100, 0x00020002, &id), 0);
     EXPECT_EQ(id.dwExtensionID0 | id.dwExtensionID1 | id.dwExtensionID2 | id.dwExtensionID3, 0u);
-    EXPECT_EQ(TSPI_lineSetDefaultMediaDetection(Handle(0), LINEMEDIAMODE_INTERACTIVEVOICE), 0);
-    EXPECT_EQ(TSPI_lineSetDefaultMediaDetection(Handle(0), LINEMEDIAMODE_INTERACTIVEVOICE | LINEMEDIAMODE_DATAMODEM),
+    EXPECT_EQ(TSPI_lineSetDefaultMediaDetection(LineHandle(0), LINEMEDIAMODE_INTERACTIVEVOICE), 0);
+    EXPECT_EQ(TSPI_lineSetDefaultMediaDetection(LineHandle(0), LINEMEDIAMODE_INTERACTIVEVOICE | LINEMEDIAMODE_DATAMODEM),
               LINEERR_INVALMEDIAMODE);
+}
+
+TEST_F(ExportsTest, RefusedTransferReleasesTheCallItBuilt) {
+    HTAPILINE htLine = OpenLine(0);
+    EnableAllCallFeatures(0);
+    AddCall(0, LINECALLSTATE_CONNECTED);
+    ASSERT_NE(Features(0, 0) & LINECALLFEATURE_SETUPTRANSFER, 0u);
+    HDRVCALL hdConsult = nullptr;
+    CEventRecorder::Reset();
+    EXPECT_EQ(TSPI_lineSetupTransfer(1, CallHandle(0, 0), TapiCall(0x88), &hdConsult, nullptr), LINEERR_OPERATIONUNAVAIL);
+    // TAPI heard of the consultation call, which is gone again without a state of its own.
+    ASSERT_FALSE(Events().empty());
+    EXPECT_EQ(Events()[0].dwMsg, static_cast<DWORD>(LINE_CALLINFO));
+    EXPECT_EQ(Events()[0].htCall, TapiCall(0x88));
+    for (const RecordedEvent& event : Events()) EXPECT_NE(event.dwMsg, static_cast<DWORD>(LINE_CALLSTATE));
+    EXPECT_EQ(hdConsult, nullptr);
+    EXPECT_EQ(GetCallCount(0), 1u);
+    EXPECT_EQ(Events().front().htLine, htLine);
+}
+
+// A call goes when it is idle; a disconnected one stays until its idle state,
+// which then removes it.
+TEST_F(ExportsTest, CloseCallRemovesAnIdleCallAndKeepsADisconnectedOneUntilIdle) {
+    OpenLine(0);
+    AddCall(0, LINECALLSTATE_IDLE);
+    EXPECT_EQ(TSPI_lineCloseCall(CallHandle(0, 0)), 0);
+    EXPECT_EQ(GetCallCount(0), 0u);
+    AddCall(0, LINECALLSTATE_DISCONNECTED);
+    CTraceCapture capture(6);
+    EXPECT_EQ(TSPI_lineCloseCall(CallHandle(0, 0)), LINEERR_OPERATIONUNAVAIL);
+    EXPECT_EQ(GetCallCount(0), 1u);
+    EXPECT_TRUE(capture.Contains(L"Func.TSPI_lineCloseCall.Warning.CloseCall on non-idle call"));
+    SetState(0, 0, LINECALLSTATE_IDLE);
+    EXPECT_EQ(GetCallCount(0), 0u);
+}
+
+TEST_F(ExportsTest, CallStatusAndInfoAnswerTheCallsRecordsOrOnlyTheNeededSize) {
+    OpenLine(0);
+    AddCall(0, LINECALLSTATE_OFFERING);
+    std::vector<BYTE> buffer(1024, 0xCC);
+    auto* pStatus = reinterpret_cast<LINECALLSTATUS*>(buffer.data());
+    pStatus->dwTotalSize = sizeof(LINECALLSTATUS);
+    EXPECT_EQ(TSPI_lineGetCallStatus(CallHandle(0, 0), pStatus), 0);
+    EXPECT_EQ(pStatus->dwCallState, static_cast<DWORD>(LINECALLSTATE_OFFERING));
+    EXPECT_EQ(pStatus->dwNeededSize, sizeof(LINECALLSTATUS));
+
+    auto* pInfo = reinterpret_cast<LINECALLINFO*>(buffer.data());
+    std::fill(buffer.begin(), buffer.end(), 0xCC);
+    pInfo->dwTotalSize = sizeof(LINECALLINFO);
+    EXPECT_EQ(TSPI_lineGetCallInfo(CallHandle(0, 0), pInfo), 0);
+    EXPECT_EQ(pInfo->dwNeededSize, kCallInfoBufferSize);
+    EXPECT_EQ(pInfo->dwCallID, 0xCCCCCCCCu) << "too small: only the needed size";
+    pInfo->dwTotalSize = 1024;
+    EXPECT_EQ(TSPI_lineGetCallInfo(CallHandle(0, 0), pInfo), 0);
+    EXPECT_EQ(pInfo->dwCallID, Call(0, 0)->m_pLineCallInfo->dwCallID);
+}
+
+// The locked run is the next test's, through real exports.
+TEST_F(ExportsTest, TheExportRunsTurnEveryExceptionIntoTheFamilysResult) {
+    const struct {
+        const char* pszName;
+        std::function<LONG(Throw)> run;
+        LONG lNoMemory, lFailed;
+    } runs[] = {
+        {"line export",
+         [](Throw what) { return RunExport(L"TestExport", [&](const CFuncTrace&) -> LONG { ThrowIt(what); return 42; }); },
+         LINEERR_NOMEM, LINEERR_OPERATIONFAILED},
+        {"phone export",
+         [](Throw what) {
+             return RunExport(L"TestExport", [&](const CFuncTrace&) -> LONG { ThrowIt(what); return 42; }, kPhoneExport);
+         },
+         PHONEERR_NOMEM, PHONEERR_OPERATIONFAILED},
+    };
+    for (const auto& r : runs) {
+        SCOPED_TRACE(r.pszName);
+        EXPECT_EQ(r.run(Throw::Nothing), 42);
+        for (const auto& e : kExceptions) {
+            SCOPED_TRACE(e.pszName);
+            const LONG lExpected = e.bNoMemory ? r.lNoMemory : r.lFailed;
+            CTraceCapture capture(6);
+            EXPECT_EQ(r.run(e.what), lExpected);
+            EXPECT_TRUE(capture.Contains(L"Func.TestExport.Warning." + e.warning)) << "no warning traced";
+            wchar_t szEnd[64];
+            StrFormat(szEnd, L"Func.TestExport.End.Result 0x%08X", static_cast<DWORD>(lExpected));
+            EXPECT_TRUE(capture.Contains(szEnd)) << "no end line";
+            EXPECT_TRUE(LockIsFree());
+        }
+    }
+}
+
+TEST_F(ExportsTest, ACallbackThatThrowsIsToldOutsideTheExportAndLeavesTheLock) {
+    const HTAPILINE htLine = reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(0x3000));
+    HDRVLINE hdLine = nullptr;
+    HDRVCALL hdCall = nullptr;
+    // Each export with what makes it call TAPI back. TAPI is called back only
+    // once the lock is let go; what a callback throws is caught and traced there.
+    // (A placed call's messages wait for its completion, which comes later.)
+    const struct {
+        const wchar_t* pszExport;
+        std::function<void()> prepare;
+        std::function<LONG()> run;
+    } exports[] = {
+        {L"TSPI_lineOpen",
+         [&] {
+             // A call on the closed line whose features TAPI has not heard yet: the open announces them.
+             AddCall(0, LINECALLSTATE_OFFERING);
+             Call(0, 0)->m_qwReportedFeatures = 0;
+         },
+         [&] { return TSPI_lineOpen(kDeviceIDBase, htLine, &hdLine, 0x00020002, &ThrowingEventProc); }},
+        {L"TSPI_providerCreateLineDevice",
+         [&] {
+             // A line announced and gone again before TAPI numbered it: numbering it tells TAPI it is removed.
+             g_hProvider = reinterpret_cast<HPROVIDER>(static_cast<ULONG_PTR>(1));
+             CProviderLockGuard lock(LockOwner::ReinitializeDevices);
+             ApplyDirectory({{L"uuid-21", L"21", L"", L""}, {L"uuid-22", L"22", L"", L""},
+                             {L"uuid-23", L"23", L"", L""}, {L"uuid-24", L"24", L"", L""}});
+             ApplyDirectory({{L"uuid-21", L"21", L"", L""}, {L"uuid-22", L"22", L"", L""}, {L"uuid-23", L"23", L"", L""}});
+             g_pLineEventProc = &ThrowingEventProc;
+         },
+         [&] { return TSPI_providerCreateLineDevice(3, 600); }},
+    };
+    for (const auto& x : exports) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(x.pszExport)));
+        for (const auto& e : kExceptions) {
+            SCOPED_TRACE(e.pszName);
+            BuildLines({L"21", L"22", L"23"});
+            g_pLineEventProc = &CEventRecorder::LineEvent;
+            x.prepare();
+            g_armed = e.what;
+            CTraceCapture capture(6);
+            EXPECT_NO_THROW(x.run());
+            EXPECT_EQ(g_armed, Throw::Nothing) << "TAPI was never called back";
+            EXPECT_TRUE(capture.Contains(L"Func.TellQueuedMessages.Warning.Exception in a TAPI callback"));
+            EXPECT_TRUE(LockIsFree());
+        }
+    }
+}
+
+// The phone exports refuse; an abort names its error and check number.
+TEST(PhoneExportsTest, RefusalsTraceBeginAndEndFromLevelFive) {
+    {
+        CTraceCapture capture(4);
+        EXPECT_EQ(TSPI_phoneClose(nullptr), PHONEERR_OPERATIONUNAVAIL);
+        EXPECT_TRUE(capture.Messages().empty());
+    }
+    CTraceCapture capture(5);
+    HDRVPHONE hdPhone = nullptr;
+    EXPECT_EQ(TSPI_phoneOpen(0, nullptr, &hdPhone, 0x20002, nullptr), PHONEERR_OPERATIONUNAVAIL);
+    EXPECT_EQ(hdPhone, nullptr);
+    EXPECT_EQ(TSPI_phoneGetID(nullptr, nullptr, nullptr, nullptr), PHONEERR_OPERATIONUNAVAIL);
+    EXPECT_EQ(TSPI_phoneGetIcon(0, L"tapi/phone", nullptr), PHONEERR_OPERATIONUNAVAIL);
+    EXPECT_EQ(capture.Messages(), (std::vector<std::wstring>{
+                                      L"Func.TSPI_phoneOpen.Begin", L"Func.TSPI_phoneOpen.End.Result 0x9000001D",
+                                      L"Func.TSPI_phoneGetID.Begin", L"Func.TSPI_phoneGetID.Param._lpszDeviceClass NULL",
+                                      L"Func.TSPI_phoneGetID.End.Result 0x9000001D", L"Func.TSPI_phoneGetIcon.Begin",
+                                      L"Func.TSPI_phoneGetIcon.Param._lpszDeviceClass tapi/phone",
+                                      L"Func.TSPI_phoneGetIcon.End.Result 0x9000001D",
+                                  }));
+    CTraceCapture aborts(1);
+    DWORD dwVersion = 0;
+    EXPECT_EQ(TSPI_lineNegotiateTSPIVersion(0, 0x00030000, 0x00030000, &dwVersion), LINEERR_INCOMPATIBLEAPIVERSION);
+    EXPECT_TRUE(aborts.Contains(L"Func.TSPI_lineNegotiateTSPIVersion.Abort.Error.LINEERR_INCOMPATIBLEAPIVERSION.#2"));
+    EXPECT_TRUE(aborts.Contains(L"Func.TSPI_lineNegotiateTSPIVersion.End.Result 0x8000000C"));
 }
 
 }  // namespace

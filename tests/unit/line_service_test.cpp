@@ -35,26 +35,19 @@ TEST_F(LineServiceTest, StateFollowsAndTheMaskDecidesWhatTapiHears) {
         EXPECT_EQ(Line(0).m_pLineDevCaps->dwLineStates, 0x8C1u);
         if (c.bOpen) OpenLine(0);
         Line(0).m_dwLineStates = c.dwLineStates;
-        CEventRecorder::Reset();
-
-        SetLineInService(0, false);
-        SetLineInService(0, false);  // already out of service: nothing more
-        EXPECT_TRUE(Line(0).m_bOutOfService);
-        EXPECT_EQ(Line(0).m_pLineDevStatus->dwDevStatusFlags, static_cast<DWORD>(LINEDEVSTATUSFLAGS_CONNECTED));
-        EXPECT_EQ(EventsOf(LINE_LINEDEVSTATE).size(), c.nMessagesEachWay);
-        for (const RecordedEvent& event : EventsOf(LINE_LINEDEVSTATE))
-            EXPECT_EQ(event.dwParam1, static_cast<DWORD_PTR>(LINEDEVSTATE_OUTOFSERVICE));
-        EXPECT_FALSE(Line(1).m_bOutOfService) << "another line is untouched";
-
-        CEventRecorder::Reset();
-        SetLineInService(0, true);
-        SetLineInService(0, true);
-        EXPECT_FALSE(Line(0).m_bOutOfService);
-        EXPECT_EQ(Line(0).m_pLineDevStatus->dwDevStatusFlags,
-                  static_cast<DWORD>(LINEDEVSTATUSFLAGS_CONNECTED | LINEDEVSTATUSFLAGS_INSERVICE));
-        EXPECT_EQ(EventsOf(LINE_LINEDEVSTATE).size(), c.nMessagesEachWay);
-        for (const RecordedEvent& event : EventsOf(LINE_LINEDEVSTATE))
-            EXPECT_EQ(event.dwParam1, static_cast<DWORD_PTR>(LINEDEVSTATE_INSERVICE));
+        // Out of service, then back in; the second call of each changes nothing more.
+        for (const bool bInService : {false, true}) {
+            CEventRecorder::Reset();
+            SetLineInService(0, bInService);
+            SetLineInService(0, bInService);
+            EXPECT_EQ(Line(0).m_bOutOfService, !bInService);
+            EXPECT_EQ(Line(0).m_pLineDevStatus->dwDevStatusFlags,
+                      LINEDEVSTATUSFLAGS_CONNECTED | (bInService ? LINEDEVSTATUSFLAGS_INSERVICE : 0u));
+            EXPECT_EQ(EventsOf(LINE_LINEDEVSTATE).size(), c.nMessagesEachWay);
+            for (const RecordedEvent& event : EventsOf(LINE_LINEDEVSTATE))
+                EXPECT_EQ(event.dwParam1, static_cast<DWORD_PTR>(bInService ? LINEDEVSTATE_INSERVICE : LINEDEVSTATE_OUTOFSERVICE));
+            EXPECT_FALSE(Line(1).m_bOutOfService) << "another line is untouched";
+        }
     }
 }
 

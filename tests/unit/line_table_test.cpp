@@ -1,6 +1,8 @@
 // The line table: call creation and removal, packed slots, call ids and lookups.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "common/CallIdRanges.h"
 #include "model/CallFeatures.h"
 #include "model/EventDelivery.h"
@@ -76,41 +78,6 @@ TEST_F(LineTableTest, InventedCallIdsRunOnOutsideThePbxRangeAndGivenIdsLeaveTheC
     EXPECT_EQ(g_dwNextCallID, dwCounter);
 }
 
-TEST_F(LineTableTest, NewCallIsAnnouncedAndTapiWritesItsHandle) {
-    AddCall(1, 0);  // on a closed line: unannounced
-    EXPECT_TRUE(Events().empty());
-    EXPECT_EQ(Call(1, 0)->m_htCall, nullptr);
-
-    HTAPILINE htLine = OpenLine(0);
-    CEventRecorder::Reset();
-    LONG k = AddCall(0, 0);
-    PhoneCall* pCall = Call(0, k);
-
-    ASSERT_GE(Events().size(), 2u);
-    EXPECT_EQ(Events()[0].dwMsg, static_cast<DWORD>(LINE_NEWCALL));
-    EXPECT_EQ(Events()[0].htLine, htLine);
-    EXPECT_EQ(Events()[0].dwParam1, reinterpret_cast<DWORD_PTR>(pCall));
-    // TAPI writes its handle where dwParam2 points; the record takes it from there.
-    EXPECT_NE(Events()[0].dwParam2, 0u);
-    EXPECT_EQ(pCall->m_htCall, reinterpret_cast<HTAPICALL>(CEventRecorder::s_nextCallHandle));
-    EXPECT_EQ(Events()[1].dwMsg, static_cast<DWORD>(LINE_CALLINFO));
-    EXPECT_EQ(Events()[1].dwParam1, static_cast<DWORD_PTR>(0x15D));
-    EXPECT_EQ(Events()[1].htCall, pCall->m_htCall);
-}
-
-TEST_F(LineTableTest, CallTapiAskedForIsNotAnnouncedAsNew) {
-    OpenLine(0);
-    CEventRecorder::Reset();
-    HTAPICALL htCall = reinterpret_cast<HTAPICALL>(static_cast<ULONG_PTR>(0x777));
-    LONG k = GenerateNewCall(0, htCall, LINECALLORIGIN_OUTBOUND, 0, 0, -1);
-    ASSERT_EQ(k, 0);
-    EXPECT_TRUE(EventsOf(LINE_NEWCALL).empty());
-    ASSERT_FALSE(Events().empty());
-    EXPECT_EQ(Events()[0].dwMsg, static_cast<DWORD>(LINE_CALLINFO));
-    EXPECT_EQ(Events()[0].htCall, htCall);
-    EXPECT_EQ(Call(0, 0)->m_htCall, htCall);
-}
-
 TEST_F(LineTableTest, DeadCallTestRemovesIdleAndUnknownCalls) {
     // On a closed line an unknown second call is idled and removed at once.
     AddCall(1, LINECALLSTATE_CONNECTED);
@@ -154,11 +121,13 @@ TEST_F(LineTableTest, RemovedCallKeepsItsHandleUntilTapiLetsGo) {
     PhoneCall* pNew = Call(0, 0);
     ASSERT_NE(pNew, pOld);
 
-    // TAPI still asks about the old call: it is gone, and idle.
-    LINECALLSTATUS status{};
+    // TAPI still asks about the old call: it is gone, idle, without features.
+    LINECALLSTATUS status;
+    std::memset(&status, 0xCC, sizeof(status));
     status.dwTotalSize = sizeof(status);
     EXPECT_EQ(TSPI_lineGetCallStatus(reinterpret_cast<HDRVCALL>(pOld), &status), LINEERR_INVALCALLHANDLE);
     EXPECT_EQ(status.dwCallState, static_cast<DWORD>(LINECALLSTATE_IDLE));
+    EXPECT_EQ(status.dwCallFeatures, 0u);
     EXPECT_EQ(TSPI_lineCloseCall(reinterpret_cast<HDRVCALL>(pOld)), 0);
     EXPECT_EQ(RetiredCallCount(), nRetiredBefore);
     EXPECT_EQ(Call(0, 0), pNew) << "closing the old handle left the new call alone";

@@ -1,9 +1,12 @@
-// Number formats 0 to 3 for dialing locations of several countries, without any registry.
+// Number formats 0 to 3 for dialing locations of several countries, without
+// any registry, and dialled numbers reduced to what the PBX dials.
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
 
 #include "config/NumberFormat.h"
+#include "model/NumberText.h"
 
 namespace {
 // What a dialing location in the given country contributes, as the location
@@ -38,6 +41,51 @@ TEST(NumberFormatTest, FormatsByCountryAndType) {
         EXPECT_EQ(c.nNationalTest == 0, nNationalTest == 0);
         EXPECT_EQ(c.nNationalTest == 99, nNationalTest == 99);
     }
+}
+
+TEST(CleanNumber, ReducesDialStringsToDigitsAndHash) {
+    struct Case {
+        const wchar_t* pszInput;
+        const wchar_t* pszExpected;
+    };
+    const Case cases[] = {
+        {L"(030) 12/34-56", L"030123456"},
+        {L"*21#", L"21#"},
+        {L"NMuster <0301234> mobil", L"0301234"},
+        {L"N0301234", L"0301234"},   // no "<": the prefix stays and is removed as a letter
+        {L"N<0301234", L"0301234"},  // no ">": unchanged by the prefix rule
+        {L"N<+49301234>", L"+49301234"},
+        {L"T0301234", L"0301234"},
+        {L"T1234567890123456789", L"123456789012345678"},  // prefix rewrites keep 18 characters
+        {L"+49-30/1234", L"+49-30/1234"},                  // international numbers stay as typed
+        {L"abc", L""},
+    };
+    for (const Case& c : cases) {
+        WCHAR szNumber[kDialBufferChars] = {};
+        wcsncpy(szNumber, c.pszInput, kDialBufferChars - 1);
+        CleanNumber(szNumber);
+        EXPECT_EQ(std::wstring(szNumber), c.pszExpected) << "input " << testing::PrintToString(std::wstring(c.pszInput));
+    }
+    CleanNumber(nullptr);
+}
+
+TEST(CleanNumber, StaysInsideAnUnterminatedBuffer) {
+    WCHAR szNumber[kDialBufferChars + 1];
+    for (unsigned i = 0; i < kDialBufferChars; ++i) szNumber[i] = L'7';
+    szNumber[kDialBufferChars] = L'X';  // guard just past the buffer
+    CleanNumber(szNumber);
+    EXPECT_EQ(szNumber[kDialBufferChars], L'X');
+    EXPECT_EQ(std::wstring(szNumber), std::wstring(kDialBufferChars - 1, L'7'));
+}
+
+TEST(CompareSlotText, ComparesWhatTheSlotWouldHold) {
+    const WCHAR szSlot[20] = L"1234567890123456789";  // 19 characters, as a slot keeps them
+    EXPECT_EQ(CompareSlotText(szSlot, L"1234567890123456789012345", 19), 0);  // its stored part is unchanged
+    EXPECT_NE(CompareSlotText(szSlot, L"123456789012345678", 19), 0);
+    EXPECT_NE(CompareSlotText(szSlot, L"9234567890123456789", 19), 0);
+    const WCHAR szEmpty[20] = L"";
+    EXPECT_EQ(CompareSlotText(szEmpty, nullptr, 19), 0);
+    EXPECT_NE(CompareSlotText(szEmpty, L"1", 19), 0);
 }
 
 }  // namespace

@@ -27,28 +27,27 @@ const wchar_t* const kServiceAccounts[] = {L"S-1-5-18", L"S-1-5-32-544"};
 // Everyone, Users, Authenticated Users, Interactive, LOCAL SERVICE, NETWORK SERVICE.
 const wchar_t* const kOtherAccounts[] = {L"S-1-1-0", L"S-1-5-32-545", L"S-1-5-11", L"S-1-5-4", L"S-1-5-19", L"S-1-5-20"};
 
+// The owner as SDDL ("O:BA"), empty when none is set.
 std::wstring OwnerOf(PSECURITY_DESCRIPTOR pDescriptor) {
-    PSID pOwner = nullptr;
-    BOOL bDefaulted = FALSE;
-    LPWSTR pszSid = nullptr;
-    if (!GetSecurityDescriptorOwner(pDescriptor, &pOwner, &bDefaulted) || pOwner == nullptr ||
-        !ConvertSidToStringSidW(pOwner, &pszSid))
-        return L"";
-    std::wstring sid = pszSid;
-    LocalFree(pszSid);
-    return sid;
+    LPWSTR pszText = nullptr;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(pDescriptor, SDDL_REVISION_1,
+                                                              OWNER_SECURITY_INFORMATION, &pszText, nullptr))
+        return L"?";
+    const std::wstring text = pszText;
+    LocalFree(pszText);
+    return text;
 }
 
 TEST(ObjectSecurityTest, DescriptorsAreProtectedAndServiceAccountsHaveFullControl) {
     const struct {
         SecuredObject kind;
         ACCESS_MASK full;
-        const wchar_t* pszOwner;  // empty: the creator's
+        const wchar_t* pszOwner;  // empty: the creator's, as SDDL
         bool bServiceAccountsAlone;
     } cases[] = {{SecuredObject::LogFolder, FILE_ALL_ACCESS, L"", false},
                  {SecuredObject::ProviderFile, FILE_ALL_ACCESS, L"", false},
-                 {SecuredObject::SharedSection, SECTION_ALL_ACCESS, L"S-1-5-32-544", true},
-                 {SecuredObject::CredentialsKey, KEY_ALL_ACCESS, L"S-1-5-32-544", true}};
+                 {SecuredObject::SharedSection, SECTION_ALL_ACCESS, L"O:BA", true},
+                 {SecuredObject::CredentialsKey, KEY_ALL_ACCESS, L"O:BA", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.kind));
         CObjectSecurity security(c.kind);
@@ -102,20 +101,6 @@ TEST(ObjectSecurityTest, OtherAccountsMayAddTheirOwnLogsButNeitherReadNorChangeO
     EXPECT_EQ(own.onObject & (WRITE_DAC | WRITE_OWNER), 0u);
 }
 
-std::vector<BYTE> AclFromSddl(const wchar_t* pszSddl, BOOL* pbPresent) {
-    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
-    std::vector<BYTE> acl;
-    *pbPresent = FALSE;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(pszSddl, SDDL_REVISION_1, &pDescriptor, nullptr))
-        return acl;
-    PACL pDacl = nullptr;
-    BOOL bDefaulted = FALSE;
-    GetSecurityDescriptorDacl(pDescriptor, pbPresent, &pDacl, &bDefaulted);
-    if (pDacl != nullptr) acl.assign(reinterpret_cast<BYTE*>(pDacl), reinterpret_cast<BYTE*>(pDacl) + pDacl->AclSize);
-    LocalFree(pDescriptor);
-    return acl;
-}
-
 // A section found with a weaker DACL than the provider gives was planted.
 TEST(ObjectSecurityTest, OnlyADaclForTheServiceAccountsAloneAdmitsOnlyThem) {
     // A NULL DACL and none at all let everybody in.
@@ -134,11 +119,15 @@ TEST(ObjectSecurityTest, OnlyADaclForTheServiceAccountsAloneAdmitsOnlyThem) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(ToUtf8(c.pszSddl));
-        BOOL bPresent = FALSE;
-        std::vector<BYTE> acl = AclFromSddl(c.pszSddl, &bPresent);
-        ASSERT_TRUE(bPresent);
-        const ACL* pDacl = acl.empty() ? nullptr : reinterpret_cast<const ACL*>(acl.data());
+        PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.pszSddl, SDDL_REVISION_1, &pDescriptor,
+                                                                         nullptr));
+        BOOL bPresent = FALSE, bDefaulted = FALSE;
+        PACL pDacl = nullptr;
+        GetSecurityDescriptorDacl(pDescriptor, &bPresent, &pDacl, &bDefaulted);
+        EXPECT_TRUE(bPresent);
         EXPECT_EQ(AdmitsOnlyServiceAccounts(bPresent, pDacl), c.bOnlyServiceAccounts);
+        LocalFree(pDescriptor);
     }
 }
 

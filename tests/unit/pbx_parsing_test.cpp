@@ -5,6 +5,7 @@
 // the provider receives it and lists the fields that must come out.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <functional>
 #include <map>
@@ -58,18 +59,13 @@ Fields FromDirectory(const std::string& utf8Answer) {
 }
 
 std::string Base64(const std::string& bytes) {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        unsigned nGroup = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) nGroup |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        if (i + 2 < bytes.size()) nGroup |= static_cast<unsigned char>(bytes[i + 2]);
-        text += kAlphabet[(nGroup >> 18) & 63];
-        text += kAlphabet[(nGroup >> 12) & 63];
-        text += i + 1 < bytes.size() ? kAlphabet[(nGroup >> 6) & 63] : '=';
-        text += i + 2 < bytes.size() ? kAlphabet[nGroup & 63] : '=';
-    }
-    return text;
+    DWORD cch = 0;
+    const BYTE* pBytes = reinterpret_cast<const BYTE*>(bytes.data());
+    const DWORD dwFlags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
+    CryptBinaryToStringA(pBytes, static_cast<DWORD>(bytes.size()), dwFlags, nullptr, &cch);
+    std::string text(cch, '\0');
+    CryptBinaryToStringA(pBytes, static_cast<DWORD>(bytes.size()), dwFlags, text.data(), &cch);
+    return text.substr(0, cch);
 }
 
 // A login answer whose access token carries these claims, read as the
@@ -88,20 +84,11 @@ Fields FromToken(const std::string& claims) {
             {L"exp", std::to_wstring(g_nTokenExpiry)}};
 }
 
-// The longest start of the text whose UTF-8 has at most cbMax bytes.
+// The longest start of the text whose UTF-8 has at most cbMax bytes, no surrogate pair split.
 std::wstring FirstUtf8Bytes(const std::wstring& text, size_t cbMax) {
-    std::wstring start;
-    size_t cb = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const wchar_t c = text[i];
-        const bool bPair = c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size();
-        const size_t cbChar = bPair ? 4 : c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
-        if (cb + cbChar > cbMax) break;
-        cb += cbChar;
-        start += c;
-        if (bPair) start += text[++i];
-    }
-    return start;
+    size_t n = text.size();
+    while (n > 0 && (ToUtf8(text.substr(0, n)).size() > cbMax || IS_HIGH_SURROGATE(text[n - 1]))) --n;
+    return text.substr(0, n);
 }
 
 std::wstring Repeat(const std::wstring& piece, size_t nCount) {

@@ -1,5 +1,7 @@
 // The PBX session, directory and call commands against the simulator: what
-// goes over the wire, the token claims, renewal, and the directory scan.
+// goes over the wire, the token claims, renewal, the directory scan, and the
+// one request path they share (header lines, how an answer is judged, what a
+// refused token does).
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -11,6 +13,7 @@
 #include "pbx/CallCommands.h"
 #include "pbx/EventStream.h"
 #include "pbx/ExtensionDirectory.h"
+#include "pbx/PbxRequest.h"
 #include "pbx/Session.h"
 #include "support/PbxSim.h"
 #include "support/TestFiles.h"
@@ -65,6 +68,14 @@ protected:
     static PbxSim* s_sim;
 };
 PbxSim* PbxSessionTest::s_sim = nullptr;
+
+// The one request the simulator received since the last clearing.
+SimRequest OnlyRequest(const PbxSim& sim) {
+    const std::vector<SimRequest> requests = sim.Requests();
+    EXPECT_EQ(requests.size(), 1u);
+    return requests.empty() ? SimRequest{} : requests.front();
+}
+
 
 // Quotes and backslashes in the credentials still give valid JSON.
 TEST_F(PbxSessionTest, LoginSendsTheEscapedCredentialsAndReadsTheClaims) {
@@ -198,13 +209,9 @@ TEST_F(PbxSessionTest, DirectoryKeepsAnswerOrderAndLongRecordsAndRedecodesNames)
     ASSERT_GT(Login(), 0);
     std::vector<ExtensionInfo> extensions;
     ASSERT_TRUE(ReadExtensionDirectory(extensions));
-    ASSERT_EQ(extensions.size(), 4u);
-    EXPECT_EQ(extensions[0].extension_number, L"21");
-    EXPECT_EQ(extensions[0].name, L"B\u00fcro");
-    EXPECT_EQ(extensions[1].extension_number, L"22");
-    EXPECT_EQ(extensions[1].name, L"Reception");
-    EXPECT_EQ(extensions[2].extension_number, L"23");
-    EXPECT_EQ(extensions[3].name, L"Second 21");
+    std::vector<std::wstring> read;
+    for (const ExtensionInfo& entry : extensions) read.push_back(entry.extension_number + L" " + entry.name);
+    EXPECT_EQ(read, (std::vector<std::wstring>{L"21 B\u00fcro", L"22 Reception", L"23 Lab", L"21 Second 21"}));
     EXPECT_FALSE(extensions[0].uuid.empty());
     EXPECT_EQ(extensions[0].presence, L"online");
 
@@ -238,6 +245,104 @@ TEST_F(PbxSessionTest, CommandAnswersWithAnErrorMemberAreFailures) {
     EXPECT_EQ(ORVO_DoMakeCall(L"21", L"100"), 0);
     ASSERT_TRUE(s_sim->AddFault(L"{\"path\":\"/v1/extensions/phone/calls\",\"status\":202,\"body\":\"\"}"));
     EXPECT_EQ(ORVO_DoMakeCall(L"21", L"100"), 1);
+}
+
+PbxRequest DirectoryRequest(PbxCredential credential) {
+    return PbxRequest{L"PbxSessionTest", L"GET", L"/extensions/phone/data", L"", credential, 1, 5000, L"PbxSessionTest"};
+}
+
+// Each credential goes into its own Authorization line, sent as it is and
+// whole, even with characters that a format would take for its own, and
+// however long (a PBX may issue tokens of 16 KiB).
+TEST_F(PbxSessionTest, EachCredentialGoesIntoTheAuthorizationLineAsItIs) {
+    g_sRefreshToken = L"refresh-token";
+    const std::wstring longToken = L"eyJhbGciOiJIUzI1NiJ9." + std::wstring(16384, L'P') + L".c2ln";
+    const struct {
+        const char* pszName;
+        PbxCredential credential;
+        std::wstring accessToken;
+        std::vector<std::wstring> authorization;
+    } cases[] = {
+        {"none", PbxCredential::None, L"", {}},
+        {"access token", PbxCredential::AccessToken, L"access%s%n%%token", {L"Bearer access%s%n%%token"}},
+        {"refresh token", PbxCredential::RefreshToken, L"", {L"Bearer refresh-token"}},
+        {"16 KiB token", PbxCredential::AccessToken, longToken, {L"Bearer " + longToken}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        g_sAccessToken = c.accessToken;
+        ASSERT_TRUE(s_sim->ClearRequests());
+        RunPbxRequest(g_SessionClient, DirectoryRequest(c.credential));
+        const SimRequest request = OnlyRequest(*s_sim);
+        EXPECT_EQ(request.sMethod, L"GET");
+        EXPECT_EQ(request.sPath, L"/v1/extensions/phone/data");
+        EXPECT_EQ(request.HeaderValues(L"Authorization"), c.authorization);
+        EXPECT_EQ(request.HeaderValues(L"Accept"), std::vector<std::wstring>{L"*.*"});
+        EXPECT_EQ(request.HeaderValues(L"Content-Type"), std::vector<std::wstring>{L"application/json; charset=utf-8"});
+    }
+}
+
+// Extra lines go between the content type and the authorisation; the accept
+// line is the request's own.
+TEST_F(PbxSessionTest, ExtraHeaderLinesAndTheAcceptLineAreSent) {
+    ASSERT_GT(Login(), 0);
+    ASSERT_TRUE(s_sim->ClearRequests());
+    PbxRequest request = DirectoryRequest(PbxCredential::AccessToken);
+    request.pszAcceptLine = L"Accept: application/x-test";
+    request.sExtraHeaderLines = L"Last-Event-ID: 41\r\nX-Test: yes\r\n";
+    EXPECT_EQ(RunPbxRequest(g_SessionClient, request), 1);
+    const SimRequest sent = OnlyRequest(*s_sim);
+    EXPECT_EQ(sent.HeaderValues(L"Accept"), std::vector<std::wstring>{L"application/x-test"});
+    EXPECT_EQ(sent.HeaderValues(L"Last-Event-ID"), std::vector<std::wstring>{L"41"});
+    EXPECT_EQ(sent.HeaderValues(L"X-Test"), std::vector<std::wstring>{L"yes"});
+    EXPECT_EQ(sent.HeaderValues(L"Authorization"), std::vector<std::wstring>{L"Bearer " + g_sAccessToken});
+}
+
+// Only a success status with a whole JSON answer counts (an empty one only
+// where the request allows it), and, where the request asks for it, only one
+// without an error member; a token refused with 401 is forgotten only where
+// the request asks for it, so that the next check renews it.
+TEST_F(PbxSessionTest, AnswersAreJudgedAndARefusedTokenIsForgottenWhereAsked) {
+    const struct {
+        const char* pszName;
+        int nStatus;
+        const wchar_t* pszBody;
+        bool bErrorMemberFails;
+        bool bRefusalForgetsToken;
+        int nResult;
+        bool bTokenForgotten;
+        bool bEmptyAnswerCounts = false;
+        bool bTruncate = false;
+    } cases[] = {
+        {"success", 200, L"[]", false, true, 1, false},
+        {"accepted without body", 202, L"", true, true, 1, false, true},
+        {"empty answer where one is read", 200, L" ", false, true, 0, false},
+        {"answer no JSON", 200, L"{\"extensions\":[{\"extension_number\":\"21\"}", false, true, 0, false},
+        {"answer cut off in its body", 200, L"{\"extensions\":[{\"extension_number\":\"21\"}]}", false, true, 0, false,
+         false, true},
+        {"error member ignored", 200, L"{\"error\": \"busy\"}", false, false, 1, false},
+        {"error member fails", 200, L"{\"error\": \"busy\"}", true, false, 0, false},
+        {"refused, forgotten", 401, L"{}", false, true, 0, true},
+        {"refused, kept", 401, L"{}", false, false, 0, false},
+        {"forbidden, kept", 403, L"{}", false, true, 0, false},
+        {"server error, kept", 500, L"{}", false, true, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        ASSERT_GT(Login(), 0);
+        const LONG nExpiry = g_nTokenExpiry;
+        ASSERT_GT(nExpiry, static_cast<LONG>(time(nullptr)));
+        ASSERT_TRUE(s_sim->AddFault(L"{\"path\":\"/v1/extensions/phone/data\",\"status\":" +
+                                    std::to_wstring(c.nStatus) + L",\"body\":" + JsonQuote(c.pszBody) +
+                                    (c.bTruncate ? L",\"truncate\":true}" : L"}")));
+        PbxRequest request = DirectoryRequest(PbxCredential::AccessToken);
+        request.bErrorMemberFails = c.bErrorMemberFails;
+        request.bEmptyAnswerCounts = c.bEmptyAnswerCounts;
+        request.bRefusalForgetsToken = c.bRefusalForgetsToken;
+        EXPECT_EQ(RunPbxRequest(g_SessionClient, request), c.nResult);
+        EXPECT_EQ(g_nTokenExpiry, c.bTokenForgotten ? 0 : nExpiry);
+        ASSERT_TRUE(s_sim->ClearFaults());
+    }
 }
 
 }  // namespace

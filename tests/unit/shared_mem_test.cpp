@@ -1,5 +1,6 @@
-// The shared settings section: its names, what a second process and a second
-// open see, and the private record when no section can be had.
+// Which settings key, log folder and shared section a copy of the library
+// uses, by its file name and host process; what a second open of the section
+// sees, and the private record when none can be had.
 // ctest-lock: registry
 #include <gtest/gtest.h>
 
@@ -10,25 +11,9 @@
 #include "config/CSharedMem.h"
 #include "config/ProviderIdentity.h"
 #include "support/TestFiles.h"
-#include "support/ChildProcess.h"
 #include "support/Permissions.h"
 
 namespace {
-constexpr DWORD kChildTimeoutMs = 60000;
-
-// The partner process: opens the standard provider's section, checks what the
-// parent wrote and answers in another field.
-int SharedMemPeer(const std::wstring& expectedNumberFormat) {
-    CSharedMem mem;
-    mem.SetName(L"ORVOTSP");
-    mem.Open(0, 0, nullptr);
-    if (!mem.IsMapped()) return 2;
-    if (expectedNumberFormat != g_pProviderSettings->NumberFormat) return 3;
-    StrCopy(g_pProviderSettings->LineFormat, L"2");
-    g_pProviderSettings->ReinitRequested = 1;
-    return 0;
-}
-const bool kPeerRegistered = RegisterChildRole(L"shared-mem-peer", SharedMemPeer);
 
 // A section name of this test process alone.
 std::wstring UniqueSuffix(const wchar_t* pszTag) {
@@ -42,21 +27,6 @@ void Open(CSharedMem& mem, const std::wstring& name) {
     mem.SetName(name.c_str());
     mem.Open(0, 0, nullptr);
     ASSERT_TRUE(mem.IsMapped());
-}
-
-TEST(SharedMemTest, TwoProcessesOfTheStandardProviderShareTheRecord) {
-    CSharedMem mem;
-    ASSERT_NO_FATAL_FAILURE(Open(mem, L"ORVOTSP"));
-    EXPECT_STREQ(L"Global\\SharedMemORVOAPITSPORVOTSP", mem.Name());
-    StrCopy(g_pProviderSettings->NumberFormat, L"3");
-    StrCopy(g_pProviderSettings->LineFormat, L"0");
-    g_pProviderSettings->ReinitRequested = 0;
-
-    ASSERT_EQ(0, RunChildRole(L"shared-mem-peer", L"3", kChildTimeoutMs));
-
-    EXPECT_STREQ(L"2", g_pProviderSettings->LineFormat);
-    EXPECT_EQ(1u, g_pProviderSettings->ReinitRequested);
-    g_pProviderSettings->ReinitRequested = 0;
 }
 
 // An open of the same name gets a view of its own on the same record; a
@@ -177,5 +147,41 @@ TEST(SharedMemTest, FallsBackToThePrivateRecord) {
     StrCopy(g_pProviderSettings->NumberFormat, L"2");  // usable
     EXPECT_STREQ(L"2", g_pProviderSettings->NumberFormat);
     g_pProviderSettings->ReinitRequested = 0;
+}
+
+// ORVOTSP-2.TSP and OTHER.TSP are loaded for real in the start-up integration test.
+TEST(ProviderIdentityTest, DerivedFromTheFileName) {
+    const struct {
+        const wchar_t *pszModule, *pszProcess, *pszName, *pszExtension, *pszKey, *pszLogFolder, *pszSection;
+    } cases[] = {
+        {L"C:\\WINDOWS\\system32\\ORVOTSP.TSP", L"C:\\WINDOWS\\SYSTEM32\\SVCHOST.EXE", L"ORVOTSP", L"",
+         L"SOFTWARE\\ORVO\\TAPI", L"ORVO TAPI", L"Global\\SharedMemORVOAPITSPORVOTSP"},
+        {L"C:\\x\\ORVOTSP_2.TSP", L"C:\\APP.EXE", L"ORVOTSP_2", L"2", L"SOFTWARE\\ORVO\\2", L"2",
+         L"Global\\SharedMemORVOAPITSPORVOTSP_2"},
+        {L"C:\\x\\orvotsp_3.tsp", L"C:\\APP.EXE", L"orvotsp_3", L"3", L"SOFTWARE\\ORVO\\3", L"3",
+         L"Global\\SharedMemORVOAPITSPorvotsp_3"},
+        {L"C:\\x\\ORVOTSPLAB.TSP", L"C:\\APP.EXE", L"ORVOTSPLAB", L"LAB", L"SOFTWARE\\ORVO\\LAB", L"LAB",
+         L"Global\\SharedMemORVOAPITSPORVOTSPLAB"},
+        {L"C:\\x\\ORVO TSP.2.TSP", L"C:\\APP.EXE", L"ORVO TSP.2", L"", L"SOFTWARE\\ORVO\\ORVO TSP.2", L"ORVO TSP.2",
+         L"Global\\SharedMemORVOAPITSPORVO_TSP_2"},
+        // The Windows installer loads the library under a temporary name.
+        {L"C:\\WINDOWS\\Installer\\MSI1A2B.tmp", L"C:\\WINDOWS\\SYSTEM32\\MSIEXEC.EXE", L"ORVOTSP", L"",
+         L"SOFTWARE\\ORVO\\TAPI", L"ORVO TAPI", L"Global\\SharedMemORVOAPITSPORVOTSP"},
+    };
+    for (const auto& c : cases) {
+        StrCopy(g_szProcessPath, c.pszProcess);
+        SetupFileDataFromPath(c.pszModule);
+        BuildLocalRegPath();
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        EXPECT_STREQ(c.pszModule, g_szModulePath);
+        EXPECT_STREQ(c.pszName, g_szTSPName);
+        EXPECT_STREQ(c.pszExtension, g_szTSPNameExtension);
+        EXPECT_STREQ(c.pszKey, g_szLocalRegPath);
+        EXPECT_STREQ(c.pszLogFolder, LogSubfolderName());
+        CSharedMem mem;
+        mem.SetName(g_szTSPName);
+        mem.Open(0, 0, nullptr);
+        EXPECT_STREQ(c.pszSection, mem.Name());
+    }
 }
 }  // namespace

@@ -5,8 +5,10 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "common/UniqueHandle.h"
@@ -15,6 +17,16 @@
 #include "manager/ThreadRun.h"
 #include "model/ProviderState.h"
 #include "support/ProviderThreads.h"
+
+// Armed for one thread: its next nothrow allocation fails, as when memory
+// runs out at the moment a run's request queue is set up.
+std::atomic<DWORD> g_dwFailNextNothrowNewOn{0};
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    DWORD dwArmed = GetCurrentThreadId();
+    if (g_dwFailNextNothrowNewOn.compare_exchange_strong(dwArmed, 0)) return nullptr;
+    return std::malloc(size != 0 ? size : 1);
+}
 
 namespace {
 
@@ -110,6 +122,20 @@ TEST(ThreadRunTest, ACompletionOfAStoppedRunIsNeverSentAndTheNextRunIsServedMean
     EndRequestThreads();
     EXPECT_EQ(SettledThreadsStartedIn(range, dwBefore), dwBefore);
     EXPECT_FALSE(Completed(1));
+    g_pfnAsyncCompletion = nullptr;
+}
+
+// A request whose reply cannot be queued (no request thread or no memory for
+// one) is completed at once with the failure: never left without an answer.
+TEST(ThreadRunTest, ARequestThatCannotBeQueuedIsCompletedAtOnce) {
+    g_pfnAsyncCompletion = &RecordCompletion;
+    EndRequestThreads();
+    g_dwFailNextNothrowNewOn = GetCurrentThreadId();
+    StartReplyRequest(3, 0);
+    g_dwFailNextNothrowNewOn = 0;
+    LONG lResult = 0;
+    ASSERT_TRUE(Completed(3, &lResult)) << "the request was left without a completion";
+    EXPECT_EQ(lResult, LINEERR_NOMEM);
     g_pfnAsyncCompletion = nullptr;
 }
 

@@ -59,10 +59,6 @@ class FiguresTest(unittest.TestCase):
         self.assertEqual(bench.write_times(history), {("a", "ring"): 4.0})
 
 
-if __name__ == "__main__":
-    unittest.main()
-
-
 class StagesTest(unittest.TestCase):
     def test_stage_records_and_times(self):
         import tempfile
@@ -87,3 +83,7 @@ class StagesTest(unittest.TestCase):
     def test_missed_names_scenario_and_figure(self):
         rows = [("a", "x", "1", "<= 2", "yes"), ("", "y", "3", "<= 2", "NO"), ("b", "z", "-", "", "")]
         self.assertEqual(bench.missed(rows), ["a: y"])
+
+
+if __name__ == "__main__":
+    unittest.main()

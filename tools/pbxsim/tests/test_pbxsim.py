@@ -163,13 +163,6 @@ class OracleSmokeTest(SimulatorCase):
         self.assertEqual(json.loads(entries[2]["body"])["password"], PASSWORD)
         self.assertEqual(len(self.client.faults()), 1, "the PUT fault has not fired")
 
-    def test_server_down_refuses_connections_then_comes_back(self):
-        self.client.down(300)
-        with self.assertRaises(ConnectionRefusedError):
-            self.client.state()
-        self.client.wait_until_up()
-        self.assertEqual(self.client.login(USER, PASSWORD)[0], 200)
-
 
 class ChunkedHttpsSmokeTest(SimulatorCase):
     start_options = {"https": True, "chunked": True}
