@@ -1,5 +1,6 @@
 #include "model/EventOutbox.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -151,13 +152,23 @@ void AfterTold(const Message& message) {
     }
 }
 
+// With g_Mutex held: whether a message about a call other than pCall is due.
+bool OtherCallDue(const PhoneCall* pCall) {
+    return std::any_of(g_Due.begin(), g_Due.end(),
+                       [&](const Message& due) { return due.pCall != nullptr && due.pCall != pCall; });
+}
+
 // With g_Mutex held: the next message to tell, or false when none is left.
-// Messages of a held call are parked or dropped on the way.
+// Messages of a held call are parked or dropped on the way. A hangup's pause
+// gives way when other calls' messages are due: they give the application
+// its moment, and one sleep per hangup would hold up every line in a burst,
+// and the ended calls in their slots, which TAPI frees only after their IDLE.
 bool TakeNext(Message& message) {
     while (!g_Due.empty()) {
         message = std::move(g_Due.front());
         g_Due.pop_front();
         g_Told.notify_all();
+        if (message.kind == Message::Pause && OtherCallDue(message.pCall)) continue;
         if (!message.hold || message.hold->state == CallHold::Released) return true;
         if (message.hold->state == CallHold::Waiting) message.hold->parked.push_back(std::move(message));
     }

@@ -162,6 +162,28 @@ TEST_F(EventDeliveryTest, MessagesRaisedInsideTheLockReachTapiAfterItIsLeft) {
     EXPECT_EQ(QueuedMessageCount(), 0u);
 }
 
+// A hangup's pause before IDLE gives way to other calls' messages: in a burst
+// of hangups, a sleep each would hold up every line, and the ended calls in
+// their slots. A pause of a day stands for one that is waited: the run's
+// time limit ends the test then.
+TEST_F(EventDeliveryTest, HangupPauseGivesWayToOtherCallsMessages) {
+    OpenLine(0);
+    {
+        CProviderLockGuard lock(LockOwner::DispatchEvents);
+        GenerateNewCall(0, nullptr, LINECALLORIGIN_INBOUND, 0, 0, -1);
+        GenerateNewCall(0, nullptr, LINECALLORIGIN_INBOUND, 0, 0, -1);
+        RaiseCallMsg(0, 0, LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL, 0);
+        QueuePause(Call(0, 0), 24 * 60 * 60 * 1000);
+        RaiseCallMsg(0, 0, LINE_CALLSTATE, LINECALLSTATE_IDLE, 0, 0);
+        RaiseCallMsg(0, 1, LINE_CALLSTATE, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE, 0);
+    }
+    std::vector<DWORD_PTR> states;
+    for (const auto& arrival : CEventRecorder::s_arrivals)
+        if (arrival.first == LINE_CALLSTATE) states.push_back(arrival.second);
+    EXPECT_EQ(states, (std::vector<DWORD_PTR>{LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE, LINECALLSTATE_OFFERING}));
+    EXPECT_EQ(QueuedMessageCount(), 0u);
+}
+
 // A new call on an open line is announced with LINE_NEWCALL; TAPI writes
 // its handle where dwParam2 points, and the messages raised before TAPI
 // answered carry that handle too. A call on a closed line is not announced.

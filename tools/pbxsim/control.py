@@ -181,7 +181,8 @@ def requests(sim, request):
 
 def events(sim, request):
     if request.method == "DELETE":
-        sim.hub.clear_history()
+        # Only the log: a client that reconnects later still gets what it missed, as from a real PBX.
+        sim.hub.clear_history(replay=False)
     return json_response(200, {"events": sim.hub.history()})
 
 
@@ -220,7 +221,7 @@ def traffic(sim, request):
     try:
         played = play_batch(sim.calls, body.get("seed", 0), _int(body, "calls", 100, 1, 100000),
                             _string_list(body, "extensions"), _int(body, "hold", 0, 0, 100000),
-                            _int(body, "first_number", 0, 0, 10**9))
+                            _int(body, "first_number", 0, 0, 10**9), _int(body, "gap_ms", 0, 0, 10000))
     except ValueError as exc:
         raise BadRequest(str(exc)) from exc
     return json_response(200, played)

@@ -208,10 +208,12 @@ class EventHub:
             return [dict(e, written=list(e["written"])) if "written" in e else dict(e)
                     for e in self._history]
 
-    def clear_history(self):
+    def clear_history(self, replay=True):
+        """Forgets the log; with replay, the events kept for reconnecting clients too."""
         with self._lock:
             self._history.clear()
-            self._recent.clear()
+            if replay:
+                self._recent.clear()
 
 
 def peer_gone(sock):

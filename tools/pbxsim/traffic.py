@@ -1,16 +1,26 @@
 """Scripted traffic for the soak run (tools/soak): a batch of calls of the
 kinds a busy account has, chosen by a seeded random generator and played
-back to back through the call book, as fast as events can be made.
+back to back through the call book, as fast as events can be made, or
+`gap_ms` apart.
 
 Every call gets a number of its own (the caller of an incoming call, the
 callee of an outgoing one), so that whoever compares the PBX's calls with a
 client's can tell them apart. The last `hold` calls stop before their end
 and stay in progress, ringing or answered, for the caller to end later.
+
+An extension rests after a call while calls take two thirds of the others:
+back to back, one phone would get calls a few milliseconds apart, faster
+than any telephony service closes the ended ones, and a line holds three
+calls, ended ones not yet closed among them. A call takes only the
+extensions it rings.
 """
 
+import collections
 import random
+import time
 
-KINDS = ("inbound", "missed", "group", "group-elsewhere", "outbound", "internal")
+# Kind of call -> the extensions of the directory it takes.
+KINDS = {"inbound": 1, "missed": 1, "group": 3, "group-elsewhere": 2, "outbound": 1, "internal": 2}
 
 
 def _outgoing(calls, extension, callee, steps):
@@ -21,8 +31,8 @@ def _outgoing(calls, extension, callee, steps):
 
 
 def _play(calls, kind, number, rng, extensions, held):
-    """One call of the kind; returns its uuids. A held call stops before its end."""
-    first, second, third = rng.sample(extensions, 3)
+    """One call of the kind on its extensions; returns its uuids. A held call stops before its end."""
+    first, second, third = extensions + [None] * (3 - len(extensions))
     if kind == "inbound":
         call = calls.ring([first], number)
         if not held or rng.random() < 0.5:  # held: ringing or answered, as chance has it
@@ -54,22 +64,28 @@ def _play(calls, kind, number, rng, extensions, held):
     return uuids
 
 
-def play_batch(calls, seed, count, extensions, hold=0, first_number=0):
-    """Plays count calls on the extensions; {"kinds": {kind: n}, "numbers": {number: kind}, "held": [uuids]}."""
+def play_batch(calls, seed, count, extensions, hold=0, first_number=0, gap_ms=0):
+    """Plays count calls on the extensions, each gap_ms after the one before;
+    {"kinds": {kind: n}, "numbers": {number: kind}, "held": [uuids]}."""
     if len(extensions) < 3:
         raise ValueError("traffic needs at least three extensions")
     rng = random.Random(seed)
     kinds = dict.fromkeys(KINDS, 0)
     held, numbers = [], {}
+    resting = collections.deque(maxlen=len(extensions) * 2 // 3)  # the longest rested first
     for index in range(count):
-        kind = rng.choice(KINDS)
+        time.sleep(gap_ms / 1000 if index else 0)
+        kind = rng.choice(tuple(KINDS))
         kinds[kind] += 1
         number = "49%09d" % (first_number + index)
         numbers[number] = kind
-        if index < count - hold:
-            _play(calls, kind, number, rng, extensions, False)
-            continue
         # Held calls take extensions without a call, so that no line holds more calls than it shows.
-        free = [e for e in extensions if e not in calls.busy_extensions()]
-        held += _play(calls, kind, number, rng, free if len(free) >= 3 else extensions, True)
+        busy = calls.busy_extensions() if index >= count - hold else ()
+        ready = [e for e in extensions if e not in resting and e not in busy]
+        ready += [e for e in resting if e not in busy][:max(0, KINDS[kind] - len(ready))]
+        picked = rng.sample(ready if len(ready) >= KINDS[kind] else extensions, KINDS[kind])
+        resting.extend(picked)
+        uuids = _play(calls, kind, number, rng, picked, index >= count - hold)
+        if index >= count - hold:
+            held += uuids
     return {"kinds": kinds, "numbers": numbers, "held": held}

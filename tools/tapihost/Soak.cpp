@@ -1,7 +1,8 @@
 // tapihost soak: the telephony service of the soak run (tools/soak). It keeps
-// every line open, lines the provider creates included, closes the calls that
-// went idle as tapisrv does when the applications let go, and answers each
-// command on standard input with one JSON line:
+// every line open, lines the provider creates included, closes each call as
+// soon as it goes idle, as tapisrv does once the applications let go (on a
+// thread of its own, so that a burst never finds slots held by idle calls
+// nobody closed), and answers each command on standard input with one JSON line:
 //   start                   negotiate, enumerate, initialise, open every line {"result", "lines"}
 //   lines                   the open lines and their calls that are not idle:
 //                           {"lines": [{"line", "address", "name", "in_service",
@@ -20,10 +21,13 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <iostream>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "config/ProviderSettings.h"
 #include "tools/tapihost/JsonAnswer.h"
@@ -88,16 +92,19 @@ bool RequestReinitialization(const std::wstring& name, const std::wstring& passw
 
 class CSoak {
 public:
-    CSoak(CTapiHost& host, std::wstring providerPath) : m_host(host), m_providerPath(std::move(providerPath)) {}
+    CSoak(CTapiHost& host, std::wstring providerPath)
+        : m_host(host), m_providerPath(std::move(providerPath)), m_closer([this] { CloseIdleCalls(); }) {}
+    ~CSoak() { StopCloser(); }
 
     // False once the input asks to end.
     bool Run(const std::string& line) {
         std::istringstream words(line);
         std::string command;
         words >> command;
+        if (command == "lines") return Lines(), true;  // long: takes the lock per line, see Lines
+        std::lock_guard<std::mutex> lock(m_mutex);
         Scan();
         if (command == "start") Start();
-        else if (command == "lines") Lines();
         else if (command == "call") Call(words);
         else if (command == "drop") Drop(words);
         else if (command == "events") Events();
@@ -109,7 +116,11 @@ public:
         return true;
     }
 
-    void Quit() { CAnswer().Add("shutdown", std::to_string(Stop())).Print(); }
+    void Quit() {
+        StopCloser();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        CAnswer().Add("shutdown", std::to_string(Stop())).Print();
+    }
 
 private:
     struct Line {
@@ -142,6 +153,7 @@ private:
         for (const auto& entry : m_lines) m_host.CloseLine(entry.second.hdLine);
         m_lines.clear();
         m_calls.clear();
+        m_placing.clear();
         const LONG lResult = m_bStarted ? m_host.Shutdown() : 0;
         m_bStarted = false;
         m_host.TakeEvents();
@@ -167,6 +179,16 @@ private:
             if (event.kind == HostEvent::DeviceClosed) ForgetLine(static_cast<DWORD>(event.dwParam1));
             if (event.kind == HostEvent::Completion && m_drops.erase(event.dwRequestID) != 0 && event.lResult != 0)
                 ++m_dwDropsFailed;
+            // A placed call whose request failed is closed by tapisrv at once: it never was a call.
+            if (event.kind == HostEvent::Completion) {
+                auto placed = m_placing.find(event.dwRequestID);
+                auto call = placed != m_placing.end() ? m_calls.find(placed->second) : m_calls.end();
+                if (call != m_calls.end() && event.lResult != 0) {
+                    m_host.CloseCall(call->second.hdCall);
+                    m_calls.erase(call);
+                }
+                if (placed != m_placing.end()) m_placing.erase(placed);
+            }
             if (event.kind != HostEvent::LineEvent) continue;
             if (event.dwMsg == LINE_NEWCALL)
                 m_calls[event.htCall] = KnownCall{LineIndex(event.htLine), reinterpret_cast<HDRVCALL>(event.dwParam1), 0};
@@ -189,13 +211,31 @@ private:
         }
     }
 
+    // The closer thread: takes in the provider's reports as they come, so an
+    // idle call is closed moments after its IDLE, not at the next command.
+    void CloseIdleCalls() {
+        while (!m_bStop) {
+            if (!m_host.WaitForEventCount(1, 100)) continue;
+            std::lock_guard<std::mutex> lock(m_mutex);
+            Scan();
+        }
+    }
+
+    void StopCloser() {
+        m_bStop = true;
+        if (m_closer.joinable()) m_closer.join();
+    }
+
     void ForgetLine(DWORD dwLine) {
         m_lines.erase(dwLine);
         for (auto call = m_calls.begin(); call != m_calls.end();)
             call = call->second.dwLine == dwLine ? m_calls.erase(call) : std::next(call);
     }
 
+    // Under m_mutex, so that no call is closed while its record is read.
     std::string CallsOf(DWORD dwLine) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Scan();
         std::string list = "[";
         std::vector<BYTE> info;
         for (const auto& [htCall, call] : m_calls) {
@@ -212,10 +252,19 @@ private:
         return list + "]";
     }
 
+    // The lines' records are read without m_mutex (the device thread closes
+    // removed lines on its own anyway): the closer thread must not wait for a
+    // whole pass over every line while a burst fills the call slots.
     void Lines() {
+        std::map<DWORD, Line> lines;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            Scan();
+            lines = m_lines;
+        }
         std::string list = "[";
         std::vector<BYTE> caps, address, status;
-        for (const auto& [dwLine, line] : m_lines) {
+        for (const auto& [dwLine, line] : lines) {
             std::wstring name, number;
             if (m_host.GetDevCaps(dwLine, kRecordSize, &caps) == 0) {
                 const auto* pCaps = reinterpret_cast<const LINEDEVCAPS*>(caps.data());
@@ -233,6 +282,7 @@ private:
                     ",\"address\":" + JsonString(number) + ",\"name\":" + JsonString(name) +
                     ",\"in_service\":" + (bInService ? "true" : "false") + ",\"calls\":" + CallsOf(dwLine) + "}";
         }
+        std::lock_guard<std::mutex> lock(m_mutex);
         CAnswer().Add("lines", list + "]").Add("drops_failed", Number(m_dwDropsFailed)).Print();
     }
 
@@ -246,7 +296,10 @@ private:
         LONG lResult = LINEERR_BADDEVICEID;
         if (line != m_lines.end())
             lResult = m_host.MakeCall(m_dwNextRequest++, line->second.hdLine, htCall, &hdCall, Wide(number).c_str());
-        if (lResult > 0 && hdCall != nullptr) m_calls[htCall] = KnownCall{dwLine, hdCall, 0};
+        if (lResult > 0 && hdCall != nullptr) {
+            m_calls[htCall] = KnownCall{dwLine, hdCall, 0};
+            m_placing[static_cast<DWORD>(lResult)] = htCall;
+        }
         CAnswer().Add("call", Number(reinterpret_cast<ULONG_PTR>(htCall))).Add("result", std::to_string(lResult)).Print();
     }
 
@@ -300,9 +353,13 @@ private:
     std::map<HTAPICALL, KnownCall> m_calls;
     std::vector<std::string> m_states;
     std::set<DWORD> m_drops;  // drop requests whose completion is awaited
+    std::map<DWORD, HTAPICALL> m_placing;  // make-call requests whose completion is awaited
     DWORD m_dwDropsFailed = 0;
     DWORD m_dwNextRequest = 1;
     size_t m_nPlaced = 0;
+    std::mutex m_mutex;  // one command or one scan at a time; taken before the host's own locks
+    std::atomic<bool> m_bStop{false};
+    std::thread m_closer;  // last: started once everything it uses exists
 };
 }  // namespace
 
