@@ -5,6 +5,7 @@
 #include "common/TimerScale.h"
 #include "log/Trace.h"
 #include "manager/RequestThreads.h"
+#include "manager/ServiceState.h"
 #include "manager/ThreadRun.h"
 #include "model/EventDelivery.h"
 #include "model/LineTable.h"
@@ -14,9 +15,16 @@ namespace {
 constexpr DWORD kExtraWaitMs = 100;
 constexpr DWORD kLeftInDialtone = LINECALLSTATE_UNKNOWN | LINECALLSTATE_DIALTONE;
 
-void CloseCallsLeftInDialtone(DWORD dwLinePos, const std::vector<CallIdentity>& calls) {
+void CloseCallsLeftInDialtone(DWORD dwLinePos, const std::vector<CallIdentity>& calls, ULONGLONG qwStreamDowns) {
     CFuncTrace trace(5, L"AsyncCloseUnknownDialtoneThread", TracePrefix::None);
     trace.Param(L"m_dwLineID", L"%u", dwLinePos);
+    // Silence is evidence only while the stream was there to carry the call's
+    // events: a call whose wait saw the stream down is left to the check of
+    // calls not heard of after a reconnection (ServiceState.h).
+    if (!StreamIsOpen() || StreamDowns() != qwStreamDowns) {
+        trace.Line(L"Info.Stream down during the wait: its calls are left to the reconnection's check");
+        return trace.End();
+    }
     CProviderLockGuard lock(LockOwner::AsyncCloseUnknownDialtoneThread);
     // A shutdown that came while the closer waited for the lock voids it too.
     if (!CurrentThreadMayAct()) return trace.End();
@@ -50,9 +58,10 @@ void StartDialtoneCloseRequest(DWORD dwLineID, DialtoneCalls calls, DWORD dwWait
     trace.Param(L"_dwLineID", L"%u", dwLineID);
     trace.Param(L"_dwWaitTime", L"%u", dwWaitTime);
     if (calls.empty()) return trace.Line(L"End.No call in dial tone");
-    const RequestQueued queued = QueueRequest(dwWaitTime + ScaledMs(kExtraWaitMs), [dwLineID, calls] {
-        CloseCallsLeftInDialtone(dwLineID, calls);
-    });
+    const RequestQueued queued =
+        QueueRequest(dwWaitTime + ScaledMs(kExtraWaitMs), [dwLineID, calls, qwStreamDowns = StreamDowns()] {
+            CloseCallsLeftInDialtone(dwLineID, calls, qwStreamDowns);
+        });
     if (queued != RequestQueued::Yes) return trace.Line(L"Abort.Error.Not queued %d", static_cast<int>(queued));
     trace.End();
 }

@@ -3,8 +3,11 @@
 // call of the line was answered. A closer belongs to the calls it was
 // started for, named by record and serial: when it falls due it idles those
 // of them still on the line in dial tone or unknown state, and leaves every
-// other call alone, a call placed later on the same line included. Closers
-// wait on the request thread (RequestThreads.h); a provider shutdown drops them.
+// other call alone, a call placed later on the same line included. A closer
+// whose wait saw the event stream down ends nothing: the call's events may
+// have been lost with the stream, so its calls are left to the check of calls
+// not heard of after a reconnection (ServiceState.h). Closers wait on the
+// request thread (RequestThreads.h); a provider shutdown drops them.
 #pragma once
 
 #include <windows.h>

@@ -19,6 +19,8 @@
 namespace {
 // Tick count since which the stream has been down; 0 while it is open.
 std::atomic<ULONGLONG> g_qwDownSince{0};
+// Times the stream went down; only ever counts up.
+std::atomic<ULONGLONG> g_qwDowns{0};
 // Whether the lines were last put out of service. Written only under the
 // ProviderLock, together with the lines, so that two threads deciding at once
 // cannot leave the lines in a state neither of them decided last.
@@ -124,8 +126,12 @@ void NoteStreamOpened() {
 
 void NoteStreamDown() {
     ULONGLONG qwOpen = 0;
-    g_qwDownSince.compare_exchange_strong(qwOpen, NowMs());
+    if (g_qwDownSince.compare_exchange_strong(qwOpen, NowMs())) ++g_qwDowns;
 }
+
+ULONGLONG StreamDowns() { return g_qwDowns; }
+
+bool StreamIsOpen() { return g_qwDownSince == 0; }
 
 void CheckServiceState() {
     RecordRefusal();

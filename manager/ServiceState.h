@@ -30,6 +30,10 @@ void ResetServiceState();
 void NoteStreamOpened();
 // The event monitor: the stream ended or could not be opened.
 void NoteStreamDown();
+// How often the stream went down since the library was loaded; with
+// StreamIsOpen it tells whether the stream stayed open through a wait.
+ULONGLONG StreamDowns();
+bool StreamIsOpen();
 // The keep-alive tick: puts the lines out of service once the grace period
 // has passed or the credentials were refused, and checks calls left over from
 // before a reconnection once they are due. Takes the ProviderLock only for

@@ -13,6 +13,7 @@
 #include "manager/CallNumbers.h"
 #include "manager/DialtoneCloser.h"
 #include "manager/RequestThreads.h"
+#include "manager/ServiceState.h"
 #include "model/LineCaps.h"
 #include "model/ProviderLock.h"
 #include "model/ProviderState.h"
@@ -424,6 +425,26 @@ TEST_F(CallEventDispatcherTest, DialtoneCloserIdlesACallLeftInDialtoneAfterItsWa
     EXPECT_GE(GetTickCount() - dwStart, 390u);
     EXPECT_EQ(Messages(htLine), kIdled);
     CloseAllCallsLeavesNone();
+}
+
+// Silence while the stream was down is no evidence that a call never went
+// on: its events may have gone with the stream. The closer leaves the call,
+// whether the stream is still down when it falls due or came back meanwhile.
+TEST_F(CallEventDispatcherTest, DialtoneCloserWhoseWaitSawTheStreamDownEndsNothing) {
+    HTAPILINE htLine = OpenLine(0);
+    Event(L"d1", L"21", L"caller-dial", L"outbound", L"21", L"");
+    for (bool bBackMeanwhile : {false, true}) {
+        CTraceCapture capture(5);
+        NoteStreamOpened();
+        CEventRecorder::Reset();
+        StartDialtoneCloseRequest(0, 50);
+        NoteStreamDown();
+        if (bBackMeanwhile) NoteStreamOpened();
+        WaitForCloser(capture);
+        EXPECT_TRUE(Messages(htLine).empty()) << "stream back meanwhile: " << bBackMeanwhile;
+        EXPECT_EQ(GetCallState(0, 0), static_cast<DWORD>(LINECALLSTATE_DIALTONE));
+    }
+    ResetServiceState();
 }
 
 // A dialer places its calls one after the other on one line: the closer of
