@@ -263,6 +263,14 @@ class Soak:
                 time.sleep(0.02)
         self.dialer = None
 
+    def await_dialer_connected(self):
+        deadline = time.monotonic() + SETTLE_S
+        while self.dialer is not None and self.dialer[0] is not None and time.monotonic() < deadline:
+            line = next((l for l in self.host.ask("lines")["lines"] if l["address"] == self.addresses()[0]), None)
+            if line is None or any(c[1] == 0x100 and c[3] == self.dialer[1] for c in line["calls"]):
+                return
+            time.sleep(0.02)
+
     def traffic(self):
         busy = set(self.addresses()[:3])  # the dialer's and the placed calls' lines
         self.placed = [self.place(address) for address in self.addresses()[1:3]]
@@ -372,6 +380,9 @@ class Soak:
         self.wait_directory_read()
 
     def outage(self):
+        # The dialer's call, placed a moment ago, is let reach the provider first: a PBX that cannot replay
+        # would lose its events with the stream, and only hangups may happen unseen (as in a cut).
+        self.await_dialer_connected()
         opened = self.opened()
         self.pbx_up = False
         self.pbx.down(60000 // DIVISOR)
