@@ -15,13 +15,15 @@ namespace {
 constexpr DWORD kExtraWaitMs = 100;
 constexpr DWORD kLeftInDialtone = LINECALLSTATE_UNKNOWN | LINECALLSTATE_DIALTONE;
 
-void CloseCallsLeftInDialtone(DWORD dwLinePos, const std::vector<CallIdentity>& calls, ULONGLONG qwStreamDowns) {
+// bStreamWasOpen and qwStreamDowns: the event stream as the wait began.
+void CloseCallsLeftInDialtone(DWORD dwLinePos, const std::vector<CallIdentity>& calls, bool bStreamWasOpen,
+                              ULONGLONG qwStreamDowns) {
     CFuncTrace trace(5, L"AsyncCloseUnknownDialtoneThread", TracePrefix::None);
     trace.Param(L"m_dwLineID", L"%u", dwLinePos);
     // Silence is evidence only while the stream was there to carry the call's
     // events: a call whose wait saw the stream down is left to the check of
     // calls not heard of after a reconnection (ServiceState.h).
-    if (!StreamIsOpen() || StreamDowns() != qwStreamDowns) {
+    if (!bStreamWasOpen || !StreamIsOpen() || StreamDowns() != qwStreamDowns) {
         trace.Line(L"Info.Stream down during the wait: its calls are left to the reconnection's check");
         return trace.End();
     }
@@ -58,10 +60,11 @@ void StartDialtoneCloseRequest(DWORD dwLineID, DialtoneCalls calls, DWORD dwWait
     trace.Param(L"_dwLineID", L"%u", dwLineID);
     trace.Param(L"_dwWaitTime", L"%u", dwWaitTime);
     if (calls.empty()) return trace.Line(L"End.No call in dial tone");
-    const RequestQueued queued =
-        QueueRequest(dwWaitTime + ScaledMs(kExtraWaitMs), [dwLineID, calls, qwStreamDowns = StreamDowns()] {
-            CloseCallsLeftInDialtone(dwLineID, calls, qwStreamDowns);
-        });
+    const bool bStreamOpen = StreamIsOpen();
+    const ULONGLONG qwStreamDowns = StreamDowns();
+    const RequestQueued queued = QueueRequest(dwWaitTime + ScaledMs(kExtraWaitMs), [=] {
+        CloseCallsLeftInDialtone(dwLineID, calls, bStreamOpen, qwStreamDowns);
+    });
     if (queued != RequestQueued::Yes) return trace.Line(L"Abort.Error.Not queued %d", static_cast<int>(queued));
     trace.End();
 }

@@ -428,20 +428,23 @@ TEST_F(CallEventDispatcherTest, DialtoneCloserIdlesACallLeftInDialtoneAfterItsWa
 }
 
 // Silence while the stream was down is no evidence that a call never went
-// on: its events may have gone with the stream. The closer leaves the call,
-// whether the stream is still down when it falls due or came back meanwhile.
+// on: its events may have gone with the stream. The closer leaves the call
+// when the stream went down during its wait, whether it came back meanwhile
+// or not, and when it was down as the wait began.
 TEST_F(CallEventDispatcherTest, DialtoneCloserWhoseWaitSawTheStreamDownEndsNothing) {
     HTAPILINE htLine = OpenLine(0);
     Event(L"d1", L"21", L"caller-dial", L"outbound", L"21", L"");
-    for (bool bBackMeanwhile : {false, true}) {
+    enum class Down { During, DuringAndBack, AtStartAndBack };
+    for (Down down : {Down::During, Down::DuringAndBack, Down::AtStartAndBack}) {
         CTraceCapture capture(5);
         NoteStreamOpened();
+        if (down == Down::AtStartAndBack) NoteStreamDown();
         CEventRecorder::Reset();
         StartDialtoneCloseRequest(0, 50);
-        NoteStreamDown();
-        if (bBackMeanwhile) NoteStreamOpened();
+        if (down != Down::AtStartAndBack) NoteStreamDown();
+        if (down != Down::During) NoteStreamOpened();
         WaitForCloser(capture);
-        EXPECT_TRUE(Messages(htLine).empty()) << "stream back meanwhile: " << bBackMeanwhile;
+        EXPECT_TRUE(Messages(htLine).empty()) << "case " << static_cast<int>(down);
         EXPECT_EQ(GetCallState(0, 0), static_cast<DWORD>(LINECALLSTATE_DIALTONE));
     }
     ResetServiceState();
