@@ -264,6 +264,8 @@ class Soak:
         self.dialer = None
 
     def await_dialer_connected(self):
+        """Before the stream goes: the dialer's call, placed a moment ago, reaches the provider first. A PBX
+        that cannot replay would lose its first events with the stream, and only hangups may go unseen."""
         deadline = time.monotonic() + SETTLE_S
         while self.dialer is not None and self.dialer[0] is not None and time.monotonic() < deadline:
             line = next((l for l in self.host.ask("lines")["lines"] if l["address"] == self.addresses()[0]), None)
@@ -309,6 +311,7 @@ class Soak:
     def cut(self):
         """The stream cut (ended, reset or silent); the reconnection is held up a little, and what happens
         meanwhile is replayed, or missed when the PBX cannot replay: then only hangups happen."""
+        self.await_dialer_connected()
         replay = self.rng.random() < 0.6 and self.event_ids
         mode = self.rng.choice(("end", "abort", "silence"))
         opened = self.opened()
@@ -380,8 +383,6 @@ class Soak:
         self.wait_directory_read()
 
     def outage(self):
-        # The dialer's call, placed a moment ago, is let reach the provider first: a PBX that cannot replay
-        # would lose its events with the stream, and only hangups may happen unseen (as in a cut).
         self.await_dialer_connected()
         opened = self.opened()
         self.pbx_up = False
@@ -416,6 +417,7 @@ class Soak:
             wanted = {"heartbeat_ms": wanted["heartbeat_ms"]}
             self.pbx.settings(**wanted)
         self.event_ids = wanted.get("event_ids", True)
+        self.await_dialer_connected()
         self.pbx.close_streams("end")  # the new stream speaks it
         self.wait_stream(opened + 1)
         return ", ".join(f"{k}={v}" for k, v in wanted.items())
