@@ -1,8 +1,8 @@
-// The built provider follows the PBX directory while it runs: a
-// re-initialisation keeps the lines of extensions that stay, with their
-// device IDs, names and calls; adds lines by LINE_CREATE and removes them by
-// LINE_REMOVE; a failed directory read changes nothing; and many
-// re-initialisations during call traffic lose and double no event.
+// The built provider follows the PBX directory while it runs: a failed
+// directory read changes nothing, and many re-initialisations during call
+// traffic, each adding or removing a line, lose and double no event. (Which
+// lines a directory change keeps, makes and removes is the device set's unit
+// test.)
 // ctest-lock: registry
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -49,60 +49,6 @@ protected:
     }
 };
 
-TEST_F(DirectoryChangeTest, ExtensionThatLeavesIsRemovedNewOnesAreCreatedAndTheOthersKeepLineAndCall) {
-    ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
-    const std::wstring call23 = Ring(L"[\"23\"]", L"4930123456");
-    ASSERT_TRUE(WaitForState(2, LINECALLSTATE_OFFERING));
-    const std::wstring name22 = LineName(1), name23 = LineName(2);
-    EXPECT_EQ(name23, L"ORVO lena.muster 23");
-    m_host.ClearEvents();
-
-    ASSERT_NO_FATAL_FAILURE(SetDirectory({{L"22", L"Reception"}, {L"23", L"Lab"}, {L"24", L"Store"}, {L"25", L"Garage"}}));
-    EXPECT_EQ(Reinitialize(), Localized(L"Login successful", L"Anmelden erfolgreich"));
-    // TAPI (the host) numbers the new lines and closes the removed one after the provider's callbacks.
-    ASSERT_TRUE(m_host.WaitForCount([](const HostEvent& e) { return e.kind == HostEvent::DeviceCreated; }, 2, kEventWaitMs));
-    ASSERT_TRUE(m_host.WaitForCount([](const HostEvent& e) { return e.kind == HostEvent::DeviceClosed; }, 1, kEventWaitMs));
-
-    EXPECT_EQ(CountMessages(LINE_REMOVE), 1u);
-    EXPECT_EQ(CountMessages(LINE_CREATE), 2u);
-    EXPECT_EQ(m_host.RemovedDevices(), std::vector<DWORD>{0});
-    EXPECT_EQ(m_host.CreatedDevices(), (std::vector<DWORD>{3, 4}));
-    for (const HostEvent& e : m_host.Events()) {
-        if (e.kind == HostEvent::DeviceCreated || e.kind == HostEvent::DeviceClosed) {
-            EXPECT_EQ(e.lResult, 0) << "device event " << e.kind << " " << e.dwParam1 << " " << e.dwParam2;
-        }
-    }
-
-    // 22 and 23 keep their device IDs, names and handles; nothing happened to the call on 23.
-    EXPECT_EQ(LineName(1), name22);
-    EXPECT_EQ(LineName(2), name23);
-    EXPECT_EQ(DeviceIDOf(m_lines[1]), 1u);
-    EXPECT_EQ(DeviceIDOf(m_lines[2]), 2u);
-    EXPECT_TRUE(CallStates(2).empty());
-    Answer(call23, L"23");
-    ASSERT_TRUE(WaitForState(2, LINECALLSTATE_CONNECTED));
-    Hangup(call23);
-    ASSERT_TRUE(WaitForState(2, LINECALLSTATE_IDLE));
-    EXPECT_EQ(CallStates(2), (std::vector<DWORD>{LINECALLSTATE_CONNECTED, LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}));
-
-    // The new lines carry their extensions under the device IDs TAPI gave them.
-    EXPECT_EQ(LineName(3), L"ORVO lena.muster 24");
-    EXPECT_EQ(LineName(4), L"ORVO lena.muster 25");
-    HDRVLINE hdLine24 = nullptr;
-    ASSERT_EQ(m_host.OpenLine(3, LineHandle(3), &hdLine24), 0);
-    EXPECT_EQ(DeviceIDOf(hdLine24), 3u);
-    Ring(L"[\"21\",\"24\"]", L"4930555");
-    ASSERT_TRUE(WaitForState(3, LINECALLSTATE_OFFERING));
-    // 21's event went before 24's and reached no line.
-    EXPECT_EQ(m_host.CountEvents([](const HostEvent& e) {
-                  return e.htLine == LineHandle(0) && (e.dwMsg == LINE_NEWCALL || e.dwMsg == LINE_CALLSTATE);
-              }),
-              0u);
-    // What a removed line answers, request by request, is the device set's unit test.
-    HDRVLINE hdRemoved = nullptr;
-    EXPECT_EQ(m_host.OpenLine(0, LineHandle(0), &hdRemoved), LINEERR_NODEVICE);
-}
-
 TEST_F(DirectoryChangeTest, FailedDirectoryReadChangesNothing) {
     ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
     const std::wstring call23 = Ring(L"[\"23\"]", L"4930123456");
@@ -134,13 +80,13 @@ TEST_F(DirectoryChangeTest, FailedDirectoryReadChangesNothing) {
     EXPECT_EQ(CallStates(2), std::vector<DWORD>{LINECALLSTATE_CONNECTED});
 }
 
-// 50 re-initialisations, every other one adding line 24 and the next removing
+// 20 re-initialisations, every other one adding line 24 and the next removing
 // it again, while calls ring on 21, 22 and 23 and are answered on each in
 // turn, and another thread reads every line's records. The provider must not
 // hang (every re-initialisation finishes well within its deadline) or crash,
 // and on the lines that stay TAPI sees every call state exactly once.
 TEST_F(DirectoryChangeTest, ReinitializationsDuringCallsAndStatusReadsLoseAndDoubleNoEvent) {
-    constexpr int kReinitializations = 50;
+    constexpr int kReinitializations = 20;
     ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
     m_host.ClearEvents();
     std::atomic<bool> bStop{false};
@@ -251,7 +197,7 @@ TEST_F(DirectoryChangeTest, ReinitializationsDuringCallsAndStatusReadsLoseAndDou
     // Every line answered at least once.
     ASSERT_GE(answeredOn.size(), 3u);
 
-    // Line 24 came and went 25 times; TAPI numbered each coming and heard each going once.
+    // Line 24 came and went ten times; TAPI numbered each coming and heard each going once.
     ASSERT_TRUE(m_host.WaitForCount([](const HostEvent& e) { return e.kind == HostEvent::DeviceCreated; },
                                     kReinitializations / 2, kEventWaitMs));
     EXPECT_EQ(CountMessages(LINE_CREATE), static_cast<size_t>(kReinitializations / 2));
