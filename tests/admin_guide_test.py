@@ -1,19 +1,10 @@
 #!/usr/bin/env python3
-"""The administrator's guide (docs/admin.md) against the code.
-
-Every registry value the provider reads must have a row in one of the guide's
-value tables (a table whose first header cell is "Value"), and every row of
-those tables must name a value the provider reads: a value added to the code
-fails this test until the guide documents it, and a row whose value the code
-no longer reads fails it too.
-
-The value names are taken from the product's sources: the first or second
-argument of a call to a function named Read... (the registry tool's ReadString
-and ReadDword, ReadProtectedValue, and helpers over them), and the value-name
-argument of RegQueryValueExW and RegGetValueW, each either a wide string
-literal or a constant defined as one. Value names are CamelCase, which keeps
-JSON member names and other texts out. A name built at run time from a format
-("ProviderFilename%u") is documented with <n> in place of the number.
+"""The administrator's guide (docs/admin.md) against the code: every registry
+value the provider reads (a wide literal or constant given as the value name
+to a Read... helper, RegQueryValueExW or RegGetValueW; a name formatted at run
+time, "ProviderFilename%u", as "ProviderFilename<n>") has a row in a table of
+the guide whose first header cell is "Value", and every such row names a
+value the provider reads.
 
 Usage: admin_guide_test.py <source folder>
 """
