@@ -188,27 +188,6 @@ const FaultRow kRows[] = {
      [](FaultMatrixTest& t) { StopWhileReinitializationHangsAt(t, L"POST", kLogin); }},
     {"DirectoryHangsDuringReinitializationWhenTheProviderStops",
      [](FaultMatrixTest& t) { StopWhileReinitializationHangsAt(t, L"GET", kDirectory); }},
-    {"RefreshRefused",
-     [](FaultMatrixTest& t) {
-         // Tokens that are due for renewal at every check (less than 20 s left).
-         ASSERT_TRUE(t.Settings(L"{\"token_lifetime\":19}"));
-         ASSERT_NO_FATAL_FAILURE(t.StartAndOpenLines());
-         ASSERT_TRUE(t.m_sim.AddFault(Fault(kLogin, L"PUT", L"\"status\":401,\"count\":100000")));
-         ASSERT_TRUE(t.m_sim.ClearRequests());
-         ASSERT_EQ(t.m_sim.Control(L"POST", L"streams/close", L"{\"mode\":\"end\"}").dwStatus, 200u);
-         // Refused refresh, then a fresh login with the stored credentials, then the stream.
-         ASSERT_TRUE(t.WaitForRequests(L"GET", kCalls, 1, 1, kWatchdogMs));
-         std::vector<std::wstring> sequence;
-         for (const SimRequest& request : t.m_sim.Requests())
-             if (request.sPath == kLogin || request.sPath == kCalls)
-                 sequence.push_back(request.sMethod + L" " + request.sPath + L" " + std::to_wstring(request.nStatus));
-         ASSERT_GE(sequence.size(), 3u);
-         EXPECT_EQ(std::vector<std::wstring>(sequence.begin(), sequence.begin() + 3),
-                   (std::vector<std::wstring>{L"PUT /v1/login 401", L"POST /v1/login 200",
-                                              L"GET /v1/extensions/phone/calls 200"}));
-         ASSERT_FALSE(t.Ring(L"[\"22\"]", kCaller).empty());
-         EXPECT_TRUE(t.WaitForState(1, LINECALLSTATE_OFFERING, kWatchdogMs));
-     }},
     {"ServerStallsFortySecondsInTheMiddleOfAnEvent",
      [](FaultMatrixTest& t) {
          ASSERT_NO_FATAL_FAILURE(t.StartAndOpenLines());
