@@ -468,19 +468,14 @@ TEST_F(PbxRuntimeTest, ProxyDetectionThatHangsDoesNotHoldUpTheStart) {
     EXPECT_EQ(GetModuleHandleW(L"ORVOTSP.TSP"), nullptr);
 }
 
-// An "ApiBaseUrl" that would be cut short, or that is no http(s) URL, is
-// refused: nothing is sent anywhere, and the login state says why.
+// An "ApiBaseUrl" the settings refuse (which ones is SettingsStoreTest's):
+// nothing is sent anywhere, and the login state says why.
 TEST_F(PbxRuntimeTest, InvalidApiBaseUrlSendsNothingAndTheLoginStateSaysSo) {
-    const std::wstring tooLong = m_sim.ApiBaseUrl() + L"/" + std::wstring(450, L'a');
-    for (const std::wstring& url : {tooLong, L"ftp" + m_sim.ApiBaseUrl().substr(4), std::wstring(L"127.0.0.1/v1")}) {
-        SCOPED_TRACE(ToUtf8(url.substr(0, 60)));
-        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"ApiBaseUrl", url));
-        m_sim.ClearRequests();
-        ASSERT_NO_FATAL_FAILURE(StartProvider(0));
-        EXPECT_EQ(LastLoginState(), Localized(L"Invalid API base URL", L"Ung\u00fcltige API-Basis-URL"));
-        StopProvider();
-        EXPECT_TRUE(m_sim.Requests().empty());
-    }
+    ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"ApiBaseUrl", L"ftp" + m_sim.ApiBaseUrl().substr(4)));
+    ASSERT_NO_FATAL_FAILURE(StartProvider(0));
+    EXPECT_EQ(LastLoginState(), Localized(L"Invalid API base URL", L"Ung\u00fcltige API-Basis-URL"));
+    StopProvider();
+    EXPECT_TRUE(m_sim.Requests().empty());
 }
 
 }  // namespace
