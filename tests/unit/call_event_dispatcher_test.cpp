@@ -408,45 +408,31 @@ TEST_F(CallEventDispatcherTest, OnlyTheLatestRingsAreRemembered) {
     EXPECT_TRUE(MarkRingSeen(L"r0", L"21"));
 }
 
-TEST_F(CallEventDispatcherTest, DialtoneCloserIdlesACallLeftInDialtoneAfterItsWait) {
-    CTraceCapture capture(5);
-    HTAPILINE htLine = OpenLine(0);
-    Event(L"d1", L"21", L"caller-dial", L"outbound", L"21", L"");
-    ASSERT_EQ(GetCallState(0, 0), static_cast<DWORD>(LINECALLSTATE_DIALTONE));
-    CEventRecorder::Reset();
-    const DWORD dwStart = GetTickCount();
-    StartDialtoneCloseRequest(0, 300);
-    Sleep(200);
-    {
-        CProviderLockGuard lock(LockOwner::lineGetCallStatus);
-        EXPECT_EQ(GetCallState(0, 0), static_cast<DWORD>(LINECALLSTATE_DIALTONE)) << "idled before its wait";
-    }
-    WaitForCloser(capture);
-    EXPECT_GE(GetTickCount() - dwStart, 390u);
-    EXPECT_EQ(Messages(htLine), kIdled);
-    CloseAllCallsLeavesNone();
-}
-
 // Silence while the stream was down is no evidence that a call never went
-// on: its events may have gone with the stream. The closer leaves the call
-// when the stream went down during its wait, whether it came back meanwhile
-// or not, and when it was down as the wait began.
-TEST_F(CallEventDispatcherTest, DialtoneCloserWhoseWaitSawTheStreamDownEndsNothing) {
+// on: its events may have gone with the stream. The closer idles a call left
+// in dial tone after its wait only when the stream stayed up all along.
+TEST_F(CallEventDispatcherTest, DialtoneCloserIdlesACallLeftInDialtoneOnlyWhenTheStreamStayedUp) {
     HTAPILINE htLine = OpenLine(0);
     Event(L"d1", L"21", L"caller-dial", L"outbound", L"21", L"");
-    enum class Down { During, DuringAndBack, AtStartAndBack };
-    for (Down down : {Down::During, Down::DuringAndBack, Down::AtStartAndBack}) {
+    enum class Down { During, DuringAndBack, AtStartAndBack, Never };  // Never ends the call: last
+    for (Down down : {Down::During, Down::DuringAndBack, Down::AtStartAndBack, Down::Never}) {
+        SCOPED_TRACE(static_cast<int>(down));
         CTraceCapture capture(5);
         NoteStreamOpened();
         if (down == Down::AtStartAndBack) NoteStreamDown();
         CEventRecorder::Reset();
-        StartDialtoneCloseRequest(0, 50);
-        if (down != Down::AtStartAndBack) NoteStreamDown();
-        if (down != Down::During) NoteStreamOpened();
+        {
+            CProviderLockGuard lock(LockOwner::lineMakeCall);
+            StartDialtoneCloseRequest(0, 300);
+            EXPECT_EQ(GetCallState(0, 0), static_cast<DWORD>(LINECALLSTATE_DIALTONE)) << "idled before its wait";
+        }
+        if (down == Down::During || down == Down::DuringAndBack) NoteStreamDown();
+        if (down == Down::DuringAndBack || down == Down::AtStartAndBack) NoteStreamOpened();
         WaitForCloser(capture);
-        EXPECT_TRUE(Messages(htLine).empty()) << "case " << static_cast<int>(down);
-        EXPECT_EQ(GetCallState(0, 0), static_cast<DWORD>(LINECALLSTATE_DIALTONE));
+        EXPECT_EQ(Messages(htLine), down == Down::Never ? kIdled : Msgs{});
+        EXPECT_EQ(GetCallState(0, 0), static_cast<DWORD>(down == Down::Never ? LINECALLSTATE_IDLE : LINECALLSTATE_DIALTONE));
     }
+    CloseAllCallsLeavesNone();
     ResetServiceState();
 }
 

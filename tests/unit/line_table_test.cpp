@@ -40,18 +40,6 @@ TEST_F(LineTableTest, FourthCallIsRefusedAndNothingIsRaised) {
     EXPECT_EQ(g_dwPBXCallCounter, dwCounter + 1);  // every generated call counts, a refused one too
 }
 
-TEST_F(LineTableTest, RemovalPacksTheSlots) {
-    for (LONG k = 0; k < 3; ++k) AddCall(0, 0);
-    PhoneCall* pSecond = Call(0, 1);
-    PhoneCall* pThird = Call(0, 2);
-    RemovePhoneCall(Call(0, 0));
-    EXPECT_EQ(Call(0, 0), pSecond);
-    EXPECT_EQ(Call(0, 1), pThird);
-    EXPECT_EQ(Call(0, 2), nullptr);
-    EXPECT_EQ(GetCallCount(0), 2u);
-    EXPECT_EQ(GetCallPosition(0, pThird), 1);
-}
-
 // Ids the provider invents (a call placed through TAPI) run on outside the
 // range of the PBX's call numbers, also where their counter wraps.
 TEST_F(LineTableTest, InventedCallIdsRunOnOutsideThePbxRangeAndGivenIdsLeaveTheCounterAlone) {
