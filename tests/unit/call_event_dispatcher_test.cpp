@@ -436,27 +436,6 @@ TEST_F(CallEventDispatcherTest, DialtoneCloserIdlesACallLeftInDialtoneOnlyWhenTh
     ResetServiceState();
 }
 
-// A dialer places its calls one after the other on one line: the closer of
-// the first call, ended and gone by now, must leave the next call alone, also
-// when the new call's record takes the old one's place in memory.
-TEST_F(CallEventDispatcherTest, DialtoneCloserOfAnEndedCallLeavesTheNextCallOfTheLineAlone) {
-    CTraceCapture capture(5);
-    HTAPILINE htLine = OpenLine(0);
-    Event(L"d1", L"21", L"caller-dial", L"outbound", L"21", L"");
-    {
-        CProviderLockGuard lock(LockOwner::lineMakeCall);
-        StartDialtoneCloseRequest(0, 300);
-    }
-    Event(L"d1", L"21", L"hangup", L"outbound", L"21", L"");
-    CloseAllCallsLeavesNone();
-    Event(L"d2", L"21", L"caller-dial", L"outbound", L"21", L"");
-    ASSERT_EQ(GetCallState(0, 0), static_cast<DWORD>(LINECALLSTATE_DIALTONE));
-    CEventRecorder::Reset();
-    WaitForCloser(capture);
-    EXPECT_TRUE(Messages(htLine).empty());
-    EXPECT_EQ(GetCallState(0, 0), static_cast<DWORD>(LINECALLSTATE_DIALTONE));
-}
-
 // A closer still waiting at shutdown belongs to the stopped provider: it is
 // dropped and never acts (a later load may reuse the library).
 TEST_F(CallEventDispatcherTest, ShutdownDropsAWaitingDialtoneCloser) {

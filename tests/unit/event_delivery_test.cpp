@@ -20,17 +20,12 @@ namespace {
 using EventDeliveryTest = LineModelFixture;
 using ProviderLockTest = LineModelFixture;
 
-struct Expected {
-    DWORD dwMsg;
-    DWORD_PTR dwParam1;
-};
-
+// Each event's message and first parameter.
+using Expected = std::pair<DWORD, DWORD_PTR>;
 void ExpectSequence(const std::vector<RecordedEvent>& events, const std::vector<Expected>& expected) {
-    ASSERT_EQ(events.size(), expected.size());
-    for (size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(events[i].dwMsg, expected[i].dwMsg) << "event " << i;
-        EXPECT_EQ(events[i].dwParam1, expected[i].dwParam1) << "event " << i;
-    }
+    std::vector<Expected> received;
+    for (const RecordedEvent& e : events) received.emplace_back(e.dwMsg, e.dwParam1);
+    EXPECT_EQ(received, expected);
 }
 
 TEST_F(EventDeliveryTest, StateChangeBringsItsStateThenEachChangedFeatureSetOnce) {
@@ -259,15 +254,11 @@ TEST_F(ProviderLockTest, NestedEntryNeitherBlocksNorLosesTheOuterHold) {
     CTraceCapture capture(6);
     {
         CProviderLockGuard outer(LockOwner::lineMakeCall);
-        {
-            CProviderLockGuard inner(LockOwner::RaiseCallMsg);
-            EXPECT_EQ(g_dwLockOwner, LockOwner::RaiseCallMsg);
-        }
-        // The inner exit clears the owner code although the outer holder still holds the lock.
-        EXPECT_EQ(g_dwLockOwner, 0u);
+        { CProviderLockGuard inner(LockOwner::RaiseCallMsg); }
         EXPECT_FALSE(LockIsFree()) << "the outer holder must still hold the lock";
     }
     EXPECT_TRUE(LockIsFree()) << "the lock must be free after the outer exit";
+    // The inner exit clears the owner code although the outer holder still holds the lock.
     EXPECT_EQ(capture.Messages(),
               (std::vector<std::wstring>{L"CS_BEGIN 21 (0)", L"CS_BEGIN 51 (21)", L"CS_END 51 (51)", L"CS_END 21 (0)"}));
 }

@@ -163,22 +163,6 @@ TEST_F(PbxSessionTest, RefusedCredentialsAreNotSentAgainUntilAllowed) {
     }
 }
 
-// A stream refused with 401 however long its token should still live: the
-// next check renews the token instead of trusting its expiry.
-TEST_F(PbxSessionTest, StreamRefusedWith401MakesTheNextCheckRenewTheToken) {
-    ASSERT_GT(Login(), 0);
-    ASSERT_EQ(s_sim->Control(L"POST", L"revoke-tokens").dwStatus, 200u);
-    s_sim->ClearRequests();
-    EXPECT_EQ(ORVO_ActivateCallMonitoring(), 0);
-    EXPECT_GT(ORVO_CheckAccessToken(), 0);
-    // The refresh token was revoked too: refused, then the fresh login.
-    std::vector<std::wstring> sequence;
-    for (const SimRequest& request : s_sim->Requests())
-        sequence.push_back(request.sMethod + L" " + request.sPath + L" " + std::to_wstring(request.nStatus));
-    EXPECT_EQ(sequence, (std::vector<std::wstring>{L"GET /v1/extensions/phone/calls 401", L"PUT /v1/login 401",
-                                                   L"POST /v1/login 200"}));
-}
-
 // A record with more members than the provider reads (here a long one) is
 // an extension like any other.
 TEST_F(PbxSessionTest, DirectoryKeepsAnswerOrderAndLongRecordsAndRedecodesNames) {
@@ -190,12 +174,6 @@ TEST_F(PbxSessionTest, DirectoryKeepsAnswerOrderAndLongRecordsAndRedecodesNames)
     EXPECT_EQ(read, (std::vector<std::wstring>{L"21 B\u00fcro", L"22 Reception", L"23 Lab", L"21 Second 21"}));
     EXPECT_FALSE(extensions[0].uuid.empty());
     EXPECT_EQ(extensions[0].presence, L"online");
-
-    // A directory the PBX does not give is no empty directory: the list stays.
-    ASSERT_TRUE(s_sim->AddFault(L"{\"path\":\"/v1/extensions/phone/data\",\"status\":500,\"count\":10}"));
-    EXPECT_FALSE(ReadExtensionDirectory(extensions));
-    EXPECT_EQ(extensions.size(), 4u);
-    EXPECT_TRUE(s_sim->ClearFaults());
 }
 
 TEST_F(PbxSessionTest, MakeCallSendsTheEscapedBodyFailsOnAnErrorMemberAndDropTheCallPath) {
