@@ -142,32 +142,6 @@ TEST_F(PbxSessionTest, RefusedRefreshIsFollowedByAFreshLogin) {
     }
 }
 
-// A login refused with 401 or 403 is not sent again, by the refresh's
-// fallback nor by a plain login, until the credentials are decided anew; a
-// server error is no verdict on them and the next login goes out.
-TEST_F(PbxSessionTest, RefusedCredentialsAreNotSentAgainUntilAllowed) {
-    const struct { int nLoginStatus; bool bRefused; } cases[] = {{401, true}, {403, true}, {500, false}, {503, false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.nLoginStatus);
-        ASSERT_GT(Login(), 0);
-        ASSERT_TRUE(s_sim->AddFault(L"{\"path\":\"/v1/login\",\"method\":\"PUT\",\"status\":401,\"count\":100}"));
-        ASSERT_TRUE(s_sim->AddFault(L"{\"path\":\"/v1/login\",\"method\":\"POST\",\"status\":" +
-                                    std::to_wstring(c.nLoginStatus) + L"}"));
-        s_sim->ClearRequests();
-        g_nTokenExpiry = static_cast<LONG>(time(nullptr)) + 5;
-        EXPECT_EQ(ORVO_CheckAccessToken(), 0);
-        EXPECT_EQ(CredentialsRefused(), c.bRefused);
-        // The PBX would take the login now; only a refusal keeps it from being sent.
-        EXPECT_EQ(ORVO_CheckAccessToken() != 0, !c.bRefused);
-        EXPECT_EQ(Login() != 0, !c.bRefused);
-        EXPECT_EQ(RequestsTo(*s_sim, L"POST", L"/v1/login").size(), c.bRefused ? 1u : 3u);
-        AllowLoginAgain();
-        EXPECT_GT(Login(), 0);
-        EXPECT_FALSE(CredentialsRefused());
-        s_sim->ClearFaults();
-    }
-}
-
 // A record with more members than the provider reads (here a long one) is
 // an extension like any other.
 TEST_F(PbxSessionTest, DirectoryKeepsAnswerOrderAndLongRecordsAndRedecodesNames) {
