@@ -6,13 +6,24 @@
 #include "pbx/ExtensionDirectory.h"
 
 namespace {
+bool IsExtensionOfLine(DWORD dwPos, const std::wstring& number) {
+    const PhoneLine* pLine = GetPhoneLine(static_cast<LONG>(dwPos));
+    return pLine != nullptr && !pLine->m_bRemoved && dwPos < g_Extensions.size() &&
+           g_Extensions[dwPos].extension_number == number;
+}
+
+// Asked for every party of every call event: through the line table's
+// address index, as a scan of 10,000 lines per party would hold up a burst.
+// A number longer than a line's address field is only in the index cut
+// short: such numbers are rare, and looked for line by line.
 const ExtensionInfo* AccountExtension(const std::wstring& number) {
     if (number.empty()) return nullptr;
-    for (DWORD dwPos = 0; dwPos < g_dwDeviceCount && dwPos < g_Extensions.size(); ++dwPos) {
-        const PhoneLine* pLine = GetPhoneLine(static_cast<LONG>(dwPos));
-        if (pLine != nullptr && !pLine->m_bRemoved && g_Extensions[dwPos].extension_number == number)
-            return &g_Extensions[dwPos];
+    if (number.size() <= kMaxAddressChars) {
+        const LONG lPos = GetPosFromAddress(number.c_str());
+        return lPos >= 0 && IsExtensionOfLine(static_cast<DWORD>(lPos), number) ? &g_Extensions[lPos] : nullptr;
     }
+    for (DWORD dwPos = 0; dwPos < g_dwDeviceCount; ++dwPos)
+        if (IsExtensionOfLine(dwPos, number)) return &g_Extensions[dwPos];
     return nullptr;
 }
 }  // namespace

@@ -10,6 +10,7 @@
 #include "config/ProviderSettings.h"
 #include "manager/CGenericTSPIManager.h"
 #include "manager/DeviceSet.h"
+#include "manager/PartyNames.h"
 #include "model/EventDelivery.h"
 #include "model/LineCaps.h"
 #include "model/ProviderLock.h"
@@ -92,6 +93,8 @@ TEST_F(DeviceSetTest, LinesFollowTheirExtensionsWhateverPlaceTheDirectoryGivesTh
     renumbered.extension_number = L"31";
     ExtensionInfo otherUuid = Extension(L"21");
     otherUuid.uuid = L"uuid-new";
+    ExtensionInfo withoutUuid = Extension(L"21");
+    withoutUuid.uuid.clear();
     const Case cases[] = {
         {"one leaves, two come", {L"21", L"22", L"23"}, Directory({L"22", L"23", L"24", L"25"}), {100}, {3, 4},
          {L"21", L"22", L"23", L"24", L"25"}, 0},
@@ -104,6 +107,8 @@ TEST_F(DeviceSetTest, LinesFollowTheirExtensionsWhateverPlaceTheDirectoryGivesTh
         {"a new number keeps the extension's line", {L"21", L"22"}, {renumbered, Extension(L"22")}, {}, {},
          {L"31", L"22"}, 1},
         {"the same number for another extension is a new line", {L"21"}, {otherUuid}, {100}, {1}, {L"21", L"21"}, 0},
+        {"without a uuid, the first entry of the number keeps the line", {L"21"}, {withoutUuid, withoutUuid}, {}, {1},
+         {L"21", L"21"}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
@@ -303,6 +308,22 @@ TEST_F(DeviceSetTest, RemovalReachesTapiAlsoWhenNoLineWasEverOpened) {
     ASSERT_EQ(CEventRecorder::s_lineCreates.size(), 1u);
     EXPECT_EQ(CEventRecorder::s_lineCreates[0].dwMsg, static_cast<DWORD>(LINE_REMOVE));
     EXPECT_EQ(CEventRecorder::s_lineCreates[0].dwParam1, 100u);
+}
+
+// A party of a call is named when it is one of the account's extensions
+// with a line: a number longer than a line's address too, an extension that
+// left or an outside number not.
+TEST_F(DeviceSetTest, PartiesAreNamedByTheExtensionsThatHaveALine) {
+    const std::wstring longNumber = L"4930123456789012345", leftLongNumber = L"4930123456789012399";
+    BuildLines({L"21", L"22", longNumber, leftLongNumber});
+    Apply(Directory({L"21", longNumber}));
+    const struct {
+        std::wstring number;
+        std::wstring name;
+    } rows[] = {{L"21", L"Ext 21"}, {longNumber, L"Ext " + longNumber}, {L"22", L""}, {leftLongNumber, L""},
+                {L"2", L""}, {longNumber.substr(0, kMaxAddressChars), L""}, {L"0301234567", L""}, {L"", L""}};
+    CProviderLockGuard lock(LockOwner::DispatchEvents);
+    for (const auto& row : rows) EXPECT_EQ(AccountExtensionName(row.number), row.name) << row.number;
 }
 
 }  // namespace
