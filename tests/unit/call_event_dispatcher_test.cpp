@@ -230,43 +230,40 @@ TEST_F(CallEventDispatcherTest, EventsOfAnUnknownCallTouchNoOtherCall) {
 // An event the PBX sends without "direction" is judged from its other
 // members and traced; none is dropped for the lack of it.
 TEST_F(CallEventDispatcherTest, EventWithoutDirectionIsJudgedFromItsMembers) {
-    HTAPILINE ht21 = OpenLine(0);
-    HTAPILINE ht22 = OpenLine(1);
+    const HTAPILINE htLines[] = {OpenLine(0), OpenLine(1)};
     // Numbers of six digits or fewer reach the dispatcher as sent.
     auto message = [](const wchar_t* uuid, const wchar_t* extension, const wchar_t* state, const wchar_t* caller,
                       const wchar_t* callee) {
         return std::wstring(L"{\"uuid\":\"") + uuid + L"\",\"extension\":\"" + extension + L"\",\"caller\":\"" + caller +
                L"\",\"callee\":\"" + callee + L"\",\"state\":\"" + state + L"\"}";
     };
-    struct Row {
+    const struct {
         const char* pszName;
         std::wstring text;
-        HTAPILINE htLine;
+        LONG lLinePos;
         const wchar_t* pszJudged;
-        DWORD dwStateAfter;  // of the line's first call; 0: the line has none
+        DWORD dwStateAfter;  // of the line's first call
         const wchar_t* pszConnectedID;
-    };
-    const Row rows[] = {
-        {"ring to the extension", message(L"in", L"21", L"ring", L"030123", L"21"), ht21, L"inbound",
-         LINECALLSTATE_OFFERING, nullptr},
-        {"answer of the incoming call", message(L"in", L"21", L"answer", L"030123", L"21"), ht21, L"inbound",
+    } rows[] = {
+        {"ring to the extension", message(L"in", L"21", L"ring", L"030123", L"21"), 0, L"inbound", LINECALLSTATE_OFFERING, nullptr},
+        {"answer of the incoming call", message(L"in", L"21", L"answer", L"030123", L"21"), 0, L"inbound",
          LINECALLSTATE_CONNECTED, L"030123"},
-        {"ring with a group as callee", message(L"grp", L"22", L"ring", L"030765", L"600"), ht22, L"inbound",
+        {"ring with a group as callee", message(L"grp", L"22", L"ring", L"030765", L"600"), 1, L"inbound",
          LINECALLSTATE_OFFERING, nullptr},
-        {"answer with a group as callee goes by the call", message(L"grp", L"22", L"answer", L"030765", L"600"),
-         ht22, L"", LINECALLSTATE_CONNECTED, L"030765"},
-        {"hangup of the incoming call", message(L"in", L"21", L"hangup", L"030123", L"21"), ht21, L"inbound",
+        {"answer with a group as callee goes by the call", message(L"grp", L"22", L"answer", L"030765", L"600"), 1, L"",
+         LINECALLSTATE_CONNECTED, L"030765"},
+        {"hangup of the incoming call", message(L"in", L"21", L"hangup", L"030123", L"21"), 0, L"inbound",
          LINECALLSTATE_IDLE, nullptr},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.pszName);
         CTraceCapture capture(5);
         CEventRecorder::Reset();
         ORVO_HandleMessage(row.text, L"17", false);
         EXPECT_TRUE(capture.Contains(std::wstring(L"Func.ORVO_HandleMessage.Info.No direction, judged \"") +
                                      row.pszJudged + L"\" (event id 17)"));
-        EXPECT_FALSE(Messages(row.htLine).empty()) << "the event was acted on";
-        PhoneCall* pCall = Call(row.htLine == ht21 ? 0 : 1, 0);
+        EXPECT_FALSE(Messages(htLines[row.lLinePos]).empty()) << "the event was acted on";
+        PhoneCall* pCall = Call(row.lLinePos, 0);
         ASSERT_NE(pCall, nullptr);
         EXPECT_EQ(pCall->m_dwLastState, row.dwStateAfter);
         if (row.pszConnectedID != nullptr) EXPECT_EQ(Number(pCall, &LINECALLINFO::dwConnectedIDOffset), row.pszConnectedID);

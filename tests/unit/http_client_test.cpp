@@ -192,14 +192,6 @@ TEST(HttpsClientTest, SelfSignedCertificateIsAcceptedOnlyWhenErrorsAreIgnored) {
     }
 }
 
-// Waits on the simulator's side until n requests to path arrived.
-bool WaitForRequests(const PbxSim& sim, const std::wstring& path, int nCount) {
-    const std::wstring body = L"{\"requests\":" + std::to_wstring(nCount) + L",\"path\":" + JsonQuote(L"/v1" + path) +
-                              L",\"timeout_ms\":20000}";
-    CJsonParserBase answer;
-    return answer.Parse(sim.Control(L"POST", L"wait", body).sBody.c_str()) && answer.GetBool(L"ok");
-}
-
 // Every wait of a query ends on its own terms, whatever the server does: the
 // query's time limit, the provider's stop, the calling thread's stop, and,
 // for a streamed answer, the server's silence. Each row names the fault, how
@@ -239,7 +231,11 @@ TEST_F(HttpClientTest, WaitsEndAtTheTimeLimitOnAStopAndWhenAStreamFallsSilent) {
             SetThreadStopEvent(nullptr);
             return bResult;
         });
-        ASSERT_TRUE(WaitForRequests(*s_sim, path, 1));
+        // The simulator waits on its side until the request has arrived.
+        CJsonParserBase arrived;
+        ASSERT_TRUE(arrived.Parse(s_sim->Control(L"POST", L"wait", L"{\"requests\":1,\"path\":" + JsonQuote(L"/v1" + path) +
+                                                                       L",\"timeout_ms\":20000}").sBody.c_str()));
+        ASSERT_TRUE(arrived.GetBool(L"ok"));
         // A stream is stopped while it is silent, not while its answer's header
         // is still on the way (the server has the request before the client the header).
         for (ULONGLONG qwDeadline = GetTickCount64() + 10000; bStream && client.LastStatusCode() != 200;) {

@@ -75,13 +75,6 @@ protected:
 };
 PbxSim* PbxSessionTest::s_sim = nullptr;
 
-// The one request the simulator received since the last clearing.
-SimRequest OnlyRequest(const PbxSim& sim) {
-    const std::vector<SimRequest> requests = sim.Requests();
-    EXPECT_EQ(requests.size(), 1u);
-    return requests.empty() ? SimRequest{} : requests.front();
-}
-
 // Quotes and backslashes in the credentials still give valid JSON.
 TEST_F(PbxSessionTest, LoginSendsTheEscapedCredentialsAndReadsTheClaims) {
     g_sUserName = L"quote\"user";
@@ -211,7 +204,9 @@ TEST_F(PbxSessionTest, EachCredentialAndHeaderLineIsSentAsItIs) {
             request.sExtraHeaderLines = L"Last-Event-ID: 41\r\nX-Test: yes\r\n";
         }
         RunPbxRequest(g_SessionClient, request);
-        const SimRequest sent = OnlyRequest(*s_sim);
+        const std::vector<SimRequest> requests = s_sim->Requests();
+        ASSERT_EQ(requests.size(), 1u);
+        const SimRequest& sent = requests[0];
         using Values = std::vector<std::wstring>;
         EXPECT_EQ(sent.sMethod + L" " + sent.sPath, L"GET /v1/extensions/phone/data");
         EXPECT_EQ(sent.HeaderValues(L"Authorization"), c.authorization);
