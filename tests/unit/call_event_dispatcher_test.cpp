@@ -39,7 +39,7 @@ Msgs Seq(std::initializer_list<Msgs> parts) {
     return all;
 }
 
-const Msgs kNewCall = Seq({{{LINE_NEWCALL, 0, 0}, Info(kNewCallInfoStates)}, kNumCalls});
+const Msgs kNewCall = Seq({{{LINE_NEWCALL, 0, 0}, Info(0x15D)}, kNumCalls});
 const Msgs kConnected{State(LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE), Info(LINECALLINFOSTATE_CONNECTEDID)};
 const Msgs kIdled = Seq({{State(LINECALLSTATE_IDLE)}, kNumCalls});
 const Msgs kHungUp = Seq({{State(LINECALLSTATE_DISCONNECTED)}, kIdled});

@@ -94,9 +94,9 @@ TEST_F(LineServiceTest, StateFollowsAndTheMaskDecidesWhatTapiHears) {
         size_t nMessagesEachWay;
     };
     const Case cases[] = {
-        {"default mask", true, kDefaultLineStates, 1},
+        {"default mask", true, 0x8C1, 1},
         {"application's mask without the service bits", true, LINEDEVSTATE_NUMCALLS, 0},
-        {"closed line", false, kDefaultLineStates, 0},
+        {"closed line", false, 0x8C1, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
