@@ -135,6 +135,18 @@ TEST_F(PbxSessionTest, RefusedRefreshIsFollowedByAFreshLogin) {
     }
 }
 
+// A login refused for its credentials is not sent again until they are
+// decided anew (the other refusals and the refresh's fallback are the
+// service-state integration test's).
+TEST_F(PbxSessionTest, RefusedCredentialsAreNotSentAgainUntilAllowed) {
+    ASSERT_TRUE(s_sim->AddFault(L"{\"path\":\"/v1/login\",\"method\":\"POST\",\"status\":403}"));
+    EXPECT_EQ(Login(), 0);
+    EXPECT_EQ(Login(), 0);
+    EXPECT_EQ(RequestsTo(*s_sim, L"POST", L"/v1/login").size(), 1u) << "refused credentials sent again";
+    AllowLoginAgain();
+    EXPECT_GT(Login(), 0);
+}
+
 // A record with more members than the provider reads (here a long one) is
 // an extension like any other.
 TEST_F(PbxSessionTest, DirectoryKeepsAnswerOrderAndLongRecordsAndRedecodesNames) {
