@@ -22,16 +22,15 @@ namespace {
 // Sorted vectors rather than hash maps: a few bytes a line instead of a node
 // each, with ten thousand lines kept for the whole run.
 using RecordPos = std::pair<const void*, DWORD>;
+using AddressPos = std::pair<std::wstring, DWORD>;
 // Record address -> position, sorted by address, for every record the table
 // ever held: records never move, and the table only grows by new records
 // (so, as it, bounded).
 std::vector<RecordPos> g_LineRecordPos;
-// The positions below g_dwDeviceCount of the lines not removed, sorted by
-// their address (of two lines with one address, the first first); rebuilt
-// when addresses or the device count changed since it was built. Positions,
-// not copies of the addresses: four bytes a line. The table never shrinks,
-// so a position stays a record.
-std::vector<DWORD> g_AddressOrder;
+// Address -> first position with it, below g_dwDeviceCount (one per line),
+// sorted by address; rebuilt when addresses or the device count changed
+// since it was built.
+std::vector<AddressPos> g_AddressPos;
 // The event monitor looks up addresses without the ProviderLock: the index has a lock of its own.
 SRWLOCK g_AddressIndexLock = SRWLOCK_INIT;
 volatile LONG g_lAddressVersion = 1;
@@ -42,17 +41,16 @@ bool RecordBefore(const RecordPos& entry, const void* pRecord) { return std::les
 
 bool AddressIndexCurrent() { return g_lIndexedVersion == g_lAddressVersion && g_dwIndexedCount == g_dwDeviceCount; }
 
-std::wstring_view AddressAt(DWORD dwPos) { return g_PhoneLines[dwPos].m_szAddress; }
-
 // With the index lock held exclusively.
 void IndexAddresses() {
-    g_AddressOrder.clear();
+    g_AddressPos.clear();
     // A removed line keeps its address, but its extension's events and calls belong to no line now.
     for (DWORD dwPos = 0; dwPos < g_dwDeviceCount && dwPos < g_PhoneLines.size(); ++dwPos)
-        if (!g_PhoneLines[dwPos].m_bRemoved) g_AddressOrder.push_back(dwPos);
-    std::stable_sort(g_AddressOrder.begin(), g_AddressOrder.end(),
-                     [](DWORD dwA, DWORD dwB) { return AddressAt(dwA) < AddressAt(dwB); });
-    g_AddressOrder.shrink_to_fit();
+        if (!g_PhoneLines[dwPos].m_bRemoved) g_AddressPos.emplace_back(g_PhoneLines[dwPos].m_szAddress, dwPos);
+    // Stable: of two lines with one address, the first stays first.
+    std::stable_sort(g_AddressPos.begin(), g_AddressPos.end(),
+                     [](const AddressPos& a, const AddressPos& b) { return a.first < b.first; });
+    g_AddressPos.shrink_to_fit();
     g_lIndexedVersion = g_lAddressVersion;
     g_dwIndexedCount = g_dwDeviceCount;
 }
@@ -208,10 +206,10 @@ LONG GetPosFromAddress(const wchar_t* pszAddress) {
     // address; else the index is rebuilt once and asked again.
     auto find = [pszAddress]() -> LONG {
         const std::wstring_view address(pszAddress);
-        const auto entry = std::lower_bound(g_AddressOrder.begin(), g_AddressOrder.end(), address,
-                                            [](DWORD dwPos, std::wstring_view key) { return AddressAt(dwPos) < key; });
-        if (entry == g_AddressOrder.end() || AddressAt(*entry) != address) return AddressIndexCurrent() ? -1 : -2;
-        const DWORD dwPos = *entry;
+        const auto entry = std::lower_bound(g_AddressPos.begin(), g_AddressPos.end(), address,
+                                            [](const AddressPos& e, std::wstring_view key) { return e.first < key; });
+        if (entry == g_AddressPos.end() || entry->first != address) return AddressIndexCurrent() ? -1 : -2;
+        const DWORD dwPos = entry->second;
         const bool bHolds = dwPos < g_dwDeviceCount && dwPos < g_PhoneLines.size() &&
                             !g_PhoneLines[dwPos].m_bRemoved && wcscmp(g_PhoneLines[dwPos].m_szAddress, pszAddress) == 0;
         return bHolds && AddressIndexCurrent() ? static_cast<LONG>(dwPos) : -2;

@@ -39,7 +39,7 @@ Msgs Seq(std::initializer_list<Msgs> parts) {
     return all;
 }
 
-const Msgs kNewCall = Seq({{{LINE_NEWCALL, 0, 0}, Info(kNewCallInfoStates)}, kNumCalls});
+const Msgs kNewCall = Seq({{{LINE_NEWCALL, 0, 0}, Info(0x15D)}, kNumCalls});
 const Msgs kConnected{State(LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE), Info(LINECALLINFOSTATE_CONNECTEDID)};
 const Msgs kIdled = Seq({{State(LINECALLSTATE_IDLE)}, kNumCalls});
 const Msgs kHungUp = Seq({{State(LINECALLSTATE_DISCONNECTED)}, kIdled});
@@ -230,43 +230,40 @@ TEST_F(CallEventDispatcherTest, EventsOfAnUnknownCallTouchNoOtherCall) {
 // An event the PBX sends without "direction" is judged from its other
 // members and traced; none is dropped for the lack of it.
 TEST_F(CallEventDispatcherTest, EventWithoutDirectionIsJudgedFromItsMembers) {
-    HTAPILINE ht21 = OpenLine(0);
-    HTAPILINE ht22 = OpenLine(1);
+    const HTAPILINE htLines[] = {OpenLine(0), OpenLine(1)};
     // Numbers of six digits or fewer reach the dispatcher as sent.
     auto message = [](const wchar_t* uuid, const wchar_t* extension, const wchar_t* state, const wchar_t* caller,
                       const wchar_t* callee) {
         return std::wstring(L"{\"uuid\":\"") + uuid + L"\",\"extension\":\"" + extension + L"\",\"caller\":\"" + caller +
                L"\",\"callee\":\"" + callee + L"\",\"state\":\"" + state + L"\"}";
     };
-    struct Row {
+    const struct {
         const char* pszName;
         std::wstring text;
-        HTAPILINE htLine;
+        LONG lLinePos;
         const wchar_t* pszJudged;
-        DWORD dwStateAfter;  // of the line's first call; 0: the line has none
+        DWORD dwStateAfter;  // of the line's first call
         const wchar_t* pszConnectedID;
-    };
-    const Row rows[] = {
-        {"ring to the extension", message(L"in", L"21", L"ring", L"030123", L"21"), ht21, L"inbound",
-         LINECALLSTATE_OFFERING, nullptr},
-        {"answer of the incoming call", message(L"in", L"21", L"answer", L"030123", L"21"), ht21, L"inbound",
+    } rows[] = {
+        {"ring to the extension", message(L"in", L"21", L"ring", L"030123", L"21"), 0, L"inbound", LINECALLSTATE_OFFERING, nullptr},
+        {"answer of the incoming call", message(L"in", L"21", L"answer", L"030123", L"21"), 0, L"inbound",
          LINECALLSTATE_CONNECTED, L"030123"},
-        {"ring with a group as callee", message(L"grp", L"22", L"ring", L"030765", L"600"), ht22, L"inbound",
+        {"ring with a group as callee", message(L"grp", L"22", L"ring", L"030765", L"600"), 1, L"inbound",
          LINECALLSTATE_OFFERING, nullptr},
-        {"answer with a group as callee goes by the call", message(L"grp", L"22", L"answer", L"030765", L"600"),
-         ht22, L"", LINECALLSTATE_CONNECTED, L"030765"},
-        {"hangup of the incoming call", message(L"in", L"21", L"hangup", L"030123", L"21"), ht21, L"inbound",
+        {"answer with a group as callee goes by the call", message(L"grp", L"22", L"answer", L"030765", L"600"), 1, L"",
+         LINECALLSTATE_CONNECTED, L"030765"},
+        {"hangup of the incoming call", message(L"in", L"21", L"hangup", L"030123", L"21"), 0, L"inbound",
          LINECALLSTATE_IDLE, nullptr},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.pszName);
         CTraceCapture capture(5);
         CEventRecorder::Reset();
         ORVO_HandleMessage(row.text, L"17", false);
         EXPECT_TRUE(capture.Contains(std::wstring(L"Func.ORVO_HandleMessage.Info.No direction, judged \"") +
                                      row.pszJudged + L"\" (event id 17)"));
-        EXPECT_FALSE(Messages(row.htLine).empty()) << "the event was acted on";
-        PhoneCall* pCall = Call(row.htLine == ht21 ? 0 : 1, 0);
+        EXPECT_FALSE(Messages(htLines[row.lLinePos]).empty()) << "the event was acted on";
+        PhoneCall* pCall = Call(row.lLinePos, 0);
         ASSERT_NE(pCall, nullptr);
         EXPECT_EQ(pCall->m_dwLastState, row.dwStateAfter);
         if (row.pszConnectedID != nullptr) EXPECT_EQ(Number(pCall, &LINECALLINFO::dwConnectedIDOffset), row.pszConnectedID);
@@ -340,17 +337,14 @@ TEST_F(CallEventDispatcherTest, EventsThatChangeNothing) {
         if (c.abort != nullptr) EXPECT_TRUE(capture.Contains(L"CGenericTSPIManager::DispatchEvents.Abort." + std::wstring(c.abort)));
         else EXPECT_TRUE(capture.Contains(L"CGenericTSPIManager::DispatchEvents.End"));
         if (std::wstring(c.extension) == L"4711") {
-            const std::vector<std::wstring> messages = capture.Messages();
-            auto at = [&](const std::wstring& prefix) {
-                return std::find_if(messages.begin(), messages.end(),
-                                    [&](const std::wstring& m) { return m.rfind(prefix, 0) == 0; }) - messages.begin();
+            const std::vector<std::wstring> m = capture.Messages();
+            auto at = [&](const wchar_t* pszStart) {
+                return std::find_if(m.begin(), m.end(), [&](const std::wstring& s) { return s.rfind(pszStart, 0) == 0; }) - m.begin();
             };
-            const auto nLocked = at(L"CS_BEGIN 61 "), nAbort = at(L"CGenericTSPIManager::DispatchEvents.Abort.Wrong line pos"),
-                       nUnlocked = at(L"CS_END 61 ");
-            EXPECT_LT(nLocked, nAbort) << "the line is looked up before the lock is taken";
-            EXPECT_LT(nAbort, static_cast<decltype(nAbort)>(messages.size()));
-            EXPECT_LT(nAbort, nUnlocked);
-            EXPECT_LT(nUnlocked, static_cast<decltype(nUnlocked)>(messages.size())) << "the lock is not left";
+            const auto nAbort = at(L"CGenericTSPIManager::DispatchEvents.Abort.Wrong line pos");
+            EXPECT_LT(at(L"CS_BEGIN 61 "), nAbort) << "the line is looked up before the lock is taken";
+            EXPECT_LT(nAbort, at(L"CS_END 61 "));
+            EXPECT_LT(at(L"CS_END 61 "), static_cast<decltype(nAbort)>(m.size())) << "the lock is not left";
         }
     }
     EXPECT_EQ(GetCallCount(0), 1u);
@@ -408,67 +402,32 @@ TEST_F(CallEventDispatcherTest, OnlyTheLatestRingsAreRemembered) {
     EXPECT_TRUE(MarkRingSeen(L"r0", L"21"));
 }
 
-TEST_F(CallEventDispatcherTest, DialtoneCloserIdlesACallLeftInDialtoneAfterItsWait) {
-    CTraceCapture capture(5);
-    HTAPILINE htLine = OpenLine(0);
-    Event(L"d1", L"21", L"caller-dial", L"outbound", L"21", L"");
-    ASSERT_EQ(GetCallState(0, 0), static_cast<DWORD>(LINECALLSTATE_DIALTONE));
-    CEventRecorder::Reset();
-    const DWORD dwStart = GetTickCount();
-    StartDialtoneCloseRequest(0, 300);
-    Sleep(200);
-    {
-        CProviderLockGuard lock(LockOwner::lineGetCallStatus);
-        EXPECT_EQ(GetCallState(0, 0), static_cast<DWORD>(LINECALLSTATE_DIALTONE)) << "idled before its wait";
-    }
-    WaitForCloser(capture);
-    EXPECT_GE(GetTickCount() - dwStart, 390u);
-    EXPECT_EQ(Messages(htLine), kIdled);
-    CloseAllCallsLeavesNone();
-}
-
 // Silence while the stream was down is no evidence that a call never went
-// on: its events may have gone with the stream. The closer leaves the call
-// when the stream went down during its wait, whether it came back meanwhile
-// or not, and when it was down as the wait began.
-TEST_F(CallEventDispatcherTest, DialtoneCloserWhoseWaitSawTheStreamDownEndsNothing) {
+// on: its events may have gone with the stream. The closer idles a call left
+// in dial tone after its wait only when the stream stayed up all along.
+TEST_F(CallEventDispatcherTest, DialtoneCloserIdlesACallLeftInDialtoneOnlyWhenTheStreamStayedUp) {
     HTAPILINE htLine = OpenLine(0);
     Event(L"d1", L"21", L"caller-dial", L"outbound", L"21", L"");
-    enum class Down { During, DuringAndBack, AtStartAndBack };
-    for (Down down : {Down::During, Down::DuringAndBack, Down::AtStartAndBack}) {
+    enum class Down { During, DuringAndBack, AtStartAndBack, Never };  // Never ends the call: last
+    for (Down down : {Down::During, Down::DuringAndBack, Down::AtStartAndBack, Down::Never}) {
+        SCOPED_TRACE(static_cast<int>(down));
         CTraceCapture capture(5);
         NoteStreamOpened();
         if (down == Down::AtStartAndBack) NoteStreamDown();
         CEventRecorder::Reset();
-        StartDialtoneCloseRequest(0, 50);
-        if (down != Down::AtStartAndBack) NoteStreamDown();
-        if (down != Down::During) NoteStreamOpened();
+        {
+            CProviderLockGuard lock(LockOwner::lineMakeCall);
+            StartDialtoneCloseRequest(0, 300);
+            EXPECT_EQ(GetCallState(0, 0), static_cast<DWORD>(LINECALLSTATE_DIALTONE)) << "idled before its wait";
+        }
+        if (down == Down::During || down == Down::DuringAndBack) NoteStreamDown();
+        if (down == Down::DuringAndBack || down == Down::AtStartAndBack) NoteStreamOpened();
         WaitForCloser(capture);
-        EXPECT_TRUE(Messages(htLine).empty()) << "case " << static_cast<int>(down);
-        EXPECT_EQ(GetCallState(0, 0), static_cast<DWORD>(LINECALLSTATE_DIALTONE));
+        EXPECT_EQ(Messages(htLine), down == Down::Never ? kIdled : Msgs{});
+        EXPECT_EQ(GetCallState(0, 0), static_cast<DWORD>(down == Down::Never ? LINECALLSTATE_IDLE : LINECALLSTATE_DIALTONE));
     }
-    ResetServiceState();
-}
-
-// A dialer places its calls one after the other on one line: the closer of
-// the first call, ended and gone by now, must leave the next call alone, also
-// when the new call's record takes the old one's place in memory.
-TEST_F(CallEventDispatcherTest, DialtoneCloserOfAnEndedCallLeavesTheNextCallOfTheLineAlone) {
-    CTraceCapture capture(5);
-    HTAPILINE htLine = OpenLine(0);
-    Event(L"d1", L"21", L"caller-dial", L"outbound", L"21", L"");
-    {
-        CProviderLockGuard lock(LockOwner::lineMakeCall);
-        StartDialtoneCloseRequest(0, 300);
-    }
-    Event(L"d1", L"21", L"hangup", L"outbound", L"21", L"");
     CloseAllCallsLeavesNone();
-    Event(L"d2", L"21", L"caller-dial", L"outbound", L"21", L"");
-    ASSERT_EQ(GetCallState(0, 0), static_cast<DWORD>(LINECALLSTATE_DIALTONE));
-    CEventRecorder::Reset();
-    WaitForCloser(capture);
-    EXPECT_TRUE(Messages(htLine).empty());
-    EXPECT_EQ(GetCallState(0, 0), static_cast<DWORD>(LINECALLSTATE_DIALTONE));
+    ResetServiceState();
 }
 
 // A closer still waiting at shutdown belongs to the stopped provider: it is

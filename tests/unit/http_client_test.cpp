@@ -81,24 +81,19 @@ TEST_F(HttpClientTest, AssembledHeaderArrivesAsSent) {
         ASSERT_TRUE(s_sim->ClearRequests());
         ASSERT_TRUE(s_sim->AddFault(Reply(L"/v1/wire", 200)));
         EXPECT_EQ(TRUE, Query(*m_client, Url(L"/wire"), c.pszVerb, 1, c.pszBody, c.pszHeader));
-
         const std::vector<SimRequest> requests = RequestsTo(*s_sim, L"/wire");
         ASSERT_EQ(1u, requests.size());
         const SimRequest& request = requests[0];
+        const std::string body = ToUtf8(c.pszBody);  // ASCII: as many bytes as characters
+        using Values = std::vector<std::wstring>;
         EXPECT_EQ(c.pszVerb, request.sMethod);
-        EXPECT_EQ(std::vector<std::wstring>{L"*.*"}, request.HeaderValues(L"Accept"));
-        EXPECT_EQ(std::vector<std::wstring>{c.pszExpectedHost}, request.HeaderValues(L"Host"));
-        EXPECT_EQ(std::vector<std::wstring>{g_szAgent}, request.HeaderValues(L"User-Agent"));
-        // ASCII bodies: as many bytes as characters.
-        const std::string body = ToUtf8(c.pszBody);
         EXPECT_EQ(body, request.body);
-        if (!body.empty()) {
-            EXPECT_EQ(std::vector<std::wstring>{L"application/json"}, request.HeaderValues(L"Content-Type"));
-            EXPECT_EQ(std::vector<std::wstring>{std::to_wstring(body.size())}, request.HeaderValues(L"Content-Length"));
-        } else {
-            for (const std::wstring& length : request.HeaderValues(L"Content-Length")) EXPECT_EQ(L"0", length);
-            EXPECT_EQ(std::vector<std::wstring>{L"Bearer abc.def.ghi"}, request.HeaderValues(L"Authorization"));
-        }
+        EXPECT_EQ(Values{L"*.*"}, request.HeaderValues(L"Accept"));
+        EXPECT_EQ(Values{c.pszExpectedHost}, request.HeaderValues(L"Host"));
+        EXPECT_EQ(Values{g_szAgent}, request.HeaderValues(L"User-Agent"));
+        for (const std::wstring& length : request.HeaderValues(L"Content-Length")) EXPECT_EQ(std::to_wstring(body.size()), length);
+        EXPECT_EQ(body.empty() ? Values{} : Values{L"application/json"}, request.HeaderValues(L"Content-Type"));
+        EXPECT_EQ(body.empty() ? Values{L"Bearer abc.def.ghi"} : Values{}, request.HeaderValues(L"Authorization"));
     }
 }
 
@@ -197,18 +192,6 @@ TEST(HttpsClientTest, SelfSignedCertificateIsAcceptedOnlyWhenErrorsAreIgnored) {
     }
 }
 
-}  // namespace
-
-namespace {
-
-// Waits on the simulator's side until n requests to path arrived.
-bool WaitForRequests(const PbxSim& sim, const std::wstring& path, int nCount) {
-    const std::wstring body = L"{\"requests\":" + std::to_wstring(nCount) + L",\"path\":" + JsonQuote(L"/v1" + path) +
-                              L",\"timeout_ms\":20000}";
-    CJsonParserBase answer;
-    return answer.Parse(sim.Control(L"POST", L"wait", body).sBody.c_str()) && answer.GetBool(L"ok");
-}
-
 // Every wait of a query ends on its own terms, whatever the server does: the
 // query's time limit, the provider's stop, the calling thread's stop, and,
 // for a streamed answer, the server's silence. Each row names the fault, how
@@ -248,7 +231,11 @@ TEST_F(HttpClientTest, WaitsEndAtTheTimeLimitOnAStopAndWhenAStreamFallsSilent) {
             SetThreadStopEvent(nullptr);
             return bResult;
         });
-        ASSERT_TRUE(WaitForRequests(*s_sim, path, 1));
+        // The simulator waits on its side until the request has arrived.
+        CJsonParserBase arrived;
+        ASSERT_TRUE(arrived.Parse(s_sim->Control(L"POST", L"wait", L"{\"requests\":1,\"path\":" + JsonQuote(L"/v1" + path) +
+                                                                       L",\"timeout_ms\":20000}").sBody.c_str()));
+        ASSERT_TRUE(arrived.GetBool(L"ok"));
         // A stream is stopped while it is silent, not while its answer's header
         // is still on the way (the server has the request before the client the header).
         for (ULONGLONG qwDeadline = GetTickCount64() + 10000; bStream && client.LastStatusCode() != 200;) {
@@ -280,15 +267,14 @@ TEST_F(HttpClientTest, WaitsEndAtTheTimeLimitOnAStopAndWhenAStreamFallsSilent) {
 // request made there is reported, whatever its outcome.
 TEST_F(HttpClientTest, RequestInsideTheForbiddenLockIsReported) {
     for (const bool bHeld : {false, true}) {
-        SCOPED_TRACE(bHeld ? "inside" : "outside");
         CTraceCapture capture(0);
         SetForbiddenLockCheck(bHeld ? +[] { return true; } : +[] { return false; });
         ASSERT_TRUE(s_sim->AddFault(Reply(L"/v1/locked", 200)));
         EXPECT_EQ(TRUE, Query(*m_client, Url(L"/locked")));
         SetForbiddenLockCheck(nullptr);
-        const std::wstring expected =
-            L"HTTPBASE.Func.CHTTPContactBase::RunQuery.Error.Request inside the ProviderLock GET http://127.0.0.1";
-        EXPECT_EQ(capture.Contains(expected), bHeld);
+        EXPECT_EQ(capture.Contains(L"HTTPBASE.Func.CHTTPContactBase::RunQuery.Error.Request inside the ProviderLock GET "
+                                   L"http://127.0.0.1"),
+                  bHeld) << (bHeld ? "inside" : "outside");
     }
 }
 

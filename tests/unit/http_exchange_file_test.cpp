@@ -50,16 +50,18 @@ std::string ReadWithoutTimeLine(const std::wstring& path) {
 }
 
 // Every line of the answer is kept, blank ones dropped; basic credentials of
-// any length are masked whole.
-TEST(HttpExchangeFileTest, FileHasTheLayoutAndMasksCredentials) {
+// any length are masked whole. The provider's clients have no folder of their
+// own and write to the log folder; a second save of the same label replaces the file.
+TEST(HttpExchangeFileTest, FileHasTheLayoutMasksCredentialsAndIsNamedAfterItsLabel) {
     CTempDir dir(L"exchange");
+    const std::wstring savedLogPath = g_szLogPath;
+    StrCopy(g_szLogPath, dir.Path().c_str());
     auto client = ClientWithExchange(
         L"Accept:*.*\r\nContent-Type: application/json\r\nAuthorization: Basic bGVuYTpzZWNyZXQ=\r\n\nhost: "
         L"pbx.example\r\ncontent-length: 55\n\n",
         L"{\"username\":\"lena.muster\", \"password\":\"Demo-Pass-2024\"}",
         L"HTTP/1.1 200 OK\r\nContent-Length: 80\r\n\r\n",
         L"{\"access-token\": \"aaa.bbb.ccc\", \"refresh-token\": \"ddd.eee.fff\",\n\r\n\"expires-in\": 3600}");
-    client->SetFileBase(dir.Path().c_str());
     client->SaveSequence(L"Login", FALSE, nullptr);
 
     const std::string expected =
@@ -79,21 +81,11 @@ TEST(HttpExchangeFileTest, FileHasTheLayoutAndMasksCredentials) {
         S + "Response Data\r\n" + D +
         "{\"access-token\": \"XXXXXXXXXXX\", \"refresh-token\": \"XXXXXXXXXXX\",\r\n\"expires-in\": 3600}\r\n" + S;
     EXPECT_EQ(expected, ReadWithoutTimeLine(dir.File(L"Login_SEQUENCE.TXT")));
-}
-
-// The provider's clients have no folder of their own and write to the log
-// folder; a second save of the same label replaces the file.
-TEST(HttpExchangeFileTest, FileIsNamedAfterItsLabelInTheLogFolder) {
-    CTempDir dir(L"exchange");
-    const std::wstring savedLogPath = g_szLogPath;
-    StrCopy(g_szLogPath, dir.Path().c_str());
-    auto client = ClientWithExchange(L"", L"", L"", L"");
-    client->SaveSequence(L"RefreshToken", FALSE, nullptr);
     StrCopy(client->m_szVerb, L"PUT");
-    client->SaveSequence(L"RefreshToken", FALSE, nullptr);
+    client->SaveSequence(L"Login", FALSE, nullptr);
     StrCopy(g_szLogPath, savedLogPath.c_str());
-    EXPECT_EQ(std::vector<std::wstring>{L"RefreshToken_SEQUENCE.TXT"}, ListFiles(dir.Path()));
-    EXPECT_NE(std::string::npos, ReadFileBytes(dir.File(L"RefreshToken_SEQUENCE.TXT")).find("VERB: PUT\r\n"));
+    EXPECT_EQ(std::vector<std::wstring>{L"Login_SEQUENCE.TXT"}, ListFiles(dir.Path()));
+    EXPECT_NE(std::string::npos, ReadFileBytes(dir.File(L"Login_SEQUENCE.TXT")).find("VERB: PUT\r\n"));
 }
 
 // Each section is masked in one pass over all its lines: pretty-printed

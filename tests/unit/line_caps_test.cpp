@@ -132,7 +132,7 @@ TEST_F(LineCapsTest, AddressCapsCarryTheAddressCutTo18Characters) {
     EXPECT_STREQ(Line(0).m_szAddress, L"123456789012345678");
     EXPECT_EQ(TextAt(pCaps, 228), L"123456789012345678");
     EXPECT_EQ(pCaps->dwAddressSize, 38u);
-    EXPECT_EQ(pCaps->dwUsedSize, kAddressCapsBufferSize);
+    EXPECT_EQ(pCaps->dwUsedSize, 268u);
 
     ChangeLineAddress(0, L"12345");
     EXPECT_EQ(pCaps->dwAddressSize, 12u);

@@ -34,9 +34,12 @@ protected:
     CLoggingFileWithEvent m_log;
 };
 
+// Only levels up to the threshold are written.
 TEST_F(LoggingFileTest, LineHasUtcHeaderProcessAndThreadAndEndsInCrLf) {
     g_dwLastLogThreadId = GetCurrentThreadId();
-    m_log.Write(0, L"hello %d %s", 42, L"B\u00fcro");
+    m_log.m_dwDebugLevel = 5;
+    m_log.Write(6, L"too detailed");
+    m_log.Write(5, L"hello %d %s", 42, L"B\u00fcro");
     std::string bytes = ReadFileBytes(LogFile(0));
     std::regex line(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \( *(\d+): *(\d+)\) - hello 42 B\xC3\xBCro\r\n$)");
     std::smatch match;
@@ -46,12 +49,6 @@ TEST_F(LoggingFileTest, LineHasUtcHeaderProcessAndThreadAndEndsInCrLf) {
     // Both ids are right-aligned in five places.
     EXPECT_EQ(bytes[24], '(');
     EXPECT_EQ(bytes[30], ':');
-}
-
-TEST_F(LoggingFileTest, LevelFilterWritesOnlyLevelsUpToTheThreshold) {
-    m_log.m_dwDebugLevel = 5;
-    for (DWORD level : {0u, 5u, 6u}) m_log.Write(level, L"level %u", level);
-    EXPECT_EQ(Messages(), (std::vector<std::wstring>{L"level 0", L"level 5"}));
 }
 
 TEST_F(LoggingFileTest, FileOfExactlyTheLimitIsKeptAndOneByteMoreRotates) {
@@ -67,17 +64,22 @@ TEST_F(LoggingFileTest, FileOfExactlyTheLimitIsKeptAndOneByteMoreRotates) {
     EXPECT_EQ(Messages(1), (std::vector<std::wstring>{L"x", L"x", L"y"}));
 }
 
-// Files of other executables in the same folder are never touched.
-TEST_F(LoggingFileTest, RotationShiftsTheSeriesAndDropsTheOldest) {
+// A rotation shifts the series by one and drops what lies beyond MaxFiles;
+// files of other executables in the same folder are never touched.
+TEST_F(LoggingFileTest, RotationShiftsTheSeriesAndDropsWhatLiesBeyondMaxFiles) {
     const std::wstring other = m_dir.File(L"ORVOTSPsvchost_004.LOG");
     ASSERT_TRUE(WriteFileBytes(other, "service"));
-    for (int i = 0; i < 5; ++i) ASSERT_TRUE(WriteFileBytes(LogFile(i), "file " + std::to_string(i)));
-    m_log.OnRotate();
-    EXPECT_EQ(m_log.m_dwLogFileNr, 0u);
-    EXPECT_FALSE(FileExists(LogFile(0))) << "000 is free for the new file";
-    for (int i = 1; i < 5; ++i) EXPECT_EQ(ReadFileBytes(LogFile(i)), "file " + std::to_string(i - 1)) << i;
-    EXPECT_FALSE(FileExists(LogFile(5)));
-    EXPECT_EQ(ReadFileBytes(other), "service");
+    for (const DWORD dwMaxFiles : {5u, 2u}) {
+        SCOPED_TRACE(dwMaxFiles);
+        m_log.m_dwMaxFiles = dwMaxFiles;
+        for (int i = 0; i < 5; ++i) ASSERT_TRUE(WriteFileBytes(LogFile(i), "file " + std::to_string(i)));
+        m_log.OnRotate();
+        EXPECT_EQ(m_log.m_dwLogFileNr, 0u);
+        for (DWORD i = 0; i <= 5; ++i)
+            EXPECT_EQ(FileExists(LogFile(i)) ? ReadFileBytes(LogFile(i)) : "(none)",
+                      i == 0 || i >= dwMaxFiles ? "(none)" : "file " + std::to_string(i - 1)) << i;
+        EXPECT_EQ(ReadFileBytes(other), "service");
+    }
 }
 
 // A start-up that already wrote lines still begins a fresh 000: the open file
@@ -88,14 +90,6 @@ TEST_F(LoggingFileTest, NewFileAtStartUpShiftsAFileAlreadyWrittenTo) {
     m_log.Write(0, L"banner");
     EXPECT_EQ(Messages(0), std::vector<std::wstring>{L"banner"});
     EXPECT_EQ(Messages(1), std::vector<std::wstring>{L"settings read"});
-}
-
-TEST_F(LoggingFileTest, SurplusFilesBeyondMaxFilesAreDeleted) {
-    m_log.m_dwMaxFiles = 2;
-    for (int i = 0; i < 4; ++i) ASSERT_TRUE(WriteFileBytes(LogFile(i), "file " + std::to_string(i)));
-    m_log.OnRotate();
-    EXPECT_EQ(ListFiles(m_dir.Path(), L"*.LOG"), std::vector<std::wstring>{L"ORVOTSP" + m_exe + L"_001.LOG"});
-    EXPECT_EQ(ReadFileBytes(LogFile(1)), "file 0");
 }
 
 // A name someone took beforehand (a second name of another file here; a

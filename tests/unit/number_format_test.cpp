@@ -78,14 +78,4 @@ TEST(CleanNumber, StaysInsideAnUnterminatedBuffer) {
     EXPECT_EQ(std::wstring(szNumber), std::wstring(kDialBufferChars - 1, L'7'));
 }
 
-TEST(CompareSlotText, ComparesWhatTheSlotWouldHold) {
-    const WCHAR szSlot[20] = L"1234567890123456789";  // 19 characters, as a slot keeps them
-    EXPECT_EQ(CompareSlotText(szSlot, L"1234567890123456789012345", 19), 0);  // its stored part is unchanged
-    EXPECT_NE(CompareSlotText(szSlot, L"123456789012345678", 19), 0);
-    EXPECT_NE(CompareSlotText(szSlot, L"9234567890123456789", 19), 0);
-    const WCHAR szEmpty[20] = L"";
-    EXPECT_EQ(CompareSlotText(szEmpty, nullptr, 19), 0);
-    EXPECT_NE(CompareSlotText(szEmpty, L"1", 19), 0);
-}
-
 }  // namespace

@@ -1,8 +1,8 @@
 // What the provider reads out of the PBX's texts where they hold what once
-// broke the reading: event values with "data: ", "id: " or braces, an
-// extension name with braces or longer than the name limit, a presence that
-// is no word, a token with a large payload. Each row reads one text the way
-// the provider receives it and lists the fields that must come out.
+// broke the reading: an extension name with braces or longer than the name
+// limit, a presence that is no word, a token with a large payload or not of
+// three parts. Each row reads one text the way the provider receives it and
+// lists the fields that must come out (the event stream's are its framing's).
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <wincrypt.h>
@@ -14,9 +14,7 @@
 
 #include "common/BoundedString.h"
 #include "http/AnswerDecoder.h"
-#include "http/CHTTPContactEvent.h"
 #include "http/CHTTPContactLog.h"
-#include "pbx/EventStream.h"
 #include "pbx/ExtensionDirectory.h"
 #include "pbx/Session.h"
 #include "support/TestFiles.h"
@@ -24,23 +22,6 @@
 namespace {
 
 using Fields = std::map<std::wstring, std::wstring>;
-
-// The stream pieces through the event client's framing, each event read as a
-// call event: the number of events and the members of the last one.
-Fields FromStream(const std::vector<std::wstring>& pieces) {
-    auto client = std::make_unique<CHTTPContactEvent>(ClientAnswerSize);
-    Fields fields{{L"events", L"0"}};
-    int nEvents = 0;
-    client->SetMessageHandler([&](const std::wstring& data, const std::wstring& id, bool) {
-        CallEvent event;
-        if (!ReadCallEvent(data, event)) return;
-        fields = {{L"events", std::to_wstring(++nEvents)}, {L"id", id},           {L"uuid", event.uuid},
-                  {L"caller", event.caller},                {L"callee", event.callee}, {L"state", event.state}};
-    });
-    client->BeginStream();
-    for (const std::wstring& piece : pieces) client->OnData(piece.data(), piece.size());
-    return fields;
-}
 
 // A directory answer sent as UTF-8, decoded as the HTTP client does it: the
 // number of records and each record's number and name.
@@ -84,6 +65,15 @@ Fields FromToken(const std::string& claims) {
             {L"exp", std::to_wstring(g_nTokenExpiry)}};
 }
 
+// An access token as it stands, its claims read: the result and the two claims.
+Fields FromRawToken(const std::wstring& token) {
+    g_sCustomer.clear();
+    g_nTokenExpiry = 0;
+    g_sAccessToken = token;
+    const int nResult = ReadTokenClaims();
+    return {{L"result", std::to_wstring(nResult)}, {L"customer", g_sCustomer}, {L"exp", std::to_wstring(g_nTokenExpiry)}};
+}
+
 // The longest start of the text whose UTF-8 has at most cbMax bytes, no surrogate pair split.
 std::wstring FirstUtf8Bytes(const std::wstring& text, size_t cbMax) {
     size_t n = text.size();
@@ -104,26 +94,13 @@ TEST(PbxParsing, TextsThatOnceBrokeTheReadingAreReadWhole) {
     const std::string pad2k(2048, 'p');
     const std::string pad12k(12288, 'p');  // a token of about 16 KiB
     const std::string padBeyondHeader(16000, 'p');
+    const std::wstring payload = L"eyJjdXN0b21lciI6ImMtMSIsICAiZXhwIjoxOTAwMDAwMDAwfQ==";
+    const std::wstring unpadded = payload.substr(0, payload.size() - 2);
     const struct {
         const char* pszName;
         std::function<Fields()> read;
         Fields expected;
     } rows[] = {
-        {"event value holding \"data: \"",
-         [] { return FromStream({L"id: 1\ndata: {\"uuid\":\"u1\",\"caller\":\"data: 5\",\"state\":\"ring\"}\n\n"}); },
-         {{L"events", L"1"}, {L"id", L"1"}, {L"uuid", L"u1"}, {L"caller", L"data: 5"}, {L"state", L"ring"}}},
-        {"event value holding \"id: \"",
-         [] { return FromStream({L"id: 2\ndata: {\"uuid\":\"u2\",\"caller\":\"Call id: 7\"}\n\n"}); },
-         {{L"events", L"1"}, {L"id", L"2"}, {L"uuid", L"u2"}, {L"caller", L"Call id: 7"}}},
-        {"event value holding braces, a write ending after an inner brace",
-         [] {
-             return FromStream({L"id: 3\ndata: {\"uuid\":\"u3\",\"meta\":{\"a\":{\"b\":1}}",
-                                L",\"callee\":\"x}y{\"}\n\n"});
-         },
-         {{L"events", L"1"}, {L"id", L"3"}, {L"uuid", L"u3"}, {L"callee", L"x}y{"}}},
-        {"two events in one write, the second without the blank",
-         [] { return FromStream({L"id: 4\ndata: {\"uuid\":\"u4\"}\n\nid: 5\ndata:{\"uuid\":\"u5\"}\n\n: ping\n\n"}); },
-         {{L"events", L"2"}, {L"id", L"5"}, {L"uuid", L"u5"}}},
         {"extension names holding braces",
          [] {
              return FromDirectory(R"({"extensions":[{"extension_number":"21","name":"Office {Berlin}"},)"
@@ -158,11 +135,23 @@ TEST(PbxParsing, TextsThatOnceBrokeTheReadingAreReadWhole) {
         {"token too long for a request header",
          [&] { return FromToken(R"({"customer":"c-6k","exp":1900000000,"pad":")" + padBeyondHeader + "\"}"); },
          {{L"result", L"0"}, {L"customer", L""}, {L"exp", L"0"}}},
+        // {"customer":"c-1",  "exp":1900000000}: 37 bytes, so the Base64 text ends in "==".
+        {"token of three parts", [&] { return FromRawToken(L"h." + payload + L".s"); },
+         {{L"result", L"3"}, {L"customer", L"c-1"}, {L"exp", L"1900000000"}}},
+        {"token without the padding it needs", [&] { return FromRawToken(L"h." + unpadded + L".s"); },
+         {{L"result", L"3"}, {L"customer", L"c-1"}, {L"exp", L"1900000000"}}},
+        {"token of two parts", [&] { return FromRawToken(L"h." + payload); }, {{L"result", L"0"}, {L"exp", L"0"}}},
+        {"token of four parts", [&] { return FromRawToken(L"h." + payload + L".s.x"); }, {{L"result", L"0"}, {L"exp", L"0"}}},
+        {"token payload of the URL-safe alphabet that is no JSON",
+         [] { return FromRawToken(L"h.eyJjdXN0b21lciI6ImMtMSJ9-_.s"); }, {{L"result", L"0"}, {L"exp", L"0"}}},
+        {"token without a customer", [] { return FromRawToken(L"h.eyJleHAiOjV9.s"); },  // {"exp":5}
+         {{L"result", L"0"}, {L"customer", L""}, {L"exp", L"5"}}},
     };
     // The cut names must really have been cut, and the umlaut cut must fall inside a character.
     ASSERT_GT(ToUtf8(umlautName).size(), 254u);
     ASSERT_EQ((ToUtf8(umlautName)[254] & 0xC0), 0x80);
     ASSERT_LT(ToUtf8(FirstUtf8Bytes(umlautName, 254)).size(), 254u);
+    ASSERT_EQ(unpadded.size() % 4, 2u);
     for (const auto& row : rows) {
         SCOPED_TRACE(row.pszName);
         const Fields fields = row.read();

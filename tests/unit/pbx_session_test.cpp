@@ -1,10 +1,13 @@
 // The PBX session, directory and call commands against the simulator: what
 // goes over the wire, the token claims, renewal, the directory scan, and the
 // one request path they share (header lines, how an answer is judged, what a
-// refused token does).
+// refused token does); and calls dropped through TAPI: a drop ends a call the
+// PBX no longer has, and fails where the PBX refuses it.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <ctime>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,7 +18,10 @@
 #include "pbx/ExtensionDirectory.h"
 #include "pbx/PbxRequest.h"
 #include "pbx/Session.h"
+#include "provider/TspiExports.h"
+#include "support/LineModelFixture.h"
 #include "support/PbxSim.h"
+#include "support/SuiteSimulatorFixture.h"
 #include "support/TestFiles.h"
 
 namespace {
@@ -68,14 +74,6 @@ protected:
     static PbxSim* s_sim;
 };
 PbxSim* PbxSessionTest::s_sim = nullptr;
-
-// The one request the simulator received since the last clearing.
-SimRequest OnlyRequest(const PbxSim& sim) {
-    const std::vector<SimRequest> requests = sim.Requests();
-    EXPECT_EQ(requests.size(), 1u);
-    return requests.empty() ? SimRequest{} : requests.front();
-}
-
 
 // Quotes and backslashes in the credentials still give valid JSON.
 TEST_F(PbxSessionTest, LoginSendsTheEscapedCredentialsAndReadsTheClaims) {
@@ -137,70 +135,16 @@ TEST_F(PbxSessionTest, RefusedRefreshIsFollowedByAFreshLogin) {
     }
 }
 
-// A login refused with 401 or 403 is not sent again, by the refresh's
-// fallback nor by a plain login, until the credentials are decided anew; a
-// server error is no verdict on them and the next login goes out.
+// A login refused for its credentials is not sent again until they are
+// decided anew (the other refusals and the refresh's fallback are the
+// service-state integration test's).
 TEST_F(PbxSessionTest, RefusedCredentialsAreNotSentAgainUntilAllowed) {
-    const struct { int nLoginStatus; bool bRefused; } cases[] = {{401, true}, {403, true}, {500, false}, {503, false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.nLoginStatus);
-        ASSERT_GT(Login(), 0);
-        ASSERT_TRUE(s_sim->AddFault(L"{\"path\":\"/v1/login\",\"method\":\"PUT\",\"status\":401,\"count\":100}"));
-        ASSERT_TRUE(s_sim->AddFault(L"{\"path\":\"/v1/login\",\"method\":\"POST\",\"status\":" +
-                                    std::to_wstring(c.nLoginStatus) + L"}"));
-        s_sim->ClearRequests();
-        g_nTokenExpiry = static_cast<LONG>(time(nullptr)) + 5;
-        EXPECT_EQ(ORVO_CheckAccessToken(), 0);
-        EXPECT_EQ(CredentialsRefused(), c.bRefused);
-        // The PBX would take the login now; only a refusal keeps it from being sent.
-        EXPECT_EQ(ORVO_CheckAccessToken() != 0, !c.bRefused);
-        EXPECT_EQ(Login() != 0, !c.bRefused);
-        EXPECT_EQ(RequestsTo(*s_sim, L"POST", L"/v1/login").size(), c.bRefused ? 1u : 3u);
-        AllowLoginAgain();
-        EXPECT_GT(Login(), 0);
-        EXPECT_FALSE(CredentialsRefused());
-        s_sim->ClearFaults();
-    }
-}
-
-// A stream refused with 401 however long its token should still live: the
-// next check renews the token instead of trusting its expiry.
-TEST_F(PbxSessionTest, StreamRefusedWith401MakesTheNextCheckRenewTheToken) {
-    ASSERT_GT(Login(), 0);
-    ASSERT_EQ(s_sim->Control(L"POST", L"revoke-tokens").dwStatus, 200u);
-    s_sim->ClearRequests();
-    EXPECT_EQ(ORVO_ActivateCallMonitoring(), 0);
-    EXPECT_GT(ORVO_CheckAccessToken(), 0);
-    // The refresh token was revoked too: refused, then the fresh login.
-    std::vector<std::wstring> sequence;
-    for (const SimRequest& request : s_sim->Requests())
-        sequence.push_back(request.sMethod + L" " + request.sPath + L" " + std::to_wstring(request.nStatus));
-    EXPECT_EQ(sequence, (std::vector<std::wstring>{L"GET /v1/extensions/phone/calls 401", L"PUT /v1/login 401",
-                                                   L"POST /v1/login 200"}));
-}
-
-TEST(TokenClaims, AreReadOnlyFromAWellFormedToken) {
-    // {"customer":"c-1",  "exp":1900000000}: 37 bytes, so the Base64 text ends in "==".
-    const std::wstring payload = L"eyJjdXN0b21lciI6ImMtMSIsICAiZXhwIjoxOTAwMDAwMDAwfQ==";
-    const std::wstring unpadded = payload.substr(0, payload.size() - 2);
-    const struct { const char* pszName; std::wstring token; int nExpected; LONG nExpiry; } cases[] = {
-        {"three parts", L"h." + payload + L".s", 3, 1900000000},
-        {"padding added", L"h." + unpadded + L".s", 3, 1900000000},
-        {"two parts", L"h." + payload, 0, 0},
-        {"four parts", L"h." + payload + L".s.x", 0, 0},
-        {"url-safe alphabet", L"h.eyJjdXN0b21lciI6ImMtMSJ9-_.s", 0, 0},
-        {"no customer", L"h.eyJleHAiOjV9.s", 0, 5},  // {"exp":5}
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.pszName);
-        g_sCustomer.clear();
-        g_nTokenExpiry = 0;
-        g_sAccessToken = c.token;
-        EXPECT_EQ(ReadTokenClaims(), c.nExpected);
-        EXPECT_EQ(g_nTokenExpiry, c.nExpiry);
-    }
-    // The padding case must really need padding: 2 modulo 4 characters.
-    EXPECT_EQ(unpadded.size() % 4, 2u);
+    ASSERT_TRUE(s_sim->AddFault(L"{\"path\":\"/v1/login\",\"method\":\"POST\",\"status\":403}"));
+    EXPECT_EQ(Login(), 0);
+    EXPECT_EQ(Login(), 0);
+    EXPECT_EQ(RequestsTo(*s_sim, L"POST", L"/v1/login").size(), 1u) << "refused credentials sent again";
+    AllowLoginAgain();
+    EXPECT_GT(Login(), 0);
 }
 
 // A record with more members than the provider reads (here a long one) is
@@ -214,15 +158,9 @@ TEST_F(PbxSessionTest, DirectoryKeepsAnswerOrderAndLongRecordsAndRedecodesNames)
     EXPECT_EQ(read, (std::vector<std::wstring>{L"21 B\u00fcro", L"22 Reception", L"23 Lab", L"21 Second 21"}));
     EXPECT_FALSE(extensions[0].uuid.empty());
     EXPECT_EQ(extensions[0].presence, L"online");
-
-    // A directory the PBX does not give is no empty directory: the list stays.
-    ASSERT_TRUE(s_sim->AddFault(L"{\"path\":\"/v1/extensions/phone/data\",\"status\":500,\"count\":10}"));
-    EXPECT_FALSE(ReadExtensionDirectory(extensions));
-    EXPECT_EQ(extensions.size(), 4u);
-    EXPECT_TRUE(s_sim->ClearFaults());
 }
 
-TEST_F(PbxSessionTest, MakeCallSendsTheEscapedBodyAndDropTheCallPath) {
+TEST_F(PbxSessionTest, MakeCallSendsTheEscapedBodyFailsOnAnErrorMemberAndDropTheCallPath) {
     ASSERT_GT(Login(), 0);
     EXPECT_EQ(ORVO_DoMakeCall(L"21", L"+49 \"30\" 1234"), 1);
     const std::vector<SimRequest> calls = RequestsTo(*s_sim, L"POST", L"/v1/extensions/phone/calls");
@@ -235,11 +173,8 @@ TEST_F(PbxSessionTest, MakeCallSendsTheEscapedBodyAndDropTheCallPath) {
     // The simulator knows no such call: 404.
     EXPECT_EQ(ORVO_DoDrop(L"no/such-call"), DropAnswer::NoSuchCall);
     EXPECT_EQ(RequestsTo(*s_sim, L"DELETE", L"/v1/extensions/phone/calls/no/such-call").size(), 1u);
-}
 
-// An error member fails a call even with status 200; 202 without a body succeeds.
-TEST_F(PbxSessionTest, CommandAnswersWithAnErrorMemberAreFailures) {
-    ASSERT_GT(Login(), 0);
+    // An error member fails a call even with status 200; 202 without a body succeeds.
     ASSERT_TRUE(s_sim->AddFault(
         L"{\"path\":\"/v1/extensions/phone/calls\",\"status\":200,\"body\":\"{\\\"error\\\": \\\"busy\\\"}\"}"));
     EXPECT_EQ(ORVO_DoMakeCall(L"21", L"100"), 0);
@@ -253,8 +188,9 @@ PbxRequest DirectoryRequest(PbxCredential credential) {
 
 // Each credential goes into its own Authorization line, sent as it is and
 // whole, even with characters that a format would take for its own, and
-// however long (a PBX may issue tokens of 16 KiB).
-TEST_F(PbxSessionTest, EachCredentialGoesIntoTheAuthorizationLineAsItIs) {
+// however long (a PBX may issue tokens of 16 KiB); a request's extra lines
+// and accept line of its own go with it.
+TEST_F(PbxSessionTest, EachCredentialAndHeaderLineIsSentAsItIs) {
     g_sRefreshToken = L"refresh-token";
     const std::wstring longToken = L"eyJhbGciOiJIUzI1NiJ9." + std::wstring(16384, L'P') + L".c2ln";
     const struct {
@@ -262,40 +198,35 @@ TEST_F(PbxSessionTest, EachCredentialGoesIntoTheAuthorizationLineAsItIs) {
         PbxCredential credential;
         std::wstring accessToken;
         std::vector<std::wstring> authorization;
+        bool bOwnLines = false;
     } cases[] = {
         {"none", PbxCredential::None, L"", {}},
         {"access token", PbxCredential::AccessToken, L"access%s%n%%token", {L"Bearer access%s%n%%token"}},
         {"refresh token", PbxCredential::RefreshToken, L"", {L"Bearer refresh-token"}},
         {"16 KiB token", PbxCredential::AccessToken, longToken, {L"Bearer " + longToken}},
+        {"extra lines and an accept line", PbxCredential::AccessToken, L"t", {L"Bearer t"}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszName);
         g_sAccessToken = c.accessToken;
         ASSERT_TRUE(s_sim->ClearRequests());
-        RunPbxRequest(g_SessionClient, DirectoryRequest(c.credential));
-        const SimRequest request = OnlyRequest(*s_sim);
-        EXPECT_EQ(request.sMethod, L"GET");
-        EXPECT_EQ(request.sPath, L"/v1/extensions/phone/data");
-        EXPECT_EQ(request.HeaderValues(L"Authorization"), c.authorization);
-        EXPECT_EQ(request.HeaderValues(L"Accept"), std::vector<std::wstring>{L"*.*"});
-        EXPECT_EQ(request.HeaderValues(L"Content-Type"), std::vector<std::wstring>{L"application/json; charset=utf-8"});
+        PbxRequest request = DirectoryRequest(c.credential);
+        if (c.bOwnLines) {
+            request.pszAcceptLine = L"Accept: application/x-test";
+            request.sExtraHeaderLines = L"Last-Event-ID: 41\r\nX-Test: yes\r\n";
+        }
+        RunPbxRequest(g_SessionClient, request);
+        const std::vector<SimRequest> requests = s_sim->Requests();
+        ASSERT_EQ(requests.size(), 1u);
+        const SimRequest& sent = requests[0];
+        using Values = std::vector<std::wstring>;
+        EXPECT_EQ(sent.sMethod + L" " + sent.sPath, L"GET /v1/extensions/phone/data");
+        EXPECT_EQ(sent.HeaderValues(L"Authorization"), c.authorization);
+        EXPECT_EQ(sent.HeaderValues(L"Accept"), Values{c.bOwnLines ? L"application/x-test" : L"*.*"});
+        EXPECT_EQ(sent.HeaderValues(L"Content-Type"), Values{L"application/json; charset=utf-8"});
+        EXPECT_EQ(sent.HeaderValues(L"Last-Event-ID"), c.bOwnLines ? Values{L"41"} : Values{});
+        EXPECT_EQ(sent.HeaderValues(L"X-Test"), c.bOwnLines ? Values{L"yes"} : Values{});
     }
-}
-
-// Extra lines go between the content type and the authorisation; the accept
-// line is the request's own.
-TEST_F(PbxSessionTest, ExtraHeaderLinesAndTheAcceptLineAreSent) {
-    ASSERT_GT(Login(), 0);
-    ASSERT_TRUE(s_sim->ClearRequests());
-    PbxRequest request = DirectoryRequest(PbxCredential::AccessToken);
-    request.pszAcceptLine = L"Accept: application/x-test";
-    request.sExtraHeaderLines = L"Last-Event-ID: 41\r\nX-Test: yes\r\n";
-    EXPECT_EQ(RunPbxRequest(g_SessionClient, request), 1);
-    const SimRequest sent = OnlyRequest(*s_sim);
-    EXPECT_EQ(sent.HeaderValues(L"Accept"), std::vector<std::wstring>{L"application/x-test"});
-    EXPECT_EQ(sent.HeaderValues(L"Last-Event-ID"), std::vector<std::wstring>{L"41"});
-    EXPECT_EQ(sent.HeaderValues(L"X-Test"), std::vector<std::wstring>{L"yes"});
-    EXPECT_EQ(sent.HeaderValues(L"Authorization"), std::vector<std::wstring>{L"Bearer " + g_sAccessToken});
 }
 
 // Only a success status with a whole JSON answer counts (an empty one only
@@ -341,6 +272,63 @@ TEST_F(PbxSessionTest, AnswersAreJudgedAndARefusedTokenIsForgottenWhereAsked) {
         request.bRefusalForgetsToken = c.bRefusalForgetsToken;
         EXPECT_EQ(RunPbxRequest(g_SessionClient, request), c.nResult);
         EXPECT_EQ(g_nTokenExpiry, c.bTokenForgotten ? 0 : nExpiry);
+        ASSERT_TRUE(s_sim->ClearFaults());
+    }
+}
+
+class OutgoingCallsTest : public SuiteSimulatorFixture<LineModelFixture> {
+protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(SuiteSimulatorFixture::SetUp());
+        ASSERT_GT(Login(), 0);
+    }
+    void TearDown() override {
+        s_sim->Control(L"POST", L"reset");
+        LineModelFixture::TearDown();
+    }
+};
+
+// A drop the PBX answers 404 or 410 is of a call whose hangup was missed: the
+// drop succeeds, and the call ends (disconnected, idle) before its completion.
+// Any other refusal fails the drop and leaves the call as it is.
+TEST_F(OutgoingCallsTest, DropOfACallThePbxNoLongerHasEndsIt) {
+    const struct {
+        const char* pszName;
+        const wchar_t* pszFault;  // null: the simulator's own answer (it knows no such call: 404)
+        LONG lResult;
+        std::vector<DWORD> states;
+    } cases[] = {
+        {"404", nullptr, 0, {LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}},
+        {"410", L"{\"path\":\"/v1/extensions/phone/calls/*\",\"method\":\"DELETE\",\"status\":410}", 0,
+         {LINECALLSTATE_DISCONNECTED, LINECALLSTATE_IDLE}},
+        {"500", L"{\"path\":\"/v1/extensions/phone/calls/*\",\"method\":\"DELETE\",\"status\":500}",
+         LINEERR_OPERATIONFAILED, {}},
+    };
+    OpenLine(0);
+    DWORD dwRequestID = 40;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        const std::wstring uuid = std::wstring(L"missed-") + FromUtf8(c.pszName);
+        Event(uuid.c_str(), L"21", L"ring", L"inbound");
+        Event(uuid.c_str(), L"21", L"answer", L"inbound");
+        ASSERT_EQ(Call(0, 0)->m_dwLastState, static_cast<DWORD>(LINECALLSTATE_CONNECTED));
+        if (c.pszFault != nullptr) ASSERT_TRUE(s_sim->AddFault(c.pszFault));
+        CEventRecorder::Reset();
+        ++dwRequestID;
+        ASSERT_EQ(TSPI_lineDrop(dwRequestID, reinterpret_cast<HDRVCALL>(Call(0, 0)), nullptr, 0),
+                  static_cast<LONG>(dwRequestID));
+        ASSERT_TRUE(WaitUntil([&] {
+            std::lock_guard<std::recursive_mutex> guard(CEventRecorder::s_mutex);
+            return !CEventRecorder::s_completions.empty();
+        })) << "no completion";
+        EXPECT_EQ(CEventRecorder::s_completions,
+                  (std::vector<std::pair<DWORD, LONG>>{{dwRequestID, c.lResult}}));
+        std::vector<DWORD> states;
+        for (const RecordedEvent& event : EventsOf(LINE_CALLSTATE)) states.push_back(static_cast<DWORD>(event.dwParam1));
+        EXPECT_EQ(states, c.states);
+        // The call is over either way before the next one.
+        Event(uuid.c_str(), L"21", L"hangup", L"inbound");
+        RemoveAllCalls();
         ASSERT_TRUE(s_sim->ClearFaults());
     }
 }

@@ -1,5 +1,7 @@
 // The settings key as the start-up reads it, the dialog saves it, the login
-// result and the provider's shutdown write it, and the protected values.
+// result and the provider's shutdown write it, and the protected values; the
+// current TAPI dialing location read from the registry, and the manager's
+// CreateFormattedNumber with the format from the shared record.
 // ctest-lock: registry
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -14,6 +16,7 @@
 
 #include "common/BoundedString.h"
 #include "common/TimerScale.h"
+#include "config/CPredialNumbers.h"
 #include "config/ProtectedValue.h"
 #include "config/ProviderIdentity.h"
 #include "config/ProviderSettings.h"
@@ -84,23 +87,6 @@ protected:
     CRegistrySnapshot m_snapshot{HKEY_LOCAL_MACHINE, kKey};
     unsigned long m_savedLevel = 0;
 };
-
-TEST_F(SettingsStoreTest, StartUpReadFillsRecordLogAndCopies) {
-    SetString(L"DebugLevel", L"3");
-    SetString(L"NumberFormat", L"2");
-    ASSERT_EQ(ERROR_SUCCESS, WriteStoredCredentials(L"Lena Muster", L"s3cr\"et\\pw"));
-
-    g_Manager.ReadRegistrySettings();
-
-    EXPECT_STREQ(L"3", g_pProviderSettings->DebugLevel);
-    EXPECT_STREQ(L"2", g_pProviderSettings->NumberFormat);
-    EXPECT_STREQ(L"Lena Muster", g_pProviderSettings->Name);
-    EXPECT_STREQ(L"s3cr\"et\\pw", g_pProviderSettings->Password);
-    EXPECT_EQ(3u, TraceLog.m_dwDebugLevel);
-    EXPECT_EQ(3u, g_bSaveSequence);
-    EXPECT_EQ(L"Lena Muster", g_sUserName);
-    EXPECT_EQ(L"s3cr\"et\\pw", g_sPassword);
-}
 
 // MaxFiles and MaxLogFileSize (MiB) are decimal texts of at most 30 characters;
 // 0 or anything unreadable means 5 files and 50 MiB.
@@ -453,6 +439,8 @@ TEST_F(SettingsStoreTest, NothingAboutThePasswordReachesTheLog) {
     ASSERT_TRUE(WriteProtectedSetting(kKey, L"Password", secret));
     g_Manager.ReadRegistrySettings();
     ASSERT_EQ(6u, TraceLog.m_dwDebugLevel);
+    EXPECT_EQ(6u, g_bSaveSequence) << "exchange files follow the debug level";
+    EXPECT_EQ(secret, g_sPassword);
     ASSERT_TRUE(g_Manager.GetSaveGUISettings(1, L"K1", secret.c_str(), L"0", L"0"));
     std::vector<std::wstring> messages = capture.Messages();
     ASSERT_FALSE(messages.empty());
@@ -462,6 +450,64 @@ TEST_F(SettingsStoreTest, NothingAboutThePasswordReachesTheLog) {
         for (size_t i = 0; i + 6 <= secret.size(); ++i)
             ASSERT_EQ(std::wstring::npos, message.find(secret.substr(i, 6))) << ToUtf8(secret.substr(i, 6));
     }
+}
+
+const std::wstring kLocations = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Locations";
+
+class PredialNumbersTest : public testing::Test {
+protected:
+    // Each test stands for a fresh process, where no country has been read yet.
+    void SetUp() override { g_dwCountryCode = 0; }
+
+    static void AddLocation(DWORD dwID, DWORD dwCountry, const std::wstring& areaCode = L"") {
+        std::wstring key = kLocations + L"\\Location" + std::to_wstring(dwID);
+        ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, key, L"Country", dwCountry));
+        ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, key, L"AreaCode", areaCode));
+    }
+    static void SetCurrentID(DWORD dwID) {
+        ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kLocations, L"CurrentID", dwID));
+    }
+
+    CRegistrySnapshot m_snapshot{HKEY_LOCAL_MACHINE, kLocations};
+};
+
+TEST_F(PredialNumbersTest, ReadsTheCurrentLocation) {
+    AddLocation(1, 33);
+    AddLocation(2, 49, L"030");
+    SetCurrentID(2);
+    CPredialNumbers predial;
+    EXPECT_EQ(2u, predial.m_dwCurrentID);
+    EXPECT_STREQ(L"49", predial.m_szCountry);
+    EXPECT_EQ(49u, g_dwCountryCode);
+    EXPECT_EQ(L"03012345678", predial.Format(L"493012345678", 2));
+}
+
+TEST_F(PredialNumbersTest, MissingCurrentLocationFallsBackToTheFirstThatExists) {
+    AddLocation(3, 1);
+    AddLocation(5, 49);
+    SetCurrentID(7);
+    CPredialNumbers predial;
+    EXPECT_EQ(3u, predial.m_dwCurrentID);
+    EXPECT_STREQ(L"1", predial.m_szCountry);
+    EXPECT_EQ(L"011493012345678", predial.Format(L"493012345678", 2));
+}
+
+TEST_F(PredialNumbersTest, NoReadableLocation) {
+    // A current id but no location key: country 0, the default prefixes, nothing created.
+    SetCurrentID(4);
+    CPredialNumbers predial;
+    EXPECT_EQ(0u, g_dwCountryCode);
+    EXPECT_EQ(L"0493012345678", predial.Format(L"493012345678", 2));
+    EXPECT_EQ(L"00493012345678", predial.Format(L"493012345678", 3));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kLocations + L"\\Location4"));
+}
+
+// A format that is not a number counts as format 0.
+TEST_F(PredialNumbersTest, ManagerUsesTheFormatOfTheSharedRecord) {
+    StrCopy(g_pProviderSettings->NumberFormat, L"1");
+    EXPECT_EQ(L"493012345678", g_Manager.CreateFormattedNumber(L"493012345678"));
+    StrCopy(g_pProviderSettings->NumberFormat, L"abc");
+    EXPECT_EQ(L"+493012345678", g_Manager.CreateFormattedNumber(L"493012345678"));
 }
 
 }  // namespace

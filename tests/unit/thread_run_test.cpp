@@ -9,13 +9,14 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <vector>
+#include <optional>
 
 #include "common/UniqueHandle.h"
 #include "manager/DelayedReply.h"
 #include "manager/RequestThreads.h"
 #include "manager/ThreadRun.h"
 #include "model/ProviderState.h"
+#include "support/LineModelFixture.h"
 #include "support/ProviderThreads.h"
 
 // Armed for one thread: its next nothrow allocation fails, as when memory
@@ -34,25 +35,12 @@ constexpr DWORD kWatchdogMs = 10000;
 
 UniqueHandle NewEvent() { return UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr)); }
 
-// The completions TAPI receives.
-std::mutex g_CompletionLock;
-std::vector<std::pair<DWORD, LONG>> g_Completions;
-void CALLBACK RecordCompletion(DRV_REQUESTID dwRequestID, LONG lResult) {
-    std::lock_guard<std::mutex> lock(g_CompletionLock);
-    g_Completions.emplace_back(dwRequestID, lResult);
-}
-bool Completed(DWORD dwRequestID, LONG* plResult = nullptr) {
-    std::lock_guard<std::mutex> lock(g_CompletionLock);
-    for (const auto& [dwID, lResult] : g_Completions)
-        if (dwID == dwRequestID) return plResult != nullptr ? (*plResult = lResult, true) : true;
-    return false;
-}
-bool WaitForCompletion(DWORD dwRequestID, LONG& lResult) {
-    for (DWORD dwWaited = 0; dwWaited < kWatchdogMs; dwWaited += 10) {
-        if (Completed(dwRequestID, &lResult)) return true;
-        Sleep(10);
-    }
-    return false;
+// The result of the request's completion as TAPI received it, if it came.
+std::optional<LONG> Completion(DWORD dwRequestID) {
+    std::lock_guard<std::recursive_mutex> guard(CEventRecorder::s_mutex);
+    for (const auto& [dwID, lResult] : CEventRecorder::s_completions)
+        if (dwID == dwRequestID) return lResult;
+    return std::nullopt;
 }
 
 // What a run thread saw once its stuck step was over.
@@ -99,7 +87,8 @@ TEST(ThreadRunTest, AThreadThatOutlivesItsRunNeverActsForTheNextOne) {
 // belongs to the stopped run and is never sent; the next run's requests are
 // served meanwhile by a request thread of their own.
 TEST(ThreadRunTest, ACompletionOfAStoppedRunIsNeverSentAndTheNextRunIsServedMeanwhile) {
-    g_pfnAsyncCompletion = &RecordCompletion;
+    CEventRecorder::Reset();
+    g_pfnAsyncCompletion = &CEventRecorder::Completion;
     const ModuleRange range = RangeOf(GetModuleHandleW(nullptr));
     const DWORD dwBefore = ThreadsStartedIn(range);
     auto stuck = std::make_shared<StuckThread>();
@@ -111,31 +100,29 @@ TEST(ThreadRunTest, ACompletionOfAStoppedRunIsNeverSentAndTheNextRunIsServedMean
     ASSERT_EQ(WaitForSingleObject(stuck->seen.get(), kWatchdogMs), WAIT_OBJECT_0);
     EndRequestThreads();
 
-    LONG lResult = -1;
     StartReplyRequest(2, LINEERR_OPERATIONFAILED);
-    ASSERT_TRUE(WaitForCompletion(2, lResult)) << "the next run waits for the stopped one";
-    EXPECT_EQ(lResult, LINEERR_OPERATIONFAILED);
+    ASSERT_TRUE(WaitUntil([] { return Completion(2).has_value(); })) << "the next run waits for the stopped one";
+    EXPECT_EQ(Completion(2), LINEERR_OPERATIONFAILED);
 
     // The stuck command returns; its thread ends without a word to TAPI.
     SetEvent(stuck->release.get());
     EXPECT_EQ(SettledThreadsStartedIn(range, dwBefore + 1), dwBefore + 1);
     EndRequestThreads();
     EXPECT_EQ(SettledThreadsStartedIn(range, dwBefore), dwBefore);
-    EXPECT_FALSE(Completed(1));
+    EXPECT_FALSE(Completion(1).has_value());
     g_pfnAsyncCompletion = nullptr;
 }
 
 // A request whose reply cannot be queued (no request thread or no memory for
 // one) is completed at once with the failure: never left without an answer.
 TEST(ThreadRunTest, ARequestThatCannotBeQueuedIsCompletedAtOnce) {
-    g_pfnAsyncCompletion = &RecordCompletion;
+    CEventRecorder::Reset();
+    g_pfnAsyncCompletion = &CEventRecorder::Completion;
     EndRequestThreads();
     g_dwFailNextNothrowNewOn = GetCurrentThreadId();
     StartReplyRequest(3, 0);
     g_dwFailNextNothrowNewOn = 0;
-    LONG lResult = 0;
-    ASSERT_TRUE(Completed(3, &lResult)) << "the request was left without a completion";
-    EXPECT_EQ(lResult, LINEERR_NOMEM);
+    EXPECT_EQ(Completion(3), LINEERR_NOMEM) << "the request was left without its completion";
     g_pfnAsyncCompletion = nullptr;
 }
 

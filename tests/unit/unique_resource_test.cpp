@@ -7,6 +7,7 @@
 #include <winhttp.h>
 
 #include <functional>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -63,34 +64,12 @@ TEST(UniqueResourceTest, EachValueIsGivenBackOnceAndOnlyByItsLastOwner) {
     }
 }
 
-// Both spellings of "nothing" hold nothing for kernel handles too.
-TEST(UniqueResourceTest, EmptyKernelHandlesHoldNothing) {
-    EXPECT_FALSE(static_cast<bool>(UniqueFileHandle()));
-    EXPECT_FALSE(static_cast<bool>(UniqueHandle(INVALID_HANDLE_VALUE)));
-}
-
-bool KernelHandleOpen(HANDLE h) {
-    DWORD dwFlags = 0;
-    return GetHandleInformation(h, &dwFlags) != FALSE;
-}
-
-bool RegKeyOpen(HKEY hKey) {
-    DWORD cValues = 0;
-    return RegQueryInfoKeyW(hKey, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &cValues, nullptr, nullptr,
-                            nullptr, nullptr) == ERROR_SUCCESS;
-}
-
-bool InternetHandleOpen(HINTERNET h) {
-    DWORD dwTimeout = 0;
-    DWORD cb = sizeof(dwTimeout);
-    return WinHttpQueryOption(h, WINHTTP_OPTION_CONNECT_TIMEOUT, &dwTimeout, &cb) != FALSE;
-}
-
 // The real owners close for real when reset, and not what they released
-// (moves and the rest are the template's, checked above).
-template <typename OwnerType, typename Open, typename IsOpen>
-void CheckClosesForReal(Open open, IsOpen isOpen) {
-    auto raw = open();
+// (moves and the rest are the template's, checked above); both spellings of
+// "nothing" hold nothing for kernel handles too.
+template <typename OwnerType, typename Raw>
+void CheckClosesForReal(Raw raw, bool (*isOpen)(Raw)) {
+    SCOPED_TRACE(typeid(OwnerType).name());
     ASSERT_TRUE(isOpen(raw));
     EXPECT_EQ(raw, OwnerType(raw).release());
     EXPECT_TRUE(isOpen(raw)) << "released, yet closed";
@@ -98,31 +77,25 @@ void CheckClosesForReal(Open open, IsOpen isOpen) {
     EXPECT_FALSE(isOpen(raw));
 }
 
-TEST(UniqueResourceTest, RealOwnersCloseWhatTheyHold) {
-    {
-        SCOPED_TRACE("kernel handle");
-        CheckClosesForReal<UniqueHandle>([] { return CreateEventW(nullptr, TRUE, FALSE, nullptr); },
-                                         KernelHandleOpen);
-    }
-    {
-        SCOPED_TRACE("registry key");
-        CheckClosesForReal<UniqueRegKey>(
-            [] {
-                HKEY hKey = nullptr;
-                RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &hKey);
-                return hKey;
-            },
-            RegKeyOpen);
-    }
-    {
-        SCOPED_TRACE("internet handle");
-        CheckClosesForReal<UniqueInternetHandle>(
-            [] {
-                return WinHttpOpen(L"owner test", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                   WINHTTP_NO_PROXY_BYPASS, 0);
-            },
-            InternetHandleOpen);
-    }
+TEST(UniqueResourceTest, RealOwnersCloseWhatTheyHoldAndNothingElse) {
+    EXPECT_FALSE(static_cast<bool>(UniqueFileHandle()));
+    EXPECT_FALSE(static_cast<bool>(UniqueHandle(INVALID_HANDLE_VALUE)));
+    CheckClosesForReal<UniqueHandle, HANDLE>(CreateEventW(nullptr, TRUE, FALSE, nullptr), [](HANDLE h) {
+        DWORD dwFlags = 0;
+        return GetHandleInformation(h, &dwFlags) != FALSE;
+    });
+    HKEY hKey = nullptr;
+    RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &hKey);
+    CheckClosesForReal<UniqueRegKey, HKEY>(hKey, [](HKEY h) {
+        return RegQueryInfoKeyW(h, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                nullptr, nullptr) == ERROR_SUCCESS;
+    });
+    CheckClosesForReal<UniqueInternetHandle, HINTERNET>(
+        WinHttpOpen(L"owner test", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0),
+        [](HINTERNET h) {
+            DWORD dwTimeout = 0, cb = sizeof(dwTimeout);
+            return WinHttpQueryOption(h, WINHTTP_OPTION_CONNECT_TIMEOUT, &dwTimeout, &cb) != FALSE;
+        });
 }
 
 }  // namespace
