@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/SlimLock.h"
 #include "common/UniqueHandle.h"
 
 namespace {
@@ -49,7 +50,7 @@ public:
     void Mark(Stage stage) { m_current[static_cast<size_t>(stage)] = Now(); }
     void End(DWORD dwState) {
         const ULONGLONG qwReturned = Now();
-        std::lock_guard<std::mutex> lock(m_lock);
+        std::lock_guard<SlimMutex> lock(m_lock);
         if (m_records.size() >= kMaxRecords) return;
         Record record{dwState, {}};
         for (size_t i = 0; i < m_current.size(); ++i) record.stamps[i] = m_current[i];
@@ -60,7 +61,7 @@ public:
 private:
     const std::wstring m_path;
     std::array<volatile ULONGLONG, static_cast<size_t>(Stage::Count)> m_current{};
-    std::mutex m_lock;
+    SlimMutex m_lock;
     std::vector<Record> m_records;
 };
 

@@ -143,11 +143,11 @@ constexpr ErrorName kErrorNames[] = {
 };
 }  // namespace
 
-const wchar_t* TapiErrorName(LONG lResult) {
+std::wstring TapiErrorName(LONG lResult) {
     for (const ErrorName& entry : kErrorNames) {
         if (entry.lCode == lResult) return entry.pszName;
     }
-    static thread_local wchar_t szUnknown[16];
+    wchar_t szUnknown[16];
     StrFormat(szUnknown, L"0x%08X", static_cast<DWORD>(lResult));
     return szUnknown;
 }

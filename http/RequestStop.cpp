@@ -1,19 +1,21 @@
 #include "http/RequestStop.h"
 
+#include "common/ThreadSlot.h"
+
 namespace {
 HANDLE g_hProcessStop = nullptr;
-thread_local HANDLE t_hThreadStop = nullptr;
+ThreadSlot<HANDLE> t_hThreadStop;
 bool (*g_pfnForbiddenLockHeld)() = nullptr;
 }  // namespace
 
 void SetProcessStopEvent(HANDLE hEvent) { g_hProcessStop = hEvent; }
 
-void SetThreadStopEvent(HANDLE hEvent) { t_hThreadStop = hEvent; }
+void SetThreadStopEvent(HANDLE hEvent) { t_hThreadStop.Set(hEvent); }
 
 DWORD CurrentStopEvents(HANDLE (&phEvents)[2]) {
     DWORD dwCount = 0;
     if (g_hProcessStop != nullptr) phEvents[dwCount++] = g_hProcessStop;
-    if (t_hThreadStop != nullptr) phEvents[dwCount++] = t_hThreadStop;
+    if (HANDLE hThreadStop = t_hThreadStop.Get()) phEvents[dwCount++] = hThreadStop;
     return dwCount;
 }
 

@@ -49,14 +49,14 @@ void CFuncTrace::Var(const wchar_t* pszVar, const wchar_t* pszValueFormat, ...) 
 }
 
 LONG CFuncTrace::Abort(LONG lError, int nCheck) const {
-    Line(L"Abort.Error.%s.#%d", TapiErrorName(lError), nCheck);
+    Line(L"Abort.Error.%s.#%d", TapiErrorName(lError).c_str(), nCheck);
     return lError;
 }
 
 LONG CFuncTrace::Abort(LONG lError, int nCheck, const wchar_t* pszTextFormat, ...) const {
     if (!Enabled()) return lError;
     wchar_t szKind[160];
-    StrFormat(szKind, L"Abort.Error.%s.#%d.", TapiErrorName(lError), nCheck);
+    StrFormat(szKind, L"Abort.Error.%s.#%d.", TapiErrorName(lError).c_str(), nCheck);
     ORVO_TRACE_KIND(szKind, pszTextFormat);
     return lError;
 }

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "common/Backoff.h"
+#include "common/SlimLock.h"
 #include "common/TimerScale.h"
 #include "common/UniqueHandle.h"
 #include "config/CSharedMem.h"
@@ -78,8 +79,8 @@ CThreadSlot* const g_Slots[] = {&g_Monitor, &g_KeepAlive, &g_Observer};
 // Serialises starting and stopping between tapisrv and the keep-alive thread.
 // Fourth in the lock order (model/ProviderLock.h), after the ProviderLock;
 // never held while waiting for a thread or the PBX.
-std::mutex g_SlotLock;
-using CSlotLockGuard = std::lock_guard<std::mutex>;
+SlimMutex g_SlotLock;
+using CSlotLockGuard = std::lock_guard<SlimMutex>;
 
 HANDLE StopEvent() {
     static const UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));

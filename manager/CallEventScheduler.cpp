@@ -1,6 +1,5 @@
 #include "manager/CallEventScheduler.h"
 
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -8,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/SlimLock.h"
 #include "common/UniqueHandle.h"
 #include "log/Trace.h"
 #include "manager/LibraryThreads.h"
@@ -34,9 +34,9 @@ struct DueJob {
     }
 };
 
-std::mutex g_Mutex;
-using CSchedulerGuard = std::unique_lock<std::mutex>;
-std::condition_variable g_Room;  // an event is over, or a stop
+SlimMutex g_Mutex;
+using CSchedulerGuard = std::unique_lock<SlimMutex>;
+SlimCondition g_Room;  // an event is over, or a stop
 // Per line and per PBX call, the events not yet over in posting order; an
 // event runs when it is first in both. Each holds only events of g_Jobs, and
 // an empty queue is erased.

@@ -3,13 +3,14 @@
 #include <mutex>
 
 #include "common/Backoff.h"
+#include "common/SlimLock.h"
 #include "common/TimerScale.h"
 
 namespace {
 struct CLoginRecovery {
     // Fifth in the lock order (model/ProviderLock.h): nothing else is taken
     // while it is held.
-    std::mutex lock;
+    SlimMutex lock;
     CBackoff backoff{ScaledMs(kPbxRetryFirstMs), ScaledMs(kPbxRetryMaxMs), GetTickCount() ^ GetCurrentProcessId()};
     ULONGLONG qwDue = 0;  // tick count of the next try; 0: none pending
 };
@@ -22,7 +23,7 @@ CLoginRecovery& Recovery() {
 
 DWORD NoteLoginOutcome(bool bLoggedIn) {
     CLoginRecovery& recovery = Recovery();
-    std::lock_guard<std::mutex> guard(recovery.lock);
+    std::lock_guard<SlimMutex> guard(recovery.lock);
     if (bLoggedIn) {
         recovery.backoff.Reset();
         recovery.qwDue = 0;
@@ -38,7 +39,7 @@ void NoteLoginRefused() { NoteLoginOutcome(true); }
 
 bool LoginRetryDue() {
     CLoginRecovery& recovery = Recovery();
-    std::lock_guard<std::mutex> guard(recovery.lock);
+    std::lock_guard<SlimMutex> guard(recovery.lock);
     if (recovery.qwDue == 0 || GetTickCount64() < recovery.qwDue) return false;
     recovery.qwDue = 0;
     return true;
@@ -46,6 +47,6 @@ bool LoginRetryDue() {
 
 bool LoginRetryPending() {
     CLoginRecovery& recovery = Recovery();
-    std::lock_guard<std::mutex> guard(recovery.lock);
+    std::lock_guard<SlimMutex> guard(recovery.lock);
     return recovery.qwDue != 0;
 }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/BoundedString.h"
+#include "common/SlimLock.h"
 #include "common/UniqueRegKey.h"
 #include "config/ProviderIdentity.h"
 #include "log/Trace.h"
@@ -72,7 +73,7 @@ struct NumberTable {
     }
 };
 
-std::mutex g_TableLock;
+SlimMutex g_TableLock;
 NumberTable g_Table;
 
 // The settings key, created when it is missing; empty without a settings path.
@@ -222,7 +223,7 @@ DWORD CGenericTSPIManager::GetPermanentLineNumber(DWORD dwDeviceIndex, DWORD dwP
     trace.Param(L"dwDeviceIndex", L"%u", dwDeviceIndex);
     if (dwDeviceIndex >= g_Extensions.size()) return trace.End(0);
     const std::wstring name = NameOf(g_Extensions[dwDeviceIndex]);
-    std::lock_guard<std::mutex> lock(g_TableLock);
+    std::lock_guard<SlimMutex> lock(g_TableLock);
     if (!EnsureTableRead(g_Table)) return trace.End(0);
     const auto found = g_Table.numbers.find(name);
     if (found != g_Table.numbers.end()) return trace.End(found->second);
@@ -238,7 +239,7 @@ DWORD CGenericTSPIManager::GetPermanentLineNumber(DWORD dwDeviceIndex, DWORD dwP
 
 void SavePermanentLineNumbers() {
     CFuncTrace trace(3, L"SavePermanentLineNumbers");
-    std::lock_guard<std::mutex> lock(g_TableLock);
+    std::lock_guard<SlimMutex> lock(g_TableLock);
     if (g_Table.bChanged) {
         UniqueRegKey key = OpenSettingsKey(KEY_SET_VALUE);
         // Kept in memory when it cannot be written: the next save tries again.

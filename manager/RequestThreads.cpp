@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/SlimLock.h"
 #include "common/UniqueHandle.h"
 #include "log/Trace.h"
 #include "manager/BackgroundThreads.h"
@@ -34,7 +35,7 @@ struct CRequestRun {
     std::shared_ptr<CThreadRun> run;
     UniqueHandle queued;  // auto-reset: a request came in
     UniqueHandle thread;
-    std::mutex lock;      // the entries; nothing is taken inside it
+    SlimMutex lock;      // the entries; nothing is taken inside it
     std::priority_queue<Entry, std::vector<Entry>, DueLater> entries;
     ULONGLONG qwNextSeq = 0;
 };
@@ -42,7 +43,7 @@ struct CRequestRun {
 // Guards the current request run and the earlier threads; a run's own lock
 // (its queue) is taken inside it. Fifth in the lock order
 // (model/ProviderLock.h), after the ProviderLock; held briefly.
-std::mutex g_RunLock;
+SlimMutex g_RunLock;
 std::shared_ptr<CRequestRun> g_Current;
 std::vector<UniqueHandle> g_Earlier;
 
@@ -50,7 +51,7 @@ bool ProviderStopping() { return WaitForSingleObject(ProviderStopEvent(), 0) == 
 
 // The next entry once it is due; else how long to wait for it.
 bool TakeDue(CRequestRun& requests, std::function<void()>& action, DWORD& dwWaitMs) {
-    std::lock_guard<std::mutex> guard(requests.lock);
+    std::lock_guard<SlimMutex> guard(requests.lock);
     dwWaitMs = INFINITE;
     if (requests.entries.empty()) return false;
     const ULONGLONG qwNow = GetTickCount64();
@@ -106,13 +107,13 @@ CRequestRun* CurrentRun(RequestQueued& failure) {
 }  // namespace
 
 RequestQueued QueueRequest(DWORD dwDelayMs, std::function<void()> action) {
-    std::lock_guard<std::mutex> guard(g_RunLock);
+    std::lock_guard<SlimMutex> guard(g_RunLock);
     if (ProviderStopping() || !CurrentThreadMayAct()) return RequestQueued::Stopping;
     RequestQueued failure = RequestQueued::Yes;
     CRequestRun* pRequests = CurrentRun(failure);
     if (pRequests == nullptr) return failure;
     try {
-        std::lock_guard<std::mutex> entries(pRequests->lock);
+        std::lock_guard<SlimMutex> entries(pRequests->lock);
         pRequests->entries.push(Entry{GetTickCount64() + dwDelayMs, pRequests->qwNextSeq++, std::move(action)});
     } catch (const std::bad_alloc&) {
         return RequestQueued::NoMemory;
@@ -125,7 +126,7 @@ void EndRequestThreads() {
     std::shared_ptr<CRequestRun> ended;
     HANDLE hWait = nullptr;
     {
-        std::lock_guard<std::mutex> guard(g_RunLock);
+        std::lock_guard<SlimMutex> guard(g_RunLock);
         ended = std::move(g_Current);
         g_Current.reset();
         if (ended) {
@@ -137,12 +138,12 @@ void EndRequestThreads() {
     if (!ended) return;
     {
         // Dropped now: what a request holds goes with it, also while the thread ends.
-        std::lock_guard<std::mutex> entries(ended->lock);
+        std::lock_guard<SlimMutex> entries(ended->lock);
         ended->entries = {};
     }
     if (hWait != nullptr && WaitForSingleObject(hWait, kEndWaitMs) == WAIT_TIMEOUT)
         Trace(0, L"Func.EndRequestThreads.Warning.The request thread did not end in %u ms", kEndWaitMs);
-    std::lock_guard<std::mutex> guard(g_RunLock);
+    std::lock_guard<SlimMutex> guard(g_RunLock);
     try {
         g_Earlier.push_back(std::move(ended->thread));
     } catch (const std::bad_alloc&) {

@@ -3,11 +3,12 @@
 #include <new>
 #include <utility>
 
+#include "common/ThreadSlot.h"
 #include "http/RequestStop.h"
 #include "manager/LibraryThreads.h"
 
 namespace {
-thread_local CThreadRun* t_pOwnRun = nullptr;
+ThreadSlot<CThreadRun*> t_pOwnRun;
 
 struct RunStart {
     std::shared_ptr<CThreadRun> run;
@@ -16,11 +17,11 @@ struct RunStart {
 
 void RunStarted(std::unique_ptr<RunStart> start) {
     CThreadRun& run = *start->run;
-    t_pOwnRun = &run;
+    t_pOwnRun.Set(&run);
     SetThreadStopEvent(run.Wake());
     start->body(run);
     SetThreadStopEvent(nullptr);
-    t_pOwnRun = nullptr;
+    t_pOwnRun.Set(nullptr);
 }
 
 DWORD WINAPI RunThread(LPVOID pParam) {
@@ -63,4 +64,7 @@ HANDLE StartRunThread(const std::shared_ptr<CThreadRun>& run, RunBody body) {
     return hThread;
 }
 
-bool CurrentThreadMayAct() { return t_pOwnRun == nullptr || t_pOwnRun->Running(); }
+bool CurrentThreadMayAct() {
+    const CThreadRun* pOwnRun = t_pOwnRun.Get();
+    return pOwnRun == nullptr || pOwnRun->Running();
+}

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "common/ConstructionOrder.h"
+#include "common/SlimLock.h"
 #include "common/StageClock.h"
 #include "log/Trace.h"
 #include "model/ProviderLock.h"
@@ -52,9 +52,9 @@ struct CallHold {
 // that holder touches them.
 std::vector<Message> g_Held ORVO_BUILT_IN_ORDER(ORVO_ORDER_MODEL);
 
-std::mutex g_Mutex;
-using COutboxGuard = std::unique_lock<std::mutex>;
-std::condition_variable g_Told;  // a message left g_Due
+SlimMutex g_Mutex;
+using COutboxGuard = std::unique_lock<SlimMutex>;
+SlimCondition g_Told;  // a message left g_Due
 // Everything below is guarded by g_Mutex.
 // Due messages in the order their holds of the lock ended. Bounded: the
 // call-event scheduler waits while more than kBacklogMessages are due, and

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "common/SlimLock.h"
 #include "http/CHTTPContactLog.h"
 #include "json/JsonEscape.h"
 #include "pbx/PbxRequest.h"
@@ -16,8 +17,8 @@ constexpr int kGone = 410;
 // Make-call and drop share the command client; one at a time, and the
 // summary of a command is read before the next one starts. Held across the
 // PBX request: first in the lock order (model/ProviderLock.h).
-std::mutex& CommandMutex() {
-    static std::mutex mutex;
+SlimMutex& CommandMutex() {
+    static SlimMutex mutex;
     return mutex;
 }
 
@@ -33,7 +34,7 @@ int RunCommand(const wchar_t* pszOperation, const wchar_t* pszVerb, const std::w
 }  // namespace
 
 int ORVO_DoMakeCall(std::wstring extension, std::wstring callee) {
-    CRequestLockGuard<std::mutex> command(CommandMutex());
+    CRequestLockGuard<SlimMutex> command(CommandMutex());
     const std::wstring customer = JsonEscape(CurrentCustomer());
     const std::wstring caller = JsonEscape(extension);
     const std::wstring body = L"{\"caller\":\"" + caller + L"\", \"caller_context\":\"" + customer +
@@ -43,7 +44,7 @@ int ORVO_DoMakeCall(std::wstring extension, std::wstring callee) {
 }
 
 DropAnswer ORVO_DoDrop(std::wstring callId) {
-    CRequestLockGuard<std::mutex> command(CommandMutex());
+    CRequestLockGuard<SlimMutex> command(CommandMutex());
     if (RunCommand(L"ORVO_DoDrop", L"DELETE", L"/extensions/phone/calls/" + callId, L"") != 0)
         return DropAnswer::Accepted;
     const int nStatus = g_CommandClient.LastStatusCode();
@@ -51,7 +52,7 @@ DropAnswer ORVO_DoDrop(std::wstring callId) {
 }
 
 std::wstring LastCommandSummary() {
-    CRequestLockGuard<std::mutex> command(CommandMutex());
+    CRequestLockGuard<SlimMutex> command(CommandMutex());
     std::wstring summary = L"> ";
     summary += g_CommandClient.m_szVerb;
     summary += L" ";

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <set>
 
+#include "common/SlimLock.h"
 #include "common/StageClock.h"
 #include "http/CHTTPContactEvent.h"
 #include "json/CJsonParserBase.h"
@@ -29,18 +30,18 @@ std::wstring FormatEventNumber(const std::wstring& number) {
 // set. Bounded: once full, every call counts as heard of, so that nothing is
 // taken for stale on a guess.
 constexpr size_t kMaxCallsHeard = 4096;
-std::mutex g_CallsHeardLock;
+SlimMutex g_CallsHeardLock;
 std::set<std::wstring> g_CallsHeard;
 bool g_bCallsHeardFull = false;
 
 void ForgetCallsHeard() {
-    std::lock_guard<std::mutex> guard(g_CallsHeardLock);
+    std::lock_guard<SlimMutex> guard(g_CallsHeardLock);
     g_CallsHeard.clear();
     g_bCallsHeardFull = false;
 }
 
 void NoteCallHeard(const std::wstring& uuid) {
-    std::lock_guard<std::mutex> guard(g_CallsHeardLock);
+    std::lock_guard<SlimMutex> guard(g_CallsHeardLock);
     if (g_bCallsHeardFull) return;
     if (g_CallsHeard.size() >= kMaxCallsHeard) {
         g_bCallsHeardFull = true;
@@ -55,7 +56,7 @@ CDeliveredEvents g_Delivered;
 }  // namespace
 
 bool CallHeardOnCurrentStream(const std::wstring& uuid) {
-    std::lock_guard<std::mutex> guard(g_CallsHeardLock);
+    std::lock_guard<SlimMutex> guard(g_CallsHeardLock);
     return g_bCallsHeardFull || g_CallsHeard.count(uuid) != 0;
 }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "common/SecretWipe.h"
+#include "common/SlimLock.h"
 #include "config/Settings.h"
 
 std::wstring g_sBaseURL;
@@ -20,8 +21,8 @@ std::atomic<bool> g_bCredentialsRefused{false};
 std::atomic<bool> g_bLoginHeldBack{false};
 }  // namespace
 
-std::recursive_mutex& SessionMutex() {
-    static std::recursive_mutex mutex;
+SlimRecursiveMutex& SessionMutex() {
+    static SlimRecursiveMutex mutex;
     return mutex;
 }
 

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/SlimLock.h"
 #include "pbx/RequestLock.h"
 
 // "https://<host>/v1": every request URL is this followed by a path.
@@ -22,8 +23,8 @@ extern LONG g_nTokenExpiry;               // "exp" claim, seconds since 1970; 0 
 // a check may refresh while it holds the session. Held across PBX requests:
 // second in the lock order (model/ProviderLock.h), after the command lock,
 // never taken inside the ProviderLock.
-std::recursive_mutex& SessionMutex();
-using CSessionGuard = CRequestLockGuard<std::recursive_mutex>;
+SlimRecursiveMutex& SessionMutex();
+using CSessionGuard = CRequestLockGuard<SlimRecursiveMutex>;
 
 // The access token counts as expired from now on: the next check renews it.
 void ForgetAccessToken();
