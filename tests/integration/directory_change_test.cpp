@@ -27,12 +27,12 @@ protected:
     // until it has run: its login state replaces a marker put there first.
     // The state it recorded; empty when it did not finish in time.
     std::wstring Reinitialize() const {
-        EXPECT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"LastLoginState", kReinitMarker));
+        EXPECT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, TestedProviderKey(), L"LastLoginState", kReinitMarker));
         RequestReinitialization();
         std::wstring state;
         const bool bDone = WaitUntil(
             [&] {
-                return ReadRegString(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"LastLoginState", &state) &&
+                return ReadRegString(HKEY_LOCAL_MACHINE, TestedProviderKey(), L"LastLoginState", &state) &&
                        !state.empty() && state != kReinitMarker;
             },
             kReinitWaitMs);

@@ -35,7 +35,7 @@ protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(ProviderRuntimeFixture::SetUp());
         // Numbers as the PBX sends them.
-        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"NumberFormat", L"1"));
+        ASSERT_TRUE(WriteStringSetting(TestedProviderKey(), L"NumberFormat", L"1"));
     }
 
     void StartSimulator() override {

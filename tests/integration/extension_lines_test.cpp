@@ -31,7 +31,7 @@ protected:
     void SetUp() override {
         ProviderRuntimeFixture::SetUp();
         // The directory is read every second while these tests run.
-        ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"DirectoryRefreshSeconds", 1));
+        ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, TestedProviderKey(), L"DirectoryRefreshSeconds", 1));
     }
 
     // The line's address (its extension) and permanent line ID, by device ID.
@@ -96,11 +96,11 @@ TEST_F(ExtensionLinesTest, NewExtensionArrivesWithoutReinitializationAndEveryLin
 TEST_F(ExtensionLinesTest, PermanentIDsOfManyExtensionsSurviveRestartsAndAreNeverReused) {
     constexpr DWORD kExtensions = 1200;
     constexpr DWORD kLeaving = 100;
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"PermanentLineIDs");
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, TestedProviderKey(), L"PermanentLineIDs");
     // Thousands of lines at the full log level would spend the test's time writing the log.
-    ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"DebugLevel", L"1"));
+    ASSERT_TRUE(WriteStringSetting(TestedProviderKey(), L"DebugLevel", L"1"));
     // Line names as "<user> <number>: <name>", so that the directory's names show.
-    ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"LineFormat", L"2"));
+    ASSERT_TRUE(WriteStringSetting(TestedProviderKey(), L"LineFormat", L"2"));
     auto numbered = [this](DWORD dwFirst) {
         const std::wstring body =
             L"{\"count\":" + std::to_wstring(kExtensions) + L",\"first\":" + std::to_wstring(dwFirst) + L"}";
@@ -143,7 +143,7 @@ TEST_F(ExtensionLinesTest, PermanentIDsOfManyExtensionsSurviveRestartsAndAreNeve
 }
 
 TEST_F(ExtensionLinesTest, RefreshSetToZeroReadsTheDirectoryOnlyAtStart) {
-    ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"DirectoryRefreshSeconds", 0));
+    ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, TestedProviderKey(), L"DirectoryRefreshSeconds", 0));
     ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
     m_sim.ClearRequests();
     ASSERT_NO_FATAL_FAILURE(SetDirectory(
@@ -299,8 +299,8 @@ class WireDialectTest : public CallPartyTest {
 protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(CallPartyTest::SetUp());
-        ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Password", L"Demo-Pass-\u00dc"));
-        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"LineFormat", L"2"));
+        ASSERT_TRUE(WriteProtectedSetting(TestedProviderKey(), L"Password", L"Demo-Pass-\u00dc"));
+        ASSERT_TRUE(WriteStringSetting(TestedProviderKey(), L"LineFormat", L"2"));
     }
     void StartSimulator() override {
         ASSERT_TRUE(WriteFileBytes(m_dir.File(L"account.json"), kUmlautAccount));

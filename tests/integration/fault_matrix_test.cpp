@@ -204,7 +204,7 @@ const FaultRow kRows[] = {
          // A healthy stream says something every second; silence for 3 s is
          // death (at the production timers; the provider's idle limit is
          // shortened to no less than 1 s).
-         ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"StreamIdleTimeout", 3));
+         ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, TestedProviderKey(), L"StreamIdleTimeout", 3));
          ASSERT_TRUE(t.Settings(L"{\"heartbeat_ms\":" + std::to_wstring(ScaledMs(1000, 250)) + L"}"));
          ASSERT_NO_FATAL_FAILURE(t.StartAndOpenLines());
          ASSERT_TRUE(t.m_sim.ClearRequests());
