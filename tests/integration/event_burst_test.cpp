@@ -2,21 +2,11 @@
 // shift gives: the PBX publishes the calls of fifty lines back to back, and
 // every call must reach TAPI whole, once, in its order and on its own line.
 // ctest-lock: registry
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <algorithm>
 #include <chrono>
-#include <functional>
-#include <string>
-#include <vector>
 
-#include "support/PbxSim.h"
 #include "support/ProviderThreads.h"
 #include "support/ProviderRuntimeFixture.h"
-#include "support/TestFiles.h"
-#include "tools/tapihost/ProviderSetup.h"
-#include "tools/tapihost/TapiHost.h"
 
 namespace {
 

@@ -5,14 +5,8 @@
 // between the account's extensions carry the directory names and the
 // internal origin, calls from outside no name and the external origin.
 // ctest-lock: registry
-#include <gtest/gtest.h>
-#include <windows.h>
-
-#include <cstring>
 #include <map>
 #include <set>
-#include <string>
-#include <vector>
 
 #include "support/ProviderRuntimeFixture.h"
 

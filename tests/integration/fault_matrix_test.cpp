@@ -6,25 +6,12 @@
 // one would overrun them. A start that hangs at its login is allowed one
 // bounded attempt of about 10 s; a second attempt would make 20 s.
 // ctest-lock: registry
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <chrono>
 #include <functional>
 #include <ostream>
-#include <string>
-#include <vector>
 
-#include "config/ProviderSettings.h"
-#include "support/PbxSim.h"
-#include "support/ProviderFolders.h"
 #include "support/ProviderRuntimeFixture.h"
 #include "support/ProviderThreads.h"
-#include "support/RegistryFixture.h"
-#include "support/TestFiles.h"
-#include "support/TestTimers.h"
-#include "tools/tapihost/ProviderSetup.h"
-#include "tools/tapihost/TapiHost.h"
 
 namespace {
 

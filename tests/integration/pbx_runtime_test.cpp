@@ -1,15 +1,12 @@
 // The built provider in a TAPI host against the PBX simulator: login, lines,
 // calls both ways, re-initialisation by the dialog, and a prompt shutdown.
 // ctest-lock: registry
-#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <chrono>
 #include <optional>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include <winhttp.h>
 #include <winsock2.h>
@@ -17,10 +14,8 @@
 #include "json/JsonEscape.h"
 #include "support/ChildProcess.h"
 #include "support/Permissions.h"
-#include "support/ProviderFolders.h"
 #include "support/ProviderRuntimeFixture.h"
 #include "support/ProviderThreads.h"
-#include "support/TraceCapture.h"
 
 namespace {
 

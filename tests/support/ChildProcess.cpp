@@ -36,12 +36,6 @@ bool RegisterChildRole(const wchar_t* pszName, ChildRole role) {
     return true;
 }
 
-int RunChildRole(const wchar_t* pszName, const std::wstring& argument, DWORD dwTimeoutMs) {
-    wchar_t szExe[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, szExe, MAX_PATH - 1);
-    return RunChildRoleAs(szExe, pszName, argument, dwTimeoutMs);
-}
-
 int RunChildRoleAs(const std::wstring& exePath, const wchar_t* pszName, const std::wstring& argument,
                    DWORD dwTimeoutMs) {
     SetEnvironmentVariableW(kRoleVariable, pszName);

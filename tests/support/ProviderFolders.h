@@ -1,12 +1,11 @@
 // Where the provider keeps its files, worked out as a test sees them: the
-// common application-data folder, the ORVO folder below it, the log folder,
-// and this program's name, which the log files carry.
+// ORVO folder below the common application-data folder, the log folder, and
+// this program's name, which the log files carry.
 #pragma once
 
 #include <string>
 
-std::wstring CommonAppData();
-// CommonAppData()\ORVO
+// The common application-data folder's ORVO folder.
 std::wstring OrvoDataFolder();
 // OrvoDataFolder()\ORVO TAPI, where the provider logs.
 std::wstring OrvoLogFolder();
