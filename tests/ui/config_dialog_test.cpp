@@ -228,14 +228,6 @@ TEST_F(ConfigDialogTest, EveryControlHasItsKindTextAndPlaceAndCancelKeepsTheSett
         EXPECT_TRUE(IsChecked(hDlg, IDC_LINE_EXTENSION));
         EXPECT_FALSE(IsChecked(hDlg, IDC_DEBUG_LOG));
 
-        std::wstring folder = GetEnv(L"ORVO_SCREENSHOT_DIR");
-        if (!folder.empty()) {
-            CreateDirectoryW(folder.c_str(), nullptr);
-            RedrawWindow(hDlg, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-            std::wstring file = folder + (bGerman ? L"\\config-dialog-de.png" : L"\\config-dialog-en.png");
-            EXPECT_TRUE(SaveWindowPng(hDlg, file)) << ToUtf8(file);
-        }
-
         // A connection test (nothing listens on the discard port) logs in
         // with the entered account but leaves the shared record, which the
         // service reads, alone; Cancel keeps the rest.
