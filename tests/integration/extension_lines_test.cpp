@@ -75,10 +75,8 @@ TEST_F(ExtensionLinesTest, NewExtensionArrivesWithoutReinitializationAndEveryLin
     std::map<std::wstring, DWORD> withNew = PermanentIDs(4);
     ASSERT_EQ(withNew.size(), 4u);
     for (const auto& [address, id] : before) EXPECT_EQ(withNew[address], id) << "extension " << ToUtf8(address);
-    std::set<DWORD> distinct;
-    for (const auto& [address, id] : withNew) distinct.insert(id);
-    EXPECT_EQ(distinct.size(), 4u);
-    // The provider's permanent ID above the line's own number.
+    // The provider's permanent ID above the line's own number (that each
+    // line's is its own is the next test's, over many lines).
     for (const auto& [address, id] : withNew) EXPECT_EQ(id >> 16, CTapiHost::kPermanentProviderID);
 }
 

@@ -46,10 +46,6 @@ public:
             EXPECT_EQ(ReadFileBytes(path).find("Request inside the ProviderLock"), std::string::npos) << ToUtf8(path);
     }
 
-    bool Settings(const std::wstring& json) const {
-        return m_sim.Control(L"POST", L"settings", json).dwStatus == 200;
-    }
-
     // Shutdown (timed), unload, and no thread of the library left.
     static constexpr milliseconds kStopWatchdog{6000};
     milliseconds StopAndUnload() {
@@ -192,7 +188,9 @@ const FaultRow kRows[] = {
          // death (at the production timers; the provider's idle limit is
          // shortened to no less than 1 s).
          ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"StreamIdleTimeout", 3));
-         ASSERT_TRUE(t.Settings(L"{\"heartbeat_ms\":" + std::to_wstring(ScaledMs(1000, 250)) + L"}"));
+         ASSERT_EQ(t.m_sim.Control(L"POST", L"settings", L"{\"heartbeat_ms\":" + std::to_wstring(ScaledMs(1000, 250)) + L"}")
+                       .dwStatus,
+                   200u);
          ASSERT_NO_FATAL_FAILURE(t.StartAndOpenLines());
          ASSERT_TRUE(t.m_sim.ClearRequests());
          // The heartbeats keep the stream over more than the idle limit: nothing is reopened.

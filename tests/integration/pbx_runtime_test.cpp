@@ -19,8 +19,6 @@
 
 namespace {
 
-HTAPICALL CallHandle(ULONG_PTR nHandle) { return reinterpret_cast<HTAPICALL>(nHandle); }
-
 // Threads of this process that started in the module's code: the provider's own.
 // Once the start's proxy detection, which runs beside it, has ended.
 DWORD ProviderThreadCount(HMODULE hModule, DWORD dwExpected) {
@@ -122,7 +120,7 @@ TEST_F(PbxRuntimeTest, MakeCallAndDropGoToThePbxAndCompleteAfterTheExportReturne
     EXPECT_EQ(WaitForCompletion(602).lResult, 0);
     EXPECT_TRUE(RequestsTo(L"DELETE", L"").empty());
     // TAPI has no such call: it hears nothing of it.
-    EXPECT_EQ(m_host.CountEvents([](const HostEvent& e) { return e.htCall == CallHandle(0x601); }), 0u);
+    EXPECT_EQ(m_host.CountEvents([](const HostEvent& e) { return e.htCall == reinterpret_cast<HTAPICALL>(0x601); }), 0u);
 }
 
 // A dialer places calls one after another on one line. Each make-call's
