@@ -3,8 +3,7 @@
 // restart (or, where the fault meets a stop, a prompt and clean stop).
 // Deadlines are watchdogs, generous for a loaded machine, and well short of
 // the time a request that hangs would hold things up: a stop that waited for
-// one would overrun them. A start that hangs at its login is allowed one
-// bounded attempt of about 10 s; a second attempt would make 20 s.
+// one would overrun them.
 // ctest-lock: registry
 #include <chrono>
 #include <functional>
