@@ -1,15 +1,12 @@
 // The built provider in a TAPI host against the PBX simulator: login, lines,
 // calls both ways, re-initialisation by the dialog, and a prompt shutdown.
 // ctest-lock: registry
-#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <chrono>
 #include <optional>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include <winhttp.h>
 #include <winsock2.h>
@@ -17,14 +14,10 @@
 #include "json/JsonEscape.h"
 #include "support/ChildProcess.h"
 #include "support/Permissions.h"
-#include "support/ProviderFolders.h"
 #include "support/ProviderRuntimeFixture.h"
 #include "support/ProviderThreads.h"
-#include "support/TraceCapture.h"
 
 namespace {
-
-HTAPICALL CallHandle(ULONG_PTR nHandle) { return reinterpret_cast<HTAPICALL>(nHandle); }
 
 // Threads of this process that started in the module's code: the provider's own.
 // Once the start's proxy detection, which runs beside it, has ended.
@@ -127,7 +120,7 @@ TEST_F(PbxRuntimeTest, MakeCallAndDropGoToThePbxAndCompleteAfterTheExportReturne
     EXPECT_EQ(WaitForCompletion(602).lResult, 0);
     EXPECT_TRUE(RequestsTo(L"DELETE", L"").empty());
     // TAPI has no such call: it hears nothing of it.
-    EXPECT_EQ(m_host.CountEvents([](const HostEvent& e) { return e.htCall == CallHandle(0x601); }), 0u);
+    EXPECT_EQ(m_host.CountEvents([](const HostEvent& e) { return e.htCall == reinterpret_cast<HTAPICALL>(0x601); }), 0u);
 }
 
 // A dialer places calls one after another on one line. Each make-call's

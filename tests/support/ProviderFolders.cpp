@@ -3,15 +3,9 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <cstdlib>
+#include "log/ExeName.h"
 
 #include "support/TestFiles.h"
-
-std::wstring CommonAppData() {
-    wchar_t szFolder[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, szFolder);
-    return szFolder;
-}
 
 namespace {
 // The part of the loaded file's name after "ORVOTSP_": empty for the built provider.
@@ -24,7 +18,11 @@ std::wstring CopyName() {
 }
 }  // namespace
 
-std::wstring OrvoDataFolder() { return CommonAppData() + L"\\ORVO"; }
+std::wstring OrvoDataFolder() {
+    wchar_t szFolder[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, szFolder);
+    return std::wstring(szFolder) + L"\\ORVO";
+}
 
 std::wstring OrvoLogFolder() {
     const std::wstring copy = CopyName();
@@ -41,10 +39,4 @@ std::wstring TestedProviderSection() {
     return L"Global\\SharedMemORVOAPITSPORVOTSP" + (copy.empty() ? L"" : L"_" + copy);
 }
 
-std::wstring ExeBaseName() {
-    wchar_t szExe[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, szExe, MAX_PATH);
-    wchar_t szName[MAX_PATH] = {};
-    _wsplitpath_s(szExe, nullptr, 0, nullptr, 0, szName, MAX_PATH, nullptr, 0);
-    return szName;
-}
+std::wstring ExeBaseName() { return GetExeName(); }

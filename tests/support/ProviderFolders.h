@@ -1,14 +1,14 @@
 // Where the provider a test program loads (ORVO_TSP_PATH) keeps its settings
-// and files, worked out as a test sees them. That is the built ORVOTSP.TSP or
-// a copy "ORVOTSP_<name>.TSP" of it, whose settings key, log folder and
-// shared section are its own: programs testing different copies run side by
-// side in one Wine prefix.
+// and files, worked out as a test sees them, and this program's name, which
+// the log files carry. The provider is the built ORVOTSP.TSP or a copy
+// "ORVOTSP_<name>.TSP" of it, whose settings key, log folder and shared
+// section are its own: programs testing different copies run side by side in
+// one Wine prefix.
 #pragma once
 
 #include <string>
 
-std::wstring CommonAppData();
-// CommonAppData()\ORVO
+// The common application-data folder's ORVO folder.
 std::wstring OrvoDataFolder();
 // OrvoDataFolder()\ORVO TAPI, or \<name> for a copy: where the provider logs.
 std::wstring OrvoLogFolder();

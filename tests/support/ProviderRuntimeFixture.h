@@ -36,8 +36,6 @@ constexpr LONG kNoCompletion = 0x7FFFFFFF;
 inline HTAPILINE LineHandle(DWORD dwLine) { return reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(dwLine + 1)); }
 
 // The provider's shared settings record as the configuration dialog's process sees it.
-// The name of the provider's shared section.
-extern const wchar_t kSharedSection[];
 
 class CSharedSettingsView {
 public:
