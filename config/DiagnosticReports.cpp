@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <psapi.h>
+#include <tlhelp32.h>
 
 #include <cwchar>
 
@@ -115,20 +116,21 @@ bool ContainsAny(const wchar_t* pszText, std::initializer_list<const wchar_t*> p
 
 void UpperCase(wchar_t* pszText) { CharUpperBuffW(pszText, static_cast<DWORD>(wcslen(pszText))); }
 
-// Whether the module list of the given kind holds TAPI32.DLL, once per match.
-int CountTapiModules(HANDLE hProcess, DWORD dwFilter) {
-    HMODULE ahModules[kModuleSlots] = {};
-    DWORD cbNeeded = 0;
-    if (!K32EnumProcessModulesEx(hProcess, ahModules, sizeof(ahModules), &cbNeeded, dwFilter)) return 0;
-    DWORD cModules = cbNeeded / sizeof(HMODULE);
-    if (cModules > kModuleSlots) cModules = kModuleSlots;
+// Matches of TAPI32.DLL in the process's module list of one kind
+// (TH32CS_SNAPMODULE32: its 32-bit modules; TH32CS_SNAPMODULE: its 64-bit
+// ones), once per match. A snapshot reads the list once, where asking for
+// each module's name by its handle walks the list again for every module.
+int CountTapiModules(DWORD dwProcessId, DWORD dwKind) {
+    const UniqueFileHandle snapshot(CreateToolhelp32Snapshot(dwKind, dwProcessId));
+    if (!snapshot) return 0;
+    MODULEENTRY32W module{};
+    module.dwSize = sizeof(module);
     int nMatches = 0;
-    for (DWORD i = 0; i < cModules; ++i) {
-        if (ahModules[i] == nullptr) continue;
-        wchar_t szModule[260] = {};
-        if (K32GetModuleFileNameExW(hProcess, ahModules[i], szModule, 260) == 0) continue;
-        UpperCase(szModule);
-        if (wcsstr(szModule, L"\\TAPI32.DLL") != nullptr) ++nMatches;
+    DWORD dwSeen = 0;
+    for (BOOL bMore = Module32FirstW(snapshot.get(), &module); bMore && dwSeen < kModuleSlots;
+         bMore = Module32NextW(snapshot.get(), &module), ++dwSeen) {
+        UpperCase(module.szExePath);
+        if (wcsstr(module.szExePath, L"\\TAPI32.DLL") != nullptr) ++nMatches;
     }
     return nMatches;
 }
@@ -143,9 +145,9 @@ void TraceTapiApp(const CFuncTrace& trace, DWORD dwProcessId) {
     // Windows' own programs and shell parts load TAPI32 without being TAPI applications.
     if (!ContainsAny(szExe, {L"C:\\WINDOWS\\SYSTEM32", L"\\SYSTEMAPPS\\", L"\\WINDOWSAPPS\\MICROSOFT.",
                              L"\\WINDOWS\\EXPLORER.EXE", L"\\ONEDRIVE.EXE"})) {
-        for (int n = CountTapiModules(hProcess, LIST_MODULES_32BIT); n > 0; --n)
+        for (int n = CountTapiModules(dwProcessId, TH32CS_SNAPMODULE32); n > 0; --n)
             trace.Info(L"32Bit app ProcID:%d %s", static_cast<int>(dwProcessId), szExe);
-        for (int n = CountTapiModules(hProcess, LIST_MODULES_64BIT); n > 0; --n)
+        for (int n = CountTapiModules(dwProcessId, TH32CS_SNAPMODULE); n > 0; --n)
             trace.Info(L"64Bit app %s", szExe);
     }
 }
