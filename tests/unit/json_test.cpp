@@ -38,8 +38,9 @@ void ExpectParses(const std::vector<ParseCase>& cases, const std::wstring& sBefo
     }
 }
 
-// One row per rule of the grammar.
-TEST(JsonParse, AcceptsOnlyAnObjectRootFollowedByWhiteSpace) {
+// One row per rule of the grammar: an object root followed by white space,
+// then numbers as array items, strings as values and as keys.
+TEST(JsonParse, AcceptsOnlyTheGrammarOfAnObjectRootItsNumbersAndStrings) {
     ExpectParses({{L" \t\r\n{\"a\" : 1 , \"b\" :\n\"x\" } \r\n\t", true}, {L"{\"a\":1}x", false},
                   {L"{\"a\":1}\f", false},  // form feed is not white space here
                   {L"[1,2]", false},      {L"", false},             {L"{\"a\"}", false},
@@ -48,23 +49,17 @@ TEST(JsonParse, AcceptsOnlyAnObjectRootFollowedByWhiteSpace) {
                   {L"{\"a\":TRUE}", true},  // the words in any letter case
                   {L"{\"a\":truex}", false}, {L"{\"a\":nul", false}},
                  L"", L"");
-}
-
-TEST(JsonParse, NumberGrammar) {
     ExpectParses({{L"-2.5e-02", true}, {L"+1", false}, {L"01", false}, {L"1.", false}, {L"1e+", false}},
                  L"{\"n\":[", L"]}");
-}
-
-TEST(JsonParse, StringGrammarForValuesAndKeys) {
-    const std::vector<ParseCase> cases = {
+    const std::vector<ParseCase> strings = {
         {L"\"\\\"\\\\\\/\\b\\f\\n\\r\\t\\u00E9\"", true}, {L"\"tab\tinside\u20ac\"", true},
         {L"\"\\u00eg\"", false},  // not four hex digits
         {L"\"\\x41\"", false},    // unknown escape letter
         {L"\"line\nend\"", false},  // raw control characters other than TAB
         {L"\"ends in escape\\", false},
     };
-    ExpectParses(cases, L"{\"s\":", L"}");
-    ExpectParses(cases, L"{", L":1}");
+    ExpectParses(strings, L"{\"s\":", L"}");
+    ExpectParses(strings, L"{", L":1}");
 }
 
 // Each row: a document, a key, and what the three lookups give for it.

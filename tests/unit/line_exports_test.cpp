@@ -180,7 +180,8 @@ TEST_F(ExportsTest, OpenAndCloseALine) {
 }
 
 // Capability records: whole when they fit, else the fixed part without its
-// string. Status and call records: whole when they fit, else only the needed size.
+// string. Status and call records, and a device ID (a binary string, whatever
+// the class name's case): whole when they fit, else only the needed size.
 TEST_F(ExportsTest, RecordsAnsweredInTheTapiManner) {
     ChangeLineName(0, L"", L"Lena");
     AddCall(1, LINECALLSTATE_CONNECTED);
@@ -192,6 +193,12 @@ TEST_F(ExportsTest, RecordsAnsweredInTheTapiManner) {
     const Query addressStatus = [&](void* p) { return TSPI_lineGetAddressStatus(LineHandle(1), 0, static_cast<LINEADDRESSSTATUS*>(p)); };
     const Query callStatus = [&](void* p) { return TSPI_lineGetCallStatus(CallHandle(1, 0), static_cast<LINECALLSTATUS*>(p)); };
     const Query callInfo = [&](void* p) { return TSPI_lineGetCallInfo(CallHandle(1, 0), static_cast<LINECALLINFO*>(p)); };
+    auto deviceID = [&](HDRVLINE hdLine, HDRVCALL hdCall, const wchar_t* pszClass) {
+        const DWORD dwSelect = hdCall != nullptr ? LINECALLSELECT_CALL : LINECALLSELECT_LINE;
+        return [=](void* p) { return TSPI_lineGetID(hdLine, 0, hdCall, dwSelect, static_cast<VARSTRING*>(p), pszClass, nullptr); };
+    };
+    // After the header: binary format, 4 bytes at offset 24, the device ID.
+    const DWORD idOfLine1[] = {0, 0, 0, STRINGFORMAT_BINARY, 4, 24, 101};
     struct Case {
         const char* pszName;
         Query query;
@@ -212,6 +219,9 @@ TEST_F(ExportsTest, RecordsAnsweredInTheTapiManner) {
         {"call status", callStatus, Call(1, 0)->m_pLineCallStatus, 56, 56, 56, 0},
         {"call info", callInfo, Call(1, 0)->m_pLineCallInfo, 1024, 724, 724, 0},
         {"call info too small", callInfo, Call(1, 0)->m_pLineCallInfo, 723, 724, kUntouched, 0},
+        {"device ID of a line", deviceID(LineHandle(1), nullptr, L"TAPI/LINE"), idOfLine1, 64, 28, 28, 0},
+        {"device ID of a call", deviceID(nullptr, CallHandle(1, 0), L"Tapi/Line"), idOfLine1, 64, 28, 28, 0},
+        {"device ID too small", deviceID(LineHandle(0), nullptr, L"tapi/line"), idOfLine1, 24, 28, kUntouched, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
@@ -236,44 +246,6 @@ TEST_F(ExportsTest, RecordsAnsweredInTheTapiManner) {
     EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(reinterpret_cast<const BYTE*>(Line(0).m_pLineDevCaps) + 268)),
               L"Lena");
     EXPECT_EQ(Line(1).m_pLineDevStatus->dwNumActiveCalls, 1u);
-}
-
-// The device ID as a binary string; a buffer too small gets the needed size alone.
-TEST_F(ExportsTest, GetIdAnswersTheDeviceIdOfALineOrCall) {
-    AddCall(2, LINECALLSTATE_OFFERING);
-    const struct {
-        HDRVLINE hdLine;
-        HDRVCALL hdCall;
-        DWORD dwSelect, dwTotalSize;
-        const wchar_t* pszClass;
-        DWORD dwUsed, dwDeviceID;
-    } cases[] = {
-        {LineHandle(1), nullptr, LINECALLSELECT_LINE, 64, L"TAPI/LINE", 28, 101},
-        {nullptr, CallHandle(2, 0), LINECALLSELECT_CALL, 64, L"Tapi/Line", 28, 102},
-        {LineHandle(0), nullptr, LINECALLSELECT_LINE, 24, L"tapi/line", 0xCCCCCCCC, 0xCCCCCCCC},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(c.pszClass)));
-        std::vector<BYTE> buffer(64, 0xCC);
-        auto* pVar = reinterpret_cast<VARSTRING*>(buffer.data());
-        pVar->dwTotalSize = c.dwTotalSize;
-        CTraceCapture capture(6);
-        EXPECT_EQ(TSPI_lineGetID(c.hdLine, 0, c.hdCall, c.dwSelect, pVar, c.pszClass, nullptr), 0);
-        EXPECT_EQ(pVar->dwTotalSize, c.dwTotalSize);
-        EXPECT_EQ(pVar->dwNeededSize, 28u);
-        EXPECT_EQ(pVar->dwUsedSize, c.dwUsed);
-        DWORD dwDeviceID;
-        std::memcpy(&dwDeviceID, buffer.data() + 24, 4);
-        EXPECT_EQ(dwDeviceID, c.dwDeviceID);
-        EXPECT_EQ(buffer[28], 0xCC);
-        if (c.dwUsed != 28) {
-            EXPECT_TRUE(capture.Contains(L"Func.TSPI_lineGetID.Abort.Error.LINEERR_STRUCTURETOOSMALL.#3"));
-            continue;
-        }
-        EXPECT_EQ(pVar->dwStringFormat, static_cast<DWORD>(STRINGFORMAT_BINARY));
-        EXPECT_EQ(pVar->dwStringSize, 4u);
-        EXPECT_EQ(pVar->dwStringOffset, 24u);
-    }
 }
 
 // The extension ID is all zero (no extensions); only voice can be detected.

@@ -456,50 +456,43 @@ const std::wstring kLocations = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\
 
 class PredialNumbersTest : public testing::Test {
 protected:
-    // Each test stands for a fresh process, where no country has been read yet.
-    void SetUp() override { g_dwCountryCode = 0; }
-
-    static void AddLocation(DWORD dwID, DWORD dwCountry, const std::wstring& areaCode = L"") {
-        std::wstring key = kLocations + L"\\Location" + std::to_wstring(dwID);
-        ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, key, L"Country", dwCountry));
-        ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, key, L"AreaCode", areaCode));
-    }
-    static void SetCurrentID(DWORD dwID) {
-        ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kLocations, L"CurrentID", dwID));
-    }
-
     CRegistrySnapshot m_snapshot{HKEY_LOCAL_MACHINE, kLocations};
 };
 
-TEST_F(PredialNumbersTest, ReadsTheCurrentLocation) {
-    AddLocation(1, 33);
-    AddLocation(2, 49, L"030");
-    SetCurrentID(2);
-    CPredialNumbers predial;
-    EXPECT_EQ(2u, predial.m_dwCurrentID);
-    EXPECT_STREQ(L"49", predial.m_szCountry);
-    EXPECT_EQ(49u, g_dwCountryCode);
-    EXPECT_EQ(L"03012345678", predial.Format(L"493012345678", 2));
-}
-
-TEST_F(PredialNumbersTest, MissingCurrentLocationFallsBackToTheFirstThatExists) {
-    AddLocation(3, 1);
-    AddLocation(5, 49);
-    SetCurrentID(7);
-    CPredialNumbers predial;
-    EXPECT_EQ(3u, predial.m_dwCurrentID);
-    EXPECT_STREQ(L"1", predial.m_szCountry);
-    EXPECT_EQ(L"011493012345678", predial.Format(L"493012345678", 2));
-}
-
-TEST_F(PredialNumbersTest, NoReadableLocation) {
-    // A current id but no location key: country 0, the default prefixes, nothing created.
-    SetCurrentID(4);
-    CPredialNumbers predial;
-    EXPECT_EQ(0u, g_dwCountryCode);
-    EXPECT_EQ(L"0493012345678", predial.Format(L"493012345678", 2));
-    EXPECT_EQ(L"00493012345678", predial.Format(L"493012345678", 3));
-    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kLocations + L"\\Location4"));
+// The current location's country decides the prefixes; a current id without
+// its location falls back to the first that exists, and with none at all the
+// country is 0 with the default prefixes. No location key is created.
+TEST_F(PredialNumbersTest, ReadsTheCurrentLocationOrTheFirstThatExists) {
+    const struct {
+        const char* pszWhat;
+        std::vector<std::pair<DWORD, DWORD>> locations;  // id, country
+        DWORD dwCurrentID, dwExpectedID, dwCountry;
+        const wchar_t* pszCountry;
+        const wchar_t* pszNational;  // 493012345678 in format 2
+    } rows[] = {
+        {"the current location", {{1, 33}, {2, 49}}, 2, 2, 49, L"49", L"03012345678"},
+        {"the current location is missing", {{3, 1}, {5, 49}}, 7, 3, 1, L"1", L"011493012345678"},
+        {"no location at all", {}, 4, 4, 0, L"", L"0493012345678"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.pszWhat);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kLocations.c_str());
+        g_dwCountryCode = 0;  // as in a fresh process, where no country has been read yet
+        for (const auto& [dwID, dwCountry] : row.locations) {
+            const std::wstring key = kLocations + L"\\Location" + std::to_wstring(dwID);
+            ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, key, L"Country", dwCountry));
+            ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, key, L"AreaCode", L"030"));
+        }
+        ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kLocations, L"CurrentID", row.dwCurrentID));
+        CPredialNumbers predial;
+        EXPECT_EQ(predial.m_dwCurrentID, row.dwExpectedID);
+        EXPECT_STREQ(predial.m_szCountry, row.pszCountry);
+        EXPECT_EQ(g_dwCountryCode, row.dwCountry);
+        EXPECT_EQ(predial.Format(L"493012345678", 2), row.pszNational);
+        EXPECT_EQ(RegKeyExists(HKEY_LOCAL_MACHINE, kLocations + L"\\Location" + std::to_wstring(row.dwCurrentID)),
+                  row.dwCurrentID == row.dwExpectedID && !row.locations.empty());
+    }
+    EXPECT_EQ(CPredialNumbers().Format(L"493012345678", 3), L"00493012345678");
 }
 
 // A format that is not a number counts as format 0.
