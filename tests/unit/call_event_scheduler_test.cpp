@@ -88,11 +88,7 @@ TEST_F(CallEventSchedulerTest, RequestsAndOtherLinesGoOnWhileADialPauses) {
     })) << "the dial's first step did not run";
 
     // TAPI asks for the status of a call on another line and on the dialling line itself.
-    const struct {
-        const char* pszName;
-        LONG lLinePos;
-        DWORD dwExpected;
-    } requests[] = {
+    const struct { const char* pszName; LONG lLinePos; DWORD dwExpected; } requests[] = {
         {"call of another line", 1, LINECALLSTATE_OFFERING},
         {"the dialling call", 0, LINECALLSTATE_DIALTONE},
     };

@@ -87,12 +87,7 @@ TEST_F(CallFeaturesTest, LineCountsHeldCallsAndOffersMakeCallOnlyWhenNoCallIsAct
 }
 
 TEST_F(LineServiceTest, StateFollowsAndTheMaskDecidesWhatTapiHears) {
-    struct Case {
-        const char* pszName;
-        bool bOpen;
-        DWORD dwLineStates;
-        size_t nMessagesEachWay;
-    };
+    struct Case { const char* pszName; bool bOpen; DWORD dwLineStates; size_t nMessagesEachWay; };
     const Case cases[] = {
         {"default mask", true, 0x8C1, 1},
         {"application's mask without the service bits", true, LINEDEVSTATE_NUMCALLS, 0},

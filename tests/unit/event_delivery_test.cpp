@@ -100,11 +100,7 @@ TEST_F(EventDeliveryTest, IdleOnAClosedLineRemovesTheCallAndPacksTheSlots) {
 }
 
 TEST_F(EventDeliveryTest, SendIdleStateDisconnectsTalkingAndHeldCallsFirst) {
-    struct Case {
-        DWORD dwState;
-        DWORD dwAddressStates, dwLineStates;
-        std::vector<Expected> expected;
-    };
+    struct Case { DWORD dwState; DWORD dwAddressStates, dwLineStates; std::vector<Expected> expected; };
     const Expected disconnected = {LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED}, idle = {LINE_CALLSTATE, LINECALLSTATE_IDLE},
                    featuresLost = {LINE_CALLINFO, LINECALLINFOSTATE_OTHER}, numCalls = {LINE_LINEDEVSTATE, 0x801};
     // The lost drop is announced once, idle announces no features; the

@@ -118,10 +118,7 @@ TEST(EventStreamFraming, RecordedStreamGivesItsEventsHoweverItIsCut) {
 TEST(EventStreamFraming, StreamsEndsAndLimits) {
     const std::wstring longValue(CEventStreamFraming::MaxEventUnits, L'x');
     static const wchar_t kNulId[] = L"id: 5\nid: a\0b\ndata: x\n\n";
-    struct Write {
-        bool bNewStream;
-        std::wstring text;
-    };
+    struct Write { bool bNewStream; std::wstring text; };
     const struct {
         const char* pszName;
         std::vector<Write> writes;

@@ -26,10 +26,7 @@ std::wstring Repeat(const wchar_t* pszPiece, size_t nCount) {
     return s;
 }
 
-struct ParseCase {
-    std::wstring sText;
-    bool bParses;
-};
+struct ParseCase { std::wstring sText; bool bParses; };
 
 void ExpectParses(const std::vector<ParseCase>& cases, const std::wstring& sBefore, const std::wstring& sAfter) {
     for (const ParseCase& c : cases) {
@@ -64,13 +61,7 @@ TEST(JsonParse, AcceptsOnlyTheGrammarOfAnObjectRootItsNumbersAndStrings) {
 
 // Each row: a document, a key, and what the three lookups give for it.
 TEST(JsonLookup, StringIntAndBoolOfTopLevelMembers) {
-    struct Case {
-        const wchar_t* pszText;
-        const wchar_t* pszKey;
-        std::wstring sString;
-        LONG lInt;
-        BOOL bBool;
-    };
+    struct Case { const wchar_t* pszText; const wchar_t* pszKey; std::wstring sString; LONG lInt; BOOL bBool; };
     const Case cases[] = {
         {L"{\"s\":\"15\"}", L"s", L"15", 0, FALSE},  // digits in a string are no number
         {L"{\"n\":-2.9}", L"n", L"", -2, FALSE},      // truncated toward zero
@@ -181,10 +172,7 @@ TEST(JsonNesting, LimitIsEnforcedAtTheBoundary) {
 }
 
 // Valid documents like the ones the PBX sends, with their top-level keys.
-struct Sample {
-    const wchar_t* pszText;
-    std::vector<std::wstring> keys;
-};
+struct Sample { const wchar_t* pszText; std::vector<std::wstring> keys; };
 const Sample Samples[] = {
     {L"{\"uuid\":\"6f1c-22\",\"caller\":\"+4930123\",\"state\":\"ring\"}", {L"uuid", L"caller", L"state"}},
     {L"{\"access-token\":\"aGVh.cGF5\",\"expires\":3600}", {L"access-token", L"expires"}},

@@ -295,11 +295,7 @@ TEST_F(ExportsTest, CloseCallRemovesAnIdleCallAndKeepsADisconnectedOneUntilIdle)
 
 // The locked run is the next test's, through real exports.
 TEST_F(ExportsTest, TheExportRunsTurnEveryExceptionIntoTheFamilysResult) {
-    const struct {
-        const char* pszName;
-        std::function<LONG(Throw)> run;
-        LONG lNoMemory, lFailed;
-    } runs[] = {
+    const struct { const char* pszName; std::function<LONG(Throw)> run; LONG lNoMemory, lFailed; } runs[] = {
         {"line export",
          [](Throw what) { return RunExport(L"TestExport", [&](const CFuncTrace&) -> LONG { ThrowIt(what); return 42; }); },
          LINEERR_NOMEM, LINEERR_OPERATIONFAILED},

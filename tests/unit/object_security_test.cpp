@@ -111,10 +111,7 @@ TEST(ObjectSecurityTest, OnlyADaclForTheServiceAccountsAloneAdmitsOnlyThem) {
     // A NULL DACL and none at all let everybody in.
     EXPECT_FALSE(AdmitsOnlyServiceAccounts(TRUE, nullptr));
     EXPECT_FALSE(AdmitsOnlyServiceAccounts(FALSE, nullptr));
-    const struct {
-        const wchar_t* pszSddl;
-        bool bOnlyServiceAccounts;
-    } cases[] = {
+    const struct { const wchar_t* pszSddl; bool bOnlyServiceAccounts; } cases[] = {
         {L"D:(A;;GA;;;SY)(A;;GA;;;BA)", true},
         {L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;LS)(A;;GA;;;NS)", false},
         {L"D:(A;;GA;;;SY)(A;;GR;;;BU)", false},
@@ -139,10 +136,7 @@ TEST(ObjectSecurityTest, OnlyADaclForTheServiceAccountsAloneAdmitsOnlyThem) {
 // An existing log folder is used only when one the service may trust owns it.
 TEST(ObjectSecurityTest, LogFolderOwnersTheServiceTrusts) {
     const wchar_t* const kProcessUser = L"S-1-5-21-1-2-3-1001";
-    const struct {
-        const wchar_t* pszOwner;
-        bool bTrusted;
-    } cases[] = {
+    const struct { const wchar_t* pszOwner; bool bTrusted; } cases[] = {
         {L"S-1-5-18", true},
         {L"S-1-5-32-544", true},
         {L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", true},  // TrustedInstaller

@@ -96,11 +96,7 @@ TEST(PbxParsing, TextsThatOnceBrokeTheReadingAreReadWhole) {
     const std::string padBeyondHeader(16000, 'p');
     const std::wstring payload = L"eyJjdXN0b21lciI6ImMtMSIsICAiZXhwIjoxOTAwMDAwMDAwfQ==";
     const std::wstring unpadded = payload.substr(0, payload.size() - 2);
-    const struct {
-        const char* pszName;
-        std::function<Fields()> read;
-        Fields expected;
-    } rows[] = {
+    const struct { const char* pszName; std::function<Fields()> read; Fields expected; } rows[] = {
         {"extension names holding braces",
          [] {
              return FromDirectory(R"({"extensions":[{"extension_number":"21","name":"Office {Berlin}"},)"

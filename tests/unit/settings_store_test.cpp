@@ -191,9 +191,7 @@ TEST_F(SettingsStoreTest, EachValueIsTakenWithinItsLimits) {
 
 // Each timer follows the divisor, down to its floor; one already below the floor keeps its length.
 TEST(TimerScaleTest, TimersAreDividedDownToTheirFloor) {
-    const struct {
-        DWORD dwDivisor, dwMs, dwFloorMs, dwExpected;
-    } rows[] = {
+    const struct { DWORD dwDivisor, dwMs, dwFloorMs, dwExpected; } rows[] = {
         {1, 10000, kMinScaledMs, 10000}, {10, 1000, kMinScaledMs, 100}, {10, 100, kMinScaledMs, 10},
         {10, 10000, 2000, 2000},         {100, 10000, kMinScaledMs, 100}, {100, 100, kMinScaledMs, 10},
         {100, 5, kMinScaledMs, 5},
@@ -340,11 +338,7 @@ TEST_F(SettingsStoreTest, OldCredentialsMoveToTheProtectedKeyAndLeaveNoCopy) {
 // moved into): the start says so in the log, and works from the old place
 // while there is one.
 TEST_F(SettingsStoreTest, CredentialsKeyOfAnotherOwnerOrOpenToOthersIsRefused) {
-    const struct {
-        const wchar_t* pszWhat;
-        const wchar_t* pszSddl;
-        const wchar_t* pszWhy;
-    } cases[] = {
+    const struct { const wchar_t* pszWhat; const wchar_t* pszSddl; const wchar_t* pszWhy; } cases[] = {
         {L"Users may read", L"O:BAD:P(A;;KA;;;SY)(A;;KA;;;BA)(A;;KR;;;BU)", L"others than the service accounts may open it"},
         {L"a user's key", L"O:S-1-5-21-1-2-3-1001D:P(A;;KA;;;SY)(A;;KA;;;BA)", L"another account owns it"},
     };

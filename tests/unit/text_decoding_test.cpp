@@ -68,10 +68,7 @@ bool Decode(const std::wstring& sText, std::string& sBytes) {
 }
 
 TEST(Base64Decode, DecodesBothAlphabetsPaddedOrNot) {
-    struct Case {
-        const wchar_t* pszText;
-        std::string sBytes;
-    };
+    struct Case { const wchar_t* pszText; std::string sBytes; };
     const Case cases[] = {
         // Test vectors of RFC 4648: no, one and two padding characters.
         {L"", ""},

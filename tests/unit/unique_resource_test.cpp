@@ -30,11 +30,7 @@ struct CountedTraits {
 using Owner = UniqueResource<int, CountedTraits>;
 
 TEST(UniqueResourceTest, EachValueIsGivenBackOnceAndOnlyByItsLastOwner) {
-    const struct {
-        const char* pszName;
-        std::function<void()> run;
-        std::vector<int> released;
-    } cases[] = {
+    const struct { const char* pszName; std::function<void()> run; std::vector<int> released; } cases[] = {
         {"destroyed owner", [] { Owner a(1); }, {1}},
         {"empty owner", [] { Owner a; }, {}},
         {"second spelling of empty", [] { Owner a(-1); }, {}},
