@@ -1,16 +1,11 @@
-// Call features and line status after every change of a call; in and out
-// of service: the line's own state always follows, TAPI hears of it on an
-// open line whose status-message mask asks for it, and only once; the
-// provider's service state puts every line in or out without a race.
+// Call features and line status after every change of a call; lines in and
+// out of service.
 #include <gtest/gtest.h>
 
 #include <thread>
 
 #include "common/TimerScale.h"
 #include "manager/ServiceState.h"
-#include "model/CallFeatures.h"
-#include "model/EventDelivery.h"
-#include "model/LineCaps.h"
 #include "model/LineService.h"
 #include "model/ProviderLock.h"
 #include "support/LineModelFixture.h"

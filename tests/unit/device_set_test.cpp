@@ -11,8 +11,6 @@
 #include "manager/CGenericTSPIManager.h"
 #include "manager/DeviceSet.h"
 #include "manager/PartyNames.h"
-#include "model/EventDelivery.h"
-#include "model/LineCaps.h"
 #include "model/ProviderLock.h"
 #include "model/ProviderState.h"
 #include "pbx/ExtensionDirectory.h"

@@ -1,8 +1,5 @@
-// The event-stream framing of the call event stream: a recorded stream gives
-// exactly its events however it is cut into writes, and what a stream may
-// hold besides events (comments, other fields, ids, odd line ends) changes
-// nothing about them. Events sent again after a reconnection are delivered
-// once: the delivered ids are remembered, a bounded number of them.
+// The framing of the call event stream, and events sent again after a
+// reconnection delivered once.
 #include <gtest/gtest.h>
 
 #include <iterator>

@@ -1,7 +1,5 @@
-// The TSPI exports driven directly over a device set put in place: their
-// refusals in check order, the records they answer, the calls they close,
-// and that nothing thrown gets across one (an allocation failure ends it
-// with the NOMEM code of its family, anything else with OPERATIONFAILED).
+// The TSPI exports driven directly over a device set put in place: refusals
+// in check order, answered records, closed calls, exceptions kept inside.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -15,7 +13,6 @@
 
 #include "common/BoundedString.h"
 #include "manager/DeviceSet.h"
-#include "model/CallFeatures.h"
 #include "model/EventDelivery.h"
 #include "model/LineCaps.h"
 #include "model/ProviderLock.h"
@@ -295,24 +292,21 @@ TEST_F(ExportsTest, CloseCallRemovesAnIdleCallAndKeepsADisconnectedOneUntilIdle)
 
 // The locked run is the next test's, through real exports.
 TEST_F(ExportsTest, TheExportRunsTurnEveryExceptionIntoTheFamilysResult) {
-    const struct { const char* pszName; std::function<LONG(Throw)> run; LONG lNoMemory, lFailed; } runs[] = {
-        {"line export",
-         [](Throw what) { return RunExport(L"TestExport", [&](const CFuncTrace&) -> LONG { ThrowIt(what); return 42; }); },
-         LINEERR_NOMEM, LINEERR_OPERATIONFAILED},
-        {"phone export",
-         [](Throw what) {
-             return RunExport(L"TestExport", [&](const CFuncTrace&) -> LONG { ThrowIt(what); return 42; }, kPhoneExport);
-         },
-         PHONEERR_NOMEM, PHONEERR_OPERATIONFAILED},
+    const struct { const char* pszName; const ExportKind& kind; LONG lNoMemory, lFailed; } runs[] = {
+        {"line export", kLineExport, LINEERR_NOMEM, LINEERR_OPERATIONFAILED},
+        {"phone export", kPhoneExport, PHONEERR_NOMEM, PHONEERR_OPERATIONFAILED},
     };
     for (const auto& r : runs) {
         SCOPED_TRACE(r.pszName);
-        EXPECT_EQ(r.run(Throw::Nothing), 42);
+        auto run = [&](Throw what) {
+            return RunExport(L"TestExport", [&](const CFuncTrace&) -> LONG { ThrowIt(what); return 42; }, r.kind);
+        };
+        EXPECT_EQ(run(Throw::Nothing), 42);
         for (const auto& e : kExceptions) {
             SCOPED_TRACE(e.pszName);
             const LONG lExpected = e.bNoMemory ? r.lNoMemory : r.lFailed;
             CTraceCapture capture(6);
-            EXPECT_EQ(r.run(e.what), lExpected);
+            EXPECT_EQ(run(e.what), lExpected);
             EXPECT_TRUE(capture.Contains(L"Func.TestExport.Warning." + e.warning)) << "no warning traced";
             wchar_t szEnd[64];
             StrFormat(szEnd, L"Func.TestExport.End.Result 0x%08X", static_cast<DWORD>(lExpected));

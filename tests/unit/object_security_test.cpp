@@ -1,11 +1,7 @@
-// Who may do what with the log folder, the log and exchange files and the
-// shared section, as the descriptors the provider builds say. Wine keeps a
-// file's DACL only as Unix mode bits, so the read rights are checked here,
-// on the descriptors themselves. And the files and folders where other local
-// users can put things: a link or a second name planted at a path the
-// provider writes to must not send its writes, or its deletions, anywhere
-// else. Wine 8 makes no junctions; a symbolic link made on the Linux side
-// shows as one.
+// Who may do what with the log folder, its files and the shared section, as
+// the provider's descriptors say (Wine keeps a file's DACL only as mode bits);
+// and links or second names planted where the provider writes. Wine 8 makes
+// no junctions: a symbolic link made on the Linux side shows as one.
 #include <gtest/gtest.h>
 
 #include <windows.h>

@@ -1,8 +1,5 @@
-// The PBX session, directory and call commands against the simulator: what
-// goes over the wire, the token claims, renewal, the directory scan, and the
-// one request path they share (header lines, how an answer is judged, what a
-// refused token does); and calls dropped through TAPI: a drop ends a call the
-// PBX no longer has, and fails where the PBX refuses it.
+// The PBX session, directory and call commands against the simulator, the
+// request path they share, and drops of calls the PBX no longer has.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -13,7 +10,6 @@
 #include "config/Settings.h"
 #include "http/CHTTPContactLog.h"
 #include "pbx/CallCommands.h"
-#include "pbx/EventStream.h"
 #include "pbx/ExtensionDirectory.h"
 #include "pbx/PbxRequest.h"
 #include "pbx/Session.h"

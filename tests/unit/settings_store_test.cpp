@@ -1,7 +1,5 @@
-// The settings key as the start-up reads it, the dialog saves it, the login
-// result and the provider's shutdown write it, and the protected values; the
-// current TAPI dialing location read from the registry, and the manager's
-// CreateFormattedNumber with the format from the shared record.
+// The settings key as the start-up reads it and the dialog saves it, the
+// protected credentials, and the current TAPI dialing location.
 // ctest-lock: registry
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -22,7 +20,6 @@
 #include "config/ProviderSettings.h"
 #include "config/Settings.h"
 #include "http/CHTTPContactBase.h"
-#include "log/CLoggingFileWithEvent.h"
 #include "log/ObjectSecurity.h"
 #include "log/Trace.h"
 #include "manager/CGenericTSPIManager.h"

@@ -1,6 +1,5 @@
-// Which settings key, log folder and shared section a copy of the library
-// uses, by its file name and host process; what a second open of the section
-// sees, and the private record when none can be had.
+// Which key, log folder and shared section a copy of the library uses, and
+// who may open the section.
 // ctest-lock: registry
 #include <gtest/gtest.h>
 

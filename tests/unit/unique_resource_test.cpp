@@ -1,6 +1,5 @@
-// The resource owners: each value is given back exactly once, a moved-from
-// or released owner gives back nothing, a reset gives back the old value at
-// once; and the real owners really close what they hold.
+// The resource owners: each value given back exactly once, and the real
+// owners closing for real.
 #include <gtest/gtest.h>
 
 #include <windows.h>
