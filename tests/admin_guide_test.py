@@ -19,37 +19,26 @@ READ_CALL = re.compile(r"\b(Read\w*|RegQueryValueExW|RegGetValueW)\s*\(")
 FORMAT_INTO = re.compile(r"\b(?:StrFormat|BoundedFormat)\(\s*(\w+)\s*,\s*(?:\w+\s*,\s*)?L\"([A-Z][A-Za-z0-9]*%[du])\"")
 
 
+# A string literal, a bracket or comma, or a run of anything else.
+TOKEN = re.compile(r'"(?:\\.|[^"\\])*"|[()\[\]{},]|[^"()\[\]{},]+')
+
+
 def split_arguments(text, start):
     """The top-level arguments of the call whose "(" is at text[start - 1]."""
-    arguments, depth, current, i = [], 0, "", start
-    in_string = False
-    while i < len(text):
-        ch = text[i]
-        if in_string:
-            current += ch
-            if ch == "\\":
-                current += text[i + 1]
-                i += 1
-            elif ch == '"':
-                in_string = False
-        elif ch == '"':
-            in_string = True
-            current += ch
-        elif ch in "([{":
-            depth += 1
-            current += ch
-        elif ch in ")]}":
-            if depth == 0:
-                arguments.append(current.strip())
-                return arguments
-            depth -= 1
-            current += ch
-        elif ch == "," and depth == 0:
+    arguments, depth, current = [], 0, ""
+    for token in TOKEN.finditer(text, start):
+        t = token.group()
+        if t == "," and depth == 0:
             arguments.append(current.strip())
             current = ""
-        else:
-            current += ch
-        i += 1
+            continue
+        if t in ")]}":
+            if depth == 0:
+                return arguments + [current.strip()]
+            depth -= 1
+        elif t in "([{":
+            depth += 1
+        current += t
     return arguments
 
 

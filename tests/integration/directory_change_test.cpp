@@ -4,15 +4,10 @@
 // lines a directory change keeps, makes and removes is the device set's unit
 // test.)
 // ctest-lock: registry
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <atomic>
 #include <cstring>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "support/ProviderRuntimeFixture.h"
 
@@ -27,12 +22,12 @@ protected:
     // until it has run: its login state replaces a marker put there first.
     // The state it recorded; empty when it did not finish in time.
     std::wstring Reinitialize() const {
-        EXPECT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"LastLoginState", kReinitMarker));
+        EXPECT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, TestedProviderKey(), L"LastLoginState", kReinitMarker));
         RequestReinitialization();
         std::wstring state;
         const bool bDone = WaitUntil(
             [&] {
-                return ReadRegString(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"LastLoginState", &state) &&
+                return ReadRegString(HKEY_LOCAL_MACHINE, TestedProviderKey(), L"LastLoginState", &state) &&
                        !state.empty() && state != kReinitMarker;
             },
             kReinitWaitMs);
@@ -104,24 +99,19 @@ TEST_F(DirectoryChangeTest, ReinitializationsDuringCallsAndStatusReadsLoseAndDou
     std::thread caller([&] {
         for (DWORD dwCycle = 0; !bStop; ++dwCycle) {
             const DWORD dwAnswering = dwCycle % 3;
-            auto newCalls = [&](DWORD dwLine) {
-                return m_host.CountEvents([&](const HostEvent& e) {
-                    return e.kind == HostEvent::LineEvent && e.dwMsg == LINE_NEWCALL && e.htLine == LineHandle(dwLine);
-                });
+            // A message of the line, with that first parameter unless it is ~0.
+            auto is = [](DWORD dwLine, DWORD dwMsg, DWORD dwParam1) {
+                return [=](const HostEvent& e) {
+                    return e.kind == HostEvent::LineEvent && e.dwMsg == dwMsg && e.htLine == LineHandle(dwLine) &&
+                           (dwParam1 == ~0u || e.dwParam1 == dwParam1);
+                };
             };
+            auto newCalls = [&](DWORD dwLine) { return m_host.CountEvents(is(dwLine, LINE_NEWCALL, ~0u)); };
             auto stateCount = [&](DWORD dwLine, DWORD dwState) {
-                return m_host.CountEvents([&](const HostEvent& e) {
-                    return e.kind == HostEvent::LineEvent && e.dwMsg == LINE_CALLSTATE && e.htLine == LineHandle(dwLine) &&
-                           e.dwParam1 == dwState;
-                });
+                return m_host.CountEvents(is(dwLine, LINE_CALLSTATE, dwState));
             };
             auto waitStates = [&](DWORD dwLine, DWORD dwState, size_t nCount) {
-                return m_host.WaitForCount(
-                    [&](const HostEvent& e) {
-                        return e.kind == HostEvent::LineEvent && e.dwMsg == LINE_CALLSTATE &&
-                               e.htLine == LineHandle(dwLine) && e.dwParam1 == dwState;
-                    },
-                    nCount, kReinitWaitMs);
+                return m_host.WaitForCount(is(dwLine, LINE_CALLSTATE, dwState), nCount, kReinitWaitMs);
             };
             const size_t nOffered = stateCount(0, LINECALLSTATE_OFFERING);
             const std::wstring uuid = Ring(L"[\"21\",\"22\",\"23\"]", L"4930123456");

@@ -2,21 +2,11 @@
 // shift gives: the PBX publishes the calls of fifty lines back to back, and
 // every call must reach TAPI whole, once, in its order and on its own line.
 // ctest-lock: registry
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <algorithm>
 #include <chrono>
-#include <functional>
-#include <string>
-#include <vector>
 
-#include "support/PbxSim.h"
 #include "support/ProviderThreads.h"
 #include "support/ProviderRuntimeFixture.h"
-#include "support/TestFiles.h"
-#include "tools/tapihost/ProviderSetup.h"
-#include "tools/tapihost/TapiHost.h"
 
 namespace {
 
@@ -35,20 +25,13 @@ protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(ProviderRuntimeFixture::SetUp());
         // Numbers as the PBX sends them.
-        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"NumberFormat", L"1"));
+        ASSERT_TRUE(WriteStringSetting(TestedProviderKey(), L"NumberFormat", L"1"));
     }
 
     void StartSimulator() override {
         ASSERT_TRUE(m_sim.Start()) << ToUtf8(m_sim.Error());
         ASSERT_EQ(m_sim.Control(L"POST", L"extensions", L"{\"count\":" + std::to_wstring(kLines) + L"}").dwStatus,
                   200u);
-    }
-
-    size_t CountStates(DWORD dwState) const {
-        size_t nCount = 0;
-        for (const HostEvent& event : m_host.LineEvents())
-            nCount += event.dwMsg == LINE_CALLSTATE && event.dwParam1 == dwState;
-        return nCount;
     }
 
     // Waits until nCount events are there; false at the deadline. The most
@@ -62,10 +45,6 @@ protected:
             if (std::chrono::steady_clock::now() >= deadline) return false;
             m_host.WaitForEventCount(m_host.EventCount() + 1, 100);
         }
-    }
-    bool WaitForIdleCalls(size_t nCount) {
-        return WaitForEvents([](const HostEvent& e) { return e.dwMsg == LINE_CALLSTATE && e.dwParam1 == LINECALLSTATE_IDLE; },
-                             nCount);
     }
 
     // The monitor, keep-alive and network observer, the event delivery
@@ -83,7 +62,8 @@ TEST_F(EventBurstTest, EveryCallOfABurstReachesItsOwnLineWholeOnceAndInOrder) {
     const SimReply burst = m_sim.Control(
         L"POST", L"burst", L"{\"extensions\":[" + extensions + L"],\"caller\":" + JsonQuote(kCaller) + L"}");
     ASSERT_EQ(burst.dwStatus, 200u) << ToUtf8(burst.sBody);
-    ASSERT_TRUE(WaitForIdleCalls(kLines)) << CountStates(LINECALLSTATE_IDLE) << " of " << kLines << " calls idle";
+    const auto isIdle = [](const HostEvent& e) { return e.dwMsg == LINE_CALLSTATE && e.dwParam1 == LINECALLSTATE_IDLE; };
+    ASSERT_TRUE(WaitForEvents(isIdle, kLines)) << m_host.CountEvents(isIdle) << " of " << kLines << " calls idle";
     EXPECT_LE(m_dwMostThreads, kThreadsAtMost) << "a thread per call";
 
     const std::vector<HostEvent> events = m_host.LineEvents();

@@ -3,28 +3,14 @@
 // restart (or, where the fault meets a stop, a prompt and clean stop).
 // Deadlines are watchdogs, generous for a loaded machine, and well short of
 // the time a request that hangs would hold things up: a stop that waited for
-// one would overrun them. A start that hangs at its login is allowed one
-// bounded attempt of about 10 s; a second attempt would make 20 s.
+// one would overrun them.
 // ctest-lock: registry
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <chrono>
 #include <functional>
 #include <ostream>
-#include <string>
-#include <vector>
 
-#include "config/ProviderSettings.h"
-#include "support/PbxSim.h"
-#include "support/ProviderFolders.h"
 #include "support/ProviderRuntimeFixture.h"
 #include "support/ProviderThreads.h"
-#include "support/RegistryFixture.h"
-#include "support/TestFiles.h"
-#include "support/TestTimers.h"
-#include "tools/tapihost/ProviderSetup.h"
-#include "tools/tapihost/TapiHost.h"
 
 namespace {
 
@@ -57,10 +43,6 @@ public:
         EXPECT_FALSE(logs.empty()) << "no provider log to look into";
         for (const std::wstring& path : logs)
             EXPECT_EQ(ReadFileBytes(path).find("Request inside the ProviderLock"), std::string::npos) << ToUtf8(path);
-    }
-
-    bool Settings(const std::wstring& json) const {
-        return m_sim.Control(L"POST", L"settings", json).dwStatus == 200;
     }
 
     // Shutdown (timed), unload, and no thread of the library left.
@@ -204,8 +186,10 @@ const FaultRow kRows[] = {
          // A healthy stream says something every second; silence for 3 s is
          // death (at the production timers; the provider's idle limit is
          // shortened to no less than 1 s).
-         ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"StreamIdleTimeout", 3));
-         ASSERT_TRUE(t.Settings(L"{\"heartbeat_ms\":" + std::to_wstring(ScaledMs(1000, 250)) + L"}"));
+         ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, TestedProviderKey(), L"StreamIdleTimeout", 3));
+         ASSERT_EQ(t.m_sim.Control(L"POST", L"settings", L"{\"heartbeat_ms\":" + std::to_wstring(ScaledMs(1000, 250)) + L"}")
+                       .dwStatus,
+                   200u);
          ASSERT_NO_FATAL_FAILURE(t.StartAndOpenLines());
          ASSERT_TRUE(t.m_sim.ClearRequests());
          // The heartbeats keep the stream over more than the idle limit: nothing is reopened.

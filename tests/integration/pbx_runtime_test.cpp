@@ -1,15 +1,12 @@
 // The built provider in a TAPI host against the PBX simulator: login, lines,
 // calls both ways, re-initialisation by the dialog, and a prompt shutdown.
 // ctest-lock: registry
-#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <chrono>
 #include <optional>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include <winhttp.h>
 #include <winsock2.h>
@@ -17,14 +14,10 @@
 #include "json/JsonEscape.h"
 #include "support/ChildProcess.h"
 #include "support/Permissions.h"
-#include "support/ProviderFolders.h"
 #include "support/ProviderRuntimeFixture.h"
 #include "support/ProviderThreads.h"
-#include "support/TraceCapture.h"
 
 namespace {
-
-HTAPICALL CallHandle(ULONG_PTR nHandle) { return reinterpret_cast<HTAPICALL>(nHandle); }
 
 // Threads of this process that started in the module's code: the provider's own.
 // Once the start's proxy detection, which runs beside it, has ended.
@@ -61,7 +54,7 @@ TEST_F(PbxRuntimeTest, AccountWithoutExtensionsGivesNoLinesAndRecordsWhy) {
 // dialog put in the shared record. (That a re-initialisation of a running
 // provider doubles no thread, stream or event is the directory tests'.)
 TEST_F(PbxRuntimeTest, WrongPasswordGivesNoLinesUntilTheDialogsReinitialization) {
-    ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Password", L"wrong"));
+    ASSERT_TRUE(WriteProtectedSetting(TestedProviderKey(), L"Password", L"wrong"));
     ASSERT_NO_FATAL_FAILURE(StartProvider(0));
     EXPECT_EQ(LastLoginState(), Localized(L"User name or password wrong", L"Benutzername oder Passwort falsch"));
     EXPECT_EQ(ProviderThreadCount(m_host.Module(), 2), 2u);  // keep-alive thread and network observer
@@ -127,7 +120,7 @@ TEST_F(PbxRuntimeTest, MakeCallAndDropGoToThePbxAndCompleteAfterTheExportReturne
     EXPECT_EQ(WaitForCompletion(602).lResult, 0);
     EXPECT_TRUE(RequestsTo(L"DELETE", L"").empty());
     // TAPI has no such call: it hears nothing of it.
-    EXPECT_EQ(m_host.CountEvents([](const HostEvent& e) { return e.htCall == CallHandle(0x601); }), 0u);
+    EXPECT_EQ(m_host.CountEvents([](const HostEvent& e) { return e.htCall == reinterpret_cast<HTAPICALL>(0x601); }), 0u);
 }
 
 // A dialer places calls one after another on one line. Each make-call's
@@ -256,7 +249,7 @@ const wchar_t* const kEveryLocalUser[] = {L"S-1-1-0", L"S-1-5-32-545", L"S-1-5-1
 
 TEST_F(PbxRuntimeFilesTest, NoLocalUserMayChangeTheFolderItsFilesOrTheSectionNorReadTheExchanges) {
     ASSERT_NO_FATAL_FAILURE(RunCalls());
-    HANDLE hSection = OpenFileMappingW(READ_CONTROL, FALSE, kSharedSection);
+    HANDLE hSection = OpenFileMappingW(READ_CONTROL, FALSE, TestedProviderSection().c_str());
     ASSERT_NE(hSection, nullptr);
     StopProvider();
 
@@ -312,9 +305,9 @@ TEST_F(PbxRuntimeFilesTest, NoPieceOfThePasswordOrOfAnIssuedTokenIsInAnyFileTheP
                                       L"[{\"extension_number\": \"21\"}, {\"extension_number\": \"22\"}, "
                                       L"{\"extension_number\": \"23\"}]}")));
     ASSERT_TRUE(m_sim.Start({false, m_dir.File(L"secret.json")})) << ToUtf8(m_sim.Error());
-    ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"ApiBaseUrl", m_sim.ApiBaseUrl()));
-    ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"DebugLevel", L"6"));
-    ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Password", password));
+    ASSERT_TRUE(WriteStringSetting(TestedProviderKey(), L"ApiBaseUrl", m_sim.ApiBaseUrl()));
+    ASSERT_TRUE(WriteStringSetting(TestedProviderKey(), L"DebugLevel", L"6"));
+    ASSERT_TRUE(WriteProtectedSetting(TestedProviderKey(), L"Password", password));
     // Tokens that live less than the provider's 20-second margin: every token
     // check refreshes them, so that a refresh token travels too, however
     // quickly the calls go.
@@ -386,7 +379,7 @@ TEST_F(PbxRuntimeTest, EveryRequestAndTheEventStreamGoThroughTheProxySetForTheSe
     const std::wstring port = m_sim.BaseUrl().substr(m_sim.BaseUrl().rfind(L':') + 1);
     const std::wstring base = L"http://pbx.invalid:" + port + L"/v1";
     ASSERT_TRUE(m_sim.Control(L"POST", L"settings", L"{\"proxy\":true}").dwStatus == 200);
-    ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"ApiBaseUrl", base));
+    ASSERT_TRUE(WriteStringSetting(TestedProviderKey(), L"ApiBaseUrl", base));
     const std::string proxy = ToUtf8(L"127.0.0.1:" + port);
     CRegistrySnapshot account(HKEY_CURRENT_USER, kAccountConnections);
     CRegistrySnapshot machine(HKEY_LOCAL_MACHINE, kAccountConnections);
@@ -471,7 +464,7 @@ TEST_F(PbxRuntimeTest, ProxyDetectionThatHangsDoesNotHoldUpTheStart) {
 // An "ApiBaseUrl" the settings refuse (which ones is SettingsStoreTest's):
 // nothing is sent anywhere, and the login state says why.
 TEST_F(PbxRuntimeTest, InvalidApiBaseUrlSendsNothingAndTheLoginStateSaysSo) {
-    ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"ApiBaseUrl", L"ftp" + m_sim.ApiBaseUrl().substr(4)));
+    ASSERT_TRUE(WriteStringSetting(TestedProviderKey(), L"ApiBaseUrl", L"ftp" + m_sim.ApiBaseUrl().substr(4)));
     ASSERT_NO_FATAL_FAILURE(StartProvider(0));
     EXPECT_EQ(LastLoginState(), Localized(L"Invalid API base URL", L"Ung\u00fcltige API-Basis-URL"));
     StopProvider();

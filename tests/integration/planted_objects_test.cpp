@@ -133,26 +133,18 @@ TEST(PlantedObjectsTest, PreCreatedSectionOpenToEverybodyIsRefused) {
 }
 
 // A host executable whose name holds "%" directives: the log's name is that
-// name as it is, never a format.
-int LoadProviderRole(const std::wstring&) {
-    CTapiHost host;
-    if (!host.Load(GetEnv(L"ORVO_TSP_PATH"))) return 1;
-    host.Unload();
-    return 0;
-}
-const bool kLoadRoleRegistered = RegisterChildRole(L"load-provider", LoadProviderRole);
-
+// name as it is, never a format. The host is tapihost, built beside the
+// provider, under that name.
 TEST(PlantedObjectsTest, PercentInTheExecutablesNameIsPartOfTheLogName) {
     COfflineProviderSettings settings;
     CTempDir dir(L"percent");
-    wchar_t szExe[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, szExe, MAX_PATH);
+    const std::wstring tsp = GetEnv(L"ORVO_TSP_PATH");
     const std::wstring name = L"orvo%s%n%x%03d", exe = dir.File(name + L".exe");
-    ASSERT_TRUE(CopyFileW(szExe, exe.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((tsp.substr(0, tsp.find_last_of(L"\\/") + 1) + L"tapihost.exe").c_str(), exe.c_str(), FALSE));
     const std::wstring folder = OrvoLogFolder();
     for (const std::wstring& old : ListFiles(folder, L"ORVOTSPorvo*")) DeleteFileW((folder + L"\\" + old).c_str());
 
-    ASSERT_EQ(RunChildRoleAs(exe, L"load-provider", L"", 60000), 0);
+    ASSERT_EQ(RunProcess(L"\"" + exe + L"\" \"" + tsp + L"\"", 60000), 0);
 
     const std::wstring logName = L"ORVOTSP" + name + L"_000.LOG";
     EXPECT_EQ(ListFiles(folder, L"ORVOTSPorvo*"), std::vector<std::wstring>{logName});

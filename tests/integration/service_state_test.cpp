@@ -3,13 +3,7 @@
 // call ended after a stream cut only on evidence that it ended. Deadlines are
 // watchdogs.
 // ctest-lock: registry
-#include <gtest/gtest.h>
-#include <windows.h>
-
-#include <functional>
 #include <ostream>
-#include <string>
-#include <vector>
 
 #include "manager/ServiceState.h"
 #include "support/ProviderRuntimeFixture.h"
@@ -26,14 +20,25 @@ protected:
             return e.htLine == LineHandle(dwLine) && e.dwMsg == LINE_LINEDEVSTATE && e.dwParam1 == dwState;
         };
     }
-    size_t LineStateMessages(DWORD dwLine, DWORD dwState) const { return m_host.CountEvents(IsLineState(dwLine, dwState)); }
-    bool WaitForLineState(DWORD dwLine, DWORD dwState, DWORD dwTimeoutMs) const {
-        return m_host.WaitForEvent(IsLineState(dwLine, dwState), dwTimeoutMs);
+    // How often each line heard that it went out of service and came back.
+    void ExpectServiceMessagesOnEveryLine(size_t nOutOfService, size_t nInService) const {
+        for (DWORD dwLine = 0; dwLine < 3; ++dwLine) {
+            EXPECT_EQ(m_host.CountEvents(IsLineState(dwLine, LINEDEVSTATE_OUTOFSERVICE)), nOutOfService) << "line " << dwLine;
+            EXPECT_EQ(m_host.CountEvents(IsLineState(dwLine, LINEDEVSTATE_INSERVICE)), nInService) << "line " << dwLine;
+        }
     }
-    DWORD DevStatusFlags(DWORD dwLine) {
-        std::vector<BYTE> status;
-        if (m_host.GetLineDevStatus(m_lines[dwLine], 4096, &status) != 0) return 0xFFFFFFFF;
-        return reinterpret_cast<const LINEDEVSTATUS*>(status.data())->dwDevStatusFlags;
+    // Every line has heard the line state by the deadline.
+    bool WaitForLineStateOnEveryLine(DWORD dwState, DWORD dwTimeoutMs) const {
+        for (DWORD dwLine = 0; dwLine < 3; ++dwLine)
+            if (!m_host.WaitForEvent(IsLineState(dwLine, dwState), dwTimeoutMs)) return false;
+        return true;
+    }
+    void ExpectDevStatusOfEveryLine(DWORD dwFlags) {
+        for (DWORD dwLine = 0; dwLine < 3; ++dwLine) {
+            std::vector<BYTE> status;
+            ASSERT_EQ(m_host.GetLineDevStatus(m_lines[dwLine], 4096, &status), 0) << "line " << dwLine;
+            EXPECT_EQ(reinterpret_cast<const LINEDEVSTATUS*>(status.data())->dwDevStatusFlags, dwFlags) << "line " << dwLine;
+        }
     }
     bool Down(DWORD dwMs) const {
         return m_sim.Control(L"POST", L"down", L"{\"ms\":" + std::to_wstring(dwMs) + L"}").dwStatus == 200;
@@ -48,45 +53,34 @@ protected:
 // shortens them with the provider's (support/TestTimers.h).
 TEST_F(ServiceStateTest, QuickReconnectShowsNothing) {
     ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
-    for (DWORD dwLine = 0; dwLine < 3; ++dwLine)
-        EXPECT_EQ(DevStatusFlags(dwLine), static_cast<DWORD>(LINEDEVSTATUSFLAGS_CONNECTED | LINEDEVSTATUSFLAGS_INSERVICE));
+    ExpectDevStatusOfEveryLine(LINEDEVSTATUSFLAGS_CONNECTED | LINEDEVSTATUSFLAGS_INSERVICE);
 
     // A two-second cut: the stream is reopened, and past the grace period no line has heard a word.
     ASSERT_TRUE(Down(ScaledMs(2000)));
     ASSERT_TRUE(WaitForRequestsAcrossOutage(2, kWatchdogMs)) << "stream not reopened";
     Sleep(ScaledMs(kOutOfServiceGraceMs, kMinScaledGraceMs) + ScaledMs(3000));
-    for (DWORD dwLine = 0; dwLine < 3; ++dwLine) {
-        EXPECT_EQ(LineStateMessages(dwLine, LINEDEVSTATE_OUTOFSERVICE), 0u) << "line " << dwLine;
-        EXPECT_EQ(LineStateMessages(dwLine, LINEDEVSTATE_INSERVICE), 0u) << "line " << dwLine;
-    }
+    ExpectServiceMessagesOnEveryLine(0, 0);
 }
 
 TEST_F(ServiceStateTest, AnOutageTakesEveryLineOutOfServiceAndBack) {
     ASSERT_NO_FATAL_FAILURE(StartAndOpenLines());
-    for (DWORD dwLine = 0; dwLine < 3; ++dwLine)
-        EXPECT_EQ(DevStatusFlags(dwLine), static_cast<DWORD>(LINEDEVSTATUSFLAGS_CONNECTED | LINEDEVSTATUSFLAGS_INSERVICE));
+    ExpectDevStatusOfEveryLine(LINEDEVSTATUSFLAGS_CONNECTED | LINEDEVSTATUSFLAGS_INSERVICE);
 
     // The PBX away well past the grace period (15 s at the production timers,
     // at least 2 s more when shortened): every open line goes out of service
     // and refuses calls.
     const DWORD dwOutageMs = ScaledMs(kOutOfServiceGraceMs, kMinScaledGraceMs) + ScaledMs(5000, 2000);
     ASSERT_TRUE(Down(dwOutageMs));
-    for (DWORD dwLine = 0; dwLine < 3; ++dwLine)
-        ASSERT_TRUE(WaitForLineState(dwLine, LINEDEVSTATE_OUTOFSERVICE, kWatchdogMs)) << "line " << dwLine;
-    for (DWORD dwLine = 0; dwLine < 3; ++dwLine)
-        EXPECT_EQ(DevStatusFlags(dwLine), static_cast<DWORD>(LINEDEVSTATUSFLAGS_CONNECTED)) << "line " << dwLine;
+    ASSERT_TRUE(WaitForLineStateOnEveryLine(LINEDEVSTATE_OUTOFSERVICE, kWatchdogMs));
+    ExpectDevStatusOfEveryLine(LINEDEVSTATUSFLAGS_CONNECTED);
     HDRVCALL hdCall = nullptr;
     EXPECT_EQ(m_host.MakeCall(77, m_lines[0], reinterpret_cast<HTAPICALL>(0x77), &hdCall, L"0301234567"),
               LINEERR_OPERATIONUNAVAIL);
 
     // Back: in service once, the flag returns, and a call rung afterwards is offered.
-    for (DWORD dwLine = 0; dwLine < 3; ++dwLine)
-        ASSERT_TRUE(WaitForLineState(dwLine, LINEDEVSTATE_INSERVICE, kWatchdogMs + dwOutageMs)) << "line " << dwLine;
-    for (DWORD dwLine = 0; dwLine < 3; ++dwLine) {
-        EXPECT_EQ(DevStatusFlags(dwLine), static_cast<DWORD>(LINEDEVSTATUSFLAGS_CONNECTED | LINEDEVSTATUSFLAGS_INSERVICE));
-        EXPECT_EQ(LineStateMessages(dwLine, LINEDEVSTATE_OUTOFSERVICE), 1u) << "line " << dwLine;
-        EXPECT_EQ(LineStateMessages(dwLine, LINEDEVSTATE_INSERVICE), 1u) << "line " << dwLine;
-    }
+    ASSERT_TRUE(WaitForLineStateOnEveryLine(LINEDEVSTATE_INSERVICE, kWatchdogMs + dwOutageMs));
+    ExpectDevStatusOfEveryLine(LINEDEVSTATUSFLAGS_CONNECTED | LINEDEVSTATUSFLAGS_INSERVICE);
+    ExpectServiceMessagesOnEveryLine(1, 1);
     ASSERT_TRUE(WaitForStreams(1, kWatchdogMs));
     ASSERT_FALSE(Ring(L"[\"22\"]", L"4930123456").empty());
     EXPECT_TRUE(WaitForState(1, LINECALLSTATE_OFFERING, kWatchdogMs));
@@ -186,20 +180,17 @@ TEST_F(ServiceStateTest, RefusedCredentialsAreTriedOnceUntilTheDialogAsksAgain) 
         ASSERT_EQ(m_sim.Control(L"POST", L"revoke-tokens").dwStatus, 200u);
         ASSERT_EQ(m_sim.Control(L"POST", L"streams/close", L"{\"mode\":\"end\"}").dwStatus, 200u);
 
-        for (DWORD dwLine = 0; dwLine < 3; ++dwLine)
-            ASSERT_TRUE(WaitForLineState(dwLine, LINEDEVSTATE_OUTOFSERVICE, kWatchdogMs)) << "line " << dwLine;
+        ASSERT_TRUE(WaitForLineStateOnEveryLine(LINEDEVSTATE_OUTOFSERVICE, kWatchdogMs));
         // The stream's loop goes on renewing its token, without a login.
         ASSERT_TRUE(WaitForRequests(L"PUT", kLogin, 4, 0, kWatchdogMs));
         EXPECT_EQ(RequestsTo(L"POST", kLogin).size(), 1u);
         EXPECT_EQ(LastLoginState(), Localized(L"User name or password wrong", L"Benutzername oder Passwort falsch"));
-        for (DWORD dwLine = 0; dwLine < 3; ++dwLine)
-            EXPECT_EQ(DevStatusFlags(dwLine), static_cast<DWORD>(LINEDEVSTATUSFLAGS_CONNECTED)) << "line " << dwLine;
+        ExpectDevStatusOfEveryLine(LINEDEVSTATUSFLAGS_CONNECTED);
 
         // The dialog's OK after the password was put right: one login, and the lines are back.
         ASSERT_TRUE(m_sim.ClearFaults());
         ASSERT_NO_FATAL_FAILURE(RequestReinitialization());
-        for (DWORD dwLine = 0; dwLine < 3; ++dwLine)
-            ASSERT_TRUE(WaitForLineState(dwLine, LINEDEVSTATE_INSERVICE, kWatchdogMs)) << "line " << dwLine;
+        ASSERT_TRUE(WaitForLineStateOnEveryLine(LINEDEVSTATE_INSERVICE, kWatchdogMs));
         std::vector<int> statuses;
         for (const SimRequest& request : RequestsTo(L"POST", kLogin)) statuses.push_back(request.nStatus);
         ASSERT_GE(statuses.size(), 2u);

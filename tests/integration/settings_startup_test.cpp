@@ -41,9 +41,8 @@ struct Identity {
     const wchar_t *pszFileName, *pszKey, *pszLogFolder, *pszSection;
 };
 
+// The standard name's and "ORVOTSP_2"'s are in the shared-section unit test.
 const Identity kIdentities[] = {
-    {L"ORVOTSP.TSP", L"SOFTWARE\\ORVO\\TAPI", L"ORVO TAPI", L"Global\\SharedMemORVOAPITSPORVOTSP"},
-    {L"ORVOTSP_2.TSP", L"SOFTWARE\\ORVO\\2", L"2", L"Global\\SharedMemORVOAPITSPORVOTSP_2"},
     {L"ORVOTSP-2.TSP", L"SOFTWARE\\ORVO\\2", L"2", L"Global\\SharedMemORVOAPITSPORVOTSP-2"},
     {L"OTHER.TSP", L"SOFTWARE\\ORVO\\OTHER", L"OTHER", L"Global\\SharedMemORVOAPITSPOTHER"},
 };

@@ -31,14 +31,10 @@ def export(msi, table):
 
 def main():
     msi, version = sys.argv[1], sys.argv[2]
-    failures = []
-    checks = 0
+    checks = []  # (passed, what is wrong when it fails)
 
     def check(condition, text):
-        nonlocal checks
-        checks += 1
-        if not condition:
-            failures.append(text)
+        checks.append((bool(condition), text))
 
     actions = {row["Action"]: row for row in export(msi, "CustomAction")}
     for action, entry in (("InstallProvider", "InstallProvider"), ("RemoveProvider", "RemoveProvider")):
@@ -86,9 +82,10 @@ def main():
     summary = subprocess.run(["msiinfo", "suminfo", msi], check=True, capture_output=True, text=True).stdout
     check("Template: x64;1033" in summary, "the package is not an x64 package")
 
+    failures = [text for passed, text in checks if not passed]
     for failure in failures:
         print("FAIL:", failure)
-    print(f"{checks - len(failures)} passed, {len(failures)} failed")
+    print(f"{len(checks) - len(failures)} passed, {len(failures)} failed")
     return 1 if failures else 0
 
 

@@ -1,19 +1,12 @@
 // The Windows Installer package as an administrator uses it: msiexec /i, a
 // repair, a newer package over it, an older one refused, msiexec /x, all
-// silently (/qn).
-// The test runs in a Wine prefix of its own (run-in-own-prefix): a machine on
-// which only this test installs anything. Its TAPI32.DLL is the stand-in of
-// tests/tapi32double, which keeps TAPI's provider list in the registry where
-// TAPI keeps it, and asks the provider through TUISPI_providerInstall before
-// it adds it, as TAPI does.
-//
-// What Wine cannot show, and this test therefore does not check: that the
-// telephony service (tapisrv) loads the installed provider and shows its
-// lines, or lets go of it when it is removed (Wine has no tapisrv); the
-// service's start settings that the provider sets (no such service); User
-// Account Control, and the installer's rights as LocalSystem; deployment by
-// group policy; a system-folder copy that the telephony service holds during
-// an upgrade (simulated here by a file the test holds open).
+// silently (/qn), in a Wine prefix of its own (run-in-own-prefix) whose
+// TAPI32.DLL is the stand-in of tests/tapi32double.
+// Wine cannot show, so this does not check: tapisrv loading the installed
+// provider or letting go of it, the service's start settings, User Account
+// Control, the installer's rights as LocalSystem, deployment by group policy;
+// a copy held by the telephony service during an upgrade is a file the test
+// holds open.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <msi.h>
@@ -47,11 +40,6 @@ std::wstring KnownFolder(int nFolder, const wchar_t* pszBelow) {
     return std::wstring(szFolder) + pszBelow;
 }
 
-bool FolderExists(const std::wstring& path) {
-    const DWORD dwAttributes = GetFileAttributesW(path.c_str());
-    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 // One installed product of the package's family: code and version.
 struct InstalledProduct {
     std::wstring code;
@@ -68,7 +56,9 @@ protected:
         for (const InstalledProduct& product : InstalledProducts())
             RunMsiexec(L"/x " + product.code, L"leftover");
         DeleteFileW(m_systemCopy.c_str());
-        DeleteLogFolder();
+        // The log that a failed installation keeps for the administrator.
+        RemoveFolderTree(m_logFolder);
+        RemoveDirectoryW(m_logFolder.substr(0, m_logFolder.rfind(L'\\')).c_str());
         // Another provider that must stay, and an administrator's setting.
         ASSERT_TRUE(SetProviderList(m_otherProviders, 8));
         ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, kSettingsKey, L"ApiBaseUrl", m_apiBaseUrl));
@@ -100,13 +90,6 @@ protected:
         for (std::string line; std::getline(log, line);)
             if (line.find("ORVOTSP setup: ") != std::string::npos) lines += line + "\n";
         return lines;
-    }
-
-    // Removes the log that a failed installation keeps for the administrator.
-    void DeleteLogFolder() const {
-        for (const std::wstring& name : ListFiles(m_logFolder)) DeleteFileW((m_logFolder + L"\\" + name).c_str());
-        RemoveDirectoryW(m_logFolder.c_str());
-        RemoveDirectoryW(m_logFolder.substr(0, m_logFolder.rfind(L'\\')).c_str());
     }
 
     // The version resource's product version, "1.1.0.0".
@@ -162,11 +145,11 @@ protected:
     // log of it.
     void ExpectNothingInstalled(bool bFailedInstallation = false) {
         EXPECT_FALSE(FileExists(m_systemCopy));
-        EXPECT_FALSE(FolderExists(m_programFolder)) << ToUtf8(m_programFolder);
+        EXPECT_FALSE(FileExists(m_programFolder)) << ToUtf8(m_programFolder);
         if (bFailedInstallation)
             EXPECT_TRUE(FileExists(m_logFolder + L"\\ORVOTSPmsiexec_000.LOG"));
         else
-            EXPECT_FALSE(FolderExists(m_logFolder)) << ToUtf8(m_logFolder);
+            EXPECT_FALSE(FileExists(m_logFolder)) << ToUtf8(m_logFolder);
         EXPECT_EQ(ReadProviderList(), m_otherProviders);
         EXPECT_TRUE(InstalledProducts().empty());
         std::wstring apiBaseUrl;

@@ -1,22 +1,9 @@
-// A test executable can play a second role as a child process of itself, for
-// tests about what two processes see of each other.
-//   static const bool kRegistered = RegisterChildRole(L"peer", PeerMain);
-//   EXPECT_EQ(0, RunChildRole(L"peer", L"argument", 30000));
+// Another program run from a test, as a command line, and waited for.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
-using ChildRole = int (*)(const std::wstring& argument);
-
-// Registers a role; call during static initialisation. Returns true.
-bool RegisterChildRole(const wchar_t* pszName, ChildRole role);
-// Starts this executable in the role and waits for it; its exit code, or -1
-// when it could not be started or did not end within the time.
-int RunChildRole(const wchar_t* pszName, const std::wstring& argument, DWORD dwTimeoutMs);
-// The same with a copy of this executable at exePath (another name, say).
-int RunChildRoleAs(const std::wstring& exePath, const wchar_t* pszName, const std::wstring& argument,
-                   DWORD dwTimeoutMs);
-// Runs a command line and waits for it: its exit code, or -1 as above.
+// Its exit code, or -1 when it could not be started or did not end within the time.
 int RunProcess(std::wstring commandLine, DWORD dwTimeoutMs);

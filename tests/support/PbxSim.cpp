@@ -4,6 +4,8 @@
 
 #include <winhttp.h>
 
+#include <algorithm>
+
 #include "common/BoundedString.h"
 #include "json/CJsonParserBase.h"
 #include "pbx/Base64.h"
@@ -53,6 +55,22 @@ void CloseLink(UINT_PTR& link) {
     link = static_cast<UINT_PTR>(INVALID_SOCKET);
 }
 
+// A simulator a test is done with, running and idle.
+struct IdleSimulator {
+    bool bHttps;
+    std::string account;
+    UINT_PTR link;
+    WORD wPort;
+    std::unique_ptr<CTempDir> certDir;
+    std::string certificateDer;
+};
+constexpr size_t kMostIdleSimulators = 3;
+
+std::vector<IdleSimulator>& IdleSimulators() {
+    static std::vector<IdleSimulator> idle;
+    return idle;
+}
+
 }  // namespace
 
 std::vector<std::wstring> SimRequest::HeaderValues(const wchar_t* pszName) const {
@@ -62,11 +80,42 @@ std::vector<std::wstring> SimRequest::HeaderValues(const wchar_t* pszName) const
     return values;
 }
 
-PbxSim::~PbxSim() { CloseLink(m_link); }
+PbxSim::~PbxSim() { Release(); }
+
+void PbxSim::Release() {
+    if (m_link == static_cast<UINT_PTR>(INVALID_SOCKET)) return;
+    std::vector<IdleSimulator>& idle = IdleSimulators();
+    if (idle.size() == kMostIdleSimulators) {
+        CloseLink(idle.front().link);
+        idle.erase(idle.begin());
+    }
+    idle.push_back({m_options.bHttps, m_account, m_link, m_wPort, std::move(m_certDir), m_certificateDer});
+    m_link = static_cast<UINT_PTR>(INVALID_SOCKET);
+}
+
+// One that answers its reset; one that does not (shut down, or its port
+// closed for a while) is stopped.
+bool PbxSim::TakeIdle() {
+    std::vector<IdleSimulator>& idle = IdleSimulators();
+    const auto it = std::find_if(idle.begin(), idle.end(), [this](const IdleSimulator& sim) {
+        return sim.bHttps == m_options.bHttps && sim.account == m_account;
+    });
+    if (it == idle.end()) return false;
+    m_link = it->link;
+    m_wPort = it->wPort;
+    m_certDir = std::move(it->certDir);
+    m_certificateDer = it->certificateDer;
+    idle.erase(it);
+    if (Control(L"POST", L"reset").dwStatus == 200) return true;
+    CloseLink(m_link);
+    return false;
+}
 
 bool PbxSim::Start(const PbxSimOptions& options) {
-    CloseLink(m_link);
+    Release();
     m_options = options;
+    m_account = options.sAccountFile.empty() ? std::string() : ReadFileBytes(options.sAccountFile);
+    if (TakeIdle()) return true;
     auto fail = [this](const std::wstring& text) {
         CloseLink(m_link);
         m_error = text;

@@ -1,6 +1,9 @@
 // The PBX simulator (tools/pbxsim) for tests, for the life of the object, with
 // a client of its control interface. It runs as a Linux program beside Wine
 // (pbxsim_launch.py in ORVO_SOURCE_DIR, run by ORVO_PYTHON or /usr/bin/python3).
+// A test program keeps the simulators its tests are done with: a start with
+// the same options and account takes one back, reset to its state after
+// start, instead of starting two Python programs from Wine once more.
 #pragma once
 
 #include <windows.h>
@@ -62,7 +65,11 @@ public:
     std::vector<SimRequest> Requests(const wchar_t* pszMethod, const std::wstring& path = L"") const;
 
 private:
+    bool TakeIdle();
+    void Release();
+
     PbxSimOptions m_options;
+    std::string m_account;  // the account file's bytes: what a kept simulator must match
     UINT_PTR m_link = ~static_cast<UINT_PTR>(0);  // socket to the launcher; closing it ends the simulator
     WORD m_wPort = 0;
     std::wstring m_error;

@@ -5,10 +5,8 @@ const char kRuntimeAccount[] = R"({"customer": "c-orvo-demo-4711",
   "extensions": [{"extension_number": "21", "name": "Office"}, {"extension_number": "22", "name": "Reception"},
                  {"extension_number": "23", "name": "Lab"}]})";
 
-const wchar_t kSharedSection[] = L"Global\\SharedMemORVOAPITSPORVOTSP";
-
 CSharedSettingsView::CSharedSettingsView() {
-    m_hMapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kSharedSection);
+    m_hMapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, TestedProviderSection().c_str());
     if (m_hMapping == nullptr) return;
     m_pSettings =
         static_cast<ProviderSettings*>(MapViewOfFile(m_hMapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(ProviderSettings)));

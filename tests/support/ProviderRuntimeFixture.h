@@ -2,7 +2,8 @@
 // integration tests: the demo account with a second user in the simulator
 // (a fixture may start the simulator with another account), the provider's
 // settings pointing at it, and the host's view of the lines.
-// Tests that use it hold the registry lock ("// ctest-lock: registry").
+// Tests that use it hold the registry lock ("// ctest-lock: registry"), or
+// load a copy of the provider of their own (tests/CMakeLists.txt).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -35,8 +36,6 @@ constexpr LONG kNoCompletion = 0x7FFFFFFF;
 inline HTAPILINE LineHandle(DWORD dwLine) { return reinterpret_cast<HTAPILINE>(static_cast<ULONG_PTR>(dwLine + 1)); }
 
 // The provider's shared settings record as the configuration dialog's process sees it.
-// The name of the provider's shared section.
-extern const wchar_t kSharedSection[];
 
 class CSharedSettingsView {
 public:
@@ -58,15 +57,15 @@ class ProviderRuntimeFixture : public testing::Test {
 public:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(StartSimulator());
-        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"ApiBaseUrl", m_sim.ApiBaseUrl()));
-        ASSERT_TRUE(ApplyTestTimeDivisor(kProviderSettingsKey));
-        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"NumberFormat", L"0"));
+        ASSERT_TRUE(WriteStringSetting(TestedProviderKey(), L"ApiBaseUrl", m_sim.ApiBaseUrl()));
+        ASSERT_TRUE(ApplyTestTimeDivisor(TestedProviderKey()));
+        ASSERT_TRUE(WriteStringSetting(TestedProviderKey(), L"NumberFormat", L"0"));
         // Login, directory, threads and every PBX event: enough to show a
         // failure's course, and exchange files too. The files test writes
         // the fullest log.
-        ASSERT_TRUE(WriteStringSetting(kProviderSettingsKey, L"DebugLevel", L"2"));
-        ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Name", L"lena.muster"));
-        ASSERT_TRUE(WriteProtectedSetting(kProviderSettingsKey, L"Password", L"Demo-Pass-2024"));
+        ASSERT_TRUE(WriteStringSetting(TestedProviderKey(), L"DebugLevel", L"2"));
+        ASSERT_TRUE(WriteProtectedSetting(TestedProviderKey(), L"Name", L"lena.muster"));
+        ASSERT_TRUE(WriteProtectedSetting(TestedProviderKey(), L"Password", L"Demo-Pass-2024"));
     }
     void TearDown() override {
         if (m_bStarted) m_host.Shutdown();
@@ -162,7 +161,7 @@ public:
     // divisor: a stop that waited out a hanging request or a 30 s timer then
     // overruns a watchdog that the shortened timers would let it meet.
     static void UseProductionTimers() {
-        const LSTATUS lStatus = RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"TestTimeDivisor");
+        const LSTATUS lStatus = RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, TestedProviderKey(), L"TestTimeDivisor");
         ASSERT_TRUE(lStatus == ERROR_SUCCESS || lStatus == ERROR_FILE_NOT_FOUND) << lStatus;
         SetTimerDivisor(1);
     }
@@ -286,13 +285,13 @@ public:
 
     std::wstring LastLoginState() const {
         std::wstring text = L"(missing)";
-        ReadRegString(HKEY_LOCAL_MACHINE, kProviderSettingsKey, L"LastLoginState", &text);
+        ReadRegString(HKEY_LOCAL_MACHINE, TestedProviderKey(), L"LastLoginState", &text);
         return text;
     }
 
     CTempDir m_dir{L"runtime"};
     PbxSim m_sim;
-    CRegistrySnapshot m_snapshot{HKEY_LOCAL_MACHINE, kProviderSettingsKey};
+    CRegistrySnapshot m_snapshot{HKEY_LOCAL_MACHINE, TestedProviderKey()};
     CTapiHost m_host;
     bool m_bStarted = false;
     std::vector<HDRVLINE> m_lines;

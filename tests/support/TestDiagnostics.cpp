@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "log/ExeName.h"
 #include "support/ChildProcess.h"
@@ -24,25 +23,6 @@
 namespace {
 
 constexpr DWORD kDefaultLimitSeconds = 150;  // the longest test takes about 45 s
-constexpr DWORD kDebuggerTimeoutMs = 60000;
-constexpr size_t kLogTailBytes = 12000;
-
-DWORD LimitSeconds() {
-    const std::wstring value = GetEnv(L"ORVO_TEST_HANG_SECONDS");
-    const DWORD dwSeconds = value.empty() ? 0 : static_cast<DWORD>(_wtoi(value.c_str()));
-    return dwSeconds != 0 ? dwSeconds : kDefaultLimitSeconds;
-}
-
-std::vector<DWORD> ThreadsOfThisProcess() {
-    std::vector<DWORD> threads;
-    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (hSnapshot == INVALID_HANDLE_VALUE) return threads;
-    THREADENTRY32 entry = {sizeof(entry)};
-    for (BOOL bMore = Thread32First(hSnapshot, &entry); bMore; bMore = Thread32Next(hSnapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) threads.push_back(entry.th32ThreadID);
-    CloseHandle(hSnapshot);
-    return threads;
-}
 
 void PrintFile(const wchar_t* pszWhat, const std::wstring& path, size_t cbTail) {
     std::string text = ReadFileBytes(path);
@@ -56,54 +36,43 @@ void PrintFile(const wchar_t* pszWhat, const std::wstring& path, size_t cbTail) 
 void PrintThreadStacks() {
     CTempDir dir(L"hang");
     std::string script;
-    for (DWORD dwThread : ThreadsOfThisProcess()) {
+    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {sizeof(entry)};
+    for (BOOL bMore = Thread32First(hSnapshot, &entry); bMore; bMore = Thread32Next(hSnapshot, &entry)) {
         char szLine[32];
-        snprintf(szLine, sizeof(szLine), "bt 0x%lx\n", static_cast<unsigned long>(dwThread));
-        script += szLine;
+        snprintf(szLine, sizeof(szLine), "bt 0x%lx\n", static_cast<unsigned long>(entry.th32ThreadID));
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) script += szLine;
     }
-    script += "detach\nquit\n";
+    CloseHandle(hSnapshot);
     const std::wstring scriptPath = dir.File(L"stacks.dbg"), outputPath = dir.File(L"stacks.txt");
-    WriteFileBytes(scriptPath, script);
-    const std::wstring command = L"cmd.exe /c winedbg --file \"" + scriptPath + L"\" " +
-                                 std::to_wstring(GetCurrentProcessId()) + L" > \"" + outputPath + L"\" 2>&1";
-    const int nExit = RunProcess(command, kDebuggerTimeoutMs);
+    WriteFileBytes(scriptPath, script + "detach\nquit\n");
+    const int nExit = RunProcess(L"cmd.exe /c winedbg --file \"" + scriptPath + L"\" " +
+                                     std::to_wstring(GetCurrentProcessId()) + L" > \"" + outputPath + L"\" 2>&1",
+                                 60000);
     printf("----- thread stacks (winedbg exit %d) -----\n", nExit);
     PrintFile(L"debugger output", outputPath, static_cast<size_t>(-1));
 }
 
-// Folders directly below a folder.
-std::vector<std::wstring> SubFolders(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE hFind = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (hFind == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::wstring name = entry.cFileName;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && name != L"." && name != L"..")
-            names.push_back(name);
-    } while (FindNextFileW(hFind, &entry));
-    FindClose(hFind);
-    return names;
-}
-
-// The provider's log of this program that was written last, below the common
-// application-data folder, when that was after the given time.
+// The provider's log of this program that was written last, in any folder
+// below ORVO's (a copy of the provider logs in a folder of its own), when
+// that was after the given time.
 void PrintNewestProviderLog(FILETIME newestTime = {}) {
-    const std::wstring root = OrvoDataFolder();
     std::wstring newest;
-    const std::wstring pattern = L"*" + std::wstring(GetExeName()) + L"_*.LOG";
-    for (const std::wstring& folder : SubFolders(root)) {
-        for (const std::wstring& name : ListFiles(root + L"\\" + folder, pattern.c_str())) {
-            const std::wstring path = root + L"\\" + folder + L"\\" + name;
+    WIN32_FIND_DATAW folder;
+    HANDLE hFind = FindFirstFileW((OrvoDataFolder() + L"\\*").c_str(), &folder);
+    for (BOOL bMore = hFind != INVALID_HANDLE_VALUE; bMore; bMore = FindNextFileW(hFind, &folder)) {
+        const std::wstring path = OrvoDataFolder() + L"\\" + folder.cFileName + L"\\";
+        for (const std::wstring& name : ListFiles(path, (L"*" + std::wstring(GetExeName()) + L"_*.LOG").c_str())) {
             WIN32_FILE_ATTRIBUTE_DATA data;
-            if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
+            if (GetFileAttributesExW((path + name).c_str(), GetFileExInfoStandard, &data) &&
                 CompareFileTime(&data.ftLastWriteTime, &newestTime) > 0) {
                 newestTime = data.ftLastWriteTime;
-                newest = path;
+                newest = path + name;
             }
         }
     }
-    if (!newest.empty()) PrintFile(L"provider log", newest, kLogTailBytes);
+    if (hFind != INVALID_HANDLE_VALUE) FindClose(hFind);
+    if (!newest.empty()) PrintFile(L"provider log", newest, 12000);
 }
 
 class TestDiagnostics : public testing::EmptyTestEventListener {
@@ -159,5 +128,7 @@ private:
 }  // namespace
 
 void InstallTestDiagnostics() {
-    testing::UnitTest::GetInstance()->listeners().Append(new TestDiagnostics(LimitSeconds()));
+    const DWORD dwSeconds = static_cast<DWORD>(_wtoi(GetEnv(L"ORVO_TEST_HANG_SECONDS").c_str()));
+    testing::UnitTest::GetInstance()->listeners().Append(
+        new TestDiagnostics(dwSeconds != 0 ? dwSeconds : kDefaultLimitSeconds));
 }

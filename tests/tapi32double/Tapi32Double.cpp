@@ -37,60 +37,43 @@ void Journal(const char* pszFormat, ...) {
     CloseHandle(hFile);
 }
 
-class ProvidersKey {
-public:
-    ProvidersKey() {
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, TAPI_PROVIDERS_KEY, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_hKey,
-                        nullptr);
-    }
-    ~ProvidersKey() {
-        if (m_hKey != nullptr) RegCloseKey(m_hKey);
-    }
-    DWORD Dword(const std::string& name, DWORD dwDefault) const {
-        DWORD dwValue = 0;
-        DWORD cb = sizeof(dwValue);
-        return RegQueryValueExA(m_hKey, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&dwValue), &cb) ==
-                       ERROR_SUCCESS
-                   ? dwValue
-                   : dwDefault;
-    }
-    std::string String(const std::string& name) const {
-        char szValue[1024] = {};
-        DWORD cb = sizeof(szValue) - 1;
-        RegQueryValueExA(m_hKey, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(szValue), &cb);
-        return szValue;
-    }
-    void SetDword(const std::string& name, DWORD dwValue) const {
-        RegSetValueExA(m_hKey, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), sizeof(dwValue));
-    }
-    void SetString(const std::string& name, const std::string& text) const {
-        RegSetValueExA(m_hKey, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>(text.size() + 1));
-    }
-    void Delete(const std::string& name) const { RegDeleteValueA(m_hKey, name.c_str()); }
+// TAPI's list below HKEY_LOCAL_MACHINE (an ASCII name, copied character by character).
+const std::string kProvidersKey(TAPI_PROVIDERS_KEY, TAPI_PROVIDERS_KEY + wcslen(TAPI_PROVIDERS_KEY));
 
-    std::vector<Provider> Read() const {
-        std::vector<Provider> providers;
-        DWORD dwCount = Dword("NumProviders", 0);
-        for (DWORD i = 0; i < dwCount; ++i)
-            providers.push_back({String("ProviderFilename" + std::to_string(i)), Dword("ProviderID" + std::to_string(i), 0)});
-        return providers;
-    }
-    void Write(const std::vector<Provider>& providers, DWORD dwOldCount) const {
-        for (size_t i = 0; i < providers.size(); ++i) {
-            SetString("ProviderFilename" + std::to_string(i), providers[i].sFileName);
-            SetDword("ProviderID" + std::to_string(i), providers[i].dwID);
-        }
-        for (size_t i = providers.size(); i < dwOldCount; ++i) {
-            Delete("ProviderFilename" + std::to_string(i));
-            Delete("ProviderID" + std::to_string(i));
-        }
-        SetDword("NumProviders", static_cast<DWORD>(providers.size()));
-    }
+DWORD ReadDword(const std::string& name, DWORD dwDefault) {
+    DWORD dwValue = 0, cb = sizeof(dwValue);
+    return RegGetValueA(HKEY_LOCAL_MACHINE, kProvidersKey.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr, &dwValue,
+                        &cb) == ERROR_SUCCESS
+               ? dwValue
+               : dwDefault;
+}
 
-private:
-    HKEY m_hKey = nullptr;
-};
+void WriteValue(const std::string& name, DWORD dwType, const void* pData, size_t cb) {
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, kProvidersKey.c_str(), name.c_str(), dwType, pData, static_cast<DWORD>(cb));
+}
+
+std::vector<Provider> ReadProviders() {
+    std::vector<Provider> providers(ReadDword("NumProviders", 0));
+    for (size_t i = 0; i < providers.size(); ++i) {
+        char szName[1024] = {};
+        DWORD cb = sizeof(szName) - 1;
+        RegGetValueA(HKEY_LOCAL_MACHINE, kProvidersKey.c_str(), ("ProviderFilename" + std::to_string(i)).c_str(),
+                     RRF_RT_REG_SZ, nullptr, szName, &cb);
+        providers[i] = {szName, ReadDword("ProviderID" + std::to_string(i), 0)};
+    }
+    return providers;
+}
+
+// Over the old list: NumProviders says where the new one ends.
+void WriteProviders(const std::vector<Provider>& providers) {
+    for (size_t i = 0; i < providers.size(); ++i) {
+        WriteValue("ProviderFilename" + std::to_string(i), REG_SZ, providers[i].sFileName.c_str(),
+                   providers[i].sFileName.size() + 1);
+        WriteValue("ProviderID" + std::to_string(i), REG_DWORD, &providers[i].dwID, sizeof(DWORD));
+    }
+    const DWORD dwCount = static_cast<DWORD>(providers.size());
+    WriteValue("NumProviders", REG_DWORD, &dwCount, sizeof(dwCount));
+}
 
 // TAPI asks a provider whether it may be added before it lists it.
 LONG AskProviderToInstall(const char* pszFileName, HWND hwndOwner, DWORD dwID) {
@@ -117,7 +100,7 @@ LONG WINAPI lineGetProviderList(DWORD dwAPIVersion, LINEPROVIDERLIST* lpProvider
     if (lpProviderList == nullptr) return LINEERR_INVALPOINTER;
     if (lpProviderList->dwTotalSize < sizeof(LINEPROVIDERLIST)) return LINEERR_STRUCTURETOOSMALL;
 
-    std::vector<Provider> providers = ProvidersKey().Read();
+    std::vector<Provider> providers = ReadProviders();
     DWORD cbEntries = static_cast<DWORD>(providers.size() * sizeof(LINEPROVIDERENTRY));
     DWORD cbNeeded = sizeof(LINEPROVIDERLIST) + cbEntries;
     for (const Provider& p : providers) cbNeeded += static_cast<DWORD>(p.sFileName.size() + 1);
@@ -148,15 +131,14 @@ LONG WINAPI lineGetProviderList(DWORD dwAPIVersion, LINEPROVIDERLIST* lpProvider
 
 LONG WINAPI lineAddProviderA(LPCSTR lpszProviderFilename, HWND hwndOwner, LPDWORD lpdwPermanentProviderID) {
     if (lpszProviderFilename == nullptr || lpdwPermanentProviderID == nullptr) return LINEERR_INVALPOINTER;
-    ProvidersKey key;
-    DWORD dwID = key.Dword("NextProviderID", 1);
+    const DWORD dwID = ReadDword("NextProviderID", 1);
     LONG lResult = AskProviderToInstall(lpszProviderFilename, hwndOwner, dwID);
     if (lResult == 0) {
-        std::vector<Provider> providers = key.Read();
-        DWORD dwOldCount = static_cast<DWORD>(providers.size());
+        std::vector<Provider> providers = ReadProviders();
         providers.push_back({lpszProviderFilename, dwID});
-        key.Write(providers, dwOldCount);
-        key.SetDword("NextProviderID", dwID + 1);
+        WriteProviders(providers);
+        const DWORD dwNextID = dwID + 1;
+        WriteValue("NextProviderID", REG_DWORD, &dwNextID, sizeof(dwNextID));
         *lpdwPermanentProviderID = dwID;
     }
     Journal("lineAddProviderA %s -> 0x%08lX id %lu", lpszProviderFilename, lResult, lResult == 0 ? dwID : 0);
@@ -164,14 +146,12 @@ LONG WINAPI lineAddProviderA(LPCSTR lpszProviderFilename, HWND hwndOwner, LPDWOR
 }
 
 LONG WINAPI lineRemoveProvider(DWORD dwPermanentProviderID, HWND hwndOwner) {
-    ProvidersKey key;
-    std::vector<Provider> providers = key.Read();
-    DWORD dwOldCount = static_cast<DWORD>(providers.size());
+    std::vector<Provider> providers = ReadProviders();
     LONG lResult = LINEERR_INVALPARAM;
     for (auto it = providers.begin(); it != providers.end(); ++it) {
         if (it->dwID != dwPermanentProviderID) continue;
         providers.erase(it);
-        key.Write(providers, dwOldCount);
+        WriteProviders(providers);
         lResult = 0;
         break;
     }

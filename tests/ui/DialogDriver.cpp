@@ -1,26 +1,14 @@
 #include "DialogDriver.h"
 
 #include <gtest/gtest.h>
-#include <objbase.h>
 
 #include <thread>
 
-// GDI+'s flat interface: the C++ wrapper headers do not build with NOMINMAX.
-extern "C" {
-int WINAPI GdiplusStartup(ULONG_PTR* token, const void* input, void* output);
-void WINAPI GdiplusShutdown(ULONG_PTR token);
-int WINAPI GdipCreateBitmapFromHBITMAP(HBITMAP hbm, HPALETTE hpal, void** bitmap);
-int WINAPI GdipSaveImageToFile(void* image, const WCHAR* filename, const CLSID* encoder, const void* params);
-int WINAPI GdipDisposeImage(void* image);
-}
-
 namespace {
-// The PNG encoder of GDI+.
-const CLSID kPngEncoder = {0x557CF406, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
-
-HWND FindDialog(DWORD dwThreadId) {
+// A visible dialog (a message box is one too) of the thread, other than hOther.
+HWND FindDialog(DWORD dwThreadId, HWND hOther = nullptr) {
     for (HWND hWnd = nullptr; (hWnd = FindWindowExW(nullptr, hWnd, L"#32770", nullptr)) != nullptr;)
-        if (GetWindowThreadProcessId(hWnd, nullptr) == dwThreadId && IsWindowVisible(hWnd)) return hWnd;
+        if (hWnd != hOther && GetWindowThreadProcessId(hWnd, nullptr) == dwThreadId && IsWindowVisible(hWnd)) return hWnd;
     return nullptr;
 }
 
@@ -76,29 +64,12 @@ void Click(HWND hDlg, int id) {
 std::wstring ClickAndAnswerMessageBox(HWND hDlg, int id) {
     // Posted: a sent click would wait for the message box to be answered.
     PostMessageW(GetDlgItem(hDlg, id), BM_CLICK, 0, 0);
-    struct Search {
-        HWND hDlg;
-        HWND hBox;
-    } search{hDlg, nullptr};
-    const DWORD dwThreadId = GetWindowThreadProcessId(hDlg, nullptr);
-    auto findBox = [&] {
-        EnumThreadWindows(
-            dwThreadId,
-            [](HWND hWnd, LPARAM lParam) {
-                auto* pSearch = reinterpret_cast<Search*>(lParam);
-                wchar_t szClass[16] = {};
-                GetClassNameW(hWnd, szClass, 16);
-                if (hWnd == pSearch->hDlg || wcscmp(szClass, L"#32770") != 0 || !IsWindowVisible(hWnd)) return TRUE;
-                pSearch->hBox = hWnd;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.hBox != nullptr;
-    };
-    if (!WaitUntil(findBox, 10000)) return L"";
+    HWND hBox = nullptr;
+    if (!WaitUntil([&] { return (hBox = FindDialog(GetWindowThreadProcessId(hDlg, nullptr), hDlg)) != nullptr; }, 10000))
+        return L"";
     std::wstring text;
     EnumChildWindows(
-        search.hBox,
+        hBox,
         [](HWND hChild, LPARAM lParam) {
             wchar_t szClass[16] = {};
             GetClassNameW(hChild, szClass, 16);
@@ -107,38 +78,9 @@ std::wstring ClickAndAnswerMessageBox(HWND hDlg, int id) {
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&text));
-    PostMessageW(search.hBox, WM_COMMAND, IDOK, 0);
-    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(search.hBox); }, 10000)) << "the message box stays";
+    PostMessageW(hBox, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(hBox); }, 10000)) << "the message box stays";
     return text;
 }
 
 bool IsChecked(HWND hDlg, int id) { return SendMessageW(GetDlgItem(hDlg, id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
-
-bool SaveWindowPng(HWND hWnd, const std::wstring& path) {
-    RECT rect;
-    if (!GetWindowRect(hWnd, &rect)) return false;
-    HDC hScreen = GetDC(nullptr);
-    HDC hMemory = CreateCompatibleDC(hScreen);
-    HBITMAP hBitmap = CreateCompatibleBitmap(hScreen, rect.right - rect.left, rect.bottom - rect.top);
-    HGDIOBJ hOld = SelectObject(hMemory, hBitmap);
-    BOOL bCopied =
-        BitBlt(hMemory, 0, 0, rect.right - rect.left, rect.bottom - rect.top, hScreen, rect.left, rect.top, SRCCOPY);
-    SelectObject(hMemory, hOld);
-    DeleteDC(hMemory);
-    ReleaseDC(nullptr, hScreen);
-
-    bool bSaved = false;
-    // GdiplusStartupInput, version 1 with the defaults.
-    struct { UINT32 uVersion; void* pfnDebugEvent; BOOL bNoThread, bNoCodecs; } input = {1, nullptr, FALSE, FALSE};
-    ULONG_PTR token = 0;
-    void* pImage = nullptr;
-    if (bCopied && GdiplusStartup(&token, &input, nullptr) == 0) {
-        if (GdipCreateBitmapFromHBITMAP(hBitmap, nullptr, &pImage) == 0) {
-            bSaved = GdipSaveImageToFile(pImage, path.c_str(), &kPngEncoder, nullptr) == 0;
-            GdipDisposeImage(pImage);
-        }
-        GdiplusShutdown(token);
-    }
-    DeleteObject(hBitmap);
-    return bSaved;
-}

@@ -21,5 +21,3 @@ bool IsChecked(HWND hDlg, int id);
 // Clicks a button whose action shows a message box, reads the box's text and
 // answers it with OK; the text, or empty when no message box came.
 std::wstring ClickAndAnswerMessageBox(HWND hDlg, int id);
-// Saves what the screen shows of a window as a PNG file.
-bool SaveWindowPng(HWND hWnd, const std::wstring& path);

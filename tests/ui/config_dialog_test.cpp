@@ -2,24 +2,16 @@
 // TUISPI_providerConfig and used the way a user would, on a virtual display
 // (run-on-display) once per language: ORVO_DIALOG_LANGUAGE names the
 // interface language the run must have (1031 German, 1033 English).
-#include <gtest/gtest.h>
-
-#include <windows.h>
-
 #include <algorithm>
+#include <memory>
 
-#include "config/ProviderSettings.h"
 #include "config/resource.h"
-#include "support/PbxSim.h"
-#include "support/RegistryFixture.h"
-#include "tools/tapihost/ProviderSetup.h"
-#include "tools/tapihost/TapiHost.h"
+#include "support/ProviderRuntimeFixture.h"
 #include "DialogDriver.h"
 
 namespace {
 
 const std::wstring kSettingsKey = L"SOFTWARE\\ORVO\\TAPI";
-const wchar_t kSharedSection[] = L"Global\\SharedMemORVOAPITSPORVOTSP";
 
 bool IsGermanRun() { return GetEnv(L"ORVO_DIALOG_LANGUAGE") == L"1031"; }
 
@@ -127,11 +119,6 @@ protected:
         ASSERT_EQ(GetUserDefaultUILanguage(), expected) << "this run must have the interface language " << expected;
         ASSERT_FALSE(m_tsp.empty());
     }
-    void TearDown() override {
-        if (m_pShared != nullptr) UnmapViewOfFile(m_pShared);
-        if (m_hSection != nullptr) CloseHandle(m_hSection);
-    }
-
     // Writes the settings and loads the provider, which reads them at start.
     void Start(const StoredSettings& stored, const std::wstring& apiBaseUrl = L"http://127.0.0.1:9/v1") {
         for (size_t i = 0; i < stored.size(); ++i)
@@ -139,10 +126,9 @@ protected:
                                        : SetRegString(HKEY_LOCAL_MACHINE, kSettingsKey, kSettingNames[i], stored[i]));
         ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, kSettingsKey, L"ApiBaseUrl", apiBaseUrl));
         ASSERT_TRUE(m_host.Load(m_tsp)) << ToUtf8(m_tsp);
-        m_hSection = OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, kSharedSection);
-        ASSERT_NE(m_hSection, nullptr) << "no shared settings section";
-        m_pShared = static_cast<ProviderSettings*>(MapViewOfFile(m_hSection, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
-        ASSERT_NE(m_pShared, nullptr);
+        m_shared = std::make_unique<CSharedSettingsView>();
+        m_pShared = m_shared->Get();
+        ASSERT_NE(m_pShared, nullptr) << "no shared settings section";
         m_pShared->ReinitRequested = 0;
     }
 
@@ -167,7 +153,7 @@ protected:
     CRegistrySnapshot m_settings{HKEY_LOCAL_MACHINE, kSettingsKey};
     CTapiHost m_host;
     std::wstring m_tsp = GetEnv(L"ORVO_TSP_PATH");
-    HANDLE m_hSection = nullptr;
+    std::unique_ptr<CSharedSettingsView> m_shared;
     ProviderSettings* m_pShared = nullptr;
     const wchar_t* m_pszSuccess = IsGermanRun() ? L"Anmelden erfolgreich" : L"Login successful";
     const wchar_t* m_pszFailed = IsGermanRun() ? L"Anmelden fehlgeschlagen" : L"Login failed";
@@ -227,14 +213,6 @@ TEST_F(ConfigDialogTest, EveryControlHasItsKindTextAndPlaceAndCancelKeepsTheSett
         EXPECT_TRUE(IsChecked(hDlg, IDC_NUMBER_INTERNATIONAL_NO_PLUS));
         EXPECT_TRUE(IsChecked(hDlg, IDC_LINE_EXTENSION));
         EXPECT_FALSE(IsChecked(hDlg, IDC_DEBUG_LOG));
-
-        std::wstring folder = GetEnv(L"ORVO_SCREENSHOT_DIR");
-        if (!folder.empty()) {
-            CreateDirectoryW(folder.c_str(), nullptr);
-            RedrawWindow(hDlg, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-            std::wstring file = folder + (bGerman ? L"\\config-dialog-de.png" : L"\\config-dialog-en.png");
-            EXPECT_TRUE(SaveWindowPng(hDlg, file)) << ToUtf8(file);
-        }
 
         // A connection test (nothing listens on the discard port) logs in
         // with the entered account but leaves the shared record, which the

@@ -4,7 +4,7 @@
 set -euo pipefail
 BUILD=$(cd "$1" && pwd)
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-export WINEPREFIX=$BUILD/soakprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$BUILD/soakprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 "$HERE/../../cmake/wine-start" "$WINEPREFIX"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 python3 "$HERE/soak.py" "$BUILD" "${@:2}"

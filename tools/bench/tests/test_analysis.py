@@ -49,41 +49,6 @@ class FiguresTest(unittest.TestCase):
         self.assertEqual(bench.percentile([1.0, 2.0, 3.0], 50), 2.0)
         self.assertIsNone(bench.percentile([], 50))
 
-    def test_write_times_take_each_events_first_write(self):
-        history = [
-            {"raw": "x", "streams": 1},
-            {"id": 1, "data": {"uuid": "a", "state": "ring"}, "written": [{"stream": 2, "time": 5.0},
-                                                                          {"stream": 1, "time": 4.0}]},
-            {"id": 2, "data": {"uuid": "a", "state": "hangup"}, "written": []},
-        ]
-        self.assertEqual(bench.write_times(history), {("a", "ring"): 4.0})
-
-
-class StagesTest(unittest.TestCase):
-    def test_stage_records_and_times(self):
-        import tempfile
-        base = bench.FILETIME_1970 + 17000000000000000
-        with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False) as handle:
-            handle.write(f"2 {base + 10000} {base + 10100} {base + 10300} {base + 10600} {base + 11000} {base + 11500}\n")
-            handle.write("1 5 6\n")  # cut short: passed over
-            handle.write(f"1 0 {base} {base} {base} {base} {base}\n")
-        records = bench.read_stage_records(handle.name)
-        os.remove(handle.name)
-        self.assertEqual([state for state, _ in records], [bench.OFFERING, bench.IDLE])
-        write = 1700000000.0
-        times = bench.stage_times(write, records[0][1])
-        self.assertEqual(len(times), len(bench.STAGES))
-        # Unix seconds as floats keep about a microsecond's precision.
-        for took, ticks in zip(times[1:], [100, 200, 300, 400, 500]):
-            self.assertAlmostEqual(took, ticks / 1e7, delta=1e-6)
-        self.assertAlmostEqual(times[0], records[0][1][0] - write)
-        # A stage without its stamp has no time, nor has the one after it.
-        self.assertEqual(bench.stage_times(write, records[1][1])[:2], [None, None])
-
-    def test_missed_names_scenario_and_figure(self):
-        rows = [("a", "x", "1", "<= 2", "yes"), ("", "y", "3", "<= 2", "NO"), ("b", "z", "-", "", "")]
-        self.assertEqual(bench.missed(rows), ["a: y"])
-
 
 if __name__ == "__main__":
     unittest.main()

@@ -65,11 +65,6 @@ class LayersCheck(unittest.TestCase):
                 if not allowed:
                     self.assertIn('%s/File.cpp:2: includes ' % folder, out)
 
-    def test_rule_using_a_folder_without_rule_is_refused(self):
-        for rules in (['model: log'], ['model log']):
-            with self.subTest(rules=rules), self.assertRaises(ValueError):
-                layers_check.parse_rules(rules)
-
 
 class ReleaseCheck(unittest.TestCase):
     CASES = [
@@ -109,22 +104,11 @@ class ReleaseCheck(unittest.TestCase):
                 if flagged:
                     self.assertIn('%s:2: releases by hand ' % path, out)
 
-    def test_block_comment_keeps_line_numbers(self):
-        result, out = self.run_release({'manager/File.cpp': '/* one\n   two\n   three */\nLocalFree(p);\n'}, 'manager')
-        self.assertEqual(result, 1, out)
-        self.assertIn('manager/File.cpp:4: releases by hand (LocalFree)', out)
-
     def test_entry_naming_nothing_fails(self):
         exceptions = RELEASE_TREE['exceptions.txt'] + 'pbx/Gone.cpp converted after merge\n'
         result, out = self.run_release({'exceptions.txt': exceptions}, 'common', 'model', 'manager')
         self.assertEqual(result, 1, out)
         self.assertIn('pbx/Gone.cpp, which is not there', out)
-
-    def test_entry_without_reason_is_refused(self):
-        with self.assertRaises(ValueError):
-            release_check.parse_exceptions('model/\n')
-        self.assertEqual({'model/': 'converted after merge'},
-                         release_check.parse_exceptions('# comment\n\nmodel/ converted after merge\n'))
 
 
 class LinkCheck(unittest.TestCase):
