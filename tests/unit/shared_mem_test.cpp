@@ -137,13 +137,15 @@ TEST(SharedMemTest, CloseGivesTheViewBackSoThatReloadsLeaveViewsFlat) {
     EXPECT_EQ(MappedViews(), nBefore);
 }
 
-// ORVOTSP_2.TSP, ORVOTSP-2.TSP and OTHER.TSP are loaded for real in the start-up integration test.
+// ORVOTSP-2.TSP and OTHER.TSP are loaded for real in the start-up integration test.
 TEST(ProviderIdentityTest, DerivedFromTheFileName) {
     const struct {
         const wchar_t *pszModule, *pszProcess, *pszName, *pszExtension, *pszKey, *pszLogFolder, *pszSection;
     } cases[] = {
         {L"C:\\WINDOWS\\system32\\ORVOTSP.TSP", L"C:\\WINDOWS\\SYSTEM32\\SVCHOST.EXE", L"ORVOTSP", L"",
          L"SOFTWARE\\ORVO\\TAPI", L"ORVO TAPI", L"Global\\SharedMemORVOAPITSPORVOTSP"},
+        {L"C:\\x\\ORVOTSP_2.TSP", L"C:\\APP.EXE", L"ORVOTSP_2", L"2", L"SOFTWARE\\ORVO\\2", L"2",
+         L"Global\\SharedMemORVOAPITSPORVOTSP_2"},
         {L"C:\\x\\orvotsp_3.tsp", L"C:\\APP.EXE", L"orvotsp_3", L"3", L"SOFTWARE\\ORVO\\3", L"3",
          L"Global\\SharedMemORVOAPITSPorvotsp_3"},
         {L"C:\\x\\ORVOTSPLAB.TSP", L"C:\\APP.EXE", L"ORVOTSPLAB", L"LAB", L"SOFTWARE\\ORVO\\LAB", L"LAB",
