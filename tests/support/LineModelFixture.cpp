@@ -178,6 +178,13 @@ std::wstring TextAt(const void* pRecord, DWORD dwOffset) {
     return reinterpret_cast<const wchar_t*>(static_cast<const BYTE*>(pRecord) + dwOffset);
 }
 
+std::optional<LONG> RecordedCompletion(DWORD dwRequestID) {
+    std::lock_guard<std::recursive_mutex> guard(CEventRecorder::s_mutex);
+    for (const auto& [dwID, lResult] : CEventRecorder::s_completions)
+        if (dwID == dwRequestID) return lResult;
+    return std::nullopt;
+}
+
 bool WaitUntil(const std::function<bool()>& condition, DWORD dwWatchdogMs) {
     const ULONGLONG qwDeadline = GetTickCount64() + dwWatchdogMs;
     while (!condition()) {

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,9 @@ std::wstring AbortLine(const wchar_t* pszExport, const wchar_t* pszError, int nC
 
 // The text a TAPI record holds at a byte offset.
 std::wstring TextAt(const void* pRecord, DWORD dwOffset);
+
+// The result TAPI's completion procedure received for the request, if it came.
+std::optional<LONG> RecordedCompletion(DWORD dwRequestID);
 
 // Waits for the condition; false after a generous watchdog (a hang, not a slow machine).
 bool WaitUntil(const std::function<bool()>& condition, DWORD dwWatchdogMs = 10000);

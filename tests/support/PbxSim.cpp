@@ -248,6 +248,14 @@ std::vector<SimRequest> PbxSim::Requests() const {
     return requests;
 }
 
+std::vector<SimRequest> PbxSim::Requests(const wchar_t* pszMethod, const std::wstring& path) const {
+    std::vector<SimRequest> matching;
+    for (SimRequest& request : Requests())
+        if ((pszMethod == nullptr || request.sMethod == pszMethod) && (path.empty() || request.sPath == path))
+            matching.push_back(std::move(request));
+    return matching;
+}
+
 std::wstring JsonQuote(const std::wstring& text) {
     std::wstring quoted = L"\"";
     for (wchar_t ch : text) {

@@ -61,6 +61,8 @@ public:
     bool ClearFaults() const { return Control(L"DELETE", L"faults").dwStatus == 200; }
     bool ClearRequests() const { return Control(L"DELETE", L"requests").dwStatus == 200; }
     std::vector<SimRequest> Requests() const;
+    // Those of one method (null: any) and path (empty: any).
+    std::vector<SimRequest> Requests(const wchar_t* pszMethod, const std::wstring& path = L"") const;
 
 private:
     bool TakeIdle();

@@ -261,10 +261,7 @@ public:
     }
 
     std::vector<SimRequest> RequestsTo(const wchar_t* pszMethod, const std::wstring& path) const {
-        std::vector<SimRequest> matching;
-        for (const SimRequest& request : m_sim.Requests())
-            if (request.sMethod == pszMethod && (path.empty() || request.sPath == path)) matching.push_back(request);
-        return matching;
+        return m_sim.Requests(pszMethod, path);
     }
 
     // The log files this program's provider wrote (each start begins a new set).

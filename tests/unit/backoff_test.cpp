@@ -1,7 +1,4 @@
-// The pause before a retry: doubling from the first step up to the limit,
-// each pause in the upper half of its step, and back to the start after a
-// success; and the background login's schedule built on it: one retry per
-// failure after its pause, none after a success.
+// The retry pause and the background login's schedule built on it.
 #include <gtest/gtest.h>
 
 #include <windows.h>

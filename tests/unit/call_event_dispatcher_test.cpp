@@ -14,7 +14,6 @@
 #include "manager/DialtoneCloser.h"
 #include "manager/RequestThreads.h"
 #include "manager/ServiceState.h"
-#include "model/LineCaps.h"
 #include "model/ProviderLock.h"
 #include "model/ProviderState.h"
 #include "pbx/EventStream.h"
@@ -94,10 +93,7 @@ protected:
 };
 
 // One PBX event and what each of the lines 21 and 22 hears of it.
-struct EventStep {
-    const wchar_t *uuid, *extension, *state, *direction, *caller, *callee;
-    Msgs at21, at22;
-};
+struct EventStep { const wchar_t *uuid, *extension, *state, *direction, *caller, *callee; Msgs at21, at22; };
 EventStep In(const wchar_t* uuid, const wchar_t* extension, const wchar_t* state, Msgs at21, Msgs at22 = {}) {
     return {uuid, extension, state, L"inbound", L"0301234567", extension, std::move(at21), std::move(at22)};
 }
@@ -119,10 +115,7 @@ Msgs Dial(bool bProceeding) {
 // of its PBX call; at the end TAPI can let go of every call, and no call
 // number is left behind.
 TEST_F(CallEventDispatcherTest, CallScenariosGiveTapiTheirMessagesInOrder) {
-    const struct {
-        const char* pszName;
-        std::vector<EventStep> steps;
-    } scenarios[] = {
+    const struct { const char* pszName; std::vector<EventStep> steps; } scenarios[] = {
         {"incoming call rings, is answered and hung up",
          {In(L"u1", L"21", L"ring", kRing), In(L"u1", L"21", L"answer", kConnected), In(L"u1", L"21", L"hangup", kHungUp)}},
         {"call offered to two extensions is idled where it was not answered",
@@ -292,8 +285,7 @@ TEST_F(CallEventDispatcherTest, BrokenMessageCostsOnlyItself) {
     }
     ORVO_HandleMessage(L"{\"uuid\":\"ok\",\"extension\":\"21\",\"state\":\"ring\",\"direction\":\"inbound\"}", L"42", false);
     ASSERT_EQ(GetCallCount(0), 1u);
-    EXPECT_EQ(Messages(htLine).size(), Seq({kNewCall, {State(LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE)}, kNumCalls,
-                                            {Info(0x18140)}}).size());
+    EXPECT_EQ(Messages(htLine), kRing);
 }
 
 // PBX call numbers run on within their range: after the last one comes 1,
@@ -317,9 +309,7 @@ TEST_F(CallEventDispatcherTest, EventsThatChangeNothing) {
     OpenLine(0);
     Event(L"rung", L"21", L"ring", L"inbound");
     CEventRecorder::Reset();
-    const struct {
-        const wchar_t *uuid, *extension, *state, *direction, *abort;
-    } cases[] = {
+    const struct { const wchar_t *uuid, *extension, *state, *direction, *abort; } cases[] = {
         {L"a", L"21", L"ring", L"outbound", L"Not inbound"},
         {L"rung", L"21", L"ring", L"inbound", L"Double Call"},
         // Extensions that are no line of ours are found so under the lock: a
@@ -355,10 +345,7 @@ TEST_F(CallEventDispatcherTest, EventsThatChangeNothing) {
 // SendIdleState), idled by its dial-tone closer, its line closed, its record
 // taken away; and a number no call took is not kept either.
 TEST_F(CallEventDispatcherTest, EveryEndOfACallLeavesNoCallNumberBehind) {
-    struct Case {
-        const char* pszName;
-        std::function<void()> end;
-    };
+    struct Case { const char* pszName; std::function<void()> end; };
     const Case cases[] = {
         {"presence or drop 404", [] { CProviderLockGuard lock(LockOwner::ClearStaleCalls); SendIdleState(0, 0); }},
         {"dial-tone closer",

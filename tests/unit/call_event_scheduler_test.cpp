@@ -1,7 +1,5 @@
-// A call event's pauses keep only its own line and call waiting: TAPI
-// requests and the events of other lines go on meanwhile. Time is held still
-// by the test, so that a dial sequence sits in its pause for as long as the
-// test needs, whatever the machine's speed.
+// A call event's pauses keep only its own line and call waiting. Time is held
+// still by the test, so that a dial sits in its pause whatever the machine's speed.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,7 +11,6 @@
 
 #include "manager/CGenericTSPIManager.h"
 #include "manager/CallEventScheduler.h"
-#include "model/LineCaps.h"
 #include "model/ProviderLock.h"
 #include "provider/TspiExports.h"
 #include "support/LineModelFixture.h"
@@ -88,11 +85,7 @@ TEST_F(CallEventSchedulerTest, RequestsAndOtherLinesGoOnWhileADialPauses) {
     })) << "the dial's first step did not run";
 
     // TAPI asks for the status of a call on another line and on the dialling line itself.
-    const struct {
-        const char* pszName;
-        LONG lLinePos;
-        DWORD dwExpected;
-    } requests[] = {
+    const struct { const char* pszName; LONG lLinePos; DWORD dwExpected; } requests[] = {
         {"call of another line", 1, LINECALLSTATE_OFFERING},
         {"the dialling call", 0, LINECALLSTATE_DIALTONE},
     };

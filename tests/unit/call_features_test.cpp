@@ -1,16 +1,11 @@
-// Call features and line status after every change of a call; in and out
-// of service: the line's own state always follows, TAPI hears of it on an
-// open line whose status-message mask asks for it, and only once; the
-// provider's service state puts every line in or out without a race.
+// Call features and line status after every change of a call; lines in and
+// out of service.
 #include <gtest/gtest.h>
 
 #include <thread>
 
 #include "common/TimerScale.h"
 #include "manager/ServiceState.h"
-#include "model/CallFeatures.h"
-#include "model/EventDelivery.h"
-#include "model/LineCaps.h"
 #include "model/LineService.h"
 #include "model/ProviderLock.h"
 #include "support/LineModelFixture.h"
@@ -87,12 +82,7 @@ TEST_F(CallFeaturesTest, LineCountsHeldCallsAndOffersMakeCallOnlyWhenNoCallIsAct
 }
 
 TEST_F(LineServiceTest, StateFollowsAndTheMaskDecidesWhatTapiHears) {
-    struct Case {
-        const char* pszName;
-        bool bOpen;
-        DWORD dwLineStates;
-        size_t nMessagesEachWay;
-    };
+    struct Case { const char* pszName; bool bOpen; DWORD dwLineStates; size_t nMessagesEachWay; };
     const Case cases[] = {
         {"default mask", true, 0x8C1, 1},
         {"application's mask without the service bits", true, LINEDEVSTATE_NUMCALLS, 0},

@@ -11,8 +11,6 @@
 #include "manager/CGenericTSPIManager.h"
 #include "manager/DeviceSet.h"
 #include "manager/PartyNames.h"
-#include "model/EventDelivery.h"
-#include "model/LineCaps.h"
 #include "model/ProviderLock.h"
 #include "model/ProviderState.h"
 #include "pbx/ExtensionDirectory.h"
@@ -236,10 +234,7 @@ TEST_F(DeviceSetTest, RemovedLineEndsItsCallsThenAnswersEveryRequestButClosingAs
     HDRVLINE hdOpened = nullptr;
     HDRVCALL hdNew = nullptr;
     DWORD dwValue = 0;
-    const struct {
-        const char* pszName;
-        std::function<LONG()> run;
-    } requests[] = {
+    const struct { const char* pszName; std::function<LONG()> run; } requests[] = {
         {"lineOpen", [&] { return TSPI_lineOpen(100, reinterpret_cast<HTAPILINE>(9), &hdOpened, 0x20002, nullptr); }},
         {"lineGetDevCaps", [&] { return TSPI_lineGetDevCaps(100, 0x20002, 0, static_cast<LINEDEVCAPS*>(static_cast<void*>(sized(1024)))); }},
         {"lineGetAddressCaps", [&] { return TSPI_lineGetAddressCaps(100, 0, 0x20002, 0, static_cast<LINEADDRESSCAPS*>(static_cast<void*>(sized(1024)))); }},

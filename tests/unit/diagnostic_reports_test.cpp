@@ -1,6 +1,5 @@
-// The start-up report with the installed telephony providers and their
-// version resources, and the report of running TAPI applications with its
-// 2-second guard.
+// The start-up report of the installed providers and the report of running
+// TAPI applications.
 // ctest-lock: registry
 #include <gtest/gtest.h>
 

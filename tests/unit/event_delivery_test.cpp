@@ -1,6 +1,5 @@
-// Events towards TAPI: order, parameters, the model kept consistent around
-// them, and the one lock they are raised under; the line table they keep:
-// call creation and removal, call ids and the handles TAPI holds.
+// Events towards TAPI, the one lock they are raised under, and the line
+// table's calls and the handles TAPI holds.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,10 +9,8 @@
 
 #include "common/CallIdRanges.h"
 #include "manager/CGenericTSPIManager.h"
-#include "model/CallFeatures.h"
 #include "model/EventDelivery.h"
 #include "model/EventOutbox.h"
-#include "model/LineCaps.h"
 #include "model/ProviderLock.h"
 #include "model/ProviderState.h"
 #include "model/RetiredCalls.h"
@@ -100,11 +97,7 @@ TEST_F(EventDeliveryTest, IdleOnAClosedLineRemovesTheCallAndPacksTheSlots) {
 }
 
 TEST_F(EventDeliveryTest, SendIdleStateDisconnectsTalkingAndHeldCallsFirst) {
-    struct Case {
-        DWORD dwState;
-        DWORD dwAddressStates, dwLineStates;
-        std::vector<Expected> expected;
-    };
+    struct Case { DWORD dwState; DWORD dwAddressStates, dwLineStates; std::vector<Expected> expected; };
     const Expected disconnected = {LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED}, idle = {LINE_CALLSTATE, LINECALLSTATE_IDLE},
                    featuresLost = {LINE_CALLINFO, LINECALLINFOSTATE_OTHER}, numCalls = {LINE_LINEDEVSTATE, 0x801};
     // The lost drop is announced once, idle announces no features; the

@@ -1,8 +1,5 @@
-// The event-stream framing of the call event stream: a recorded stream gives
-// exactly its events however it is cut into writes, and what a stream may
-// hold besides events (comments, other fields, ids, odd line ends) changes
-// nothing about them. Events sent again after a reconnection are delivered
-// once: the delivered ids are remembered, a bounded number of them.
+// The framing of the call event stream, and events sent again after a
+// reconnection delivered once.
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -118,10 +115,7 @@ TEST(EventStreamFraming, RecordedStreamGivesItsEventsHoweverItIsCut) {
 TEST(EventStreamFraming, StreamsEndsAndLimits) {
     const std::wstring longValue(CEventStreamFraming::MaxEventUnits, L'x');
     static const wchar_t kNulId[] = L"id: 5\nid: a\0b\ndata: x\n\n";
-    struct Write {
-        bool bNewStream;
-        std::wstring text;
-    };
+    struct Write { bool bNewStream; std::wstring text; };
     const struct {
         const char* pszName;
         std::vector<Write> writes;

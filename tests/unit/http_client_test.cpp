@@ -49,13 +49,6 @@ BOOL Query(CHTTPContactBase& client, const std::wstring& url, const wchar_t* psz
     return client.IsSuccessful(client.RunQuery(pszVerb, dwLoops, TimeoutMs, TRUE, TRUE));
 }
 
-std::vector<SimRequest> RequestsTo(const PbxSim& sim, const std::wstring& path) {
-    std::vector<SimRequest> found;
-    for (SimRequest& request : sim.Requests())
-        if (request.sPath == L"/v1" + path) found.push_back(std::move(request));
-    return found;
-}
-
 class HttpClientTest : public SuiteSimulatorFixture<testing::Test> {
 protected:
     void SetUp() override {
@@ -81,7 +74,7 @@ TEST_F(HttpClientTest, AssembledHeaderArrivesAsSent) {
         ASSERT_TRUE(s_sim->ClearRequests());
         ASSERT_TRUE(s_sim->AddFault(Reply(L"/v1/wire", 200)));
         EXPECT_EQ(TRUE, Query(*m_client, Url(L"/wire"), c.pszVerb, 1, c.pszBody, c.pszHeader));
-        const std::vector<SimRequest> requests = RequestsTo(*s_sim, L"/wire");
+        const std::vector<SimRequest> requests = s_sim->Requests(nullptr, L"/v1/wire");
         ASSERT_EQ(1u, requests.size());
         const SimRequest& request = requests[0];
         const std::string body = ToUtf8(c.pszBody);  // ASCII: as many bytes as characters
@@ -107,7 +100,7 @@ TEST_F(HttpClientTest, SendLoopRetriesDroppedConnectionsWithoutPause) {
         ASSERT_TRUE(s_sim->AddFault(Reply(L"/v1/retry", 200, L"{\"attempt\":\"last\"}")));
 
         EXPECT_EQ(dwLoops == 3 ? TRUE : FALSE, Query(*m_client, Url(L"/retry"), L"GET", dwLoops));
-        EXPECT_EQ(dwLoops, RequestsTo(*s_sim, L"/retry").size());
+        EXPECT_EQ(dwLoops, s_sim->Requests(nullptr, L"/v1/retry").size());
         if (dwLoops == 3) {
             EXPECT_STREQ(L"{\"attempt\":\"last\"}", m_client->m_pszAnswer);
             EXPECT_EQ(0u, m_client->m_dwLastError);
@@ -182,7 +175,7 @@ TEST(HttpsClientTest, SelfSignedCertificateIsAcceptedOnlyWhenErrorsAreIgnored) {
         client.m_bIgnoreCertErrors = bIgnoreCertErrors;
         EXPECT_EQ(bIgnoreCertErrors, Query(client, sim.ApiBaseUrl() + L"/secure")) << client.m_dwLastError;
         EXPECT_EQ(static_cast<DWORD>(INTERNET_SCHEME_HTTPS), client.m_nScheme);
-        EXPECT_EQ(bIgnoreCertErrors ? 1u : 0u, RequestsTo(sim, L"/secure").size())
+        EXPECT_EQ(bIgnoreCertErrors ? 1u : 0u, sim.Requests(nullptr, L"/v1/secure").size())
             << "nothing may be sent to an unverified server";
         if (bIgnoreCertErrors) continue;
         // Wine reports the failed check as a secure-channel error, Windows as a secure failure.
@@ -249,7 +242,7 @@ TEST_F(HttpClientTest, WaitsEndAtTheTimeLimitOnAStopAndWhenAStreamFallsSilent) {
         EXPECT_EQ(client.m_dwLastError, c.dwError);
         EXPECT_EQ(client.LastStatusCode(), c.nStatus);
         // Given up means given up: no further attempt, and the request is closed.
-        EXPECT_EQ(RequestsTo(*s_sim, path).size(), 1u);
+        EXPECT_EQ(s_sim->Requests(nullptr, L"/v1" + path).size(), 1u);
         EXPECT_EQ(client.m_hRequest, nullptr);
         // A stream given up while it waited for data leaves nothing behind;
         // one given up before its header leaves its (wiped) body to WinHTTP.

@@ -26,10 +26,7 @@ std::wstring Repeat(const wchar_t* pszPiece, size_t nCount) {
     return s;
 }
 
-struct ParseCase {
-    std::wstring sText;
-    bool bParses;
-};
+struct ParseCase { std::wstring sText; bool bParses; };
 
 void ExpectParses(const std::vector<ParseCase>& cases, const std::wstring& sBefore, const std::wstring& sAfter) {
     for (const ParseCase& c : cases) {
@@ -38,8 +35,9 @@ void ExpectParses(const std::vector<ParseCase>& cases, const std::wstring& sBefo
     }
 }
 
-// One row per rule of the grammar.
-TEST(JsonParse, AcceptsOnlyAnObjectRootFollowedByWhiteSpace) {
+// One row per rule of the grammar: an object root followed by white space,
+// then numbers as array items, strings as values and as keys.
+TEST(JsonParse, AcceptsOnlyTheGrammarOfAnObjectRootItsNumbersAndStrings) {
     ExpectParses({{L" \t\r\n{\"a\" : 1 , \"b\" :\n\"x\" } \r\n\t", true}, {L"{\"a\":1}x", false},
                   {L"{\"a\":1}\f", false},  // form feed is not white space here
                   {L"[1,2]", false},      {L"", false},             {L"{\"a\"}", false},
@@ -48,34 +46,22 @@ TEST(JsonParse, AcceptsOnlyAnObjectRootFollowedByWhiteSpace) {
                   {L"{\"a\":TRUE}", true},  // the words in any letter case
                   {L"{\"a\":truex}", false}, {L"{\"a\":nul", false}},
                  L"", L"");
-}
-
-TEST(JsonParse, NumberGrammar) {
     ExpectParses({{L"-2.5e-02", true}, {L"+1", false}, {L"01", false}, {L"1.", false}, {L"1e+", false}},
                  L"{\"n\":[", L"]}");
-}
-
-TEST(JsonParse, StringGrammarForValuesAndKeys) {
-    const std::vector<ParseCase> cases = {
+    const std::vector<ParseCase> strings = {
         {L"\"\\\"\\\\\\/\\b\\f\\n\\r\\t\\u00E9\"", true}, {L"\"tab\tinside\u20ac\"", true},
         {L"\"\\u00eg\"", false},  // not four hex digits
         {L"\"\\x41\"", false},    // unknown escape letter
         {L"\"line\nend\"", false},  // raw control characters other than TAB
         {L"\"ends in escape\\", false},
     };
-    ExpectParses(cases, L"{\"s\":", L"}");
-    ExpectParses(cases, L"{", L":1}");
+    ExpectParses(strings, L"{\"s\":", L"}");
+    ExpectParses(strings, L"{", L":1}");
 }
 
 // Each row: a document, a key, and what the three lookups give for it.
 TEST(JsonLookup, StringIntAndBoolOfTopLevelMembers) {
-    struct Case {
-        const wchar_t* pszText;
-        const wchar_t* pszKey;
-        std::wstring sString;
-        LONG lInt;
-        BOOL bBool;
-    };
+    struct Case { const wchar_t* pszText; const wchar_t* pszKey; std::wstring sString; LONG lInt; BOOL bBool; };
     const Case cases[] = {
         {L"{\"s\":\"15\"}", L"s", L"15", 0, FALSE},  // digits in a string are no number
         {L"{\"n\":-2.9}", L"n", L"", -2, FALSE},      // truncated toward zero
@@ -186,10 +172,7 @@ TEST(JsonNesting, LimitIsEnforcedAtTheBoundary) {
 }
 
 // Valid documents like the ones the PBX sends, with their top-level keys.
-struct Sample {
-    const wchar_t* pszText;
-    std::vector<std::wstring> keys;
-};
+struct Sample { const wchar_t* pszText; std::vector<std::wstring> keys; };
 const Sample Samples[] = {
     {L"{\"uuid\":\"6f1c-22\",\"caller\":\"+4930123\",\"state\":\"ring\"}", {L"uuid", L"caller", L"state"}},
     {L"{\"access-token\":\"aGVh.cGF5\",\"expires\":3600}", {L"access-token", L"expires"}},

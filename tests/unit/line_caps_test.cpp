@@ -19,11 +19,7 @@ namespace {
 
 using LineCapsTest = LineModelFixture;
 
-struct Field {
-    const char* pszName;
-    size_t nOffset;
-    DWORD dwValue;
-};
+struct Field { const char* pszName; size_t nOffset; DWORD dwValue; };
 #define FIELD(record, field, value) Field{#field, offsetof(record, field), static_cast<DWORD>(value)}
 
 // Every DWORD of the record's first cbChecked bytes holds its listed value, all others 0.

@@ -1,7 +1,5 @@
-// The TSPI exports driven directly over a device set put in place: their
-// refusals in check order, the records they answer, the calls they close,
-// and that nothing thrown gets across one (an allocation failure ends it
-// with the NOMEM code of its family, anything else with OPERATIONFAILED).
+// The TSPI exports driven directly over a device set put in place: refusals
+// in check order, answered records, closed calls, exceptions kept inside.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -15,7 +13,6 @@
 
 #include "common/BoundedString.h"
 #include "manager/DeviceSet.h"
-#include "model/CallFeatures.h"
 #include "model/EventDelivery.h"
 #include "model/LineCaps.h"
 #include "model/ProviderLock.h"
@@ -180,7 +177,8 @@ TEST_F(ExportsTest, OpenAndCloseALine) {
 }
 
 // Capability records: whole when they fit, else the fixed part without its
-// string. Status and call records: whole when they fit, else only the needed size.
+// string. Status and call records, and a device ID (a binary string, whatever
+// the class name's case): whole when they fit, else only the needed size.
 TEST_F(ExportsTest, RecordsAnsweredInTheTapiManner) {
     ChangeLineName(0, L"", L"Lena");
     AddCall(1, LINECALLSTATE_CONNECTED);
@@ -190,8 +188,13 @@ TEST_F(ExportsTest, RecordsAnsweredInTheTapiManner) {
     const Query addressCaps = [](void* p) { return TSPI_lineGetAddressCaps(101, 0, 0x00020002, 0, static_cast<LINEADDRESSCAPS*>(p)); };
     const Query devStatus = [&](void* p) { return TSPI_lineGetLineDevStatus(LineHandle(1), static_cast<LINEDEVSTATUS*>(p)); };
     const Query addressStatus = [&](void* p) { return TSPI_lineGetAddressStatus(LineHandle(1), 0, static_cast<LINEADDRESSSTATUS*>(p)); };
-    const Query callStatus = [&](void* p) { return TSPI_lineGetCallStatus(CallHandle(1, 0), static_cast<LINECALLSTATUS*>(p)); };
     const Query callInfo = [&](void* p) { return TSPI_lineGetCallInfo(CallHandle(1, 0), static_cast<LINECALLINFO*>(p)); };
+    auto deviceID = [&](HDRVLINE hdLine, HDRVCALL hdCall, const wchar_t* pszClass) {
+        const DWORD dwSelect = hdCall != nullptr ? LINECALLSELECT_CALL : LINECALLSELECT_LINE;
+        return [=](void* p) { return TSPI_lineGetID(hdLine, 0, hdCall, dwSelect, static_cast<VARSTRING*>(p), pszClass, nullptr); };
+    };
+    // After the header: binary format, 4 bytes at offset 24, the device ID.
+    const DWORD idOfLine1[] = {0, 0, 0, STRINGFORMAT_BINARY, 4, 24, 101};
     struct Case {
         const char* pszName;
         Query query;
@@ -209,9 +212,11 @@ TEST_F(ExportsTest, RecordsAnsweredInTheTapiManner) {
         {"line status too small", devStatus, Line(1).m_pLineDevStatus, 87, 88, kUntouched, 0},
         {"address status", addressStatus, Line(1).m_pLineAddressStatus, 128, 128, 128, 0},
         {"address status too small", addressStatus, Line(1).m_pLineAddressStatus, 64, 128, kUntouched, 0},
-        {"call status", callStatus, Call(1, 0)->m_pLineCallStatus, 56, 56, 56, 0},
         {"call info", callInfo, Call(1, 0)->m_pLineCallInfo, 1024, 724, 724, 0},
         {"call info too small", callInfo, Call(1, 0)->m_pLineCallInfo, 723, 724, kUntouched, 0},
+        {"device ID of a line", deviceID(LineHandle(1), nullptr, L"TAPI/LINE"), idOfLine1, 64, 28, 28, 0},
+        {"device ID of a call", deviceID(nullptr, CallHandle(1, 0), L"Tapi/Line"), idOfLine1, 64, 28, 28, 0},
+        {"device ID too small", deviceID(LineHandle(0), nullptr, L"tapi/line"), idOfLine1, 24, 28, kUntouched, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
@@ -236,44 +241,19 @@ TEST_F(ExportsTest, RecordsAnsweredInTheTapiManner) {
     EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(reinterpret_cast<const BYTE*>(Line(0).m_pLineDevCaps) + 268)),
               L"Lena");
     EXPECT_EQ(Line(1).m_pLineDevStatus->dwNumActiveCalls, 1u);
-}
 
-// The device ID as a binary string; a buffer too small gets the needed size alone.
-TEST_F(ExportsTest, GetIdAnswersTheDeviceIdOfALineOrCall) {
-    AddCall(2, LINECALLSTATE_OFFERING);
-    const struct {
-        HDRVLINE hdLine;
-        HDRVCALL hdCall;
-        DWORD dwSelect, dwTotalSize;
-        const wchar_t* pszClass;
-        DWORD dwUsed, dwDeviceID;
-    } cases[] = {
-        {LineHandle(1), nullptr, LINECALLSELECT_LINE, 64, L"TAPI/LINE", 28, 101},
-        {nullptr, CallHandle(2, 0), LINECALLSELECT_CALL, 64, L"Tapi/Line", 28, 102},
-        {LineHandle(0), nullptr, LINECALLSELECT_LINE, 24, L"tapi/line", 0xCCCCCCCC, 0xCCCCCCCC},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(c.pszClass)));
-        std::vector<BYTE> buffer(64, 0xCC);
-        auto* pVar = reinterpret_cast<VARSTRING*>(buffer.data());
-        pVar->dwTotalSize = c.dwTotalSize;
-        CTraceCapture capture(6);
-        EXPECT_EQ(TSPI_lineGetID(c.hdLine, 0, c.hdCall, c.dwSelect, pVar, c.pszClass, nullptr), 0);
-        EXPECT_EQ(pVar->dwTotalSize, c.dwTotalSize);
-        EXPECT_EQ(pVar->dwNeededSize, 28u);
-        EXPECT_EQ(pVar->dwUsedSize, c.dwUsed);
-        DWORD dwDeviceID;
-        std::memcpy(&dwDeviceID, buffer.data() + 24, 4);
-        EXPECT_EQ(dwDeviceID, c.dwDeviceID);
-        EXPECT_EQ(buffer[28], 0xCC);
-        if (c.dwUsed != 28) {
-            EXPECT_TRUE(capture.Contains(L"Func.TSPI_lineGetID.Abort.Error.LINEERR_STRUCTURETOOSMALL.#3"));
-            continue;
-        }
-        EXPECT_EQ(pVar->dwStringFormat, static_cast<DWORD>(STRINGFORMAT_BINARY));
-        EXPECT_EQ(pVar->dwStringSize, 4u);
-        EXPECT_EQ(pVar->dwStringOffset, 24u);
-    }
+    // The call status as recorded, but for its state entry time: the time of the answer (UTC).
+    auto ms = [](const FILETIME& t) { return ((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000; };
+    FILETIME before, after, answered;
+    LINECALLSTATUS status{};
+    status.dwTotalSize = sizeof(status);
+    GetSystemTimeAsFileTime(&before);
+    ASSERT_EQ(TSPI_lineGetCallStatus(CallHandle(1, 0), &status), 0);
+    GetSystemTimeAsFileTime(&after);
+    EXPECT_EQ(std::memcmp(&status, Call(1, 0)->m_pLineCallStatus, offsetof(LINECALLSTATUS, tStateEntryTime)), 0);
+    ASSERT_TRUE(SystemTimeToFileTime(&status.tStateEntryTime, &answered));
+    EXPECT_LE(ms(before), ms(answered));
+    EXPECT_LE(ms(answered), ms(after));
 }
 
 // The extension ID is all zero (no extensions); only voice can be detected.
@@ -323,28 +303,21 @@ TEST_F(ExportsTest, CloseCallRemovesAnIdleCallAndKeepsADisconnectedOneUntilIdle)
 
 // The locked run is the next test's, through real exports.
 TEST_F(ExportsTest, TheExportRunsTurnEveryExceptionIntoTheFamilysResult) {
-    const struct {
-        const char* pszName;
-        std::function<LONG(Throw)> run;
-        LONG lNoMemory, lFailed;
-    } runs[] = {
-        {"line export",
-         [](Throw what) { return RunExport(L"TestExport", [&](const CFuncTrace&) -> LONG { ThrowIt(what); return 42; }); },
-         LINEERR_NOMEM, LINEERR_OPERATIONFAILED},
-        {"phone export",
-         [](Throw what) {
-             return RunExport(L"TestExport", [&](const CFuncTrace&) -> LONG { ThrowIt(what); return 42; }, kPhoneExport);
-         },
-         PHONEERR_NOMEM, PHONEERR_OPERATIONFAILED},
+    const struct { const char* pszName; const ExportKind& kind; LONG lNoMemory, lFailed; } runs[] = {
+        {"line export", kLineExport, LINEERR_NOMEM, LINEERR_OPERATIONFAILED},
+        {"phone export", kPhoneExport, PHONEERR_NOMEM, PHONEERR_OPERATIONFAILED},
     };
     for (const auto& r : runs) {
         SCOPED_TRACE(r.pszName);
-        EXPECT_EQ(r.run(Throw::Nothing), 42);
+        auto run = [&](Throw what) {
+            return RunExport(L"TestExport", [&](const CFuncTrace&) -> LONG { ThrowIt(what); return 42; }, r.kind);
+        };
+        EXPECT_EQ(run(Throw::Nothing), 42);
         for (const auto& e : kExceptions) {
             SCOPED_TRACE(e.pszName);
             const LONG lExpected = e.bNoMemory ? r.lNoMemory : r.lFailed;
             CTraceCapture capture(6);
-            EXPECT_EQ(r.run(e.what), lExpected);
+            EXPECT_EQ(run(e.what), lExpected);
             EXPECT_TRUE(capture.Contains(L"Func.TestExport.Warning." + e.warning)) << "no warning traced";
             wchar_t szEnd[64];
             StrFormat(szEnd, L"Func.TestExport.End.Result 0x%08X", static_cast<DWORD>(lExpected));

@@ -16,10 +16,7 @@ std::wstring Masked(const std::wstring& sText, size_t cchSlack = 16) {
     return buffer.data();
 }
 
-struct MaskCase {
-    const wchar_t* pszText;
-    const wchar_t* pszMasked;
-};
+struct MaskCase { const wchar_t* pszText; const wchar_t* pszMasked; };
 
 void ExpectMasked(const std::vector<MaskCase>& cases) {
     for (const MaskCase& c : cases) {

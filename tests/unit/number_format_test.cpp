@@ -44,10 +44,7 @@ TEST(NumberFormatTest, FormatsByCountryAndType) {
 }
 
 TEST(CleanNumber, ReducesDialStringsToDigitsAndHash) {
-    struct Case {
-        const wchar_t* pszInput;
-        const wchar_t* pszExpected;
-    };
+    struct Case { const wchar_t* pszInput; const wchar_t* pszExpected; };
     const Case cases[] = {
         {L"(030) 12/34-56", L"030123456"},
         {L"*21#", L"21#"},

@@ -1,11 +1,7 @@
-// Who may do what with the log folder, the log and exchange files and the
-// shared section, as the descriptors the provider builds say. Wine keeps a
-// file's DACL only as Unix mode bits, so the read rights are checked here,
-// on the descriptors themselves. And the files and folders where other local
-// users can put things: a link or a second name planted at a path the
-// provider writes to must not send its writes, or its deletions, anywhere
-// else. Wine 8 makes no junctions; a symbolic link made on the Linux side
-// shows as one.
+// Who may do what with the log folder, its files and the shared section, as
+// the provider's descriptors say (Wine keeps a file's DACL only as mode bits);
+// and links or second names planted where the provider writes. Wine 8 makes
+// no junctions: a symbolic link made on the Linux side shows as one.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -111,10 +107,7 @@ TEST(ObjectSecurityTest, OnlyADaclForTheServiceAccountsAloneAdmitsOnlyThem) {
     // A NULL DACL and none at all let everybody in.
     EXPECT_FALSE(AdmitsOnlyServiceAccounts(TRUE, nullptr));
     EXPECT_FALSE(AdmitsOnlyServiceAccounts(FALSE, nullptr));
-    const struct {
-        const wchar_t* pszSddl;
-        bool bOnlyServiceAccounts;
-    } cases[] = {
+    const struct { const wchar_t* pszSddl; bool bOnlyServiceAccounts; } cases[] = {
         {L"D:(A;;GA;;;SY)(A;;GA;;;BA)", true},
         {L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;LS)(A;;GA;;;NS)", false},
         {L"D:(A;;GA;;;SY)(A;;GR;;;BU)", false},
@@ -139,10 +132,7 @@ TEST(ObjectSecurityTest, OnlyADaclForTheServiceAccountsAloneAdmitsOnlyThem) {
 // An existing log folder is used only when one the service may trust owns it.
 TEST(ObjectSecurityTest, LogFolderOwnersTheServiceTrusts) {
     const wchar_t* const kProcessUser = L"S-1-5-21-1-2-3-1001";
-    const struct {
-        const wchar_t* pszOwner;
-        bool bTrusted;
-    } cases[] = {
+    const struct { const wchar_t* pszOwner; bool bTrusted; } cases[] = {
         {L"S-1-5-18", true},
         {L"S-1-5-32-544", true},
         {L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", true},  // TrustedInstaller

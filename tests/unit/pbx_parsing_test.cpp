@@ -1,8 +1,5 @@
-// What the provider reads out of the PBX's texts where they hold what once
-// broke the reading: an extension name with braces or longer than the name
-// limit, a presence that is no word, a token with a large payload or not of
-// three parts. Each row reads one text the way the provider receives it and
-// lists the fields that must come out (the event stream's are its framing's).
+// Texts of the PBX that once broke the reading, each read the way the provider
+// receives it, with the fields that must come out.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <wincrypt.h>
@@ -96,11 +93,7 @@ TEST(PbxParsing, TextsThatOnceBrokeTheReadingAreReadWhole) {
     const std::string padBeyondHeader(16000, 'p');
     const std::wstring payload = L"eyJjdXN0b21lciI6ImMtMSIsICAiZXhwIjoxOTAwMDAwMDAwfQ==";
     const std::wstring unpadded = payload.substr(0, payload.size() - 2);
-    const struct {
-        const char* pszName;
-        std::function<Fields()> read;
-        Fields expected;
-    } rows[] = {
+    const struct { const char* pszName; std::function<Fields()> read; Fields expected; } rows[] = {
         {"extension names holding braces",
          [] {
              return FromDirectory(R"({"extensions":[{"extension_number":"21","name":"Office {Berlin}"},)"

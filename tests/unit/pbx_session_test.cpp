@@ -1,20 +1,15 @@
-// The PBX session, directory and call commands against the simulator: what
-// goes over the wire, the token claims, renewal, the directory scan, and the
-// one request path they share (header lines, how an answer is judged, what a
-// refused token does); and calls dropped through TAPI: a drop ends a call the
-// PBX no longer has, and fails where the PBX refuses it.
+// The PBX session, directory and call commands against the simulator, the
+// request path they share, and drops of calls the PBX no longer has.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <ctime>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "config/Settings.h"
 #include "http/CHTTPContactLog.h"
 #include "pbx/CallCommands.h"
-#include "pbx/EventStream.h"
 #include "pbx/ExtensionDirectory.h"
 #include "pbx/PbxRequest.h"
 #include "pbx/Session.h"
@@ -37,13 +32,6 @@ const char kAccount[] = R"({
     {"extension_number": "21", "name": "Second 21"}
   ]
 })";
-
-std::vector<SimRequest> RequestsTo(const PbxSim& sim, const wchar_t* pszMethod, const std::wstring& path) {
-    std::vector<SimRequest> matching;
-    for (const SimRequest& request : sim.Requests())
-        if (request.sMethod == pszMethod && request.sPath == path) matching.push_back(request);
-    return matching;
-}
 
 class PbxSessionTest : public testing::Test {
 protected:
@@ -83,53 +71,45 @@ TEST_F(PbxSessionTest, LoginSendsTheEscapedCredentialsAndReadsTheClaims) {
     EXPECT_EQ(g_sCustomer, L"c-test-0815");
     EXPECT_GT(g_nTokenExpiry, static_cast<LONG>(time(nullptr)));
     EXPECT_FALSE(g_sRefreshToken.empty());
-    const std::vector<SimRequest> logins = RequestsTo(*s_sim, L"POST", L"/v1/login");
+    const std::vector<SimRequest> logins = s_sim->Requests(L"POST", L"/v1/login");
     ASSERT_EQ(logins.size(), 1u);
     EXPECT_EQ(logins[0].body, R"({"username":"quote\"user", "password":"back\\slash\"quote"})");
 }
 
-TEST_F(PbxSessionTest, TokenIsRenewedOnlyWithinTwentySecondsOfExpiry) {
-    ASSERT_GT(Login(), 0);
-    const LONG now = static_cast<LONG>(time(nullptr));
-    // A margin of a second or two keeps the test independent of the clock tick.
-    g_nTokenExpiry = now + 22;
-    EXPECT_EQ(ORVO_CheckAccessToken(), 1);
-    EXPECT_TRUE(RequestsTo(*s_sim, L"PUT", L"/v1/login").empty());
-    g_nTokenExpiry = now + 19;
-    EXPECT_GT(ORVO_CheckAccessToken(), 0);
-    const std::vector<SimRequest> refreshes = RequestsTo(*s_sim, L"PUT", L"/v1/login");
-    ASSERT_EQ(refreshes.size(), 1u);
-    EXPECT_TRUE(refreshes[0].body.empty());
-    EXPECT_GT(g_nTokenExpiry, now + 19);
-}
-
-// A refresh the PBX refuses cannot succeed by trying again: a fresh login
-// with the stored credentials follows. One it did not answer is retried later.
-TEST_F(PbxSessionTest, RefusedRefreshIsFollowedByAFreshLogin) {
-    const struct { int nRefreshStatus; bool bLoginFollows; bool bUsable; } cases[] = {
-        {401, true, true},
-        {403, true, true},
-        {400, true, true},
-        {503, false, false},
-        {500, false, false},
+// A token is renewed only within 20 seconds of its expiry (a margin of a
+// second or two keeps the rows independent of the clock tick). A renewal the
+// PBX refuses cannot succeed by trying again: a fresh login with the stored
+// credentials follows. One it did not answer is retried later.
+TEST_F(PbxSessionTest, TokenIsRenewedNearItsExpiryAndARefusedRenewalLogsInAfresh) {
+    const struct { const char* pszName; LONG nSecondsLeft; int nRefreshStatus; size_t nRefreshes; bool bLoginFollows, bUsable; } cases[] = {
+        {"22 s left: kept", 22, 0, 0, false, true},
+        {"19 s left: renewed", 19, 0, 1, false, true},
+        {"renewal refused, 401", 5, 401, 1, true, true},
+        {"renewal refused, 403", 5, 403, 1, true, true},
+        {"renewal refused, 400", 5, 400, 1, true, true},
+        {"no renewal, 503", 5, 503, 1, false, false},
+        {"no renewal, 500", 5, 500, 1, false, false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.nRefreshStatus);
+        SCOPED_TRACE(c.pszName);
         ASSERT_GT(Login(), 0);
         s_sim->ClearRequests();
-        ASSERT_TRUE(s_sim->AddFault(L"{\"path\":\"/v1/login\",\"method\":\"PUT\",\"status\":" +
-                                    std::to_wstring(c.nRefreshStatus) + L"}"));
+        const std::wstring fault = L"{\"path\":\"/v1/login\",\"method\":\"PUT\",\"status\":" + std::to_wstring(c.nRefreshStatus) + L"}";
+        ASSERT_TRUE(c.nRefreshStatus == 0 || s_sim->AddFault(fault));
         const std::wstring oldToken = g_sAccessToken;
-        g_nTokenExpiry = static_cast<LONG>(time(nullptr)) + 5;
+        const LONG now = static_cast<LONG>(time(nullptr));
+        g_nTokenExpiry = now + c.nSecondsLeft;
         EXPECT_EQ(ORVO_CheckAccessToken() != 0, c.bUsable);
-        const std::vector<SimRequest> logins = RequestsTo(*s_sim, L"POST", L"/v1/login");
-        EXPECT_EQ(RequestsTo(*s_sim, L"PUT", L"/v1/login").size(), 1u);
-        EXPECT_EQ(logins.size(), c.bLoginFollows ? 1u : 0u);
-        if (c.bLoginFollows) {
-            ASSERT_EQ(logins.size(), 1u);
-            EXPECT_EQ(logins[0].body, R"({"username":"lena.muster", "password":"Demo-Pass-2024"})");
+        const std::vector<SimRequest> refreshes = s_sim->Requests(L"PUT", L"/v1/login");
+        const std::vector<SimRequest> logins = s_sim->Requests(L"POST", L"/v1/login");
+        ASSERT_EQ(refreshes.size(), c.nRefreshes);
+        for (const SimRequest& refresh : refreshes) EXPECT_TRUE(refresh.body.empty());
+        ASSERT_EQ(logins.size(), c.bLoginFollows ? 1u : 0u);
+        for (const SimRequest& login : logins)
+            EXPECT_EQ(login.body, R"({"username":"lena.muster", "password":"Demo-Pass-2024"})");
+        if (c.nRefreshes != 0 && c.bUsable) {
             EXPECT_NE(g_sAccessToken, oldToken);
-            EXPECT_GT(g_nTokenExpiry, static_cast<LONG>(time(nullptr)) + 20);
+            EXPECT_GT(g_nTokenExpiry, now + 20);
         }
         s_sim->ClearFaults();
     }
@@ -142,7 +122,7 @@ TEST_F(PbxSessionTest, RefusedCredentialsAreNotSentAgainUntilAllowed) {
     ASSERT_TRUE(s_sim->AddFault(L"{\"path\":\"/v1/login\",\"method\":\"POST\",\"status\":403}"));
     EXPECT_EQ(Login(), 0);
     EXPECT_EQ(Login(), 0);
-    EXPECT_EQ(RequestsTo(*s_sim, L"POST", L"/v1/login").size(), 1u) << "refused credentials sent again";
+    EXPECT_EQ(s_sim->Requests(L"POST", L"/v1/login").size(), 1u) << "refused credentials sent again";
     AllowLoginAgain();
     EXPECT_GT(Login(), 0);
 }
@@ -163,7 +143,7 @@ TEST_F(PbxSessionTest, DirectoryKeepsAnswerOrderAndLongRecordsAndRedecodesNames)
 TEST_F(PbxSessionTest, MakeCallSendsTheEscapedBodyFailsOnAnErrorMemberAndDropTheCallPath) {
     ASSERT_GT(Login(), 0);
     EXPECT_EQ(ORVO_DoMakeCall(L"21", L"+49 \"30\" 1234"), 1);
-    const std::vector<SimRequest> calls = RequestsTo(*s_sim, L"POST", L"/v1/extensions/phone/calls");
+    const std::vector<SimRequest> calls = s_sim->Requests(L"POST", L"/v1/extensions/phone/calls");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].body,
               R"({"caller":"21", "caller_context":"c-test-0815", "callee":"+49 \"30\" 1234", )"
@@ -172,7 +152,7 @@ TEST_F(PbxSessionTest, MakeCallSendsTheEscapedBodyFailsOnAnErrorMemberAndDropThe
 
     // The simulator knows no such call: 404.
     EXPECT_EQ(ORVO_DoDrop(L"no/such-call"), DropAnswer::NoSuchCall);
-    EXPECT_EQ(RequestsTo(*s_sim, L"DELETE", L"/v1/extensions/phone/calls/no/such-call").size(), 1u);
+    EXPECT_EQ(s_sim->Requests(L"DELETE", L"/v1/extensions/phone/calls/no/such-call").size(), 1u);
 
     // An error member fails a call even with status 200; 202 without a body succeeds.
     ASSERT_TRUE(s_sim->AddFault(
@@ -317,12 +297,8 @@ TEST_F(OutgoingCallsTest, DropOfACallThePbxNoLongerHasEndsIt) {
         ++dwRequestID;
         ASSERT_EQ(TSPI_lineDrop(dwRequestID, reinterpret_cast<HDRVCALL>(Call(0, 0)), nullptr, 0),
                   static_cast<LONG>(dwRequestID));
-        ASSERT_TRUE(WaitUntil([&] {
-            std::lock_guard<std::recursive_mutex> guard(CEventRecorder::s_mutex);
-            return !CEventRecorder::s_completions.empty();
-        })) << "no completion";
-        EXPECT_EQ(CEventRecorder::s_completions,
-                  (std::vector<std::pair<DWORD, LONG>>{{dwRequestID, c.lResult}}));
+        ASSERT_TRUE(WaitUntil([&] { return RecordedCompletion(dwRequestID).has_value(); })) << "no completion";
+        EXPECT_EQ(CEventRecorder::s_completions, (std::vector<std::pair<DWORD, LONG>>{{dwRequestID, c.lResult}}));
         std::vector<DWORD> states;
         for (const RecordedEvent& event : EventsOf(LINE_CALLSTATE)) states.push_back(static_cast<DWORD>(event.dwParam1));
         EXPECT_EQ(states, c.states);

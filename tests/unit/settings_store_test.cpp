@@ -1,7 +1,5 @@
-// The settings key as the start-up reads it, the dialog saves it, the login
-// result and the provider's shutdown write it, and the protected values; the
-// current TAPI dialing location read from the registry, and the manager's
-// CreateFormattedNumber with the format from the shared record.
+// The settings key as the start-up reads it and the dialog saves it, the
+// protected credentials, and the current TAPI dialing location.
 // ctest-lock: registry
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -22,7 +20,6 @@
 #include "config/ProviderSettings.h"
 #include "config/Settings.h"
 #include "http/CHTTPContactBase.h"
-#include "log/CLoggingFileWithEvent.h"
 #include "log/ObjectSecurity.h"
 #include "log/Trace.h"
 #include "manager/CGenericTSPIManager.h"
@@ -191,9 +188,7 @@ TEST_F(SettingsStoreTest, EachValueIsTakenWithinItsLimits) {
 
 // Each timer follows the divisor, down to its floor; one already below the floor keeps its length.
 TEST(TimerScaleTest, TimersAreDividedDownToTheirFloor) {
-    const struct {
-        DWORD dwDivisor, dwMs, dwFloorMs, dwExpected;
-    } rows[] = {
+    const struct { DWORD dwDivisor, dwMs, dwFloorMs, dwExpected; } rows[] = {
         {1, 10000, kMinScaledMs, 10000}, {10, 1000, kMinScaledMs, 100}, {10, 100, kMinScaledMs, 10},
         {10, 10000, 2000, 2000},         {100, 10000, kMinScaledMs, 100}, {100, 100, kMinScaledMs, 10},
         {100, 5, kMinScaledMs, 5},
@@ -340,11 +335,7 @@ TEST_F(SettingsStoreTest, OldCredentialsMoveToTheProtectedKeyAndLeaveNoCopy) {
 // moved into): the start says so in the log, and works from the old place
 // while there is one.
 TEST_F(SettingsStoreTest, CredentialsKeyOfAnotherOwnerOrOpenToOthersIsRefused) {
-    const struct {
-        const wchar_t* pszWhat;
-        const wchar_t* pszSddl;
-        const wchar_t* pszWhy;
-    } cases[] = {
+    const struct { const wchar_t* pszWhat; const wchar_t* pszSddl; const wchar_t* pszWhy; } cases[] = {
         {L"Users may read", L"O:BAD:P(A;;KA;;;SY)(A;;KA;;;BA)(A;;KR;;;BU)", L"others than the service accounts may open it"},
         {L"a user's key", L"O:S-1-5-21-1-2-3-1001D:P(A;;KA;;;SY)(A;;KA;;;BA)", L"another account owns it"},
     };
@@ -456,50 +447,43 @@ const std::wstring kLocations = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\
 
 class PredialNumbersTest : public testing::Test {
 protected:
-    // Each test stands for a fresh process, where no country has been read yet.
-    void SetUp() override { g_dwCountryCode = 0; }
-
-    static void AddLocation(DWORD dwID, DWORD dwCountry, const std::wstring& areaCode = L"") {
-        std::wstring key = kLocations + L"\\Location" + std::to_wstring(dwID);
-        ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, key, L"Country", dwCountry));
-        ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, key, L"AreaCode", areaCode));
-    }
-    static void SetCurrentID(DWORD dwID) {
-        ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kLocations, L"CurrentID", dwID));
-    }
-
     CRegistrySnapshot m_snapshot{HKEY_LOCAL_MACHINE, kLocations};
 };
 
-TEST_F(PredialNumbersTest, ReadsTheCurrentLocation) {
-    AddLocation(1, 33);
-    AddLocation(2, 49, L"030");
-    SetCurrentID(2);
-    CPredialNumbers predial;
-    EXPECT_EQ(2u, predial.m_dwCurrentID);
-    EXPECT_STREQ(L"49", predial.m_szCountry);
-    EXPECT_EQ(49u, g_dwCountryCode);
-    EXPECT_EQ(L"03012345678", predial.Format(L"493012345678", 2));
-}
-
-TEST_F(PredialNumbersTest, MissingCurrentLocationFallsBackToTheFirstThatExists) {
-    AddLocation(3, 1);
-    AddLocation(5, 49);
-    SetCurrentID(7);
-    CPredialNumbers predial;
-    EXPECT_EQ(3u, predial.m_dwCurrentID);
-    EXPECT_STREQ(L"1", predial.m_szCountry);
-    EXPECT_EQ(L"011493012345678", predial.Format(L"493012345678", 2));
-}
-
-TEST_F(PredialNumbersTest, NoReadableLocation) {
-    // A current id but no location key: country 0, the default prefixes, nothing created.
-    SetCurrentID(4);
-    CPredialNumbers predial;
-    EXPECT_EQ(0u, g_dwCountryCode);
-    EXPECT_EQ(L"0493012345678", predial.Format(L"493012345678", 2));
-    EXPECT_EQ(L"00493012345678", predial.Format(L"493012345678", 3));
-    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kLocations + L"\\Location4"));
+// The current location's country decides the prefixes; a current id without
+// its location falls back to the first that exists, and with none at all the
+// country is 0 with the default prefixes. No location key is created.
+TEST_F(PredialNumbersTest, ReadsTheCurrentLocationOrTheFirstThatExists) {
+    const struct {
+        const char* pszWhat;
+        std::vector<std::pair<DWORD, DWORD>> locations;  // id, country
+        DWORD dwCurrentID, dwExpectedID, dwCountry;
+        const wchar_t* pszCountry;
+        const wchar_t* pszNational;  // 493012345678 in format 2
+    } rows[] = {
+        {"the current location", {{1, 33}, {2, 49}}, 2, 2, 49, L"49", L"03012345678"},
+        {"the current location is missing", {{3, 1}, {5, 49}}, 7, 3, 1, L"1", L"011493012345678"},
+        {"no location at all", {}, 4, 4, 0, L"", L"0493012345678"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.pszWhat);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kLocations.c_str());
+        g_dwCountryCode = 0;  // as in a fresh process, where no country has been read yet
+        for (const auto& [dwID, dwCountry] : row.locations) {
+            const std::wstring key = kLocations + L"\\Location" + std::to_wstring(dwID);
+            ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, key, L"Country", dwCountry));
+            ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, key, L"AreaCode", L"030"));
+        }
+        ASSERT_TRUE(SetRegDword(HKEY_LOCAL_MACHINE, kLocations, L"CurrentID", row.dwCurrentID));
+        CPredialNumbers predial;
+        EXPECT_EQ(predial.m_dwCurrentID, row.dwExpectedID);
+        EXPECT_STREQ(predial.m_szCountry, row.pszCountry);
+        EXPECT_EQ(g_dwCountryCode, row.dwCountry);
+        EXPECT_EQ(predial.Format(L"493012345678", 2), row.pszNational);
+        EXPECT_EQ(RegKeyExists(HKEY_LOCAL_MACHINE, kLocations + L"\\Location" + std::to_wstring(row.dwCurrentID)),
+                  row.dwCurrentID == row.dwExpectedID && !row.locations.empty());
+    }
+    EXPECT_EQ(CPredialNumbers().Format(L"493012345678", 3), L"00493012345678");
 }
 
 // A format that is not a number counts as format 0.

@@ -1,6 +1,5 @@
-// Which settings key, log folder and shared section a copy of the library
-// uses, by its file name and host process; what a second open of the section
-// sees, and the private record when none can be had.
+// Which key, log folder and shared section a copy of the library uses, and
+// who may open the section.
 // ctest-lock: registry
 #include <gtest/gtest.h>
 
@@ -54,7 +53,7 @@ TEST(SharedMemTest, OpensOfOneNameShareTheRecordAProviderCopyHasItsOwn) {
 
 // The section a provider makes admits the service accounts only: the
 // password is in it. One of the name that others may open was planted, and
-// is not used; the process keeps a private record then.
+// is not used; the process works on a private record then.
 TEST(SharedMemTest, SectionAdmitsOnlyTheServiceAccountsAndAPlantedOneIsRefused) {
     const std::wstring made = UniqueSuffix(L"MADE");
     CSharedMem mem;
@@ -72,6 +71,7 @@ TEST(SharedMemTest, SectionAdmitsOnlyTheServiceAccountsAndAPlantedOneIsRefused) 
     CloseHandle(hSection);
     CSharedMem again;
     ASSERT_NO_FATAL_FAILURE(Open(again, made));
+    const ProviderSettings* pShared = g_pProviderSettings;
 
     const struct {
         const wchar_t* pszWhat;
@@ -106,6 +106,7 @@ TEST(SharedMemTest, SectionAdmitsOnlyTheServiceAccountsAndAPlantedOneIsRefused) 
         refusing.Open(0, 0, nullptr);
         EXPECT_FALSE(refusing.IsMapped());
         EXPECT_TRUE(refusing.WasRefused());
+        EXPECT_NE(g_pProviderSettings, pShared) << "no private record";
         StrCopy(g_pProviderSettings->Password, L"not for the planter");
         EXPECT_STREQ(pPlanted->Password, L"");
         UnmapViewOfFile(pPlanted);
@@ -134,19 +135,6 @@ TEST(SharedMemTest, CloseGivesTheViewBackSoThatReloadsLeaveViewsFlat) {
         mem.Close();
     }
     EXPECT_EQ(MappedViews(), nBefore);
-}
-
-// Without a section the process works on a private record. A backslash names
-// an object folder that does not exist: no section can be had.
-TEST(SharedMemTest, FallsBackToThePrivateRecord) {
-    CSharedMem bad;
-    bad.SetName(L"NO\\SUCH");
-    bad.Open(0, 0, nullptr);
-    EXPECT_FALSE(bad.IsMapped());
-    ASSERT_NE(nullptr, g_pProviderSettings);
-    StrCopy(g_pProviderSettings->NumberFormat, L"2");  // usable
-    EXPECT_STREQ(L"2", g_pProviderSettings->NumberFormat);
-    g_pProviderSettings->ReinitRequested = 0;
 }
 
 // ORVOTSP-2.TSP and OTHER.TSP are loaded for real in the start-up integration test.

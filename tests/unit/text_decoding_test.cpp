@@ -1,9 +1,6 @@
-// How answer bytes become text: UTF-8 (a byte-order mark skipped, characters
-// split between chunks put together, broken bytes as U+FFFD, NUL kept) or
-// UTF-16LE, told from the bytes; and the strict Base64 decoder that reads the
-// access token's payload: both alphabets (JSON web tokens use the URL-safe
-// one, unpadded), never garbage. Platform-free: also built natively, where
-// wchar_t is wider, so the text's UTF-16 units are written out.
+// How answer bytes become text (UTF-8 or UTF-16LE, told from the bytes), and
+// the strict Base64 decoder of the token's payload. Platform-free: also built
+// natively, where wchar_t is wider, so the text's UTF-16 units are written out.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -68,10 +65,7 @@ bool Decode(const std::wstring& sText, std::string& sBytes) {
 }
 
 TEST(Base64Decode, DecodesBothAlphabetsPaddedOrNot) {
-    struct Case {
-        const wchar_t* pszText;
-        std::string sBytes;
-    };
+    struct Case { const wchar_t* pszText; std::string sBytes; };
     const Case cases[] = {
         // Test vectors of RFC 4648: no, one and two padding characters.
         {L"", ""},

@@ -7,9 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <optional>
 
 #include "common/UniqueHandle.h"
 #include "manager/DelayedReply.h"
@@ -34,14 +32,6 @@ namespace {
 constexpr DWORD kWatchdogMs = 10000;
 
 UniqueHandle NewEvent() { return UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr)); }
-
-// The result of the request's completion as TAPI received it, if it came.
-std::optional<LONG> Completion(DWORD dwRequestID) {
-    std::lock_guard<std::recursive_mutex> guard(CEventRecorder::s_mutex);
-    for (const auto& [dwID, lResult] : CEventRecorder::s_completions)
-        if (dwID == dwRequestID) return lResult;
-    return std::nullopt;
-}
 
 // What a run thread saw once its stuck step was over.
 struct StuckThread {
@@ -101,15 +91,15 @@ TEST(ThreadRunTest, ACompletionOfAStoppedRunIsNeverSentAndTheNextRunIsServedMean
     EndRequestThreads();
 
     StartReplyRequest(2, LINEERR_OPERATIONFAILED);
-    ASSERT_TRUE(WaitUntil([] { return Completion(2).has_value(); })) << "the next run waits for the stopped one";
-    EXPECT_EQ(Completion(2), LINEERR_OPERATIONFAILED);
+    ASSERT_TRUE(WaitUntil([] { return RecordedCompletion(2).has_value(); })) << "the next run waits for the stopped one";
+    EXPECT_EQ(RecordedCompletion(2), LINEERR_OPERATIONFAILED);
 
     // The stuck command returns; its thread ends without a word to TAPI.
     SetEvent(stuck->release.get());
     EXPECT_EQ(SettledThreadsStartedIn(range, dwBefore + 1), dwBefore + 1);
     EndRequestThreads();
     EXPECT_EQ(SettledThreadsStartedIn(range, dwBefore), dwBefore);
-    EXPECT_FALSE(Completion(1).has_value());
+    EXPECT_FALSE(RecordedCompletion(1).has_value());
     g_pfnAsyncCompletion = nullptr;
 }
 
@@ -122,7 +112,7 @@ TEST(ThreadRunTest, ARequestThatCannotBeQueuedIsCompletedAtOnce) {
     g_dwFailNextNothrowNewOn = GetCurrentThreadId();
     StartReplyRequest(3, 0);
     g_dwFailNextNothrowNewOn = 0;
-    EXPECT_EQ(Completion(3), LINEERR_NOMEM) << "the request was left without its completion";
+    EXPECT_EQ(RecordedCompletion(3), LINEERR_NOMEM) << "the request was left without its completion";
     g_pfnAsyncCompletion = nullptr;
 }
 

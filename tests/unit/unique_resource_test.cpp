@@ -1,6 +1,5 @@
-// The resource owners: each value is given back exactly once, a moved-from
-// or released owner gives back nothing, a reset gives back the old value at
-// once; and the real owners really close what they hold.
+// The resource owners: each value given back exactly once, and the real
+// owners closing for real.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -30,11 +29,7 @@ struct CountedTraits {
 using Owner = UniqueResource<int, CountedTraits>;
 
 TEST(UniqueResourceTest, EachValueIsGivenBackOnceAndOnlyByItsLastOwner) {
-    const struct {
-        const char* pszName;
-        std::function<void()> run;
-        std::vector<int> released;
-    } cases[] = {
+    const struct { const char* pszName; std::function<void()> run; std::vector<int> released; } cases[] = {
         {"destroyed owner", [] { Owner a(1); }, {1}},
         {"empty owner", [] { Owner a; }, {}},
         {"second spelling of empty", [] { Owner a(-1); }, {}},
