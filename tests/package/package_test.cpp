@@ -28,12 +28,6 @@ constexpr int kInstallFailure = 1603;  // ERROR_INSTALL_FAILURE
 const wchar_t kSettingsKey[] = L"SOFTWARE\\ORVO\\TAPI";
 const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
-std::wstring FullPath(const wchar_t* pszVariable) {
-    wchar_t szFull[MAX_PATH] = {};
-    GetFullPathNameW(GetEnv(pszVariable).c_str(), MAX_PATH, szFull, nullptr);
-    return szFull;
-}
-
 std::wstring KnownFolder(int nFolder, const wchar_t* pszBelow) {
     wchar_t szFolder[MAX_PATH] = {};
     SHGetFolderPathW(nullptr, nFolder, nullptr, SHGFP_TYPE_CURRENT, szFolder);

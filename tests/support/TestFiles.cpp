@@ -144,3 +144,9 @@ std::wstring GetEnv(const wchar_t* pszName) {
     DWORD cch = GetEnvironmentVariableW(pszName, szValue, 1024);
     return cch > 0 && cch < 1024 ? std::wstring(szValue) : std::wstring();
 }
+
+std::wstring FullPath(const wchar_t* pszVariable) {
+    wchar_t szFull[MAX_PATH] = {};
+    GetFullPathNameW(GetEnv(pszVariable).c_str(), MAX_PATH, szFull, nullptr);
+    return szFull;
+}

@@ -53,3 +53,5 @@ std::vector<std::wstring> ListFiles(const std::wstring& folder, const wchar_t* p
 std::string ToUtf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& text);
 std::wstring GetEnv(const wchar_t* pszName);
+// The full path of the file an environment variable names.
+std::wstring FullPath(const wchar_t* pszVariable);

@@ -15,12 +15,6 @@
 
 namespace {
 
-std::wstring FullPath(const wchar_t* pszVariable) {
-    wchar_t szFull[MAX_PATH] = {};
-    GetFullPathNameW(GetEnv(pszVariable).c_str(), MAX_PATH, szFull, nullptr);
-    return szFull;
-}
-
 std::wstring SystemFile(const std::wstring& name = L"") {
     wchar_t szFolder[MAX_PATH] = {};
     GetSystemDirectoryW(szFolder, MAX_PATH);
