@@ -23,4 +23,9 @@ function(orvo_add_test src kind)
     string(REPLACE "// ctest-lock: " "" lock ${line})
     set_property(TEST ${kind}.${name} APPEND PROPERTY RESOURCE_LOCK ${lock})
   endforeach()
+  # Tests that take turns start early, beside the long ones: queued behind
+  # each other at the end, they would be the run's last seconds on their own.
+  if(lock_lines)
+    set_property(TEST ${kind}.${name} PROPERTY COST 15)
+  endif()
 endfunction()

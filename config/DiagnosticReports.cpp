@@ -119,7 +119,8 @@ void UpperCase(wchar_t* pszText) { CharUpperBuffW(pszText, static_cast<DWORD>(wc
 // Matches of TAPI32.DLL in the process's module list of one kind
 // (TH32CS_SNAPMODULE32: its 32-bit modules; TH32CS_SNAPMODULE: its 64-bit
 // ones), once per match. A snapshot reads the list once, where asking for
-// each module's name by its handle walks the list again for every module.
+// each module's name by its handle walks the list again for every module;
+// each snapshot costs a walk through the other process's memory.
 int CountTapiModules(DWORD dwProcessId, DWORD dwKind) {
     const UniqueFileHandle snapshot(CreateToolhelp32Snapshot(dwKind, dwProcessId));
     if (!snapshot) return 0;
@@ -145,10 +146,16 @@ void TraceTapiApp(const CFuncTrace& trace, DWORD dwProcessId) {
     // Windows' own programs and shell parts load TAPI32 without being TAPI applications.
     if (!ContainsAny(szExe, {L"C:\\WINDOWS\\SYSTEM32", L"\\SYSTEMAPPS\\", L"\\WINDOWSAPPS\\MICROSOFT.",
                              L"\\WINDOWS\\EXPLORER.EXE", L"\\ONEDRIVE.EXE"})) {
-        for (int n = CountTapiModules(dwProcessId, TH32CS_SNAPMODULE32); n > 0; --n)
-            trace.Info(L"32Bit app ProcID:%d %s", static_cast<int>(dwProcessId), szExe);
-        for (int n = CountTapiModules(dwProcessId, TH32CS_SNAPMODULE); n > 0; --n)
-            trace.Info(L"64Bit app %s", szExe);
+        // A 32-bit process loads the 32-bit TAPI32 only, a 64-bit one the
+        // 64-bit one only: one list to read each.
+        BOOL bWow64 = FALSE;
+        if (IsWow64Process(hProcess, &bWow64) && bWow64) {
+            for (int n = CountTapiModules(dwProcessId, TH32CS_SNAPMODULE32); n > 0; --n)
+                trace.Info(L"32Bit app ProcID:%d %s", static_cast<int>(dwProcessId), szExe);
+        } else {
+            for (int n = CountTapiModules(dwProcessId, TH32CS_SNAPMODULE); n > 0; --n)
+                trace.Info(L"64Bit app %s", szExe);
+        }
     }
 }
 }  // namespace
@@ -173,7 +180,7 @@ void PrintSystemInfoFile() {
     trace.End();
 }
 
-void PrintTAPIApps() {
+void PrintTAPIApps(HANDLE hStop) {
     // Its findings are trace lines only: without them it would only cost time
     // (it opens every process of the machine).
     if (!TraceLog.IsEnabled(1)) return;
@@ -190,6 +197,13 @@ void PrintTAPIApps() {
     if (!K32EnumProcesses(adwProcessIds, sizeof(adwProcessIds), &cbNeeded)) cbNeeded = 0;
     DWORD dwNumberOfIDs = cbNeeded / sizeof(DWORD);
     trace.Var(L"dwNumberOfIDs", L"%d", static_cast<int>(dwNumberOfIDs));
-    for (DWORD i = 0; i < dwNumberOfIDs; ++i) TraceTapiApp(trace, adwProcessIds[i]);
+    for (DWORD i = 0; i < dwNumberOfIDs; ++i) {
+        // A stopping provider does not wait for the rest of a long list.
+        if (hStop != nullptr && WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0) {
+            trace.Line(L"Abort");
+            return;
+        }
+        TraceTapiApp(trace, adwProcessIds[i]);
+    }
     trace.End();
 }

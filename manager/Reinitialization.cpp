@@ -33,7 +33,7 @@ void CGenericTSPIManager::ReinitializeDevices(bool bSettingsChanged) {
         const bool bOtherAccount = CurrentUserName() != userBefore || CurrentCustomer() != customerBefore;
         if (EventMonitorHandle() == nullptr || bOtherAccount) StartEventMonitor();
         StartKeepAlive();
-        PrintTAPIApps();
+        PrintTAPIApps(ProviderStopEvent());
         trace.Var(L"m_hMonitorThread", L"0x%p", EventMonitorHandle());
     } catch (...) {
         trace.Warning(L"Exception, re-initialisation abandoned");

@@ -255,7 +255,7 @@ void CGenericTSPIManager::ProviderInit2() {
         const std::wstring& number = g_Extensions[dwLinePos].extension_number;
         if (!number.empty()) ChangeLineAddress(dwLinePos, number.c_str());
     }
-    PrintTAPIApps();
+    PrintTAPIApps(ProviderStopEvent());
     StartEventMonitor();
     StartKeepAlive();
     trace.Var(L"m_hMonitorThread", L"0x%p", EventMonitorHandle());

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <ctime>
 
+#include "common/UniqueHandle.h"
 #include "config/CVersionTool.h"
 #include "config/DiagnosticReports.h"
 #include "support/RegistryFixture.h"
@@ -89,7 +90,7 @@ TEST(DiagnosticReportsTest, VersionResourceOfTheProviderAndOfFilesWithoutOne) {
     }
 }
 
-TEST(DiagnosticReportsTest, TapiApplicationsAtMostEvery2Seconds) {
+TEST(DiagnosticReportsTest, TapiApplicationsAtMostEvery2SecondsAndNotWhileTheProviderStops) {
     HMODULE hTapi = LoadLibraryW(L"tapi32.dll");
     ASSERT_NE(nullptr, hTapi);
     wchar_t szExe[MAX_PATH] = {};
@@ -98,18 +99,20 @@ TEST(DiagnosticReportsTest, TapiApplicationsAtMostEvery2Seconds) {
 
     CTraceCapture capture(1);
     g_tLastTAPIAppsReport = 0;
-    PrintTAPIApps();
+    PrintTAPIApps(nullptr);
     // As if the report just made had started this second: the listing itself
     // can take longer than the window on a loaded machine.
     g_tLastTAPIAppsReport = time(nullptr);
-    PrintTAPIApps();
+    PrintTAPIApps(nullptr);
+    const UniqueHandle stopped(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    g_tLastTAPIAppsReport = 0;
+    PrintTAPIApps(stopped.get());
     std::vector<std::wstring> messages = capture.Messages();
     FreeLibrary(hTapi);
 
     EXPECT_EQ(1, std::count(messages.begin(), messages.end(), std::wstring(L"Func.PrintTAPIApps.Info.64Bit app ") + szExe));
     EXPECT_EQ(1, std::count(messages.begin(), messages.end(), L"Func.PrintTAPIApps.End"));
-    ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(L"Func.PrintTAPIApps.Abort", messages.back());
+    EXPECT_EQ(2, std::count(messages.begin(), messages.end(), L"Func.PrintTAPIApps.Abort"));
 }
 
 }  // namespace
