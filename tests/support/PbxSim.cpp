@@ -48,7 +48,7 @@ struct InternetHandle {
 
 void CloseLink(UINT_PTR& link) {
     if (link == static_cast<UINT_PTR>(INVALID_SOCKET)) return;
-    // The launcher stops the simulator when its connection closes; the
+    // The simulator stops when its connection closes; the
     // orderly shutdown makes sure it sees the end at once.
     shutdown(static_cast<SOCKET>(link), SD_BOTH);
     closesocket(static_cast<SOCKET>(link));
@@ -131,19 +131,19 @@ bool PbxSim::Start(const PbxSimOptions& options) {
     if (listener == INVALID_SOCKET || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
         listen(listener, 1) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&address), &cbAddress) != 0) {
         if (listener != INVALID_SOCKET) closesocket(listener);
-        return fail(L"cannot listen on loopback for the launcher");
+        return fail(L"cannot listen on loopback for the simulator");
     }
 
     const std::wstring sourceDir = GetEnv(L"ORVO_SOURCE_DIR"), python = GetEnv(L"ORVO_PYTHON");
     const std::wstring pythonDos = DosPath(ToUtf8(python.empty() ? L"/usr/bin/python3" : python));
-    std::wstring command = L"\"" + pythonDos + L"\" \"" + sourceDir + L"/tests/support/pbxsim_launch.py\" " +
+    std::wstring command = L"\"" + pythonDos + L"\" \"" + sourceDir + L"/tools/pbxsim\" --quiet --report-to " +
                            std::to_wstring(ntohs(address.sin_port));
     m_certDir = std::make_unique<CTempDir>(L"pbxsim");
     if (options.bHttps) command += L" --https --cert-der-out" + QuotedUnixPath(m_certDir->File(L"server.der"));
     if (!options.sAccountFile.empty()) command += L" --account" + QuotedUnixPath(options.sAccountFile);
 
     // Wine runs a Linux program without giving back a process handle; the
-    // launcher's connection stands in for one.
+    // simulator's connection stands in for one.
     STARTUPINFOW startup{sizeof(startup)};
     PROCESS_INFORMATION process{};
     SOCKET link = INVALID_SOCKET;
@@ -155,7 +155,7 @@ bool PbxSim::Start(const PbxSimOptions& options) {
         if (WaitReadable(listener, qwDeadline)) link = accept(listener, nullptr, nullptr);
     }
     closesocket(listener);
-    if (link == INVALID_SOCKET) return fail(L"the simulator launcher did not call back (ORVO_SOURCE_DIR?): " + command);
+    if (link == INVALID_SOCKET) return fail(L"the simulator did not call back (ORVO_SOURCE_DIR?): " + command);
     m_link = link;
 
     std::string line;

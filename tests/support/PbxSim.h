@@ -1,9 +1,10 @@
 // The PBX simulator (tools/pbxsim) for tests, for the life of the object, with
 // a client of its control interface. It runs as a Linux program beside Wine
-// (pbxsim_launch.py in ORVO_SOURCE_DIR, run by ORVO_PYTHON or /usr/bin/python3).
+// (tools/pbxsim in ORVO_SOURCE_DIR, run by ORVO_PYTHON or /usr/bin/python3),
+// connected back to the test (--report-to).
 // A test program keeps the simulators its tests are done with: a start with
 // the same options and account takes one back, reset to its state after
-// start, instead of starting two Python programs from Wine once more.
+// start, instead of starting a Python program from Wine once more.
 #pragma once
 
 #include <windows.h>
@@ -70,7 +71,7 @@ private:
 
     PbxSimOptions m_options;
     std::string m_account;  // the account file's bytes: what a kept simulator must match
-    UINT_PTR m_link = ~static_cast<UINT_PTR>(0);  // socket to the launcher; closing it ends the simulator
+    UINT_PTR m_link = ~static_cast<UINT_PTR>(0);  // the simulator's connection; closing it ends the simulator
     WORD m_wPort = 0;
     std::wstring m_error;
     std::unique_ptr<CTempDir> m_certDir;

@@ -3,8 +3,10 @@
 import argparse
 import os
 import signal
+import socket
 import sys
 import tempfile
+import threading
 
 from . import certs
 from .account import AccountError, load_account, numbered_extensions
@@ -30,6 +32,9 @@ def parse_args(argv):
     parser.add_argument("--extensions", type=int, metavar="N",
                         help="serve N extensions numbered from 10000 on instead of the account's own")
     parser.add_argument("--quiet", action="store_true", help="do not log requests to stderr")
+    parser.add_argument("--report-to", type=int, metavar="PORT",
+                        help="connect to this loopback port, send the port line (or the error) there "
+                             "instead of stdout, and stop when that connection closes")
     args = parser.parse_args(argv)
     if (args.cert is None) != (args.key is None):
         parser.error("--cert and --key go together")
@@ -48,8 +53,45 @@ def _tls_context(args, workdir):
     return certs.server_context(cert, key)
 
 
+class Caller:
+    """Where the port line goes: stdout, or the connection of a caller that
+    cannot hold the process itself (a Windows program under Wine gets no
+    handle of a Linux child) and holds the connection instead."""
+
+    def __init__(self, port):
+        self.link = None if port is None else socket.create_connection(("127.0.0.1", port), timeout=30)
+
+    def report(self, line):
+        if self.link is None:
+            print(line, flush=True)
+        else:
+            self.link.sendall((line + "\n").encode("utf-8", "replace"))
+
+    def fail(self, text, code):
+        print(f"pbxsim: {text}", file=sys.stderr)
+        if self.link is not None:
+            self.report(f"PBXSIM_ERROR {text}")
+        return code
+
+    def stop_when_gone(self, stopping):
+        if self.link is None:
+            return
+
+        def wait():
+            self.link.settimeout(None)
+            try:
+                while self.link.recv(4096):
+                    pass
+            except OSError:
+                pass
+            stopping.set()
+
+        threading.Thread(target=wait, daemon=True).start()
+
+
 def main(argv=None):
     args = parse_args(sys.argv[1:] if argv is None else argv)
+    caller = Caller(args.report_to)
     overrides = {"chunked": args.chunked, "proxy": args.proxy}
     if args.token_lifetime is not None:
         overrides["token_lifetime"] = args.token_lifetime
@@ -59,18 +101,17 @@ def main(argv=None):
             account.extensions = numbered_extensions(args.extensions)
         sim = Simulator(account, overrides)
     except (AccountError, ValueError) as exc:
-        print(f"pbxsim: {exc}", file=sys.stderr)
-        return 2
+        return caller.fail(exc, 2)
     with tempfile.TemporaryDirectory(prefix="pbxsim-") as workdir:
         try:
             listeners = Listeners(sim, _tls_context(args, workdir), quiet=args.quiet)
             port = listeners.start(args.port)
         except (OSError, certs.CertificateError) as exc:
-            print(f"pbxsim: {exc}", file=sys.stderr)
-            return 1
+            return caller.fail(exc, 1)
         for signum in (signal.SIGTERM, signal.SIGINT):
             signal.signal(signum, lambda *_: sim.stopping.set())
-        print(f"PBXSIM_PORT {port}", flush=True)
+        caller.report(f"PBXSIM_PORT {port}")
+        caller.stop_when_gone(sim.stopping)
         sim.stopping.wait()
         listeners.stop()
         sim.close()
