@@ -259,7 +259,7 @@ TEST_F(CallEventDispatcherTest, EventWithoutDirectionIsJudgedFromItsMembers) {
         PhoneCall* pCall = Call(row.lLinePos, 0);
         ASSERT_NE(pCall, nullptr);
         EXPECT_EQ(pCall->m_dwLastState, row.dwStateAfter);
-        if (row.pszConnectedID != nullptr) EXPECT_EQ(Number(pCall, &LINECALLINFO::dwConnectedIDOffset), row.pszConnectedID);
+        if (row.pszConnectedID != nullptr) { EXPECT_EQ(Number(pCall, &LINECALLINFO::dwConnectedIDOffset), row.pszConnectedID); }
     }
 
     // An outgoing call from the phone of 22, which the ring left busy: judged outbound.
@@ -324,7 +324,7 @@ TEST_F(CallEventDispatcherTest, EventsThatChangeNothing) {
         Event(c.uuid, c.extension, c.state, c.direction);
         EXPECT_TRUE(Events().empty());
         EXPECT_EQ(g_dwNextCallNumber, dwNext);
-        if (c.abort != nullptr) EXPECT_TRUE(capture.Contains(L"CGenericTSPIManager::DispatchEvents.Abort." + std::wstring(c.abort)));
+        if (c.abort != nullptr) { EXPECT_TRUE(capture.Contains(L"CGenericTSPIManager::DispatchEvents.Abort." + std::wstring(c.abort))); }
         else EXPECT_TRUE(capture.Contains(L"CGenericTSPIManager::DispatchEvents.End"));
         if (std::wstring(c.extension) == L"4711") {
             const std::vector<std::wstring> m = capture.Messages();

@@ -159,7 +159,7 @@ TEST_F(DeviceSetTest, LineRemovedAndCreatedAgainAThousandTimesLeavesTheTableBoun
         CEventRecorder::Reset();
         Apply(Directory({L"21", L"22"}));
         ASSERT_EQ(Removed(), std::vector<DWORD>{g_PhoneLines[2].m_dwDeviceID});
-        if (i == 0) ASSERT_EQ(TSPI_lineClose(LineHandle(2)), 0);
+        if (i == 0) { ASSERT_EQ(TSPI_lineClose(LineHandle(2)), 0); }
         Apply(Directory({L"21", L"22", L"23"}));
         ASSERT_EQ(Created(), std::vector<DWORD>{2});
         ASSERT_EQ(TSPI_providerCreateLineDevice(2, dwDeviceID), 0);
