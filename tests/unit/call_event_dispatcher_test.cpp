@@ -334,7 +334,7 @@ TEST_F(CallEventDispatcherTest, EventsThatChangeNothing) {
             const auto nAbort = at(L"CGenericTSPIManager::DispatchEvents.Abort.Wrong line pos");
             EXPECT_LT(at(L"CS_BEGIN 61 "), nAbort) << "the line is looked up before the lock is taken";
             EXPECT_LT(nAbort, at(L"CS_END 61 "));
-            EXPECT_LT(at(L"CS_END 61 "), static_cast<decltype(nAbort)>(m.size())) << "the lock is not left";
+            EXPECT_LT(at(L"CS_END 61 "), static_cast<std::ptrdiff_t>(m.size())) << "the lock is not left";
         }
     }
     EXPECT_EQ(GetCallCount(0), 1u);
